@@ -1,0 +1,1 @@
+// Compiled once to produce the shared precompiled header.

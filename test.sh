@@ -1,0 +1,35 @@
+#!/usr/bin/env bash
+# Installs what is missing, builds and runs every test through ctest.
+#   ./test.sh           all tests
+#   ./test.sh tsan      the threaded tests under ThreadSanitizer (build-tsan/)
+#   ./test.sh bench     build, then run every benchmark and print its figures
+#   ./test.sh -R regex  extra arguments go to ctest
+set -euo pipefail
+source "$(dirname "$0")/scripts/setup.sh"
+cd "$ZOR_ROOT"
+
+zor_install_packages
+zor_install_npm
+
+mode="${1:-}"
+case "$mode" in
+  tsan)
+    shift
+    zor_build build-tsan -DZOR_TSAN=ON
+    export TSAN_OPTIONS="halt_on_error=1 second_deadlock_stack=1 suppressions=$ZOR_ROOT/tests/tsan.supp"
+    ctest --test-dir build-tsan --output-on-failure -j "$(nproc)" -L threads "$@"
+    ;;
+  bench)
+    shift
+    zor_build build
+    for b in build/bench_*; do
+      [ -x "$b" ] || continue
+      echo "# $(basename "$b")"
+      QT_QPA_PLATFORM=offscreen "$b" "$@"
+    done
+    ;;
+  *)
+    zor_build build
+    ctest --test-dir build --output-on-failure -j "$(nproc)" "$@"
+    ;;
+esac

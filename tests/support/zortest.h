@@ -1,0 +1,20 @@
+// Test registry: every tests/<folder>/tst_<name>.cpp registers one QObject
+// test class under <name>; the folder's test program runs it by that name.
+#pragma once
+
+#include <QObject>
+#include <QString>
+#include <functional>
+
+namespace ZorTest {
+
+using Factory = std::function<QObject *()>;
+bool registerTest(const char *file, Factory factory);
+
+}
+
+// ZOR_TEST(Class): registers Class under the name taken from this file's
+// name (tst_messages.cpp -> "messages").
+#define ZOR_TEST(Class) \
+    static const bool zorTestRegistered_##Class = \
+        ZorTest::registerTest(__FILE__, [] { return static_cast<QObject *>(new Class); });
