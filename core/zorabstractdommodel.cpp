@@ -1,0 +1,55 @@
+#include "zorabstractdommodel.h"
+
+#include <QMetaObject>
+
+ZorAbstractDomModel::ZorAbstractDomModel(QObject *parent)
+    : QAbstractItemModel(parent)
+{
+}
+
+void ZorAbstractDomModel::postModuleStatus(const QPersistentModelIndex &index, int status)
+{
+    QMetaObject::invokeMethod(this, [this, index, status] {
+        if (index.isValid())
+            setModuleStatus(index, status);
+    }, Qt::QueuedConnection);
+}
+
+void ZorAbstractDomModel::postModuleStatusText(const QPersistentModelIndex &index,
+                                               const QString &text)
+{
+    QMetaObject::invokeMethod(this, [this, index, text] {
+        if (index.isValid())
+            setModuleStatusText(index, text);
+    }, Qt::QueuedConnection);
+}
+
+void ZorAbstractDomModel::postModuleProperty(const QPersistentModelIndex &index,
+                                             const QString &key, const QString &value)
+{
+    QMetaObject::invokeMethod(this, [this, index, key, value] {
+        if (index.isValid())
+            writeModuleProperty(index, key, value);
+    }, Qt::QueuedConnection);
+}
+
+void ZorAbstractDomModel::writeModuleProperty(const QModelIndex &index, const QString &key,
+                                              const QString &value)
+{
+    QDomElement element = nodeFromIndex(index).toElement();
+    if (element.isNull() || key.isEmpty())
+        return;
+    QDomDocument doc = document();
+    QDomElement props = element.firstChildElement(QStringLiteral("properties"));
+    if (props.isNull())
+        props = element.appendChild(doc.createElement(QStringLiteral("properties"))).toElement();
+    QDomElement item = props.firstChildElement(key);
+    if (item.isNull()) {
+        item = props.appendChild(doc.createElement(key)).toElement();
+        item.appendChild(doc.createTextNode(value));
+    } else if (!item.hasChildNodes()) {
+        item.appendChild(doc.createTextNode(value));
+    } else {
+        item.firstChild().setNodeValue(value);
+    }
+}
