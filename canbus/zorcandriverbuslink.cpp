@@ -4,7 +4,6 @@
 
 #include <QCoreApplication>
 #include <QDir>
-#include <QMutexLocker>
 #include <QWaitCondition>
 #include <cstring>
 
@@ -80,7 +79,7 @@ bool ZorCanDriverBuslink::open(const QString &portText, int bitRate, int debugLe
     m_portHandle = 0;
     m_lastResult = 0;
     {
-        QMutexLocker lock(&m_txMutex);
+        std::lock_guard<std::mutex> lock(m_txMutex);
         qDeleteAll(m_txQueue);
         m_txQueue.clear();
     }
@@ -125,6 +124,7 @@ bool ZorCanDriverBuslink::open(const QString &portText, int bitRate, int debugLe
     if (isRunning())
         return failOpen();
     m_stopRequested = false;
+    m_threadDone = false;
     m_stampClock.start();
     start(QThread::NormalPriority);
     m_opening = false;
@@ -163,10 +163,12 @@ void ZorCanDriverBuslink::stopThread()
     m_passMutex.lock();
     m_passMutex.unlock();
     if (!wait(threadStopWait)) {
-        setTerminationEnabled(true);
         terminate();
         wait();
+        return;
     }
+    while (!m_threadDone.load(std::memory_order_acquire))
+        QThread::yieldCurrentThread(); // run() has returned: at most a moment
 }
 
 void ZorCanDriverBuslink::close()
@@ -202,7 +204,7 @@ void ZorCanDriverBuslink::run()
     while (!m_stopRequested.load()) {
         bool busy;
         {
-            QMutexLocker pass(&m_passMutex);
+            std::lock_guard<std::mutex> pass(m_passMutex);
             const bool read = readOneFrame();
             const bool wrote = writeOneFrame(failedWrites);
             // Gives the adapter time after each frame, without holding up flushTx.
@@ -220,6 +222,7 @@ void ZorCanDriverBuslink::run()
             }
         }
     }
+    m_threadDone.store(true, std::memory_order_release);
 }
 
 bool ZorCanDriverBuslink::readOneFrame()
@@ -230,7 +233,7 @@ bool ZorCanDriverBuslink::readOneFrame()
     m_lastResult = result;
     if (result != 0)
         return false;
-    QMutexLocker lock(&m_rxMutex);
+    std::lock_guard<std::mutex> lock(m_rxMutex);
     if (m_rxCount >= Capacity) {
         m_statusFlags |= StatusRxBankFull;
     } else if (length >= 0 && length <= 8) {
@@ -252,7 +255,7 @@ bool ZorCanDriverBuslink::readOneFrame()
 
 bool ZorCanDriverBuslink::writeOneFrame(int &failedWrites)
 {
-    QMutexLocker lock(&m_txMutex);
+    std::lock_guard<std::mutex> lock(m_txMutex);
     if (m_txQueue.isEmpty())
         return false;
     const VSCAN_MSG *frame = m_txQueue.first();
@@ -282,7 +285,7 @@ bool ZorCanDriverBuslink::takeRx(int &count)
     if (!m_portOpen)
         return false;
     {
-        QMutexLocker lock(&m_rxMutex);
+        std::lock_guard<std::mutex> lock(m_rxMutex);
         m_readCount = m_rxCount;
         m_readBank = 1 - m_readBank;
         m_rxCount = 0;
@@ -320,7 +323,7 @@ bool ZorCanDriverBuslink::flushTx(bool fromModule)
         return false;
     bool appended = false;
     {
-        QMutexLocker lock(&m_txMutex);
+        std::lock_guard<std::mutex> lock(m_txMutex);
         for (int i = 0; i < m_txCount; ++i) {
             const VSCAN_MSG &frame = m_txStaging[i];
             if (frame.Size > 8)

@@ -20,10 +20,10 @@
 
 #include <QElapsedTimer>
 #include <QList>
-#include <QMutex>
 #include <QStringList>
 #include <QThread>
 #include <atomic>
+#include <mutex>
 
 class CanPortLibrary;
 class QWaitCondition;
@@ -83,9 +83,15 @@ private:
 
     bool m_opened = false;
     std::atomic<bool> m_stopRequested{false};
-    QMutex m_passMutex;
-    QMutex m_rxMutex;
-    QMutex m_txMutex;
+    // Set by the receive thread as its last act: orders all it did before
+    // whatever close does after it ended (QThread::wait alone is invisible
+    // to ThreadSanitizer).
+    std::atomic<bool> m_threadDone{false};
+    // std::mutex rather than QMutex: the same guarantees, and visible to
+    // ThreadSanitizer, which cannot see into an uninstrumented QtCore.
+    std::mutex m_passMutex; // held by the receive thread for one whole pass
+    std::mutex m_rxMutex;   // rxBank, rxCount, readBank, readCount
+    std::mutex m_txMutex;   // txQueue
     QWaitCondition *m_rxWake;
     VSCAN_MSG m_rxBank[2 * Capacity]; // two interleaved banks: entry i of bank b at 2*i+b
     int m_readBank = 0;               // bank rxFrame reads; the thread fills the other

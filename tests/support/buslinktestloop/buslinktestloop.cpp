@@ -11,6 +11,8 @@
 //                          while it is set)
 //   BUSLINK_TESTLOOP_LOG   file to which each opening/closing call appends
 //                          one line "<function> <port> -> <result>"
+// Built a second time as buslink_hw_testloop_noread without canPortRead, a
+// plug-in that lacks one export.
 // Channels 0 to 3 exist; another channel fails with -104 before any port is
 // taken. Four ports, rings of 100 frames.
 #include "buslinkcommon.h"
@@ -172,6 +174,7 @@ BUSLINK_EXPORT int32_t canPortWrite(int32_t port, int32_t id, const uint8_t *dat
     return BUSLINK_OK;
 }
 
+#ifndef TESTLOOP_WITHOUT_READ
 BUSLINK_EXPORT int32_t canPortRead(int32_t port, int32_t *id, uint8_t *data, int32_t *len,
                                    int32_t *flags)
 {
@@ -180,3 +183,4 @@ BUSLINK_EXPORT int32_t canPortRead(int32_t port, int32_t *id, uint8_t *data, int
         return BUSLINK_PORT_NOT_USABLE;
     return s->read(id, data, len, flags);
 }
+#endif
