@@ -2,9 +2,10 @@
 #include "zorbabelfish.h"
 #include "zortest.h"
 
-#include <QThread>
 #include <QtTest>
 #include <atomic>
+#include <thread>
+#include <vector>
 
 class TestValueMacros : public QObject
 {
@@ -154,9 +155,9 @@ private slots:
         ZorBabelFish shared;
         shared.evaluateExpression(QStringLiteral("var offset = 0x600"));
         std::atomic<int> failures{0};
-        QVector<QThread *> workers;
+        std::vector<std::thread> workers;
         for (int t = 0; t < 4; ++t) {
-            workers.append(QThread::create([&shared, &failures, t] {
+            workers.emplace_back([&shared, &failures, t] {
                 ZorBabelFish own;
                 for (int i = 0; i < 300; ++i) {
                     QString a = QStringLiteral("canunsigned16(%1) canid(%2 + 1)").arg(i * 7 + t).arg(t);
@@ -169,13 +170,10 @@ private slots:
                     if (!shared.resolveCanMacros(s) || s != QStringLiteral("%1h").arg(0x600 + i % 128, 0, 16))
                         ++failures;
                 }
-            }));
-            workers.last()->start();
+            });
         }
-        for (QThread *w : workers) {
-            QVERIFY(w->wait(60000));
-            delete w;
-        }
+        for (std::thread &w : workers)
+            w.join();
         QCOMPARE(failures.load(), 0);
     }
 };
