@@ -17,7 +17,7 @@
 // (echo lines, flow control, which status bit a BEL sets), given as options.
 #pragma once
 
-#include "zorcanframe_pending.h"
+#include "zorbabelfish.h"
 
 #include <QByteArray>
 #include <QString>

@@ -16,7 +16,7 @@
 #pragma once
 
 #include "zorabstractcandriver.h"
-#include "zorcanframe_pending.h"
+#include "zorbabelfish.h"
 
 #include <QElapsedTimer>
 #include <QList>
