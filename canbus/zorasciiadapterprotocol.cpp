@@ -159,11 +159,11 @@ ZorAsciiAdapterProtocol::LineKind ZorAsciiAdapterProtocol::parseLine(const char 
     if (digits != 2 * dataBytes && !stamped)
         return LineIgnored;
 
-    std::memset(&frame, 0, sizeof frame);
+    frame = VSCAN_MSG();
     frame.Id = id;
     frame.Size = quint8(dlc);
     std::memcpy(frame.Data, bytes, size_t(dataBytes));
-    frame.Flags = quint8((echo ? 0x80 : 0) | (remote ? VSCAN_FLAGS_REMOTE : 0)
+    frame.Flags = quint8((echo ? ZOR_FLAGS_ECHO : 0) | (remote ? VSCAN_FLAGS_REMOTE : 0)
                          | (extended ? VSCAN_FLAGS_EXTENDED : VSCAN_FLAGS_STANDARD));
     if (stamped) {
         frame.Flags |= VSCAN_FLAGS_TIMESTAMP;

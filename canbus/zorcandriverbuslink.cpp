@@ -14,8 +14,6 @@ const int threadStopWait = 5000; // ms before the receive thread is terminated
 ZorCanDriverBuslink::ZorCanDriverBuslink(QWaitCondition *rxWake)
     : m_rxWake(rxWake), m_pluginDir(defaultPluginDirectory())
 {
-    std::memset(m_rxBank, 0, sizeof m_rxBank);
-    std::memset(m_txStaging, 0, sizeof m_txStaging);
 }
 
 ZorCanDriverBuslink::~ZorCanDriverBuslink()
@@ -238,7 +236,7 @@ bool ZorCanDriverBuslink::readOneFrame()
         m_statusFlags |= StatusRxBankFull;
     } else if (length >= 0 && length <= 8) {
         VSCAN_MSG &frame = bankEntry(1 - m_readBank, m_rxCount);
-        std::memset(&frame, 0, sizeof frame);
+        frame = VSCAN_MSG();
         frame.Id = quint32(id);
         frame.Size = quint8(length);
         std::memcpy(frame.Data, data, size_t(length));

@@ -12,8 +12,6 @@ const int dataWait = 10;      // ms takeRx waits for data
 
 ZorCanDriverTarnNet::ZorCanDriverTarnNet()
 {
-    std::memset(m_rxBank, 0, sizeof m_rxBank);
-    std::memset(m_txStaging, 0, sizeof m_txStaging);
     m_protocol.setAcceptEchoes(true);
     m_protocol.setFlowControl(true);
     m_protocol.setCommandErrorBit(StatusCommandError);

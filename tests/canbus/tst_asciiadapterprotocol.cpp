@@ -5,6 +5,7 @@
 #include "zorasciiadapterprotocol.h"
 
 #include <QtTest>
+#include <cstring>
 
 namespace {
 enum { Ignored = ZorAsciiAdapterProtocol::LineIgnored, Frame = ZorAsciiAdapterProtocol::LineFrame,
@@ -13,7 +14,6 @@ enum { Ignored = ZorAsciiAdapterProtocol::LineIgnored, Frame = ZorAsciiAdapterPr
 VSCAN_MSG makeFrame(quint32 id, const QByteArray &data, quint8 flags, int size = -1)
 {
     VSCAN_MSG f;
-    std::memset(&f, 0, sizeof f);
     f.Id = id;
     f.Size = quint8(size < 0 ? data.size() : size);
     std::memcpy(f.Data, data.constData(), size_t(qMin(8, int(data.size()))));
@@ -97,7 +97,7 @@ private slots:
         QFETCH(bool, echoes);
         QFETCH(int, kind);
         VSCAN_MSG frame;
-        std::memset(&frame, 0xee, sizeof frame);
+        frame.Id = 0xeeeeeeee;
         quint8 status = 0;
         QCOMPARE(int(ZorAsciiAdapterProtocol::parseLine(line, echoes, frame, status)), kind);
         if (kind == Status) {
@@ -181,12 +181,13 @@ private slots:
 
     void frameCommand_data()
     {
-        QTest::addColumn<QByteArray>("record"); // Id, Size, Data, Flags via makeFrame
+        QTest::addColumn<QByteArray>("record");
         QTest::addColumn<bool>("remoteData");
         QTest::addColumn<QByteArray>("command");
         const auto row = [](const char *name, const VSCAN_MSG &f, bool remoteData, const char *cmd) {
-            QTest::newRow(name) << QByteArray(reinterpret_cast<const char *>(&f), sizeof f)
-                                << remoteData << QByteArray(cmd);
+            QByteArray record;
+            ZorBabelFish::fromVscanToQbytearray(f, record);
+            QTest::newRow(name) << record << remoteData << QByteArray(cmd);
         };
         row("sdo request", makeFrame(0x601, QByteArray::fromHex("4000100000000000"), 0x01), false,
             "t60184000100000000000\r");
@@ -207,7 +208,7 @@ private slots:
         QFETCH(bool, remoteData);
         QFETCH(QByteArray, command);
         VSCAN_MSG f;
-        std::memcpy(&f, record.constData(), sizeof f);
+        QVERIFY(ZorBabelFish::fromQbytearrayToVscan(record, f));
         QCOMPARE(ZorAsciiAdapterProtocol::frameCommand(f, remoteData), command);
     }
 

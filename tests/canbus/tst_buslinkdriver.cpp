@@ -5,13 +5,13 @@
 #include "zorcandriverbuslink.h"
 
 #include <QtTest>
+#include <cstring>
 
 namespace {
 
 QByteArray record(quint32 id, const QByteArray &data, quint8 flags, int size = -1)
 {
     VSCAN_MSG f;
-    std::memset(&f, 0, sizeof f);
     f.Id = id;
     f.Size = quint8(size < 0 ? data.size() : size);
     std::memcpy(f.Data, data.constData(), size_t(qMin(8, int(data.size()))));
@@ -24,7 +24,6 @@ QByteArray record(quint32 id, const QByteArray &data, quint8 flags, int size = -
 VSCAN_MSG frameOf(const QByteArray &rec)
 {
     VSCAN_MSG f;
-    std::memset(&f, 0, sizeof f);
     ZorBabelFish::fromQbytearrayToVscan(rec, f);
     return f;
 }
