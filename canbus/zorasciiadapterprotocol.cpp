@@ -172,6 +172,15 @@ ZorAsciiAdapterProtocol::LineKind ZorAsciiAdapterProtocol::parseLine(const char 
     return LineFrame;
 }
 
+bool ZorAsciiAdapterProtocol::hasCompleteLine() const
+{
+    for (const char c : m_pending) {
+        if (c == CR || c == BEL || (m_flowControl && (c == XON || c == XOFF)))
+            return true;
+    }
+    return false;
+}
+
 void ZorAsciiAdapterProtocol::reset()
 {
     m_pending.clear();
@@ -186,6 +195,7 @@ int ZorAsciiAdapterProtocol::feed(const QByteArray &bytes, VSCAN_MSG *frames, in
     char *text = m_pending.data();
     const int size = m_pending.size();
     int lineStart = 0;
+    bool stoppedFull = false;
     for (int i = 0; i < size; ++i) {
         char c = text[i];
         if (c == BEL) {
@@ -199,6 +209,10 @@ int ZorAsciiAdapterProtocol::feed(const QByteArray &bytes, VSCAN_MSG *frames, in
         if (c != CR)
             continue;
         const int lineLength = i - lineStart;
+        if (lineLength > 0 && count >= capacity && m_keepWhenFull) {
+            stoppedFull = true; // this line and the rest wait for the next feed
+            break;
+        }
         if (lineLength > 0) {
             VSCAN_MSG frame;
             quint8 status = 0;
@@ -219,7 +233,7 @@ int ZorAsciiAdapterProtocol::feed(const QByteArray &bytes, VSCAN_MSG *frames, in
         lineStart = i + 1;
     }
     m_pending.remove(0, lineStart);
-    if (m_pending.size() > MaxPendingText)
+    if (!stoppedFull && m_pending.size() > MaxPendingText)
         m_pending.clear();
     return count - before;
 }

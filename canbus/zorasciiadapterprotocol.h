@@ -87,24 +87,33 @@ public:
     void setCommandErrorBit(quint32 bit) { m_commandErrorBit = bit; }
     // Status bit set when the frame array is full and a frame is dropped.
     void setOverflowBit(quint32 bit) { m_overflowBit = bit; }
+    // Instead of dropping frames when the array is full, stop parsing and
+    // keep the remaining lines for the next feed (default false). For
+    // streams that the driver reads at its own pace, so nothing is lost.
+    void setKeepWhenFull(bool on) { m_keepWhenFull = on; }
 
     // Forgets the unparsed tail and the flow-control state.
     void reset();
     // Appends bytes (Latin-1), then parses every complete line: frames go to
     // frames[count], count growing up to capacity (beyond it frames are
-    // dropped and the overflow bit is set); "F" replies and BEL are ORed
-    // into statusFlags. Returns the number of frames added.
+    // dropped and the overflow bit is set, or with keepWhenFull parsing
+    // stops); "F" replies and BEL are ORed into statusFlags. Returns the
+    // number of frames added.
     int feed(const QByteArray &bytes, VSCAN_MSG *frames, int capacity, int &count,
              quint32 &statusFlags);
     // With flow control: false after XOFF until the next XON.
     bool transmitAllowed() const { return m_xon; }
-    // Received text not yet parsed (an incomplete last line).
+    // Received text not yet parsed (an incomplete last line, and with
+    // keepWhenFull the lines that did not fit).
     const QByteArray &pendingText() const { return m_pending; }
+    // The pending text holds at least one complete line.
+    bool hasCompleteLine() const;
 
 private:
     QByteArray m_pending;
     bool m_acceptEchoes = false;
     bool m_flowControl = false;
+    bool m_keepWhenFull = false;
     bool m_xon = true;
     quint32 m_commandErrorBit = 0;
     quint32 m_overflowBit = 0x1;

@@ -8,6 +8,10 @@ namespace {
 const int initLineWait = 50;  // ms around each opening line
 const int closeWait = 100;    // ms after the closing line
 const int dataWait = 10;      // ms takeRx waits for data
+// Bytes taken from the socket per takeRx at most: several banks' worth. What
+// a full bank cannot take stays in the driver or in the socket (where TCP
+// holds the gateway back) for the next takeRx; nothing is dropped.
+const qint64 readChunk = 64 * 1024;
 }
 
 ZorCanDriverTarnNet::ZorCanDriverTarnNet()
@@ -15,6 +19,7 @@ ZorCanDriverTarnNet::ZorCanDriverTarnNet()
     m_protocol.setAcceptEchoes(true);
     m_protocol.setFlowControl(true);
     m_protocol.setCommandErrorBit(StatusCommandError);
+    m_protocol.setKeepWhenFull(true);
 }
 
 ZorCanDriverTarnNet::~ZorCanDriverTarnNet()
@@ -164,12 +169,16 @@ bool ZorCanDriverTarnNet::takeRx(int &count)
     // Pushes out what an earlier flush left in the socket's buffer.
     if (m_socket->bytesToWrite() > 0)
         m_socket->flush();
-    if (m_socket->bytesAvailable() == 0)
+    // Lines left over from a full bank come first; wait for data only when
+    // there are none.
+    if (!m_protocol.hasCompleteLine() && m_socket->bytesAvailable() == 0)
         m_socket->waitForReadyRead(dataWait);
     m_rxCount = 0;
-    const QByteArray bytes = m_socket->readAll();
-    if (!bytes.isEmpty())
-        m_protocol.feed(bytes, m_rxBank, Capacity, m_rxCount, m_statusFlags);
+    QByteArray bytes;
+    const qint64 room = readChunk - m_protocol.pendingText().size();
+    if (room > 0)
+        bytes = m_socket->read(room);
+    m_protocol.feed(bytes, m_rxBank, Capacity, m_rxCount, m_statusFlags);
     if (m_rxCount > 0) {
         m_txStampBase = m_rxBank[m_rxCount - 1].Timestamp;
         m_txStampValid = true;

@@ -9,7 +9,9 @@
 // but the driver stays not failed and tries to reconnect about every 4 s
 // (reconnectInterval), sending its opening lines again; frames then flow
 // without a new open. The gateway echoes the frames it sends ("e" lines),
-// which arrive flagged 0x80.
+// which arrive flagged 0x80. When more frames arrived than one bank holds,
+// takeRx hands over a full bank and keeps the rest for the next call, so
+// reading again while count equals capacity loses nothing.
 #pragma once
 
 #include "zorabstractcandriver.h"

@@ -158,6 +158,26 @@ private slots:
         QCOMPARE(frames[3].Id, 0x100u);
     }
 
+    // A driver that reads a stream at its own pace loses nothing to a full
+    // array: the lines that did not fit wait for the next feed.
+    void keepWhenFull()
+    {
+        ZorAsciiAdapterProtocol rx;
+        rx.setKeepWhenFull(true);
+        VSCAN_MSG frames[2];
+        int count = 0;
+        quint32 status = 0;
+        QCOMPARE(rx.feed("t1000\rt2000\rF01\rt3000\rt40", frames, 2, count, status), 2);
+        QCOMPARE(status, 0u);
+        QVERIFY(rx.hasCompleteLine());
+        count = 0;
+        QCOMPARE(rx.feed("00\r", frames, 2, count, status), 2);
+        QCOMPARE(frames[0].Id, 0x300u);
+        QCOMPARE(frames[1].Id, 0x400u);
+        QCOMPARE(status, 0x01u); // the status reply, not an overflow
+        QVERIFY(!rx.hasCompleteLine());
+    }
+
     void withoutFlowControlXonIsNoLineEnd()
     {
         ZorAsciiAdapterProtocol rx;
