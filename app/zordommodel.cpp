@@ -164,13 +164,14 @@ void fillIconTables()
 QIcon customIcon(const QString &picturePath, Band band)
 {
     IconTables &t = iconTables();
+    if (!t.filled)
+        return QIcon(); // no GUI application: no pixmaps
     const QString key = QString::number(band) + picturePath;
     auto it = t.custom.constFind(key);
     if (it != t.custom.constEnd())
         return it.value();
     const QIcon icon = composeIcon(picturePath, band);
-    if (t.filled)
-        t.custom.insert(key, icon);
+    t.custom.insert(key, icon);
     return icon;
 }
 
