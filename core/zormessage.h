@@ -98,10 +98,10 @@ enum ZorMessageState {
 class ZorMessage
 {
 public:
-    // A new message with a new id, no recipient and no origin. Without
-    // arguments it is a blank message (KM_UNDEFINED, KS_INFO, no payload).
-    explicit ZorMessage(int msgType = KM_UNDEFINED, int msgState = KS_INFO,
-                        const QVariant &data = QVariant());
+    // A new message with a new id, no recipient and no origin.
+    ZorMessage(int msgType, int msgState, const QVariant &data = QVariant());
+    // A blank message (KM_UNDEFINED, KS_INFO, no payload); it too draws a new id.
+    ZorMessage() : ZorMessage(KM_UNDEFINED, KS_INFO) {}
     // A new message read from a text form (see above). Format 3 takes the id
     // written in the text (0 when it is no number). Reading never fails:
     // unknown names give code 0, a bad frame text an empty byte array.

@@ -154,10 +154,14 @@ private slots:
         // one shared object, which was made in this thread.
         ZorBabelFish shared;
         shared.evaluateExpression(QStringLiteral("var offset = 0x600"));
+        // This one gets its engine in a worker and is destroyed here.
+        ZorBabelFish handedBack;
         std::atomic<int> failures{0};
         std::vector<std::thread> workers;
         for (int t = 0; t < 4; ++t) {
-            workers.emplace_back([&shared, &failures, t] {
+            workers.emplace_back([&shared, &handedBack, &failures, t] {
+                if (t == 0 && handedBack.evaluateExpression(QStringLiteral("2 + 3")).toInt32() != 5)
+                    ++failures;
                 ZorBabelFish own;
                 for (int i = 0; i < 300; ++i) {
                     QString a = QStringLiteral("canunsigned16(%1) canid(%2 + 1)").arg(i * 7 + t).arg(t);
@@ -175,6 +179,7 @@ private slots:
         for (std::thread &w : workers)
             w.join();
         QCOMPARE(failures.load(), 0);
+        QCOMPARE(handedBack.evaluateExpression(QStringLiteral("7 * 6")).toInt32(), 42);
     }
 };
 
