@@ -303,6 +303,20 @@ private slots:
         }
     }
 
+    // The test thread may block in socket calls for long while the gateway
+    // logs every frame; the gateway must not stall on its full stdout pipe.
+    void busRunsWhileEventsAreNotRead()
+    {
+        Client a;
+        QVERIFY(openAt(a));
+        for (int i = 0; i < 2000; ++i) { // about 150 kB of event lines
+            a.write("t1238aabbccddeeff0011\r");
+            QCOMPARE(a.waitFor("\r"), QByteArray("et1238aabbccddeeff0011\r"));
+        }
+        QVERIFY(gw->command("PING"));
+        QCOMPARE(gw->lines().filter(QRegularExpression("^BUS c1 t1238")).size(), 2000);
+    }
+
     void dropRefusesAndAcceptReopens()
     {
         Client a;
