@@ -4,7 +4,6 @@
 
 #include <QCoreApplication>
 #include <QFile>
-#include <QMutexLocker>
 #include <QTextStream>
 
 ZorDebugLog::ZorDebugLog(QObject *parent)
@@ -19,7 +18,7 @@ ZorDebugLog::~ZorDebugLog()
 
 QString ZorDebugLog::fileName() const
 {
-    QMutexLocker lock(&m_mutex);
+    std::lock_guard<std::mutex> lock(m_mutex);
     return m_fileName;
 }
 
@@ -59,7 +58,7 @@ QString ZorDebugLog::escape(const QString &text)
 
 void ZorDebugLog::open(const QString &tag)
 {
-    QMutexLocker lock(&m_mutex);
+    std::lock_guard<std::mutex> lock(m_mutex);
     if (!m_open.load()) {
         const QString path = filePathForTag(tag);
         auto file = std::make_unique<QFile>(path);
@@ -77,7 +76,7 @@ void ZorDebugLog::open(const QString &tag)
 
 void ZorDebugLog::close()
 {
-    QMutexLocker lock(&m_mutex);
+    std::lock_guard<std::mutex> lock(m_mutex);
     if (!m_open.load())
         return;
     writeLineLocked(QStringLiteral("log stopped"));
@@ -93,7 +92,7 @@ void ZorDebugLog::write(const QString &text)
     if (!m_open.load())
         return; // cheap early out; the flag is tested again under the mutex
     const QString escaped = escape(text);
-    QMutexLocker lock(&m_mutex);
+    std::lock_guard<std::mutex> lock(m_mutex);
     if (m_open.load())
         writeLineLocked(escaped);
 }
