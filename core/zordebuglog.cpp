@@ -1,6 +1,7 @@
 #include "zordebuglog.h"
 
 #include "zorapplfiles.h"
+#include "zormessage.h"
 
 #include <QCoreApplication>
 #include <QFile>
@@ -85,6 +86,11 @@ void ZorDebugLog::close()
     m_stream.reset();
     m_file->close();
     m_file.reset();
+}
+
+void ZorDebugLog::msgLogger(const ZorMessage &msg)
+{
+    write(msg.toString(4));
 }
 
 void ZorDebugLog::write(const QString &text)

@@ -21,6 +21,7 @@
 
 class QFile;
 class QTextStream;
+class ZorMessage;
 
 class ZorDebugLog : public QObject
 {
@@ -47,6 +48,9 @@ public slots:
     void open(const QString &tag);
     // Writes "log stopped" and closes the file; nothing when not open.
     void close();
+    // Writes a message in its text form with the origin (or recipient) in
+    // front (ZorMessage::toString format 4).
+    void msgLogger(const ZorMessage &msg);
     // Writes one escaped, time-stamped line; dropped while the log is closed.
     void write(const QString &text);
 
