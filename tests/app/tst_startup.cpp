@@ -86,6 +86,10 @@ private slots:
         QVERIFY2(r.out.contains(QStringLiteral("window_title: Quorvane %1\n").arg(ZorApplServices::appVersion())),
                  qPrintable(r.out));
         QVERIFY(r.out.contains(QLatin1String("startup_to_window: ")));
+        // "plastique" where Debian's extra styles are installed, else Fusion.
+        const bool plastique = QStyleFactory::keys().contains(QStringLiteral("plastique"), Qt::CaseInsensitive);
+        QVERIFY2(r.out.contains(plastique ? QStringLiteral("style: QPlastiqueStyle\n") : QStringLiteral("style: QFusionStyle\n")),
+                 qPrintable(r.out));
         QCOMPARE(userSettings().value("GuiMode").toInt(), 0);
         QCOMPARE(userSettings().value("DebugMode").toInt(), 0);
         QVERIFY(!QFile::exists(logPath()));
