@@ -16,7 +16,7 @@ case "$mode" in
   tsan)
     shift
     zor_build build-tsan -DZOR_TSAN=ON
-    export TSAN_OPTIONS="halt_on_error=1 second_deadlock_stack=1 ignore_noninstrumented_modules=1 suppressions=$ZOR_ROOT/tests/tsan.supp"
+    export TSAN_OPTIONS="halt_on_error=1 second_deadlock_stack=1 suppressions=$ZOR_ROOT/tests/tsan.supp"
     ctest --test-dir build-tsan --output-on-failure -j "$(nproc)" -L threads "$@"
     ;;
   bench)

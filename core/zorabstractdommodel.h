@@ -20,13 +20,18 @@ class ZorAbstractDomModel : public QAbstractItemModel
 {
     Q_OBJECT
 public:
-    // Data roles of a module row read by the module framework.
+    // Data roles of a module row (column 0). The module framework reads the
+    // label, type, status, status text and description; panels and the main
+    // window also read the others.
     enum ModuleRole {
         LabelRole = Qt::DisplayRole,
         TypeRole = 32,
+        PanelVisibleRole = 33,
+        UserLevelRole = 34,
         StatusRole = 35,
         StatusTextRole = 36,
-        DescriptionRole = 37
+        DescriptionRole = 37,
+        ModuleDepthRole = 38
     };
 
     explicit ZorAbstractDomModel(QObject *parent = nullptr);

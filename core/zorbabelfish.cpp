@@ -756,7 +756,7 @@ QScriptValue ZorBabelFish::evaluateLocked(const QString &expression, bool *faile
 
 QScriptValue ZorBabelFish::evaluateExpression(const QString &expression)
 {
-    QMutexLocker lock(&m_mutex);
+    const std::lock_guard<std::mutex> lock(m_mutex);
     bool failed = false;
     const QScriptValue v = evaluateLocked(expression, &failed);
     // Plain values are handed back without ties to the engine, so that the
@@ -776,7 +776,7 @@ QScriptValue ZorBabelFish::evaluateExpression(const QString &expression)
 
 bool ZorBabelFish::resolveCanMacros(QString &text)
 {
-    QMutexLocker lock(&m_mutex);
+    const std::lock_guard<std::mutex> lock(m_mutex);
     return resolveLocked(text);
 }
 

@@ -19,10 +19,10 @@
 
 #include <QByteArray>
 #include <QDateTime>
-#include <QMutex>
 #include <QScriptValue>
 #include <QString>
 #include <memory>
+#include <mutex>
 
 class QAbstractItemModel;
 class QModelIndex;
@@ -166,6 +166,6 @@ private:
     QScriptValue evaluateLocked(const QString &expression, bool *failed);
     bool resolveLocked(QString &text);
 
-    QMutex m_mutex;
+    std::mutex m_mutex;
     std::unique_ptr<QScriptEngine> m_engine;
 };

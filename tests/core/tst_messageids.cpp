@@ -7,6 +7,8 @@
 #include <QThread>
 #include <QtTest>
 #include <algorithm>
+#include <thread>
+#include <vector>
 
 namespace {
 
@@ -106,19 +108,16 @@ private slots:
         const int threads = 4;
         const int perThread = 20000;
         QVector<QVector<int>> ids(threads);
-        QVector<QThread *> workers;
+        std::vector<std::thread> workers;
         for (int t = 0; t < threads; ++t) {
-            workers.append(QThread::create([&ids, t, perThread] {
+            workers.emplace_back([&ids, t, perThread] {
                 ids[t].reserve(perThread);
                 for (int i = 0; i < perThread; ++i)
                     ids[t].append(ZorMessage(KM_STATUS, KS_INFO, i).msgId());
-            }));
-            workers.last()->start();
+            });
         }
-        for (QThread *w : workers) {
-            QVERIFY(w->wait(30000));
-            delete w;
-        }
+        for (std::thread &w : workers)
+            w.join();
         QVector<int> all;
         for (const QVector<int> &v : ids) {
             QVERIFY(std::is_sorted(v.begin(), v.end())); // rising within a thread

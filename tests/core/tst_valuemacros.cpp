@@ -2,9 +2,10 @@
 #include "zorbabelfish.h"
 #include "zortest.h"
 
-#include <QThread>
 #include <QtTest>
 #include <atomic>
+#include <thread>
+#include <vector>
 
 class TestValueMacros : public QObject
 {
@@ -153,10 +154,14 @@ private slots:
         // one shared object, which was made in this thread.
         ZorBabelFish shared;
         shared.evaluateExpression(QStringLiteral("var offset = 0x600"));
+        // This one gets its engine in a worker and is destroyed here.
+        ZorBabelFish handedBack;
         std::atomic<int> failures{0};
-        QVector<QThread *> workers;
+        std::vector<std::thread> workers;
         for (int t = 0; t < 4; ++t) {
-            workers.append(QThread::create([&shared, &failures, t] {
+            workers.emplace_back([&shared, &handedBack, &failures, t] {
+                if (t == 0 && handedBack.evaluateExpression(QStringLiteral("2 + 3")).toInt32() != 5)
+                    ++failures;
                 ZorBabelFish own;
                 for (int i = 0; i < 300; ++i) {
                     QString a = QStringLiteral("canunsigned16(%1) canid(%2 + 1)").arg(i * 7 + t).arg(t);
@@ -169,14 +174,12 @@ private slots:
                     if (!shared.resolveCanMacros(s) || s != QStringLiteral("%1h").arg(0x600 + i % 128, 0, 16))
                         ++failures;
                 }
-            }));
-            workers.last()->start();
+            });
         }
-        for (QThread *w : workers) {
-            QVERIFY(w->wait(60000));
-            delete w;
-        }
+        for (std::thread &w : workers)
+            w.join();
         QCOMPARE(failures.load(), 0);
+        QCOMPARE(handedBack.evaluateExpression(QStringLiteral("7 * 6")).toInt32(), 42);
     }
 };
 

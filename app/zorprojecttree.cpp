@@ -1,0 +1,6 @@
+#include "zorprojecttree.h"
+
+ZorProjectTree::ZorProjectTree(QWidget *parent)
+    : QTreeView(parent)
+{
+}
