@@ -94,6 +94,10 @@ public:
     virtual int masterQueueLimit() const;
     virtual int slaveQueueLimit() const;
 
+    // Reads label, type and description again from the project item (host
+    // thread, while the project waits); true when one of them changed.
+    bool refreshIdentity();
+
     QPersistentModelIndex modelIndex() const { return m_modelIndex; }
     QAbstractItemModel *itemModel() const;
 
@@ -299,6 +303,7 @@ private:
     QMap<QString, ZorModuleCreator> viaFactories;
     QMap<QString, QPointer<ZorModule>> viaModules;
     void dropViaModule(const QString &slaveLabel, ZorModule *slave);
+    void disconnectDirect(ZorModule *slave);
     QDomElement moduleElement() const;
 
     // The running machine (module thread only, valid while run() runs).

@@ -127,6 +127,14 @@ void ZorModulesHost::createModules()
     modules.swap(current);
     deleteAll(stale);
 
+    // A renamed item: its module takes the new label, and the links, which
+    // go by label, are made again.
+    bool renamed = false;
+    for (ZorModule *module : qAsConst(modules)) {
+        if (module && module->refreshIdentity())
+            renamed = true;
+    }
+
     int created = 0;
     QAbstractItemModel *model = project->hostModel();
     if (model) {
@@ -148,7 +156,7 @@ void ZorModulesHost::createModules()
             ++created;
         }
     }
-    if (stale.isEmpty() && created == 0)
+    if (stale.isEmpty() && created == 0 && !renamed)
         return;
 
     QObject *receiver = project->hostAppControlReceiver();
