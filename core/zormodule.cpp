@@ -269,6 +269,8 @@ void ZorModule::requestStop()
 void ZorModule::stop()
 {
     requestStop();
+    if (QThread::currentThread() == this)
+        return;   // asked from its own states: the loop ends after this cycle
     const QList<ZorModule *> children = findChildren<ZorModule *>(QString(), Qt::FindDirectChildrenOnly);
     QList<ZorModule *> all = children;
     all.prepend(this);

@@ -37,6 +37,10 @@ ZorModulesHost::~ZorModulesHost()
 bool ZorModulesHost::performAction(int requestedAction)
 {
     qDebug("ZorModulesHost action = %d", requestedAction);
+    if (QThread::currentThread() == this) {
+        qWarning("ZorModulesHost action %d refused: asked from the host thread itself", requestedAction);
+        return false;
+    }
     if (!isRunning()) {
         qWarning("ZorModulesHost action %d refused: the host thread does not run", requestedAction);
         return false;
