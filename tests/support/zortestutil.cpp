@@ -11,3 +11,14 @@ QString ZorTest::buildPath(const QString &relative)
 {
     return QDir(QStringLiteral(ZOR_BINARY_DIR)).filePath(relative);
 }
+
+quint32 ZorTest::crc32(const QByteArray &data)
+{
+    quint32 crc = 0xFFFFFFFFu;
+    for (const char byte : data) {
+        crc ^= static_cast<quint8>(byte);
+        for (int bit = 0; bit < 8; ++bit)
+            crc = (crc >> 1) ^ (0xEDB88320u & (0u - (crc & 1u)));
+    }
+    return ~crc;
+}

@@ -11,3 +11,10 @@ QString sourcePath(const QString &relative);
 QString buildPath(const QString &relative);
 
 }
+
+namespace ZorTest {
+
+// CRC-32 (IEEE 802.3, as zlib's crc32) of the bytes.
+quint32 crc32(const QByteArray &data);
+
+}

@@ -1,0 +1,566 @@
+#include "pythonruntime.h"
+
+#include "drivescriptconverter.h"
+#include "zorapplservices.h"
+
+#include <QCoreApplication>
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QMutex>
+#include <QMutexLocker>
+#include <QRegularExpression>
+#include <QSaveFile>
+#include <QTemporaryDir>
+#include <QVector>
+
+#include <cstring>
+#include <type_traits>
+
+namespace {
+
+// The module definition handed to PyModule_Create2 (layout of Python 3.5 and
+// later; a release build of the library, without reference tracing).
+struct PyModuleDefBase
+{
+    Py_ssize_t ob_refcnt;
+    void *ob_type;
+    PyObject *(*m_init)();
+    Py_ssize_t m_index;
+    PyObject *m_copy;
+};
+
+struct PyModuleDef
+{
+    PyModuleDefBase m_base;
+    const char *m_name;
+    const char *m_doc;
+    Py_ssize_t m_size;
+    PyMethodDef *m_methods;
+    void *m_slots;
+    void *m_traverse;
+    void *m_clear;
+    void *m_free;
+};
+
+const int kPythonApiVersion = 1013;
+
+// One interpreter per process: one run at a time.
+QMutex &runMutex()
+{
+    static QMutex mutex;
+    return mutex;
+}
+
+// The native module's definition; used only while runMutex() is held. It
+// must outlive the module, which lives until the run's finalisation.
+PyModuleDef &moduleDef()
+{
+    static PyModuleDef def;
+    return def;
+}
+
+QMutex &libDirMutex()
+{
+    static QMutex mutex;
+    return mutex;
+}
+
+QString &libDirOverride()
+{
+    static QString dir;
+    return dir;
+}
+
+bool isIdentifier(const QString &name)
+{
+    static const QRegularExpression identifier(QStringLiteral("^[A-Za-z_][A-Za-z0-9_]*$"));
+    return identifier.match(name).hasMatch();
+}
+
+QString readLatin1File(const QString &path)
+{
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly | QIODevice::Text))
+        return QString();
+    return ZorApplServices::latin1Text(file.readAll());
+}
+
+// Prelude that hands every write of one stream to a native function.
+QString catcherPrelude(const QString &module, const char *className, const char *function,
+                       const char *stream)
+{
+    return QStringLiteral("import %1\n"
+                          "import sys\n"
+                          "class %2:\n"
+                          "\tdef write(self, text):\n"
+                          "\t\t%1.%3(text)\n"
+                          "\t\treturn len(text)\n"
+                          "\tdef flush(self):\n"
+                          "\t\tpass\n"
+                          "sys.%4 = %2()\n")
+        .arg(module, QLatin1String(className), QLatin1String(function), QLatin1String(stream));
+}
+
+} // namespace
+
+// Entry points bound by name from the runtime library.
+struct PythonRuntime::Api
+{
+    void (*Py_InitializeEx)(int);
+    int (*Py_IsInitialized)();
+    void (*Py_Finalize)();
+    int (*PyRun_SimpleString)(const char *);
+    PyObject *(*PyModule_Create2)(PyModuleDef *, int);
+    PyObject *(*PyImport_GetModuleDict)();
+    int (*PyDict_SetItemString)(PyObject *, const char *, PyObject *);
+    int (*PyArg_ParseTuple)(PyObject *, const char *, ...);
+    PyObject *(*Py_BuildValue)(const char *, ...);
+    void (*PyErr_SetString)(PyObject *, const char *);
+    void (*PyErr_Print)();
+    PyObject *(*PyUnicode_DecodeLatin1)(const char *, Py_ssize_t, const char *);
+    PyObject *(*PyUnicode_AsEncodedString)(PyObject *, const char *, const char *);
+    int (*PyBytes_AsStringAndSize)(PyObject *, char **, Py_ssize_t *);
+    void (*Py_DecRef)(PyObject *);
+    PyObject **PyExc_RuntimeError;
+    int *Py_InspectFlag;
+};
+
+QString PythonRuntime::defaultLibraryName()
+{
+    return QStringLiteral("python3.11");
+}
+
+PythonRuntime::PythonRuntime(const QString &libraryName)
+    : m_libraryName(libraryName)
+{
+    // Exported symbols: extension modules of the standard library resolve the
+    // interpreter's symbols globally. Never unmapped: the library does not
+    // survive being unloaded and loaded again within one process.
+    m_library.setLoadHints(QLibrary::ExportExternalSymbolsHint | QLibrary::PreventUnloadHint);
+    // The plain name needs the development link ("libpython3.11.so"); the
+    // runtime package alone has the versioned file.
+    for (const char *version : {"", "1.0", "1"}) {
+        m_library.setFileNameAndVersion(libraryName, QLatin1String(version));
+        if (m_library.load())
+            break;
+    }
+    if (!m_library.isLoaded()) {
+        m_loadStatus = LibraryNotFound;
+        return;
+    }
+    m_api = new Api;
+    m_loadStatus = bind() ? Loaded : EntryPointMissing;
+}
+
+PythonRuntime::~PythonRuntime()
+{
+    delete m_api;
+    if (m_library.isLoaded())
+        m_library.unload();
+}
+
+bool PythonRuntime::bind()
+{
+    Api &a = *m_api;
+    const auto resolve = [this](const char *name, auto &target) {
+        target = reinterpret_cast<std::remove_reference_t<decltype(target)>>(
+            m_library.resolve(name));
+        return target != nullptr;
+    };
+    return resolve("Py_InitializeEx", a.Py_InitializeEx)
+           && resolve("Py_IsInitialized", a.Py_IsInitialized)
+           && resolve("Py_Finalize", a.Py_Finalize)
+           && resolve("PyRun_SimpleString", a.PyRun_SimpleString)
+           && resolve("PyModule_Create2", a.PyModule_Create2)
+           && resolve("PyImport_GetModuleDict", a.PyImport_GetModuleDict)
+           && resolve("PyDict_SetItemString", a.PyDict_SetItemString)
+           && resolve("PyArg_ParseTuple", a.PyArg_ParseTuple)
+           && resolve("Py_BuildValue", a.Py_BuildValue)
+           && resolve("PyErr_SetString", a.PyErr_SetString)
+           && resolve("PyErr_Print", a.PyErr_Print)
+           && resolve("PyUnicode_DecodeLatin1", a.PyUnicode_DecodeLatin1)
+           && resolve("PyUnicode_AsEncodedString", a.PyUnicode_AsEncodedString)
+           && resolve("PyBytes_AsStringAndSize", a.PyBytes_AsStringAndSize)
+           && resolve("Py_DecRef", a.Py_DecRef)
+           && resolve("PyExc_RuntimeError", a.PyExc_RuntimeError)
+           && resolve("Py_InspectFlag", a.Py_InspectFlag);
+}
+
+bool PythonRuntime::runScript(const QString &code, const QString &sysPathEntry, int stdoutMode,
+                              int stderrMode, const QString &moduleName, PyMethodDef *methods)
+{
+    m_stdOut.clear();
+    m_stdErr.clear();
+    m_errorLine = 0;
+    if (!isLoaded()) {
+        m_stdErr = QStringLiteral("Python library '%1' is not available.").arg(m_libraryName);
+        return false;
+    }
+    if (!runMutex().tryLock()) {
+        m_stdErr = QStringLiteral("Python library '%1' is busy: another script is running.")
+                       .arg(m_libraryName);
+        return false;
+    }
+    const bool ok = runLocked(code, sysPathEntry, stdoutMode, stderrMode, moduleName, methods);
+    runMutex().unlock();
+    return ok;
+}
+
+bool PythonRuntime::runLocked(const QString &code, const QString &sysPathEntry, int stdoutMode,
+                              int stderrMode, const QString &moduleName, PyMethodDef *methods)
+{
+    const Api &a = *m_api;
+    const bool withModule = !moduleName.isEmpty() && methods;
+    if (withModule && !isIdentifier(moduleName)) {
+        m_stdErr = QStringLiteral("Python module name '%1' is not valid.").arg(moduleName);
+        return false;
+    }
+
+    // The output files live in a private folder of this run: a fixed name in
+    // the shared temporary folder could be a link planted by someone else.
+    QTemporaryDir outputDir;
+    if ((stdoutMode == ToFile || stderrMode == ToFile) && !outputDir.isValid()) {
+        m_stdErr = QStringLiteral("Python output folder cannot be created: %1")
+                       .arg(outputDir.errorString());
+        return false;
+    }
+    const QString basePath = outputDir.path() + QStringLiteral("/sample");
+    const QString stdoutFile = basePath + QStringLiteral(".stdout");
+    const QString stderrFile = basePath + QStringLiteral(".stderr");
+
+    // A script's sys.exit() must end the script, not the program: in
+    // inspect mode the interpreter reports SystemExit like any exception.
+    *a.Py_InspectFlag = 1;
+    a.Py_InitializeEx(0);
+    if (!a.Py_IsInitialized()) {
+        m_stdErr = QStringLiteral("Python library '%1' cannot be initialized.").arg(m_libraryName);
+        return false;
+    }
+
+    const QByteArray moduleNameBytes = moduleName.toLatin1();
+    if (withModule) {
+        PyModuleDef &def = moduleDef();
+        std::memset(&def, 0, sizeof def);
+        def.m_base.ob_refcnt = 1;
+        def.m_name = moduleNameBytes.constData();
+        def.m_size = -1;
+        def.m_methods = methods;
+        PyObject *module = a.PyModule_Create2(&def, kPythonApiVersion);
+        if (!module) {
+            a.PyErr_Print();
+            a.Py_Finalize();
+            m_stdErr = QStringLiteral("Python module '%1' cannot be created.").arg(moduleName);
+            return false;
+        }
+        // Importable by name for the rest of this run.
+        a.PyDict_SetItemString(a.PyImport_GetModuleDict(), moduleNameBytes.constData(), module);
+        a.Py_DecRef(module);
+    }
+
+    if (stdoutMode == ToFile || stderrMode == ToFile || !sysPathEntry.isEmpty()) {
+        QString prelude = QStringLiteral("import sys\n");
+        if (!sysPathEntry.isEmpty())
+            prelude += QStringLiteral("sys.path.append(%1)\n").arg(pythonStringLiteral(sysPathEntry));
+        const QString openFile =
+            QStringLiteral("open(%1, \"w\", encoding=\"latin-1\", errors=\"backslashreplace\")");
+        if (stdoutMode == ToFile)
+            prelude += QStringLiteral("sys.stdout = ") + openFile.arg(pythonStringLiteral(stdoutFile))
+                       + QLatin1Char('\n');
+        if (stderrMode == ToFile)
+            prelude += QStringLiteral("sys.stderr = ") + openFile.arg(pythonStringLiteral(stderrFile))
+                       + QLatin1Char('\n');
+        a.PyRun_SimpleString(prelude.toLatin1().constData());
+    }
+    if (stdoutMode == ToModule && withModule) {
+        a.PyRun_SimpleString(catcherPrelude(moduleName, "StdoutCatcher", "CaptureStdOut", "stdout")
+                                 .toLatin1()
+                                 .constData());
+    }
+    if (stderrMode == ToModule && withModule) {
+        a.PyRun_SimpleString(catcherPrelude(moduleName, "StderrCatcher", "CaptureStdErr", "stderr")
+                                 .toLatin1()
+                                 .constData());
+    }
+
+    const int result = a.PyRun_SimpleString(code.toLatin1().constData());
+    // Flushes the redirected streams before the files are read.
+    a.Py_Finalize();
+
+    if (stdoutMode == ToFile)
+        m_stdOut = readLatin1File(stdoutFile);
+    if (stderrMode == ToFile) {
+        m_stdErr = readLatin1File(stderrFile);
+        m_errorLine = errorLineOf(m_stdErr);
+    }
+    return result == 0;
+}
+
+int PythonRuntime::errorLineOf(const QString &text)
+{
+    const QString marker = QStringLiteral(", line ");
+    const int at = text.lastIndexOf(marker);
+    if (at < 0)
+        return 0;
+    const int start = at + marker.length();
+    int end = text.indexOf(QLatin1Char(' '), start);
+    if (end < 0) {
+        end = text.length();
+    } else {
+        const int comma = text.indexOf(QLatin1Char(','), start);
+        if (comma >= 0 && comma < end)
+            end = comma;
+        const int lineBreak = text.indexOf(QLatin1Char('\n'), start);
+        if (lineBreak >= 0 && lineBreak < end)
+            end = lineBreak;
+    }
+    bool ok = false;
+    const int line = text.mid(start, end - start).trimmed().toInt(&ok);
+    return ok ? line : 0;
+}
+
+QString PythonRuntime::pythonStringLiteral(const QString &text)
+{
+    QString out = QStringLiteral("\"");
+    for (const uint c : text.toUcs4()) {
+        switch (c) {
+        case '\\': out += QLatin1String("\\\\"); continue;
+        case '"': out += QLatin1String("\\\""); continue;
+        case '\n': out += QLatin1String("\\n"); continue;
+        case '\r': out += QLatin1String("\\r"); continue;
+        case '\t': out += QLatin1String("\\t"); continue;
+        default: break;
+        }
+        // Plain ASCII only: the code is handed over as bytes, which Python
+        // reads as UTF-8, so everything else travels as an escape.
+        if (c >= 0x20 && c < 0x7f)
+            out += QChar(c);
+        else if (c <= 0xff)
+            out += QStringLiteral("\\x%1").arg(c, 2, 16, QLatin1Char('0'));
+        else if (c <= 0xffff)
+            out += QStringLiteral("\\u%1").arg(c, 4, 16, QLatin1Char('0'));
+        else
+            out += QStringLiteral("\\U%1").arg(c, 8, 16, QLatin1Char('0'));
+    }
+    out += QLatin1Char('"');
+    return out;
+}
+
+bool PythonRuntime::latin1FromObject(PyObject *object, QString &text) const
+{
+    PyObject *bytes = m_api->PyUnicode_AsEncodedString(object, "latin-1", "backslashreplace");
+    if (!bytes)
+        return false;
+    char *data = nullptr;
+    Py_ssize_t size = 0;
+    const bool ok = m_api->PyBytes_AsStringAndSize(bytes, &data, &size) == 0;
+    if (ok)
+        text = QString::fromLatin1(data, static_cast<int>(size));
+    m_api->Py_DecRef(bytes);
+    return ok;
+}
+
+bool PythonRuntime::parseStringArg(PyObject *args, QString &text) const
+{
+    text.clear();
+    PyObject *object = nullptr;
+    if (!isLoaded() || !m_api->PyArg_ParseTuple(args, "U", &object))
+        return false;
+    if (!latin1FromObject(object, text)) {
+        text.clear();
+        return false;
+    }
+    return true;
+}
+
+bool PythonRuntime::parseTwoStringArgs(PyObject *args, QString &first, QString &second) const
+{
+    first.clear();
+    second.clear();
+    PyObject *one = nullptr;
+    PyObject *two = nullptr;
+    if (!isLoaded() || !m_api->PyArg_ParseTuple(args, "U|U", &one, &two))
+        return false;
+    if (!latin1FromObject(one, first) || (two && !latin1FromObject(two, second))) {
+        first.clear();
+        second.clear();
+        return false;
+    }
+    return true;
+}
+
+bool PythonRuntime::parseStringIntArgs(PyObject *args, QString &text, int &value) const
+{
+    text.clear();
+    value = 0;
+    PyObject *object = nullptr;
+    int number = 0;
+    if (!isLoaded() || !m_api->PyArg_ParseTuple(args, "U|i", &object, &number))
+        return false;
+    if (!latin1FromObject(object, text)) {
+        text.clear();
+        return false;
+    }
+    value = number;
+    return true;
+}
+
+PyObject *PythonRuntime::buildString(const QString &text) const
+{
+    if (!isLoaded())
+        return nullptr;
+    const QByteArray bytes = text.toLatin1();
+    return m_api->PyUnicode_DecodeLatin1(bytes.constData(), bytes.size(), nullptr);
+}
+
+PyObject *PythonRuntime::buildInt(int value) const
+{
+    return isLoaded() ? m_api->Py_BuildValue("i", value) : nullptr;
+}
+
+PyObject *PythonRuntime::buildNone() const
+{
+    return isLoaded() ? m_api->Py_BuildValue("s", static_cast<const char *>(nullptr)) : nullptr;
+}
+
+void PythonRuntime::setRuntimeError(const QString &text) const
+{
+    if (isLoaded())
+        m_api->PyErr_SetString(*m_api->PyExc_RuntimeError, text.toUtf8().constData());
+}
+
+// --- drive-script image compiler
+
+QString PythonRuntime::pythonLibDir()
+{
+    QMutexLocker lock(&libDirMutex());
+    if (!libDirOverride().isEmpty())
+        return libDirOverride();
+    return QDir::fromNativeSeparators(QCoreApplication::applicationDirPath())
+           + QStringLiteral("/pythonlib");
+}
+
+void PythonRuntime::setPythonLibDir(const QString &dir)
+{
+    QMutexLocker lock(&libDirMutex());
+    libDirOverride() = QDir::fromNativeSeparators(dir);
+}
+
+bool PythonRuntime::compileScriptImage(const QString &source, QString &imagePath,
+                                       QString &libraryFolder, QString &errorText)
+{
+    imagePath.clear();
+    libraryFolder.clear();
+    errorText.clear();
+
+    QString text;
+    {
+        QFile file(source);
+        if (!file.open(QIODevice::ReadOnly | QIODevice::Text)) {
+            errorText = QStringLiteral("source file not found: %1").arg(source);
+            return false;
+        }
+        text = ZorApplServices::latin1Text(file.readAll());
+    }
+    if (text.isEmpty()) {
+        errorText = QStringLiteral("source file empty: %1").arg(source);
+        return false;
+    }
+    const bool generation8 = text.contains(QLatin1String("pymite-08"), Qt::CaseInsensitive);
+    libraryFolder = pythonLibDir()
+                    + (generation8 ? QStringLiteral("/pymite-08") : QStringLiteral("/pymite-09"));
+
+    m_stdOut.clear();
+    m_stdErr.clear();
+    m_errorLine = 0;
+    if (!isLoaded()) {
+        m_stdErr = QStringLiteral("Python library '%1' is not available.").arg(m_libraryName);
+        return false;
+    }
+    // The work folder is shared by every compilation: hold the interpreter
+    // for the whole compilation, not only for the run.
+    if (!runMutex().tryLock()) {
+        m_stdErr = QStringLiteral("Python library '%1' is busy: another script is running.")
+                       .arg(m_libraryName);
+        errorText = m_stdErr;
+        return false;
+    }
+    struct Unlock
+    {
+        ~Unlock() { runMutex().unlock(); }
+    } unlock;
+
+    // The image goes beside the source; only the file name's suffix is
+    // replaced, never a dot in a folder name.
+    const QString baseName = QFileInfo(source).fileName();
+    const int dot = baseName.lastIndexOf(QLatin1Char('.'));
+    const QString outputPath = source.left(source.length() - baseName.length())
+                               + (dot >= 0 ? baseName.left(dot) : baseName)
+                               + QStringLiteral(".pymbin");
+
+    const QString workDir = ZorApplServices::workingDir() + QStringLiteral("/PythonCompilerTmp");
+    if (QFileInfo::exists(workDir) || QFileInfo(workDir).isSymLink())
+        ZorApplServices::removeDirRecursively(workDir);
+    QDir dir(ZorApplServices::workingDir());
+    if (!dir.mkpath(QStringLiteral("PythonCompilerTmp")) || !dir.cd(QStringLiteral("PythonCompilerTmp"))) {
+        errorText = QStringLiteral("could not create tmp folder: %1").arg(workDir);
+        return false;
+    }
+    const QString workScript = workDir + QStringLiteral("/sample.py");
+    const QString workImage = workDir + QStringLiteral("/sample.pymbin");
+
+    {
+        QFile in(source);
+        QString again;
+        if (in.open(QIODevice::ReadOnly | QIODevice::Text))
+            again = ZorApplServices::latin1Text(in.readAll());
+        bool written = false;
+        if (!again.isEmpty()) {
+            DriveScriptConverter::toTargetLib(again);
+            QFile out(workScript);
+            const QByteArray bytes = again.toLatin1();
+            written = out.open(QIODevice::WriteOnly | QIODevice::Text | QIODevice::Truncate)
+                      && out.write(bytes) == bytes.size();
+        }
+        if (!written) {
+            errorText = QStringLiteral("could not copy from '%1' to '%2'").arg(source, workScript);
+            return false;
+        }
+    }
+
+    QString script = QStringLiteral("import pmImgCreator\n");
+    script += QStringLiteral("outfn = %1\n").arg(pythonStringLiteral(workImage));
+    script += QStringLiteral("imgtyp = \".bin\"\n"
+                             "imgtarget = \"std\"\n"
+                             "memspace = \"flash\"\n"
+                             "natfn = None\n");
+    script += QStringLiteral("fns = [%1]\n").arg(pythonStringLiteral(workScript));
+    if (generation8) {
+        script += QStringLiteral("pic = pmImgCreator.PmImgCreator()\n");
+    } else {
+        script += QStringLiteral("pic = pmImgCreator.PmImgCreator(%1)\n")
+                      .arg(pythonStringLiteral(libraryFolder + QStringLiteral("/pmfeatures.py")));
+    }
+    script += QStringLiteral("pic.set_options(outfn, imgtyp, imgtarget, memspace, natfn, fns)\n"
+                             "pic.convert_files()\n"
+                             "pic.write_image_file()\n");
+
+    bool copied = false;
+    if (runLocked(script, libraryFolder, ToFile, ToFile, QString(), nullptr)) {
+        // Replaced in one step: a failed copy keeps the previous image.
+        QFile image(workImage);
+        QSaveFile output(outputPath);
+        copied = image.open(QIODevice::ReadOnly) && output.open(QIODevice::WriteOnly);
+        if (copied) {
+            const QByteArray bytes = image.readAll();
+            copied = image.error() == QFileDevice::NoError && output.write(bytes) == bytes.size()
+                     && output.commit();
+        }
+        if (copied)
+            imagePath = outputPath;
+        else
+            errorText = QStringLiteral("could not copy output from '%1' to '%2'").arg(workImage, outputPath);
+    }
+    ZorApplServices::removeDirRecursively(workDir);
+    return copied;
+}

@@ -1,0 +1,108 @@
+// The embedded Python interpreter.
+//
+// PythonRuntime loads the Python 3 runtime library by file name when it is
+// constructed ("python3.11"; nothing links against it) and binds the entry
+// points it needs by name. Each runScript call starts a fresh interpreter,
+// runs one piece of code and finalises the interpreter again. A caller may
+// add a native module for the run (a name and a method table it owns) and
+// have the script's standard output and standard error written to files and
+// read back, or handed write by write to the module's functions
+// "CaptureStdOut" and "CaptureStdErr".
+//
+// The interpreter is one per process: only one run may be under way at a
+// time. A second run started while one is going (from another thread, or
+// from a native function of the running script) is refused with a message
+// in stdErrText(). Texts cross to and from Python one byte per character
+// (Latin-1); characters that Latin-1 cannot hold come back as "\\x.." escapes.
+//
+// compileScriptImage turns a drive script into a drive image (".pymbin")
+// with the image creator in the program's "pythonlib" folder.
+#pragma once
+
+#include "pythonapi.h"
+
+#include <QLibrary>
+#include <QString>
+
+class PythonRuntime
+{
+public:
+    // Where a run's standard output or standard error goes.
+    enum OutputMode {
+        NotRedirected = 0,  // the process's own stream
+        ToFile = 1,         // a file, read back into stdOutText/stdErrText
+        ToModule = 2        // the native module's CaptureStdOut/CaptureStdErr
+    };
+    enum LoadStatus { Loaded = 0, EntryPointMissing = 1, LibraryNotFound = 2 };
+
+    explicit PythonRuntime(const QString &libraryName = defaultLibraryName());
+    ~PythonRuntime();
+    PythonRuntime(const PythonRuntime &) = delete;
+    PythonRuntime &operator=(const PythonRuntime &) = delete;
+
+    static QString defaultLibraryName();
+
+    bool isLoaded() const { return m_loadStatus == Loaded; }
+    int loadStatus() const { return m_loadStatus; }
+    QString libraryName() const { return m_libraryName; }
+
+    // Results of the last run.
+    QString stdOutText() const { return m_stdOut; }
+    QString stdErrText() const { return m_stdErr; }
+    int errorLine() const { return m_errorLine; }
+
+    // Runs `code` once in a fresh interpreter. `sysPathEntry` (when not empty)
+    // is appended to the module search path; `moduleName` and `methods` (when
+    // both given) make a native module importable under that name for the
+    // run. True when the code ran to its end without an uncaught exception.
+    bool runScript(const QString &code, const QString &sysPathEntry, int stdoutMode,
+                   int stderrMode, const QString &moduleName = QString(),
+                   PyMethodDef *methods = nullptr);
+
+    // Compiles a drive script (usually "DriveScript.py") into a drive image
+    // beside it (".pymbin"). imagePath is set on success; libraryFolder names
+    // the image-creator folder used; errorText holds the compiler's own
+    // message, while a failing creator leaves its traceback in stdErrText()
+    // and errorLine().
+    bool compileScriptImage(const QString &source, QString &imagePath, QString &libraryFolder,
+                            QString &errorText);
+
+    // Root of the image-creator folders (default: "pythonlib" beside the
+    // executable).
+    static QString pythonLibDir();
+    static void setPythonLibDir(const QString &dir);
+
+    // Argument and result helpers for native functions, valid during a run.
+    // A parse failure leaves the Python error set: the native function then
+    // returns nullptr and the script raises it.
+    bool parseStringArg(PyObject *args, QString &text) const;                          // "s"
+    bool parseTwoStringArgs(PyObject *args, QString &first, QString &second) const;    // "s|s"
+    bool parseStringIntArgs(PyObject *args, QString &text, int &value) const;          // "s|i"
+    PyObject *buildString(const QString &text) const;
+    PyObject *buildInt(int value) const;
+    PyObject *buildNone() const;
+    // Sets RuntimeError with the text; a native function that then returns
+    // nullptr makes the script raise it at that call.
+    void setRuntimeError(const QString &text) const;
+
+    // Line number of the last ", line N" of a traceback text; 0 when none.
+    static int errorLineOf(const QString &stderrText);
+    // The text as a Python string literal that reads back as the same text.
+    static QString pythonStringLiteral(const QString &text);
+
+private:
+    struct Api;
+
+    bool bind();
+    bool runLocked(const QString &code, const QString &sysPathEntry, int stdoutMode,
+                   int stderrMode, const QString &moduleName, PyMethodDef *methods);
+    bool latin1FromObject(PyObject *object, QString &text) const;
+
+    QString m_stdOut;
+    QString m_stdErr;
+    int m_errorLine = 0;
+    QLibrary m_library;
+    int m_loadStatus = LibraryNotFound;
+    QString m_libraryName;
+    Api *m_api = nullptr;
+};
