@@ -49,7 +49,10 @@ void ZorAbstractDomModel::writeModuleProperty(const QModelIndex &index, const QS
         item.appendChild(doc.createTextNode(value));
     } else if (!item.hasChildNodes()) {
         item.appendChild(doc.createTextNode(value));
-    } else {
+    } else if (item.firstChild().nodeValue() != value) {
         item.firstChild().setNodeValue(value);
+    } else {
+        return;
     }
+    emit documentEdited();
 }
