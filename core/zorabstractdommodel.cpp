@@ -54,5 +54,8 @@ void ZorAbstractDomModel::writeModuleProperty(const QModelIndex &index, const QS
     } else {
         return;
     }
-    emit documentEdited();
+    // Pseudo-properties ("_ReadOnly", ...) describe the running module and
+    // are no change the user made to the project.
+    if (!key.startsWith(QLatin1Char('_')))
+        emit documentEdited();
 }

@@ -15,6 +15,7 @@
 #include <QSignalMapper>
 #include <QTextCursor>
 #include <QTextEdit>
+#include <QTextStream>
 #include <QTimer>
 #include <QVariant>
 
@@ -23,6 +24,14 @@ namespace {
 const char *const ProjectPageProperty = "zorProjectPage";
 const QString DocsTag = QStringLiteral("docs");
 const QString ModuleTag = QStringLiteral("module");
+
+QString nodeText(const QDomNode &node)
+{
+    QString text;
+    QTextStream stream(&text);
+    node.save(stream, 0);
+    return text;
+}
 
 } // namespace
 
@@ -77,7 +86,7 @@ QString ZorPanel::panelName()
 
 QString ZorPanel::panelUserData()
 {
-    return m_index.isValid() ? m_index.data(Qt::UserRole).toString() : QString();
+    return m_index.isValid() ? m_index.data(ZorAbstractDomModel::TypeRole).toString() : QString();
 }
 
 QString ZorPanel::panelItemText37()
@@ -199,16 +208,14 @@ bool ZorPanel::saveDoc(const QDomDocument &doc, const QString &name)
     const QDomElement old = docs.firstChildElement(name);
     QString oldText;
     if (!old.isNull()) {
-        QTextStream(&oldText) << old;
+        oldText = nodeText(old);
         docs.removeChild(old);
     }
     if (!doc.documentElement().isNull()) {
         QDomElement stored = project.createElement(name);
         stored.appendChild(project.importNode(doc.documentElement(), true));
         docs.appendChild(stored);
-        QString newText;
-        QTextStream(&newText) << stored;
-        changed = changed || newText != oldText;
+        changed = changed || nodeText(stored) != oldText;
     } else {
         changed = changed || !old.isNull();
     }

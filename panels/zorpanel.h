@@ -27,6 +27,7 @@
 // (yellow), 2000 and above error (red).
 #pragma once
 
+#include "zorabstractdommodel.h"
 #include "zormessage.h"
 
 #include <QDomDocument>
@@ -52,7 +53,6 @@ class QShortcut;
 class QSignalMapper;
 class QTextEdit;
 class QTimer;
-class ZorAbstractDomModel;
 
 class ZorPanel : public QWidget
 {

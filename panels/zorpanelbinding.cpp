@@ -128,7 +128,7 @@ void ZorPanel::propertyNewValue(const QString &name, const QString &value)
     }
     for (auto it = m_sliders.constFind(name); it != m_sliders.cend() && it.key() == name; ++it) {
         QAbstractSlider *slider = it.value();
-        if (slider && fixed(slider->value(), decimals) != shown)
+        if (slider && fixed(slider->sliderPosition(), decimals) != shown)
             slider->setValue(static_cast<int>(value.toDouble()));
     }
     for (auto it = m_comboBoxes.constFind(name); it != m_comboBoxes.cend() && it.key() == name;
@@ -183,8 +183,9 @@ void ZorPanel::propertyEdited(const QString &name)
     for (auto it = m_sliders.constFind(name); !found && it != m_sliders.cend() && it.key() == name;
          ++it) {
         QAbstractSlider *slider = it.value();
-        if (slider && fixed(slider->value(), decimals) != last) {
-            text = fixed(slider->value(), decimals);
+        // While the user drags, the position leads the value.
+        if (slider && fixed(slider->sliderPosition(), decimals) != last) {
+            text = fixed(slider->sliderPosition(), decimals);
             found = true;
         }
     }
