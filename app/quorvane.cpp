@@ -11,7 +11,9 @@
 #include <QLayout>
 #include <QMenuBar>
 #include <QMessageBox>
+#include <QScreen>
 #include <QSettings>
+#include <QStyle>
 #include <QStatusBar>
 #include <QUrl>
 
@@ -109,7 +111,8 @@ void Quorvane::applyGuiMode()
     } else if (mode == 2) {
         setWindowState(windowState() | Qt::WindowFullScreen);
     } else {
-        restoreGeometry(settings.value(QStringLiteral("MainWindowGeometry")).toByteArray());
+        if (!restoreGeometry(settings.value(QStringLiteral("MainWindowGeometry")).toByteArray()))
+            setFirstStartGeometry();
         setWindowFlags(Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint
                        | Qt::WindowMinimizeButtonHint | Qt::WindowMaximizeButtonHint
                        | Qt::WindowCloseButtonHint);
@@ -141,6 +144,19 @@ void Quorvane::applyGuiMode()
     // Kinetic scrolling of the tile list comes with the panel framework.
 
     qApp->setStyleSheet(readResourceText(styleSheetResource(mode)));
+}
+
+// Without a stored geometry the window opens large enough for its tool bar
+// and a few panels, centred on the screen, instead of at the form's minimal
+// design size.
+void Quorvane::setFirstStartGeometry()
+{
+    const QScreen *screen = QGuiApplication::primaryScreen();
+    if (!screen)
+        return;
+    const QRect available = screen->availableGeometry();
+    const QSize size = QSize(1024, 720).boundedTo(available.size() * 0.9).expandedTo(this->size());
+    setGeometry(QStyle::alignedRect(Qt::LeftToRight, Qt::AlignCenter, size, available));
 }
 
 void Quorvane::updateWindowTitle()

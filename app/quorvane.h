@@ -71,6 +71,7 @@ protected:
 
 private:
     void applyGuiMode();
+    void setFirstStartGeometry();
 
     Ui::QuorvaneClass *ui;
     int m_guiMode = 0;

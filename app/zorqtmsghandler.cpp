@@ -1,15 +1,13 @@
 #include "zorqtmsghandler.h"
 
-#include <QMutex>
-#include <QMutexLocker>
-
 #include <atomic>
+#include <mutex>
 
 namespace {
 
 // Held by the callback while it uses the sink and by whoever replaces or
 // clears the sink, so the sink cannot be deleted under a writing thread.
-QBasicMutex sinkMutex;
+std::mutex sinkMutex;
 std::atomic<ZorQtMsgHandler *> currentSink{nullptr};
 std::atomic<bool> callbackInstalled{false};
 // A message raised while this thread is already inside the sink (a warning
@@ -22,7 +20,7 @@ void messageCallback(QtMsgType type, const QMessageLogContext &, const QString &
         return;
     insideSink = true;
     {
-        QMutexLocker lock(&sinkMutex);
+        std::lock_guard<std::mutex> lock(sinkMutex);
         if (ZorQtMsgHandler *handler = currentSink.load())
             handler->handle(type, text);
     }
@@ -39,7 +37,7 @@ ZorQtMsgHandler::ZorQtMsgHandler()
 ZorQtMsgHandler::~ZorQtMsgHandler()
 {
     ZorQtMsgHandler *self = this;
-    QMutexLocker lock(&sinkMutex);
+    std::lock_guard<std::mutex> lock(sinkMutex);
     currentSink.compare_exchange_strong(self, nullptr);
     // m_log closes after this body, when no callback can reach it any more.
 }
@@ -70,7 +68,7 @@ void ZorQtMsgHandler::handle(QtMsgType type, const QString &text)
 void ZorQtMsgHandler::install(ZorQtMsgHandler *handler)
 {
     {
-        QMutexLocker lock(&sinkMutex);
+        std::lock_guard<std::mutex> lock(sinkMutex);
         currentSink.store(handler);
     }
     if (handler && !callbackInstalled.exchange(true))

@@ -1,6 +1,8 @@
 #include "zorstartupprobe.h"
 
+#include <QApplication>
 #include <QCoreApplication>
+#include <QStyle>
 #include <QEvent>
 #include <QMainWindow>
 #include <QMessageBox>
@@ -11,6 +13,8 @@
 ZorStartupProbe::ZorStartupProbe(const QElapsedTimer &sinceStart, QObject *parent)
     : QObject(parent)
     , m_sinceStart(sinceStart)
+    // Taken before any style sheet wraps the application style.
+    , m_styleClass(QApplication::style()->metaObject()->className())
 {
 }
 
@@ -45,6 +49,7 @@ bool ZorStartupProbe::eventFilter(QObject *watched, QEvent *event)
 void ZorStartupProbe::reportMainWindow(QWidget *window)
 {
     std::printf("window_title: %s\n", qPrintable(window->windowTitle()));
+    std::printf("style: %s\n", m_styleClass.constData());
     std::printf("startup_to_window: %lld ms\n", static_cast<long long>(m_sinceStart.elapsed()));
     std::fflush(stdout);
     QCoreApplication::quit();

@@ -4,10 +4,12 @@
 // It watches the first windows the program shows. A message box is reported
 // on stdout ("message: <text>") and closed, so a start that fails does not
 // wait for a user; when the main window is shown, the probe prints
-// "window_title: <title>" and "startup_to_window: <ms> ms" (time since the
+// "window_title: <title>", "style: <widget style class>" and
+// "startup_to_window: <ms> ms" (time since the
 // probe was created at the top of main) and quits the event loop.
 #pragma once
 
+#include <QByteArray>
 #include <QElapsedTimer>
 #include <QObject>
 
@@ -27,5 +29,6 @@ private:
     void reportMainWindow(QWidget *window);
 
     QElapsedTimer m_sinceStart;
+    QByteArray m_styleClass;
     bool m_reported = false;
 };

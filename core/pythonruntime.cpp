@@ -509,6 +509,7 @@ bool PythonRuntime::compileScriptImage(const QString &source, QString &imagePath
     const QString workScript = workDir + QStringLiteral("/sample.py");
     const QString workImage = workDir + QStringLiteral("/sample.pymbin");
 
+    int addedLines = 0; // by the conversion, at the top of the work script
     {
         QFile in(source);
         QString again;
@@ -516,7 +517,9 @@ bool PythonRuntime::compileScriptImage(const QString &source, QString &imagePath
             again = ZorApplServices::latin1Text(in.readAll());
         bool written = false;
         if (!again.isEmpty()) {
+            const int linesBefore = again.count(QLatin1Char('\n'));
             DriveScriptConverter::toTargetLib(again);
+            addedLines = again.count(QLatin1Char('\n')) - linesBefore;
             QFile out(workScript);
             const QByteArray bytes = again.toLatin1();
             written = out.open(QIODevice::WriteOnly | QIODevice::Text | QIODevice::Truncate)
@@ -546,7 +549,16 @@ bool PythonRuntime::compileScriptImage(const QString &source, QString &imagePath
                              "pic.write_image_file()\n");
 
     bool copied = false;
-    if (runLocked(script, libraryFolder, ToFile, ToFile, QString(), nullptr)) {
+    const bool ran = runLocked(script, libraryFolder, ToFile, ToFile, QString(), nullptr);
+    // An error in the script is reported at the user's line, not at the
+    // line of the converted copy.
+    const QString frame = QStringLiteral("File \"%1\", line ").arg(workScript);
+    const int frameAt = m_stdErr.lastIndexOf(frame);
+    if (addedLines > 0 && m_errorLine > addedLines && frameAt >= 0
+        && frameAt + frame.length() - 7 == m_stdErr.lastIndexOf(QLatin1String(", line "))) {
+        m_errorLine -= addedLines;
+    }
+    if (ran) {
         // Replaced in one step: a failed copy keeps the previous image.
         QFile image(workImage);
         QSaveFile output(outputPath);

@@ -204,7 +204,7 @@ void collectFiles(const QString &folder, QStringList &files, const QStringList &
                   const QStringList &skipFiles)
 {
     const QStringList names =
-        QDir(folder).entryList(QDir::AllEntries | QDir::NoDotAndDotDot, QDir::NoSort);
+        QDir(folder).entryList(QDir::AllEntries | QDir::NoDotAndDotDot, QDir::Name);
     for (const QString &name : names) {
         const QString path = folder + QLatin1Char('/') + name;
         const QFileInfo info(path);

@@ -1,10 +1,10 @@
 #include "zordebuglog.h"
 
 #include "zorapplfiles.h"
+#include "zormessage.h"
 
 #include <QCoreApplication>
 #include <QFile>
-#include <QMutexLocker>
 #include <QTextStream>
 
 ZorDebugLog::ZorDebugLog(QObject *parent)
@@ -19,7 +19,7 @@ ZorDebugLog::~ZorDebugLog()
 
 QString ZorDebugLog::fileName() const
 {
-    QMutexLocker lock(&m_mutex);
+    std::lock_guard<std::mutex> lock(m_mutex);
     return m_fileName;
 }
 
@@ -59,7 +59,7 @@ QString ZorDebugLog::escape(const QString &text)
 
 void ZorDebugLog::open(const QString &tag)
 {
-    QMutexLocker lock(&m_mutex);
+    std::lock_guard<std::mutex> lock(m_mutex);
     if (!m_open.load()) {
         const QString path = filePathForTag(tag);
         auto file = std::make_unique<QFile>(path);
@@ -77,7 +77,7 @@ void ZorDebugLog::open(const QString &tag)
 
 void ZorDebugLog::close()
 {
-    QMutexLocker lock(&m_mutex);
+    std::lock_guard<std::mutex> lock(m_mutex);
     if (!m_open.load())
         return;
     writeLineLocked(QStringLiteral("log stopped"));
@@ -88,12 +88,17 @@ void ZorDebugLog::close()
     m_file.reset();
 }
 
+void ZorDebugLog::msgLogger(const ZorMessage &msg)
+{
+    write(msg.toString(4));
+}
+
 void ZorDebugLog::write(const QString &text)
 {
     if (!m_open.load())
         return; // cheap early out; the flag is tested again under the mutex
     const QString escaped = escape(text);
-    QMutexLocker lock(&m_mutex);
+    std::lock_guard<std::mutex> lock(m_mutex);
     if (m_open.load())
         writeLineLocked(escaped);
 }

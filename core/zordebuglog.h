@@ -17,11 +17,11 @@
 
 #include <atomic>
 #include <memory>
-
-#include <QMutex>
+#include <mutex>
 
 class QFile;
 class QTextStream;
+class ZorMessage;
 
 class ZorDebugLog : public QObject
 {
@@ -48,13 +48,18 @@ public slots:
     void open(const QString &tag);
     // Writes "log stopped" and closes the file; nothing when not open.
     void close();
+    // Writes a message in its text form with the origin (or recipient) in
+    // front (ZorMessage::toString format 4).
+    void msgLogger(const ZorMessage &msg);
     // Writes one escaped, time-stamped line; dropped while the log is closed.
     void write(const QString &text);
 
 private:
     void writeLineLocked(const QString &escaped);
 
-    mutable QMutex m_mutex;
+    // A standard mutex rather than QMutex: Qt's contended lock path is not
+    // visible to ThreadSanitizer, which the threaded tests run under.
+    mutable std::mutex m_mutex;
     std::unique_ptr<QFile> m_file;        // guarded by m_mutex
     std::unique_ptr<QTextStream> m_stream; // guarded by m_mutex
     QString m_fileName;                   // guarded by m_mutex

@@ -1,4 +1,5 @@
 #include "zordebuglog.h"
+#include "zormessage.h"
 #include "zortest.h"
 
 #include <QtTest>
@@ -106,6 +107,22 @@ private slots:
         log.close();
         const QByteArray bytes = readFile(m_path);
         QVERIFY2(bytes.contains(" a[CR]\r[LF]\nb\n"), bytes.constData());
+    }
+
+    void messagesAreLoggedWithOriginInFront()
+    {
+        ZorDebugLog log;
+        log.open(m_tag);
+        ZorMessage fromPanel(KM_INFOTEXT, KS_INFO, QStringLiteral("two\nlines"));
+        fromPanel.setOrigin(QStringLiteral("GUI"));
+        ZorMessage toModule(KM_STATUS, KS_REQUEST);
+        toModule.setRecipient(QStringLiteral("CAN 1"));
+        log.msgLogger(fromPanel);
+        log.msgLogger(toModule);
+        log.close();
+        QCOMPARE(lineTexts(readFile(m_path)),
+                 QStringList({"log started", "GUI:KM_INFOTEXT:KS_INFO:two[LF]", "UNSTAMPED:lines",
+                              "CAN 1:KM_STATUS:KS_REQUEST", "log stopped"}));
     }
 
     void unopenableFileLeavesTheLogSilent()

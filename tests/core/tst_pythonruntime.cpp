@@ -1,0 +1,277 @@
+#include "pythonruntime.h"
+#include "zortest.h"
+
+#include <QtTest>
+
+#include <atomic>
+
+namespace {
+
+// The runtime whose run is under way and what its native functions saw, as a
+// caller's native module keeps them for the duration of a run.
+PythonRuntime *current = nullptr;
+QStringList capturedOut;
+QStringList capturedErr;
+QSemaphore *blockEntered = nullptr;
+QSemaphore *blockRelease = nullptr;
+
+PyObject *captureStdOut(PyObject *, PyObject *args)
+{
+    QString text;
+    if (!current->parseStringArg(args, text))
+        return nullptr;
+    capturedOut << text;
+    return current->buildNone();
+}
+
+PyObject *captureStdErr(PyObject *, PyObject *args)
+{
+    QString text;
+    if (!current->parseStringArg(args, text))
+        return nullptr;
+    capturedErr << text;
+    return current->buildNone();
+}
+
+// "s|s": echoes both texts joined by "|".
+PyObject *echo(PyObject *, PyObject *args)
+{
+    QString first;
+    QString second;
+    if (!current->parseTwoStringArgs(args, first, second))
+        return nullptr;
+    return current->buildString(first + QLatin1Char('|') + second);
+}
+
+// "s|i": the text's length plus the number.
+PyObject *measure(PyObject *, PyObject *args)
+{
+    QString text;
+    int value = -1;
+    if (!current->parseStringIntArgs(args, text, value))
+        return nullptr;
+    return current->buildInt(text.size() + value);
+}
+
+PyObject *stop(PyObject *, PyObject *)
+{
+    current->setRuntimeError(QStringLiteral("script stopped"));
+    return nullptr;
+}
+
+PyObject *block(PyObject *, PyObject *)
+{
+    blockEntered->release();
+    blockRelease->acquire();
+    return current->buildNone();
+}
+
+PyMethodDef methods[] = {
+    {"CaptureStdOut", captureStdOut, METH_VARARGS, "used to redirect stdout"},
+    {"CaptureStdErr", captureStdErr, METH_VARARGS, "used to redirect stderr"},
+    {"Echo", echo, METH_VARARGS, nullptr},
+    {"Measure", measure, METH_VARARGS, nullptr},
+    {"Stop", stop, METH_VARARGS, nullptr},
+    {"Block", block, METH_VARARGS, nullptr},
+    {nullptr, nullptr, 0, nullptr}};
+
+} // namespace
+
+class TestPythonRuntime : public QObject
+{
+    Q_OBJECT
+
+    PythonRuntime *rt = nullptr;
+
+    bool run(const QString &code, int out, int err, const QString &sysPath = QString())
+    {
+        current = rt;
+        capturedOut.clear();
+        capturedErr.clear();
+        const bool ok = rt->runScript(code, sysPath, out, err, QStringLiteral("Quorvane"), methods);
+        current = nullptr;
+        return ok;
+    }
+
+private slots:
+    void initTestCase()
+    {
+        rt = new PythonRuntime;
+        QVERIFY2(rt->isLoaded(), "the Python runtime library could not be loaded");
+        QCOMPARE(rt->libraryName(), QStringLiteral("python3.11"));
+    }
+    void cleanupTestCase() { delete rt; }
+
+    void missingLibrary()
+    {
+        PythonRuntime missing(QStringLiteral("python-not-installed-9.9"));
+        QVERIFY(!missing.isLoaded());
+        QCOMPARE(missing.loadStatus(), int(PythonRuntime::LibraryNotFound));
+        QVERIFY(!missing.runScript("print(1)", QString(), 1, 1));
+        QCOMPARE(missing.stdErrText(),
+                 QStringLiteral("Python library 'python-not-installed-9.9' is not available."));
+        QVERIFY(missing.stdOutText().isEmpty());
+        QCOMPARE(missing.errorLine(), 0);
+    }
+
+    void errorInSecondLine()
+    {
+        QVERIFY(!run("x = 1\ny = x / 0\n", 1, 1));
+        QCOMPARE(rt->errorLine(), 2);
+        QVERIFY2(rt->stdErrText().startsWith("Traceback"), qPrintable(rt->stdErrText()));
+        QVERIFY(rt->stdErrText().trimmed().endsWith("ZeroDivisionError: division by zero"));
+
+        QVERIFY(!run("a = 1\nb = 2\nif a\n", 1, 1));
+        QCOMPARE(rt->errorLine(), 3);
+        QVERIFY(rt->stdErrText().contains("SyntaxError"));
+
+        // The results are those of the last run only.
+        QVERIFY(run("pass\n", 1, 1));
+        QCOMPARE(rt->errorLine(), 0);
+        QVERIFY(rt->stdErrText().isEmpty());
+    }
+
+    void outputToFiles()
+    {
+        QVERIFY(run("print('hello')\nprint('caf\\xe9', end='')\nimport sys\nsys.stderr.write('warn')\n", 1, 1));
+        QCOMPARE(rt->stdOutText(), QString::fromLatin1("hello\ncaf\xe9"));
+        QCOMPARE(rt->stdErrText(), QStringLiteral("warn"));
+        // Characters beyond Latin-1 arrive escaped, not lost.
+        QVERIFY(run("print('\\u20ac')\n", 1, 0));
+        QCOMPARE(rt->stdOutText(), QStringLiteral("\\u20ac\n"));
+    }
+
+    void outputToNativeModule()
+    {
+        QVERIFY(run("print('a')\nprint('b', 3)\nimport sys\nsys.stdout.write('c\\xe9')\n", 2, 1));
+        QCOMPARE(capturedOut.join(QString()), QString::fromLatin1("a\nb 3\nc\xe9"));
+        QVERIFY(capturedOut.size() >= 4); // every write of the script arrives
+        QVERIFY(rt->stdOutText().isEmpty());
+
+        // Standard error alone to the module: standard output stays where
+        // its own mode sends it.
+        QVERIFY(!run("print('to file')\nraise ValueError('bad')\n", 1, 2));
+        QCOMPARE(rt->stdOutText(), QStringLiteral("to file\n"));
+        QVERIFY(capturedOut.isEmpty());
+        QVERIFY(capturedErr.join(QString()).contains("ValueError: bad"));
+        QVERIFY(rt->stdErrText().isEmpty());
+        QCOMPARE(rt->errorLine(), 0);
+
+        QVERIFY(run("print('x')\nimport sys\nsys.stderr.write('y')\n", 2, 2));
+        QCOMPARE(capturedOut.join(QString()), QStringLiteral("x\n"));
+        QCOMPARE(capturedErr.join(QString()), QStringLiteral("y"));
+    }
+
+    void nativeFunctions()
+    {
+        const char *script =
+            "import Quorvane\n"
+            "assert Quorvane.Echo('a', 'b\\xe9') == 'a|b\\xe9'\n"
+            "assert Quorvane.Echo('one') == 'one|'\n"
+            "assert Quorvane.Measure('abc', 4) == 7\n"
+            "assert Quorvane.Measure('abc') == 3\n"
+            "try:\n"
+            "    Quorvane.Echo(5)\n"
+            "    raise AssertionError('accepted a number')\n"
+            "except TypeError:\n"
+            "    pass\n"
+            "try:\n"
+            "    Quorvane.Stop()\n"
+            "    raise AssertionError('not stopped')\n"
+            "except RuntimeError as e:\n"
+            "    assert str(e) == 'script stopped'\n"
+            "print(Quorvane.CaptureStdOut.__doc__)\n";
+        QVERIFY2(run(script, 1, 1), qPrintable(rt->stdErrText()));
+        QCOMPARE(rt->stdOutText(), QStringLiteral("used to redirect stdout\n"));
+
+        // Uncaught, the error a native function sets ends the script there.
+        QVERIFY(!run("import Quorvane\nQuorvane.Stop()\nprint('after')\n", 1, 1));
+        QCOMPARE(rt->errorLine(), 2);
+        QVERIFY(rt->stdErrText().contains("RuntimeError: script stopped"));
+        QVERIFY(rt->stdOutText().isEmpty());
+    }
+
+    // Paths reach Python as string literals, whatever characters they hold.
+    void searchPathWithAwkwardName()
+    {
+        QTemporaryDir dir;
+        const QString folder = dir.filePath("we\"ird\\dir 'x' \xc3\xbc \u20ac\nz");
+        QVERIFY(QDir().mkpath(folder));
+        QFile module(folder + "/zorprobe.py");
+        QVERIFY(module.open(QIODevice::WriteOnly));
+        module.write("VALUE = 42\n");
+        module.close();
+        QVERIFY2(run("import zorprobe\nprint(zorprobe.VALUE)\n", 1, 1, folder),
+                 qPrintable(rt->stdErrText()));
+        QCOMPARE(rt->stdOutText(), QStringLiteral("42\n"));
+    }
+
+    void literalReadsBack()
+    {
+        const QString text = QString::fromUtf8("a\"b\\c'd\te\r\n\x01\xc3\xa9\xe2\x82\xac\xf0\x9f\x98\x80");
+        const QString code = QStringLiteral("assert %1 == ").arg(PythonRuntime::pythonStringLiteral(text))
+                             + QStringLiteral("'a\"b\\\\c\\'d\\te\\r\\n\\x01\\xe9\\u20ac\\U0001F600'\n");
+        QVERIFY2(run(code, 0, 1), qPrintable(rt->stdErrText()));
+    }
+
+    // A script's sys.exit() ends the script, never the program.
+    void exitEndsOnlyTheScript()
+    {
+        QVERIFY(!run("import sys\nsys.exit(3)\n", 1, 1));
+        QVERIFY(rt->stdErrText().contains("SystemExit"));
+        QVERIFY(run("print('still here')\n", 1, 1));
+        QCOMPARE(rt->stdOutText(), QStringLiteral("still here\n"));
+    }
+
+    void errorLineOf_data()
+    {
+        QTest::addColumn<QString>("text");
+        QTest::addColumn<int>("line");
+        QTest::newRow("function frame") << "  File \"x.py\", line 12, in f\nE: e\n" << 12;
+        QTest::newRow("last of several")
+            << "  File \"a\", line 3, in <module>\n  File \"b\", line 9, in g\n" << 9;
+        QTest::newRow("syntax error frame") << "  File \"s.py\", line 4\n    x =\n" << 4;
+        QTest::newRow("number at the end") << "File \"s.py\", line 7" << 7;
+        QTest::newRow("no line") << "Error without a location\n" << 0;
+        QTest::newRow("not a number") << "File \"s.py\", line x, in f" << 0;
+    }
+    void errorLineOf()
+    {
+        QFETCH(QString, text);
+        QFETCH(int, line);
+        QCOMPARE(PythonRuntime::errorLineOf(text), line);
+    }
+
+    // One interpreter per process: a run started while another is under way
+    // is refused, and the first run is not disturbed.
+    void secondConcurrentRunRefused()
+    {
+        QSemaphore entered;
+        QSemaphore release;
+        blockEntered = &entered;
+        blockRelease = &release;
+        std::atomic<bool> firstOk{false};
+        QString firstOut;
+        QThread *thread = QThread::create([&] {
+            firstOk = run("import Quorvane\nQuorvane.Block()\nprint('done')\n", 1, 1);
+            firstOut = rt->stdOutText();
+        });
+        thread->start();
+        QVERIFY(entered.tryAcquire(1, 30000));
+
+        PythonRuntime other;
+        QVERIFY(!other.runScript("print(1)", QString(), 1, 1));
+        QCOMPARE(other.stdErrText(),
+                 QStringLiteral("Python library 'python3.11' is busy: another script is running."));
+
+        release.release();
+        QVERIFY(thread->wait(30000));
+        delete thread;
+        QVERIFY(firstOk);
+        QCOMPARE(firstOut, QStringLiteral("done\n"));
+        QVERIFY(other.runScript("print(1)", QString(), 1, 1));
+    }
+};
+
+ZOR_TEST(TestPythonRuntime)
+#include "tst_pythonruntime.moc"
