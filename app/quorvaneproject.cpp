@@ -15,8 +15,8 @@
 
 namespace {
 
-const int CreateModules = 1;
-const int DeleteModules = 2;
+const int CreateModules = ZorModulesHost::CreateModules;
+const int DeleteModules = ZorModulesHost::DeleteModules;
 
 // Persistent indexes shift when rows are inserted or removed, so an ordered
 // map keyed by them can be out of order until its dead entries are dropped:
@@ -49,7 +49,7 @@ QuorvaneProject::QuorvaneProject(QObject *parent)
         m_messageLog->open(QStringLiteral("zormessages"));
     }
     registerCreators();
-    m_modulesHost = new ZorModulesHost(this);
+    m_modulesHost = new ZorModulesHost(this, this);
     m_modulesHost->start(QThread::InheritPriority);
     installModel(new ZorDomModel(QDomDocument(), this));
 }
@@ -63,6 +63,17 @@ QuorvaneProject::~QuorvaneProject()
 void QuorvaneProject::registerCreators()
 {
     ZorRegistry::registerAll(m_moduleCreators, m_panelCreators);
+}
+
+bool QuorvaneProject::registerModuleCreator(const QString &key,
+                                            const ZorRegistry::ModuleCreator &creator)
+{
+    return ZorRegistry::registerModule(m_moduleCreators, key, creator);
+}
+
+bool QuorvaneProject::registerPanelCreator(const QString &key, ZorRegistry::PanelCreator creator)
+{
+    return ZorRegistry::registerPanel(m_panelCreators, key, creator);
 }
 
 ZorDomModel *QuorvaneProject::model() const
@@ -102,17 +113,47 @@ bool QuorvaneProject::loadDocument(const QDomDocument &document)
     return true;
 }
 
+ZorModulesHost *QuorvaneProject::modulesHost() const
+{
+    return m_modulesHost.data();
+}
+
+QAbstractItemModel *QuorvaneProject::hostModel() const
+{
+    return m_model.data();
+}
+
+// The host writes the module map while it works. An action that outlasts the
+// host's time-out is waited for on, so that the map is never read while the
+// host still writes it; each further wait is reported.
 void QuorvaneProject::performHostAction(int action)
 {
-    if (m_modulesHost)
-        m_modulesHost->performAction(action);
+    if (!m_modulesHost)
+        return;
+    while (!m_modulesHost->performAction(action)) {
+        if (!m_modulesHost->isRunning())
+            return;
+        qWarning("QuorvaneProject: the module host has not finished action %d in time; "
+                 "waiting for it", action);
+    }
 }
 
 void QuorvaneProject::rebuildModules()
 {
     performHostAction(CreateModules);
 
-    // Panels of elements that have gone are of no use any more.
+    dropDeadPanels();
+
+    m_model->updateModuleDepths(false);
+    if (m_messageLog)
+        logModuleMessages();
+    emit modelChanged();
+}
+
+// Panels of elements that have gone are of no use any more; dropping their
+// entries also keeps the map in order (see findIndex).
+void QuorvaneProject::dropDeadPanels()
+{
     for (auto it = m_openPanels.begin(); it != m_openPanels.end();) {
         if (it.key().isValid() && it.value()) {
             ++it;
@@ -122,11 +163,6 @@ void QuorvaneProject::rebuildModules()
             it.value()->deleteLater();
         it = m_openPanels.erase(it);
     }
-
-    m_model->updateModuleDepths(false);
-    if (m_messageLog)
-        logModuleMessages();
-    emit modelChanged();
 }
 
 void QuorvaneProject::logModuleMessages()
@@ -134,13 +170,11 @@ void QuorvaneProject::logModuleMessages()
     // The log is thread-safe: module messages are written by the thread that
     // sends them, in the order they are sent.
     const auto type = Qt::ConnectionType(Qt::DirectConnection | Qt::UniqueConnection);
-    for (const QPointer<ZorModule> &module : qAsConst(m_modules)) {
+    for (ZorModule *module : qAsConst(m_modules)) {
         if (!module)
             continue;
-        connect(module.data(), &ZorModule::masterOut, m_messageLog.data(), &ZorDebugLog::msgLogger,
-                type);
-        connect(module.data(), &ZorModule::slaveOut, m_messageLog.data(), &ZorDebugLog::msgLogger,
-                type);
+        connect(module, &ZorModule::masterOut, m_messageLog.data(), &ZorDebugLog::msgLogger, type);
+        connect(module, &ZorModule::slaveOut, m_messageLog.data(), &ZorDebugLog::msgLogger, type);
     }
 }
 
@@ -276,7 +310,7 @@ bool QuorvaneProject::bindPanel(ZorPanel *panel, const QModelIndex &index)
 
     const auto entry = findIndex(m_modules, moduleIndexFor(element));
     if (entry != m_modules.cend()) {
-        ZorModule *module = entry.value().data();
+        ZorModule *module = entry.value();
         if (!module)
             return false;
         qDebug().noquote() << "connecting Panel" << panel->panelName() << "with Module"
@@ -291,9 +325,13 @@ bool QuorvaneProject::bindPanel(ZorPanel *panel, const QModelIndex &index)
     }
 
     const bool bound = panel->setupZorPanel(QPersistentModelIndex(element), m_model.data());
-    const auto open = findIndex(m_openPanels, element);
-    if (open != m_openPanels.cend())
-        m_openPanels.erase(open);
+    dropDeadPanels();
+    for (auto it = m_openPanels.begin(); it != m_openPanels.end();) {
+        if (it.key() == element)
+            it = m_openPanels.erase(it);
+        else
+            ++it;
+    }
     m_openPanels.insert(QPersistentModelIndex(element), panel);
     return bound;
 }
@@ -342,16 +380,19 @@ QuorvaneProject::ModuleMap QuorvaneProject::modules() const
 ZorModule *QuorvaneProject::moduleOf(const QModelIndex &index) const
 {
     const auto it = findIndex(m_modules, firstColumn(index));
-    return it == m_modules.cend() ? nullptr : it.value().data();
+    return it == m_modules.cend() ? nullptr : it.value();
 }
 
 // --- messages -------------------------------------------------------------------
 
 void QuorvaneProject::broadcast(const ZorMessage &msg)
 {
-    for (const QPointer<ZorModule> &module : qAsConst(m_modules)) {
+    // A module's slots run in the host thread: the message is queued there,
+    // in module order, as if it came from each module's master.
+    for (ZorModule *module : qAsConst(m_modules)) {
         if (module)
-            module->slaveIn(msg);
+            QMetaObject::invokeMethod(module, "slaveIn", Qt::QueuedConnection,
+                                      Q_ARG(ZorMessage, msg));
     }
     if (m_messageLog)
         m_messageLog->write(QStringLiteral("broadcast: %1").arg(msg.toString(4)));

@@ -26,6 +26,7 @@
 // left (New, Open, closing the window, exit).
 #pragma once
 
+#include "zorhostedproject.h"
 #include "zormessage.h"
 #include "zorregistry.h"
 
@@ -47,11 +48,11 @@ class ZorModulesHost;
 class ZorPanel;
 class QWidget;
 
-class QuorvaneProject : public QObject
+class QuorvaneProject : public QObject, public ZorHostedProject
 {
     Q_OBJECT
 public:
-    using ModuleMap = QMap<QPersistentModelIndex, QPointer<ZorModule>>;
+    using ModuleMap = ZorModuleMap;
     using PanelMap = QMap<QPersistentModelIndex, QPointer<ZorPanel>>;
 
     explicit QuorvaneProject(QObject *parent = nullptr);
@@ -103,6 +104,11 @@ public:
     static QModelIndex moduleIndexFor(const QModelIndex &index);
 
     // --- registry
+    // The program's kinds are registered by the constructor. Further kinds
+    // (tests, extensions) may be added before a project is loaded; a key that
+    // is taken keeps its creator (false).
+    bool registerModuleCreator(const QString &key, const ZorRegistry::ModuleCreator &creator);
+    bool registerPanelCreator(const QString &key, ZorRegistry::PanelCreator creator);
     const ZorRegistry::ModuleCreators &moduleCreators() const { return m_moduleCreators; }
     const ZorRegistry::PanelCreators &panelCreators() const { return m_panelCreators; }
 
@@ -135,6 +141,15 @@ public:
     static QString unsavedChangesTitle();
     static QString unsavedChangesText();
 
+    // What the module host reads, in its own thread, while the project waits
+    // for it: the model, the module table, the module map (which the host
+    // fills) and the main window (the project's parent) for app control.
+    QAbstractItemModel *hostModel() const override;
+    const ZorModuleRegistry &hostModuleRegistry() const override { return m_moduleCreators; }
+    ZorModuleMap &hostModuleMap() override { return m_modules; }
+    QObject *hostAppControlReceiver() const override { return parent(); }
+    ZorModulesHost *modulesHost() const;
+
     // The message log (debug mode above 1), else null.
     ZorDebugLog *messageLog() const { return m_messageLog.data(); }
 
@@ -157,6 +172,7 @@ private:
     void installModel(ZorDomModel *model);
     void performHostAction(int action);
     void logModuleMessages();
+    void dropDeadPanels();
     void documentEdited();
 
     PanelMap m_openPanels;

@@ -66,7 +66,7 @@ ZorPanel *newZorContentTestCycle(QWidget *p) { return makePanel<ZorContentDefaul
 struct ModuleRow
 {
     const char *key;
-    ZorRegistry::ModuleCreator create;
+    ZorModule *(*create)(QObject *parent);
 };
 
 struct PanelRow
@@ -142,10 +142,7 @@ QStringList keysOf(const Row (&table)[N])
 bool ZorRegistry::registerModule(ModuleCreators &creators, const QString &key,
                                  ModuleCreator creator)
 {
-    if (creators.contains(key))
-        return false;
-    creators.insert(key, creator);
-    return true;
+    return creators.add(key, creator);
 }
 
 bool ZorRegistry::registerPanel(PanelCreators &creators, const QString &key, PanelCreator creator)

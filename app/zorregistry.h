@@ -13,20 +13,21 @@
 // its first creator and the second registration returns false.
 #pragma once
 
+#include "zormoduleregistry.h"
+
 #include <QMap>
 #include <QString>
 #include <QStringList>
 
-class QObject;
 class QWidget;
-class ZorModule;
 class ZorPanel;
 
 namespace ZorRegistry {
 
-using ModuleCreator = ZorModule *(*)(QObject *parent);
+// The module table is the module host's registry type.
+using ModuleCreator = ZorModuleCreator;
+using ModuleCreators = ZorModuleRegistry;
 using PanelCreator = ZorPanel *(*)(QWidget *parent);
-using ModuleCreators = QMap<QString, ModuleCreator>;
 using PanelCreators = QMap<QString, PanelCreator>;
 
 // Insert if absent: true when the key was new and the creator is stored.

@@ -17,9 +17,10 @@ struct Root : Macho::Link<Root, ZorModStates::Top>
 
 } // namespace StartStopStates
 
+// No Q_OBJECT: the support library's moc output is one object file, and a
+// meta-object here would pull every other fixture's into each test program.
 class StartStopModule : public ZorModule
 {
-    Q_OBJECT
 public:
     explicit StartStopModule(QObject *parent = nullptr);
     ~StartStopModule() override;
