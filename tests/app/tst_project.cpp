@@ -248,6 +248,7 @@ private slots:
         QVERIFY(project->renameModule("Joystick", item("Stick"), &renamed));
         QCOMPARE(renamed, QStringLiteral("Joystick"));
         QVERIFY(module("Joystick")); // the module stays with its element
+        QCOMPARE(module("Joystick")->label(), QStringLiteral("Joystick"));
     }
 
     void addingByTypeGivesUniqueLabels()
