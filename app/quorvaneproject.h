@@ -10,8 +10,9 @@
 //
 // Every structural change of the tree (load, add, remove, rename) has the
 // host rebuild the modules: missing ones are created, orphaned ones deleted,
-// masters and slaves linked. The GUI thread waits for the host at most
-// 20000 ms per action.
+// masters and slaves linked. The GUI thread waits for each host action; one
+// that outlasts the host's time-out (20000 ms) is reported and waited for
+// further, so that the module map is never read while the host writes it.
 //
 // A panel is bound to its module by queued message signals: panel msgOut to
 // module slaveIn and module slaveOut to panel msgIn (masterIn/masterOut for a
@@ -32,7 +33,6 @@
 
 #include <QDomDocument>
 #include <QMap>
-#include <QMessageBox>
 #include <QModelIndex>
 #include <QObject>
 #include <QPersistentModelIndex>
