@@ -53,7 +53,7 @@ typedef int32_t (*mcUblGetStatusFn)(void);
  *                      only ever there while QUORVANE_SIM_GATEWAY is set,
  *                      like every adapter of this platform)
  *   "script S,S,..."   the statuses successive mcUblMessagePump calls give
- *                      once programming started (default 2,3,4,4,5,6); the
+ *                      once programming started (default 2,2,3,4,4,5,6); the
  *                      last one stays
  *   "detachafter 0|1"  the device leaves bootloader mode (detaches) when the
  *                      script reaches status 6 (default 1)

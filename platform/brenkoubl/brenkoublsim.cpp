@@ -29,7 +29,7 @@ struct Device
     bool connected = false;
     bool fileValid = false;
     bool detachAfter = true;
-    std::vector<int32_t> script{2, 3, 4, 4, 5, 6};
+    std::vector<int32_t> script{2, 2, 3, 4, 4, 5, 6};
     size_t scriptPos = 0;
     int32_t status = 0;
     int32_t connects = 0, pumps = 0, inits = 0, shutdowns = 0, disconnects = 0;
@@ -39,7 +39,7 @@ struct Device
     {
         attached = connected = fileValid = false;
         detachAfter = true;
-        script = {2, 3, 4, 4, 5, 6};
+        script = {2, 2, 3, 4, 4, 5, 6};
         scriptPos = 0;
         status = 0;
         connects = pumps = inits = shutdowns = disconnects = 0;
