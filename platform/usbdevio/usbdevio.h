@@ -106,6 +106,8 @@ typedef void (*UsbDevReleaseRequestFn)(USBDEV_REQUEST);
  *   "mute <i> 0|1"       device i stops answering: its IN transfers stay
  *                        pending until aborted, cancelled or timed out
  *   "refusetx <i> 0|1"   device i answers transmit requests with status 0
+ *   "rxanswer <i> <hex>" device i answers its next receive request with
+ *                        these bytes (queued; for malformed answers)
  * ZorUsbSimRequests(i, buffer, size) copies the requests device i received
  * since the last "reset" (receive polls left out), one line of lower-case
  * hex per request, and returns the full size.

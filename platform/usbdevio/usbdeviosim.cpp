@@ -246,14 +246,23 @@ USBDEV_API int32_t ZorUsbSimControl(const char *command)
         r.present = n;
         return 0;
     }
-    if (!ok || n < 0 || n >= MaxDevices || words.size() != 3 || (words[2] != "0" && words[2] != "1"))
+    if (!ok || n < 0 || n >= MaxDevices || words.size() != 3)
         return -1;
-    const bool on = words[2] == "1";
     std::shared_ptr<ZorSimZanthicDevice> d;
     {
         std::lock_guard<std::mutex> guard(r.lock);
         d = r.devices[size_t(n)];
     }
+    if (verb == "rxanswer") {
+        const QByteArray answer = QByteArray::fromHex(words[2]);
+        if (answer.isEmpty())
+            return -1;
+        d->queueReceiveAnswer(answer);
+        return 0;
+    }
+    if (words[2] != "0" && words[2] != "1")
+        return -1;
+    const bool on = words[2] == "1";
     if (verb == "mute") {
         d->muted = on;
         return 0;

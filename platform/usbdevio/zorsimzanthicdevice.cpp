@@ -150,8 +150,22 @@ QByteArray ZorSimZanthicDevice::answer(const QByteArray &request)
     }
 }
 
+void ZorSimZanthicDevice::queueReceiveAnswer(const QByteArray &answer)
+{
+    std::lock_guard<std::mutex> guard(m_lock);
+    m_rawReceiveAnswers.push_back(answer);
+}
+
 QByteArray ZorSimZanthicDevice::receiveAnswer()
 {
+    {
+        std::lock_guard<std::mutex> guard(m_lock);
+        if (!m_rawReceiveAnswers.empty()) {
+            const QByteArray raw = m_rawReceiveAnswers.front();
+            m_rawReceiveAnswers.pop_front();
+            return raw;
+        }
+    }
     ZorSimBusFrame f;
     if (!m_started.load() || m_bus.receive(&f, 1) != 1)
         return bytes({21, 0});
@@ -222,6 +236,7 @@ void ZorSimZanthicDevice::clearLog()
     std::lock_guard<std::mutex> guard(m_lock);
     m_log.clear();
     m_answers.clear();
+    m_rawReceiveAnswers.clear();
 }
 
 std::string ZorSimZanthicDevice::log() const

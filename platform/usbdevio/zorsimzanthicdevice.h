@@ -83,6 +83,9 @@ public:
     void closeChannel();
 
     // Test settings and records.
+    // Answers given to the next receive requests instead of the bus's
+    // frames (malformed ones included).
+    void queueReceiveAnswer(const QByteArray &answer);
     std::atomic<bool> muted{false};
     std::atomic<bool> refuseTransmit{false};
     void clearLog();
@@ -106,5 +109,6 @@ private:
     mutable std::mutex m_lock;
     std::deque<QByteArray> m_answers;
     std::deque<std::shared_ptr<SimUsbRequest>> m_pendingIn;
+    std::deque<QByteArray> m_rawReceiveAnswers;
     std::string m_log;
 };

@@ -168,6 +168,49 @@ private slots:
             QCOMPARE(dataOf(f), data);
     }
 
+    // Receive answers as the adapter might send them; each is followed by
+    // a frame 700h, which must arrive whatever came before it.
+    void receiveAnswers_data()
+    {
+        QTest::addColumn<QByteArray>("answer");
+        QTest::addColumn<int>("id"); // -1: no frame
+        QTest::addColumn<int>("size");
+        QTest::addColumn<int>("flags");
+        QTest::newRow("11-bit data") << QByteArray("150100090200" "00000123" "0102") << 0x123 << 2 << 0;
+        QTest::newRow("11-bit id masked") << QByteArray("150100080100" "0000ffff" "aa") << 0x7ff << 1 << 0;
+        QTest::newRow("29-bit id masked") << QByteArray("150100070080" "ffffffff") << 0x1fffffff << 0 << 0x02;
+        QTest::newRow("29-bit remote") << QByteArray("1501000702c0" "00000123") << 0x123 << 2 << 0x06;
+        QTest::newRow("length 9 dropped") << QByteArray("150100100900" "00000123" "010203040506070809") << -1 << 0 << 0;
+        QTest::newRow("cut short dropped") << QByteArray("150100090200" "00000123") << -1 << 0 << 0;
+        QTest::newRow("no frame") << QByteArray("1500") << -1 << 0 << 0;
+    }
+
+    void receiveAnswers()
+    {
+        QFETCH(QByteArray, answer);
+        QFETCH(int, id);
+        QFETCH(int, size);
+        QFETCH(int, flags);
+        QWaitCondition wake;
+        ZorCanDriverBuslink driver(&wake);
+        QVERIFY2(driver.open(QStringLiteral("zanthic:0"), 500000, 0, 0, 0), qPrintable(driver.lastErrorText()));
+        QVERIFY(sim("rxanswer 0 " + answer));
+        QVERIFY(sim("rxanswer 0 150100070000" "00000700"));
+        const QList<VSCAN_MSG> got = collect(driver, wake, [](const QList<VSCAN_MSG> &f) {
+            return !f.isEmpty() && f.last().Id == 0x700;
+        });
+        QVERIFY(!got.isEmpty());
+        QCOMPARE(got.last().Id, 0x700u);
+        QCOMPARE(got.size(), id < 0 ? 1 : 2);
+        if (id < 0)
+            return;
+        QCOMPARE(got.first().Id, quint32(id));
+        QCOMPARE(int(got.first().Size), size);
+        QCOMPARE(int(got.first().Flags), flags);
+        if (size && !(flags & 0x04))
+            QCOMPARE(quint8(got.first().Data[0]), quint8(id == 0x123 ? 0x01 : 0xaa));
+    }
+
     // Two adapters on one bus: each is a device number of its own.
     void twoAdaptersOneBus()
     {
