@@ -8,7 +8,10 @@
 
 namespace buslink {
 
-VendorLibrary::~VendorLibrary() = default;
+VendorLibrary::~VendorLibrary()
+{
+    unload();
+}
 
 std::string VendorLibrary::fileName(const char *baseName)
 {

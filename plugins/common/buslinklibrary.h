@@ -19,7 +19,7 @@ class VendorLibrary
 {
 public:
     VendorLibrary() = default;
-    ~VendorLibrary(); // does not unload: a maker's library may still run code
+    ~VendorLibrary(); // unloads: a plug-in that is unloaded drops its maker's library
     VendorLibrary(const VendorLibrary &) = delete;
     VendorLibrary &operator=(const VendorLibrary &) = delete;
 
