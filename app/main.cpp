@@ -1,12 +1,91 @@
+// Program entry: style, application object, resource files and
+// configuration, command line, user settings, debug log, main window.
+#include "quorvane.h"
+#include "zorapplservices.h"
+#include "zorqtmsghandler.h"
+#include "zorstartupoptions.h"
+#include "zorstartupprobe.h"
+
 #include <QApplication>
-#include <QMainWindow>
+#include <QElapsedTimer>
+#include <QMessageBox>
+#include <QSettings>
+#include <QStyleFactory>
+
+#include <memory>
+
+namespace {
+
+// The "plastique" style where its plug-in is installed, else Fusion.
+void setApplicationStyle()
+{
+    QStyle *style = QStyleFactory::create(QStringLiteral("plastique"));
+    if (!style)
+        style = QStyleFactory::create(QStringLiteral("Fusion"));
+    if (style)
+        QApplication::setStyle(style);
+}
+
+} // namespace
 
 int main(int argc, char **argv)
 {
+    QElapsedTimer sinceStart;
+    sinceStart.start();
+
+    setApplicationStyle();
     QApplication app(argc, argv);
-    QMainWindow window;
-    window.setWindowTitle(QStringLiteral("Quorvane"));
-    window.resize(1024, 700);
-    window.show();
-    return app.exec();
+    ZorStartupProbe::installIfRequested(sinceStart);
+
+    using namespace ZorApplServices;
+    if (!initAppGlobals()) {
+        QMessageBox box(QMessageBox::Critical, QString(),
+                        QObject::tr("Missing '%1' application files.<br>Please contact technical support.")
+                            .arg(productResourceFile()));
+        box.exec();
+        return 1;
+    }
+
+    app.setOrganizationName(appGlobal(QStringLiteral("OrganizationName")));
+    app.setOrganizationDomain(appGlobal(QStringLiteral("InfoUrl")));
+    app.setApplicationName(appGlobal(QStringLiteral("AppTitle")));
+
+    const ZorStartupOptions options =
+        ZorStartupOptions::parse(app.arguments(), ZorStartupOptions::Config::fromAppGlobals());
+
+    {
+        // The main window and the project read these back while they are built.
+        QSettings settings;
+        settings.setValue(QStringLiteral("GuiMode"), options.guiMode);
+        settings.setValue(QStringLiteral("DebugMode"), options.debugMode);
+    }
+
+    std::unique_ptr<ZorQtMsgHandler> msgHandler;
+    if (options.debugMode > 0) {
+        qputenv("QML_IMPORT_TRACE", "1");
+        msgHandler = std::make_unique<ZorQtMsgHandler>();
+        ZorQtMsgHandler::install(msgHandler.get());
+    }
+
+    int result = 0;
+    {
+        Quorvane window;
+        if (options.guiMode == 2 || options.guiMode == 5)
+            window.showFullScreen();
+        else
+            window.show();
+        if (options.userLevel != 1)
+            window.changeUserLevel(options.userLevel);
+        window.appControl(options.firstCommand());
+        if (options.minimized)
+            window.setWindowState(window.windowState() | Qt::WindowMinimized);
+        if (appGlobalFlag(QStringLiteral("ShowAboutOnStartup")))
+            window.on_actionAbout_triggered();
+
+        result = app.exec();
+        // The sink stops before the window goes, so that nothing Qt reports
+        // while tearing down reaches a closed log.
+        msgHandler.reset();
+    }
+    return result;
 }

@@ -17,6 +17,23 @@ add_library(zor_pch OBJECT ${CMAKE_SOURCE_DIR}/cmake/zor_pch.cpp)
 target_link_libraries(zor_pch PUBLIC zor_qt)
 target_precompile_headers(zor_pch PRIVATE ${CMAKE_SOURCE_DIR}/cmake/zor_pch.h)
 
+# Globbed source lists change without any CMakeLists.txt changing; an
+# incremental Ninja build then re-runs cmake but skips moc/uic for the new
+# files, because the autogen step only depends on the files it saw last time.
+# When a target's source list changes, its autogen stamp is removed so that
+# the step runs again.
+function(zor_autogen_follows_sources target srcs)
+  set(list_file ${CMAKE_CURRENT_BINARY_DIR}/${target}_sources.txt)
+  set(old "")
+  if(EXISTS ${list_file})
+    file(READ ${list_file} old)
+  endif()
+  if(NOT old STREQUAL "${srcs}")
+    file(WRITE ${list_file} "${srcs}")
+    file(REMOVE ${CMAKE_CURRENT_BINARY_DIR}/${target}_autogen/timestamp)
+  endif()
+endfunction()
+
 # zor_library(<name> [DEPS <targets>...] [EXCLUDE <files>...])
 # One static library from the sources of the current folder (not its
 # subfolders). New files are picked up without editing any CMakeLists.
@@ -42,6 +59,7 @@ function(zor_library name)
     return()
   endif()
   add_library(${name} STATIC ${srcs})
+  zor_autogen_follows_sources(${name} "${srcs}")
   target_include_directories(${name} PUBLIC ${CMAKE_CURRENT_SOURCE_DIR})
   target_link_libraries(${name} PUBLIC zor_qt ${Z_DEPS})
   target_precompile_headers(${name} REUSE_FROM zor_pch)
@@ -62,6 +80,7 @@ function(zor_tests dir)
   endif()
   string(REPLACE "/" "_" exe "tst_${dir}")
   add_executable(${exe} ${srcs})
+  zor_autogen_follows_sources(${exe} "${srcs}")
   target_link_libraries(${exe} PRIVATE zor_testsupport ${Z_LIBS})
   target_precompile_headers(${exe} REUSE_FROM zor_pch)
   foreach(c ${cases})

@@ -1,10 +1,13 @@
 #!/usr/bin/env python3
-"""Draws the project-tree icon set: flat 32 x 32 pictograms, one per module
-picture, the common tile background and the three status overlays.
+"""Draws the program's icon set: the project-tree pictures (flat 32 x 32
+pictograms, one per module picture, the common tile background and the three
+status overlays), the tool-bar and action pictures (in toolbar/) and the
+application icon.
 
 The program composes a row's icon from the background, the picture and the
 overlay of the row's status band, so every picture is drawn on a transparent
-canvas. Run it from anywhere; it writes the PNG files next to itself. It needs
+canvas. Run it from anywhere; it writes the PNG files next to itself (the
+tool-bar pictures into its folder toolbar/). It needs
 nothing but the Python standard library (shapes are sampled 4 x 4 per pixel
 for smooth edges, the PNG is written with zlib).
 """
@@ -109,6 +112,11 @@ def star(cx, cy, r_out, r_in, points=5):
     return polygon(pts)
 
 
+def ellipse(cx, cy, rx, ry):
+    return ((cx - rx, cy - ry, cx + rx, cy + ry),
+            lambda x, y: ((x - cx) / rx) ** 2 + ((y - cy) / ry) ** 2 <= 1.0)
+
+
 def union(*shapes):
     box = (min(s[0][0] for s in shapes), min(s[0][1] for s in shapes),
            max(s[0][2] for s in shapes), max(s[0][3] for s in shapes))
@@ -131,23 +139,28 @@ def rgb(hex_text, alpha=1.0):
 
 
 class Canvas:
-    def __init__(self):
+    """Shapes are given in a 32 x 32 space whatever the canvas size."""
+
+    def __init__(self, size=SIZE):
+        self.size = size
+        self.k = SIZE / float(size)  # canvas pixel -> drawing units
         # premultiplied RGBA floats
-        self.px = [[(0.0, 0.0, 0.0, 0.0) for _ in range(SIZE)] for _ in range(SIZE)]
+        self.px = [[(0.0, 0.0, 0.0, 0.0) for _ in range(size)] for _ in range(size)]
 
     def fill(self, shape, colour):
         (bx0, by0, bx1, by1), inside = shape
-        for py in range(max(0, int(by0) - 1), min(SIZE, int(math.ceil(by1)) + 1)):
-            for px in range(max(0, int(bx0) - 1), min(SIZE, int(math.ceil(bx1)) + 1)):
+        unit, n = self.k, self.size
+        for py in range(max(0, int(by0 / unit) - 1), min(n, int(math.ceil(by1 / unit)) + 1)):
+            for px in range(max(0, int(bx0 / unit) - 1), min(n, int(math.ceil(bx1 / unit)) + 1)):
                 hits = 0
                 for sy in range(SUB):
-                    y = py + (sy + 0.5) / SUB
+                    y = (py + (sy + 0.5) / SUB) * unit
                     for sx in range(SUB):
-                        if inside(px + (sx + 0.5) / SUB, y):
+                        if inside((px + (sx + 0.5) / SUB) * unit, y):
                             hits += 1
                 if not hits:
                     continue
-                r, g, b, a = colour(px + 0.5, py + 0.5) if callable(colour) else colour
+                r, g, b, a = colour((px + 0.5) * unit, (py + 0.5) * unit) if callable(colour) else colour
                 a *= hits / float(SUB * SUB)
                 dr, dg, db, da = self.px[py][px]
                 k = 1.0 - a
@@ -167,15 +180,17 @@ class Canvas:
             return struct.pack('>I', len(data)) + body + struct.pack('>I', zlib.crc32(body) & 0xffffffff)
 
         png = (b'\x89PNG\r\n\x1a\n'
-               + chunk(b'IHDR', struct.pack('>IIBBBBB', SIZE, SIZE, 8, 6, 0, 0, 0))
+               + chunk(b'IHDR', struct.pack('>IIBBBBB', self.size, self.size, 8, 6, 0, 0, 0))
                + chunk(b'IDAT', zlib.compress(bytes(raw), 9))
                + chunk(b'IEND', b''))
-        with open(os.path.join(OUT, name), 'wb') as f:
+        path = os.path.join(OUT, name)
+        os.makedirs(os.path.dirname(path), exist_ok=True)
+        with open(path, 'wb') as f:
             f.write(png)
 
 
-def icon(name, layers):
-    c = Canvas()
+def icon(name, layers, size=SIZE):
+    c = Canvas(size)
     for shape, colour in layers:
         c.fill(shape, colour)
     c.save(name)
@@ -388,7 +403,162 @@ def pictures():
     ])
 
 
+# ------------------------------------------------- tool-bar pictures
+
+def page_shape(x0, y0, x1, y1, fold):
+    return polygon([(x0, y0), (x1 - fold, y0), (x1, y0 + fold), (x1, y1), (x0, y1)])
+
+
+def page(x0, y0, x1, y1, fold, ink, paper=WHITE):
+    """A sheet with a folded corner: outline, paper and the fold."""
+    return [
+        (page_shape(x0, y0, x1, y1, fold), ink),
+        (page_shape(x0 + 1.6, y0 + 1.6, x1 - 1.6, y1 - 1.6, fold - 0.7), paper),
+        (polygon([(x1 - fold, y0), (x1 - fold, y0 + fold), (x1, y0 + fold)]), ink),
+    ]
+
+
+def floppy(ink, x=0.0, y=0.0, s=1.0):
+    def r(x0, y0, x1, y1, rad=0.0):
+        return rect(x + x0 * s, y + y0 * s, x + x1 * s, y + y1 * s, rad * s)
+    body = polygon([(x + 4 * s, y + 4 * s), (x + 24 * s, y + 4 * s), (x + 28 * s, y + 8 * s),
+                    (x + 28 * s, y + 28 * s), (x + 4 * s, y + 28 * s)])
+    return [
+        (body, ink),
+        (r(9, 4, 22, 12.5, 0.6), rgb('#DDE6F0')),
+        (r(17.5, 5.5, 20.5, 11, 0.4), ink),
+        (r(8, 17, 24, 28, 1), WHITE),
+        (r(10, 20, 22, 21.3), rgb('#9AA9B8')), (r(10, 23.5, 22, 24.8), rgb('#9AA9B8')),
+    ]
+
+
+def pencil(x0, y0, x1, y1, width, body, tip_len=5.0):
+    dx, dy = x1 - x0, y1 - y0
+    n = math.hypot(dx, dy)
+    ux, uy = dx / n, dy / n
+    tx, ty = x1 - ux * tip_len, y1 - uy * tip_len
+    h = width / 2.0
+    return [
+        (line(x0, y0, tx, ty, width), body),
+        (polygon([(x1, y1), (tx - uy * h, ty + ux * h), (tx + uy * h, ty - ux * h)]), rgb('#F0C987')),
+        (polygon([(x1, y1), (x1 - ux * 2.2 - uy * 0.9, y1 - uy * 2.2 + ux * 0.9),
+                  (x1 - ux * 2.2 + uy * 0.9, y1 - uy * 2.2 - ux * 0.9)]), rgb('#333333')),
+        (line(x0, y0, x0 + ux * 2.5, y0 + uy * 2.5, width), rgb('#E57373')),
+    ]
+
+
+def toolbar():
+    ink = rgb('#3E5A78')
+    green = rgb('#2E9E4F')
+    icon('toolbar/Document.png', page(6, 3, 25, 29, 6, ink) + [
+        (line(10, 14, 21, 14, 1.5), rgb('#9AA9B8')), (line(10, 18, 21, 18, 1.5), rgb('#9AA9B8')),
+        (circle(23.5, 23.5, 6.5), WHITE), (circle(23.5, 23.5, 5.5), green),
+        (rect(20.2, 22.7, 26.8, 24.3), WHITE), (rect(22.7, 20.2, 24.3, 26.8), WHITE),
+    ])
+
+    amber, dark = rgb('#E0A526'), rgb('#B07A12')
+    icon('toolbar/Folder Open.png', [
+        (polygon([(3, 8), (11, 8), (13.5, 10.5), (26, 10.5), (26, 26), (3, 26)]), dark),
+        (rect(6, 12.5, 23.5, 20, 0.5), WHITE),
+        (polygon([(8, 15.5), (30, 15.5), (25.5, 26), (3, 26)]), amber),
+    ])
+
+    icon('toolbar/Floppy.png', floppy(rgb('#2F6FB5')))
+    icon('toolbar/toolbar_save_as_32x32.png',
+         floppy(rgb('#2F6FB5'), -1, -1, 0.9) + [(circle(23, 23, 8.3), WHITE)]
+         + pencil(29, 17, 17.5, 28.5, 4.2, rgb('#F39C12'), 4.0))
+
+    red, dark_red = rgb('#D64541'), rgb('#A93226')
+    icon('toolbar/toolbar_quit_32x32.png', [
+        (arc(16, 17, 10.5, 3.4, -60, 240), dark_red),
+        (line(16, 3.5, 16, 16, 3.4), dark_red),
+    ])
+
+    octagon = [(16 + 13 * math.cos(math.radians(22.5 + 45 * i)),
+                16 + 13 * math.sin(math.radians(22.5 + 45 * i))) for i in range(8)]
+    inner = [(16 + 11.2 * math.cos(math.radians(22.5 + 45 * i)),
+              16 + 11.2 * math.sin(math.radians(22.5 + 45 * i))) for i in range(8)]
+    icon('toolbar/toolbar_stop_32x32.png', [
+        (polygon(octagon), dark_red), (polygon(inner), red),
+        (rect(8.5, 13.8, 23.5, 18.2, 1), WHITE),
+    ])
+
+    blue = rgb('#2F6FB5')
+    icon('toolbar/Help.png', [
+        (circle(16, 16, 13), blue),
+        (arc(16, 12.5, 4.6, 3.2, 180, 400), WHITE),
+        (line(18.9, 16.1, 16, 18.3, 3.2), WHITE),
+        (line(16, 18.3, 16, 20, 3.2), WHITE),
+        (circle(16, 24.2, 2.0), WHITE),
+    ])
+
+    teal = rgb('#1F7A8C')
+    icon('toolbar/Web.png', [
+        (circle(16, 16, 13), teal),
+        (circle(16, 16, 11.2), rgb('#D6EEF2')),
+        (outline(ellipse(16, 16, 5.6, 11.6), ellipse(16, 16, 4.1, 11.2)), teal),
+        (line(16, 4.5, 16, 27.5, 1.5), teal),
+        (line(4.5, 16, 27.5, 16, 1.5), teal),
+        (line(6.3, 10.5, 25.7, 10.5, 1.3), teal), (line(6.3, 21.5, 25.7, 21.5, 1.3), teal),
+    ])
+
+    brown = rgb('#8E5A2B')
+    icon('toolbar/toolbar_generateRuntime_32x32.png', [
+        (polygon([(4, 11), (16, 5), (28, 11), (28, 24), (16, 30), (4, 24)]), brown),
+        (polygon([(4, 11), (16, 5), (28, 11), (16, 17)]), rgb('#C68A4B')),
+        (line(16, 17, 16, 30, 1.0), rgb('#5E3A1A')),
+        (circle(25, 8, 6.6), WHITE), (circle(25, 8, 5.6), green),
+        (polygon([(25, 11.5), (21.5, 7.5), (23.8, 7.5), (23.8, 4), (26.2, 4), (26.2, 7.5), (28.5, 7.5)]), WHITE),
+    ])
+
+    steel = rgb('#4A5A6A')
+    icon('toolbar/Clipboard Cut.png', [
+        (line(10, 4, 20, 19, 2.6), steel), (line(22, 4, 12, 19, 2.6), steel),
+        (outline(circle(9.5, 23, 5), circle(9.5, 23, 3)), rgb('#C0392B')),
+        (outline(circle(22.5, 23, 5), circle(22.5, 23, 3)), rgb('#C0392B')),
+        (circle(16, 13.2, 1.2), WHITE),
+    ])
+    icon('toolbar/Clipboard Copy.png',
+         page(4, 3, 19, 22, 5, ink) + page(13, 10, 28, 29, 5, ink) + [
+             (line(16.5, 19, 24.5, 19, 1.4), rgb('#9AA9B8')), (line(16.5, 23, 24.5, 23, 1.4), rgb('#9AA9B8')),
+         ])
+    board = rgb('#A0522D')
+    icon('toolbar/Clipboard Paste.png', [
+        (rect(4, 5, 23, 29, 2), board),
+        (rect(9, 3, 18, 8, 1.5), rgb('#7F8C8D')), (rect(11, 2, 16, 4.5, 1), rgb('#7F8C8D')),
+    ] + page(13, 11, 28, 30, 5, ink) + [
+        (line(16.5, 20, 24.5, 20, 1.4), rgb('#9AA9B8')), (line(16.5, 24, 24.5, 24, 1.4), rgb('#9AA9B8')),
+    ])
+
+    icon('toolbar/toolbar_32x32_Remove.png', [
+        (circle(16, 16, 12.5), red),
+        (rect(8.5, 14.2, 23.5, 17.8, 1), WHITE),
+    ])
+    icon('toolbar/toolbar_edit_32x32.png',
+         [(line(4, 28.5, 14, 28.5, 1.6), ink)] + pencil(27, 5, 6.5, 25.5, 5.5, rgb('#F39C12'), 6.0))
+
+
+def app_icon():
+    """The window and about-box icon: a bus line with three nodes."""
+    top, bottom = rgb('#3A7BD5'), rgb('#1D3F72')
+
+    def gradient(x, y):
+        t = max(0.0, min(1.0, y / 32.0))
+        return tuple(a + (b - a) * t for a, b in zip(top, bottom))
+    layers = [
+        (rect(1, 1, 31, 31, 6), gradient),
+        (line(5, 20, 27, 20, 2.2), WHITE),
+    ]
+    for x, up in ((9, True), (16, False), (23, True)):
+        y = 11 if up else 26
+        layers += [(line(x, 20, x, y, 1.6), WHITE), (circle(x, y, 3.2), WHITE),
+                   (circle(x, y, 1.6), rgb('#F5B041'))]
+    icon('AppIcon.png', layers, 64)
+
+
 if __name__ == '__main__':
+    toolbar()
+    app_icon()
     background()
     overlay('button_overlay_green.png', '#5EBE37', '#3F8A22')
     overlay('button_overlay_yellow.png', '#FEE600', '#B8A500')

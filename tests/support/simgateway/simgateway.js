@@ -419,12 +419,17 @@ function commandName(line) {
 const gw = new Gateway();
 
 function shutdown(code) {
+    if (gw.stopping)
+        return;
+    gw.stopping = true;
     for (const n of gw.nodes.values())
         n.shutdown();
     for (const c of gw.clients.values())
         c.socket.destroy();
     gw.flushOut();
-    process.exit(code);
+    // Exit once everything written to stdout has gone out.
+    process.stdout.write('', () => process.exit(code));
+    setTimeout(() => process.exit(code), 2000).unref();
 }
 
 function parseArgs(argv) {
@@ -494,6 +499,14 @@ async function main() {
     });
     rl.on('close', () => chain.then(() => shutdown(0)));
 }
+
+// stdout on a pipe blocks the whole program while the reader is busy (a test
+// blocked in a socket call, say): write it asynchronously instead, so that
+// the bus keeps running and the lines wait in memory.
+try {
+    if (process.stdout._handle && process.stdout._handle.setBlocking)
+        process.stdout._handle.setBlocking(false);
+} catch (e) { /* stays blocking */ }
 
 process.on('uncaughtException', (e) => process.stderr.write(`simgateway: ${e.stack}\n`));
 process.on('SIGTERM', () => shutdown(0));

@@ -1,0 +1,256 @@
+#include "quorvane.h"
+#include "ui_quorvane.h"
+
+#include "zorapplservices.h"
+
+#include <QApplication>
+#include <QCloseEvent>
+#include <QDesktopServices>
+#include <QFile>
+#include <QFileInfo>
+#include <QLayout>
+#include <QMenuBar>
+#include <QMessageBox>
+#include <QScreen>
+#include <QSettings>
+#include <QStyle>
+#include <QStatusBar>
+#include <QUrl>
+
+// Resource initialisation has to happen outside any namespace; the resources
+// live in a static library, so nothing would pull them in otherwise.
+static void initFormResources()
+{
+    Q_INIT_RESOURCE(quorvane);
+}
+
+namespace {
+
+QPointer<Quorvane> mainWindow;
+
+const char *const desktopStyleSheet = ":/Styles/QuorvaneStylesheet.css";
+const char *const touchStyleSheet = ":/Styles/QuorvaneStylesheetTouch.css";
+
+QString readResourceText(const QString &path)
+{
+    QFile f(path);
+    if (!f.open(QIODevice::ReadOnly | QIODevice::Text))
+        return QString();
+    return QString::fromUtf8(f.readAll());
+}
+
+} // namespace
+
+Quorvane::Quorvane(QWidget *parent, Qt::WindowFlags flags)
+    : QMainWindow(parent, flags)
+    , ui(new Ui::QuorvaneClass)
+{
+    initFormResources();
+    mainWindow = this;
+    setWindowIcon(QIcon(QStringLiteral(":AppIcon.png")));
+    ui->setupUi(this);
+
+    setAcceptDrops(true);
+    ui->treeView->setAnimated(true);
+    ui->treeView->setMouseTracking(true);
+    connect(ui->actionExit, &QAction::triggered, this, &QWidget::close);
+
+    applyGuiMode();
+    setContextMenuPolicy(Qt::NoContextMenu);
+
+    // The work behind these is not built yet; they come alive with project
+    // hosting, saving, the update wizard and the runtime generator.
+    for (QAction *a : {ui->actionNew, ui->actionOpen, ui->actionSave, ui->actionSaveAs,
+                       ui->actionUpdate, ui->actionGenerateRuntime, ui->actionProjectTreeCut,
+                       ui->actionProjectTreeCopy, ui->actionProjectTreePaste,
+                       ui->actionProjectTreeDelete, ui->actionProjectTreeRename})
+        a->setEnabled(false);
+
+    updateWindowTitle();
+}
+
+Quorvane::~Quorvane()
+{
+    delete ui;
+}
+
+Quorvane *Quorvane::instance()
+{
+    return mainWindow.data();
+}
+
+QString Quorvane::styleSheetResource(int guiMode)
+{
+    return QString::fromLatin1(guiMode == 2 ? touchStyleSheet : desktopStyleSheet);
+}
+
+void Quorvane::applyGuiMode()
+{
+    QSettings settings;
+    m_guiMode = settings.value(QStringLiteral("GuiMode")).toInt();
+    if (m_guiMode < 0 || m_guiMode > 5)
+        m_guiMode = 0;
+    const int mode = m_guiMode;
+    const bool tileList = mode >= 1 && mode <= 3;
+
+    ui->treeView->setVisible(mode == 0);
+    ui->actionStopDrives->setVisible(mode == 0);
+    ui->stackedWidget->setVisible(mode != 0);
+    ui->labelStackedPanels->setVisible(tileList);
+    ui->listWidgetTiles->setVisible(tileList);
+
+    if (mode == 5) {
+        statusBar()->hide();
+        menuBar()->hide();
+        ui->labelStackedPanels->hide();
+        setWindowFlags(Qt::Window | Qt::FramelessWindowHint | Qt::CustomizeWindowHint);
+        setWindowState(windowState() | Qt::WindowFullScreen);
+        layout()->setContentsMargins(0, 0, 0, 0);
+        ui->gridLayout->setContentsMargins(0, 0, 0, 0);
+        ui->gridLayout->setSpacing(0);
+    } else if (mode == 2) {
+        setWindowState(windowState() | Qt::WindowFullScreen);
+    } else {
+        if (!restoreGeometry(settings.value(QStringLiteral("MainWindowGeometry")).toByteArray()))
+            setFirstStartGeometry();
+        setWindowFlags(Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint
+                       | Qt::WindowMinimizeButtonHint | Qt::WindowMaximizeButtonHint
+                       | Qt::WindowCloseButtonHint);
+    }
+
+    if (mode == 1 || mode == 3) {
+        m_tileSize = 48;
+        ui->listWidgetTiles->setMaximumWidth(182);
+        ui->listWidgetTiles->setMinimumWidth(int(m_tileSize * 3.8));
+        ui->listWidgetTiles->setSpacing(6);
+        ui->listWidgetTiles->setIconSize(QSize(m_tileSize, m_tileSize));
+    } else if (mode == 2) {
+        m_tileSize = 56;
+        ui->listWidgetTiles->setMinimumWidth(179);
+        ui->listWidgetTiles->setMaximumWidth(int(m_tileSize * 3.2));
+        ui->listWidgetTiles->setSpacing(6);
+        ui->listWidgetTiles->setIconSize(QSize(m_tileSize, m_tileSize));
+    }
+
+    if (mode == 2)
+        menuBar()->hide();
+    if (mode >= 3) {
+        menuBar()->clear();
+        ui->mainToolBar->hide();
+        if (mode != 5)
+            menuBar()->addAction(ui->actionAbout);
+    }
+
+    // Kinetic scrolling of the tile list comes with the panel framework.
+
+    qApp->setStyleSheet(readResourceText(styleSheetResource(mode)));
+}
+
+// Without a stored geometry the window opens large enough for its tool bar
+// and a few panels, centred on the screen, instead of at the form's minimal
+// design size.
+void Quorvane::setFirstStartGeometry()
+{
+    const QScreen *screen = QGuiApplication::primaryScreen();
+    if (!screen)
+        return;
+    const QRect available = screen->availableGeometry();
+    const QSize size = QSize(1024, 720).boundedTo(available.size() * 0.9).expandedTo(this->size());
+    setGeometry(QStyle::alignedRect(Qt::LeftToRight, Qt::AlignCenter, size, available));
+}
+
+void Quorvane::updateWindowTitle()
+{
+    using ZorApplServices::appGlobal;
+    QString title = appGlobal(QStringLiteral("AppTitle")) + QLatin1Char(' ')
+                    + appGlobal(QStringLiteral("AppVersion"));
+    if (!m_currentUserLevelName.isEmpty())
+        title = m_currentUserLevelName + QStringLiteral(" - ") + title;
+    if (!m_currentFileName.isEmpty())
+        title = m_currentFileName + QStringLiteral(" - ") + title;
+    setWindowTitle(title);
+}
+
+void Quorvane::on_actionAbout_triggered()
+{
+    using namespace ZorApplServices;
+    const QString text = readTextFileWithMacros(QStringLiteral(":about.html"));
+    if (text.isEmpty()) {
+        openInfoUrl();
+        return;
+    }
+    QMessageBox box(QMessageBox::NoIcon, tr("About %1").arg(appGlobal(QStringLiteral("AppTitle"))),
+                    text, QMessageBox::Ok, this, Qt::Dialog | Qt::MSWindowsFixedSizeDialogHint);
+    box.setObjectName(QStringLiteral("aboutBox"));
+    box.setWindowIcon(QIcon(QStringLiteral(":AppIcon.png")));
+    QPalette palette = box.palette();
+    palette.setColor(QPalette::Active, QPalette::Window, Qt::white);
+    box.setPalette(palette);
+    box.exec();
+}
+
+void Quorvane::openInfoUrl()
+{
+    const QString url = ZorApplServices::appGlobal(QStringLiteral("InfoUrl"));
+    if (!url.isEmpty())
+        QDesktopServices::openUrl(QUrl(url));
+}
+
+void Quorvane::on_actionQuickReference_triggered()
+{
+    using namespace ZorApplServices;
+    const QString path = QApplication::applicationDirPath() + QLatin1Char('/')
+                         + appGlobal(QStringLiteral("HelpFile"));
+    // The desktop's opener is started detached and reports success even for a
+    // file that is not there, so a missing help file is caught first.
+    const QFileInfo help(path);
+    if (help.isFile() && QDesktopServices::openUrl(QUrl::fromLocalFile(path)))
+        return;
+    QMessageBox box(QMessageBox::Warning, tr("Problem Loading Help File"),
+                    expandMacros(tr("Missing Help File %%HelpFile%%.<br>Please contact technical "
+                                    "support: <a href='%%SupportUrl%%'>%%SupportUrl%%</a>.")),
+                    QMessageBox::Ok, this);
+    box.setTextFormat(Qt::RichText);
+    box.exec();
+}
+
+void Quorvane::on_actionStopDrives_triggered()
+{
+    if (!ui->actionStopDrives->isVisible())
+        return;
+    // Broadcasting KM_PLAYERCMD_STOP and then KM_DRIVE_STOP to every module
+    // needs the hosted project; without one there is no module to stop.
+}
+
+void Quorvane::changeUserLevel(int level)
+{
+    Q_UNUSED(level);
+    // The user level is held by the project; without a project nothing to set.
+}
+
+bool Quorvane::appControl(const QString &command, QString &result)
+{
+    const QString verb = command.section(QLatin1Char(','), 0, 0).trimmed().toLower();
+    result = QStringLiteral("unknown command: %1").arg(verb);
+    return false;
+}
+
+bool Quorvane::appControl(const QString &command)
+{
+    QString result;
+    return appControl(command, result);
+}
+
+void Quorvane::on_actionNew_triggered() {}
+void Quorvane::on_actionOpen_triggered() {}
+void Quorvane::on_actionSave_triggered() {}
+void Quorvane::on_actionSaveAs_triggered() {}
+void Quorvane::on_actionUpdate_triggered() {}
+void Quorvane::on_actionGenerateRuntime_triggered() {}
+
+void Quorvane::closeEvent(QCloseEvent *event)
+{
+    if (m_guiMode != 2 && m_guiMode != 5)
+        QSettings().setValue(QStringLiteral("MainWindowGeometry"), saveGeometry());
+    event->accept();
+}

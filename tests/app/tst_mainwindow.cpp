@@ -1,0 +1,231 @@
+#include "quorvane.h"
+#include "zorapplservices.h"
+#include "zortest.h"
+
+#include <QtTest>
+
+#include <functional>
+
+namespace {
+
+QStringList actionTexts(const QList<QAction *> &actions)
+{
+    QStringList texts;
+    for (const QAction *a : actions)
+        texts << (a->isSeparator() ? QStringLiteral("|") : a->text());
+    return texts;
+}
+
+struct ShownBox
+{
+    QString title;
+    QString text;
+    QMessageBox::Icon icon = QMessageBox::NoIcon;
+};
+
+// Runs `trigger`, which is expected to show a modal message box, and closes
+// the box as soon as it is up.
+ShownBox captureMessageBox(const std::function<void()> &trigger)
+{
+    ShownBox shown;
+    QTimer poll;
+    poll.setInterval(5);
+    QObject::connect(&poll, &QTimer::timeout, [&] {
+        if (auto *box = qobject_cast<QMessageBox *>(QApplication::activeModalWidget())) {
+            shown = {box->windowTitle(), box->text(), box->icon()};
+            poll.stop();
+            box->done(QMessageBox::Ok);
+        }
+    });
+    poll.start();
+    trigger();
+    return shown;
+}
+
+} // namespace
+
+class TestMainWindow : public QObject
+{
+    Q_OBJECT
+    QTemporaryDir m_settingsDir;
+
+    void setGuiMode(int mode) { QSettings().setValue(QStringLiteral("GuiMode"), mode); }
+
+private slots:
+    void initTestCase()
+    {
+        QVERIFY(m_settingsDir.isValid());
+        QSettings::setPath(QSettings::NativeFormat, QSettings::UserScope, m_settingsDir.path());
+        QSettings::setPath(QSettings::IniFormat, QSettings::UserScope, m_settingsDir.path());
+        QCoreApplication::setOrganizationName(QStringLiteral("QuorvaneTest"));
+        QCoreApplication::setApplicationName(QStringLiteral("MainWindow"));
+        // The test program lies beside the default resource files.
+        QVERIFY(ZorApplServices::initAppGlobals());
+    }
+
+    void formHoldsMenusToolbarAndShortcuts()
+    {
+        setGuiMode(0);
+        Quorvane w;
+        QCOMPARE(Quorvane::instance(), &w);
+        QCOMPARE(w.windowTitle(), QStringLiteral("Quorvane ") + ZorApplServices::appVersion());
+
+        auto *menuFile = w.findChild<QMenu *>(QStringLiteral("menuFile"));
+        auto *menuHelp = w.findChild<QMenu *>(QStringLiteral("menuHelp"));
+        auto *toolBar = w.findChild<QToolBar *>(QStringLiteral("mainToolBar"));
+        QVERIFY(menuFile && menuHelp && toolBar);
+        QCOMPARE(actionTexts(w.menuBar()->actions()), QStringList({"File", "Help"}));
+        QCOMPARE(actionTexts(menuFile->actions()),
+                 QStringList({"New Project", "Open Project...", "|", "Save Project", "Save As...",
+                              "Generate Runtime...", "|", "Stop Drives", "|", "Check for Updates",
+                              "|", "Exit"}));
+        QCOMPARE(actionTexts(menuHelp->actions()), QStringList({"View Help", "About..."}));
+        QCOMPARE(actionTexts(toolBar->actions()),
+                 QStringList({"New Project", "Open Project...", "Save Project", "Stop Drives",
+                              "View Help", "Check for Updates", "Exit"}));
+        QCOMPARE(toolBar->toolButtonStyle(), Qt::ToolButtonTextUnderIcon);
+        QVERIFY(!toolBar->isMovable());
+
+        const QList<QPair<QString, QString>> shortcuts = {
+            {"actionNew", "Ctrl+N"}, {"actionOpen", "Ctrl+O"}, {"actionSave", "Ctrl+S"},
+            {"actionStopDrives", "F12"}, {"actionQuickReference", "F1"}, {"actionExit", ""}};
+        for (const auto &s : shortcuts) {
+            auto *a = w.findChild<QAction *>(s.first);
+            QVERIFY2(a, qPrintable(s.first));
+            QCOMPARE(a->shortcut().toString(), s.second);
+        }
+        // Every action but About carries a picture from the program's resources.
+        for (QAction *a : w.findChildren<QAction *>(QRegularExpression(QStringLiteral("^action")))) {
+            if (a->objectName() != QLatin1String("actionAbout"))
+                QVERIFY2(!a->icon().isNull(), qPrintable(a->objectName()));
+        }
+        auto *help = w.findChild<QAction *>(QStringLiteral("actionQuickReference"));
+        QCOMPARE(help->iconText(), QStringLiteral("Help"));
+    }
+
+    void guiModes_data()
+    {
+        QTest::addColumn<int>("setting");
+        QTest::addColumn<int>("mode");
+        QTest::addColumn<bool>("tree");        // project tree and Stop Drives
+        QTest::addColumn<bool>("stack");
+        QTest::addColumn<bool>("tiles");       // tile list and "Project Home"
+        QTest::addColumn<QStringList>("menuBar"); // empty: hidden
+        QTest::addColumn<bool>("toolBar");
+        QTest::addColumn<bool>("touch");
+        QTest::addColumn<int>("tileWidth");
+        QTest::addColumn<int>("tileSize");
+        QTest::addColumn<bool>("fullScreen");
+        QTest::addColumn<bool>("frameless");
+
+        const QStringList full{"File", "Help"};
+        const QStringList about{"About..."};
+        //                          setting mode tree  stack  tiles  menu bar toolbar touch width size full  frameless
+        QTest::newRow("0") << 0 << 0 << true << false << false << full << true << false << -1 << 0 << false << false;
+        QTest::newRow("1") << 1 << 1 << false << true << true << full << true << false << 182 << 48 << false << false;
+        QTest::newRow("2") << 2 << 2 << false << true << true << QStringList() << true << true << 179 << 56 << true << false;
+        QTest::newRow("3") << 3 << 3 << false << true << true << about << false << false << 182 << 48 << false << false;
+        QTest::newRow("4") << 4 << 4 << false << true << false << about << false << false << -1 << 0 << false << false;
+        QTest::newRow("5") << 5 << 5 << false << true << false << QStringList() << false << false << -1 << 0 << true << true;
+        QTest::newRow("7 counts as 0") << 7 << 0 << true << false << false << full << true << false << -1 << 0 << false << false;
+        QTest::newRow("-1 counts as 0") << -1 << 0 << true << false << false << full << true << false << -1 << 0 << false << false;
+    }
+    void guiModes()
+    {
+        QFETCH(int, setting);
+        QFETCH(int, mode);
+        QFETCH(bool, tree);
+        QFETCH(bool, stack);
+        QFETCH(bool, tiles);
+        QFETCH(QStringList, menuBar);
+        QFETCH(bool, toolBar);
+        QFETCH(bool, touch);
+        QFETCH(int, tileWidth);
+        QFETCH(int, tileSize);
+        QFETCH(bool, fullScreen);
+        QFETCH(bool, frameless);
+
+        setGuiMode(setting);
+        Quorvane w;
+        QCOMPARE(w.guiMode(), mode);
+        auto shown = [&w](const char *name) {
+            auto *widget = w.findChild<QWidget *>(QLatin1String(name));
+            return widget && widget->isVisibleTo(&w);
+        };
+        QCOMPARE(shown("treeView"), tree);
+        QCOMPARE(w.findChild<QAction *>(QStringLiteral("actionStopDrives"))->isVisible(), tree);
+        QCOMPARE(shown("stackedWidget"), stack);
+        QCOMPARE(shown("listWidgetTiles"), tiles);
+        QCOMPARE(shown("labelStackedPanels"), tiles);
+        QCOMPARE(shown("mainToolBar"), toolBar);
+        QCOMPARE(w.menuBar()->isVisibleTo(&w), !menuBar.isEmpty());
+        if (!menuBar.isEmpty())
+            QCOMPARE(actionTexts(w.menuBar()->actions()), menuBar);
+        QCOMPARE(w.statusBar()->isVisibleTo(&w), mode != 5);
+
+        const bool touchSheet = qApp->styleSheet().contains(QLatin1String("font-size: 10pt"));
+        QCOMPARE(touchSheet, touch);
+        QVERIFY(qApp->styleSheet().contains(QLatin1String("QSlider::groove:horizontal")));
+
+        auto *list = w.findChild<QListWidget *>(QStringLiteral("listWidgetTiles"));
+        if (tileWidth > 0) {
+            QCOMPARE(list->minimumWidth(), tileWidth);
+            QCOMPARE(list->maximumWidth(), tileWidth);
+            QCOMPARE(list->iconSize(), QSize(tileSize, tileSize));
+            QCOMPARE(w.tileSize(), tileSize);
+        }
+
+        QCOMPARE(bool(w.windowState() & Qt::WindowFullScreen), fullScreen);
+        QCOMPARE(bool(w.windowFlags() & Qt::FramelessWindowHint), frameless);
+        auto *grid = w.findChild<QGridLayout *>(QStringLiteral("gridLayout"));
+        QCOMPARE(grid->contentsMargins().left() == 0 && grid->spacing() == 0, mode == 5);
+    }
+
+    void storedGeometryIsRestored()
+    {
+        setGuiMode(1);
+        QByteArray geometry;
+        {
+            Quorvane w;
+            w.setGeometry(40, 50, 700, 500);
+            w.show();
+            QVERIFY(QTest::qWaitForWindowExposed(&w));
+            w.close(); // stores the geometry outside GUI modes 2 and 5
+        }
+        Quorvane again;
+        QCOMPARE(again.size(), QSize(700, 500));
+    }
+
+    void aboutBoxShowsExpandedPage()
+    {
+        setGuiMode(0);
+        Quorvane w;
+        auto *about = w.findChild<QAction *>(QStringLiteral("actionAbout"));
+        const ShownBox box = captureMessageBox([about] { about->trigger(); });
+        QCOMPARE(box.title, QStringLiteral("About Quorvane"));
+        QCOMPARE(box.icon, QMessageBox::NoIcon);
+        QVERIFY2(box.text.contains(QStringLiteral("Quorvane ") + ZorApplServices::appVersion()),
+                 qPrintable(box.text));
+        QVERIFY2(!box.text.contains(QLatin1String("%%")), qPrintable(box.text));
+    }
+
+    void missingHelpFileIsReported()
+    {
+        setGuiMode(0);
+        Quorvane w;
+        using ZorApplServices::appGlobal;
+        QVERIFY(!QFile::exists(QCoreApplication::applicationDirPath() + QLatin1Char('/')
+                               + appGlobal(QStringLiteral("HelpFile"))));
+        auto *help = w.findChild<QAction *>(QStringLiteral("actionQuickReference"));
+        const ShownBox box = captureMessageBox([help] { help->trigger(); });
+        QCOMPARE(box.title, QStringLiteral("Problem Loading Help File"));
+        QCOMPARE(box.icon, QMessageBox::Warning);
+        const QString support = appGlobal(QStringLiteral("SupportUrl"));
+        QCOMPARE(box.text, QStringLiteral("Missing Help File %1.<br>Please contact technical support: "
+                                          "<a href='%2'>%2</a>.")
+                               .arg(appGlobal(QStringLiteral("HelpFile")), support));
+    }
+};
+
+ZOR_TEST(TestMainWindow)
+#include "tst_mainwindow.moc"

@@ -1,0 +1,131 @@
+#include "zorapplservices.h"
+#include "zortest.h"
+#include "zortestutil.h"
+
+#include <QtTest>
+
+// Starts copies of the built program the way a user would, each in a
+// folder of its own with its own settings location, under the offscreen
+// platform. The start-up probe reports what the program shows, closes
+// message boxes and quits once the main window is up.
+class TestStartup : public QObject
+{
+    Q_OBJECT
+    QTemporaryDir m_dir;
+
+    QString appDir() const { return m_dir.filePath(QStringLiteral("app")); }
+    QString configDir() const { return m_dir.filePath(QStringLiteral("config")); }
+    QString logPath() const { return appDir() + QStringLiteral("/zordebuglog_main.txt"); }
+
+    struct Run
+    {
+        int exitCode = -1;
+        QString out;
+    };
+
+    Run run(const QStringList &args = QStringList())
+    {
+        QProcess p;
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
+        env.insert(QStringLiteral("QUORVANE_STARTUP_PROBE"), QStringLiteral("1"));
+        env.insert(QStringLiteral("XDG_CONFIG_HOME"), configDir());
+        env.insert(QStringLiteral("HOME"), m_dir.filePath(QStringLiteral("home")));
+        p.setProcessEnvironment(env);
+        p.start(appDir() + QStringLiteral("/Quorvane"), args);
+        Run r;
+        if (!p.waitForFinished(30000)) {
+            p.kill();
+            p.waitForFinished();
+            return r;
+        }
+        r.exitCode = p.exitStatus() == QProcess::NormalExit ? p.exitCode() : -2;
+        r.out = QString::fromUtf8(p.readAllStandardOutput());
+        return r;
+    }
+
+    QSettings userSettings() const
+    {
+        return QSettings(configDir() + QStringLiteral("/Quorvane/Quorvane.conf"), QSettings::IniFormat);
+    }
+
+    static QString logText(const QString &path)
+    {
+        QFile f(path);
+        return f.open(QIODevice::ReadOnly) ? QString::fromUtf8(f.readAll()) : QString();
+    }
+
+private slots:
+    void initTestCase()
+    {
+        QVERIFY(m_dir.isValid());
+        QVERIFY(QDir().mkpath(appDir()));
+        QVERIFY(QDir().mkpath(configDir()));
+        QVERIFY(QFile::copy(ZorTest::buildPath(QStringLiteral("Quorvane")),
+                            appDir() + QStringLiteral("/Quorvane")));
+    }
+
+    void missingResourceFilesEndWithCode1()
+    {
+        const Run r = run();
+        QCOMPARE(r.exitCode, 1);
+        QVERIFY2(r.out.contains(QStringLiteral("message: Missing 'Quorvane.rcc' application files.<br>"
+                                               "Please contact technical support.\n")),
+                 qPrintable(r.out));
+        QVERIFY2(!r.out.contains(QLatin1String("window_title")), qPrintable(r.out));
+        QVERIFY(!QFile::exists(configDir() + QStringLiteral("/Quorvane/Quorvane.conf")));
+    }
+
+    void startsWithTitleAndWritesSettings()
+    {
+        for (const char *name : {"Quorvane.rcc", "Quorvane.user.rcc"})
+            QVERIFY(QFile::copy(ZorTest::buildPath(QLatin1String(name)), appDir() + QLatin1Char('/') + name));
+
+        Run r = run();
+        QCOMPARE(r.exitCode, 0);
+        QVERIFY2(r.out.contains(QStringLiteral("window_title: Quorvane %1\n").arg(ZorApplServices::appVersion())),
+                 qPrintable(r.out));
+        QVERIFY(r.out.contains(QLatin1String("startup_to_window: ")));
+        // "plastique" where Debian's extra styles are installed, else Fusion.
+        const bool plastique = QStyleFactory::keys().contains(QStringLiteral("plastique"), Qt::CaseInsensitive);
+        QVERIFY2(r.out.contains(plastique ? QStringLiteral("style: QPlastiqueStyle\n") : QStringLiteral("style: QFusionStyle\n")),
+                 qPrintable(r.out));
+        QCOMPARE(userSettings().value("GuiMode").toInt(), 0);
+        QCOMPARE(userSettings().value("DebugMode").toInt(), 0);
+        QVERIFY(!QFile::exists(logPath()));
+
+        r = run({QStringLiteral("/UIMODE=3"), QStringLiteral("/home/user/notes.txt")});
+        QCOMPARE(r.exitCode, 0);
+        QCOMPARE(userSettings().value("GuiMode").toInt(), 3);
+    }
+
+    void debugModeLogsQtOutputAndIsResetOnNextStart()
+    {
+        QFile::remove(logPath());
+        Run r = run({QStringLiteral("/debugmode=2")});
+        QCOMPARE(r.exitCode, 0);
+        QCOMPARE(userSettings().value("DebugMode").toInt(), 2);
+        const QString first = logText(logPath());
+        const QRegularExpression block(QStringLiteral(
+            "^\\d{4}-\\d\\d-\\d\\d \\d\\d:\\d\\d:\\d\\d\\.\\d{3} log started\n(.*\n)?"
+            "\\d{4}-\\d\\d-\\d\\d \\d\\d:\\d\\d:\\d\\d\\.\\d{3} log stopped\n$"),
+            QRegularExpression::DotMatchesEverythingOption);
+        QVERIFY2(block.match(first).hasMatch(), qPrintable(first));
+
+        // Without the switch debug mode is 0 again and nothing is logged.
+        r = run();
+        QCOMPARE(r.exitCode, 0);
+        QCOMPARE(userSettings().value("DebugMode").toInt(), 0);
+        QCOMPARE(logText(logPath()), first);
+
+        // A second debug start appends a second block.
+        r = run({QStringLiteral("/DebugMode=1")});
+        QCOMPARE(r.exitCode, 0);
+        const QString both = logText(logPath());
+        QVERIFY(both.startsWith(first));
+        QVERIFY2(block.match(both.mid(first.size())).hasMatch(), qPrintable(both));
+    }
+};
+
+ZOR_TEST(TestStartup)
+#include "tst_startup.moc"
