@@ -1,0 +1,118 @@
+// Fixture of the adapter plug-in tests: a plug-in driver on one adapter port
+// with its receive condition, and the frames and SDO exchanges the tests
+// carry through it to the simulated gateway's CANopen nodes.
+#pragma once
+
+#include "zorbabelfish.h"
+#include "zorcandriverbuslink.h"
+
+#include <QByteArray>
+#include <QDeadlineTimer>
+#include <QList>
+#include <QMutex>
+#include <QStringList>
+#include <QWaitCondition>
+#include <cstring>
+#include <functional>
+
+namespace AdapterBus {
+
+// The adapter keys whose plug-ins sit over a maker's library of ours.
+inline QStringList keys()
+{
+    return {"ems", "mhs", "kvaser", "peak", "castor"};
+}
+
+inline QByteArray record(quint32 id, const QByteArray &data, quint8 flags, int size = -1)
+{
+    VSCAN_MSG f;
+    f.Id = id;
+    f.Size = quint8(size < 0 ? data.size() : size);
+    std::memcpy(f.Data, data.constData(), size_t(qMin(8, int(data.size()))));
+    f.Flags = flags;
+    QByteArray out;
+    ZorBabelFish::fromVscanToQbytearray(f, out);
+    return out;
+}
+
+// One port opened through the plug-in driver.
+class Port
+{
+public:
+    QWaitCondition wake;
+    ZorCanDriverBuslink driver{&wake};
+
+    bool open(const QString &portText, int bitRate = 500000)
+    {
+        return driver.open(portText, bitRate, 0, 0, 0);
+    }
+
+    bool send(quint32 id, const QByteArray &data, quint8 flags = VSCAN_FLAGS_STANDARD,
+              int size = -1)
+    {
+        QByteArray rec = record(id, data, flags, size);
+        return driver.queueTx(rec) && driver.flushTx(true);
+    }
+
+    // Frames received until `done` accepts one (it is the last in the list)
+    // or timeoutMs passed.
+    QList<VSCAN_MSG> collectUntil(const std::function<bool(const VSCAN_MSG &)> &done,
+                                  int timeoutMs = 3000)
+    {
+        QList<VSCAN_MSG> frames;
+        QMutex mutex;
+        QDeadlineTimer deadline(timeoutMs);
+        while (!deadline.hasExpired()) {
+            int count = 0;
+            driver.takeRx(count);
+            for (int i = 0; i < count; ++i) {
+                QByteArray rec;
+                driver.rxFrame(i, rec);
+                VSCAN_MSG f;
+                ZorBabelFish::fromQbytearrayToVscan(rec, f);
+                frames.append(f);
+                if (done(f))
+                    return frames;
+            }
+            if (count == 0) {
+                QMutexLocker lock(&mutex);
+                wake.wait(&mutex, 20); // short: a wake between takeRx and wait is not lost for long
+            }
+        }
+        return frames;
+    }
+
+    QList<VSCAN_MSG> collect(int want, int timeoutMs = 3000)
+    {
+        int seen = 0;
+        return collectUntil([&](const VSCAN_MSG &) { return ++seen >= want; }, timeoutMs);
+    }
+
+    // Expedited SDO upload of node's object: the eight bytes of the answer
+    // on 580h + node, or an empty array when none came.
+    QByteArray sdoUpload(int node, int index, int subindex)
+    {
+        QByteArray request(8, 0);
+        request[0] = char(0x40);
+        request[1] = char(index & 0xff);
+        request[2] = char(index >> 8);
+        request[3] = char(subindex);
+        if (!send(quint32(0x600 + node), request))
+            return QByteArray();
+        const quint32 answerId = quint32(0x580 + node);
+        const QList<VSCAN_MSG> got =
+            collectUntil([&](const VSCAN_MSG &f) { return f.Id == answerId && f.Size == 8; });
+        if (got.isEmpty() || got.last().Id != answerId)
+            return QByteArray();
+        return QByteArray(reinterpret_cast<const char *>(got.last().Data), 8);
+    }
+};
+
+// The answer of node n's SDO server to an upload of 1000h:0 (device type
+// 00020192h).
+inline QByteArray deviceTypeAnswer()
+{
+    return QByteArray::fromHex("4200100092010200");
+}
+
+} // namespace AdapterBus
