@@ -16,31 +16,27 @@
 extern "C" {
 
 // Frame flags of canWrite and canRead.
-enum : uint32_t {
-    CANLIB32_MSG_REMOTE = 0x01,
-    CANLIB32_MSG_STANDARD = 0x02,
-    CANLIB32_MSG_EXTENDED = 0x04,
-    CANLIB32_MSG_ERROR_FRAME = 0x20,
-    CANLIB32_MSG_TX_ACK = 0x40,       // on read: a frame this handle sent
-};
+constexpr uint32_t CANLIB32_MSG_REMOTE = 0x01;
+constexpr uint32_t CANLIB32_MSG_STANDARD = 0x02;
+constexpr uint32_t CANLIB32_MSG_EXTENDED = 0x04;
+constexpr uint32_t CANLIB32_MSG_ERROR_FRAME = 0x20;
+constexpr uint32_t CANLIB32_MSG_TX_ACK = 0x40;       // on read: a frame this handle sent
 
 // canOpenChannel flag: the channel may be shared with other handles.
-enum : int32_t { CANLIB32_OPEN_SHARED = 0x20 };
+constexpr int32_t CANLIB32_OPEN_SHARED = 0x20;
 
 // canIoCtl function: transmit acknowledgements on (4-byte value 1) or off (0).
-enum : uint32_t { CANLIB32_IOCTL_TX_ACKS = 7 };
+constexpr uint32_t CANLIB32_IOCTL_TX_ACKS = 7;
 
 // Results.
-enum : int32_t {
-    CANLIB32_OK = 0,
-    CANLIB32_ERR_PARAM = -1,
-    CANLIB32_ERR_NO_MESSAGE = -2,
-    CANLIB32_ERR_NOT_FOUND = -3,     // no such channel, or no adapter
-    CANLIB32_ERR_BAD_HANDLE = -4,
-    CANLIB32_ERR_NOT_INITIALISED = -5,
-    CANLIB32_ERR_BUS = -6,           // not on the bus, frame refused
-    CANLIB32_ERR_NOT_SUPPORTED = -7,
-};
+constexpr int32_t CANLIB32_OK = 0;
+constexpr int32_t CANLIB32_ERR_PARAM = -1;
+constexpr int32_t CANLIB32_ERR_NO_MESSAGE = -2;
+constexpr int32_t CANLIB32_ERR_NOT_FOUND = -3;     // no such channel, or no adapter
+constexpr int32_t CANLIB32_ERR_BAD_HANDLE = -4;
+constexpr int32_t CANLIB32_ERR_NOT_INITIALISED = -5;
+constexpr int32_t CANLIB32_ERR_BUS = -6;           // not on the bus, frame refused
+constexpr int32_t CANLIB32_ERR_NOT_SUPPORTED = -7;
 
 // Version record filled by DllGetVersion.
 struct Canlib32Version {

@@ -15,34 +15,28 @@
 extern "C" {
 
 // Frame flags of canWrite and canRead.
-enum : int32_t {
-    CASTOR_MSG_STANDARD = 0x01,
-    CASTOR_MSG_EXTENDED = 0x02,
-    CASTOR_MSG_REMOTE = 0x04,
-};
+constexpr int32_t CASTOR_MSG_STANDARD = 0x01;
+constexpr int32_t CASTOR_MSG_EXTENDED = 0x02;
+constexpr int32_t CASTOR_MSG_REMOTE = 0x04;
 
 // Bit-rate codes of canSetBitRate.
-enum : int32_t {
-    CASTOR_BITRATE_1M = 1,
-    CASTOR_BITRATE_800K = 2,
-    CASTOR_BITRATE_500K = 3,
-    CASTOR_BITRATE_250K = 4,
-    CASTOR_BITRATE_125K = 5,
-};
+constexpr int32_t CASTOR_BITRATE_1M = 1;
+constexpr int32_t CASTOR_BITRATE_800K = 2;
+constexpr int32_t CASTOR_BITRATE_500K = 3;
+constexpr int32_t CASTOR_BITRATE_250K = 4;
+constexpr int32_t CASTOR_BITRATE_125K = 5;
 
 // canIoCtl code: echo of sent frames on (4-byte value 1) or off (0).
-enum : int32_t { CASTOR_IOCTL_ECHO = 1 };
+constexpr int32_t CASTOR_IOCTL_ECHO = 1;
 
 // Results.
-enum : int32_t {
-    CASTOR_OK = 0,
-    CASTOR_ERR_PARAM = -1,
-    CASTOR_ERR_NO_MESSAGE = -2,
-    CASTOR_ERR_NOT_FOUND = -3,        // no such channel, or no adapter
-    CASTOR_ERR_BAD_HANDLE = -4,
-    CASTOR_ERR_NOT_INITIALISED = -5,
-    CASTOR_ERR_BUS = -6,              // not on the bus, frame refused
-};
+constexpr int32_t CASTOR_OK = 0;
+constexpr int32_t CASTOR_ERR_PARAM = -1;
+constexpr int32_t CASTOR_ERR_NO_MESSAGE = -2;
+constexpr int32_t CASTOR_ERR_NOT_FOUND = -3;        // no such channel, or no adapter
+constexpr int32_t CASTOR_ERR_BAD_HANDLE = -4;
+constexpr int32_t CASTOR_ERR_NOT_INITIALISED = -5;
+constexpr int32_t CASTOR_ERR_BUS = -6;              // not on the bus, frame refused
 
 int32_t canInitializeLib(void);
 int32_t canGetNumberOfChannels(int32_t *count);

@@ -27,13 +27,11 @@ static_assert(sizeof(CpcwinMessage) == 24, "24-byte record");
 
 // Message types of received CAN frames; records of other types carry
 // adapter information and are not CAN traffic.
-enum : uint8_t {
-    CPCWIN_TYPE_DATA = 1,          // 11-bit data frame
-    CPCWIN_TYPE_REMOTE = 8,        // 11-bit remote frame
-    CPCWIN_TYPE_EXT_DATA = 16,     // 29-bit data frame
-    CPCWIN_TYPE_EXT_REMOTE = 17,   // 29-bit remote frame
-    CPCWIN_TYPE_CAN_STATE = 20,    // controller state (data[0])
-};
+constexpr uint8_t CPCWIN_TYPE_DATA = 1;          // 11-bit data frame
+constexpr uint8_t CPCWIN_TYPE_REMOTE = 8;        // 11-bit remote frame
+constexpr uint8_t CPCWIN_TYPE_EXT_DATA = 16;     // 29-bit data frame
+constexpr uint8_t CPCWIN_TYPE_EXT_REMOTE = 17;   // 29-bit remote frame
+constexpr uint8_t CPCWIN_TYPE_CAN_STATE = 20;    // controller state (data[0])
 
 // A CAN message to send.
 struct CpcwinCanMessage {
@@ -53,22 +51,21 @@ struct CpcwinInitParams {
 };
 static_assert(sizeof(CpcwinInitParams) == 16, "16-byte block");
 
-enum : uint8_t { CPCWIN_CONTROLLER_SJA1000 = 2 };
+constexpr uint8_t CPCWIN_CONTROLLER_SJA1000 = 2;
 
 // CPC_Control modes.
-enum : uint32_t { CPCWIN_CONTROL_STOP = 4, CPCWIN_CONTROL_START = 5 };
+constexpr uint32_t CPCWIN_CONTROL_STOP = 4;
+constexpr uint32_t CPCWIN_CONTROL_START = 5;
 
 // Negative results.
-enum : int32_t {
-    CPCWIN_ERR_NO_CHANNEL = -1,     // no such channel / no adapter
-    CPCWIN_ERR_BAD_HANDLE = -2,     // handle names no open channel
-    CPCWIN_ERR_BAD_ARGUMENT = -3,
-    CPCWIN_ERR_NOT_INITIALISED = -4, // CPC_InitLibrary not called
-    CPCWIN_ERR_BUSY = -5,           // handler slot taken, controller not set up, ...
-    CPCWIN_ERR_SEND = -6,           // the frame could not be sent
-    CPCWIN_ERR_TIMEOUT = -7,
-    CPCWIN_ERR_NOT_SUPPORTED = -8,
-};
+constexpr int32_t CPCWIN_ERR_NO_CHANNEL = -1;     // no such channel / no adapter
+constexpr int32_t CPCWIN_ERR_BAD_HANDLE = -2;     // handle names no open channel
+constexpr int32_t CPCWIN_ERR_BAD_ARGUMENT = -3;
+constexpr int32_t CPCWIN_ERR_NOT_INITIALISED = -4; // CPC_InitLibrary not called
+constexpr int32_t CPCWIN_ERR_BUSY = -5;           // handler slot taken, controller not set up, ...
+constexpr int32_t CPCWIN_ERR_SEND = -6;           // the frame could not be sent
+constexpr int32_t CPCWIN_ERR_TIMEOUT = -7;
+constexpr int32_t CPCWIN_ERR_NOT_SUPPORTED = -8;
 
 typedef void (*CpcwinHandler)(int32_t handle, const CpcwinMessage *message);
 typedef void (*CpcwinHandlerEx)(int32_t handle, const CpcwinMessage *message, void *context);

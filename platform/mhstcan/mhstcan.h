@@ -23,16 +23,16 @@ struct MhstcanMessage {
 };
 static_assert(sizeof(MhstcanMessage) == 16, "16-byte record");
 
-enum : uint32_t {
-    MHSTCAN_LENGTH_MASK = 0x0F,
-    MHSTCAN_FLAG_REMOTE = 0x40,
-    MHSTCAN_FLAG_EXTENDED = 0x80,
-};
+constexpr uint32_t MHSTCAN_LENGTH_MASK = 0x0F;
+constexpr uint32_t MHSTCAN_FLAG_REMOTE = 0x40;
+constexpr uint32_t MHSTCAN_FLAG_EXTENDED = 0x80;
 
 // CanSetMode modes; the second argument of start says which queues and
 // counters to clear (MHSTCAN_CLEAR_ALL).
-enum : uint8_t { MHSTCAN_MODE_START = 1, MHSTCAN_MODE_STOP = 2, MHSTCAN_MODE_RESET = 3 };
-enum : uint16_t { MHSTCAN_CLEAR_ALL = 0x0FFF };
+constexpr uint8_t MHSTCAN_MODE_START = 1;
+constexpr uint8_t MHSTCAN_MODE_STOP = 2;
+constexpr uint8_t MHSTCAN_MODE_RESET = 3;
+constexpr uint16_t MHSTCAN_CLEAR_ALL = 0x0FFF;
 
 // Device status record filled by CanGetDeviceStatus.
 struct MhstcanDeviceStatus {
@@ -40,23 +40,19 @@ struct MhstcanDeviceStatus {
     int32_t canStatus;      // 0 ok, 1 error active, 2 error passive, 3 bus off
     int32_t fifoStatus;     // 0 ok, 1 overrun
 };
-enum : int32_t {
-    MHSTCAN_DRV_NOT_LOADED = 0,
-    MHSTCAN_DRV_INITIALISED = 1,
-    MHSTCAN_DRV_DEVICE_OPEN = 2,
-    MHSTCAN_DRV_RUNNING = 3,
-};
+constexpr int32_t MHSTCAN_DRV_NOT_LOADED = 0;
+constexpr int32_t MHSTCAN_DRV_INITIALISED = 1;
+constexpr int32_t MHSTCAN_DRV_DEVICE_OPEN = 2;
+constexpr int32_t MHSTCAN_DRV_RUNNING = 3;
 
 // Negative results.
-enum : int32_t {
-    MHSTCAN_ERR_NOT_INITIALISED = -1,
-    MHSTCAN_ERR_BAD_ARGUMENT = -2,
-    MHSTCAN_ERR_NO_DEVICE = -3,   // no adapter answers at this index
-    MHSTCAN_ERR_DEVICE_BUSY = -4, // the device is open already
-    MHSTCAN_ERR_NOT_OPEN = -5,
-    MHSTCAN_ERR_BUS = -6,         // not on the bus, frame refused
-    MHSTCAN_ERR_NOT_SUPPORTED = -7,
-};
+constexpr int32_t MHSTCAN_ERR_NOT_INITIALISED = -1;
+constexpr int32_t MHSTCAN_ERR_BAD_ARGUMENT = -2;
+constexpr int32_t MHSTCAN_ERR_NO_DEVICE = -3;   // no adapter answers at this index
+constexpr int32_t MHSTCAN_ERR_DEVICE_BUSY = -4; // the device is open already
+constexpr int32_t MHSTCAN_ERR_NOT_OPEN = -5;
+constexpr int32_t MHSTCAN_ERR_BUS = -6;         // not on the bus, frame refused
+constexpr int32_t MHSTCAN_ERR_NOT_SUPPORTED = -7;
 
 typedef void (*MhstcanEventCallback)(uint32_t index, int32_t event);
 

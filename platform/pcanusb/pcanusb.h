@@ -23,34 +23,29 @@ struct PcanUsbMessage {
 };
 static_assert(sizeof(PcanUsbMessage) == 16, "16-byte record");
 
-enum : uint8_t {
-    PCANUSB_TYPE_STANDARD = 0x00,
-    PCANUSB_TYPE_REMOTE = 0x01,
-    PCANUSB_TYPE_EXTENDED = 0x02,
-    PCANUSB_TYPE_STATUS = 0x80,   // not a frame: data[0..3] hold the adapter's status bits
-};
+constexpr uint8_t PCANUSB_TYPE_STANDARD = 0x00;
+constexpr uint8_t PCANUSB_TYPE_REMOTE = 0x01;
+constexpr uint8_t PCANUSB_TYPE_EXTENDED = 0x02;
+constexpr uint8_t PCANUSB_TYPE_STATUS = 0x80;   // not a frame: data[0..3] hold the adapter's status bits
 
 // Bit-timing words (BTR0 in the high byte, BTR1 in the low byte).
-enum : uint16_t {
-    PCANUSB_BTR_125K = 0x031C,
-    PCANUSB_BTR_250K = 0x011C,
-    PCANUSB_BTR_500K = 0x001C,
-    PCANUSB_BTR_1M = 0x0014,
-};
+constexpr uint16_t PCANUSB_BTR_125K = 0x031C;
+constexpr uint16_t PCANUSB_BTR_250K = 0x011C;
+constexpr uint16_t PCANUSB_BTR_500K = 0x001C;
+constexpr uint16_t PCANUSB_BTR_1M = 0x0014;
 
 // Frame types accepted by PcanUsbInit.
-enum : int32_t { PCANUSB_FRAMES_STANDARD = 0, PCANUSB_FRAMES_EXTENDED = 1 };
+constexpr int32_t PCANUSB_FRAMES_STANDARD = 0;
+constexpr int32_t PCANUSB_FRAMES_EXTENDED = 1;
 
 // Result bits.
-enum : uint32_t {
-    PCANUSB_OK = 0,
-    PCANUSB_ERR_SEND = 0x0001,          // the frame could not be sent
-    PCANUSB_ERR_BUS_OFF = 0x0010,
-    PCANUSB_ERR_NO_MESSAGE = 0x0020,    // receive queue empty
-    PCANUSB_ERR_NO_ADAPTER = 0x0400,    // no adapter, or it could not be opened
-    PCANUSB_ERR_NOT_INITIALISED = 0x0800,
-    PCANUSB_ERR_PARAMETER = 0x4000,
-};
+constexpr uint32_t PCANUSB_OK = 0;
+constexpr uint32_t PCANUSB_ERR_SEND = 0x0001;          // the frame could not be sent
+constexpr uint32_t PCANUSB_ERR_BUS_OFF = 0x0010;
+constexpr uint32_t PCANUSB_ERR_NO_MESSAGE = 0x0020;    // receive queue empty
+constexpr uint32_t PCANUSB_ERR_NO_ADAPTER = 0x0400;    // no adapter, or it could not be opened
+constexpr uint32_t PCANUSB_ERR_NOT_INITIALISED = 0x0800;
+constexpr uint32_t PCANUSB_ERR_PARAMETER = 0x4000;
 
 uint32_t PcanUsbClose(void);                                      // ordinal 1
 uint32_t PcanUsbInit(uint16_t bitTiming, int32_t frameType);      // ordinal 2

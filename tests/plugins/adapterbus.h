@@ -99,10 +99,15 @@ public:
         request[3] = char(subindex);
         if (!send(quint32(0x600 + node), request))
             return QByteArray();
+        // The answer names the same object (another port's answers may be
+        // on the bus too).
         const quint32 answerId = quint32(0x580 + node);
-        const QList<VSCAN_MSG> got =
-            collectUntil([&](const VSCAN_MSG &f) { return f.Id == answerId && f.Size == 8; });
-        if (got.isEmpty() || got.last().Id != answerId)
+        auto isAnswer = [&](const VSCAN_MSG &f) {
+            return f.Id == answerId && f.Size == 8
+                   && std::memcmp(f.Data + 1, request.constData() + 1, 3) == 0;
+        };
+        const QList<VSCAN_MSG> got = collectUntil(isAnswer);
+        if (got.isEmpty() || !isAnswer(got.last()))
             return QByteArray();
         return QByteArray(reinterpret_cast<const char *>(got.last().Data), 8);
     }
