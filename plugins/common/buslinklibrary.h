@@ -7,8 +7,9 @@
 // ".dll" ("cpcwin"); fileName() adds the platform's module suffix
 // ("cpcwin.dll" on Windows, "cpcwin.so" elsewhere). Loading by a bare file
 // name searches where the system loader searches for the plug-in's own
-// dependencies: on ELF systems the plug-in's run path comes first, which is
-// how a plug-in in Drivers/buslink finds the stand-in libraries in platform/.
+// dependencies: on ELF systems the plug-in's run path before the system's
+// folders, which is how a plug-in in Drivers/buslink finds the stand-in
+// libraries in platform/.
 #pragma once
 
 #include <string>
