@@ -99,12 +99,13 @@ CPCWIN_EXPORT int32_t CPC_InitLibrary(uint32_t processId)
 
 CPCWIN_EXPORT int32_t CPC_OpenChannel(const char *name)
 {
-    int number = -1;
-    char rest = 0;
     if (!initialised)
         return CPCWIN_ERR_NOT_INITIALISED;
-    if (!name || std::sscanf(name, "CHAN%2d%c", &number, &rest) != 1)
+    // Exactly "CHAN" and two digits.
+    if (!name || std::strlen(name) != 6 || std::strncmp(name, "CHAN", 4) != 0
+        || name[4] < '0' || name[4] > '9' || name[5] < '0' || name[5] > '9')
         return CPCWIN_ERR_NO_CHANNEL;
+    const int number = (name[4] - '0') * 10 + (name[5] - '0');
     std::lock_guard<std::mutex> guard(openLock);
     if (std::shared_ptr<Channel> open = channels().find(number)) {
         std::lock_guard<std::mutex> channelGuard(open->lock);

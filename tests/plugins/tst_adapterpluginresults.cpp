@@ -433,6 +433,7 @@ private slots:
     {
         QFETCH(QString, key);
         Plugin plugin(pluginPath(key));
+        // Four ports on channels 0 to 3 (EMS: the channels CHAN00 to CHAN03).
         CanPortLibrary &lib = plugin.lib;
         QCOMPARE(lib.canPortLibraryInit(), 0);
         QList<int> ports;
