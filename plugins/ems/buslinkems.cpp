@@ -11,8 +11,6 @@
 #include "buslinklibrary.h"
 #include "cpcwin.h"
 
-#include <chrono>
-#include <condition_variable>
 #include <cstdio>
 #include <cstring>
 #include <mutex>
@@ -40,38 +38,11 @@ buslink::PortTable &table()
     return t;
 }
 
-// Manual-reset event: set by the handler when it put a frame into the ring.
-class ReceiveEvent
-{
-public:
-    void set()
-    {
-        std::lock_guard<std::mutex> guard(lock_);
-        set_ = true;
-        cv_.notify_all();
-    }
-    void reset()
-    {
-        std::lock_guard<std::mutex> guard(lock_);
-        set_ = false;
-    }
-    bool wait(int ms)
-    {
-        std::unique_lock<std::mutex> guard(lock_);
-        return cv_.wait_for(guard, std::chrono::milliseconds(ms), [this] { return set_; });
-    }
-
-private:
-    std::mutex lock_;
-    std::condition_variable cv_;
-    bool set_ = false;
-};
-
 // What a port needs beyond the common slot.
 struct EmsPort {
     std::atomic<int32_t> handle{-1};       // channel handle; -1 while none
     CpcwinInitParams *params = nullptr;    // kept by canPortBitrateSet; under the port lock
-    ReceiveEvent received;
+    buslink::Event received; // set by the handler when it put a frame into the ring
 };
 EmsPort emsPorts[kPorts];
 

@@ -1,9 +1,10 @@
-// Fixture of the adapter plug-in tests: a plug-in driver on one adapter port
-// with its receive condition, and the frames and SDO exchanges the tests
-// carry through it to the simulated gateway's CANopen nodes.
+// Fixture of the tests of the plug-ins over makers' libraries: a plug-in
+// driver on one adapter port with its receive condition, and the frames and
+// SDO exchanges the tests carry through it to the simulated gateway's
+// CANopen nodes (on top of the helpers in adapterplugintest.h).
 #pragma once
 
-#include "zorbabelfish.h"
+#include "adapterplugintest.h"
 #include "zorcandriverbuslink.h"
 
 #include <QByteArray>
@@ -23,18 +24,6 @@ inline QStringList keys()
     return {"ems", "mhs", "kvaser", "peak", "castor"};
 }
 
-inline QByteArray record(quint32 id, const QByteArray &data, quint8 flags, int size = -1)
-{
-    VSCAN_MSG f;
-    f.Id = id;
-    f.Size = quint8(size < 0 ? data.size() : size);
-    std::memcpy(f.Data, data.constData(), size_t(qMin(8, int(data.size()))));
-    f.Flags = flags;
-    QByteArray out;
-    ZorBabelFish::fromVscanToQbytearray(f, out);
-    return out;
-}
-
 // One port opened through the plug-in driver.
 class Port
 {
@@ -50,7 +39,7 @@ public:
     bool send(quint32 id, const QByteArray &data, quint8 flags = VSCAN_FLAGS_STANDARD,
               int size = -1)
     {
-        QByteArray rec = record(id, data, flags, size);
+        QByteArray rec = AdapterTest::record(id, data, flags, size);
         return driver.queueTx(rec) && driver.flushTx(true);
     }
 
@@ -59,33 +48,29 @@ public:
     QList<VSCAN_MSG> collectUntil(const std::function<bool(const VSCAN_MSG &)> &done,
                                   int timeoutMs = 3000)
     {
-        QList<VSCAN_MSG> frames;
-        QMutex mutex;
-        QDeadlineTimer deadline(timeoutMs);
-        while (!deadline.hasExpired()) {
-            int count = 0;
-            driver.takeRx(count);
-            for (int i = 0; i < count; ++i) {
-                QByteArray rec;
-                driver.rxFrame(i, rec);
-                VSCAN_MSG f;
-                ZorBabelFish::fromQbytearrayToVscan(rec, f);
-                frames.append(f);
-                if (done(f))
-                    return frames;
-            }
-            if (count == 0) {
-                QMutexLocker lock(&mutex);
-                wake.wait(&mutex, 20); // short: a wake between takeRx and wait is not lost for long
-            }
+        QList<VSCAN_MSG> frames = AdapterTest::collect(
+            driver, wake,
+            [&](const QList<VSCAN_MSG> &got) {
+                for (const VSCAN_MSG &f : got) {
+                    if (done(f))
+                        return true;
+                }
+                return false;
+            },
+            timeoutMs);
+        for (int i = 0; i < frames.size(); ++i) {
+            if (done(frames[i]))
+                return frames.mid(0, i + 1);
         }
         return frames;
     }
 
+    // The first `want` frames received within timeoutMs (fewer when no more came).
     QList<VSCAN_MSG> collect(int want, int timeoutMs = 3000)
     {
-        int seen = 0;
-        return collectUntil([&](const VSCAN_MSG &) { return ++seen >= want; }, timeoutMs);
+        return AdapterTest::collect(
+            driver, wake, [want](const QList<VSCAN_MSG> &got) { return got.size() >= want; },
+            timeoutMs).mid(0, want);
     }
 
     // Expedited SDO upload of node's object: the eight bytes of the answer

@@ -9,7 +9,8 @@
 
 namespace {
 
-// Names of the functions a shared library defines and exports.
+// Every name a shared library defines and exports, whatever its kind
+// (functions, weak template code, typeinfo objects, unique symbols).
 QStringList definedExports(const QString &path, QString *error)
 {
     const QString nm = QStandardPaths::findExecutable("nm");
@@ -26,7 +27,7 @@ QStringList definedExports(const QString &path, QString *error)
     QStringList names;
     for (const QString &line : QString::fromLatin1(p.readAllStandardOutput()).split('\n')) {
         const QStringList fields = line.simplified().split(' ');
-        if (fields.size() == 3 && (fields[1] == "T" || fields[1] == "W"))
+        if (fields.size() == 3)
             names << fields[2];
     }
     names.sort();
