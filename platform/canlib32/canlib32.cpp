@@ -159,8 +159,8 @@ CANLIB32_EXPORT int32_t canRead(int32_t handle, int32_t *id, void *data, int32_t
         return CANLIB32_ERR_NO_MESSAGE;
     *id = int32_t(frame.id);
     *length = frame.len;
-    *flags = (frame.extended ? CANLIB32_MSG_EXTENDED : CANLIB32_MSG_STANDARD)
-             | (frame.remote ? CANLIB32_MSG_REMOTE : 0) | (frame.echo ? CANLIB32_MSG_TX_ACK : 0);
+    *flags = (frame.extended ? CANLIB32_MSG_EXTENDED : 0) | (frame.remote ? CANLIB32_MSG_REMOTE : 0)
+             | (frame.echo ? CANLIB32_MSG_SENT_HERE : 0);
     if (data && !frame.remote)
         std::memcpy(data, frame.data, frame.len);
     if (time)

@@ -17,13 +17,13 @@ extern "C" {
 
 // Frame flags of canWrite and canRead.
 constexpr uint32_t CANLIB32_MSG_REMOTE = 0x01;
-constexpr uint32_t CANLIB32_MSG_STANDARD = 0x02;
 constexpr uint32_t CANLIB32_MSG_EXTENDED = 0x04;
 constexpr uint32_t CANLIB32_MSG_ERROR_FRAME = 0x20;
-constexpr uint32_t CANLIB32_MSG_TX_ACK = 0x40;       // on read: a frame this handle sent
+constexpr uint32_t CANLIB32_MSG_SENT_HERE = 0x100;   // on read: a frame this handle sent
 
-// canOpenChannel flag: the channel may be shared with other handles.
-constexpr int32_t CANLIB32_OPEN_SHARED = 0x20;
+// The flags the plug-in opens channels with; this library takes any flags
+// and gives every opening a handle of its own.
+constexpr int32_t CANLIB32_OPEN_FLAGS = 0x20;
 
 // canIoCtl function: transmit acknowledgements on (4-byte value 1) or off (0).
 constexpr uint32_t CANLIB32_IOCTL_TX_ACKS = 7;

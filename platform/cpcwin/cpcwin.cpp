@@ -117,7 +117,7 @@ CPCWIN_EXPORT int32_t CPC_OpenChannel(const char *name)
         return CPCWIN_ERR_NO_CHANNEL;
     auto ch = std::make_shared<Channel>();
     ch->bus = std::move(bus);
-    ch->params.controller = CPCWIN_CONTROLLER_SJA1000;
+    ch->params.controller = CPCWIN_CONTROLLER_REGISTERS;
     Channel *raw = ch.get();
     ch->bus->setArrivalNotifier([raw] {
         {
@@ -163,7 +163,7 @@ CPCWIN_EXPORT int32_t CPC_CANInit(int32_t handle, uint8_t confirm)
     int rate;
     {
         std::lock_guard<std::mutex> guard(ch->lock);
-        if (ch->params.controller != CPCWIN_CONTROLLER_SJA1000)
+        if (ch->params.controller != CPCWIN_CONTROLLER_REGISTERS)
             return CPCWIN_ERR_BAD_ARGUMENT;
         rate = bitRateOf(ch->params.btr0, ch->params.btr1);
         if (rate == 0)

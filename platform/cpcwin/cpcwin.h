@@ -31,7 +31,6 @@ constexpr uint8_t CPCWIN_TYPE_DATA = 1;          // 11-bit data frame
 constexpr uint8_t CPCWIN_TYPE_REMOTE = 8;        // 11-bit remote frame
 constexpr uint8_t CPCWIN_TYPE_EXT_DATA = 16;     // 29-bit data frame
 constexpr uint8_t CPCWIN_TYPE_EXT_REMOTE = 17;   // 29-bit remote frame
-constexpr uint8_t CPCWIN_TYPE_CAN_STATE = 20;    // controller state (data[0])
 
 // A CAN message to send.
 struct CpcwinCanMessage {
@@ -51,7 +50,9 @@ struct CpcwinInitParams {
 };
 static_assert(sizeof(CpcwinInitParams) == 16, "16-byte block");
 
-constexpr uint8_t CPCWIN_CONTROLLER_SJA1000 = 2;
+// The controller kind set up through the block's bit-timing and
+// output-control registers.
+constexpr uint8_t CPCWIN_CONTROLLER_REGISTERS = 2;
 
 // CPC_Control modes.
 constexpr uint32_t CPCWIN_CONTROL_STOP = 4;

@@ -222,12 +222,12 @@ MHSTCAN_EXPORT int32_t CanSetSpeedUser(uint32_t index, uint32_t value)
 
 MHSTCAN_EXPORT const char *CanDrvInfo(void)
 {
-    return "Description=Tiny-CAN simulated driver;Version=1.0;Devices=4";
+    return "Tiny-CAN simulated driver 1.0, 4 devices";
 }
 
 MHSTCAN_EXPORT const char *CanDrvHwInfo(uint32_t index)
 {
-    return device(index) ? "Description=Tiny-CAN simulated adapter" : nullptr;
+    return device(index) ? "Tiny-CAN simulated adapter" : nullptr;
 }
 
 MHSTCAN_EXPORT int32_t CanSetFilter(uint32_t index, const void *filter)
@@ -240,11 +240,11 @@ MHSTCAN_EXPORT void CanGetDeviceStatus(uint32_t index, MhstcanDeviceStatus *stat
     if (!status)
         return;
     std::shared_ptr<Device> d = device(index);
-    status->driverStatus = !driverUp ? MHSTCAN_DRV_NOT_LOADED
-                           : !d      ? MHSTCAN_DRV_INITIALISED
-                           : d->bus->isOpen() ? MHSTCAN_DRV_RUNNING : MHSTCAN_DRV_DEVICE_OPEN;
-    status->canStatus = 0;
-    status->fifoStatus = d && d->bus->droppedFrames() > 0 ? 1 : 0;
+    status->state = !driverUp ? MHSTCAN_STATE_NO_DRIVER
+                    : !d      ? MHSTCAN_STATE_CLOSED
+                    : d->bus->isOpen() ? MHSTCAN_STATE_ON_BUS : MHSTCAN_STATE_OPEN;
+    status->receiveOverrun = d && d->bus->droppedFrames() > 0 ? 1 : 0;
+    status->reserved = 0;
 }
 
 MHSTCAN_EXPORT void CanSetPnPEventCallback(MhstcanEventCallback callback)

@@ -34,16 +34,16 @@ constexpr uint8_t MHSTCAN_MODE_STOP = 2;
 constexpr uint8_t MHSTCAN_MODE_RESET = 3;
 constexpr uint16_t MHSTCAN_CLEAR_ALL = 0x0FFF;
 
-// Device status record filled by CanGetDeviceStatus.
+// Status record filled by CanGetDeviceStatus.
 struct MhstcanDeviceStatus {
-    int32_t driverStatus;   // MHSTCAN_DRV_*
-    int32_t canStatus;      // 0 ok, 1 error active, 2 error passive, 3 bus off
-    int32_t fifoStatus;     // 0 ok, 1 overrun
+    int32_t state;           // MHSTCAN_STATE_*
+    int32_t receiveOverrun;  // 1 when received frames were lost
+    int32_t reserved;
 };
-constexpr int32_t MHSTCAN_DRV_NOT_LOADED = 0;
-constexpr int32_t MHSTCAN_DRV_INITIALISED = 1;
-constexpr int32_t MHSTCAN_DRV_DEVICE_OPEN = 2;
-constexpr int32_t MHSTCAN_DRV_RUNNING = 3;
+constexpr int32_t MHSTCAN_STATE_NO_DRIVER = 0;   // CanInitDriver not called
+constexpr int32_t MHSTCAN_STATE_CLOSED = 1;      // the device is not open
+constexpr int32_t MHSTCAN_STATE_OPEN = 2;        // open, off the bus
+constexpr int32_t MHSTCAN_STATE_ON_BUS = 3;
 
 // Negative results.
 constexpr int32_t MHSTCAN_ERR_NOT_INITIALISED = -1;

@@ -6,7 +6,7 @@
 // The library serves one adapter and takes no channel argument. The Windows
 // library is linked by ordinal (1 close, 2 initialise, 3 read, 7 write);
 // here the four are linked by the names below. Every function answers 0 on
-// success, else one of the PCANUSB_ERR_* bits. C calling convention.
+// success, else one of the PCANUSB_ERR_* codes. C calling convention.
 #pragma once
 
 #include <stdint.h>
@@ -38,14 +38,13 @@ constexpr uint16_t PCANUSB_BTR_1M = 0x0014;
 constexpr int32_t PCANUSB_FRAMES_STANDARD = 0;
 constexpr int32_t PCANUSB_FRAMES_EXTENDED = 1;
 
-// Result bits.
+// Results.
 constexpr uint32_t PCANUSB_OK = 0;
-constexpr uint32_t PCANUSB_ERR_SEND = 0x0001;          // the frame could not be sent
-constexpr uint32_t PCANUSB_ERR_BUS_OFF = 0x0010;
-constexpr uint32_t PCANUSB_ERR_NO_MESSAGE = 0x0020;    // receive queue empty
-constexpr uint32_t PCANUSB_ERR_NO_ADAPTER = 0x0400;    // no adapter, or it could not be opened
-constexpr uint32_t PCANUSB_ERR_NOT_INITIALISED = 0x0800;
-constexpr uint32_t PCANUSB_ERR_PARAMETER = 0x4000;
+constexpr uint32_t PCANUSB_ERR_SEND = 1;            // the frame could not be sent
+constexpr uint32_t PCANUSB_ERR_NO_MESSAGE = 2;      // receive queue empty
+constexpr uint32_t PCANUSB_ERR_NO_ADAPTER = 3;      // no adapter, or it could not be opened
+constexpr uint32_t PCANUSB_ERR_NOT_INITIALISED = 4;
+constexpr uint32_t PCANUSB_ERR_PARAMETER = 5;
 
 uint32_t PcanUsbClose(void);                                      // ordinal 1
 uint32_t PcanUsbInit(uint16_t bitTiming, int32_t frameType);      // ordinal 2

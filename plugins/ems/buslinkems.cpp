@@ -272,7 +272,7 @@ BUSLINK_EXPORT int32_t canPortBitrateSet(int32_t port, int32_t bitRate)
     EmsPort &ems = emsPorts[port];
     std::lock_guard<std::mutex> guard(slot->portLock);
     ems.params = initParams(ems.handle.load());
-    if (!ems.params || ems.params->controller != CPCWIN_CONTROLLER_SJA1000)
+    if (!ems.params || ems.params->controller != CPCWIN_CONTROLLER_REGISTERS)
         return BUSLINK_GENERAL_ERROR;
     switch (bitRate) {
     case 125000: ems.params->btr0 = 0x03; ems.params->btr1 = 0x1C; break;

@@ -23,7 +23,7 @@ struct Canlib32 {
 };
 Canlib32 kv;
 
-const uint32_t kOpenFlags = CANLIB32_OPEN_SHARED;
+const uint32_t kOpenFlags = CANLIB32_OPEN_FLAGS;
 
 } // namespace
 

@@ -38,9 +38,9 @@ struct Standby<R (*)(Args...)> {
 void standbyDeviceStatus(uint32_t, MhstcanDeviceStatus *status)
 {
     if (status) {
-        status->driverStatus = MHSTCAN_DRV_NOT_LOADED;
-        status->canStatus = 0;
-        status->fifoStatus = 0;
+        status->state = MHSTCAN_STATE_NO_DRIVER;
+        status->receiveOverrun = 0;
+        status->reserved = 0;
     }
 }
 
