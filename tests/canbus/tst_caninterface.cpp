@@ -67,7 +67,7 @@ private slots:
                                                "debug level = 0").arg(gw.address());
         QVERIFY2(texts.contains(openingText), qPrintable(texts.join('|')));
         QCOMPARE(texts.last(), QStringLiteral("Open (250K)"));
-        QCOMPARE(rig.master.statuses(), QList<int>({1000, 1}));
+        QCOMPARE(rig.master.statusChanges(), QList<int>({1000, 1}));
         const int cid = gw.waitForClient();
         QVERIFY(gw.waitForClientBytes(cid, "C\rS5\rO\r"));
 
@@ -76,7 +76,7 @@ private slots:
         QVERIFY(rig.waitForStatus(1001));
         QVERIFY(gw.accept());
         QTRY_COMPARE_WITH_TIMEOUT(rig.master.lastStatus(), 1, 5000);
-        QCOMPARE(rig.master.statuses().mid(2), QList<int>({1001, 1}));
+        QCOMPARE(rig.master.statusChanges().mid(2), QList<int>({1001, 1}));
         QCOMPARE(rig.master.ofType(KM_COMM_STATUS).last().origin(), QStringLiteral("CAN1"));
         QVERIFY(!rig.slaves.ofType(KM_COMM_STATUS).isEmpty());
 
