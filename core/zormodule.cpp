@@ -1,6 +1,7 @@
 #include "zormodule.h"
 
 #include "zorabstractdommodel.h"
+#include "zorinterview.h"
 #include "zormodstates.h"
 
 #include <QDebug>
@@ -16,9 +17,15 @@ QString quoted(const QString &text)
 } // namespace
 
 ZorModule::ZorModule(QObject *parent)
-    : QThread(parent)
+    : QThread(parent), selfGuard(this)
 {
     ZorMessage::registerMetaType();
+    // Always queued: the out-lists are drained later in the host thread, also
+    // when a message is queued from the host thread itself. They are made
+    // here, in the host thread, and only start draining once run() has
+    // emptied the lists.
+    connect(this, &ZorModule::newMasterOutQueued, this, &ZorModule::newMasterOut, Qt::QueuedConnection);
+    connect(this, &ZorModule::newSlaveOutQueued, this, &ZorModule::newSlaveOut, Qt::QueuedConnection);
     qDebug("ZorModule creation");
 }
 
@@ -29,7 +36,7 @@ ZorModule::~ZorModule()
                              << "deleted while its thread runs: stop() it before deleting";
     stop();
     qDebug().noquote() << "ZorModule thread ended" << quoted(label());
-    std::lock_guard<std::mutex> locker(interviewMutex);
+    std::lock_guard<std::recursive_mutex> locker(interviewMutex);
     qDeleteAll(interviews);
     interviews.clear();
 }
@@ -64,6 +71,22 @@ bool ZorModule::setupZorModule(const QModelIndex &index, QAbstractItemModel *ite
     }
     loadProperties();
     qDebug().noquote() << "setupZorModule for" << label();
+    return true;
+}
+
+bool ZorModule::refreshIdentity()
+{
+    if (!model || !m_modelIndex.isValid())
+        return false;
+    const QString newLabel = m_modelIndex.data(ZorAbstractDomModel::LabelRole).toString();
+    const QString newType = m_modelIndex.data(ZorAbstractDomModel::TypeRole).toString();
+    const QString newDescription = m_modelIndex.data(ZorAbstractDomModel::DescriptionRole).toString();
+    std::lock_guard<std::mutex> locker(identityMutex);
+    if (newLabel == cachedLabel && newType == cachedType && newDescription == cachedDescription)
+        return false;
+    cachedLabel = newLabel;
+    cachedType = newType;
+    cachedDescription = newDescription;
     return true;
 }
 
@@ -191,12 +214,7 @@ void ZorModule::runMachine()
         std::lock_guard<std::mutex> locker(toMasterList.mutex);
         toMasterList.list.clear();
     }
-    // Always queued: the lists are drained later in the host thread, also
-    // when a notice is queued from the host thread itself.
-    connect(this, &ZorModule::newMasterOutQueued, this, &ZorModule::newMasterOut,
-            Qt::ConnectionType(Qt::QueuedConnection | Qt::UniqueConnection));
-    connect(this, &ZorModule::newSlaveOutQueued, this, &ZorModule::newSlaveOut,
-            Qt::ConnectionType(Qt::QueuedConnection | Qt::UniqueConnection));
+    outputOpen = true;
 
     QElapsedTimer statusClock;
     statusClock.start();
@@ -251,6 +269,8 @@ void ZorModule::requestStop()
 void ZorModule::stop()
 {
     requestStop();
+    if (QThread::currentThread() == this)
+        return;   // asked from its own states: the loop ends after this cycle
     const QList<ZorModule *> children = findChildren<ZorModule *>(QString(), Qt::FindDirectChildrenOnly);
     QList<ZorModule *> all = children;
     all.prepend(this);
@@ -350,9 +370,14 @@ void ZorModule::postOut(int direction, const ZorMessage &message)
     if (direction == ToMaster) {
         appendToMaster(message);
     } else if (direction == ToSlaves) {
+        ZorMessage out(message);
+        // Interviews and their cancels always name their requester, so that a
+        // cancel reaches only the interviews of the module that sent it.
+        if ((out.msgType() == KM_INTERVIEW || out.msgType() == KM_CANCEL_INTERVIEWS) && !out.hasOrigin())
+            out.setOrigin(label());
         {
             std::lock_guard<std::mutex> locker(toSlavesList.mutex);
-            toSlavesList.list.push_back(message);
+            toSlavesList.list.push_back(out);
         }
         emit newMasterOutQueued();
     }
@@ -436,7 +461,7 @@ void ZorModule::masterIn(const ZorMessage &incoming)
 // the messages is kept.
 void ZorModule::newSlaveOut()
 {
-    if (stopping)
+    if (stopping || !outputOpen)
         return;
     std::deque<ZorMessage> batch;
     {
@@ -452,7 +477,7 @@ void ZorModule::newSlaveOut()
 
 void ZorModule::newMasterOut()
 {
-    if (stopping)
+    if (stopping || !outputOpen)
         return;
     std::deque<ZorMessage> batch;
     {
