@@ -193,6 +193,36 @@ private slots:
         }
     }
 
+    void interviewLinesRunOnTheBus()
+    {
+        SimGateway gw;
+        QVERIFY2(gw.start(), qPrintable(gw.errorString()));
+        CanInterfaceRig rig;
+        rig.start();
+        const QString line = QStringLiteral("CAN:1000:1:7e5h,8,17 01 00 00 00 00 00 00:7e4h,8,17*");
+        // Closed: no state carries the line out.
+        const ZorMessage early = rig.request(KM_INTERVIEW, line);
+        QVERIFY(rig.waitForAnswer(early));
+        QCOMPARE(rig.master.answersTo(early).first().msgState(), int(KS_REJECT));
+
+        QVERIFY(rig.open(gw.address(), QStringLiteral("250K")));
+        const int cid = gw.waitForClient();
+        const ZorMessage interview = rig.request(KM_INTERVIEW, line);
+        QVERIFY(gw.waitForClientBytes(cid, "t7e581701000000000000\r"));
+        QVERIFY(rig.master.answersTo(interview).isEmpty());
+        QVERIFY(gw.inject(QStringLiteral("t7e481700000000000000")));
+        QVERIFY(rig.waitForAnswer(interview));
+        const ZorMessage answer = rig.master.answersTo(interview).first();
+        QCOMPARE(answer.msgState(), int(KS_ANSWER));
+        QCOMPARE(answer.data().toString(),
+                 QStringLiteral("CAN:1000:1:7e5h,8,17 01 00 00 00 00 00 00:7e4h,8,17 00 00 00 00 00 00 00"));
+
+        // Only "CAN" lines are carried out here.
+        const ZorMessage sdo = rig.request(KM_INTERVIEW, QStringLiteral("SDOReadObject:1000:0:1,1000h,0h,unsigned32"));
+        QVERIFY(rig.waitForAnswer(sdo));
+        QCOMPARE(rig.master.answersTo(sdo).first().msgState(), int(KS_REJECT));
+    }
+
     void portsThatOpenNothingFail_data()
     {
         QTest::addColumn<QString>("port");
