@@ -62,7 +62,6 @@ private:
 struct NotPaused : Macho::Link<NotPaused, Playing>
 {
     MACHO_STATE(NotPaused)
-    void init() override {}
     void entry() override;
     void cycle() override;
 };
@@ -70,7 +69,6 @@ struct NotPaused : Macho::Link<NotPaused, Playing>
 struct Paused : Macho::Link<Paused, Playing>
 {
     MACHO_STATE(Paused)
-    void init() override {}
     void entry() override;
     void cycle() override;
 };

@@ -3,11 +3,12 @@
 #include "zorabstractcandriver.h"
 #include "zorbabelfish.h"
 #include "zorcandriverbuslink.h"
+#include "zorinterview.h"
 #include "zormodcaninterface.h"
 #include "zormodcaninterfaceplayer.h"
 #include "zormodcaninterfacescan.h"
 
-#include <vector>
+#include <limits>
 
 namespace CanUsbStates {
 
@@ -491,9 +492,17 @@ void Open::frameReceived(ZorMessage &frame)
         offerInterviewAnswer(QStringLiteral("CAN"), text.section(QLatin1Char(','), 0, 2), false);
 }
 
-bool Open::handleInterviewLine(const ZorInterview &)
+bool Open::handleInterviewLine(const ZorInterview &interview)
 {
-    return false;
+    if (interview.kind() != QLatin1String("CAN"))
+        return false;
+    QByteArray record;
+    if (!ZorBabelFish::fromCanStrToQbytearray(interview.request(), record))
+        return false;
+    // Written by the next cycle like a master's transmit request; the line
+    // is answered when a received frame matches its pattern.
+    canModule()->postIn(ZorModule::FromMaster, ZorMessage(KM_CAN_FRAME, KS_REQUEST, record));
+    return true;
 }
 
 bool Open::playerCommand(ZorMessage &, bool &)

@@ -23,7 +23,7 @@
 
 #include <QElapsedTimer>
 #include <QList>
-#include <QRegExp>
+#include <QRegularExpression>
 #include <QStringList>
 #include <QVector>
 #include <memory>
@@ -54,7 +54,7 @@ struct Root : Macho::Link<Root, ZorModStates::Top>
         int waitTime = 0;
         bool waitingForFrame = false;
         bool found = false;
-        QRegExp waitPattern;
+        QRegularExpression waitPattern;   // anchored, case-insensitive
         // Opening.
         bool scanMode = false;
         std::unique_ptr<ZorAbstractCanDriver> driver;
@@ -83,10 +83,6 @@ struct Root : Macho::Link<Root, ZorModStates::Top>
 struct Idle : Macho::Link<Idle, Root>
 {
     MACHO_STATE(Idle)
-    // A state inherits its parent's init: the states below Root (and
-    // below Playing) override it so that Root's (Playing's) does not run
-    // again when they are entered.
-    void init() override {}
     void entry() override;
     void cycle() override;
 };
@@ -94,7 +90,6 @@ struct Idle : Macho::Link<Idle, Root>
 struct Error : Macho::Link<Error, Root>
 {
     MACHO_STATE(Error)
-    void init() override {}
     void entry() override;
     void cycle() override;
 };
@@ -102,7 +97,6 @@ struct Error : Macho::Link<Error, Root>
 struct Updating : Macho::Link<Updating, Root>
 {
     MACHO_STATE(Updating)
-    void init() override {}
 
     struct Box
     {
@@ -120,7 +114,6 @@ struct Updating : Macho::Link<Updating, Root>
 struct Open : Macho::Link<Open, Root>
 {
     MACHO_STATE(Open)
-    void init() override {}
 
     struct Box
     {

@@ -356,10 +356,12 @@ void ZorModule::appendToMaster(const ZorMessage &message)
 {
     if (stopping)
         return;
-    {
-        std::lock_guard<std::mutex> locker(toMasterList.mutex);
-        toMasterList.list.push_back(message);
-    }
+    // Emitted under the list's mutex: the drain takes the same mutex, which
+    // orders the queued call's event (made here, deleted by the host thread
+    // after the drain) for ThreadSanitizer, which cannot see into the posted-
+    // event queue. The connection is always queued, so no slot runs here.
+    std::lock_guard<std::mutex> locker(toMasterList.mutex);
+    toMasterList.list.push_back(message);
     emit newSlaveOutQueued();
 }
 
@@ -375,10 +377,9 @@ void ZorModule::postOut(int direction, const ZorMessage &message)
         // cancel reaches only the interviews of the module that sent it.
         if ((out.msgType() == KM_INTERVIEW || out.msgType() == KM_CANCEL_INTERVIEWS) && !out.hasOrigin())
             out.setOrigin(label());
-        {
-            std::lock_guard<std::mutex> locker(toSlavesList.mutex);
-            toSlavesList.list.push_back(out);
-        }
+        // Emitted under the mutex, as in appendToMaster.
+        std::lock_guard<std::mutex> locker(toSlavesList.mutex);
+        toSlavesList.list.push_back(out);
         emit newMasterOutQueued();
     }
 }

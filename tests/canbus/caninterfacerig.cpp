@@ -46,6 +46,15 @@ QList<int> MessageLog::statuses() const
     return numbers;
 }
 
+QList<int> MessageLog::statusChanges() const
+{
+    QList<int> changes;
+    for (int s : statuses())
+        if (changes.isEmpty() || changes.last() != s)
+            changes << s;
+    return changes;
+}
+
 QList<int> MessageLog::playerStatuses() const
 {
     QList<int> numbers;

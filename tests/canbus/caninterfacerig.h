@@ -25,6 +25,8 @@ public:
     // KM_INFOTEXT texts, KM_STATUS numbers, KM_PLAYER_STATUS indexes in order.
     QStringList infoTexts() const;
     QList<int> statuses() const;
+    // The status numbers with periodic repeats folded into one.
+    QList<int> statusChanges() const;
     QList<int> playerStatuses() const;
     int lastStatus() const;
     void clear();

@@ -67,7 +67,7 @@ private slots:
                                                "debug level = 0").arg(gw.address());
         QVERIFY2(texts.contains(openingText), qPrintable(texts.join('|')));
         QCOMPARE(texts.last(), QStringLiteral("Open (250K)"));
-        QCOMPARE(rig.master.statuses(), QList<int>({1000, 1}));
+        QCOMPARE(rig.master.statusChanges(), QList<int>({1000, 1}));
         const int cid = gw.waitForClient();
         QVERIFY(gw.waitForClientBytes(cid, "C\rS5\rO\r"));
 
@@ -76,7 +76,7 @@ private slots:
         QVERIFY(rig.waitForStatus(1001));
         QVERIFY(gw.accept());
         QTRY_COMPARE_WITH_TIMEOUT(rig.master.lastStatus(), 1, 5000);
-        QCOMPARE(rig.master.statuses().mid(2), QList<int>({1001, 1}));
+        QCOMPARE(rig.master.statusChanges().mid(2), QList<int>({1001, 1}));
         QCOMPARE(rig.master.ofType(KM_COMM_STATUS).last().origin(), QStringLiteral("CAN1"));
         QVERIFY(!rig.slaves.ofType(KM_COMM_STATUS).isEmpty());
 
@@ -191,6 +191,36 @@ private slots:
             }(), 3000);
             QCOMPARE(flags & 0x74, c.bits);
         }
+    }
+
+    void interviewLinesRunOnTheBus()
+    {
+        SimGateway gw;
+        QVERIFY2(gw.start(), qPrintable(gw.errorString()));
+        CanInterfaceRig rig;
+        rig.start();
+        const QString line = QStringLiteral("CAN:1000:1:7e5h,8,17 01 00 00 00 00 00 00:7e4h,8,17*");
+        // Closed: no state carries the line out.
+        const ZorMessage early = rig.request(KM_INTERVIEW, line);
+        QVERIFY(rig.waitForAnswer(early));
+        QCOMPARE(rig.master.answersTo(early).first().msgState(), int(KS_REJECT));
+
+        QVERIFY(rig.open(gw.address(), QStringLiteral("250K")));
+        const int cid = gw.waitForClient();
+        const ZorMessage interview = rig.request(KM_INTERVIEW, line);
+        QVERIFY(gw.waitForClientBytes(cid, "t7e581701000000000000\r"));
+        QVERIFY(rig.master.answersTo(interview).isEmpty());
+        QVERIFY(gw.inject(QStringLiteral("t7e481700000000000000")));
+        QVERIFY(rig.waitForAnswer(interview));
+        const ZorMessage answer = rig.master.answersTo(interview).first();
+        QCOMPARE(answer.msgState(), int(KS_ANSWER));
+        QCOMPARE(answer.data().toString(),
+                 QStringLiteral("CAN:1000:1:7e5h,8,17 01 00 00 00 00 00 00:7e4h,8,17 00 00 00 00 00 00 00"));
+
+        // Only "CAN" lines are carried out here.
+        const ZorMessage sdo = rig.request(KM_INTERVIEW, QStringLiteral("SDOReadObject:1000:0:1,1000h,0h,unsigned32"));
+        QVERIFY(rig.waitForAnswer(sdo));
+        QCOMPARE(rig.master.answersTo(sdo).first().msgState(), int(KS_REJECT));
     }
 
     void portsThatOpenNothingFail_data()
