@@ -36,8 +36,8 @@ private slots:
         const ZorMessage open = rig.request(KM_COMM_OPEN);
         QVERIFY(rig.waitForAnswer(open, 10000));
         QCOMPARE(rig.master.answersTo(open).first().msgState(), int(KS_ANSWER));
+        QVERIFY(rig.waitForInfoText(QStringLiteral("Open (500K)")));
         QVERIFY(rig.master.infoTexts().contains(opening));
-        QCOMPARE(rig.master.infoTexts().last(), QStringLiteral("Open (500K)"));
 
         const ZorMessage send =
             rig.request(KM_CAN_FRAME, frameRecord(QStringLiteral("601h,8,40 00 10 00 00 00 00 00")));
