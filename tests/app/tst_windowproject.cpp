@@ -282,6 +282,7 @@ private slots:
         QVERIFY(w.project()->projectFile().isEmpty());
         QVERIFY(w.docks().isEmpty());
         QVERIFY(w.windowTitle().startsWith("Engineer - "));
+        QCOMPARE(QSettings().value("RecentFiles").toStringList(), QStringList{path("Demo.zorpro")});
     }
 
     void recentFiles()
