@@ -386,6 +386,8 @@ void ZorContentCanmonitor::on_pushButtonSetFilter_clicked(bool checked)
     m_proxy->setFilter(m_comboBoxFilter->currentText());
     const QString text = m_proxy->filterText();
     if (text.isEmpty()) {
+        // An empty filter would hide every frame.
+        m_proxy->setActive(false);
         m_pushButtonSetFilter->setChecked(false);
         return;
     }
