@@ -2,11 +2,8 @@
 
 #include "zorabstractframecodec.h"
 #include "zorbabelfish.h"
-#if __has_include("zorframedecodercanopen.h")
 #include "zorframedecodercanopen.h"
 #include "zorframedecoderscript.h"
-#define ZOR_HAVE_DECODERS 1
-#endif
 
 #include <QMimeData>
 #include <QStringList>
@@ -241,14 +238,10 @@ bool ZorMonitorTableModel::importText(const QMimeData *data, Qt::DropAction acti
 bool ZorMonitorTableModel::setDecoder(const QString &name)
 {
     m_decoder.reset();
-#ifdef ZOR_HAVE_DECODERS
     if (name.compare(QLatin1String("CANopen"), Qt::CaseInsensitive) == 0)
         m_decoder = std::make_unique<ZorFrameDecoderCanopen>();
     else if (name.compare(QLatin1String("Script"), Qt::CaseInsensitive) == 0)
         m_decoder = std::make_unique<ZorFrameDecoderScript>();
-#else
-    Q_UNUSED(name);
-#endif
     return m_decoder != nullptr;
 }
 

@@ -62,6 +62,7 @@ private slots:
         module->setProperty("Baudrate", "250K", false);
 
         ZorContentCanmonitor monitor;
+        QVERIFY(monitor.tableModel()->setDecoder("CANopen"));
         ZorContentCanSender sender;
         connect(&monitor, &ZorPanel::msgOut, module.get(), &ZorModule::masterIn);
         connect(module.get(), &ZorModule::masterOut, &monitor, &ZorPanel::msgIn);
@@ -89,6 +90,9 @@ private slots:
         const int reply = indexOfPrefix(rows, "581h|");
         QVERIFY(reply > request);
         QCOMPARE(rows.at(reply), QStringLiteral("581h|42 00 10 00 92 01 02 00|"));
+        const QAbstractItemModel *table = monitor.tableView()->model();
+        QCOMPARE(table->index(reply, 5).data().toString(),
+                 QStringLiteral("SDO answer node 1: read 1000h:00 = 00020192h"));
 
         // The sequence was stored in the module, and the player ran it to its end.
         QCOMPARE(module->property("SendSequence0"), editor->toPlainText());
