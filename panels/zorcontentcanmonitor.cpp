@@ -24,6 +24,7 @@
 #include <QMimeData>
 #include <QPushButton>
 #include <QScrollBar>
+#include <QStyle>
 #include <QTableView>
 #include <QTime>
 #include <QTimer>
@@ -68,8 +69,6 @@ ZorContentCanmonitor::ZorContentCanmonitor(QWidget *parent)
 
     connect(m_model, &QAbstractItemModel::rowsInserted, this,
             &ZorContentCanmonitor::updateScrollPos);
-    connect(m_model, &QAbstractItemModel::rowsInserted, this,
-            &ZorContentCanmonitor::firstRowsArrived);
     connect(m_tableView->selectionModel(), &QItemSelectionModel::currentChanged, this,
             &ZorContentCanmonitor::selectedRowChanged);
     QScrollBar *bar = m_tableView->verticalScrollBar();
@@ -214,6 +213,18 @@ void ZorContentCanmonitor::buildForm()
     layout->addWidget(m_tableView, 1);
 }
 
+QSize ZorContentCanmonitor::sizeHint() const
+{
+    QSize hint = ZorPanel::sizeHint();
+    int width = 0;
+    for (int column = 0; column < ZorMonitorTableModel::DescriptionColumn; ++column)
+        width += m_tableView->columnWidth(column);
+    // The description of an SDO answer: "SDO answer node 1: read 1000h:00 = 00020192h".
+    width += m_tableView->fontMetrics().horizontalAdvance(QStringLiteral("SDO answer node 127: read 1000h:00 = 00020192h"));
+    hint.setWidth(qMax(hint.width(), width + 40));
+    return hint;
+}
+
 // --- binding and settings
 
 bool ZorContentCanmonitor::setupZorPanel(const QPersistentModelIndex &index,
@@ -317,7 +328,8 @@ void ZorContentCanmonitor::updateScrollPos()
 void ZorContentCanmonitor::selectedRowChanged(const QModelIndex &index)
 {
     m_rememberedRow = QPersistentModelIndex(m_proxy->mapToSource(index));
-    if (!index.isValid())
+    // A current row moved by re-filtering is no choice of the user.
+    if (!index.isValid() || m_refiltering)
         return;
     m_tableView->scrollTo(index, QAbstractItemView::EnsureVisible);
     m_actionPause->setChecked(index.row() != m_proxy->rowCount() - 1);
@@ -363,23 +375,40 @@ void ZorContentCanmonitor::actionRecordTriggered()
 
 // --- find and filter
 
+void ZorContentCanmonitor::refilter(const std::function<void()> &change)
+{
+    const bool nested = m_refiltering;
+    m_refiltering = true;
+    change();
+    m_refiltering = nested;
+    if (!nested && !m_actionPause->isChecked())
+        updateScrollPos();
+}
+
 void ZorContentCanmonitor::on_actionFind_triggered(bool checked)
 {
-    if (!checked) {
-        m_proxy->setActive(false);
-        m_pushButtonSetFilter->setChecked(false);
-        return;
-    }
-    m_proxy->setFilter(m_comboBoxFilter->currentText());
-    // An empty filter would hide every frame: it stays off until there is one.
-    const bool on = !m_proxy->filterText().isEmpty();
-    m_proxy->setActive(on);
-    m_pushButtonSetFilter->setChecked(on);
+    refilter([this, checked] {
+        if (!checked) {
+            m_proxy->setActive(false);
+            m_pushButtonSetFilter->setChecked(false);
+            return;
+        }
+        m_proxy->setFilter(m_comboBoxFilter->currentText());
+        // An empty filter would hide every frame: it stays off until there is one.
+        const bool on = !m_proxy->filterText().isEmpty();
+        m_proxy->setActive(on);
+        m_pushButtonSetFilter->setChecked(on);
+    });
 }
 
 void ZorContentCanmonitor::on_pushButtonSetFilter_clicked(bool checked)
 {
-    if (!checked) {
+    refilter([this, checked] { applyFilter(checked); });
+}
+
+void ZorContentCanmonitor::applyFilter(bool on)
+{
+    if (!on) {
         m_proxy->setActive(false);
         return;
     }
@@ -427,8 +456,10 @@ void ZorContentCanmonitor::filterEditingFinished()
 
 void ZorContentCanmonitor::on_pushButtonFilterAuto_clicked()
 {
-    m_proxy->setFilter(m_comboBoxFilter->currentText());
-    m_proxy->autoFilter();
+    refilter([this] {
+        m_proxy->setFilter(m_comboBoxFilter->currentText());
+        m_proxy->autoFilter();
+    });
     m_comboBoxFilter->setEditText(m_proxy->filterText());
     m_pushButtonSetFilter->setChecked(m_proxy->isActive());
     m_filtersChanged = true;
@@ -471,14 +502,17 @@ void ZorContentCanmonitor::on_actionDelete_triggered()
 void ZorContentCanmonitor::resizeColumns()
 {
     m_tableView->resizeColumnsToContents();
-}
-
-void ZorContentCanmonitor::firstRowsArrived()
-{
-    // Once the first rows give the columns something to measure.
-    disconnect(m_model, &QAbstractItemModel::rowsInserted, this,
-               &ZorContentCanmonitor::firstRowsArrived);
-    resizeColumns();
+    // Never narrower than the widest usual content, so that live frames
+    // arriving later are not cut off.
+    static const char *const widest[] = {"clip 20000", "65535", "Rext 1fffffffh",
+                                         "00 00 00 00 00 00 00 00", "TX"};
+    const QFontMetrics metrics(m_tableView->font());
+    const int margin = 2 * m_tableView->style()->pixelMetric(QStyle::PM_FocusFrameHMargin) + 12;
+    for (int column = 0; column < int(sizeof widest / sizeof *widest); ++column) {
+        const int width = metrics.horizontalAdvance(QLatin1String(widest[column])) + margin;
+        if (m_tableView->columnWidth(column) < width)
+            m_tableView->setColumnWidth(column, width);
+    }
 }
 
 // --- trace files

@@ -33,6 +33,7 @@
 #include <QPointer>
 #include <QTextStream>
 
+#include <functional>
 #include <memory>
 
 class QAction;
@@ -60,6 +61,8 @@ public:
     bool setupZorPanel(const QPersistentModelIndex &index, ZorAbstractDomModel *model) override;
     QString commitPanelSettings() override;
     bool usesSlavePort() override { return false; }
+    // Wide enough for a frame's columns with room for its description.
+    QSize sizeHint() const override;
 
     ZorMonitorTableModel *tableModel() const { return m_model.data(); }
     ZorCanMonFilterProxy *filterProxy() const { return m_proxy.data(); }
@@ -105,7 +108,6 @@ protected:
 
 private slots:
     void flushTrace();
-    void firstRowsArrived();
 
 private:
     void buildForm();
@@ -113,6 +115,10 @@ private:
     // Ends a trace whose file failed: closes it, unchecks Record, tells the user.
     void traceWriteFailed();
     void warn(const QString &title, const QString &text);
+    // Runs a change of the filter; the current row it moves does not pause
+    // following, and a following view goes on to the newest row.
+    void refilter(const std::function<void()> &change);
+    void applyFilter(bool on);
     void setRecordUnchecked();
     void resizeColumns();
 
@@ -149,4 +155,5 @@ private:
     QString m_lastOpenedTrace;
     QPersistentModelIndex m_rememberedRow;
     bool m_userScrolled = false;
+    bool m_refiltering = false;
 };

@@ -582,6 +582,16 @@ private slots:
         QTest::keyClick(view(), Qt::Key_Pause);
         QVERIFY(!action("actionPause")->isChecked());
         QCOMPARE(view()->currentIndex().row(), 100);
+
+        // A filter that hides the current row does not pause following.
+        frames({"701h,1,05"});
+        refresh();
+        applyFilter("id=181");
+        QVERIFY(!action("actionPause")->isChecked());
+        QCOMPARE(view()->currentIndex().row(), view()->model()->rowCount() - 1);
+        frames({"181h,1,00"});
+        refresh();
+        QCOMPARE(view()->currentIndex().data().toString(), QStringLiteral("103"));
     }
 
     void aFullTablePausedUntilTheRowIsDropped()
