@@ -493,9 +493,16 @@ void ZorContentCanmonitor::on_actionPaste_triggered()
     resizeColumns();
 }
 
+void ZorContentCanmonitor::clearTable()
+{
+    // Frames that arrived before the table is cleared go with it.
+    m_model->update();
+    m_model->removeRows(0, m_model->rowCount());
+}
+
 void ZorContentCanmonitor::on_actionDelete_triggered()
 {
-    m_model->removeRows(0, m_model->rowCount());
+    clearTable();
     updateScrollPos();
 }
 
@@ -716,7 +723,7 @@ void ZorContentCanmonitor::on_actionOpen_triggered()
 
     QMimeData mime;
     mime.setText(lines.join(QLatin1Char('\n')));
-    m_model->removeRows(0, m_model->rowCount());
+    clearTable();
     m_model->importText(&mime, Qt::CopyAction, 0, 0, QModelIndex(), true);
     resizeColumns();
     QApplication::restoreOverrideCursor();

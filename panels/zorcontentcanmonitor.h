@@ -121,6 +121,7 @@ private:
     void applyFilter(bool on);
     void setRecordUnchecked();
     void resizeColumns();
+    void clearTable();
 
     // Form.
     QToolBar *m_toolBar;

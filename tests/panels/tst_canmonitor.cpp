@@ -353,12 +353,14 @@ private slots:
                  QStringLiteral("Frame #\tt [msec]\tID\tData\tDir\tDescription\n"
                                 "2\t\t181h\t01\t\t\n3\t\t182h\t02\t\t\n"));
 
+        frames({"183h,1,03"}); // not shown yet: deleted all the same
         action("actionDelete")->trigger();
         QCOMPARE(panel->tableModel()->rowCount(), 0);
+        QCOMPARE(panel->tableModel()->pendingCount(), 0);
         action("actionDelete")->trigger(); // empty: nothing happens
         frames({"181h,1,01"});
         refresh();
-        QCOMPARE(view()->model()->index(0, 0).data().toString(), QStringLiteral("5"));
+        QCOMPARE(view()->model()->index(0, 0).data().toString(), QStringLiteral("6"));
     }
 
     void recordingWritesATraceFile()
@@ -399,9 +401,9 @@ private slots:
         QCOMPARE(lines.at(5), QStringLiteral("21\t7\tR 181h\t\t"));
         QVERIFY2(QRegularExpression(StopLine).match(lines.at(6)).hasMatch(), qPrintable(lines.at(6)));
 
-        // Opening it again shows the frames as file rows.
-        refresh();
+        // Opening it again shows the frames as file rows (and nothing else).
         applyFilter("");
+        frames({"181h,1,00"});
         panel->openAnswer = file;
         action("actionOpen")->trigger();
         QCOMPARE(panel->dialogTitles.last(), QStringLiteral("Open CAN Monitor Trace File"));
