@@ -6,6 +6,7 @@
 
 #include "quorvaneproject.h"
 #include "zorapplservices.h"
+#include "zordommodel.h"
 #include "zorgenerateruntimedialog.h"
 #include "zorquestionbox.h"
 #include "zorupdatedialog.h"
@@ -96,6 +97,7 @@ bool Quorvane::loadProjectIntoWindow(const QString &path, bool restoreLayout, QS
     }
     if (!m_project->isTemplate())
         setLastFolderFromProject();
+    setCurrentFile(m_project->isCompressed() ? m_project->packedFile() : m_project->projectFile());
     // Opening panels records their visibility: no change of the user's.
     m_project->markSaved();
     return true;
@@ -254,7 +256,10 @@ void Quorvane::setCurrentFile(const QString &path)
 {
     m_currentFileName = QFileInfo(path).fileName();
     updateWindowTitle();
-    if (path.isEmpty())
+    // A file enters the list once it has been loaded or saved: the paths
+    // change before the file is read, and a file that fails to load is no
+    // project to come back to.
+    if (path.isEmpty() || !m_project || !m_project->model()->hasRoot())
         return;
     const QString standard =
         templatesDir() + ZorApplServices::appGlobal(QStringLiteral("StdTemplate"));

@@ -20,6 +20,14 @@
 // above 1, every panel and module message also goes into the message log
 // "zormessages".
 //
+// Files: a project is a ".zorpro" file (UTF-8 XML), or a ".zorzip" or
+// ".zortpl" archive of the folder that holds it. A packed project is unpacked
+// into QuorvaneTemp/zorproj_temp_<UUID>/<name>/ below the system temporary
+// folder and worked on there until it is closed. Packing copies the project
+// folder to a staging folder of the same kind first, so the user's own files
+// are never renamed or deleted, and replaces the archive only with a complete
+// one. Only such "zorproj_temp_*" folders are ever removed as temporary.
+//
 // The project tracks unsaved changes: adding, removing, renaming (paste and
 // cut included), property and panel-document writes and panel visibility
 // changes set the modified flag; loading and saving clear it.

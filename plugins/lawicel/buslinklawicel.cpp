@@ -48,16 +48,21 @@ struct LawicelPort
     std::unique_ptr<LawicelReplyParser> parser; // receive thread only
 };
 
-buslink::PortTable &table()
-{
-    static buslink::PortTable t(PortCount, RingSize);
-    return t;
-}
-
 LawicelPort &lawicel(int index)
 {
     static LawicelPort ports[PortCount];
     return ports[index];
+}
+
+// Statics end in the reverse order of their making: the port records are made
+// first, so that when the library is unloaded the port table (whose slots
+// stop their receive threads) goes before them.
+buslink::PortTable &table()
+{
+    static const bool made = (lawicel(0), true);
+    (void)made;
+    static buslink::PortTable t(PortCount, RingSize);
+    return t;
 }
 
 bool sameOrWithin(const char *description, const char *word)

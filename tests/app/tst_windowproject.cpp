@@ -160,6 +160,14 @@ private slots:
         QVERIFY(!tiles(w)->item(2)->icon().isNull());
         QCOMPARE(tiles(w)->item(2)->sizeHint(), QSize(182 - 10, 48));
 
+        // A tile's icon is drawn again only when its module's status changes.
+        QuorvaneProject *project = w.project();
+        const qint64 idle = tiles(w)->item(1)->icon().cacheKey();
+        w.updateTiles();
+        QCOMPARE(tiles(w)->item(1)->icon().cacheKey(), idle);
+        project->model()->setModuleStatus(item(project, "CAN1"), 2000);
+        QVERIFY(tiles(w)->item(1)->icon().cacheKey() != idle);
+
         tiles(w)->setCurrentRow(2);
         QCOMPARE(stack->currentIndex(), 2);
         QCOMPARE(stackLabel(w), QStringLiteral("CAN1 > CAN Monitor"));
@@ -282,6 +290,7 @@ private slots:
         QVERIFY(w.project()->projectFile().isEmpty());
         QVERIFY(w.docks().isEmpty());
         QVERIFY(w.windowTitle().startsWith("Engineer - "));
+        QCOMPARE(QSettings().value("RecentFiles").toStringList(), QStringList{path("Demo.zorpro")});
     }
 
     void recentFiles()

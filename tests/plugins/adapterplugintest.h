@@ -15,7 +15,6 @@
 #include <QLibrary>
 #include <QList>
 #include <QMutex>
-#include <QProcess>
 #include <QStringList>
 #include <QWaitCondition>
 #include <cstring>
@@ -114,25 +113,6 @@ inline QByteArray sdoUpload(ZorAbstractCanDriver &driver, QWaitCondition &wake, 
     if (!receiveId(driver, wake, quint32(0x580 + node), &answer))
         return QByteArray();
     return dataOf(answer);
-}
-
-// Names a shared library exports as defined functions (nm -D --defined-only).
-inline QStringList exportedFunctions(const QString &path, QString *error)
-{
-    QProcess nm;
-    nm.start(QStringLiteral("nm"), {QStringLiteral("-D"), QStringLiteral("--defined-only"), path});
-    if (!nm.waitForFinished(10000) || nm.exitCode() != 0) {
-        *error = QString::fromLocal8Bit(nm.readAllStandardError()) + nm.errorString();
-        return {};
-    }
-    QStringList names;
-    for (const QByteArray &line : nm.readAllStandardOutput().split('\n')) {
-        const QList<QByteArray> fields = line.simplified().split(' ');
-        if (fields.size() == 3 && (fields[1] == "T" || fields[1] == "W" || fields[1] == "i"))
-            names << QString::fromLatin1(fields[2]);
-    }
-    names.sort();
-    return names;
 }
 
 // The nine functions of a plug-in, bound from the loaded copy the driver
