@@ -8,7 +8,7 @@
 #include "zormodcaninterfaceplayer.h"
 #include "zormodcaninterfacescan.h"
 
-#include <vector>
+#include <limits>
 
 namespace CanUsbStates {
 
