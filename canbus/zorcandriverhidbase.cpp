@@ -68,7 +68,7 @@ void ZorCanDriverHidBase::closeChannel()
 void ZorCanDriverHidBase::resetChannel()
 {
     {
-        QMutexLocker locker(&m_rxMutex);
+        std::lock_guard<std::mutex> locker(m_rxMutex);
         m_rxText.clear();
     }
     m_protocol.reset();
@@ -136,6 +136,7 @@ bool ZorCanDriverHidBase::comInitDevice()
         result = false;
     } else {
         m_stopRequested = false;
+        m_threadDone = false;
         trace(QStringLiteral("starting worker thread"));
         start(QThread::TimeCriticalPriority);
     }
@@ -159,11 +160,14 @@ void ZorCanDriverHidBase::comCloseDevice(bool afterFailure)
         m_stopRequested = true;
         {
             // The thread sees the request after its current read.
-            QMutexLocker locker(&m_hidMutex);
+            std::lock_guard<std::mutex> locker(m_hidMutex);
         }
         if (!wait(ulong(m_timing.stopWaitMs))) {
             terminate();
             wait();
+        } else {
+            while (!m_threadDone.load(std::memory_order_acquire))
+                QThread::yieldCurrentThread(); // run() has returned: a moment at most
         }
         trace(QStringLiteral("worker thread terminated"));
     }
@@ -234,7 +238,7 @@ void ZorCanDriverHidBase::run()
     while (!m_stopRequested) {
         bool lost;
         {
-            QMutexLocker locker(&m_hidMutex);
+            std::lock_guard<std::mutex> locker(m_hidMutex);
             if (m_stopRequested)
                 break;
             comRead(text, m_timing.receiveReadMs);
@@ -258,11 +262,12 @@ void ZorCanDriverHidBase::run()
             text.replace(ZorAsciiAdapterProtocol::XOFF, ZorAsciiAdapterProtocol::CR);
             text.replace(ZorAsciiAdapterProtocol::XON, ZorAsciiAdapterProtocol::CR);
         }
-        QMutexLocker locker(&m_rxMutex);
+        std::lock_guard<std::mutex> locker(m_rxMutex);
         m_rxText.append(text);
         if (m_rxWake)
             m_rxWake->wakeAll();
     }
+    m_threadDone.store(true, std::memory_order_release);
 }
 
 bool ZorCanDriverHidBase::takeRx(int &count)
@@ -287,7 +292,7 @@ bool ZorCanDriverHidBase::takeRx(int &count)
     m_rxCount = 0;
     QByteArray text;
     {
-        QMutexLocker locker(&m_rxMutex);
+        std::lock_guard<std::mutex> locker(m_rxMutex);
         text.swap(m_rxText);
     }
     if (!text.isEmpty() || m_protocol.hasCompleteLine()) {

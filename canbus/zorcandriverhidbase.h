@@ -31,10 +31,10 @@
 #include "zorhidapi.h"
 
 #include <QElapsedTimer>
-#include <QMutex>
 #include <QThread>
 #include <QVector>
 #include <atomic>
+#include <mutex>
 
 class QWaitCondition;
 
@@ -135,8 +135,14 @@ protected:
 
     bool m_opened = false;
     std::atomic<bool> m_stopRequested{false};
-    QMutex m_hidMutex;            // held by the receive thread around each read
-    QMutex m_rxMutex;             // guards m_rxText
+    // std::mutex rather than QMutex: the same guarantees, and visible to
+    // ThreadSanitizer, which cannot see into an uninstrumented QtCore.
+    std::mutex m_hidMutex;        // held by the receive thread around each read
+    std::mutex m_rxMutex;         // guards m_rxText
+    // Set by the receive thread as its last act: orders all it did before
+    // what the closing thread does after it ended (QThread::wait alone is
+    // invisible to ThreadSanitizer).
+    std::atomic<bool> m_threadDone{false};
     QByteArray m_initCommands;
     QByteArray m_closeCommand;
     QByteArray m_rxText;          // received text not yet parsed

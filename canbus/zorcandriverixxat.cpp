@@ -206,6 +206,7 @@ bool ZorCanDriverIxxat::open(const QString &portText, int bitRate, int debugLeve
         result = false; // the thread of an earlier open has not ended
     if (result) {
         m_stopRequested = false;
+        m_threadDone = false;
         m_openTime.start();
         start(QThread::HighPriority);
         m_opening = false;
@@ -226,11 +227,14 @@ void ZorCanDriverIxxat::stopThread()
         return;
     m_stopRequested = true;
     {
-        QMutexLocker locker(&m_waitMutex); // the thread ends its current wait first
+        std::lock_guard<std::mutex> locker(m_waitMutex); // the thread ends its current wait first
     }
     if (!wait(stopWaitMs)) {
         terminate();
         wait();
+    } else {
+        while (!m_threadDone.load(std::memory_order_acquire))
+            QThread::yieldCurrentThread(); // run() has returned: a moment at most
     }
 }
 
@@ -254,7 +258,7 @@ void ZorCanDriverIxxat::run()
     while (!m_stopRequested) {
         quint32 result;
         {
-            QMutexLocker locker(&m_waitMutex);
+            std::lock_guard<std::mutex> locker(m_waitMutex);
             if (m_stopRequested)
                 break;
             result = m_vciLibrary->canChannelWaitRxEvent(m_vciChannel, waitEventMs);
@@ -267,6 +271,7 @@ void ZorCanDriverIxxat::run()
         if (result != 0)
             QThread::msleep(waitEventMs);
     }
+    m_threadDone.store(true, std::memory_order_release);
 }
 
 bool ZorCanDriverIxxat::takeRx(int &count)
@@ -274,7 +279,7 @@ bool ZorCanDriverIxxat::takeRx(int &count)
     count = 0;
     if (!m_deviceOpen)
         return false;
-    QMutexLocker locker(&m_rxMutex);
+    std::lock_guard<std::mutex> locker(m_rxMutex);
     int i = 0;
     VciCanMessage message;
     for (;;) {

@@ -20,11 +20,11 @@
 #include "vscan_msg.h"
 
 #include <QElapsedTimer>
-#include <QMutex>
 #include <QString>
 #include <QThread>
 #include <atomic>
 #include <memory>
+#include <mutex>
 
 class QWaitCondition;
 class VciLibrary;
@@ -75,8 +75,12 @@ private:
     QWaitCondition *m_rxWake;
     bool m_opened = false;
     std::atomic<bool> m_stopRequested{false};
-    QMutex m_waitMutex;   // held by the thread around each receive-event wait
-    QMutex m_rxMutex;     // held by takeRx while it empties the receive queue
+    // std::mutex rather than QMutex: visible to ThreadSanitizer.
+    std::mutex m_waitMutex; // held by the thread around each receive-event wait
+    std::mutex m_rxMutex;   // held by takeRx while it empties the receive queue
+    // Set by the thread as its last act, so that close sees all it did
+    // (QThread::wait alone is invisible to ThreadSanitizer).
+    std::atomic<bool> m_threadDone{false};
     VSCAN_MSG m_rxBank[Capacity];
     VSCAN_MSG m_txStaging[TxCapacity];
     int m_txCount = 0;

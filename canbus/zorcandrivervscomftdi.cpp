@@ -4,7 +4,6 @@
 #include "zorbabelfish.h"
 
 #include <QCoreApplication>
-#include <QMutex>
 #include <QThread>
 #include <QWaitCondition>
 #include <condition_variable>
@@ -14,7 +13,8 @@
 namespace {
 
 // One binding and one lock for the whole program, like the library's own.
-QMutex ftdiLock(QMutex::Recursive);
+// std::recursive_mutex rather than QMutex: visible to ThreadSanitizer.
+std::recursive_mutex ftdiLock;
 std::unique_ptr<FtdiLibrary> ftdiLibrary; // under ftdiLock
 bool ftdiBound = false;                   // under ftdiLock
 
@@ -79,7 +79,7 @@ ZorCanDriverVSComFtdi::~ZorCanDriverVSComFtdi()
 
 bool ZorCanDriverVSComFtdi::loadDriverLibrary(const QString &fileName)
 {
-    QMutexLocker locker(&ftdiLock);
+    std::lock_guard<std::recursive_mutex> locker(ftdiLock);
     if (!ftdiLibrary)
         ftdiLibrary.reset(new FtdiLibrary(fileName));
     ftdiBound = ftdiLibrary->bindState() == 0;
@@ -88,14 +88,14 @@ bool ZorCanDriverVSComFtdi::loadDriverLibrary(const QString &fileName)
 
 void ZorCanDriverVSComFtdi::unloadDriverLibrary()
 {
-    QMutexLocker locker(&ftdiLock);
+    std::lock_guard<std::recursive_mutex> locker(ftdiLock);
     ftdiLibrary.reset();
     ftdiBound = false;
 }
 
 bool ZorCanDriverVSComFtdi::libraryBound()
 {
-    QMutexLocker locker(&ftdiLock);
+    std::lock_guard<std::recursive_mutex> locker(ftdiLock);
     return ftdiBound;
 }
 
@@ -105,7 +105,7 @@ int ZorCanDriverVSComFtdi::findDeviceIndex(const QString &portText)
         return -1;
     uint32_t count = 0;
     {
-        QMutexLocker locker(&ftdiLock);
+        std::lock_guard<std::recursive_mutex> locker(ftdiLock);
         if (ftdiLibrary->FT_ListDevices(&count, nullptr, FT_LIST_NUMBER_ONLY) != FT_OK)
             return -1;
     }
@@ -118,7 +118,7 @@ int ZorCanDriverVSComFtdi::findDeviceIndex(const QString &portText)
     if (wanted < 1)
         return -1;
     for (uint32_t i = 0; i < count; ++i) {
-        QMutexLocker locker(&ftdiLock);
+        std::lock_guard<std::recursive_mutex> locker(ftdiLock);
         FT_HANDLE handle = nullptr;
         if (ftdiLibrary->FT_Open(int(i), &handle) != FT_OK)
             continue;
@@ -138,7 +138,7 @@ bool ZorCanDriverVSComFtdi::open(const QString &portText, int bitRate, int debug
     Q_UNUSED(timestampMode); // time stamps are always on
     close();
     {
-        QMutexLocker locker(&ftdiLock);
+        std::lock_guard<std::recursive_mutex> locker(ftdiLock);
         m_lastStatus = 0;
     }
     m_errorText.clear();
@@ -187,7 +187,11 @@ int ZorCanDriverVSComFtdi::startDevice()
     if (m_thread)
         return -1;
     m_stopRequested = false;
-    m_thread = QThread::create([this] { threadMain(); });
+    m_threadDone = false;
+    m_thread = QThread::create([this] {
+        threadMain();
+        m_threadDone.store(true, std::memory_order_release);
+    });
     m_thread->start(QThread::TimeCriticalPriority);
     return 0;
 }
@@ -202,6 +206,9 @@ bool ZorCanDriverVSComFtdi::stopDevice()
             m_thread->terminate();
             m_thread->wait();
             terminated = true;
+        } else {
+            while (!m_threadDone.load(std::memory_order_acquire))
+                QThread::yieldCurrentThread(); // the thread has returned: a moment at most
         }
         delete m_thread;
         m_thread = nullptr;
@@ -213,7 +220,7 @@ bool ZorCanDriverVSComFtdi::stopDevice()
 
 int ZorCanDriverVSComFtdi::initDevice(bool full)
 {
-    QMutexLocker locker(&ftdiLock);
+    std::lock_guard<std::recursive_mutex> locker(ftdiLock);
     m_rxRaw.clear();
     m_txLines.clear();
     m_statusFlags = 0;
@@ -289,7 +296,7 @@ int ZorCanDriverVSComFtdi::initDevice(bool full)
 
 void ZorCanDriverVSComFtdi::closeDevice(bool skipCloseCommand)
 {
-    QMutexLocker locker(&ftdiLock);
+    std::lock_guard<std::recursive_mutex> locker(ftdiLock);
     if (!ftdiLibrary)
         return;
     if (m_deviceOpen && !skipCloseCommand && m_ftHandle) {
@@ -317,7 +324,7 @@ void ZorCanDriverVSComFtdi::threadMain()
     // timer resolution needs raising.
     FT_EVENT_HANDLER handler{&ZorCanDriverVSComFtdi::notifyReceived, m_rxEvent.get()};
     {
-        QMutexLocker locker(&ftdiLock);
+        std::lock_guard<std::recursive_mutex> locker(ftdiLock);
         m_lastStatus = int(ftdiLibrary->FT_SetEventNotification(m_ftHandle, FT_EVENT_RXCHAR, &handler));
     }
     int pollCount = 0;
@@ -335,12 +342,12 @@ void ZorCanDriverVSComFtdi::threadMain()
         }
         bool failing;
         {
-            QMutexLocker locker(&ftdiLock);
+            std::lock_guard<std::recursive_mutex> locker(ftdiLock);
             failing = m_lastStatus != 0;
         }
         if (resetPending || failing) {
             {
-                QMutexLocker locker(&ftdiLock);
+                std::lock_guard<std::recursive_mutex> locker(ftdiLock);
                 if (resetPending) {
                     if (m_ftHandle)
                         ftdiLibrary->FT_ResetPort(m_ftHandle);
@@ -357,7 +364,7 @@ void ZorCanDriverVSComFtdi::threadMain()
                 break;
             closeDevice(true);
             if (initDevice(true) == 0) {
-                QMutexLocker locker(&ftdiLock);
+                std::lock_guard<std::recursive_mutex> locker(ftdiLock);
                 ftdiLibrary->FT_SetEventNotification(m_ftHandle, FT_EVENT_RXCHAR, &handler);
                 m_recovering = false;
                 ctsOffPasses = 0;
@@ -369,7 +376,7 @@ void ZorCanDriverVSComFtdi::threadMain()
         bool readSome = false;
         bool sendPending = false;
         {
-            QMutexLocker locker(&ftdiLock);
+            std::lock_guard<std::recursive_mutex> locker(ftdiLock);
             FT_HANDLE handle = m_ftHandle;
             uint32_t waiting = 0;
             FT_STATUS status = ftdiLibrary->FT_GetQueueStatus(handle, &waiting);
@@ -436,14 +443,14 @@ bool ZorCanDriverVSComFtdi::takeRx(int &count)
         return false;
     QByteArray bytes;
     {
-        QMutexLocker locker(&ftdiLock);
+        std::lock_guard<std::recursive_mutex> locker(ftdiLock);
         bytes.swap(m_rxRaw);
     }
     m_rxCount = 0;
     quint32 flags = 0;
     m_protocol.feed(bytes, m_rxBank, Capacity, m_rxCount, flags);
     if (flags) {
-        QMutexLocker locker(&ftdiLock);
+        std::lock_guard<std::recursive_mutex> locker(ftdiLock);
         m_statusFlags |= flags;
     }
     if (m_rxCount > 0) {
@@ -484,7 +491,7 @@ bool ZorCanDriverVSComFtdi::flushTx(bool fromModule)
     if (!m_deviceOpen || m_txCount == 0)
         return false;
     {
-        QMutexLocker locker(&ftdiLock);
+        std::lock_guard<std::recursive_mutex> locker(ftdiLock);
         for (int i = 0; i < m_txCount; ++i) {
             const QByteArray line = ZorAsciiAdapterProtocol::frameCommand(m_txStaging[i], true);
             if (line.isEmpty())
@@ -523,7 +530,7 @@ bool ZorCanDriverVSComFtdi::statusText(QString &text, int &statusBits)
     };
     quint32 flags;
     {
-        QMutexLocker locker(&ftdiLock);
+        std::lock_guard<std::recursive_mutex> locker(ftdiLock);
         flags = m_statusFlags;
         m_statusFlags = 0;
     }
@@ -549,7 +556,7 @@ QString ZorCanDriverVSComFtdi::lastErrorText()
         return m_errorText;
     int status;
     {
-        QMutexLocker locker(&ftdiLock);
+        std::lock_guard<std::recursive_mutex> locker(ftdiLock);
         status = m_lastStatus;
     }
     if (status == 0)
@@ -561,6 +568,6 @@ QString ZorCanDriverVSComFtdi::lastErrorText()
 
 bool ZorCanDriverVSComFtdi::notFailed()
 {
-    QMutexLocker locker(&ftdiLock);
+    std::lock_guard<std::recursive_mutex> locker(ftdiLock);
     return m_lastStatus == 0 || m_recovering;
 }

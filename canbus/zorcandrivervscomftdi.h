@@ -122,6 +122,9 @@ private:
     std::atomic<bool> m_stopRequested{false};
     std::atomic<bool> m_deviceOpen{false};
     std::atomic<bool> m_recovering{false};
+    // Set by the thread as its last act, so that stopDevice sees all it did
+    // (QThread::wait alone is invisible to ThreadSanitizer).
+    std::atomic<bool> m_threadDone{false};
     QByteArray m_rxRaw;                 // under the lock
     QList<QByteArray> m_txLines;        // under the lock
     QByteArray m_initCommands;

@@ -231,7 +231,7 @@ VCI_API VCI_RESULT vciEnumDeviceNext(VCI_HANDLE enumeration, VciDeviceInfo *info
     std::memset(info, 0, sizeof *info);
     info->vciObjectId = 0x1000u + uint64_t(position);
     std::snprintf(info->description, sizeof info->description, "Simulated CAN adapter %d", position);
-    std::snprintf(info->serialNumber, sizeof info->serialNumber, "SIMVCI%02d", position);
+    std::snprintf(info->serialNumber, sizeof info->serialNumber, "SIMVCI%02d", position % 100);
     return VCI_OK;
 }
 

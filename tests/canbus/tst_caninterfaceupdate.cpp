@@ -193,8 +193,8 @@ private slots:
         QVERIFY(rig.waitForInfoText(
             QStringLiteral("Device Update Error: the update stopped before it was complete")));
         QTRY_COMPARE(rig.master.lastStatus(), 2000);
+        QTRY_COMPARE(rig.master.ofType(KM_PROGRESS).size(), 2);
         const QList<ZorMessage> progress = rig.master.ofType(KM_PROGRESS);
-        QCOMPARE(progress.size(), 2);
         QCOMPARE(progress.last().msgState(), int(KS_FAIL));
         QCOMPARE(progress.last().data().toInt(), 100);
         QVERIFY(!rig.master.infoTexts().contains(QStringLiteral("Device Update Success")));
