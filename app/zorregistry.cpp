@@ -1,6 +1,7 @@
 #include "zorregistry.h"
 
 #include "zorcontentdefault.h"
+#include "zormodcaninterface.h"
 #include "zormodule.h"
 #include "zorpanel.h"
 
@@ -25,7 +26,7 @@ ZorPanel *makePanel(QWidget *parent)
 }
 
 // Modules.
-ZorModule *newZorModCanInterface(QObject *) { return nullptr; }   // stand-in
+ZorModule *newZorModCanInterface(QObject *p) { return createCanInterfaceModule(p); }
 ZorModule *newZorModNetManager(QObject *) { return nullptr; }     // stand-in
 ZorModule *newZorModAutomation(QObject *) { return nullptr; }     // stand-in
 ZorModule *newZorModNode(QObject *) { return nullptr; }           // stand-in
