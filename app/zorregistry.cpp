@@ -1,5 +1,6 @@
 #include "zorregistry.h"
 
+#include "zorcontentcaninterface.h"
 #include "zorcontentdefault.h"
 #include "zormodcaninterface.h"
 #include "zormodule.h"
@@ -42,7 +43,7 @@ ZorModule *newZorModDriveXenax(QObject *) { return nullptr; }     // stand-in
 // Panels.
 ZorPanel *newZorContentDefault(QWidget *p) { return makePanel<ZorContentDefault>(p); }
 ZorPanel *newZorContentProject(QWidget *p) { return makePanel<ZorContentDefault>(p); }        // stand-in
-ZorPanel *newZorContentCanInterface(QWidget *p) { return makePanel<ZorContentDefault>(p); }   // stand-in
+ZorPanel *newZorContentCanInterface(QWidget *p) { return makePanel<ZorContentCanInterface>(p); }
 ZorPanel *newZorContentCanSender(QWidget *p) { return makePanel<ZorContentDefault>(p); }      // stand-in
 ZorPanel *newZorContentCanmonitor(QWidget *p) { return makePanel<ZorContentDefault>(p); }     // stand-in
 ZorPanel *newZorContentNetManager(QWidget *p) { return makePanel<ZorContentDefault>(p); }     // stand-in

@@ -538,6 +538,20 @@ def toolbar():
          [(line(4, 28.5, 14, 28.5, 1.6), ink)] + pencil(27, 5, 6.5, 25.5, 5.5, rgb('#F39C12'), 6.0))
 
 
+def panel_actions():
+    """Pictures of the panels' own tool-bar actions (in panels/)."""
+    green, dark_green = rgb('#3FA34D'), rgb('#2A7034')
+    red, dark_red = rgb('#E74C3C'), rgb('#A93226')
+    icon('panels/play.png', [
+        (circle(16, 16, 13.5), dark_green), (circle(16, 16, 12), green),
+        (polygon([(12.5, 9), (12.5, 23), (23.5, 16)]), WHITE),
+    ])
+    icon('panels/stop.png', [
+        (circle(16, 16, 13.5), dark_red), (circle(16, 16, 12), red),
+        (rect(10.5, 10.5, 21.5, 21.5, 1.5), WHITE),
+    ])
+
+
 def app_icon():
     """The window and about-box icon: a bus line with three nodes."""
     top, bottom = rgb('#3A7BD5'), rgb('#1D3F72')
@@ -558,6 +572,7 @@ def app_icon():
 
 if __name__ == '__main__':
     toolbar()
+    panel_actions()
     app_icon()
     background()
     overlay('button_overlay_green.png', '#5EBE37', '#3F8A22')
