@@ -2,6 +2,7 @@
 
 #include "zorcontentcaninterface.h"
 #include "zorcontentdefault.h"
+#include "zormodautomation.h"
 #include "zormodcaninterface.h"
 #include "zormodule.h"
 #include "zorpanel.h"
@@ -29,7 +30,7 @@ ZorPanel *makePanel(QWidget *parent)
 // Modules.
 ZorModule *newZorModCanInterface(QObject *p) { return createCanInterfaceModule(p); }
 ZorModule *newZorModNetManager(QObject *) { return nullptr; }     // stand-in
-ZorModule *newZorModAutomation(QObject *) { return nullptr; }     // stand-in
+ZorModule *newZorModAutomation(QObject *p) { return createAutomationModule(p); }
 ZorModule *newZorModNode(QObject *) { return nullptr; }           // stand-in
 ZorModule *newZorModDataLog(QObject *) { return nullptr; }        // stand-in
 ZorModule *newZorModRemoteControl(QObject *) { return nullptr; }  // stand-in
