@@ -1,5 +1,6 @@
 #include "zorregistry.h"
 
+#include "zorcontentautomation.h"
 #include "zorcontentcaninterface.h"
 #include "zorcontentdefault.h"
 #include "zormodautomation.h"
@@ -48,7 +49,7 @@ ZorPanel *newZorContentCanInterface(QWidget *p) { return makePanel<ZorContentCan
 ZorPanel *newZorContentCanSender(QWidget *p) { return makePanel<ZorContentDefault>(p); }      // stand-in
 ZorPanel *newZorContentCanmonitor(QWidget *p) { return makePanel<ZorContentDefault>(p); }     // stand-in
 ZorPanel *newZorContentNetManager(QWidget *p) { return makePanel<ZorContentDefault>(p); }     // stand-in
-ZorPanel *newZorContentAutomation(QWidget *p) { return makePanel<ZorContentDefault>(p); }     // stand-in
+ZorPanel *newZorContentAutomation(QWidget *p) { return makePanel<ZorContentAutomation>(p); }
 ZorPanel *newZorContentObjEdit(QWidget *p) { return makePanel<ZorContentDefault>(p); }        // stand-in
 ZorPanel *newZorContentNodeConfig(QWidget *p) { return makePanel<ZorContentDefault>(p); }     // stand-in
 ZorPanel *newZorContentInteractive(QWidget *p) { return makePanel<ZorContentDefault>(p); }    // stand-in

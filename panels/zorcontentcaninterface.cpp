@@ -43,7 +43,13 @@ ZorContentCanInterface::ZorContentCanInterface(QWidget *parent)
     connect(start, &QAbstractButton::toggled, ui->comboBoxBaud, &QWidget::setDisabled);
     connect(start, &QAbstractButton::toggled, ui->labelBaud, &QWidget::setDisabled);
 
-    m_lastStatus = -1;
+    // Esc stops this interface only while the focus is in this panel: as
+    // a button shortcut it would act window-wide, closing the bus when Esc
+    // is meant for another panel (the automation panel's Stop, a dialog).
+    const QKeySequence stopKey = ui->pushButtonStop->shortcut();
+    ui->pushButtonStop->setShortcut(QKeySequence());
+    addShortcut(stopKey, SLOT(stopByKey()));
+
     setState(0);
 
     ui->comboBoxCOM->addItems(portChoices());
@@ -155,8 +161,9 @@ QColor ZorContentCanInterface::stateColour(int status)
 
 void ZorContentCanInterface::setState(int status)
 {
-    if (status == m_lastStatus)
+    if (m_hasStatus && status == m_lastStatus)
         return;
+    m_hasStatus = true;
     m_lastStatus = status;
     QPushButton *button = ui->pushButtonStart;
     QPalette palette = button->palette();
@@ -193,6 +200,12 @@ void ZorContentCanInterface::resetLEDs()
 void ZorContentCanInterface::switchOnOff(bool on)
 {
     sendGuiMsg(ZorMessage(on ? KM_COMM_OPEN : KM_COMM_CLOSE, KS_REQUEST, QString()));
+}
+
+void ZorContentCanInterface::stopByKey()
+{
+    if (ui->pushButtonStop->isEnabled())
+        ui->pushButtonStop->click();
 }
 
 void ZorContentCanInterface::switchOff()

@@ -13,7 +13,8 @@
 // The module's status drives the button: 0 means closed ("Start Interface",
 // choices unlocked, Stop disabled); any other status means open, opening,
 // scanning, updating or failed (button checked, choices locked, Stop
-// enabled). A KM_COMM_STATUS report lights its lamps for 230 ms.
+// enabled). Esc stops the interface while the focus is in the panel. A
+// KM_COMM_STATUS report lights its lamps for 230 ms.
 #pragma once
 
 #include "zorpanel.h"
@@ -59,9 +60,15 @@ public slots:
     void resetLEDs();
     void portComboEditingFinished();
 
+private slots:
+    // Esc: Stop, while the focus is in the panel.
+    void stopByKey();
+
 private:
     Ui::ZorContentCanInterfaceClass *ui;
-    int m_lastStatus = -1;
+    // The first status is always shown, whatever its number.
+    bool m_hasStatus = false;
+    int m_lastStatus = 0;
     int m_lampFlags = 0;
     QTimer *m_lampTimer;
 };

@@ -15,6 +15,7 @@
 #include <QPushButton>
 #include <QTest>
 #include <QTimer>
+#include <QScopeGuard>
 
 #include <memory>
 
@@ -230,6 +231,29 @@ private slots:
         }
         QCOMPARE(types, QStringList({"KM_COMM_OPEN", "KM_COMM_CLOSE", "KM_COMM_OPEN",
                                      "KM_COMM_CLOSE"}));
+
+        // Esc stops an open interface while the focus is in the panel, and
+        // nowhere else.
+        QWidget other;
+        auto *elsewhere = new QLineEdit(&other);
+        panel->setParent(&other);
+        auto giveBack = qScopeGuard([this] { panel->setParent(nullptr); });
+        other.show();
+        other.activateWindow();
+        QVERIFY(QTest::qWaitForWindowActive(&other));
+        panel->msgIn(ZorMessage(KM_STATUS, KS_INFO, 1));
+        panel->msgIn(ZorMessage(KM_STATUS, KS_INFO, 0));
+        sent.clear();
+        QWidget *inside = child<QPlainTextEdit>("plainTextEditStatus");
+        inside->setFocus();
+        QTest::keyClick(inside, Qt::Key_Escape);   // closed: nothing to stop
+        panel->msgIn(ZorMessage(KM_STATUS, KS_INFO, 1));
+        elsewhere->setFocus();
+        QTest::keyClick(elsewhere, Qt::Key_Escape);
+        QVERIFY(sent.isEmpty());
+        inside->setFocus();
+        QTest::keyClick(inside, Qt::Key_Escape);
+        QCOMPARE(sentTexts(KM_COMM_CLOSE).size(), 1);
     }
 
     void aKelvatroInterfaceHasNoChoices()
