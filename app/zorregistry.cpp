@@ -3,6 +3,8 @@
 #include "zorcontentautomation.h"
 #include "zorcontentcaninterface.h"
 #include "zorcontentdefault.h"
+#include "zorcontentinteractive.h"
+#include "zorcontentproject.h"
 #include "zormodautomation.h"
 #include "zormodcaninterface.h"
 #include "zormodule.h"
@@ -44,7 +46,7 @@ ZorModule *newZorModDriveXenax(QObject *) { return nullptr; }     // stand-in
 
 // Panels.
 ZorPanel *newZorContentDefault(QWidget *p) { return makePanel<ZorContentDefault>(p); }
-ZorPanel *newZorContentProject(QWidget *p) { return makePanel<ZorContentDefault>(p); }        // stand-in
+ZorPanel *newZorContentProject(QWidget *p) { return makePanel<ZorContentProject>(p); }
 ZorPanel *newZorContentCanInterface(QWidget *p) { return makePanel<ZorContentCanInterface>(p); }
 ZorPanel *newZorContentCanSender(QWidget *p) { return makePanel<ZorContentDefault>(p); }      // stand-in
 ZorPanel *newZorContentCanmonitor(QWidget *p) { return makePanel<ZorContentDefault>(p); }     // stand-in
@@ -52,7 +54,7 @@ ZorPanel *newZorContentNetManager(QWidget *p) { return makePanel<ZorContentDefau
 ZorPanel *newZorContentAutomation(QWidget *p) { return makePanel<ZorContentAutomation>(p); }
 ZorPanel *newZorContentObjEdit(QWidget *p) { return makePanel<ZorContentDefault>(p); }        // stand-in
 ZorPanel *newZorContentNodeConfig(QWidget *p) { return makePanel<ZorContentDefault>(p); }     // stand-in
-ZorPanel *newZorContentInteractive(QWidget *p) { return makePanel<ZorContentDefault>(p); }    // stand-in
+ZorPanel *newZorContentInteractive(QWidget *p) { return makePanel<ZorContentInteractive>(p); }
 ZorPanel *newZorContentDataLog(QWidget *p) { return makePanel<ZorContentDefault>(p); }        // stand-in
 ZorPanel *newZorContentPlot(QWidget *p) { return makePanel<ZorContentDefault>(p); }           // stand-in
 ZorPanel *newZorContentTrigger(QWidget *p) { return makePanel<ZorContentDefault>(p); }        // stand-in
