@@ -60,6 +60,7 @@ Quorvane::Quorvane(QWidget *parent, Qt::WindowFlags flags)
     connect(ui->actionExit, &QAction::triggered, this, &QWidget::close);
 
     applyGuiMode();
+    buildUserLevelControls();
     buildRecentFileActions();
 
     setContextMenuPolicy(Qt::NoContextMenu);
@@ -261,26 +262,4 @@ void Quorvane::on_actionStopDrives_triggered()
         return;
     m_project->broadcast(ZorMessage(KM_PLAYERCMD_STOP, KS_REQUEST));
     m_project->broadcast(ZorMessage(KM_DRIVE_STOP, KS_REQUEST));
-}
-
-int Quorvane::highestUserLevel() const
-{
-    const QStringList names = ZorApplServices::appGlobal(QStringLiteral("UserLevelNames"))
-                                  .split(QLatin1Char(','), Qt::SkipEmptyParts);
-    return names.isEmpty() ? 10 : qMin(names.size() - 1, 10);
-}
-
-void Quorvane::changeUserLevel(int level)
-{
-    if (!m_project)
-        return;
-    level = qBound(0, level, highestUserLevel());
-    if (level != m_project->userLevel())
-        m_project->setUserLevel(level);
-    const QStringList names = ZorApplServices::appGlobal(QStringLiteral("UserLevelNames"))
-                                  .split(QLatin1Char(','), Qt::SkipEmptyParts);
-    if (level < names.size()) {
-        m_currentUserLevelName = names.at(level);
-        updateWindowTitle();
-    }
 }

@@ -538,6 +538,17 @@ def toolbar():
          [(line(4, 28.5, 14, 28.5, 1.6), ink)] + pencil(27, 5, 6.5, 25.5, 5.5, rgb('#F39C12'), 6.0))
 
 
+def user_icon():
+    """The tool-bar picture of the user-level menu: a person with a key."""
+    body, key = rgb('#3E5A78'), rgb('#E0A526')
+    icon('toolbar/User.png', [
+        (circle(13, 9.5, 5.5), body),
+        (minus(ellipse(13, 26, 10, 8.5), rect(2, 28, 30, 32)), body),
+        (circle(24, 19, 4.2), key), (circle(24, 19, 1.6), WHITE),
+        (rect(22.9, 22, 25.1, 30), key), (rect(25, 26, 28, 27.6), key),
+    ])
+
+
 def panel_actions():
     """Pictures of the panels' own tool-bar actions (in panels/)."""
     green, dark_green = rgb('#3FA34D'), rgb('#2A7034')
@@ -572,6 +583,7 @@ def app_icon():
 
 if __name__ == '__main__':
     toolbar()
+    user_icon()
     panel_actions()
     app_icon()
     background()
