@@ -1,6 +1,7 @@
 #include "quorvane.h"
 #include "ui_quorvane.h"
 
+#include "flickcharm.h"
 #include "quorvaneproject.h"
 #include "zorapplservices.h"
 #include "zorupdatedialog.h"
@@ -183,7 +184,9 @@ void Quorvane::applyGuiMode()
             menuBar()->addAction(ui->actionAbout);
     }
 
-    // Kinetic scrolling of the tile list comes with the panel framework.
+    // The tiles are dragged like a list on a touch screen.
+    if (tileList)
+        (new FlickCharm(this))->attachTo(ui->listWidgetTiles);
 
     qApp->setStyleSheet(readResourceText(styleSheetResource(mode)));
 }

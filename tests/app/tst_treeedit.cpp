@@ -235,6 +235,16 @@ private slots:
         auto *stack = w.findChild<QStackedWidget *>("stackedWidget");
         QCOMPARE(w.pages().value(stack->currentIndex()).data().toString(), QStringLiteral("Node01"));
         QCOMPARE(w.findChild<QLabel *>("labelStackedPanels")->text(), label);
+        if (mode != 1)
+            return;
+        // The tiles scroll by dragging; a click on a tile still shows its page.
+        auto *tiles = w.findChild<QListWidget *>("listWidgetTiles");
+        QCOMPARE(tiles->verticalScrollBarPolicy(), Qt::ScrollBarAlwaysOff);
+        QListWidgetItem *scope = tiles->findItems("Scope", Qt::MatchExactly).value(0);
+        QVERIFY(scope);
+        QTest::mouseClick(tiles->viewport(), Qt::LeftButton, Qt::NoModifier,
+                          tiles->visualItemRect(scope).center());
+        QTRY_COMPARE(w.findChild<QLabel *>("labelStackedPanels")->text(), QStringLiteral("Scope"));
     }
 
     void saveAsOfATemplateOffersAProject()
