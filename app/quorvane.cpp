@@ -101,6 +101,7 @@ Quorvane::Quorvane(QWidget *parent, Qt::WindowFlags flags)
     // The update wizard is the one action whose work is not built yet.
     ui->actionUpdate->setEnabled(false);
 
+    updatePanelVisibility();
     updateWindowTitle();
 }
 

@@ -2,6 +2,8 @@
 
 #include "zorcontentautomation.h"
 #include "zorcontentcaninterface.h"
+#include "zorcontentcanmonitor.h"
+#include "zorcontentcansender.h"
 #include "zorcontentdefault.h"
 #include "zorcontentinteractive.h"
 #include "zorcontentproject.h"
@@ -48,8 +50,8 @@ ZorModule *newZorModDriveXenax(QObject *) { return nullptr; }     // stand-in
 ZorPanel *newZorContentDefault(QWidget *p) { return makePanel<ZorContentDefault>(p); }
 ZorPanel *newZorContentProject(QWidget *p) { return makePanel<ZorContentProject>(p); }
 ZorPanel *newZorContentCanInterface(QWidget *p) { return makePanel<ZorContentCanInterface>(p); }
-ZorPanel *newZorContentCanSender(QWidget *p) { return makePanel<ZorContentDefault>(p); }      // stand-in
-ZorPanel *newZorContentCanmonitor(QWidget *p) { return makePanel<ZorContentDefault>(p); }     // stand-in
+ZorPanel *newZorContentCanSender(QWidget *p) { return makePanel<ZorContentCanSender>(p); }
+ZorPanel *newZorContentCanmonitor(QWidget *p) { return makePanel<ZorContentCanmonitor>(p); }
 ZorPanel *newZorContentNetManager(QWidget *p) { return makePanel<ZorContentDefault>(p); }     // stand-in
 ZorPanel *newZorContentAutomation(QWidget *p) { return makePanel<ZorContentAutomation>(p); }
 ZorPanel *newZorContentObjEdit(QWidget *p) { return makePanel<ZorContentDefault>(p); }        // stand-in

@@ -1,5 +1,6 @@
 #include "quorvane.h"
 #include "zorapplservices.h"
+#include "zortemphome.h"
 #include "zortest.h"
 
 #include <QtTest>
@@ -56,6 +57,7 @@ class TestMainWindow : public QObject
 {
     Q_OBJECT
     QTemporaryDir m_settingsDir;
+    ZorTest::TempHome m_home; // the window makes its projects folder in the home folder
 
     void setGuiMode(int mode) { QSettings().setValue(QStringLiteral("GuiMode"), mode); }
 
