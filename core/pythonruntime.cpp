@@ -44,6 +44,34 @@ struct PyModuleDef
 };
 
 const int kPythonApiVersion = 1013;
+const int kFileInput = 257;   // Py_file_input: code run as a module
+
+// Run in a private namespace at the start of every run, with %1 the stop
+// text. It defines the class that interrupt() raises: a RuntimeError whose
+// message defaults to the stop text (the interpreter raises the class
+// without arguments) and that shows and is caught as a plain RuntimeError.
+// It also makes time.sleep sleep in steps of at most 50 ms, so that an
+// interrupt does not wait for the end of a long sleep; the steps keep to a
+// monotonic deadline, and what the plain sleep refuses still goes to it.
+const char kInterruptPrelude[] =
+    "import builtins, time\n"
+    "class RuntimeError(builtins.RuntimeError):\n"
+    "    def __init__(self, *args):\n"
+    "        builtins.RuntimeError.__init__(self, *(args or (%1,)))\n"
+    "RuntimeError.__module__ = 'builtins'\n"
+    "def _sleep_in_steps(plain=time.sleep, clock=time.monotonic):\n"
+    "    def sleep(secs):\n"
+    "        if isinstance(secs, (int, float)) and 0.05 < secs < float('inf'):\n"
+    "            end = clock() + secs\n"
+    "            left = secs\n"
+    "            while left > 0:\n"
+    "                plain(min(left, 0.05))\n"
+    "                left = end - clock()\n"
+    "            return None\n"
+    "        return plain(secs)\n"
+    "    sleep.__doc__ = plain.__doc__\n"
+    "    return sleep\n"
+    "time.sleep = _sleep_in_steps()\n";
 
 // One interpreter per process: one run at a time.
 QMutex &runMutex()
@@ -124,6 +152,16 @@ struct PythonRuntime::Api
     void (*Py_DecRef)(PyObject *);
     PyObject **PyExc_RuntimeError;
     int *Py_InspectFlag;
+    PyObject *(*PyRun_String)(const char *, int, PyObject *, PyObject *);
+    PyObject *(*PyDict_New)();
+    PyObject *(*PyDict_GetItemString)(PyObject *, const char *);
+    void (*Py_IncRef)(PyObject *);
+    int (*PyThreadState_SetAsyncExc)(unsigned long, PyObject *);
+    unsigned long (*PyThread_get_thread_ident)();
+    int (*PyGILState_Ensure)();
+    void (*PyGILState_Release)(int);
+    void *(*PyEval_SaveThread)();
+    void (*PyEval_RestoreThread)(void *);
 };
 
 QString PythonRuntime::defaultLibraryName()
@@ -184,7 +222,77 @@ bool PythonRuntime::bind()
            && resolve("PyBytes_AsStringAndSize", a.PyBytes_AsStringAndSize)
            && resolve("Py_DecRef", a.Py_DecRef)
            && resolve("PyExc_RuntimeError", a.PyExc_RuntimeError)
-           && resolve("Py_InspectFlag", a.Py_InspectFlag);
+           && resolve("Py_InspectFlag", a.Py_InspectFlag)
+           && resolve("PyRun_String", a.PyRun_String)
+           && resolve("PyDict_New", a.PyDict_New)
+           && resolve("PyDict_GetItemString", a.PyDict_GetItemString)
+           && resolve("Py_IncRef", a.Py_IncRef)
+           && resolve("PyThreadState_SetAsyncExc", a.PyThreadState_SetAsyncExc)
+           && resolve("PyThread_get_thread_ident", a.PyThread_get_thread_ident)
+           && resolve("PyGILState_Ensure", a.PyGILState_Ensure)
+           && resolve("PyGILState_Release", a.PyGILState_Release)
+           && resolve("PyEval_SaveThread", a.PyEval_SaveThread)
+           && resolve("PyEval_RestoreThread", a.PyEval_RestoreThread);
+}
+
+QString PythonRuntime::stoppedByUserText()
+{
+    return QStringLiteral("Stopped by User");
+}
+
+bool PythonRuntime::interrupt()
+{
+    if (!isLoaded())
+        return false;
+    std::lock_guard<std::mutex> lock(m_stateMutex);
+    if (!m_running)
+        return false;
+    // Running: the interpreter stays up at least until the run's thread has
+    // taken this mutex, which it does only after its code has returned.
+    const int gil = m_api->PyGILState_Ensure();
+    m_api->PyThreadState_SetAsyncExc(m_threadId, m_stopException);
+    m_api->PyGILState_Release(gil);
+    return true;
+}
+
+// Run's thread, interpreter lock held: makes the class interrupt() raises.
+void PythonRuntime::prepareInterrupt()
+{
+    const Api &a = *m_api;
+    m_stopException = nullptr;
+    PyObject *globals = a.PyDict_New();
+    if (globals) {
+        const QByteArray prelude =
+            QString::fromLatin1(kInterruptPrelude).arg(pythonStringLiteral(stoppedByUserText())).toLatin1();
+        if (PyObject *result = a.PyRun_String(prelude.constData(), kFileInput, globals, globals)) {
+            a.Py_DecRef(result);
+            m_stopException = a.PyDict_GetItemString(globals, "RuntimeError");
+        } else {
+            a.PyErr_Print();
+        }
+    }
+    // Without it the plain RuntimeError still stops the script.
+    if (!m_stopException)
+        m_stopException = *a.PyExc_RuntimeError;
+    a.Py_IncRef(m_stopException);
+    if (globals)
+        a.Py_DecRef(globals);
+}
+
+// Run's thread, interpreter lock held on entry and on return. The lock is
+// let go while the state mutex is taken, since interrupt() holds that mutex
+// while it waits for the interpreter lock.
+void PythonRuntime::setRunning(bool running)
+{
+    const Api &a = *m_api;
+    const unsigned long threadId = a.PyThread_get_thread_ident();
+    void *threadState = a.PyEval_SaveThread();
+    {
+        std::lock_guard<std::mutex> lock(m_stateMutex);
+        m_running = running;
+        m_threadId = threadId;
+    }
+    a.PyEval_RestoreThread(threadState);
 }
 
 bool PythonRuntime::runScript(const QString &code, const QString &sysPathEntry, int stdoutMode,
@@ -258,6 +366,7 @@ bool PythonRuntime::runLocked(const QString &code, const QString &sysPathEntry, 
         a.Py_DecRef(module);
     }
 
+    prepareInterrupt();
     if (stdoutMode == ToFile || stderrMode == ToFile || !sysPathEntry.isEmpty()) {
         QString prelude = QStringLiteral("import sys\n");
         if (!sysPathEntry.isEmpty())
@@ -283,7 +392,15 @@ bool PythonRuntime::runLocked(const QString &code, const QString &sysPathEntry, 
                                  .constData());
     }
 
+    setRunning(true);
+    if (m_interruptCheck && m_interruptCheck())
+        a.PyThreadState_SetAsyncExc(m_threadId, m_stopException);
     const int result = a.PyRun_SimpleString(code.toLatin1().constData());
+    setRunning(false);
+    // An interrupt that came as the code ended must not hit the shutdown.
+    a.PyThreadState_SetAsyncExc(m_threadId, nullptr);
+    a.Py_DecRef(m_stopException);
+    m_stopException = nullptr;
     // Flushes the redirected streams before the files are read.
     a.Py_Finalize();
 

@@ -15,6 +15,14 @@
 // in stdErrText(). Texts cross to and from Python one byte per character
 // (Latin-1); characters that Latin-1 cannot hold come back as "\\x.." escapes.
 //
+// A running script can be interrupted from any thread (interrupt()): it
+// raises RuntimeError "Stopped by User" in the script's thread, wherever the
+// script is, also in a loop that never calls a native function. A script
+// that catches it may go on; a later interrupt() raises it again. Within a
+// run, time.sleep sleeps in short steps so that an interrupt ends a long
+// sleep at once; other calls that block inside the library (a thread's
+// join, a socket read) take the exception only when they return.
+//
 // compileScriptImage turns a drive script into a drive image (".pymbin")
 // with the image creator in the program's "pythonlib" folder.
 #pragma once
@@ -23,6 +31,9 @@
 
 #include <QLibrary>
 #include <QString>
+
+#include <functional>
+#include <mutex>
 
 class PythonRuntime
 {
@@ -58,6 +69,22 @@ public:
     bool runScript(const QString &code, const QString &sysPathEntry, int stdoutMode,
                    int stderrMode, const QString &moduleName = QString(),
                    PyMethodDef *methods = nullptr);
+
+    // Raises RuntimeError "Stopped by User" in the running script's thread.
+    // Any thread may call it; it returns at once when no run of this object
+    // is under way (false), and does nothing for a run that starts later.
+    // It waits for the interpreter lock, which plain Python code hands over
+    // within a few milliseconds; a native call that keeps the lock (a native
+    // function of the caller, one long computation inside the library)
+    // delays it until that call returns.
+    bool interrupt();
+    // Asked in the run's thread just before the code starts, once
+    // interrupt() can reach the run: true interrupts the run at once. Lets
+    // the owner keep a stop request that came while the run was starting.
+    // Set it before runScript; it stays for later runs.
+    void setInterruptCheck(std::function<bool()> check) { m_interruptCheck = std::move(check); }
+    // The text of the RuntimeError that stops a script.
+    static QString stoppedByUserText();
 
     // Compiles a drive script (usually "DriveScript.py") into a drive image
     // beside it (".pymbin"). imagePath is set on success; libraryFolder names
@@ -97,6 +124,8 @@ private:
     bool runLocked(const QString &code, const QString &sysPathEntry, int stdoutMode,
                    int stderrMode, const QString &moduleName, PyMethodDef *methods);
     bool latin1FromObject(PyObject *object, QString &text) const;
+    void prepareInterrupt();
+    void setRunning(bool running);
 
     QString m_stdOut;
     QString m_stdErr;
@@ -105,4 +134,14 @@ private:
     int m_loadStatus = LibraryNotFound;
     QString m_libraryName;
     Api *m_api = nullptr;
+
+    std::function<bool()> m_interruptCheck;
+    // Guards what interrupt() needs of the run under way. The run's thread
+    // never takes it while it holds the interpreter lock, and interrupt()
+    // takes the lock only with it held and while the run is marked running:
+    // the interpreter cannot be finalised under it.
+    std::mutex m_stateMutex;
+    bool m_running = false;
+    unsigned long m_threadId = 0;
+    PyObject *m_stopException = nullptr;   // the class raised by interrupt()
 };

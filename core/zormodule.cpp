@@ -131,6 +131,8 @@ bool ZorModule::refusesMaster() const { return false; }
 bool ZorModule::statusToSlaves() const { return false; }
 int ZorModule::masterQueueLimit() const { return 512; }
 int ZorModule::slaveQueueLimit() const { return 512; }
+void ZorModule::aboutToStop() {}
+void ZorModule::inputArriving(int, const ZorMessage &) {}
 
 // --- pace -------------------------------------------------------------------
 
@@ -273,6 +275,7 @@ void ZorModule::requestStop()
 {
     stopping = true;
     wakeup();
+    aboutToStop();
     // Via modules are children of their master and end with it.
     for (ZorModule *child : findChildren<ZorModule *>(QString(), Qt::FindDirectChildrenOnly))
         child->requestStop();
@@ -446,6 +449,7 @@ void ZorModule::slaveIn(const ZorMessage &incoming)
             return;
         }
     }
+    inputArriving(FromMaster, message);
     if (!appendLimited(fromMasterQueue, message, masterQueueLimit()) && message.isRequest()) {
         // A full queue: the request comes back at once, its data unchanged.
         message.setMsgState(KS_FAIL);
@@ -467,6 +471,7 @@ void ZorModule::masterIn(const ZorMessage &incoming)
         wakeup();
         return;
     }
+    inputArriving(FromSlaves, message);
     if (!appendLimited(fromSlavesQueue, message, slaveQueueLimit()) && message.isRequest()) {
         message.setMsgState(KS_FAIL);
         emit masterOut(message);

@@ -35,7 +35,8 @@
 // constructor (setProperty with notify), return the root state's reference
 // from rootStateRef(), and put the behaviour into the states. States must
 // never block: a module is stopped by setting a flag that the loop polls, and
-// its thread is never terminated.
+// its thread is never terminated. A state that must stay in one cycle for
+// long (a script run) is cut short through aboutToStop().
 //
 // Deleting a module: stop() it first (ZorModuleDeleter does both), so that its
 // thread has ended before any part of the object is destroyed.
@@ -103,6 +104,20 @@ public:
     virtual bool statusToSlaves() const;
     virtual int masterQueueLimit() const;
     virtual int slaveQueueLimit() const;
+    // Called by requestStop() (so also by stop()) in the thread that asks,
+    // right after the stop flag is set. A module whose state can stay busy
+    // within one cycle for long (the automation module running a script)
+    // cuts that work short here. Runs in any thread: it must be thread-safe
+    // and return promptly. The base's destructor cannot reach an override,
+    // so a module that overrides it stops itself in its own destructor.
+    virtual void aboutToStop();
+    // Called in the host thread for each message that is about to go into
+    // input queue 1 (from the master, after the recipient filter and the
+    // generic requests) or 0 (from the slaves), also when the queue is full.
+    // Lets a module react at once to a message that its busy thread would
+    // take only later (a stop request while a script runs). Must return
+    // promptly; the message is queued as usual afterwards.
+    virtual void inputArriving(int queue, const ZorMessage &message);
 
     // Reads label, type and description again from the project item (host
     // thread, while the project waits); true when one of them changed.

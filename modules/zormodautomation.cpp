@@ -39,7 +39,7 @@ QString answerText(const QString &label, const ZorMessage &message)
 
 PyObject *stoppedByUser(ZorModAutomation *m)
 {
-    m->runtime()->setRuntimeError(ZorModAutomation::stoppedByUserText());
+    m->runtime()->setRuntimeError(PythonRuntime::stoppedByUserText());
     return nullptr;
 }
 
@@ -210,11 +210,6 @@ PyMethodDef *ZorModAutomation::methodTable()
     return quorvaneMethods;
 }
 
-QString ZorModAutomation::stoppedByUserText()
-{
-    return QStringLiteral("Stopped by User");
-}
-
 QString ZorModAutomation::scriptForStart(const QString &rest) const
 {
     const bool append = rest.startsWith(QLatin1String("append:"));
@@ -232,8 +227,14 @@ QString ZorModAutomation::scriptForStart(const QString &rest) const
 bool ZorModAutomation::runScript(const QString &givenScript, QString &errorText, int &errorLine)
 {
     // Loaded on the first run and kept for the module's life.
-    if (!m_runtime)
-        m_runtime.reset(new PythonRuntime);
+    if (!m_runtime) {
+        auto runtime = std::make_unique<PythonRuntime>();
+        // A stop that came while the run was starting ends it before its
+        // first line.
+        runtime->setInterruptCheck([this] { return pollScriptControl(); });
+        std::lock_guard<std::mutex> lock(m_runtimeMutex);
+        m_runtime = std::move(runtime);
+    }
     QString script = givenScript;
     upgradeScriptText(script);
     script.replace(QLatin1String("\r\n"), QLatin1String("\n"));
@@ -267,25 +268,66 @@ void ZorModAutomation::resignActive()
         active = nullptr;
 }
 
+bool ZorModAutomation::isStopRequest(const ZorMessage &message)
+{
+    if (!message.isRequest())
+        return false;
+    const int type = message.msgType();
+    return type == KM_STOP
+           || (type == KM_SCRIPT_CONTROL
+               && message.data().toString().trimmed() == QLatin1String("0"));
+}
+
 bool ZorModAutomation::pollScriptControl()
 {
     if (isStopping())
         m_stopFlag = true;
     ZorMessage message;
     while (!m_stopFlag && getMessage(FromMaster, message)) {
-        if (!message.isRequest())
-            continue;
-        const int type = message.msgType();
-        if (type == KM_STOP
-            || (type == KM_SCRIPT_CONTROL
-                && message.data().toString().trimmed() == QLatin1String("0"))) {
-            m_stopFlag = true;
-        } else if (type == KM_SNIFFER_SET) {
+        if (isStopRequest(message))
+            m_stopFlag = m_stopTaken = true;
+        else if (message.isRequest() && message.msgType() == KM_SNIFFER_SET)
             postOut(ToSlaves, message);
-        }
         // A second start request, and anything else, is dropped.
     }
     return m_stopFlag;
+}
+
+void ZorModAutomation::finishScriptControl()
+{
+    // Stopped through interruptScript(): the stop request is still queued.
+    if (!m_stopFlag || m_stopTaken || isStopping())
+        return;
+    ZorMessage message;
+    while (getMessage(FromMaster, message)) {
+        if (isStopRequest(message))
+            break;
+        if (message.isRequest() && message.msgType() == KM_SNIFFER_SET)
+            postOut(ToSlaves, message);
+    }
+}
+
+void ZorModAutomation::interruptScript()
+{
+    // The flag first: a script waiting inside ZorSendMsg or ZorWaitMsg holds
+    // the interpreter lock that the interrupt waits for, and lets it go once
+    // it sees the flag. Outside a run the flag is cleared when the next run
+    // starts; the stop request itself stays queued for the states.
+    m_stopFlag = true;
+    std::lock_guard<std::mutex> lock(m_runtimeMutex);
+    if (m_runtime)
+        m_runtime->interrupt();
+}
+
+void ZorModAutomation::aboutToStop()
+{
+    interruptScript();
+}
+
+void ZorModAutomation::inputArriving(int queue, const ZorMessage &message)
+{
+    if (queue == FromMaster && isStopRequest(message))
+        interruptScript();
 }
 
 void ZorModAutomation::loadLogHistory()

@@ -26,9 +26,10 @@
 //   KM_SCRIPT_CONTROL "1,append:<code>" the same with one more line of code
 //   KM_SCRIPT_CONTROL "1,<file>"        run that file
 //   KM_SCRIPT_CONTROL "0", KM_STOP      stop
-// A script is stopped at its next call of ZorSendMsg or ZorWaitMsg, where
-// it raises RuntimeError "Stopped by User"; a script that calls neither runs
-// to its end.
+// A stop request, and stopping the module (closing the project), raise
+// RuntimeError "Stopped by User" in the running script at once, wherever it
+// is (PythonRuntime::interrupt); a script that catches it may go on, but
+// its later calls of ZorSendMsg and ZorWaitMsg fail with the same error.
 //
 // Reports to the master: KM_SCRIPT_MSG "0,StdOut:<line>" and
 // "<line>,StdErr:<text>", KM_STATUS (0 idle, 1 running, 10000 script error)
@@ -47,6 +48,7 @@
 #include <QStringList>
 #include <atomic>
 #include <memory>
+#include <mutex>
 
 class PythonRuntime;
 struct PyMethodDef;
@@ -65,6 +67,9 @@ public:
     bool propertyChanged(const QString &key, QString &value) override;
     int statusPeriod() const override;
     Macho::StateRef rootStateRef() const override;
+    // Interrupt a running script (any thread).
+    void aboutToStop() override;
+    void inputArriving(int queue, const ZorMessage &message) override;
 
     // --- used by the states, in the module thread
     // The script a start request asks for: "1" (the properties' script),
@@ -92,20 +97,37 @@ public:
     static ZorModAutomation *activeModule();
     PythonRuntime *runtime() const { return m_runtime.get(); }
     // Takes stop requests from the master while a script runs; true when
-    // the script is to stop (RuntimeError "Stopped by User" is then set).
+    // the script is to stop (the caller then raises RuntimeError "Stopped
+    // by User").
     bool pollScriptControl();
+    // KM_STOP or KM_SCRIPT_CONTROL "0" as a request.
+    static bool isStopRequest(const ZorMessage &message);
+    // Sets the stop flag and interrupts the running script, if any (any
+    // thread).
+    void interruptScript();
     bool stopRequested() const { return m_stopFlag.load(); }
     void setStopFlag() { m_stopFlag = true; }
-    void clearStopFlag() { m_stopFlag = false; }
+    void clearStopFlag()
+    {
+        m_stopFlag = false;
+        m_stopTaken = false;
+    }
+    // After a run: the requests that came while it ran are handled as the
+    // control poll would have (a second start is dropped), up to the stop
+    // request that ended the run; what came after that stays queued.
+    void finishScriptControl();
 
     // The method table of the native module "Quorvane".
     static PyMethodDef *methodTable();
-    static QString stoppedByUserText();
 
 private:
+    // Made in the module thread on the first run; the pointer is written
+    // and read by other threads under m_runtimeMutex.
+    std::mutex m_runtimeMutex;
     std::unique_ptr<PythonRuntime> m_runtime;
     QStringList m_logHistory;
     std::atomic<bool> m_stopFlag{false};
+    bool m_stopTaken = false;   // module thread: the poll took a stop request
 };
 
 // Creator for the project's module registry ("automation", "wizard").

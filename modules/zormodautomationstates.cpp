@@ -1,5 +1,6 @@
 #include "zormodautomationstates.h"
 
+#include "pythonruntime.h"
 #include "zormodautomation.h"
 
 namespace Automation {
@@ -95,6 +96,7 @@ void Running::cycle()
     QString errorText;
     int errorLine = 0;
     const bool ok = m->runScript(Root::box().script, errorText, errorLine);
+    m->finishScriptControl();
     if (!errorText.isEmpty())
         m->sendScriptOutput(QStringLiteral("%1,StdErr:%2")
                                 .arg(errorLine > 0 ? QString::number(errorLine)
@@ -102,7 +104,7 @@ void Running::cycle()
                                      errorText));
     if (ok) {
         requestTransition<Idle>();
-    } else if (errorText.contains(ZorModAutomation::stoppedByUserText())) {
+    } else if (errorText.contains(PythonRuntime::stoppedByUserText())) {
         setStatusText(tr("Stopped by User"));
         requestTransition<Idle>();
     } else {

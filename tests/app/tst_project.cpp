@@ -418,6 +418,27 @@ private slots:
         QVERIFY(project->modules().isEmpty());
     }
 
+    // Closing the project interrupts a script that never calls a scripting
+    // function.
+    void closingStopsABusyScript()
+    {
+        QDomDocument doc;
+        doc.setContent(QStringLiteral("<QuorvaneProject><module type=\"project\">"
+                                      "<module type=\"automation\" label=\"Auto\"><properties>"
+                                      "<Script>while True: pass</Script></properties></module>"
+                                      "</module></QuorvaneProject>"));
+        QVERIFY(project->loadDocument(doc));
+        ZorModule *automation = project->moduleOf(item("Auto"));
+        QVERIFY(automation);
+        project->broadcast(ZorMessage(KM_SCRIPT_CONTROL, KS_REQUEST, "1"));
+        QTRY_COMPARE(automation->status(), 1);
+        QElapsedTimer clock;
+        clock.start();
+        project->close();
+        QVERIFY2(clock.elapsed() < 5000, qPrintable(QString::number(clock.elapsed())));
+        QVERIFY(project->modules().isEmpty());
+    }
+
     void closeLeavesAnEmptyProjectEveryTime()
     {
         ZorPanel *panel = project->createPanel(item("Stick"));

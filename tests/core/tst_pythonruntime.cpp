@@ -14,6 +14,7 @@ QStringList capturedOut;
 QStringList capturedErr;
 QSemaphore *blockEntered = nullptr;
 QSemaphore *blockRelease = nullptr;
+QSemaphore *readySignal = nullptr;
 
 PyObject *captureStdOut(PyObject *, PyObject *args)
 {
@@ -66,6 +67,13 @@ PyObject *block(PyObject *, PyObject *)
     return current->buildNone();
 }
 
+// Tells the test that the script has come this far.
+PyObject *ready(PyObject *, PyObject *)
+{
+    readySignal->release();
+    return current->buildNone();
+}
+
 PyMethodDef methods[] = {
     {"CaptureStdOut", captureStdOut, METH_VARARGS, "used to redirect stdout"},
     {"CaptureStdErr", captureStdErr, METH_VARARGS, "used to redirect stderr"},
@@ -73,6 +81,7 @@ PyMethodDef methods[] = {
     {"Measure", measure, METH_VARARGS, nullptr},
     {"Stop", stop, METH_VARARGS, nullptr},
     {"Block", block, METH_VARARGS, nullptr},
+    {"Ready", ready, METH_VARARGS, nullptr},
     {nullptr, nullptr, 0, nullptr}};
 
 } // namespace
@@ -270,6 +279,111 @@ private slots:
         QVERIFY(firstOk);
         QCOMPARE(firstOut, QStringLiteral("done\n"));
         QVERIFY(other.runScript("print(1)", QString(), 1, 1));
+    }
+
+    // A script runs in a thread of its own, as the automation module runs
+    // it, and is interrupted from the test's thread each time it reports
+    // ready.
+    void interruptStopsTheScript_data()
+    {
+        QTest::addColumn<QString>("script");
+        QTest::addColumn<int>("interrupts");
+        QTest::addColumn<QString>("output");
+        QTest::newRow("busy loop") << "import Quorvane\nQuorvane.Ready()\nwhile True: pass\n" << 1
+                                   << "";
+        QTest::newRow("long sleep")
+            << "import Quorvane, time\nQuorvane.Ready()\ntime.sleep(1000)\n" << 1 << "";
+        QTest::newRow("caught twice, then not")
+            << "import Quorvane\n"
+               "caught = []\n"
+               "while len(caught) < 2:\n"
+               "    try:\n"
+               "        Quorvane.Ready()\n"
+               "        while True: pass\n"
+               "    except RuntimeError as e:\n"
+               "        caught.append(str(e))\n"
+               "print(caught)\n"
+               "Quorvane.Ready()\n"
+               "while True: pass\n"
+            << 3 << "['Stopped by User', 'Stopped by User']\n";
+    }
+    void interruptStopsTheScript()
+    {
+        QFETCH(QString, script);
+        QFETCH(int, interrupts);
+        QFETCH(QString, output);
+        QSemaphore readyCount;
+        readySignal = &readyCount;
+        std::atomic<bool> ok{true};
+        QThread *thread = QThread::create([&] { ok = run(script, 1, 1); });
+        thread->start();
+        for (int i = 0; i < interrupts; ++i) {
+            QVERIFY(readyCount.tryAcquire(1, 30000));
+            QVERIFY(rt->interrupt());
+        }
+        const bool ended = thread->wait(30000);
+        if (!ended) {
+            // Leave no run behind that would block every later test.
+            while (!thread->wait(100))
+                rt->interrupt();
+        }
+        delete thread;
+        QVERIFY(ended);
+        QVERIFY(!ok);
+        QCOMPARE(rt->stdOutText(), output);
+        QVERIFY2(rt->stdErrText().trimmed().endsWith("RuntimeError: Stopped by User"),
+                 qPrintable(rt->stdErrText()));
+        QVERIFY(rt->errorLine() > 0);
+
+        // Nothing runs now: an interrupt does nothing, and the next run is
+        // not touched by it.
+        QVERIFY(!rt->interrupt());
+        QVERIFY2(run("import time\ntime.sleep(0.01)\nprint('again')\n", 1, 1),
+                 qPrintable(rt->stdErrText()));
+        QCOMPARE(rt->stdOutText(), QStringLiteral("again\n"));
+        QVERIFY(rt->stdErrText().isEmpty());
+    }
+
+    // A stop that the owner noticed while the run was starting ends the run
+    // before its first line.
+    void interruptCheckAtTheStart()
+    {
+        int asked = 0;
+        rt->setInterruptCheck([&] { return ++asked > 0; });
+        const bool ok = run("print('started')\nwhile True: pass\n", 1, 1);
+        rt->setInterruptCheck(nullptr);
+        QVERIFY(!ok);
+        QCOMPARE(asked, 1);
+        QVERIFY(rt->stdOutText().isEmpty());
+        QVERIFY(rt->stdErrText().contains("RuntimeError: Stopped by User"));
+
+        rt->setInterruptCheck([&] { ++asked; return false; });
+        QVERIFY(run("print('started')\n", 1, 1));
+        rt->setInterruptCheck(nullptr);
+        QCOMPARE(asked, 2);
+        QCOMPARE(rt->stdOutText(), QStringLiteral("started\n"));
+    }
+
+    // Sleeping in steps still sleeps the whole time and refuses what the
+    // plain sleep refuses.
+    void sleepKeepsItsMeaning()
+    {
+        const char *script =
+            "import time\n"
+            "start = time.monotonic()\n"
+            "time.sleep(0.12)\n"
+            "assert time.monotonic() - start >= 0.12\n"
+            "time.sleep(0)\n"
+            "for bad, error in ((-1, ValueError), ('x', TypeError), (float('nan'), ValueError)):\n"
+            "    try:\n"
+            "        time.sleep(bad)\n"
+            "        raise AssertionError('slept %r' % (bad,))\n"
+            "    except error:\n"
+            "        pass\n"
+            "from time import sleep\n"
+            "print(sleep.__doc__.split('\\n')[0])\n";
+        QVERIFY2(run(script, 1, 1), qPrintable(rt->stdErrText()));
+        QCOMPARE(rt->stdOutText(), QStringLiteral("sleep(seconds)\n"));
     }
 };
 

@@ -158,19 +158,28 @@ private slots:
         QVERIFY(history.last().endsWith(" 0,StdOut:498"));
     }
 
-    void stopRequestsEndTheScriptAtItsNextCall_data()
+    // A stop request ends the script wherever it is: waiting in a scripting
+    // function, in a loop that never calls one, or asleep.
+    void stopRequestsEndTheScript_data()
     {
         QTest::addColumn<int>("type");
         QTest::addColumn<QString>("data");
-        QTest::newRow("control 0") << int(KM_SCRIPT_CONTROL) << " 0 ";
-        QTest::newRow("KM_STOP") << int(KM_STOP) << "";
+        QTest::addColumn<QString>("loop");
+        const QString waiting = QStringLiteral("while True:\n    Quorvane.ZorWaitMsg('nothing', 50)\n");
+        const QString busy = QStringLiteral("while True:\n    pass\n");
+        const QString asleep = QStringLiteral("import time\ntime.sleep(1000)\n");
+        QTest::newRow("control 0, waiting") << int(KM_SCRIPT_CONTROL) << " 0 " << waiting;
+        QTest::newRow("KM_STOP, waiting") << int(KM_STOP) << "" << waiting;
+        QTest::newRow("control 0, busy") << int(KM_SCRIPT_CONTROL) << "0" << busy;
+        QTest::newRow("KM_STOP, busy") << int(KM_STOP) << "" << busy;
+        QTest::newRow("control 0, asleep") << int(KM_SCRIPT_CONTROL) << "0" << asleep;
     }
-    void stopRequestsEndTheScriptAtItsNextCall()
+    void stopRequestsEndTheScript()
     {
         QFETCH(int, type);
         QFETCH(QString, data);
-        start(QStringLiteral("import Quorvane\nprint('waiting')\n"
-                             "while True:\n    Quorvane.ZorWaitMsg('nothing', 50)\n"));
+        QFETCH(QString, loop);
+        start(QStringLiteral("import Quorvane\nprint('waiting')\n") + loop);
         QTRY_VERIFY(output().contains("0,StdOut:waiting"));
         // A second start while running is dropped.
         control(QStringLiteral("1"));
@@ -179,6 +188,41 @@ private slots:
         QCOMPARE(master.dataOf(KM_INFOTEXT).last(), QStringLiteral("Stopped by User"));
         QCOMPARE(master.statusChanges(), QList<int>({1, 0}));
         QVERIFY(output().last().contains("RuntimeError: Stopped by User"));
+
+        // A start after the stop runs again.
+        automation->setProperty(QStringLiteral("Script"), QStringLiteral("print('again')"), false);
+        control(QStringLiteral("1"));
+        QTRY_COMPARE(output().last(), QStringLiteral("0,StdOut:again"));
+        QTRY_COMPARE(master.statusChanges(), QList<int>({1, 0, 1, 0}));
+    }
+
+    // A stop and a new start sent right behind a start: the script is
+    // stopped before its first line, and the new start runs.
+    void stopAndStartWhileStarting()
+    {
+        QTemporaryDir dir;
+        QFile file(dir.filePath("second.py"));
+        QVERIFY(file.open(QIODevice::WriteOnly));
+        file.write("print('second')\n");
+        file.close();
+        start(QStringLiteral("print('first')\nwhile True: pass\n"));
+        control(QStringLiteral("0"));
+        control(QStringLiteral("1,") + file.fileName());
+        QTRY_VERIFY(output().contains("0,StdOut:second"));
+        QTRY_COMPARE(master.lastStatus(), 0);
+    }
+
+    // Deleting the module (as closing the project does) interrupts a script
+    // that never calls a scripting function.
+    void deletingTheModuleEndsABusyScript()
+    {
+        start(QStringLiteral("print('busy')\nwhile True:\n    pass\n"));
+        QTRY_VERIFY(output().contains("0,StdOut:busy"));
+        QElapsedTimer clock;
+        clock.start();
+        owner.reset();
+        QVERIFY2(clock.elapsed() < 5000, qPrintable(QString::number(clock.elapsed())));
+        QTRY_VERIFY(model->storedProperty("Auto1", "LogHistory").contains("RuntimeError: Stopped by User"));
     }
 
     void aFailingScriptEndsInErrorAndCanStartAgain()
