@@ -14,6 +14,8 @@
 #include <QTemporaryDir>
 #include <QVector>
 
+#include <atomic>
+#include <chrono>
 #include <cstring>
 #include <type_traits>
 
@@ -50,28 +52,32 @@ const int kFileInput = 257;   // Py_file_input: code run as a module
 // text. It defines the class that interrupt() raises: a RuntimeError whose
 // message defaults to the stop text (the interpreter raises the class
 // without arguments) and that shows and is caught as a plain RuntimeError.
-// It also makes time.sleep sleep in steps of at most 50 ms, so that an
-// interrupt does not wait for the end of a long sleep; the steps keep to a
-// monotonic deadline, and what the plain sleep refuses still goes to it.
 const char kInterruptPrelude[] =
     "import builtins, time\n"
     "class RuntimeError(builtins.RuntimeError):\n"
     "    def __init__(self, *args):\n"
     "        builtins.RuntimeError.__init__(self, *(args or (%1,)))\n"
     "RuntimeError.__module__ = 'builtins'\n"
-    "def _sleep_in_steps(plain=time.sleep, clock=time.monotonic):\n"
-    "    def sleep(secs):\n"
-    "        if isinstance(secs, (int, float)) and 0.05 < secs < float('inf'):\n"
-    "            end = clock() + secs\n"
-    "            left = secs\n"
-    "            while left > 0:\n"
-    "                plain(min(left, 0.05))\n"
-    "                left = end - clock()\n"
-    "            return None\n"
-    "        return plain(secs)\n"
-    "    sleep.__doc__ = plain.__doc__\n"
-    "    return sleep\n"
-    "time.sleep = _sleep_in_steps()\n";
+    "plain_sleep = time.sleep\n";
+// Then, in the same namespace, the runtime's sleep takes the place of
+// time.sleep.
+const char kSleepPrelude[] = "time.sleep = interruptible_sleep\n";
+
+// The runtime whose run is under way, for the sleep function (one run at a
+// time in the process; cleared once the interpreter is finalised).
+std::atomic<PythonRuntime *> sleepingRuntime{nullptr};
+
+// Its bound object is the plain time.sleep: the function keeps it for as
+// long as it lives itself, also while the interpreter shuts down.
+PyObject *interruptibleSleep(PyObject *plainSleep, PyObject *args)
+{
+    PythonRuntime *runtime = sleepingRuntime.load();
+    return runtime ? runtime->sleepCall(plainSleep, args) : nullptr;
+}
+
+PyMethodDef sleepDef = {"sleep", interruptibleSleep, METH_VARARGS,
+                        "sleep(seconds)\n\nDelay execution for a given number of seconds; "
+                        "a stop request ends the delay at once."};
 
 // One interpreter per process: one run at a time.
 QMutex &runMutex()
@@ -162,6 +168,11 @@ struct PythonRuntime::Api
     void (*PyGILState_Release)(int);
     void *(*PyEval_SaveThread)();
     void (*PyEval_RestoreThread)(void *);
+    PyObject *(*PyCFunction_NewEx)(PyMethodDef *, PyObject *, PyObject *);
+    double (*PyFloat_AsDouble)(PyObject *);
+    PyObject *(*PyErr_Occurred)();
+    void (*PyErr_Clear)();
+    PyObject *(*PyObject_Call)(PyObject *, PyObject *, PyObject *);
 };
 
 QString PythonRuntime::defaultLibraryName()
@@ -232,7 +243,12 @@ bool PythonRuntime::bind()
            && resolve("PyGILState_Ensure", a.PyGILState_Ensure)
            && resolve("PyGILState_Release", a.PyGILState_Release)
            && resolve("PyEval_SaveThread", a.PyEval_SaveThread)
-           && resolve("PyEval_RestoreThread", a.PyEval_RestoreThread);
+           && resolve("PyEval_RestoreThread", a.PyEval_RestoreThread)
+           && resolve("PyCFunction_NewEx", a.PyCFunction_NewEx)
+           && resolve("PyFloat_AsDouble", a.PyFloat_AsDouble)
+           && resolve("PyErr_Occurred", a.PyErr_Occurred)
+           && resolve("PyErr_Clear", a.PyErr_Clear)
+           && resolve("PyObject_Call", a.PyObject_Call);
 }
 
 QString PythonRuntime::stoppedByUserText()
@@ -251,24 +267,86 @@ bool PythonRuntime::interrupt()
     // taken this mutex, which it does only after its code has returned.
     const int gil = m_api->PyGILState_Ensure();
     m_api->PyThreadState_SetAsyncExc(m_threadId, m_stopException);
+    // The script's thread sets the flag before it lets the interpreter lock
+    // go for its sleep, so a sleep that has begun is seen here.
+    if (m_scriptSleeping) {
+        m_sleepInterrupted = true;
+        m_sleepWake.notify_all();
+    }
     m_api->PyGILState_Release(gil);
     return true;
 }
 
-// Run's thread, interpreter lock held: makes the class interrupt() raises.
+// Interpreter lock held: time.sleep of a run. The script's own thread waits
+// here while its code runs, where interrupt() wakes it; anything else
+// (another thread of the script, the interpreter's shutdown, a time the
+// plain sleep refuses or cannot hold) goes to the plain sleep.
+PyObject *PythonRuntime::sleepCall(PyObject *plainSleep, PyObject *args)
+{
+    const Api &a = *m_api;
+    PyObject *seconds = nullptr;
+    if (!a.PyArg_ParseTuple(args, "O:sleep", &seconds))
+        return nullptr;
+    double value = a.PyFloat_AsDouble(seconds);
+    if (a.PyErr_Occurred()) {
+        a.PyErr_Clear();
+        value = -1;
+    }
+    const unsigned long thread = a.PyThread_get_thread_ident();
+    if (!(value > 0 && value <= 1e9) || thread != m_scriptThread.load())
+        return a.PyObject_Call(plainSleep, args, nullptr);
+
+    const auto deadline = std::chrono::steady_clock::now()
+                          + std::chrono::duration_cast<std::chrono::steady_clock::duration>(
+                              std::chrono::duration<double>(value));
+    m_sleepInterrupted = false;
+    m_scriptSleeping = true;
+    void *threadState = a.PyEval_SaveThread();
+    bool interrupted = false;
+    {
+        std::unique_lock<std::mutex> lock(m_stateMutex);
+        interrupted = m_sleepWake.wait_until(lock, deadline,
+                                             [this] { return m_sleepInterrupted.load(); });
+    }
+    a.PyEval_RestoreThread(threadState);
+    m_scriptSleeping = false;
+    if (!interrupted)
+        return a.Py_BuildValue("");
+    // Raised here, at the call of sleep, instead of after it.
+    a.PyThreadState_SetAsyncExc(thread, nullptr);
+    a.PyErr_SetString(*a.PyExc_RuntimeError, stoppedByUserText().toUtf8().constData());
+    return nullptr;
+}
+
+// Run's thread, interpreter lock held: makes the class interrupt() raises
+// and puts the interruptible sleep in place.
 void PythonRuntime::prepareInterrupt()
 {
     const Api &a = *m_api;
     m_stopException = nullptr;
-    PyObject *globals = a.PyDict_New();
-    if (globals) {
-        const QByteArray prelude =
-            QString::fromLatin1(kInterruptPrelude).arg(pythonStringLiteral(stoppedByUserText())).toLatin1();
-        if (PyObject *result = a.PyRun_String(prelude.constData(), kFileInput, globals, globals)) {
-            a.Py_DecRef(result);
-            m_stopException = a.PyDict_GetItemString(globals, "RuntimeError");
-        } else {
+    sleepingRuntime = this;
+    const auto run = [&a](const QByteArray &code, PyObject *globals) {
+        PyObject *result = a.PyRun_String(code.constData(), kFileInput, globals, globals);
+        if (!result) {
             a.PyErr_Print();
+            return false;
+        }
+        a.Py_DecRef(result);
+        return true;
+    };
+    PyObject *globals = a.PyDict_New();
+    if (globals
+        && run(QString::fromLatin1(kInterruptPrelude)
+                   .arg(pythonStringLiteral(stoppedByUserText()))
+                   .toLatin1(),
+               globals)) {
+        m_stopException = a.PyDict_GetItemString(globals, "RuntimeError");
+        PyObject *plainSleep = a.PyDict_GetItemString(globals, "plain_sleep");
+        PyObject *sleep = plainSleep ? a.PyCFunction_NewEx(&sleepDef, plainSleep, nullptr) : nullptr;
+        if (sleep) {
+            if (a.PyDict_SetItemString(globals, "interruptible_sleep", sleep) == 0)
+                run(QByteArray(kSleepPrelude), globals);
+            a.Py_DecRef(sleep);
         }
     }
     // Without it the plain RuntimeError still stops the script.
@@ -292,6 +370,7 @@ void PythonRuntime::setRunning(bool running)
         m_running = running;
         m_threadId = threadId;
     }
+    m_scriptThread = running ? threadId : 0;
     a.PyEval_RestoreThread(threadState);
 }
 
@@ -403,6 +482,7 @@ bool PythonRuntime::runLocked(const QString &code, const QString &sysPathEntry, 
     m_stopException = nullptr;
     // Flushes the redirected streams before the files are read.
     a.Py_Finalize();
+    sleepingRuntime = nullptr;
 
     if (stdoutMode == ToFile)
         m_stdOut = readLatin1File(stdoutFile);

@@ -19,9 +19,9 @@
 // raises RuntimeError "Stopped by User" in the script's thread, wherever the
 // script is, also in a loop that never calls a native function. A script
 // that catches it may go on; a later interrupt() raises it again. Within a
-// run, time.sleep sleeps in short steps so that an interrupt ends a long
-// sleep at once; other calls that block inside the library (a thread's
-// join, a socket read) take the exception only when they return.
+// run, time.sleep is the runtime's own, which an interrupt ends at once when
+// the script's thread sleeps; other calls that block inside the library (a
+// thread's join, a socket read) take the exception only when they return.
 //
 // compileScriptImage turns a drive script into a drive image (".pymbin")
 // with the image creator in the program's "pythonlib" folder.
@@ -32,6 +32,8 @@
 #include <QLibrary>
 #include <QString>
 
+#include <atomic>
+#include <condition_variable>
 #include <functional>
 #include <mutex>
 
@@ -112,6 +114,10 @@ public:
     // nullptr makes the script raise it at that call.
     void setRuntimeError(const QString &text) const;
 
+    // time.sleep during a run (the interpreter lock held); plainSleep is
+    // the library's own.
+    PyObject *sleepCall(PyObject *plainSleep, PyObject *args);
+
     // Line number of the last ", line N" of a traceback text; 0 when none.
     static int errorLineOf(const QString &stderrText);
     // The text as a Python string literal that reads back as the same text.
@@ -144,4 +150,11 @@ private:
     bool m_running = false;
     unsigned long m_threadId = 0;
     PyObject *m_stopException = nullptr;   // the class raised by interrupt()
+    // The script's sleep: the flags are written with the interpreter lock
+    // held (the interrupt under m_stateMutex as well), m_sleepWake waits
+    // under m_stateMutex without the interpreter lock.
+    std::atomic<unsigned long> m_scriptThread{0};
+    std::atomic<bool> m_scriptSleeping{false};
+    std::atomic<bool> m_sleepInterrupted{false};
+    std::condition_variable m_sleepWake;
 };
