@@ -1,0 +1,239 @@
+#include "zorasciiadapterprotocol.h"
+
+#include <QCoreApplication>
+#include <cstring>
+
+namespace {
+
+const char hexDigits[] = "0123456789abcdef";
+
+int hexValue(char c)
+{
+    if (c >= '0' && c <= '9')
+        return c - '0';
+    if (c >= 'a' && c <= 'f')
+        return c - 'a' + 10;
+    if (c >= 'A' && c <= 'F')
+        return c - 'A' + 10;
+    return -1;
+}
+
+// Reads exactly `digits` hex digits; false on any other character.
+bool readHex(const char *p, int digits, quint32 &value)
+{
+    quint32 v = 0;
+    for (int i = 0; i < digits; ++i) {
+        const int d = hexValue(p[i]);
+        if (d < 0)
+            return false;
+        v = (v << 4) | quint32(d);
+    }
+    value = v;
+    return true;
+}
+
+void appendHex(QByteArray &out, quint32 value, int digits)
+{
+    for (int shift = 4 * (digits - 1); shift >= 0; shift -= 4)
+        out.append(hexDigits[(value >> shift) & 0xf]);
+}
+
+struct RateCode {
+    int bitRate;
+    int code;
+};
+const RateCode rateCodes[] = {
+    {1000000, 8}, {800000, 7}, {500000, 6}, {250000, 5},
+    {125000, 4},  {100000, 3}, {50000, 2},  {20000, 1},
+};
+
+} // namespace
+
+int ZorAsciiAdapterProtocol::bitRateCode(int bitRate)
+{
+    for (const RateCode &r : rateCodes) {
+        if (r.bitRate == bitRate)
+            return r.code;
+    }
+    return -1;
+}
+
+QByteArray ZorAsciiAdapterProtocol::bitRateCommand(int code)
+{
+    QByteArray command("S");
+    command.append(char('0' + code));
+    command.append(CR);
+    return command;
+}
+
+QString ZorAsciiAdapterProtocol::unsupportedBitRateText(int bitRate)
+{
+    return QCoreApplication::translate(
+               "ZorAsciiAdapterProtocol",
+               "Unsupported bit rate %1 bit/s: the adapter runs at 20000, 50000, 100000, "
+               "125000, 250000, 500000, 800000 or 1000000 bit/s")
+        .arg(bitRate);
+}
+
+bool ZorAsciiAdapterProtocol::appendFrameCommand(QByteArray &out, const VSCAN_MSG &frame,
+                                                 bool withRemoteData)
+{
+    const bool extended = frame.Flags & VSCAN_FLAGS_EXTENDED;
+    const bool remote = frame.Flags & VSCAN_FLAGS_REMOTE;
+    if (frame.Size > 8 || frame.Id > (extended ? 0x1fffffffu : 0x7ffu))
+        return false;
+    out.append(extended ? (remote ? 'R' : 'T') : (remote ? 'r' : 't'));
+    appendHex(out, frame.Id, extended ? 8 : 3);
+    out.append(char('0' + frame.Size));
+    if (!remote || withRemoteData) {
+        for (int i = 0; i < frame.Size; ++i)
+            appendHex(out, frame.Data[i], 2);
+    }
+    out.append(CR);
+    return true;
+}
+
+QByteArray ZorAsciiAdapterProtocol::frameCommand(const VSCAN_MSG &frame, bool withRemoteData)
+{
+    QByteArray out;
+    appendFrameCommand(out, frame, withRemoteData);
+    return out;
+}
+
+ZorAsciiAdapterProtocol::LineKind ZorAsciiAdapterProtocol::parseLine(const char *line, int length,
+                                                                     bool acceptEchoes,
+                                                                     VSCAN_MSG &frame,
+                                                                     quint8 &status)
+{
+    int at = 0;
+    bool echo = false;
+    if (acceptEchoes && length > 0 && line[0] == ECHO_MARK) {
+        echo = true;
+        at = 1;
+    }
+    if (at >= length)
+        return LineIgnored;
+    const char kind = line[at];
+    if (kind == 'F') {
+        quint32 value;
+        if (length - at < 3 || !readHex(line + at + 1, 2, value))
+            return LineIgnored;
+        status = quint8(value);
+        return LineStatus;
+    }
+    if (kind != 't' && kind != 'T' && kind != 'r' && kind != 'R')
+        return LineIgnored;
+    const bool extended = kind == 'T' || kind == 'R';
+    const bool remote = kind == 'r' || kind == 'R';
+    const int idDigits = extended ? 8 : 3;
+    const int lengthAt = at + 1 + idDigits;
+    if (lengthAt >= length)
+        return LineIgnored;
+    quint32 id, dlc;
+    if (!readHex(line + at + 1, idDigits, id) || !readHex(line + lengthAt, 1, dlc) || dlc > 8)
+        return LineIgnored;
+
+    // Data digits then, when the adapter's time stamps are on, 4 digits of
+    // time stamp. Characters that are not hex digits are skipped; at most
+    // 2 * length + 4 characters belong to a data frame. A remote frame
+    // carries no data whatever its length digit says: the rest of its line
+    // is a time stamp or nothing.
+    quint8 bytes[10];
+    int digits = 0;
+    const int dataAt = lengthAt + 1;
+    const int dataBytes = remote ? 0 : int(dlc);
+    const int span = remote ? length - dataAt : qMin(length - dataAt, 2 * dataBytes + 4);
+    for (int i = 0; i < span; ++i) {
+        const int d = hexValue(line[dataAt + i]);
+        if (d < 0)
+            continue;
+        if (digits / 2 >= int(sizeof bytes))
+            return LineIgnored;
+        if (digits % 2 == 0)
+            bytes[digits / 2] = quint8(d << 4);
+        else
+            bytes[digits / 2] |= quint8(d);
+        ++digits;
+    }
+    const bool stamped = digits == 2 * dataBytes + 4;
+    if (digits != 2 * dataBytes && !stamped)
+        return LineIgnored;
+
+    frame = VSCAN_MSG();
+    frame.Id = id;
+    frame.Size = quint8(dlc);
+    std::memcpy(frame.Data, bytes, size_t(dataBytes));
+    frame.Flags = quint8((echo ? ZOR_FLAGS_ECHO : 0) | (remote ? VSCAN_FLAGS_REMOTE : 0)
+                         | (extended ? VSCAN_FLAGS_EXTENDED : VSCAN_FLAGS_STANDARD));
+    if (stamped) {
+        frame.Flags |= VSCAN_FLAGS_TIMESTAMP;
+        frame.Timestamp = quint16((bytes[dataBytes] << 8) | bytes[dataBytes + 1]);
+    }
+    return LineFrame;
+}
+
+bool ZorAsciiAdapterProtocol::hasCompleteLine() const
+{
+    for (const char c : m_pending) {
+        if (c == CR || c == BEL || (m_flowControl && (c == XON || c == XOFF)))
+            return true;
+    }
+    return false;
+}
+
+void ZorAsciiAdapterProtocol::reset()
+{
+    m_pending.clear();
+    m_xon = true;
+}
+
+int ZorAsciiAdapterProtocol::feed(const QByteArray &bytes, VSCAN_MSG *frames, int capacity,
+                                  int &count, quint32 &statusFlags)
+{
+    m_pending.append(bytes);
+    const int before = count;
+    char *text = m_pending.data();
+    const int size = m_pending.size();
+    int lineStart = 0;
+    bool stoppedFull = false;
+    for (int i = 0; i < size; ++i) {
+        char c = text[i];
+        if (c == BEL) {
+            // A refused command ends a line like a reply.
+            statusFlags |= m_commandErrorBit;
+            c = CR;
+        } else if (m_flowControl && (c == XON || c == XOFF)) {
+            m_xon = c == XON;
+            c = CR;
+        }
+        if (c != CR)
+            continue;
+        const int lineLength = i - lineStart;
+        if (lineLength > 0 && count >= capacity && m_keepWhenFull) {
+            stoppedFull = true; // this line and the rest wait for the next feed
+            break;
+        }
+        if (lineLength > 0) {
+            VSCAN_MSG frame;
+            quint8 status = 0;
+            switch (parseLine(text + lineStart, lineLength, m_acceptEchoes, frame, status)) {
+            case LineStatus:
+                statusFlags |= status;
+                break;
+            case LineFrame:
+                if (count < capacity)
+                    frames[count++] = frame;
+                else
+                    statusFlags |= m_overflowBit;
+                break;
+            case LineIgnored:
+                break;
+            }
+        }
+        lineStart = i + 1;
+    }
+    m_pending.remove(0, lineStart);
+    if (!stoppedFull && m_pending.size() > MaxPendingText)
+        m_pending.clear();
+    return count - before;
+}

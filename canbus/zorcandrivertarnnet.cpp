@@ -1,0 +1,251 @@
+#include "zorcandrivertarnnet.h"
+
+#include <QCoreApplication>
+#include <QTcpSocket>
+#include <cstring>
+
+namespace {
+const int initLineWait = 50;  // ms around each opening line
+const int closeWait = 100;    // ms after the closing line
+const int dataWait = 10;      // ms takeRx waits for data
+// Bytes taken from the socket per takeRx at most: several banks' worth. What
+// a full bank cannot take stays in the driver or in the socket (where TCP
+// holds the gateway back) for the next takeRx; nothing is dropped.
+const qint64 readChunk = 64 * 1024;
+}
+
+ZorCanDriverTarnNet::ZorCanDriverTarnNet()
+{
+    m_protocol.setAcceptEchoes(true);
+    m_protocol.setFlowControl(true);
+    m_protocol.setCommandErrorBit(StatusCommandError);
+    m_protocol.setKeepWhenFull(true);
+}
+
+ZorCanDriverTarnNet::~ZorCanDriverTarnNet()
+{
+    // Closes a connected socket without the closing line.
+    if (m_socket) {
+        m_socket->abort();
+        delete m_socket;
+        m_socket = nullptr;
+    }
+}
+
+bool ZorCanDriverTarnNet::open(const QString &portText, int bitRate, int debugLevel,
+                               int reserved, int timestampMode)
+{
+    Q_UNUSED(debugLevel);
+    Q_UNUSED(reserved);
+    Q_UNUSED(timestampMode);
+    close();
+    m_protocol.reset();
+    m_rxCount = m_txCount = 0;
+    m_txStampValid = false;
+    m_statusFlags = 0;
+    m_pollTimer.start();
+    m_errorText.clear();
+
+    const int code = ZorAsciiAdapterProtocol::bitRateCode(bitRate);
+    if (code < 0) {
+        // Refuse rather than run the bus at another rate than asked for.
+        m_errorText = ZorAsciiAdapterProtocol::unsupportedBitRateText(bitRate);
+        m_down = false;
+        m_ok = m_opened = false;
+        return false;
+    }
+    m_initCommands = ZorAsciiAdapterProtocol::closeCommand()
+                     + ZorAsciiAdapterProtocol::bitRateCommand(code)
+                     + ZorAsciiAdapterProtocol::openCommand();
+    m_closeCommand = ZorAsciiAdapterProtocol::closeCommand();
+    m_pollCommand = ZorAsciiAdapterProtocol::statusCommand();
+
+    const int colon = portText.indexOf(QLatin1Char(':'));
+    m_host = colon < 0 ? portText : portText.left(colon);
+    bool isNumber = false;
+    m_port = colon < 0 ? 0 : portText.mid(colon + 1).toInt(&isNumber);
+    if (!isNumber)
+        m_port = 0;
+
+    const bool result = connectToGateway();
+    m_down = false;
+    m_ok = m_opened = result;
+    return result;
+}
+
+void ZorCanDriverTarnNet::discardPending(int waitMs)
+{
+    if (m_socket->bytesAvailable() == 0)
+        m_socket->waitForReadyRead(waitMs);
+    m_socket->readAll();
+}
+
+bool ZorCanDriverTarnNet::connectToGateway()
+{
+    m_socket = new QTcpSocket;
+    m_socket->connectToHost(m_host, quint16(m_port), QIODevice::ReadWrite);
+    bool allWent = m_socket->waitForConnected(m_connectTimeout);
+    if (allWent) {
+        // One write per line, each with a short pause for the gateway's
+        // answer, which is read and dropped.
+        const QList<QByteArray> lines = m_initCommands.split(ZorAsciiAdapterProtocol::CR);
+        for (const QByteArray &line : lines) {
+            if (line.isEmpty())
+                continue;
+            discardPending(initLineWait);
+            const QByteArray piece = line + ZorAsciiAdapterProtocol::CR;
+            const qint64 written = m_socket->write(piece);
+            m_socket->flush();
+            discardPending(initLineWait);
+            if (written != piece.size()) {
+                allWent = false;
+                break;
+            }
+        }
+    }
+    if (!allWent) {
+        delete m_socket;
+        m_socket = nullptr;
+        m_connected = false;
+        return false;
+    }
+    m_protocol.reset();
+    m_connected = true;
+    return true;
+}
+
+void ZorCanDriverTarnNet::disconnectFromGateway(bool skipCloseCommand)
+{
+    if (!m_connected)
+        return;
+    if (!skipCloseCommand) {
+        m_socket->readAll();
+        m_socket->write(m_closeCommand);
+        m_socket->flush();
+        m_socket->waitForReadyRead(closeWait);
+    }
+    m_socket->abort();
+    delete m_socket;
+    m_socket = nullptr;
+    m_connected = false;
+}
+
+void ZorCanDriverTarnNet::close()
+{
+    if (!m_opened)
+        return;
+    m_opened = false;
+    disconnectFromGateway(false);
+    m_down = false;
+    m_ok = true;
+}
+
+bool ZorCanDriverTarnNet::takeRx(int &count)
+{
+    count = 0;
+    if (m_down) {
+        m_statusFlags |= StatusConnectionLost;
+        if (m_reconnectTimer.elapsed() <= m_reconnectInterval)
+            return false;
+        const bool back = connectToGateway();
+        m_reconnectTimer.start();
+        if (back) {
+            m_down = false;
+            m_ok = true;
+        }
+        return back;
+    }
+    if (!m_connected)
+        return false;
+    if (m_socket->state() != QAbstractSocket::ConnectedState) {
+        m_statusFlags |= StatusConnectionLost;
+        disconnectFromGateway(true);
+        m_reconnectTimer.start();
+        m_down = true;
+        m_ok = false;
+        return false;
+    }
+
+    // Pushes out what an earlier flush left in the socket's buffer.
+    if (m_socket->bytesToWrite() > 0)
+        m_socket->flush();
+    // Lines left over from a full bank come first; wait for data only when
+    // there are none.
+    if (!m_protocol.hasCompleteLine() && m_socket->bytesAvailable() == 0)
+        m_socket->waitForReadyRead(dataWait);
+    m_rxCount = 0;
+    QByteArray bytes;
+    const qint64 room = readChunk - m_protocol.pendingText().size();
+    if (room > 0)
+        bytes = m_socket->read(room);
+    m_protocol.feed(bytes, m_rxBank, Capacity, m_rxCount, m_statusFlags);
+    if (m_rxCount > 0) {
+        m_txStampBase = m_rxBank[m_rxCount - 1].Timestamp;
+        m_txStampValid = true;
+        m_txStampTimer.start();
+    }
+    count = m_rxCount;
+
+    if (m_pollTimer.elapsed() > m_pollInterval && m_socket->state() == QAbstractSocket::ConnectedState) {
+        m_pollTimer.start();
+        m_socket->write(m_pollCommand);
+        m_socket->flush();
+    }
+    return notFailed();
+}
+
+bool ZorCanDriverTarnNet::rxFrame(int index, QByteArray &record)
+{
+    if (index < 0 || index >= Capacity)
+        return false;
+    return ZorBabelFish::fromVscanToQbytearray(m_rxBank[index], record);
+}
+
+bool ZorCanDriverTarnNet::queueTx(QByteArray &record)
+{
+    if (!m_connected)
+        return false;
+    if (m_txCount >= Capacity && !flushTx(false))
+        return false;
+    if (!ZorBabelFish::fromQbytearrayToVscan(record, m_txStaging[m_txCount]))
+        return false;
+    ++m_txCount;
+    if (m_txStampValid) {
+        const quint16 stamp = quint16(m_txStampTimer.elapsed() + m_txStampBase);
+        record[14] = char(stamp >> 8);
+        record[15] = char(stamp & 0xff);
+    }
+    return notFailed();
+}
+
+bool ZorCanDriverTarnNet::flushTx(bool fromModule)
+{
+    Q_UNUSED(fromModule);
+    if (!m_connected || m_txCount == 0)
+        return false;
+    QByteArray text;
+    text.reserve(m_txCount * 32);
+    for (int i = 0; i < m_txCount; ++i)
+        ZorAsciiAdapterProtocol::appendFrameCommand(text, m_txStaging[i]);
+    m_txCount = 0;
+    const qint64 written = m_socket->write(text);
+    m_socket->flush();
+    return written == text.size();
+}
+
+bool ZorCanDriverTarnNet::statusText(QString &text, int &statusBits)
+{
+    Q_UNUSED(statusBits);
+    text.clear();
+    m_statusFlags = 0;
+    return notFailed();
+}
+
+QString ZorCanDriverTarnNet::lastErrorText()
+{
+    if (m_ok)
+        return QString();
+    if (!m_errorText.isEmpty())
+        return m_errorText;
+    return QCoreApplication::translate("ZorCanDriverTarnNet", "Network error");
+}

@@ -1,0 +1,102 @@
+// CAN over TCP: reaches a network CAN gateway, a TCP server speaking the
+// ASCII adapter protocol (ZorAsciiAdapterProtocol) on a plain stream. Port
+// text "ip:port", e.g. "192.168.1.20:5000".
+//
+// The driver has no thread: everything happens inside the calls of the CAN
+// interface module, which polls takeRx every cycle. takeRx waits at most
+// 10 ms for data, parses what arrived and sends the status poll "F\r" about
+// every 500 ms. When the gateway drops the connection, takeRx returns false
+// but the driver stays not failed and tries to reconnect about every 4 s
+// (reconnectInterval), sending its opening lines again; frames then flow
+// without a new open. The gateway echoes the frames it sends ("e" lines),
+// which arrive flagged 0x80. When more frames arrived than one bank holds,
+// takeRx hands over a full bank and keeps the rest for the next call, so
+// reading again while count equals capacity loses nothing.
+#pragma once
+
+#include "zorabstractcandriver.h"
+#include "zorasciiadapterprotocol.h"
+
+#include <QElapsedTimer>
+#include <QString>
+
+class QTcpSocket;
+
+class ZorCanDriverTarnNet : public ZorAbstractCanDriver
+{
+public:
+    static constexpr int Capacity = 512;
+
+    // Status bits this driver sets (it writes no status text).
+    enum : quint32 {
+        StatusCommandError = 0x100, // the gateway sent BEL
+        StatusConnectionLost = 0x400,
+    };
+
+    ZorCanDriverTarnNet();
+    ~ZorCanDriverTarnNet() override;
+
+    // Of the arguments only portText and bitRate are used. A bit rate the
+    // adapter protocol cannot represent exactly fails the open.
+    bool open(const QString &portText, int bitRate, int debugLevel, int reserved,
+              int timestampMode) override;
+    void close() override;
+    bool takeRx(int &count) override;
+    bool rxFrame(int index, QByteArray &record) override;
+    bool queueTx(QByteArray &record) override;
+    bool flushTx(bool fromModule) override;
+    // Always an empty text and no bits.
+    bool statusText(QString &text, int &statusBits) override;
+    // Empty while ok; "Network error", or the bit-rate refusal.
+    QString lastErrorText() override;
+    bool echoesTx() override { return true; }
+    bool notFailed() override { return m_ok || m_down; }
+    bool isOpen() override { return m_opened; }
+    bool failed() override { return !notFailed(); }
+    int capacity() override { return Capacity; }
+
+    // Pacing, in ms; tests make them short.
+    void setReconnectInterval(int ms) { m_reconnectInterval = ms; }
+    int reconnectInterval() const { return m_reconnectInterval; }
+    void setConnectTimeout(int ms) { m_connectTimeout = ms; }
+    int connectTimeout() const { return m_connectTimeout; }
+    void setPollInterval(int ms) { m_pollInterval = ms; }
+    int pollInterval() const { return m_pollInterval; }
+
+    // Connected and the opening lines went out.
+    bool isConnected() const { return m_connected; }
+    // The connection was lost and is being re-established.
+    bool isReconnecting() const { return m_down; }
+
+private:
+    bool connectToGateway();
+    void disconnectFromGateway(bool skipCloseCommand);
+    void discardPending(int waitMs);
+
+    bool m_opened = false;
+    QByteArray m_initCommands;
+    QByteArray m_closeCommand;
+    QByteArray m_pollCommand;
+    ZorAsciiAdapterProtocol m_protocol;
+    VSCAN_MSG m_rxBank[Capacity];
+    VSCAN_MSG m_txStaging[Capacity];
+    int m_rxCount = 0;
+    int m_txCount = 0;
+    quint32 m_statusFlags = 0;
+    QElapsedTimer m_pollTimer;
+    bool m_txStampValid = false;
+    quint16 m_txStampBase = 0;
+    QElapsedTimer m_txStampTimer;
+    QTcpSocket *m_socket = nullptr;
+    QElapsedTimer m_reconnectTimer;
+    QString m_host;
+    int m_port = 0;
+    bool m_connected = false;
+    bool m_down = false;
+    bool m_ok = true;
+    QString m_errorText;
+
+    int m_reconnectInterval = 4000;
+    int m_connectTimeout = 8000;
+    int m_pollInterval = 500;
+};

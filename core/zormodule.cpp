@@ -1,0 +1,530 @@
+#include "zormodule.h"
+
+#include "zorabstractdommodel.h"
+#include "zormodstates.h"
+
+#include <QDebug>
+#include <QDeadlineTimer>
+
+namespace {
+
+QString quoted(const QString &text)
+{
+    return QLatin1Char('"') + text + QLatin1Char('"');
+}
+
+} // namespace
+
+ZorModule::ZorModule(QObject *parent)
+    : QThread(parent)
+{
+    ZorMessage::registerMetaType();
+    qDebug("ZorModule creation");
+}
+
+ZorModule::~ZorModule()
+{
+    if (isRunning())
+        qWarning().noquote() << "ZorModule" << quoted(label())
+                             << "deleted while its thread runs: stop() it before deleting";
+    stop();
+    qDebug().noquote() << "ZorModule thread ended" << quoted(label());
+    std::lock_guard<std::mutex> locker(interviewMutex);
+    qDeleteAll(interviews);
+    interviews.clear();
+}
+
+// --- set-up and identity ------------------------------------------------------
+
+bool ZorModule::setupZorModule(const QModelIndex &index, QAbstractItemModel *itemModel)
+{
+    m_modelIndex = QPersistentModelIndex(index);
+    model = itemModel;
+    domModel = qobject_cast<ZorAbstractDomModel *>(itemModel);
+    QDomElement element;
+    if (domModel && index.isValid())
+        element = domModel->nodeFromIndex(index).toElement();
+
+    // Cache what the module threads need: they never read the model.
+    {
+        std::lock_guard<std::mutex> locker(identityMutex);
+        if (itemModel && index.isValid()) {
+            cachedLabel = index.data(ZorAbstractDomModel::LabelRole).toString();
+            cachedType = index.data(ZorAbstractDomModel::TypeRole).toString();
+            cachedDescription = index.data(ZorAbstractDomModel::DescriptionRole).toString();
+            cachedStatusText = index.data(ZorAbstractDomModel::StatusTextRole).toString();
+            cachedStatus = index.data(ZorAbstractDomModel::StatusRole).toInt();
+        }
+    }
+
+    boundToItem = !element.isNull();
+    if (element.isNull()) {
+        qDebug().noquote() << "setupZorModule failed for" << label();
+        return false;
+    }
+    loadProperties();
+    qDebug().noquote() << "setupZorModule for" << label();
+    return true;
+}
+
+void ZorModule::setIdentity(const QString &label, const QString &type, const QString &description)
+{
+    std::lock_guard<std::mutex> locker(identityMutex);
+    cachedLabel = label;
+    cachedType = type;
+    cachedDescription = description;
+}
+
+QAbstractItemModel *ZorModule::itemModel() const
+{
+    return model.data();
+}
+
+QString ZorModule::acceptedSlaveTypes() const { return QString(); }
+
+QString ZorModule::label() const
+{
+    std::lock_guard<std::mutex> locker(identityMutex);
+    return cachedLabel;
+}
+
+QString ZorModule::type() const
+{
+    std::lock_guard<std::mutex> locker(identityMutex);
+    return cachedType;
+}
+
+QString ZorModule::description() const
+{
+    std::lock_guard<std::mutex> locker(identityMutex);
+    return cachedDescription;
+}
+
+bool ZorModule::propertyChanged(const QString &, QString &) { return true; }
+int ZorModule::statusPeriod() const { return 1000; }
+bool ZorModule::oneInterviewPerPass() const { return false; }
+bool ZorModule::bypassInputFilter() const { return false; }
+bool ZorModule::refusesMaster() const { return false; }
+bool ZorModule::statusToSlaves() const { return false; }
+int ZorModule::masterQueueLimit() const { return 512; }
+int ZorModule::slaveQueueLimit() const { return 512; }
+
+// --- pace -------------------------------------------------------------------
+
+int ZorModule::setCycleTime(int ms)
+{
+    const int clamped = qBound(1, ms, 9999);
+    cycleTimeMs = clamped;
+    return clamped;
+}
+
+void ZorModule::setInterviewPasses(int passes)
+{
+    interviewPasses = qBound(1, passes, 99);
+}
+
+// --- status -------------------------------------------------------------------
+
+int ZorModule::status() const
+{
+    return cachedStatus.load();
+}
+
+QString ZorModule::infoText() const
+{
+    std::lock_guard<std::mutex> locker(identityMutex);
+    return cachedStatusText;
+}
+
+void ZorModule::setStatus(int status)
+{
+    if (cachedStatus.exchange(status) == status)
+        return;
+    if (boundToItem && domModel)
+        domModel->postModuleStatus(m_modelIndex, status);
+}
+
+void ZorModule::setStatusText(const QString &text)
+{
+    {
+        std::lock_guard<std::mutex> locker(identityMutex);
+        if (cachedStatusText == text)
+            return;
+        cachedStatusText = text;
+    }
+    if (boundToItem && domModel)
+        domModel->postModuleStatusText(m_modelIndex, text);
+}
+
+// --- run loop -----------------------------------------------------------------
+
+ZorModStates::Top &ZorModule::topState(Macho::StateMachine::Access &access) const
+{
+    return access.state<ZorModStates::Top>();
+}
+
+void ZorModule::run()
+{
+    if (!stopping)
+        runMachine();
+    // Hand everything the thread wrote over to whoever waits for its end
+    // (stop() takes this mutex after the thread has finished).
+    std::lock_guard<std::mutex> locker(waitMutex);
+    threadEnded = true;
+}
+
+void ZorModule::runMachine()
+{
+    Macho::StateMachine stateMachine(rootStateRef());
+    machine = &stateMachine;
+    {
+        Macho::StateMachine::Access access(stateMachine);
+        topState(access).attachModule(this);
+    }
+
+    // Messages queued before the thread ran (constructor notices) are dropped.
+    {
+        std::lock_guard<std::mutex> locker(toSlavesList.mutex);
+        toSlavesList.list.clear();
+    }
+    {
+        std::lock_guard<std::mutex> locker(toMasterList.mutex);
+        toMasterList.list.clear();
+    }
+    // Always queued: the lists are drained later in the host thread, also
+    // when a notice is queued from the host thread itself.
+    connect(this, &ZorModule::newMasterOutQueued, this, &ZorModule::newMasterOut,
+            Qt::ConnectionType(Qt::QueuedConnection | Qt::UniqueConnection));
+    connect(this, &ZorModule::newSlaveOutQueued, this, &ZorModule::newSlaveOut,
+            Qt::ConnectionType(Qt::QueuedConnection | Qt::UniqueConnection));
+
+    QElapsedTimer statusClock;
+    statusClock.start();
+    QElapsedTimer cycleClock;
+    while (!stopping) {
+        cycleClock.start();
+        bool activity = false;
+        runInterviewPasses(activity);
+        {
+            Macho::StateMachine::Access access(stateMachine);
+            topState(access).cycle();
+        }
+        const int period = statusPeriod();
+        if (period > 0 && statusClock.elapsed() > period) {
+            Macho::StateMachine::Access access(stateMachine);
+            topState(access).sendStatus();
+            statusClock.start();
+        }
+
+        qint64 waitMs = cycleTimeMs.load(std::memory_order_relaxed) - cycleClock.elapsed();
+        if (waitMs < 1 || activity)
+            waitMs = 1;
+        // The condition variable waits on the steady (monotonic) clock.
+        std::unique_lock<std::mutex> locker(waitMutex);
+        if (!wakePending && !stopping)
+            waitCondition.wait_for(locker, std::chrono::milliseconds(waitMs));
+        wakePending = false;
+    }
+
+    machine = nullptr;
+    // The machine's destructor exits every state, the top state last.
+}
+
+void ZorModule::wakeup()
+{
+    std::lock_guard<std::mutex> locker(waitMutex);
+    wakePending = true;
+    waitCondition.notify_all();
+}
+
+// --- stopping -----------------------------------------------------------------
+
+void ZorModule::requestStop()
+{
+    stopping = true;
+    wakeup();
+    // Via modules are children of their master and end with it.
+    for (ZorModule *child : findChildren<ZorModule *>(QString(), Qt::FindDirectChildrenOnly))
+        child->requestStop();
+}
+
+void ZorModule::stop()
+{
+    requestStop();
+    const QList<ZorModule *> children = findChildren<ZorModule *>(QString(), Qt::FindDirectChildrenOnly);
+    QList<ZorModule *> all = children;
+    all.prepend(this);
+    for (ZorModule *module : all) {
+        if (!module->isRunning() || module->isFinished())
+            continue;
+        qDebug().noquote() << "ZorModule wait thread end for" << quoted(module->label());
+        if (module->wait(QDeadlineTimer(module->stopTimeoutMs)))
+            continue;
+        // A state handler blocks. Terminating the thread could leave a lock
+        // held or an object half-written, so wait for it instead.
+        qCritical().noquote() << "ZorModule" << quoted(module->label()) << "did not stop within"
+                              << module->stopTimeoutMs
+                              << "ms: a state handler is blocking; waiting for it to return";
+        module->wait();
+    }
+    for (ZorModule *module : all) {
+        std::lock_guard<std::mutex> locker(module->waitMutex);
+    }
+}
+
+// --- queues -------------------------------------------------------------------
+
+ZorModule::MessageQueue *ZorModule::queueFor(int queue)
+{
+    if (queue == FromMaster)
+        return &fromMasterQueue;
+    if (queue == FromSlaves)
+        return &fromSlavesQueue;
+    return nullptr;
+}
+
+const ZorModule::MessageQueue *ZorModule::queueFor(int queue) const
+{
+    return const_cast<ZorModule *>(this)->queueFor(queue);
+}
+
+bool ZorModule::getMessage(int queue, ZorMessage &out)
+{
+    MessageQueue *q = queueFor(queue);
+    if (!q)
+        return false;
+    std::lock_guard<std::mutex> locker(q->mutex);
+    if (q->list.empty())
+        return false;
+    out = q->list.front();
+    q->list.pop_front();
+    return true;
+}
+
+void ZorModule::clearInQueue(int queue)
+{
+    if (MessageQueue *q = queueFor(queue)) {
+        std::lock_guard<std::mutex> locker(q->mutex);
+        q->list.clear();
+    }
+}
+
+int ZorModule::queuedCount(int queue) const
+{
+    const MessageQueue *q = queueFor(queue);
+    if (!q)
+        return 0;
+    std::lock_guard<std::mutex> locker(q->mutex);
+    return int(q->list.size());
+}
+
+void ZorModule::postIn(int queue, const ZorMessage &message)
+{
+    if (stopping)
+        return;
+    MessageQueue *q = queueFor(queue);
+    if (!q)
+        return;
+    {
+        std::lock_guard<std::mutex> locker(q->mutex);
+        q->list.push_back(message);
+    }
+    wakeup();
+}
+
+void ZorModule::appendToMaster(const ZorMessage &message)
+{
+    if (stopping)
+        return;
+    {
+        std::lock_guard<std::mutex> locker(toMasterList.mutex);
+        toMasterList.list.push_back(message);
+    }
+    emit newSlaveOutQueued();
+}
+
+void ZorModule::postOut(int direction, const ZorMessage &message)
+{
+    if (stopping)
+        return;
+    if (direction == ToMaster) {
+        appendToMaster(message);
+    } else if (direction == ToSlaves) {
+        {
+            std::lock_guard<std::mutex> locker(toSlavesList.mutex);
+            toSlavesList.list.push_back(message);
+        }
+        emit newMasterOutQueued();
+    }
+}
+
+bool ZorModule::appendLimited(MessageQueue &queue, const ZorMessage &message, int limit)
+{
+    std::lock_guard<std::mutex> locker(queue.mutex);
+    if (int(queue.list.size()) >= limit)
+        return false;
+    queue.list.push_back(message);
+    return true;
+}
+
+void ZorModule::emitSniffer(const QString &text)
+{
+    emit slaveOut(ZorMessage(KM_SNIFFER_MSG, KS_INFO, text));
+}
+
+void ZorModule::slaveIn(const ZorMessage &incoming)
+{
+    if (stopping)
+        return;
+    ZorMessage message(incoming);
+    if (!bypassInputFilter()) {
+        if (message.hasRecipient()) {
+            const QString recipient = message.recipient();
+            bool mine = recipient == label() || recipient == type();
+            if (!mine && isVia)
+                mine = recipient == viaSlaveLabel || recipient == viaSlaveType;
+            if (!mine)
+                return;
+        }
+        if (snifferOn) {
+            const QString origin = message.origin();
+            if (origin == QLatin1String("GUI")
+                || (origin == QLatin1String("canopen_gateway") && message.msgType() != KM_INTERVIEW)) {
+                const QString arrow = message.isRequest() ? QStringLiteral(" -> ") : QStringLiteral(" <- ");
+                emitSniffer(origin + arrow + message.toString(0));
+            }
+        }
+        if (handleGenericRequest(message)) {
+            message.setMsgState(KS_ANSWER);
+            emit slaveOut(message);
+        } else if (acceptInterview(message)) {
+            wakeup();
+            return;
+        }
+    }
+    if (!appendLimited(fromMasterQueue, message, masterQueueLimit()) && message.isRequest()) {
+        // A full queue: the request comes back at once, its data unchanged.
+        message.setMsgState(KS_FAIL);
+        emit slaveOut(message);
+    }
+    wakeup();
+}
+
+void ZorModule::masterIn(const ZorMessage &incoming)
+{
+    if (stopping)
+        return;
+    ZorMessage message(incoming);
+    if (snifferOn && (message.origin() == label() || message.msgType() == KM_PROGRESS))
+        emitSniffer(label() + QStringLiteral(" <- ") + message.toString(0));
+    if (handleGenericRequest(message)) {
+        message.setMsgState(KS_ANSWER);
+        emit masterOut(message);
+        wakeup();
+        return;
+    }
+    if (!appendLimited(fromSlavesQueue, message, slaveQueueLimit()) && message.isRequest()) {
+        message.setMsgState(KS_FAIL);
+        emit masterOut(message);
+    }
+    wakeup();
+}
+
+// The lists are taken whole under their mutex and sent outside it, so that a
+// receiver's slot (a direct call in the host thread) never runs while this
+// module holds one of its locks. Only the host thread drains, so the order of
+// the messages is kept.
+void ZorModule::newSlaveOut()
+{
+    if (stopping)
+        return;
+    std::deque<ZorMessage> batch;
+    {
+        std::lock_guard<std::mutex> locker(toMasterList.mutex);
+        batch.swap(toMasterList.list);
+    }
+    for (const ZorMessage &message : batch) {
+        if (stopping)
+            return;
+        emit slaveOut(message);
+    }
+}
+
+void ZorModule::newMasterOut()
+{
+    if (stopping)
+        return;
+    std::deque<ZorMessage> batch;
+    {
+        std::lock_guard<std::mutex> locker(toSlavesList.mutex);
+        batch.swap(toSlavesList.list);
+    }
+    const bool sniff = snifferOn;
+    const QString name = sniff ? label() : QString();
+    for (const ZorMessage &message : batch) {
+        if (stopping)
+            return;
+        const int msgType = message.msgType();
+        if (msgType == KM_DIALOG || msgType == KM_APPLICATION_CONTROL)
+            emit appControlOut(message);
+        else
+            emit masterOut(message);
+        if (sniff && msgType != KM_CAN_FRAME && msgType != KM_COMM_STATUS)
+            emitSniffer(name + QStringLiteral(" -> ") + message.toString(0));
+    }
+}
+
+bool ZorModule::handleGenericRequest(ZorMessage &message)
+{
+    if (!message.isRequest())
+        return false;
+    switch (message.msgType()) {
+    case KM_WHOAMI:
+        message.setData(type() + QLatin1Char('\n') + label() + QLatin1Char('\n') + description());
+        return true;
+    case KM_GETPROPERTY: {
+        if (isVia)
+            return false;
+        const QString key = propertyKey(message.data().toString());
+        message.setData(key + QLatin1Char('=') + property(key));
+        message.setOrigin(label());
+        return true;
+    }
+    case KM_SETPROPERTY: {
+        const QString text = message.data().toString();
+        const int eq = text.indexOf(QLatin1Char('='));
+        const QString name = eq < 0 ? text : text.left(eq);
+        const QString value = eq < 0 ? QString() : text.mid(eq + 1);
+        setProperty(name, value, false, false);
+        // A via module applies the value and leaves the request to its states.
+        if (isVia)
+            return false;
+        message.setData(propertyKey(name) + QLatin1Char('=') + property(name));
+        return true;
+    }
+    case KM_GETALLPROPERTIES:
+        if (isVia)
+            return false;
+        message.setData(allPropertiesText());
+        message.setOrigin(label());
+        return true;
+    case KM_STATUS:
+        if (isVia)
+            return false;
+        message.setData(status());
+        return true;
+    case KM_INFOTEXT:
+        if (isVia)
+            return false;
+        message.setData(infoText());
+        return true;
+    case KM_CANCEL_INTERVIEWS:
+        cancelInterviews(message.origin());
+        return true;
+    case KM_SNIFFER_SET:
+        snifferOn = message.data().toInt() > 0;
+        return true;
+    default:
+        return false;
+    }
+}

@@ -1,0 +1,267 @@
+// ZorModule: the base class of every module of a project.
+//
+// A module is a thread of its own that runs one hierarchical state machine
+// (macho.h) whose top state is ZorModStates::Top. The module object itself
+// lives in the module host's thread: its slots (slaveIn, masterIn, the
+// draining slots, wakeup) run there and only hand messages over, under one
+// mutex per list, to the module thread. Only run() executes in the module
+// thread.
+//
+// Run loop, once per cycle: up to interviewPasses() passes over the pending
+// interviews, one call of the current state's cycle(), the periodic status
+// report, then a sleep for the rest of the cycle (cycleTime() ms, 1 ms when
+// the cycle had interview work). Any message or interview that arrives wakes
+// the loop at once.
+//
+// Messages: slaveIn receives from the master (queue 1), masterIn from the
+// slaves (queue 0); states take them with getMessage. States send through
+// ZorModStates::Top::sendToMaster / sendToSlaves (or postOut), which append to
+// an outgoing list; the host thread drains the lists in order and emits
+// slaveOut (towards the master) and masterOut (towards the slaves). The base
+// answers the generic requests itself (KM_WHOAMI, the property requests,
+// KM_STATUS, KM_INFOTEXT, KM_CANCEL_INTERVIEWS, KM_SNIFFER_SET).
+//
+// Writing a module: derive from ZorModule, register properties in the
+// constructor (setProperty with notify), return the root state's reference
+// from rootStateRef(), and put the behaviour into the states. States must
+// never block: a module is stopped by setting a flag that the loop polls, and
+// its thread is never terminated.
+//
+// Deleting a module: stop() it first (ZorModuleDeleter does both), so that its
+// thread has ended before any part of the object is destroyed.
+#pragma once
+
+#include "macho.h"
+#include "zormessage.h"
+
+#include <QDomElement>
+#include <QElapsedTimer>
+#include <QMap>
+#include <QPersistentModelIndex>
+#include <QPointer>
+#include <QThread>
+#include <atomic>
+#include <condition_variable>
+#include <deque>
+#include <functional>
+#include <mutex>
+
+class QAbstractItemModel;
+class ZorAbstractDomModel;
+class ZorInterview;
+
+namespace ZorModStates { struct Top; }
+
+class ZorModule : public QThread
+{
+    Q_OBJECT
+public:
+    explicit ZorModule(QObject *parent = nullptr);
+    ~ZorModule() override;
+
+    // --- set-up and identity (read from the project model at set-up) -------
+    // Binds the module to its project item and reads its stored properties.
+    // Runs in the host thread while the project waits for it; derived
+    // modules that override it call this first.
+    virtual bool setupZorModule(const QModelIndex &index, QAbstractItemModel *model);
+    // Comma-separated slave types this module takes ("canusb",
+    // "drive_canopen+", "*", "canusb-"); empty by default.
+    virtual QString acceptedSlaveTypes() const;
+    virtual QString label() const;
+    virtual QString type() const;
+    virtual QString description() const;
+    // Called under the property mutex before a value is stored; may change
+    // the value. The value is stored whatever it returns. It may read other
+    // properties; it runs in the thread that sets the property.
+    virtual bool propertyChanged(const QString &key, QString &value);
+    // Period of the KM_STATUS report in ms; 0 or less: none.
+    virtual int statusPeriod() const;
+    // The module's root state: return RootState::makeStateRef().
+    virtual Macho::StateRef rootStateRef() const = 0;
+    virtual bool oneInterviewPerPass() const;
+    virtual bool bypassInputFilter() const;
+    virtual bool refusesMaster() const;
+    virtual bool statusToSlaves() const;
+    virtual int masterQueueLimit() const;
+    virtual int slaveQueueLimit() const;
+
+    QPersistentModelIndex modelIndex() const { return m_modelIndex; }
+    QAbstractItemModel *itemModel() const;
+
+    // --- pace (module thread; states call these) -----------------------------
+    // Cycle time clamped to 1..9999 ms; returns the stored value.
+    int setCycleTime(int ms);
+    int cycleTime() const { return cycleTimeMs.load(std::memory_order_relaxed); }
+    // Interview passes per cycle, clamped to 1..99.
+    void setInterviewPasses(int passes);
+    int interviewPassCount() const { return interviewPasses.load(std::memory_order_relaxed); }
+    // The thread's priority can be changed with QThread::setPriority from a
+    // state (the CAN interface raises it while an adapter is open).
+
+    // --- status ---------------------------------------------------------------
+    // The status number and text last written to the project model.
+    int status() const;
+    QString infoText() const;
+    // Post a changed status / text to the project model (any thread).
+    void setStatus(int status);
+    void setStatusText(const QString &text);
+
+    // --- properties -------------------------------------------------------------
+    // Key of a property name: its first blank-separated word.
+    static QString propertyKey(const QString &name);
+    bool setProperty(const QString &name, const QString &value, bool notify = true,
+                     bool asDefault = false);
+    QString property(const QString &name) const;
+    // "display name=value" lines in key order, joined by line feeds.
+    QString allPropertiesText() const;
+    bool loadProperties();
+
+    // --- queues ---------------------------------------------------------------
+    enum Queue { FromSlaves = 0, FromMaster = 1 };
+    enum Direction { ToSlaves = 0, ToMaster = 1 };
+    // Takes the first message of queue 1 (from the master) or 0 (from the
+    // slaves); false when it is empty or the number is neither.
+    bool getMessage(int queue, ZorMessage &out);
+    void clearInQueue(int queue);
+    int queuedCount(int queue) const;
+    // Puts a message into the module's own input queue (no limit) and wakes it.
+    void postIn(int queue, const ZorMessage &message);
+    // Appends a message to the outgoing list towards the master (1) or the
+    // slaves (0); the host thread sends it.
+    void postOut(int direction, const ZorMessage &message);
+    // Answers a generic request in place; true when the message is now an
+    // answer that the caller sends back.
+    bool handleGenericRequest(ZorMessage &message);
+    bool snifferEnabled() const { return snifferOn.load(); }
+
+    // --- interviews ---------------------------------------------------------------
+    bool acceptInterview(const ZorMessage &message);
+    void cancelInterviews(const QString &origin);
+    bool hasPendingInterviews() const;
+    // Module thread: matches a received answer against the waiting lines.
+    void offerInterviewAnswer(const QString &kind, const QString &text, bool failed);
+
+    // --- via modules --------------------------------------------------------------
+    bool isViaModule() const { return isVia; }
+    QString viaLabel() const { return viaSlaveLabel; }
+    QString viaType() const { return viaSlaveType; }
+
+    // --- stopping ---------------------------------------------------------------
+    bool isStopping() const { return stopping.load(); }
+    // Sets the stop flag and wakes the loop; returns at once.
+    void requestStop();
+    // Stops the thread and waits until it has ended. A module whose states do
+    // not return within stopTimeout() ms is reported loudly and waited for;
+    // its thread is never terminated.
+    void stop();
+    void setStopTimeout(int ms) { stopTimeoutMs = ms; }
+    int stopTimeout() const { return stopTimeoutMs; }
+
+    // Looks a type key up in a map of creators and calls the creator with the
+    // argument; null when the key has no creator.
+    template<class Map, class Arg>
+    static ZorModule *createByType(const Map &creators, const QString &type, Arg argument)
+    {
+        auto it = creators.find(type);
+        if (it == creators.end() || !*it)
+            return nullptr;
+        return (*it)(argument);
+    }
+
+signals:
+    void slaveOut(const ZorMessage &message);
+    void masterOut(const ZorMessage &message);
+    void appControlOut(const ZorMessage &message);
+    void newMasterOutQueued();
+    void newSlaveOutQueued();
+
+public slots:
+    void slaveIn(const ZorMessage &message);
+    void masterIn(const ZorMessage &message);
+    void newSlaveOut();
+    void newMasterOut();
+    void wakeup();
+
+protected:
+    void run() override;
+
+    // Identity for modules without a project item (via modules, tests).
+    void setIdentity(const QString &label, const QString &type, const QString &description);
+
+private:
+    struct MessageQueue
+    {
+        mutable std::mutex mutex;
+        std::deque<ZorMessage> list;
+    };
+
+    MessageQueue *queueFor(int queue);
+    const MessageQueue *queueFor(int queue) const;
+    bool appendLimited(MessageQueue &queue, const ZorMessage &message, int limit);
+    void appendToMaster(const ZorMessage &message);
+    void emitSniffer(const QString &text);
+    void runMachine();
+    void runInterviewPasses(bool &activity);
+    ZorModStates::Top &topState(Macho::StateMachine::Access &access) const;
+
+    // Project binding (set in the host thread before the thread starts).
+    QPointer<QAbstractItemModel> model;
+    QPointer<ZorAbstractDomModel> domModel;
+    QPersistentModelIndex m_modelIndex;
+    // The item's element was found: status and property writes go to the
+    // model. Checked instead of the index, whose validity only the model's
+    // thread may ask.
+    bool boundToItem = false;
+
+    // Cached identity and status: read by the host and module threads.
+    mutable std::mutex identityMutex;
+    QString cachedLabel, cachedType, cachedDescription, cachedStatusText;
+    std::atomic<int> cachedStatus{0};
+
+protected:
+    bool isVia = false;
+    QString viaSlaveLabel;
+    QString viaSlaveType;
+
+private:
+    std::atomic<bool> stopping{false};
+    std::atomic<int> cycleTimeMs{15};
+    std::atomic<int> interviewPasses{8};
+    std::atomic<bool> snifferOn{false};
+    int stopTimeoutMs = 10000;
+
+    std::mutex waitMutex;
+    std::condition_variable waitCondition;
+    bool wakePending = false;   // guarded by waitMutex: a wake-up while busy is not lost
+    bool threadEnded = false;   // guarded by waitMutex
+
+    MessageQueue fromMasterQueue;
+    MessageQueue fromSlavesQueue;
+    MessageQueue toMasterList;
+    MessageQueue toSlavesList;
+
+    mutable std::mutex interviewMutex;
+    QList<ZorInterview *> interviews;
+
+    // Recursive, so that a propertyChanged override may read other properties.
+    mutable std::recursive_mutex propertyMutex;
+    QMap<QString, QString> properties;
+    QMap<QString, QString> propertyDefaults;
+    QMap<QString, QString> propertyDisplayNames;
+
+    // The running machine (module thread only, valid while run() runs).
+    Macho::StateMachine *machine = nullptr;
+};
+
+// Deleter for smart pointers that own a module: stops it, then deletes it.
+struct ZorModuleDeleter
+{
+    static void cleanup(ZorModule *module)
+    {
+        if (module) {
+            module->stop();
+            delete module;
+        }
+    }
+    void operator()(ZorModule *module) const { cleanup(module); }
+};

@@ -1,0 +1,84 @@
+// Module properties: named text values kept in three maps under one mutex,
+// stored in the module's element of the project XML ("properties" child, one
+// element per key) and announced to the master on request.
+#include "zormodule.h"
+
+#include "zorabstractdommodel.h"
+
+#include <QDomNode>
+
+QString ZorModule::propertyKey(const QString &name)
+{
+    const QString trimmed = name.trimmed();
+    const int blank = trimmed.indexOf(QLatin1Char(' '));
+    return blank < 0 ? trimmed : trimmed.left(blank);
+}
+
+bool ZorModule::setProperty(const QString &name, const QString &givenValue, bool notify,
+                            bool asDefault)
+{
+    std::lock_guard<std::recursive_mutex> locker(propertyMutex);
+    const QString key = propertyKey(name);
+    QString value = givenValue;
+    if (value.isEmpty() && !asDefault) {
+        auto it = propertyDefaults.constFind(key);
+        if (it != propertyDefaults.constEnd())
+            value = *it;
+    }
+    const bool result = propertyChanged(key, value);
+    if (asDefault)
+        propertyDefaults.insert(key, value);
+    if (!propertyDisplayNames.contains(key))
+        propertyDisplayNames.insert(key, name);
+    properties.insert(key, value);
+
+    // The project document belongs to the model's thread: the write is
+    // carried out there.
+    if (boundToItem && domModel && !key.isEmpty())
+        domModel->postModuleProperty(m_modelIndex, key, value);
+
+    if (notify) {
+        ZorMessage notice(KM_SETPROPERTY, KS_INFO, key + QLatin1Char('=') + value);
+        notice.setOrigin(label());
+        appendToMaster(notice);
+    }
+    return result;
+}
+
+QString ZorModule::property(const QString &name) const
+{
+    std::lock_guard<std::recursive_mutex> locker(propertyMutex);
+    return properties.value(propertyKey(name));
+}
+
+QString ZorModule::allPropertiesText() const
+{
+    std::lock_guard<std::recursive_mutex> locker(propertyMutex);
+    QStringList lines;
+    for (auto it = properties.constBegin(); it != properties.constEnd(); ++it)
+        lines << propertyDisplayNames.value(it.key(), it.key()) + QLatin1Char('=') + it.value();
+    return lines.join(QLatin1Char('\n'));
+}
+
+bool ZorModule::loadProperties()
+{
+    std::lock_guard<std::recursive_mutex> locker(propertyMutex);
+    if (!domModel || !m_modelIndex.isValid())
+        return false;
+    const QDomElement element = domModel->nodeFromIndex(m_modelIndex).toElement();
+    const QDomElement props = element.firstChildElement(QStringLiteral("properties"));
+    if (props.isNull())
+        return false;
+    bool read = false;
+    for (QDomNode node = props.firstChild(); !node.isNull(); node = node.nextSibling()) {
+        const QDomNode first = node.firstChild();
+        if (!first.isText())
+            continue;
+        const QString key = node.nodeName();
+        if (!propertyDisplayNames.contains(key))
+            propertyDisplayNames.insert(key, key);
+        properties.insert(key, first.nodeValue());
+        read = true;
+    }
+    return read;
+}
