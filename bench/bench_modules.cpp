@@ -7,6 +7,12 @@
 //   wake_latency_*         the same to a module with a 9999 ms cycle
 //   idle_cpu_100_modules   process CPU time of 100 idle modules, in percent
 //                          of one core
+//   host_create_100_modules / host_delete_100_modules
+//                          one module-host action on a project of 100 modules
+#include "testdommodel.h"
+#include "zorhostedproject.h"
+#include "zormoduleregistry.h"
+#include "zormoduleshost.h"
 #include "zormodstates.h"
 #include "zormodule.h"
 
@@ -185,6 +191,40 @@ void idleCpu()
     print("stop_100_modules", stopClock.nsecsElapsed() / 1e6, "ms");
 }
 
+class BenchProject : public QObject, public ZorHostedProject
+{
+public:
+    TestDomModel model;
+    ZorModuleRegistry registry;
+    ZorModuleMap modules;
+    QAbstractItemModel *hostModel() const override { return const_cast<TestDomModel *>(&model); }
+    const ZorModuleRegistry &hostModuleRegistry() const override { return registry; }
+    ZorModuleMap &hostModuleMap() override { return modules; }
+    QObject *hostAppControlReceiver() const override { return nullptr; }
+};
+
+void hostActions()
+{
+    BenchProject project;
+    project.registry.add("echo", [](QObject *parent) -> ZorModule * {
+        Q_UNUSED(parent);
+        return new EchoModule;
+    });
+    QList<QStringList> items;
+    for (int i = 0; i < 100; ++i)
+        items << QStringList{"echo", QStringLiteral("E%1").arg(i), ""};
+    project.model.setXml(TestDomModel::projectXml(items));
+    ZorModulesHost host(&project, &project);
+    host.start();
+    QElapsedTimer clock;
+    clock.start();
+    host.performAction(ZorModulesHost::CreateModules);
+    print("host_create_100_modules", clock.nsecsElapsed() / 1e6, "ms");
+    clock.start();
+    host.performAction(ZorModulesHost::DeleteModules);
+    print("host_delete_100_modules", clock.nsecsElapsed() / 1e6, "ms");
+}
+
 } // namespace
 
 int main(int argc, char **argv)
@@ -196,5 +236,6 @@ int main(int argc, char **argv)
     roundTrip("request_latency", 15, 1000);
     roundTrip("wake_latency_9999ms_cycle", 9999, 300);
     idleCpu();
+    hostActions();
     return 0;
 }

@@ -1,6 +1,7 @@
 #include "zormodule.h"
 
 #include "zorabstractdommodel.h"
+#include "zorinterview.h"
 #include "zormodstates.h"
 
 #include <QDebug>
@@ -16,9 +17,15 @@ QString quoted(const QString &text)
 } // namespace
 
 ZorModule::ZorModule(QObject *parent)
-    : QThread(parent)
+    : QThread(parent), selfGuard(this)
 {
     ZorMessage::registerMetaType();
+    // Always queued: the out-lists are drained later in the host thread, also
+    // when a message is queued from the host thread itself. They are made
+    // here, in the host thread, and only start draining once run() has
+    // emptied the lists.
+    connect(this, &ZorModule::newMasterOutQueued, this, &ZorModule::newMasterOut, Qt::QueuedConnection);
+    connect(this, &ZorModule::newSlaveOutQueued, this, &ZorModule::newSlaveOut, Qt::QueuedConnection);
     qDebug("ZorModule creation");
 }
 
@@ -29,7 +36,7 @@ ZorModule::~ZorModule()
                              << "deleted while its thread runs: stop() it before deleting";
     stop();
     qDebug().noquote() << "ZorModule thread ended" << quoted(label());
-    std::lock_guard<std::mutex> locker(interviewMutex);
+    std::lock_guard<std::recursive_mutex> locker(interviewMutex);
     qDeleteAll(interviews);
     interviews.clear();
 }
@@ -191,12 +198,7 @@ void ZorModule::runMachine()
         std::lock_guard<std::mutex> locker(toMasterList.mutex);
         toMasterList.list.clear();
     }
-    // Always queued: the lists are drained later in the host thread, also
-    // when a notice is queued from the host thread itself.
-    connect(this, &ZorModule::newMasterOutQueued, this, &ZorModule::newMasterOut,
-            Qt::ConnectionType(Qt::QueuedConnection | Qt::UniqueConnection));
-    connect(this, &ZorModule::newSlaveOutQueued, this, &ZorModule::newSlaveOut,
-            Qt::ConnectionType(Qt::QueuedConnection | Qt::UniqueConnection));
+    outputOpen = true;
 
     QElapsedTimer statusClock;
     statusClock.start();
@@ -350,9 +352,14 @@ void ZorModule::postOut(int direction, const ZorMessage &message)
     if (direction == ToMaster) {
         appendToMaster(message);
     } else if (direction == ToSlaves) {
+        ZorMessage out(message);
+        // Interviews and their cancels always name their requester, so that a
+        // cancel reaches only the interviews of the module that sent it.
+        if ((out.msgType() == KM_INTERVIEW || out.msgType() == KM_CANCEL_INTERVIEWS) && !out.hasOrigin())
+            out.setOrigin(label());
         {
             std::lock_guard<std::mutex> locker(toSlavesList.mutex);
-            toSlavesList.list.push_back(message);
+            toSlavesList.list.push_back(out);
         }
         emit newMasterOutQueued();
     }
@@ -436,7 +443,7 @@ void ZorModule::masterIn(const ZorMessage &incoming)
 // the messages is kept.
 void ZorModule::newSlaveOut()
 {
-    if (stopping)
+    if (stopping || !outputOpen)
         return;
     std::deque<ZorMessage> batch;
     {
@@ -452,7 +459,7 @@ void ZorModule::newSlaveOut()
 
 void ZorModule::newMasterOut()
 {
-    if (stopping)
+    if (stopping || !outputOpen)
         return;
     std::deque<ZorMessage> batch;
     {

@@ -49,6 +49,15 @@
 class QAbstractItemModel;
 class ZorAbstractDomModel;
 class ZorInterview;
+class ZorModule;
+
+// Makes a new module with the given QObject parent (null for project modules,
+// the master for via modules); may return null.
+using ZorModuleCreator = std::function<ZorModule *(QObject *parent)>;
+// The project's modules by their item in the project model. Keys order by
+// the items' current rows, so the module host re-sorts the map whenever rows
+// may have moved; look modules up only right after a host action.
+using ZorModuleMap = QMap<QPersistentModelIndex, ZorModule *>;
 
 namespace ZorModStates { struct Top; }
 
@@ -138,10 +147,34 @@ public:
     bool acceptInterview(const ZorMessage &message);
     void cancelInterviews(const QString &origin);
     bool hasPendingInterviews() const;
+    int pendingInterviewCount() const;
     // Module thread: matches a received answer against the waiting lines.
     void offerInterviewAnswer(const QString &kind, const QString &text, bool failed);
 
-    // --- via modules --------------------------------------------------------------
+    // --- links (host thread) ------------------------------------------------------
+    // Resolves the slaves of this module from its "slave" elements and its
+    // accepted slave types against all modules of the project, and attaches
+    // them afresh.
+    void setupSlaves(const ZorModuleMap &modules);
+    bool addSlave(ZorModule *slave);
+    bool removeSlave(const QString &label);
+    bool removeAllSlaves();
+    void connectSlave(ZorModule *slave);
+    void disconnectSlave(ZorModule *slave);
+    QMap<QString, QPointer<ZorModule>> slaveModules() const { return slaves; }
+    // The via module standing in front of the slave of that label, if any.
+    ZorModule *viaModuleFor(const QString &slaveLabel) const { return viaModules.value(slaveLabel).data(); }
+
+    // Registers a creator of via modules for slaves of a type; a later call
+    // for the same type leaves the first creator (returns false).
+    bool addViaCreator(const QString &slaveType, const ZorModuleCreator &creator);
+    // Slaves of that type are reached through a CANopen gateway module.
+    bool addGatewayForMasterType(const QString &slaveType);
+    // The CANopen gateway's creator, registered once by the library that
+    // holds the gateway module; until then gateways are not created and such
+    // slaves are linked directly.
+    static void setCanOpenGatewayCreator(const ZorModuleCreator &creator);
+
     bool isViaModule() const { return isVia; }
     QString viaLabel() const { return viaSlaveLabel; }
     QString viaType() const { return viaSlaveType; }
@@ -202,6 +235,9 @@ private:
     void emitSniffer(const QString &text);
     void runMachine();
     void runInterviewPasses(bool &activity);
+    bool interviewPass(bool &activity);
+    bool offerLineToState(const ZorInterview &record);
+    void finishInterview(int index);
     ZorModStates::Top &topState(Macho::StateMachine::Access &access) const;
 
     // Project binding (set in the host thread before the thread starts).
@@ -224,7 +260,11 @@ protected:
     QString viaSlaveType;
 
 private:
+    // Made in the constructing thread, so that guarded pointers to the module
+    // taken later in other threads only share it.
+    QPointer<ZorModule> selfGuard;
     std::atomic<bool> stopping{false};
+    std::atomic<bool> outputOpen{false};   // run() has emptied the out-lists
     std::atomic<int> cycleTimeMs{15};
     std::atomic<int> interviewPasses{8};
     std::atomic<bool> snifferOn{false};
@@ -240,14 +280,26 @@ private:
     MessageQueue toMasterList;
     MessageQueue toSlavesList;
 
-    mutable std::mutex interviewMutex;
+    // Recursive: handleInterviewLine runs with it held, and a state may ask
+    // hasPendingInterviews from there or from a hook of a transition.
+    mutable std::recursive_mutex interviewMutex;
     QList<ZorInterview *> interviews;
+    struct DeferredAnswer { QString kind; QString text; bool failed; };
+    std::deque<DeferredAnswer> deferredAnswers;   // module thread, under interviewMutex
+    bool insideInterviewLine = false;             // module thread only
 
     // Recursive, so that a propertyChanged override may read other properties.
     mutable std::recursive_mutex propertyMutex;
     QMap<QString, QString> properties;
     QMap<QString, QString> propertyDefaults;
     QMap<QString, QString> propertyDisplayNames;
+
+    // Links: host thread only.
+    QMap<QString, QPointer<ZorModule>> slaves;
+    QMap<QString, ZorModuleCreator> viaFactories;
+    QMap<QString, QPointer<ZorModule>> viaModules;
+    void dropViaModule(const QString &slaveLabel, ZorModule *slave);
+    QDomElement moduleElement() const;
 
     // The running machine (module thread only, valid while run() runs).
     Macho::StateMachine *machine = nullptr;

@@ -1,0 +1,140 @@
+#include "zorinterview.h"
+
+#include <QElapsedTimer>
+#include <atomic>
+
+namespace {
+
+const QString noResponse = QStringLiteral("noresponse");
+
+qint64 monotonicNow()
+{
+    static const QElapsedTimer reference = [] {
+        QElapsedTimer t;
+        t.start();
+        return t;
+    }();
+    return reference.elapsed();
+}
+
+std::atomic<ZorInterview::Clock> clockFunction{&monotonicNow};
+
+// Field i of a colon-separated line ("" when missing).
+QString field(const QStringList &fields, int i)
+{
+    return fields.value(i);
+}
+
+} // namespace
+
+qint64 ZorInterview::now()
+{
+    return clockFunction.load()();
+}
+
+void ZorInterview::setClock(Clock clock)
+{
+    clockFunction = clock ? clock : &monotonicNow;
+}
+
+ZorInterview::ZorInterview(const ZorMessage &message)
+    : m_message(message)
+{
+    m_message.setMsgState(KS_WAITING);
+    m_lines = message.data().toString().split(QLatin1Char('\n'), Qt::SkipEmptyParts);
+    if (!m_lines.isEmpty()
+        && m_lines.first().section(QLatin1Char(':'), 0, 0).trimmed() == QLatin1String("OnErrorContinue")) {
+        m_onErrorContinue = true;
+        m_lines.removeFirst();
+    }
+    m_answerPattern.setPatternSyntax(QRegExp::Wildcard);
+    m_answerPattern.setCaseSensitivity(Qt::CaseInsensitive);
+}
+
+bool ZorInterview::expectsNoResponse() const
+{
+    return m_answerPattern.pattern().compare(noResponse, Qt::CaseInsensitive) == 0;
+}
+
+bool ZorInterview::nextLine()
+{
+    if (m_message.msgState() != KS_WAITING)
+        return false;
+    if (m_lineIndex < m_lines.size()) {
+        const QStringList fields = m_lines.at(m_lineIndex++).split(QLatin1Char(':'));
+        m_lineHead = QStringList(fields.mid(0, 3)).join(QLatin1Char(':')).trimmed();
+        const QStringList head = m_lineHead.split(QLatin1Char(':'));
+        m_kind = field(head, 0);
+        m_timeoutMs = field(head, 1).trimmed().toInt();
+        m_deadline = now();
+        m_lineStarted = false;
+        const int count = field(head, 2).trimmed().toInt();
+        m_attemptsLeft = count >= 0 ? count + 1 : count;
+        if (isWait()) {
+            m_request.clear();
+            m_answerPattern.setPattern(noResponse);
+        } else {
+            m_request = field(fields, 3).trimmed();
+            m_answerPattern.setPattern(field(fields, 4).trimmed());
+        }
+        return true;
+    }
+    if (m_onErrorContinue) {
+        m_result.prepend(QStringLiteral("%1:%2:%3\n")
+                             .arg(QStringLiteral("OnErrorContinue")).arg(m_okCount).arg(m_failCount));
+    }
+    m_result.chop(1);
+    m_message.setData(m_result);
+    m_message.setMsgState(KS_ANSWER);
+    return false;
+}
+
+bool ZorInterview::attemptDue() const
+{
+    return !m_lineStarted || (m_timeoutMs > 0 && now() >= m_deadline);
+}
+
+bool ZorInterview::startAttempt()
+{
+    m_lineStarted = true;
+    m_deadline = now() + m_timeoutMs;
+    if (m_attemptsLeft >= 0) {
+        const bool left = m_attemptsLeft >= 1;
+        --m_attemptsLeft;
+        return left;
+    }
+    return true;
+}
+
+bool ZorInterview::matchAnswer(const QString &kind, const QString &text, bool failed)
+{
+    if (!m_lineStarted || m_message.msgState() != KS_WAITING)
+        return false;
+    if (!kind.isEmpty() && kind != m_kind)
+        return false;
+    if (!m_answerPattern.pattern().isEmpty() && !m_answerPattern.exactMatch(text))
+        return false;
+    recordResult(failed ? KS_FAIL : KS_WAITING, text);
+    return true;
+}
+
+void ZorInterview::recordResult(int code, const QString &text)
+{
+    if (m_onErrorContinue) {
+        if (code == KS_WAITING || code == KS_ANSWER) {
+            ++m_okCount;
+            code = KS_WAITING;
+        } else if (code != KS_CANCEL) {
+            ++m_failCount;
+            code = KS_WAITING;
+        }
+    }
+    m_result += m_lineHead + QLatin1Char(':') + m_request + QLatin1Char(':') + text + QLatin1Char('\n');
+    if (code == KS_WAITING)
+        return;
+    for (int i = m_lineIndex; i < m_lines.size(); ++i)
+        m_result += m_lines.at(i) + QLatin1Char('\n');
+    m_result.chop(1);
+    m_message.setData(m_result);
+    m_message.setMsgState(code);
+}
