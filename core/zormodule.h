@@ -150,6 +150,9 @@ public:
     int pendingInterviewCount() const;
     // Module thread: matches a received answer against the waiting lines.
     void offerInterviewAnswer(const QString &kind, const QString &text, bool failed);
+    // Module thread, inside handleInterviewLine only: replaces the expected
+    // answer of the line being handed to the state; false elsewhere.
+    bool setLineExpectedAnswer(const QString &pattern);
 
     // --- links (host thread) ------------------------------------------------------
     // Resolves the slaves of this module from its "slave" elements and its
@@ -236,7 +239,7 @@ private:
     void runMachine();
     void runInterviewPasses(bool &activity);
     bool interviewPass(bool &activity);
-    bool offerLineToState(const ZorInterview &record);
+    bool offerLineToState(ZorInterview &record);
     void finishInterview(int index);
     ZorModStates::Top &topState(Macho::StateMachine::Access &access) const;
 
@@ -287,6 +290,7 @@ private:
     struct DeferredAnswer { QString kind; QString text; bool failed; };
     std::deque<DeferredAnswer> deferredAnswers;   // module thread, under interviewMutex
     bool insideInterviewLine = false;             // module thread only
+    ZorInterview *lineInHand = nullptr;           // module thread only, during offerLineToState
 
     // Recursive, so that a propertyChanged override may read other properties.
     mutable std::recursive_mutex propertyMutex;

@@ -142,16 +142,27 @@ bool ZorModule::interviewPass(bool &activity)
 }
 
 // Interview mutex held: the state starts the request of the line.
-bool ZorModule::offerLineToState(const ZorInterview &record)
+bool ZorModule::offerLineToState(ZorInterview &record)
 {
     if (!machine)
         return false;
     insideInterviewLine = true;
+    lineInHand = &record;
     bool handled = false;
     {
         Macho::StateMachine::Access access(*machine);
         handled = topState(access).handleInterviewLine(record);
     }
     insideInterviewLine = false;
+    lineInHand = nullptr;
     return handled;
+}
+
+bool ZorModule::setLineExpectedAnswer(const QString &pattern)
+{
+    std::lock_guard<std::recursive_mutex> locker(interviewMutex);
+    if (!lineInHand)
+        return false;
+    lineInHand->setExpectedAnswer(pattern);
+    return true;
 }
