@@ -1,0 +1,187 @@
+#include "gatewayrig.h"
+
+#include "testcaninterface.h"
+#include "zormodstates.h"
+
+#include <QCoreApplication>
+#include <QElapsedTimer>
+#include <QTest>
+
+namespace {
+
+// A requester that only talks through its gateway; what comes back is taken
+// off its queues so that they never fill.
+struct RequesterIdle : Macho::Link<RequesterIdle, ZorModStates::Top>
+{
+    MACHO_STATE(RequesterIdle)
+    void cycle() override
+    {
+        ZorMessage message;
+        while (module()->getMessage(ZorModule::FromSlaves, message)) {
+        }
+        while (module()->getMessage(ZorModule::FromMaster, message)) {
+        }
+    }
+};
+
+class Requester : public ZorModule
+{
+public:
+    explicit Requester(const QString &label)
+    {
+        setIdentity(label, QStringLiteral("node"), QStringLiteral("test requester"));
+        addGatewayForMasterType(QStringLiteral("canusb"));
+    }
+    ~Requester() override { stop(); }
+    Macho::StateRef rootStateRef() const override { return RequesterIdle::makeStateRef(); }
+    int statusPeriod() const override { return 0; }
+};
+
+void shorten(ZorModCanOpenGateway *g)
+{
+    g->setTiming(ZorModCanOpenGateway::LssSwitchWait, 50);
+    g->setTiming(ZorModCanOpenGateway::ScanSettle, 300);
+    g->setTiming(ZorModCanOpenGateway::ScanProbeWait, 500);
+}
+
+} // namespace
+
+QList<ZorMessage> GatewayRecorder::messages() const
+{
+    std::lock_guard<std::mutex> locker(mutex);
+    return list;
+}
+
+QList<ZorMessage> GatewayRecorder::ofType(int type) const
+{
+    std::lock_guard<std::mutex> locker(mutex);
+    QList<ZorMessage> found;
+    for (const ZorMessage &m : list) {
+        if (m.msgType() == type)
+            found << m;
+    }
+    return found;
+}
+
+void GatewayRecorder::clear()
+{
+    std::lock_guard<std::mutex> locker(mutex);
+    list.clear();
+}
+
+void GatewayRecorder::record(const ZorMessage &message)
+{
+    std::lock_guard<std::mutex> locker(mutex);
+    list << message;
+}
+
+void GatewayRig::ModuleDeleter::operator()(ZorModule *m) const
+{
+    if (m) {
+        m->stop();
+        delete m;
+    }
+}
+
+GatewayRig::GatewayRig()
+{
+    ZorModCanOpenGateway::registerCreator();
+}
+
+GatewayRig::~GatewayRig()
+{
+    for (ZorModule *r : qAsConst(extraRequesters))
+        r->stop();
+    if (m_requester)
+        m_requester->stop();
+    if (m_can)
+        m_can->stop();
+    qDeleteAll(extraRequesters);
+    m_requester.reset();
+    m_can.reset();
+}
+
+bool GatewayRig::start(const QStringList &simArguments)
+{
+    if (!sim.start(simArguments))
+        return false;
+    m_can.reset(new TestCanInterface(QStringLiteral("CAN1"), sim.address()));
+    m_can->start();
+    canClient = sim.waitForClient();
+    if (canClient < 0 || !sim.waitForLine(QStringLiteral("^CHANNEL %1 open").arg(canClient)).hasMatch())
+        return false;
+    m_requester.reset(new Requester(QStringLiteral("Node1")));
+    m_requester->start();
+    m_gateway = addRequester(QString(), &fromGateway);
+    return m_gateway != nullptr;
+}
+
+ZorModCanOpenGateway *GatewayRig::addRequester(const QString &label, GatewayRecorder *recorder)
+{
+    ZorModule *requester = m_requester.get();
+    if (!label.isEmpty()) {
+        requester = new Requester(label);
+        requester->start();
+        extraRequesters << requester;
+    }
+    requester->connectSlave(m_can.get());
+    auto *g = qobject_cast<ZorModCanOpenGateway *>(requester->viaModuleFor(m_can->label()));
+    if (!g)
+        return nullptr;
+    shorten(g);
+    connect(g, &ZorModule::slaveOut, recorder, &GatewayRecorder::record, Qt::DirectConnection);
+    return g;
+}
+
+void GatewayRig::send(const ZorMessage &message, ZorModule *from)
+{
+    emit (from ? from : m_requester.get())->masterOut(message);
+}
+
+ZorMessage GatewayRig::interview(const QString &lines, int timeoutMs)
+{
+    return interviewFrom(m_requester.get(), fromGateway, lines, timeoutMs);
+}
+
+ZorMessage GatewayRig::interviewFrom(ZorModule *requester, GatewayRecorder &recorder, const QString &lines,
+                                     int timeoutMs)
+{
+    ZorMessage request(KM_INTERVIEW, KS_REQUEST, lines);
+    request.setOrigin(requester->label());
+    send(request, requester);
+    QElapsedTimer clock;
+    clock.start();
+    while (clock.elapsed() < timeoutMs) {
+        for (const ZorMessage &m : recorder.ofType(KM_INTERVIEW)) {
+            if (m == request && m.msgState() != KS_WAITING)
+                return m;
+        }
+        QTest::qWait(2);
+    }
+    return ZorMessage();
+}
+
+ZorMessage GatewayRig::waitFor(int type, int timeoutMs, int after)
+{
+    QElapsedTimer clock;
+    clock.start();
+    while (clock.elapsed() < timeoutMs) {
+        const QList<ZorMessage> found = fromGateway.ofType(type);
+        if (found.size() > after)
+            return found.at(after);
+        QTest::qWait(2);
+    }
+    return ZorMessage();
+}
+
+QStringList GatewayRig::sentFrames() const
+{
+    const QString head = QStringLiteral("BUS c%1 ").arg(canClient);
+    QStringList frames;
+    const QStringList lines = sim.lines();
+    for (int i = busMark; i < lines.size(); ++i) {
+        if (lines.at(i).startsWith(head))
+            frames << lines.at(i).mid(head.size());
+    }
+    return frames;
+}
