@@ -237,6 +237,9 @@ void Operating::handleExchangeAnswer(const ZorMessage &answer)
     }
     for (const QString &text : step.answers)
         offerInterviewAnswer(b.kind, text, step.failed);
+    // The next line of a waiting interview starts at once, not a cycle later.
+    if (step.finished && hasPendingInterviews())
+        module()->wakeup();
 }
 
 // ---- LSS ---------------------------------------------------------------------

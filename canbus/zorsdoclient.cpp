@@ -314,7 +314,9 @@ ZorSdoClient::Step ZorSdoClient::writeAnswer(quint8 command, const QByteArray &d
         // Answer to the initiate request.
         if (command != 0x60)
             return isString ? failWith(CommandNotValid, true) : Step();
-        if (isString && !m_buffer.isEmpty()) {
+        if (isString) {
+            // Even an empty string needs its (empty) last segment: the node
+            // writes the object only when the transfer ends.
             m_inSegments = true;
             return nextDownloadSegment();
         }

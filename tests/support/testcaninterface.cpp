@@ -51,6 +51,22 @@ struct Open : Macho::Link<Open, ZorModStates::Top>
         ZorCanDriverTarnNet &driver = *box().driver;
         m->clearInQueue(ZorModule::FromSlaves);
 
+        // Frames to send go out before the driver waits for received ones.
+        bool queued = false;
+        ZorMessage message;
+        while (m->getMessage(ZorModule::FromMaster, message)) {
+            if (message.msgType() != KM_CAN_FRAME || !message.isRequest())
+                continue;
+            QByteArray record = message.data().toByteArray();
+            const bool ok = driver.queueTx(record);
+            queued |= ok;
+            message.setData(record);
+            message.setMsgState(ok ? KS_ANSWER : KS_FAIL);
+            sendToMaster(message);
+        }
+        if (queued)
+            driver.flushTx(true);
+
         for (int reads = 0; reads < 10; ++reads) {
             int count = 0;
             driver.takeRx(count);
@@ -73,20 +89,6 @@ struct Open : Macho::Link<Open, ZorModStates::Top>
                 break;
         }
 
-        bool queued = false;
-        ZorMessage message;
-        while (m->getMessage(ZorModule::FromMaster, message)) {
-            if (message.msgType() != KM_CAN_FRAME || !message.isRequest())
-                continue;
-            QByteArray record = message.data().toByteArray();
-            const bool ok = driver.queueTx(record);
-            queued |= ok;
-            message.setData(record);
-            message.setMsgState(ok ? KS_ANSWER : KS_FAIL);
-            sendToMaster(message);
-        }
-        if (queued)
-            driver.flushTx(true);
     }
 };
 

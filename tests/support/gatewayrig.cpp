@@ -5,7 +5,8 @@
 
 #include <QCoreApplication>
 #include <QElapsedTimer>
-#include <QTest>
+#include <QEventLoop>
+#include <QTimer>
 
 namespace {
 
@@ -71,8 +72,29 @@ void GatewayRecorder::clear()
 
 void GatewayRecorder::record(const ZorMessage &message)
 {
-    std::lock_guard<std::mutex> locker(mutex);
-    list << message;
+    {
+        std::lock_guard<std::mutex> locker(mutex);
+        list << message;
+    }
+    emit recorded();
+}
+
+bool GatewayRig::waitUntil(GatewayRecorder &recorder, const std::function<bool()> &condition, int timeoutMs)
+{
+    QElapsedTimer clock;
+    clock.start();
+    QEventLoop loop;
+    QTimer tick;
+    tick.setInterval(10);
+    QObject::connect(&tick, &QTimer::timeout, &loop, &QEventLoop::quit);
+    QObject::connect(&recorder, &GatewayRecorder::recorded, &loop, &QEventLoop::quit);
+    tick.start();
+    while (!condition()) {
+        if (clock.elapsed() >= timeoutMs)
+            return false;
+        loop.exec();
+    }
+    return true;
 }
 
 void GatewayRig::ModuleDeleter::operator()(ZorModule *m) const
@@ -148,30 +170,33 @@ ZorMessage GatewayRig::interviewFrom(ZorModule *requester, GatewayRecorder &reco
 {
     ZorMessage request(KM_INTERVIEW, KS_REQUEST, lines);
     request.setOrigin(requester->label());
+    const int seen = recorder.ofType(KM_INTERVIEW).size();
     send(request, requester);
-    QElapsedTimer clock;
-    clock.start();
-    while (clock.elapsed() < timeoutMs) {
-        for (const ZorMessage &m : recorder.ofType(KM_INTERVIEW)) {
-            if (m == request && m.msgState() != KS_WAITING)
-                return m;
+    ZorMessage result;
+    waitUntil(recorder, [&] {
+        const QList<ZorMessage> answers = recorder.ofType(KM_INTERVIEW);
+        for (int i = seen; i < answers.size(); ++i) {
+            if (answers.at(i) == request && answers.at(i).msgState() != KS_WAITING) {
+                result = answers.at(i);
+                return true;
+            }
         }
-        QTest::qWait(2);
-    }
-    return ZorMessage();
+        return false;
+    }, timeoutMs);
+    return result.msgType() == KM_INTERVIEW ? result : ZorMessage();
 }
 
 ZorMessage GatewayRig::waitFor(int type, int timeoutMs, int after)
 {
-    QElapsedTimer clock;
-    clock.start();
-    while (clock.elapsed() < timeoutMs) {
+    ZorMessage result;
+    waitUntil(fromGateway, [&] {
         const QList<ZorMessage> found = fromGateway.ofType(type);
-        if (found.size() > after)
-            return found.at(after);
-        QTest::qWait(2);
-    }
-    return ZorMessage();
+        if (found.size() <= after)
+            return false;
+        result = found.at(after);
+        return true;
+    }, timeoutMs);
+    return result.msgType() == type ? result : ZorMessage();
 }
 
 QStringList GatewayRig::sentFrames() const

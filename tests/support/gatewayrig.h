@@ -16,6 +16,7 @@
 #include <QList>
 #include <QObject>
 #include <QStringList>
+#include <functional>
 #include <memory>
 #include <mutex>
 
@@ -27,6 +28,9 @@ public:
     QList<ZorMessage> messages() const;
     QList<ZorMessage> ofType(int type) const;
     void clear();
+
+signals:
+    void recorded();
 
 public slots:
     void record(const ZorMessage &message);
@@ -60,6 +64,9 @@ public:
     // Waits for a message of this type at the requester; KM_UNDEFINED when
     // none came within timeoutMs. Messages seen before `after` are skipped.
     ZorMessage waitFor(int type, int timeoutMs = 5000, int after = 0);
+    // Runs the event loop until the condition holds (checked whenever a
+    // message reaches the recorder, and every 10 ms) or timeoutMs passed.
+    static bool waitUntil(GatewayRecorder &recorder, const std::function<bool()> &condition, int timeoutMs);
 
     // The frames the CAN interface put on the bus since the last mark, as
     // the simulated gateway logs them ("t62f823ff6000d0070000").
