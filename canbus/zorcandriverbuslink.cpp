@@ -18,11 +18,7 @@ ZorCanDriverBuslink::ZorCanDriverBuslink(QWaitCondition *rxWake)
 
 ZorCanDriverBuslink::~ZorCanDriverBuslink()
 {
-    close();
-    if (m_library) { // a failed open already freed it; kept for safety
-        delete m_library;
-        m_library = nullptr;
-    }
+    close(); // frees the library; a failed open has freed it already
     qDeleteAll(m_txQueue);
 }
 

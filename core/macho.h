@@ -379,6 +379,13 @@ public:
 
     explicit Link(_StateInstance &own) : P(P::obtainInstance(own.machine())), m_instance(own) {}
 
+    // Every state has hooks of its own: a state that does not override one
+    // does nothing there, rather than running its parent's hook again (the
+    // exit chain calls each active state's exit, the parent's included).
+    void entry() override {}
+    void exit() override {}
+    void init() override {}
+
     static const StateKey &stateKey() { return _KeyData<S>::key; }
 
     static _StateInstance &obtainInstance(StateMachine &machine)

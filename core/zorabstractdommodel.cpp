@@ -49,7 +49,13 @@ void ZorAbstractDomModel::writeModuleProperty(const QModelIndex &index, const QS
         item.appendChild(doc.createTextNode(value));
     } else if (!item.hasChildNodes()) {
         item.appendChild(doc.createTextNode(value));
-    } else {
+    } else if (item.firstChild().nodeValue() != value) {
         item.firstChild().setNodeValue(value);
+    } else {
+        return;
     }
+    // Pseudo-properties ("_ReadOnly", ...) describe the running module and
+    // are no change the user made to the project.
+    if (!key.startsWith(QLatin1Char('_')))
+        emit documentEdited();
 }

@@ -55,6 +55,17 @@ public:
 
     // Writes one property value into the module element's "properties"
     // child: creates "properties" and the key's element when missing, else
-    // replaces the text. Model thread only.
+    // replaces the text. Announces documentEdited when the stored text of a
+    // property (not a "_" pseudo-property) changed. Model thread only.
     void writeModuleProperty(const QModelIndex &index, const QString &key, const QString &value);
+
+    // For code that writes into a module element directly (panel documents,
+    // panel attributes): announces documentEdited. Model thread only.
+    void noteDocumentEdited() { emit documentEdited(); }
+
+signals:
+    // The content of the document changed outside the structural operations
+    // (a property value, a panel document or a panel attribute). The project
+    // takes it as an unsaved change.
+    void documentEdited();
 };

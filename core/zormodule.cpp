@@ -74,6 +74,22 @@ bool ZorModule::setupZorModule(const QModelIndex &index, QAbstractItemModel *ite
     return true;
 }
 
+bool ZorModule::refreshIdentity()
+{
+    if (!model || !m_modelIndex.isValid())
+        return false;
+    const QString newLabel = m_modelIndex.data(ZorAbstractDomModel::LabelRole).toString();
+    const QString newType = m_modelIndex.data(ZorAbstractDomModel::TypeRole).toString();
+    const QString newDescription = m_modelIndex.data(ZorAbstractDomModel::DescriptionRole).toString();
+    std::lock_guard<std::mutex> locker(identityMutex);
+    if (newLabel == cachedLabel && newType == cachedType && newDescription == cachedDescription)
+        return false;
+    cachedLabel = newLabel;
+    cachedType = newType;
+    cachedDescription = newDescription;
+    return true;
+}
+
 void ZorModule::setIdentity(const QString &label, const QString &type, const QString &description)
 {
     std::lock_guard<std::mutex> locker(identityMutex);
@@ -253,6 +269,8 @@ void ZorModule::requestStop()
 void ZorModule::stop()
 {
     requestStop();
+    if (QThread::currentThread() == this)
+        return;   // asked from its own states: the loop ends after this cycle
     const QList<ZorModule *> children = findChildren<ZorModule *>(QString(), Qt::FindDirectChildrenOnly);
     QList<ZorModule *> all = children;
     all.prepend(this);

@@ -21,6 +21,16 @@
 // answers the generic requests itself (KM_WHOAMI, the property requests,
 // KM_STATUS, KM_INFOTEXT, KM_CANCEL_INTERVIEWS, KM_SNIFFER_SET).
 //
+// Interviews: a KM_INTERVIEW request from the master becomes a ZorInterview
+// record. The run loop offers every attempt of each due line to the current
+// state's handleInterviewLine, which starts the request (the CAN interface
+// posts the frame to its own queue, the gateway sends CAN lines on to its
+// slave) and returns true, or false for a kind it does not carry out. What
+// the state later receives it feeds, from cycle(), through
+// ZorModStates::Top::offerInterviewAnswer(kind, text, failed); matching,
+// retries, time-outs and the answer to the master are done here. Interviews
+// and cancels that a module sends to its slaves carry its label as origin.
+//
 // Writing a module: derive from ZorModule, register properties in the
 // constructor (setProperty with notify), return the root state's reference
 // from rootStateRef(), and put the behaviour into the states. States must
@@ -93,6 +103,10 @@ public:
     virtual bool statusToSlaves() const;
     virtual int masterQueueLimit() const;
     virtual int slaveQueueLimit() const;
+
+    // Reads label, type and description again from the project item (host
+    // thread, while the project waits); true when one of them changed.
+    bool refreshIdentity();
 
     QPersistentModelIndex modelIndex() const { return m_modelIndex; }
     QAbstractItemModel *itemModel() const;
@@ -303,6 +317,7 @@ private:
     QMap<QString, ZorModuleCreator> viaFactories;
     QMap<QString, QPointer<ZorModule>> viaModules;
     void dropViaModule(const QString &slaveLabel, ZorModule *slave);
+    void disconnectDirect(ZorModule *slave);
     QDomElement moduleElement() const;
 
     // The running machine (module thread only, valid while run() runs).

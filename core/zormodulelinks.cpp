@@ -185,10 +185,13 @@ bool ZorModule::removeSlave(const QString &slaveLabel)
     auto it = slaves.find(slaveLabel);
     if (it == slaves.end())
         return false;
-    if (ZorModule *slave = it.value().data())
-        disconnectSlave(slave);
-    else
-        dropViaModule(slaveLabel, nullptr);   // the slave is gone; its via module must go too
+    // By the label it was attached under: the slave may have been renamed
+    // since, or deleted (then its via module must go too).
+    ZorModule *slave = it.value().data();
+    if (viaModules.contains(slaveLabel))
+        dropViaModule(slaveLabel, slave);
+    else if (slave)
+        disconnectDirect(slave);
     slaves.erase(it);
 
     QDomElement element = moduleElement();
@@ -244,10 +247,17 @@ void ZorModule::connectSlave(ZorModule *slave)
 
 void ZorModule::disconnectSlave(ZorModule *slave)
 {
-    if (viaModules.contains(slave->label())) {
-        dropViaModule(slave->label(), slave);
+    if (!slave)
         return;
-    }
+    const QString attachedAs = slaves.key(slave, slave->label());
+    if (viaModules.contains(attachedAs))
+        dropViaModule(attachedAs, slave);
+    else
+        disconnectDirect(slave);
+}
+
+void ZorModule::disconnectDirect(ZorModule *slave)
+{
     qDebug().noquote() << "disconnecting ZorModule Master" << describe(this) << "from Slave"
                        << describe(slave);
     disconnect(this, &ZorModule::masterOut, slave, &ZorModule::slaveIn);

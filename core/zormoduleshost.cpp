@@ -37,6 +37,10 @@ ZorModulesHost::~ZorModulesHost()
 bool ZorModulesHost::performAction(int requestedAction)
 {
     qDebug("ZorModulesHost action = %d", requestedAction);
+    if (QThread::currentThread() == this) {
+        qWarning("ZorModulesHost action %d refused: asked from the host thread itself", requestedAction);
+        return false;
+    }
     if (!isRunning()) {
         qWarning("ZorModulesHost action %d refused: the host thread does not run", requestedAction);
         return false;
@@ -127,6 +131,14 @@ void ZorModulesHost::createModules()
     modules.swap(current);
     deleteAll(stale);
 
+    // A renamed item: its module takes the new label, and the links, which
+    // go by label, are made again.
+    bool renamed = false;
+    for (ZorModule *module : qAsConst(modules)) {
+        if (module && module->refreshIdentity())
+            renamed = true;
+    }
+
     int created = 0;
     QAbstractItemModel *model = project->hostModel();
     if (model) {
@@ -148,7 +160,7 @@ void ZorModulesHost::createModules()
             ++created;
         }
     }
-    if (stale.isEmpty() && created == 0)
+    if (stale.isEmpty() && created == 0 && !renamed)
         return;
 
     QObject *receiver = project->hostAppControlReceiver();

@@ -64,7 +64,7 @@ QDomElement elementAt(const ZorDomModel &model, const Path &path)
 
 }
 
-class TestDomModel : public QObject
+class TestZorDomModel : public QObject
 {
     Q_OBJECT
 private slots:
@@ -587,5 +587,5 @@ private slots:
     }
 };
 
-ZOR_TEST(TestDomModel)
+ZOR_TEST(TestZorDomModel)
 #include "tst_dommodel.moc"

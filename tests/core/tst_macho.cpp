@@ -5,6 +5,7 @@
 //       Sub (box)
 //       Sibling
 //         Leaf (box)
+//         Quiet       no hooks of its own
 //       Greedy        entry requests Other (must have no effect)
 //       Other
 //
@@ -62,6 +63,10 @@ struct Leaf : Macho::Link<Leaf, Sibling> {
     void event(const QString &e) override;
 };
 
+struct Quiet : Macho::Link<Quiet, Sibling> {
+    MACHO_STATE(Quiet)
+};
+
 struct Other : Macho::Link<Other, Root> {
     MACHO_STATE(Other)
     void entry() override { trace << "entry Other"; }
@@ -90,6 +95,8 @@ void Root::event(const QString &e)
         requestTransition<Root>();
     else if (e == "toGreedy")
         requestTransition<Greedy>();
+    else if (e == "toQuiet")
+        requestTransition<Quiet>();
     else if (e == "twice") {
         requestTransition<Sibling>();
         requestTransition<Other>();
@@ -177,6 +184,9 @@ private slots:
         QTest::newRow("by reference") << QStringList{"byRef"}
             << QStringList{"exit Sub", "entry Other", "init Other"} << "Other";
         QTest::newRow("no request") << QStringList{"nothing"} << QStringList{} << "Sub";
+        QTest::newRow("hooks are not inherited") << QStringList{"toQuiet", "toRoot"}
+            << QStringList{"exit Sub", "entry Sibling", "exit Sibling", "exit Root", "entry Root",
+                           "init Root", "entry Sub 7", "init Sub"} << "Sub";
     }
 
     void transitionsExitAndEnterOnlyWhatTheyMust()

@@ -167,7 +167,7 @@ private slots:
             QVERIFY(m->isFinished());
         modules.clear();
         if (before > 0)
-            QTRY_COMPARE(processThreadCount(), before);
+            QTRY_VERIFY(processThreadCount() <= before);
     }
 
     void blockingStateIsReportedAndAwaitedNotTerminated()

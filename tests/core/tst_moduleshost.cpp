@@ -134,8 +134,19 @@ private slots:
         for (auto it = f.project.modules.constBegin(); it != f.project.modules.constEnd(); ++it)
             QCOMPARE(it.value()->label(), it.key().data().toString());
 
+        // A renamed item: its module answers with the new label and the links
+        // follow it.
+        QVERIFY(f.project.model.renameModule("CAN1", "CAN-A"));
+        QVERIFY(f.host->performAction(ZorModulesHost::CreateModules));
+        QCOMPARE(f.project.module("CAN-A")->label(), QStringLiteral("CAN-A"));
+        QCOMPARE(node->slaveModules().keys(), QStringList{"CAN-A"});
+        QCOMPARE(f.project.model.moduleElement("Node1").firstChildElement("slave").attribute("label"),
+                 QStringLiteral("CAN-A"));
+        QVERIFY(node->viaModuleFor("CAN-A"));
+        QCOMPARE(node->findChildren<ZorModule *>().size(), 1);
+
         // Removing the CAN interface leaves the requester without slave and via.
-        QVERIFY(f.project.model.removeModule("CAN1"));
+        QVERIFY(f.project.model.removeModule("CAN-A"));
         QVERIFY(f.host->performAction(ZorModulesHost::CreateModules));
         QVERIFY(node->slaveModules().isEmpty());
         QVERIFY(node->findChildren<ZorModule *>().isEmpty());

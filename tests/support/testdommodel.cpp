@@ -133,6 +133,16 @@ bool TestDomModel::removeModule(const QString &label)
     return true;
 }
 
+bool TestDomModel::renameModule(const QString &label, const QString &newLabel)
+{
+    const QModelIndex i = moduleIndex(label);
+    if (!i.isValid())
+        return false;
+    itemFor(i)->element.setAttribute(QStringLiteral("label"), newLabel);
+    emit dataChanged(i, i, {LabelRole});
+    return true;
+}
+
 QString TestDomModel::storedProperty(const QString &label, const QString &key) const
 {
     return moduleElement(label).firstChildElement(QStringLiteral("properties"))

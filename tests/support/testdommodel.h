@@ -42,6 +42,8 @@ public:
                           const QString &description = QString(), const QString &innerXml = QString());
     // Removes the module row of that label (and its element).
     bool removeModule(const QString &label);
+    // Gives the module row of that label a new label.
+    bool renameModule(const QString &label, const QString &newLabel);
     // Text of properties/<key> of a module element ("" when absent).
     QString storedProperty(const QString &label, const QString &key) const;
 

@@ -1,0 +1,188 @@
+// The project of the running program.
+//
+// QuorvaneProject holds the project document in its tree model (ZorDomModel),
+// the registry of module kinds, the module host (a thread of its own that
+// creates, links and deletes the modules) and the open panels. Modules and
+// panels are kept in ordered maps keyed by the persistent model index of
+// their tree element; only the children of the project module (depth 1) have
+// modules, and the panel of an element deeper down (such as a drive's setup
+// page below the drive) is bound to its parent's module.
+//
+// Every structural change of the tree (load, add, remove, rename) has the
+// host rebuild the modules: missing ones are created, orphaned ones deleted,
+// masters and slaves linked. The GUI thread waits for each host action; one
+// that outlasts the host's time-out (20000 ms) is reported and waited for
+// further, so that the module map is never read while the host writes it.
+//
+// A panel is bound to its module by queued message signals: panel msgOut to
+// module slaveIn and module slaveOut to panel msgIn (masterIn/masterOut for a
+// panel whose usesSlavePort() is false). With the user setting "DebugMode"
+// above 1, every panel and module message also goes into the message log
+// "zormessages".
+//
+// The project tracks unsaved changes: adding, removing, renaming (paste and
+// cut included), property and panel-document writes and panel visibility
+// changes set the modified flag; loading and saving clear it.
+// askSaveChanges() is the question the main window asks before a project is
+// left (New, Open, closing the window, exit).
+#pragma once
+
+#include "zorhostedproject.h"
+#include "zormessage.h"
+#include "zorregistry.h"
+
+#include <QDomDocument>
+#include <QMap>
+#include <QModelIndex>
+#include <QObject>
+#include <QPersistentModelIndex>
+#include <QPointer>
+#include <QString>
+
+#include <functional>
+
+class ZorDebugLog;
+class ZorDomModel;
+class ZorModule;
+class ZorModulesHost;
+class ZorPanel;
+class QWidget;
+
+class QuorvaneProject : public QObject, public ZorHostedProject
+{
+    Q_OBJECT
+public:
+    using ModuleMap = ZorModuleMap;
+    using PanelMap = QMap<QPersistentModelIndex, QPointer<ZorPanel>>;
+
+    explicit QuorvaneProject(QObject *parent = nullptr);
+    ~QuorvaneProject() override;
+
+    // The current tree model; never null.
+    ZorDomModel *model() const;
+
+    // --- module tree
+    // Installs a parsed project document; false (the old model stays) when
+    // it has no project root. Clears the modified flag.
+    bool loadDocument(const QDomDocument &document);
+    // Has the host build the modules of the current tree.
+    void rebuildModules();
+    // Inserts a module of `type` (a copy of `templateElement`, else of the
+    // project's template for the type, else of the built-in default element)
+    // under `parent` (invalid: the project module). `propertiesXml` is
+    // appended to the copy; `newLabel` receives the label the module got.
+    bool addModule(const QString &type, const QString &label = QString(),
+                   const QString &description = QString(),
+                   const QModelIndex &parent = QModelIndex(),
+                   const QString &propertiesXml = QString(),
+                   const QDomElement &templateElement = QDomElement(),
+                   QString *newLabel = nullptr);
+    // Arguments as in the app-control command "removemodule".
+    bool removeModule(const QString &label, const QString &type, const QModelIndex &index);
+    bool renameModule(const QString &text, const QModelIndex &index, QString *result = nullptr);
+    // Deletes panels and modules and leaves an empty project.
+    void close();
+
+    // --- panels
+    // A new panel for the element, bound to its module; null for an element
+    // without type, a type without panel, or when binding fails.
+    ZorPanel *createPanel(const QModelIndex &index);
+    bool bindPanel(ZorPanel *panel, const QModelIndex &index);
+    // The elements whose "panelVisible" is "1" (all with `all`), root first,
+    // then each child followed by its own children.
+    QList<QPersistentModelIndex> visiblePanelIndexes(bool all) const;
+    // Asks every open panel to write its settings into the document; the
+    // objections, one per line, go to `errorText`. True when none objected.
+    bool checkPanelsBeforeSave(QString &errorText);
+
+    // --- modules and panels of the current tree (GUI thread)
+    ModuleMap modules() const;
+    ZorModule *moduleOf(const QModelIndex &index) const;
+    PanelMap openPanels() const { return m_openPanels; }
+    // The index of the module an element's panel is bound to: none for the
+    // root, the element itself at depth 1, its parent deeper down.
+    static QModelIndex moduleIndexFor(const QModelIndex &index);
+
+    // --- registry
+    // The program's kinds are registered by the constructor. Further kinds
+    // (tests, extensions) may be added before a project is loaded; a key that
+    // is taken keeps its creator (false).
+    bool registerModuleCreator(const QString &key, const ZorRegistry::ModuleCreator &creator);
+    bool registerPanelCreator(const QString &key, ZorRegistry::PanelCreator creator);
+    const ZorRegistry::ModuleCreators &moduleCreators() const { return m_moduleCreators; }
+    const ZorRegistry::PanelCreators &panelCreators() const { return m_panelCreators; }
+
+    // --- user level and GUI mode
+    int userLevel() const;
+    void setUserLevel(int level);
+    void setGuiMode(int mode);
+    bool hasAccess(const QModelIndex &index) const;
+    static QString displayName(const QModelIndex &index);
+    static QString moduleType(const QModelIndex &index);
+
+    // --- files
+    QString projectFile() const { return m_projectFile; }
+    QString packedFile() const { return m_packedFile; }
+    void setPaths(const QString &projectFile, const QString &packedFile);
+    void clearPaths();
+    // Removes the unpacking folder of a packed project's file (a path below
+    // "QuorvaneTemp"); false for any other path.
+    static bool removeTempFolder(const QString &path);
+
+    // --- unsaved changes
+    bool isModified() const { return m_modified; }
+    void setModified(bool modified);
+    // Called after the project has been written to a file.
+    void markSaved() { setModified(false); }
+    // The question before the project is left. True when the caller may go
+    // on: nothing unsaved, Discard, or Save and `save` succeeded. Cancel, a
+    // closed box and a failed save keep the project (false).
+    bool askSaveChanges(QWidget *parent, const std::function<bool()> &save);
+    static QString unsavedChangesTitle();
+    static QString unsavedChangesText();
+
+    // What the module host reads, in its own thread, while the project waits
+    // for it: the model, the module table, the module map (which the host
+    // fills) and the main window (the project's parent) for app control.
+    QAbstractItemModel *hostModel() const override;
+    const ZorModuleRegistry &hostModuleRegistry() const override { return m_moduleCreators; }
+    ZorModuleMap &hostModuleMap() override { return m_modules; }
+    QObject *hostAppControlReceiver() const override { return parent(); }
+    ZorModulesHost *modulesHost() const;
+
+    // The message log (debug mode above 1), else null.
+    ZorDebugLog *messageLog() const { return m_messageLog.data(); }
+
+signals:
+    void modelChanged();
+    void userLevelChanged(int level);
+    void layoutChanged();
+    void projectPathChanged(const QString &projectFile, const QString &packedFile);
+    void prepareToClose();
+    void modifiedChanged(bool modified);
+
+public slots:
+    // Hands the message to every module, as if from its master.
+    void broadcast(const ZorMessage &msg);
+    // Hands dropped text to the element's open panel as KM_DROP_DATA.
+    void textDropped(const QModelIndex &index, const QString &text);
+
+private:
+    void registerCreators();
+    void installModel(ZorDomModel *model);
+    void performHostAction(int action);
+    void logModuleMessages();
+    void dropDeadPanels();
+    void documentEdited();
+
+    PanelMap m_openPanels;
+    ModuleMap m_modules;
+    ZorRegistry::ModuleCreators m_moduleCreators;
+    ZorRegistry::PanelCreators m_panelCreators;
+    QPointer<ZorModulesHost> m_modulesHost;
+    QPointer<ZorDomModel> m_model;
+    QString m_projectFile;
+    QString m_packedFile;
+    QPointer<ZorDebugLog> m_messageLog;
+    bool m_modified = false;
+};

@@ -1,0 +1,180 @@
+#include "zorregistry.h"
+
+#include "zorcontentdefault.h"
+#include "zormodcaninterface.h"
+#include "zormodule.h"
+#include "zorpanel.h"
+
+namespace {
+
+// --- Creators, one per class -------------------------------------------------
+//
+// Every key is registered from the start, also where its class is not built
+// yet. Such a class has a stand-in creator below, marked "stand-in":
+//  - a missing module class gives no module (nullptr): the element gets no
+//    module, and its panel is bound to nothing;
+//  - a missing panel class gives the default panel, which shows the module's
+//    properties and its Start and Stop buttons.
+// When a class lands, include its header and replace the body of its creator
+// by `return new Class(parent);` (panels: makePanel<Class>(p)), dropping the
+// "stand-in" mark; the tables below stay as they are.
+
+template<class T>
+ZorPanel *makePanel(QWidget *parent)
+{
+    return new T(parent);
+}
+
+// Modules.
+ZorModule *newZorModCanInterface(QObject *p) { return createCanInterfaceModule(p); }
+ZorModule *newZorModNetManager(QObject *) { return nullptr; }     // stand-in
+ZorModule *newZorModAutomation(QObject *) { return nullptr; }     // stand-in
+ZorModule *newZorModNode(QObject *) { return nullptr; }           // stand-in
+ZorModule *newZorModDataLog(QObject *) { return nullptr; }        // stand-in
+ZorModule *newZorModRemoteControl(QObject *) { return nullptr; }  // stand-in
+ZorModule *newZorModJoystick(QObject *) { return nullptr; }       // stand-in
+ZorModule *newZorModCommChannel(QObject *) { return nullptr; }    // stand-in
+ZorModule *newZorModPosDrive(QObject *) { return nullptr; }       // stand-in
+ZorModule *newZorModXYPos(QObject *) { return nullptr; }          // stand-in
+ZorModule *newZorModTestCycle(QObject *) { return nullptr; }      // stand-in
+ZorModule *newZorModDriveXenax(QObject *) { return nullptr; }     // stand-in
+
+// Panels.
+ZorPanel *newZorContentDefault(QWidget *p) { return makePanel<ZorContentDefault>(p); }
+ZorPanel *newZorContentProject(QWidget *p) { return makePanel<ZorContentDefault>(p); }        // stand-in
+ZorPanel *newZorContentCanInterface(QWidget *p) { return makePanel<ZorContentDefault>(p); }   // stand-in
+ZorPanel *newZorContentCanSender(QWidget *p) { return makePanel<ZorContentDefault>(p); }      // stand-in
+ZorPanel *newZorContentCanmonitor(QWidget *p) { return makePanel<ZorContentDefault>(p); }     // stand-in
+ZorPanel *newZorContentNetManager(QWidget *p) { return makePanel<ZorContentDefault>(p); }     // stand-in
+ZorPanel *newZorContentAutomation(QWidget *p) { return makePanel<ZorContentDefault>(p); }     // stand-in
+ZorPanel *newZorContentObjEdit(QWidget *p) { return makePanel<ZorContentDefault>(p); }        // stand-in
+ZorPanel *newZorContentNodeConfig(QWidget *p) { return makePanel<ZorContentDefault>(p); }     // stand-in
+ZorPanel *newZorContentInteractive(QWidget *p) { return makePanel<ZorContentDefault>(p); }    // stand-in
+ZorPanel *newZorContentDataLog(QWidget *p) { return makePanel<ZorContentDefault>(p); }        // stand-in
+ZorPanel *newZorContentPlot(QWidget *p) { return makePanel<ZorContentDefault>(p); }           // stand-in
+ZorPanel *newZorContentTrigger(QWidget *p) { return makePanel<ZorContentDefault>(p); }        // stand-in
+ZorPanel *newZorContentUiPanel(QWidget *p) { return makePanel<ZorContentDefault>(p); }        // stand-in
+ZorPanel *newZorContentRemoteControl(QWidget *p) { return makePanel<ZorContentDefault>(p); }  // stand-in
+ZorPanel *newZorContentPythonEditor(QWidget *p) { return makePanel<ZorContentDefault>(p); }   // stand-in
+ZorPanel *newZorContentDriveRuxa(QWidget *p) { return makePanel<ZorContentDefault>(p); }      // stand-in
+ZorPanel *newZorContentDriveRuxaSetup(QWidget *p) { return makePanel<ZorContentDefault>(p); } // stand-in
+ZorPanel *newZorContentFirmware(QWidget *p) { return makePanel<ZorContentDefault>(p); }       // stand-in
+ZorPanel *newZorContentXYPos(QWidget *p) { return makePanel<ZorContentDefault>(p); }          // stand-in
+ZorPanel *newZorContentTestCycle(QWidget *p) { return makePanel<ZorContentDefault>(p); }      // stand-in
+
+// --- The tables, in registration order ---------------------------------------
+
+struct ModuleRow
+{
+    const char *key;
+    ZorModule *(*create)(QObject *parent);
+};
+
+struct PanelRow
+{
+    const char *key;
+    ZorRegistry::PanelCreator create;
+};
+
+const ModuleRow moduleTable[] = {
+    {"canusb", newZorModCanInterface},
+    {"kelvatro", newZorModCanInterface},
+    {"netmanager", newZorModNetManager},
+    {"wizard", newZorModAutomation},
+    {"automation", newZorModAutomation},
+    {"nodeconfig", newZorModNode},
+    {"datalog", newZorModDataLog},
+    {"uipanel", newZorModNode},
+    {"uipanel_node", newZorModNode},
+    {"remotecontrol", newZorModRemoteControl},
+    {"joystick", newZorModJoystick},
+    {"commchannel", newZorModCommChannel},
+    {"drive_canopen", newZorModPosDrive},
+    {"drive_ruxa", newZorModPosDrive},
+    {"drive_tamrix", newZorModPosDrive},
+    {"xypos", newZorModXYPos},
+    {"testcycle", newZorModTestCycle},
+    {"drive_xenax", newZorModDriveXenax},
+};
+
+const PanelRow panelTable[] = {
+    {"default", newZorContentDefault},
+    {"project", newZorContentProject},
+    {"canusb", newZorContentCanInterface},
+    {"kelvatro", newZorContentCanInterface},
+    {"cansender", newZorContentCanSender},
+    {"canmonitor", newZorContentCanmonitor},
+    {"netmanager", newZorContentNetManager},
+    {"automation", newZorContentAutomation},
+    {"drive_canopen_objects", newZorContentObjEdit},
+    {"nodeconfig", newZorContentNodeConfig},
+    {"wizard", newZorContentInteractive},
+    {"datalog", newZorContentDataLog},
+    {"datalog_plot", newZorContentPlot},
+    {"trigger", newZorContentTrigger},
+    {"uipanel", newZorContentUiPanel},
+    {"uipanel_node", newZorContentUiPanel},
+    {"remotecontrol", newZorContentRemoteControl},
+    {"drive_canopen_python", newZorContentPythonEditor},
+    {"automation_python", newZorContentPythonEditor},
+    {"drive_canopen", newZorContentDriveRuxa},
+    {"drive_ruxa", newZorContentDriveRuxa},
+    {"drive_tamrix", newZorContentDriveRuxa},
+    {"drive_canopen_setup", newZorContentDriveRuxaSetup},
+    {"drive_canopen_firmware", newZorContentFirmware},
+    {"xypos", newZorContentXYPos},
+    {"testcycle", newZorContentTestCycle},
+    {"drive_xenax", newZorContentDefault},
+    {"joystick", newZorContentDefault},
+    {"commchannel", newZorContentDefault},
+};
+
+template<class Row, std::size_t N>
+QStringList keysOf(const Row (&table)[N])
+{
+    QStringList keys;
+    for (const Row &row : table)
+        keys << QLatin1String(row.key);
+    return keys;
+}
+
+} // namespace
+
+bool ZorRegistry::registerModule(ModuleCreators &creators, const QString &key,
+                                 ModuleCreator creator)
+{
+    return creators.add(key, creator);
+}
+
+bool ZorRegistry::registerPanel(PanelCreators &creators, const QString &key, PanelCreator creator)
+{
+    if (creators.contains(key))
+        return false;
+    creators.insert(key, creator);
+    return true;
+}
+
+ZorPanel *ZorRegistry::createPanel(const PanelCreators &creators, const QString &key,
+                                  QWidget *parent)
+{
+    const PanelCreator create = creators.value(key);
+    return create ? create(parent) : nullptr;
+}
+
+void ZorRegistry::registerAll(ModuleCreators &modules, PanelCreators &panels)
+{
+    for (const ModuleRow &row : moduleTable)
+        registerModule(modules, QLatin1String(row.key), row.create);
+    for (const PanelRow &row : panelTable)
+        registerPanel(panels, QLatin1String(row.key), row.create);
+}
+
+QStringList ZorRegistry::moduleKeys()
+{
+    return keysOf(moduleTable);
+}
+
+QStringList ZorRegistry::panelKeys()
+{
+    return keysOf(panelTable);
+}
