@@ -1,6 +1,6 @@
 #include "gatewayrig.h"
 
-#include "testcaninterface.h"
+#include "zormodcaninterface.h"
 #include "zormodstates.h"
 
 #include <QCoreApplication>
@@ -127,15 +127,31 @@ bool GatewayRig::start(const QStringList &simArguments)
 {
     if (!sim.start(simArguments))
         return false;
-    m_can.reset(new TestCanInterface(QStringLiteral("CAN1"), sim.address()));
-    m_can->start();
-    canClient = sim.waitForClient();
-    if (canClient < 0 || !sim.waitForLine(QStringLiteral("^CHANNEL %1 open").arg(canClient)).hasMatch())
-        return false;
+    auto *can = new ZorModCanInterface(QStringLiteral("CAN1"), QStringLiteral("canusb"));
+    m_can.reset(can);
+    can->setProperty(QStringLiteral("Port"), sim.address(), false);
+    can->setProperty(QStringLiteral("Baudrate"), QStringLiteral("1M"), false);
+    can->start();
     m_requester.reset(new Requester(QStringLiteral("Node1")));
     m_requester->start();
     m_gateway = addRequester(QString(), &fromGateway);
-    return m_gateway != nullptr;
+    if (!m_gateway)
+        return false;
+    // The requester opens the CAN interface through its gateway.
+    const ZorMessage open(KM_COMM_OPEN, KS_REQUEST);
+    send(open);
+    ZorMessage answer;
+    waitUntil(fromGateway, [&] {
+        for (const ZorMessage &m : fromGateway.ofType(KM_COMM_OPEN)) {
+            if (m == open && !m.isRequest()) {
+                answer = m;
+                return true;
+            }
+        }
+        return false;
+    }, 10000);
+    canClient = sim.waitForClient();
+    return answer.msgState() == KS_ANSWER && canClient >= 0;
 }
 
 ZorModCanOpenGateway *GatewayRig::addRequester(const QString &label, GatewayRecorder *recorder)
