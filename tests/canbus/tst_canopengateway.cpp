@@ -9,7 +9,7 @@
 
 namespace {
 
-const QStringList Nodes = {"--node", "1", "--node", "2", "--node", "5", "--node", "47"};
+const QStringList Nodes = {"--node", "1", "--node", "2", "--node", "5", "--node", "47", "--node", "6 silent=1"};
 
 QString resultOf(const ZorMessage &answer)
 {
@@ -290,6 +290,24 @@ private slots:
         rig->interview("SDOReadObject:100:0:1,1000h,0h,unsigned32");
         rig->gateway()->setProperty("BaseIdReceiveSDO", "0x600", false);
         QCOMPARE(rig->sentFrames(), QStringList({"t64184000100000000000"}));
+    }
+
+    // A requester's cancel ends its line at the gateway and, passed on with
+    // the requester's origin, the exchange still waiting at the CAN interface.
+    void cancelReachesTheExchangeAtTheCanInterface()
+    {
+        ZorMessage read(KM_INTERVIEW, KS_REQUEST, "SDOReadObject:20000:0:6,1000h,0h,unsigned32");
+        read.setOrigin("Node1");
+        rig->send(read);
+        QTRY_COMPARE(rig->canInterface()->pendingInterviewCount(), 1);
+        ZorMessage cancel(KM_CANCEL_INTERVIEWS, KS_REQUEST);
+        cancel.setOrigin("Node1");
+        rig->send(cancel);
+        QTRY_VERIFY(!rig->fromGateway.ofType(KM_INTERVIEW).isEmpty());
+        QCOMPARE(rig->fromGateway.ofType(KM_INTERVIEW).first().msgState(), int(KS_CANCEL));
+        QTRY_COMPARE(rig->canInterface()->pendingInterviewCount(), 0);
+        // The gateway serves the next line at once.
+        QCOMPARE(rig->interview("SDOReadObject:1000:0:1,1001h,0h,unsigned8").msgState(), int(KS_ANSWER));
     }
 
     // Two requesters, each with its own gateway, on one CAN interface: the
