@@ -299,7 +299,11 @@ bool Open::openDriver(ZorCanDriverFactory::Kind kind, int bitRate, int debugLeve
 {
     Root::Box &r = Root::box();
     r.driver.reset();   // only the driver of the last attempt remains
-    r.driver.reset(canModule()->createDriver(kind));
+    ZorModCanInterface *m = canModule();
+    r.driver.reset(m->createDriver(kind));
+    // A request or interview that arrives while the driver waits for data is
+    // served at once, not after the wait.
+    r.driver->setWaitInterrupt([m] { return m->wakeupPending(); });
     return r.driver->open(r.portText, bitRate, debugLevel, 0, r.timestampMode);
 }
 
@@ -565,6 +569,10 @@ bool Open::trafficCycle()
     r.statusFlags |= flags;
     if (r.statusTimer.elapsed() > statusReportMs)
         reportStatus();
+    // While a line waits for its answer the module waits on the adapter
+    // (in the driver's receive) rather than sleeping out its cycle.
+    if (!changed && hasPendingInterviews())
+        m->wakeup();
     return changed || failedOver;
 }
 

@@ -200,6 +200,10 @@ public:
     bool isStopping() const { return stopping.load(); }
     // Sets the stop flag and wakes the loop; returns at once.
     void requestStop();
+    // True when a message or interview arrived since the loop last slept:
+    // a state that waits inside its cycle (a driver waiting for data) ends
+    // the wait early when it is. Any thread.
+    bool wakeupPending();
     // Stops the thread and waits until it has ended. A module whose states do
     // not return within stopTimeout() ms is reported loudly and waited for;
     // its thread is never terminated.

@@ -62,9 +62,12 @@ void ZorModule::offerInterviewAnswer(const QString &kind, const QString &text, b
         return;
     }
     const bool onePerPass = oneInterviewPerPass();
+    bool matched = false;
     for (int i = 0; i < interviews.size();) {
         ZorInterview *record = interviews.at(i);
-        if (record->matchAnswer(kind, text, failed) && !record->nextLine()) {
+        const bool taken = record->matchAnswer(kind, text, failed);
+        matched |= taken;
+        if (taken && !record->nextLine()) {
             finishInterview(i);
         } else {
             ++i;
@@ -72,6 +75,9 @@ void ZorModule::offerInterviewAnswer(const QString &kind, const QString &text, b
         if (onePerPass)
             break;
     }
+    // A line was answered: the next one starts without waiting out the cycle.
+    if (matched)
+        wakeup();
 }
 
 void ZorModule::runInterviewPasses(bool &activity)
