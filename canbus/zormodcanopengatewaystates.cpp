@@ -324,6 +324,8 @@ void Downloading::handleStep(const ZorSdoBlockDownload::Step &step)
         progress(KS_INFO, step.progress);
     switch (step.outcome) {
     case ZorSdoBlockDownload::Step::Continue:
+        for (const QByteArray &frame : step.frames)
+            sendToCanInterface(ZorMessage(KM_CAN_FRAME, KS_REQUEST, frame));
         if (!step.exchange.isEmpty())
             send(step.exchange);
         break;

@@ -7,6 +7,8 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QStringList>
+#include <cctype>
+#include <cstring>
 
 namespace {
 
@@ -216,24 +218,31 @@ QString ZorSdoBlockDownload::chunkExchange()
     return text + endExchange();
 }
 
-QString ZorSdoBlockDownload::subBlockExchange()
+QString ZorSdoBlockDownload::subBlockExchange(QList<QByteArray> &frames)
 {
     const int any = ZorCanExchange::AnyByte;
+    const quint32 request = m_requestBase + m_node;
     const quint32 response = m_responseBase + m_node;
     m_sentInBlock = qMin(m_blockSize, m_segments - m_confirmed);
     QString text;
-    text.reserve(m_sentInBlock * 48);
     for (int seq = 1; seq <= m_sentInBlock; ++seq) {
         const int i = m_confirmed + seq - 1;
         int used = 0;
         QByteArray seg = segment(i, used);
         seg[0] = char(seq | (i == m_segments - 1 ? 0x80 : 0));
         if (seq < m_sentInBlock) {
-            text += ZorCanExchange::line(0, requestFrame(seg), ZorCanExchange::NoResponse);
+            VSCAN_MSG frame;
+            frame.Id = request;
+            frame.Size = 8;
+            frame.Flags = VSCAN_FLAGS_STANDARD;
+            memcpy(frame.Data, seg.constData(), 8);
+            QByteArray record;
+            ZorBabelFish::fromVscanToQbytearray(frame, record);
+            frames << record;
         } else {
             // The node's confirmation tells how far it got and the next size.
-            text += ZorCanExchange::line(m_lineTimeoutMs, requestFrame(seg),
-                                         ZorCanExchange::patternText(response, {0xa2, any, any, any, any, any, any, any}));
+            text = ZorCanExchange::line(m_lineTimeoutMs, requestFrame(seg),
+                                        ZorCanExchange::patternText(response, {0xa2, any, any, any, any, any, any, any}));
         }
     }
     m_phase = SubBlock;
@@ -276,14 +285,17 @@ QString ZorSdoBlockDownload::segmentedExchange()
     return text;
 }
 
+int ZorSdoBlockDownload::percentOf(qint64 done, qint64 size)
+{
+    return size > 0 ? int(qBound<qint64>(0, done, size) * 100 / size) : 0;
+}
+
 int ZorSdoBlockDownload::percent() const
 {
     const qint64 size = m_data.size();
-    if (size <= 0)
-        return 0;
     const qint64 done = m_phase == Idle && m_position >= size
-        ? size : qMin(m_chunkStart + qint64(m_confirmed) * 7, size);
-    return int(done * 100 / size);
+        ? size : m_chunkStart + qMin(qint64(m_confirmed) * 7, qint64(m_chunk.size()));
+    return percentOf(done, size);
 }
 
 ZorSdoBlockDownload::Step ZorSdoBlockDownload::handleAnswer(const QString &answerText, bool exchangeOk)
@@ -320,7 +332,7 @@ ZorSdoBlockDownload::Step ZorSdoBlockDownload::handleAnswer(const QString &answe
             m_phase = Idle;
             return step;
         }
-        step.exchange = subBlockExchange();
+        step.exchange = subBlockExchange(step.frames);
         return step;
     }
     case SubBlock: {
@@ -342,9 +354,12 @@ ZorSdoBlockDownload::Step ZorSdoBlockDownload::handleAnswer(const QString &answe
         m_stalls = acked ? 0 : m_stalls + 1;
         if (m_stalls >= MaxStalls)
             return retryChunk();
-        step.exchange = m_confirmed >= m_segments ? endExchange() : subBlockExchange();
-        if (m_confirmed >= m_segments)
+        if (m_confirmed >= m_segments) {
+            step.exchange = endExchange();
             m_phase = End;
+        } else {
+            step.exchange = subBlockExchange(step.frames);
+        }
         break;
     }
     case Segments:

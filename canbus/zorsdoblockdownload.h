@@ -24,10 +24,14 @@
 //
 // ZorSdoBlockDownload builds the exchanges ("CAN" lines, zorcanexchange.h)
 // one after the other and reads the CAN interface's answer to each; the
-// gateway's Downloading state sends them and reports the progress.
+// gateway's Downloading state sends them and reports the progress. The
+// segments of a block that await no answer go to the CAN interface as plain
+// frames ahead of the block's last segment, whose exchange waits for the
+// node's confirmation: the interface writes them back to back in one go.
 #pragma once
 
 #include <QByteArray>
+#include <QList>
 #include <QString>
 
 class ZorSdoBlockDownload
@@ -37,6 +41,9 @@ public:
     {
         enum Outcome { Continue, Finished, Failed };
         Outcome outcome = Continue;
+        // Frame records to send as they are, before the exchange: the
+        // segments of a block that await no answer.
+        QList<QByteArray> frames;
         QString exchange;     // to send next (empty: none)
         int progress = -1;    // new percentage 0..99 to report, -1 none
     };
@@ -67,6 +74,8 @@ public:
     const QByteArray &data() const { return m_data; }
     // Percentage of the data the node has confirmed, 0..100.
     int percent() const;
+    // done * 100 / size without overflow for any image size.
+    static int percentOf(qint64 done, qint64 size);
 
     static constexpr quint32 GeneralError = 0x08000000;
 
@@ -78,7 +87,8 @@ private:
     QByteArray segment(int i, int &used) const;
     QString requestFrame(const QByteArray &data) const;
     QString chunkExchange();
-    QString subBlockExchange();
+    // The block's segments but the last as frames, the last as exchange.
+    QString subBlockExchange(QList<QByteArray> &frames);
     QString endExchange() const;
     QString segmentedExchange();
     Step chunkDone();

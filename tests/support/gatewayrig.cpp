@@ -137,6 +137,7 @@ bool GatewayRig::start(const QStringList &simArguments)
     m_gateway = addRequester(QString(), &fromGateway);
     if (!m_gateway)
         return false;
+    connect(m_gateway, &ZorModule::masterOut, &toCanInterface, &GatewayRecorder::record, Qt::DirectConnection);
     // The requester opens the CAN interface through its gateway.
     const ZorMessage open(KM_COMM_OPEN, KS_REQUEST);
     send(open);

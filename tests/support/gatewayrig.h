@@ -75,6 +75,8 @@ public:
 
     SimGateway sim;
     GatewayRecorder fromGateway;
+    // What the first gateway sends its CAN interface.
+    GatewayRecorder toCanInterface;
     ZorModule *requester() const { return m_requester.get(); }
     ZorModule *canInterface() const { return m_can.get(); }
     ZorModCanOpenGateway *gateway() const { return m_gateway; }
