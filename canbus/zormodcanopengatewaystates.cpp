@@ -66,7 +66,7 @@ quint16 Operating::propertyId(const char *name, quint16 fallback) const
 
 void Operating::readBases()
 {
-    Box &b = box();
+    Root::Box &b = Root::box();
     b.requestBase = propertyId("BaseIdReceiveSDO", 0x600);
     b.responseBase = propertyId("BaseIdTransmitSDO", 0x580);
     b.sdo.setBases(b.requestBase, b.responseBase);
@@ -74,7 +74,7 @@ void Operating::readBases()
 
 void Operating::sendToCanInterface(ZorMessage message)
 {
-    const QString &requester = Operating::box().requester;
+    const QString &requester = Root::box().requester;
     if (!requester.isEmpty())
         message.setOrigin(requester);
     sendToSlaves(message, false);
@@ -149,7 +149,7 @@ void Operating::takeRequesterMessages()
 
 bool Operating::handleInterviewLine(const ZorInterview &line)
 {
-    Box &b = box();
+    Root::Box &b = Root::box();
     b.requester = line.message().origin();
     b.kind = line.kind();
     b.request = line.request();
@@ -158,7 +158,7 @@ bool Operating::handleInterviewLine(const ZorInterview &line)
 
     if (b.kind == LssNodeParameters) {
         QString error;
-        if (!ZorLssMaster::parse(b.request, b.lss, error)) {
+        if (!ZorLssMaster::parse(b.request, box().lss, error)) {
             // Nothing is sent: the node is never left in configuration mode.
             qDebug().noquote() << module()->label() << b.request << error;
             offerInterviewAnswer(LssNodeParameters, QStringLiteral("error"), true);
@@ -172,7 +172,7 @@ bool Operating::handleInterviewLine(const ZorInterview &line)
         return true;
     }
     if (b.kind == ScanIdsKind) {
-        b.scanListenMs = ZorNodeScan::listenTime(b.timeoutMs, timing(ZorModCanOpenGateway::ScanSettle));
+        box().scanListenMs = ZorNodeScan::listenTime(b.timeoutMs, timing(ZorModCanOpenGateway::ScanSettle));
         requestTransition<ScanIds>();
         return true;
     }
@@ -223,7 +223,7 @@ bool Operating::handleInterviewLine(const ZorInterview &line)
 
 void Operating::handleExchangeAnswer(const ZorMessage &answer)
 {
-    Box &b = box();
+    Root::Box &b = Root::box();
     // Only the answer to this gateway's own exchange under way counts.
     if (!b.exchangeId || answer.msgId() != b.exchangeId)
         return;
@@ -237,9 +237,6 @@ void Operating::handleExchangeAnswer(const ZorMessage &answer)
     }
     for (const QString &text : step.answers)
         offerInterviewAnswer(b.kind, text, step.failed);
-    // The next line of a waiting interview starts at once, not a cycle later.
-    if (step.finished && hasPendingInterviews())
-        module()->wakeup();
 }
 
 // ---- LSS ---------------------------------------------------------------------
@@ -298,7 +295,7 @@ void SetNodeParameters::handleExchangeAnswer(const ZorMessage &answer)
 void Downloading::entry()
 {
     Box &d = box();
-    const Operating::Box &b = Operating::box();
+    const Root::Box &b = Root::box();
     d.download.setBases(b.requestBase, b.responseBase);
     d.download.setLineTimeout(timing(ZorModCanOpenGateway::DownloadLineTimeout));
     d.ok = d.download.setup(b.request, d.result);
@@ -410,7 +407,7 @@ bool Downloading::handleInterviewLine(const ZorInterview &line)
     if (address.node != d.download.node() || address.index != d.download.index()
         || address.subIndex != d.download.subIndex())
         return false;
-    Operating::box().requester = line.message().origin();
+    Root::box().requester = line.message().origin();
     setLineExpectedAnswer(ZorCanExchange::NoResponse);
     d.abortRequested = true;
     return true;
@@ -431,7 +428,7 @@ void ScanIds::entry()
 void ScanIds::cycle()
 {
     Box &s = box();
-    const Operating::Box &b = Operating::box();
+    const Root::Box &b = Root::box();
     const QList<int> nodes = s.scan.step(s.clock.elapsed());
     for (int node : nodes) {
         const ZorMessage probe = sendExchange(ZorNodeScan::probeExchange(
@@ -489,14 +486,15 @@ void Sampling::exit()
 void Sampling::cycle()
 {
     Box &s = box();
-    Operating::Box &b = Operating::box();
+    Operating::Box &o = Operating::box();
+    const Root::Box &b = Root::box();
     readBases();
     if (s.configPending) {
         qDebug().noquote() << "Sampling Config for" << ('"' + module()->label() + '"');
         s.configPending = false;
         s.sampling.setBases(b.requestBase, b.responseBase);
-        ZorMessage answer = b.samplingConfig;
-        answer.setData(s.sampling.configure(b.samplingConfig.data().toString(), QDateTime::currentDateTime(),
+        ZorMessage answer = o.samplingConfig;
+        answer.setData(s.sampling.configure(o.samplingConfig.data().toString(), QDateTime::currentDateTime(),
                                             s.clock.elapsed()));
         answer.setMsgState(KS_ANSWER);
         sendToMaster(answer, true);
@@ -515,7 +513,10 @@ void Sampling::cycle()
             QByteArray data;
             if (message.msgState() == KS_INFO && frameOf(message, cobId, data))
                 lines += s.sampling.decode(cobId, data, QDateTime::currentDateTime());
-        } else if (type != KM_INTERVIEW && type != KM_COMM_STATUS && !message.isRequest()) {
+        } else if (isExchangeAnswer(message)) {
+            // Lines served while sampling get their answers as in Operating.
+            handleExchangeAnswer(message);
+        } else if (type != KM_COMM_STATUS && !message.isRequest()) {
             sendToMaster(message, true);
         }
     }
@@ -527,7 +528,7 @@ void Sampling::cycle()
             if (message.msgState() == KS_CANCEL) {
                 requestTransition<Operating>();
             } else {
-                b.samplingConfig = message;
+                o.samplingConfig = message;
                 s.configPending = true;
             }
             break;

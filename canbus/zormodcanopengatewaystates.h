@@ -6,7 +6,8 @@
 //      │  └─ SetNodeParameters   runs them: enter, set, store, leave
 //      ├─ Downloading       a program download (SDODownload)
 //      ├─ ScanIds           the node-id scan
-//      └─ Sampling          cyclic sampling (KM_DAQ_CONFIG)
+//      └─ Sampling          cyclic sampling (KM_DAQ_CONFIG); SDO and NMT
+//                           lines are served meanwhile
 //
 // Everything runs in the module's thread. Messages from the CAN interface
 // arrive in queue 0, those of the requester in queue 1; interview lines of
@@ -35,13 +36,10 @@ namespace CanOpenGateway {
 struct Root : Macho::Link<Root, ZorModStates::Top>
 {
     MACHO_STATE(Root)
-    void init() override;
-};
 
-struct Operating : Macho::Link<Operating, Root>
-{
-    MACHO_STATE(Operating)
-
+    // The line served last and its exchange under way. Kept here, above
+    // every state the gateway moves between, so that an answer that arrives
+    // after a return to Operating still finds its line.
     struct Box
     {
         QString requester;        // origin of the line dispatched last
@@ -52,6 +50,17 @@ struct Operating : Macho::Link<Operating, Root>
         quint16 responseBase = 0x580;
         ZorSdoClient sdo;
         int exchangeId = 0;       // message id of the SDO exchange under way
+    };
+
+    void init() override;
+};
+
+struct Operating : Macho::Link<Operating, Root>
+{
+    MACHO_STATE(Operating)
+
+    struct Box
+    {
         // LSS
         ZorLssMaster::Request lss;
         ZorMessage lssEnter, lssSet, lssStore, lssLeave;
