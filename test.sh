@@ -29,7 +29,7 @@ case "$mode" in
     for b in build/bench_*; do
       [ -x "$b" ] || continue
       echo "# $(basename "$b")"
-      QT_QPA_PLATFORM=offscreen "$b" "$@"
+      QT_QPA_PLATFORM=offscreen QT_LOGGING_RULES="*.debug=false" "$b" "$@"
     done
     ;;
   *)

@@ -8,6 +8,7 @@
 
 #include <QApplication>
 #include <QElapsedTimer>
+#include <QFileInfo>
 #include <QMessageBox>
 #include <QSettings>
 #include <QStyleFactory>
@@ -50,8 +51,13 @@ int main(int argc, char **argv)
     app.setOrganizationDomain(appGlobal(QStringLiteral("InfoUrl")));
     app.setApplicationName(appGlobal(QStringLiteral("AppTitle")));
 
-    const ZorStartupOptions options =
+    ZorStartupOptions options =
         ZorStartupOptions::parse(app.arguments(), ZorStartupOptions::Config::fromAppGlobals());
+    // The main window moves the current folder to the projects folder: a
+    // project named relative to where the program was started is resolved
+    // before that.
+    if (!options.projectFile.isEmpty())
+        options.projectFile = QFileInfo(options.projectFile).absoluteFilePath();
 
     {
         // The main window and the project read these back while they are built.

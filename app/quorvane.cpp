@@ -1,7 +1,9 @@
 #include "quorvane.h"
 #include "ui_quorvane.h"
 
+#include "quorvaneproject.h"
 #include "zorapplservices.h"
+#include "zorupdatedialog.h"
 
 #include <QApplication>
 #include <QCloseEvent>
@@ -9,7 +11,9 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QLayout>
+#include <QMenu>
 #include <QMenuBar>
+#include <QListWidget>
 #include <QMessageBox>
 #include <QScreen>
 #include <QSettings>
@@ -56,27 +60,65 @@ Quorvane::Quorvane(QWidget *parent, Qt::WindowFlags flags)
     connect(ui->actionExit, &QAction::triggered, this, &QWidget::close);
 
     applyGuiMode();
+    buildRecentFileActions();
+
     setContextMenuPolicy(Qt::NoContextMenu);
+    connect(ui->treeView, &QWidget::customContextMenuRequested, this,
+            &Quorvane::showTreeContextMenu);
+    m_treeActions = {ui->actionProjectTreeCut, ui->actionProjectTreeCopy,
+                     ui->actionProjectTreePaste, ui->actionProjectTreeDelete,
+                     ui->actionProjectTreeRename};
+    m_treeMenu = new QMenu(this);
+    m_treeMenu->addActions(m_treeActions);
 
-    // The work behind these is not built yet; they come alive with project
-    // hosting, saving, the update wizard and the runtime generator.
-    for (QAction *a : {ui->actionNew, ui->actionOpen, ui->actionSave, ui->actionSaveAs,
-                       ui->actionUpdate, ui->actionGenerateRuntime, ui->actionProjectTreeCut,
-                       ui->actionProjectTreeCopy, ui->actionProjectTreePaste,
-                       ui->actionProjectTreeDelete, ui->actionProjectTreeRename})
-        a->setEnabled(false);
+    m_project = new QuorvaneProject(this);
+    m_project->setGuiMode(m_guiMode);
+    updateProjectTree();
 
+    ZorApplServices::setWorkingDir(QString());
+    m_lastFolder = ZorApplServices::workingDir();
+    setCurrentFile(QString());
+    changeUserLevel(1);
+
+    connect(m_project, &QuorvaneProject::modelChanged, this, &Quorvane::updateProjectTree);
+    connect(m_project, &QuorvaneProject::modelChanged, this, &Quorvane::updatePanelVisibility);
+    connect(m_project, &QuorvaneProject::prepareToClose, this, &Quorvane::closePanels);
+    connect(m_project, &QuorvaneProject::projectPathChanged, this, &Quorvane::updateProjectPath);
+    connect(m_project, &QuorvaneProject::layoutChanged, this, &Quorvane::updateTiles);
+    connect(m_project, &QuorvaneProject::userLevelChanged, this,
+            &Quorvane::updatePanelVisibility);
+    connect(ui->treeView, &QAbstractItemView::clicked, this, &Quorvane::newDock);
+    connect(ui->treeView, &QAbstractItemView::activated, this, &Quorvane::newDock);
+    connect(ui->listWidgetTiles, &QListWidget::currentRowChanged, this, &Quorvane::changePage);
+
+    if (!ZorUpdateDialog::isUpdateConfigured()) {
+        ui->menuFile->removeAction(ui->actionUpdate);
+        ui->mainToolBar->removeAction(ui->actionUpdate);
+    }
+
+    // The update wizard is the one action whose work is not built yet.
+    ui->actionUpdate->setEnabled(false);
+
+    updatePanelVisibility();
     updateWindowTitle();
 }
 
 Quorvane::~Quorvane()
 {
+    // The project closes first: closing takes the docks and pages down,
+    // which needs the form.
+    delete m_project.data();
     delete ui;
 }
 
 Quorvane *Quorvane::instance()
 {
     return mainWindow.data();
+}
+
+QuorvaneProject *Quorvane::project() const
+{
+    return m_project.data();
 }
 
 QString Quorvane::styleSheetResource(int guiMode)
@@ -216,41 +258,30 @@ void Quorvane::on_actionQuickReference_triggered()
 
 void Quorvane::on_actionStopDrives_triggered()
 {
-    if (!ui->actionStopDrives->isVisible())
+    if (!ui->actionStopDrives->isVisible() || !m_project)
         return;
-    // Broadcasting KM_PLAYERCMD_STOP and then KM_DRIVE_STOP to every module
-    // needs the hosted project; without one there is no module to stop.
+    m_project->broadcast(ZorMessage(KM_PLAYERCMD_STOP, KS_REQUEST));
+    m_project->broadcast(ZorMessage(KM_DRIVE_STOP, KS_REQUEST));
+}
+
+int Quorvane::highestUserLevel() const
+{
+    const QStringList names = ZorApplServices::appGlobal(QStringLiteral("UserLevelNames"))
+                                  .split(QLatin1Char(','), Qt::SkipEmptyParts);
+    return names.isEmpty() ? 10 : qMin(names.size() - 1, 10);
 }
 
 void Quorvane::changeUserLevel(int level)
 {
-    Q_UNUSED(level);
-    // The user level is held by the project; without a project nothing to set.
-}
-
-bool Quorvane::appControl(const QString &command, QString &result)
-{
-    const QString verb = command.section(QLatin1Char(','), 0, 0).trimmed().toLower();
-    result = QStringLiteral("unknown command: %1").arg(verb);
-    return false;
-}
-
-bool Quorvane::appControl(const QString &command)
-{
-    QString result;
-    return appControl(command, result);
-}
-
-void Quorvane::on_actionNew_triggered() {}
-void Quorvane::on_actionOpen_triggered() {}
-void Quorvane::on_actionSave_triggered() {}
-void Quorvane::on_actionSaveAs_triggered() {}
-void Quorvane::on_actionUpdate_triggered() {}
-void Quorvane::on_actionGenerateRuntime_triggered() {}
-
-void Quorvane::closeEvent(QCloseEvent *event)
-{
-    if (m_guiMode != 2 && m_guiMode != 5)
-        QSettings().setValue(QStringLiteral("MainWindowGeometry"), saveGeometry());
-    event->accept();
+    if (!m_project)
+        return;
+    level = qBound(0, level, highestUserLevel());
+    if (level != m_project->userLevel())
+        m_project->setUserLevel(level);
+    const QStringList names = ZorApplServices::appGlobal(QStringLiteral("UserLevelNames"))
+                                  .split(QLatin1Char(','), Qt::SkipEmptyParts);
+    if (level < names.size()) {
+        m_currentUserLevelName = names.at(level);
+        updateWindowTitle();
+    }
 }

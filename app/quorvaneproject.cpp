@@ -359,17 +359,7 @@ QList<QPersistentModelIndex> QuorvaneProject::visiblePanelIndexes(bool all) cons
 
 bool QuorvaneProject::checkPanelsBeforeSave(QString &errorText)
 {
-    errorText.clear();
-    QStringList objections;
-    for (const QPointer<ZorPanel> &panel : qAsConst(m_openPanels)) {
-        if (!panel)
-            continue;
-        const QString objection = panel->savePanelState();
-        if (!objection.isEmpty())
-            objections << objection;
-    }
-    errorText = objections.join(QLatin1Char('\n'));
-    return errorText.isEmpty();
+    return prepareSave(errorText, false);
 }
 
 QuorvaneProject::ModuleMap QuorvaneProject::modules() const
@@ -445,30 +435,6 @@ QString QuorvaneProject::displayName(const QModelIndex &index)
 QString QuorvaneProject::moduleType(const QModelIndex &index)
 {
     return firstColumn(index).data(ZorAbstractDomModel::TypeRole).toString();
-}
-
-// --- files -----------------------------------------------------------------------
-
-void QuorvaneProject::setPaths(const QString &projectFile, const QString &packedFile)
-{
-    m_projectFile = projectFile;
-    m_packedFile = packedFile;
-    emit projectPathChanged(m_projectFile, m_packedFile);
-}
-
-void QuorvaneProject::clearPaths()
-{
-    setPaths(QString(), QString());
-}
-
-bool QuorvaneProject::removeTempFolder(const QString &path)
-{
-    if (!path.contains(ZorApplServices::tempFolderName(), Qt::CaseInsensitive))
-        return false;
-    QDir folder = QFileInfo(path).absoluteDir();
-    if (!folder.cdUp())
-        return false;
-    return ZorApplServices::removeDirRecursively(folder.absolutePath());
 }
 
 // --- unsaved changes -------------------------------------------------------------

@@ -20,6 +20,14 @@
 // above 1, every panel and module message also goes into the message log
 // "zormessages".
 //
+// Files: a project is a ".zorpro" file (UTF-8 XML), or a ".zorzip" or
+// ".zortpl" archive of the folder that holds it. A packed project is unpacked
+// into QuorvaneTemp/zorproj_temp_<UUID>/<name>/ below the system temporary
+// folder and worked on there until it is closed. Packing copies the project
+// folder to a staging folder of the same kind first, so the user's own files
+// are never renamed or deleted, and replaces the archive only with a complete
+// one. Only such "zorproj_temp_*" folders are ever removed as temporary.
+//
 // The project tracks unsaved changes: adding, removing, renaming (paste and
 // cut included), property and panel-document writes and panel visibility
 // changes set the modified flag; loading and saving clear it.
@@ -27,6 +35,7 @@
 // left (New, Open, closing the window, exit).
 #pragma once
 
+#include "zordebuglog.h"
 #include "zorhostedproject.h"
 #include "zormessage.h"
 #include "zorregistry.h"
@@ -41,7 +50,6 @@
 
 #include <functional>
 
-class ZorDebugLog;
 class ZorDomModel;
 class ZorModule;
 class ZorModulesHost;
@@ -102,6 +110,9 @@ public:
     // The index of the module an element's panel is bound to: none for the
     // root, the element itself at depth 1, its parent deeper down.
     static QModelIndex moduleIndexFor(const QModelIndex &index);
+    // Deletes the panels of elements that have gone and drops them from
+    // the map.
+    void dropDeadPanels();
 
     // --- registry
     // The program's kinds are registered by the constructor. Further kinds
@@ -121,13 +132,73 @@ public:
     static QString moduleType(const QModelIndex &index);
 
     // --- files
+    // Suffix tests, without regard to case: ".zorzip", ".zortpl", either.
+    static bool isZipName(const QString &name);
+    static bool isTemplateName(const QString &name);
+    static bool isPackedName(const QString &name);
+
+    // The ".zorpro" file that is read and written (for a packed project its
+    // unpacked copy in the temporary folder) and the archive the project
+    // came from or is packed to (empty for a plain project).
     QString projectFile() const { return m_projectFile; }
     QString packedFile() const { return m_packedFile; }
     void setPaths(const QString &projectFile, const QString &packedFile);
     void clearPaths();
-    // Removes the unpacking folder of a packed project's file (a path below
-    // "QuorvaneTemp"); false for any other path.
+    bool isCompressed() const { return !m_packedFile.isEmpty(); }
+    bool isTemplate() const { return isTemplateName(m_packedFile); }
+
+    // Closes the current project and loads the file; a packed file is
+    // unpacked into a temporary folder first. On failure the project is left
+    // empty and `errorText` says why (empty for an empty file name).
+    bool load(const QString &fileName, QString &errorText);
+    // Writes the project to `fileName` (".zorpro", or packed for ".zorzip"
+    // and ".zortpl"). `keepPaths` saves a copy; otherwise the saved file
+    // becomes the project's file. Open panels are asked first; their
+    // objections stop the save. On failure the paths stay as they were.
+    bool save(const QString &fileName, QString &errorText, bool keepPaths = false);
+    // Asks every open panel to store its state and push pending settings to
+    // its module, and waits until those settings are in the document.
+    // `updateInfo` also records the modification in "projectinfo".
+    bool prepareSave(QString &errorText, bool updateInfo);
+    // Unpacks the archive into `folder` (empty: a new folder
+    // QuorvaneTemp/zorproj_temp_<UUID>/<archive base name> below the system
+    // temporary folder; `folder` then receives "zorproj_temp_<UUID>").
+    // Returns the unpacked project file, named after the archive, or empty.
+    QString extractProject(const QString &archive, QString &folder);
+    // Packs the folder of `projectFile` into `packedTarget`, with the project
+    // file named after the target. The folder is copied to a staging folder
+    // below the system temporary folder first, so the user's files are
+    // neither renamed nor deleted, and the target is replaced only by a
+    // complete archive. `newProjectFile` receives the name the project file
+    // takes: renamed after the target inside a temporary project folder,
+    // unchanged elsewhere.
+    bool saveCompressed(const QString &projectFile, const QString &packedTarget,
+                        QString &newProjectFile, QString &errorText);
+
+    // Project values: the text of a child element of the root element.
+    static QString readProjectValue(ZorDomModel *model, const QString &key);
+    QString projectValue(const QString &key) const;
+    void setProjectValue(const QString &key, const QString &value);
+    // "projectinfo": "created <info>[, modified <info>]", or a text whose
+    // first comma-separated part is "noupdate" (then never changed).
+    QString projectInfo() const;
+    void updateProjectInfo();
+    // "guistate": the main window's layout, stored as hexadecimal text.
+    void setGuiState(const QByteArray &state);
+    QByteArray guiState() const;
+
+    // <system temporary folder>/QuorvaneTemp.
+    static QString tempRoot();
+    // Removes the unpacking folder of a packed project's file: the
+    // "zorproj_temp_*" folder two levels above `path`, and only when that
+    // folder lies directly in tempRoot(). False for any other path.
     static bool removeTempFolder(const QString &path);
+    // True when the path lies in such an unpacking folder.
+    static bool isTempProjectPath(const QString &path);
+
+    // How long prepareSave waits for modules to take pending settings
+    // (default 5000 ms).
+    void setSettleTimeout(int ms) { m_settleTimeoutMs = ms; }
 
     // --- unsaved changes
     bool isModified() const { return m_modified; }
@@ -172,8 +243,11 @@ private:
     void installModel(ZorDomModel *model);
     void performHostAction(int action);
     void logModuleMessages();
-    void dropDeadPanels();
     void documentEdited();
+    bool askPanels(QString &errorText);
+    void settlePendingWrites();
+    bool writeDocument(const QString &path) const;
+    bool packedToPlain(const QString &fileName, QString &errorText);
 
     PanelMap m_openPanels;
     ModuleMap m_modules;
@@ -185,4 +259,5 @@ private:
     QString m_packedFile;
     QPointer<ZorDebugLog> m_messageLog;
     bool m_modified = false;
+    int m_settleTimeoutMs = 5000;
 };

@@ -1,5 +1,7 @@
 #include "zorregistry.h"
 
+#include "zorcontentcanmonitor.h"
+#include "zorcontentcansender.h"
 #include "zorcontentdefault.h"
 #include "zormodcaninterface.h"
 #include "zormodule.h"
@@ -43,8 +45,8 @@ ZorModule *newZorModDriveXenax(QObject *) { return nullptr; }     // stand-in
 ZorPanel *newZorContentDefault(QWidget *p) { return makePanel<ZorContentDefault>(p); }
 ZorPanel *newZorContentProject(QWidget *p) { return makePanel<ZorContentDefault>(p); }        // stand-in
 ZorPanel *newZorContentCanInterface(QWidget *p) { return makePanel<ZorContentDefault>(p); }   // stand-in
-ZorPanel *newZorContentCanSender(QWidget *p) { return makePanel<ZorContentDefault>(p); }      // stand-in
-ZorPanel *newZorContentCanmonitor(QWidget *p) { return makePanel<ZorContentDefault>(p); }     // stand-in
+ZorPanel *newZorContentCanSender(QWidget *p) { return makePanel<ZorContentCanSender>(p); }
+ZorPanel *newZorContentCanmonitor(QWidget *p) { return makePanel<ZorContentCanmonitor>(p); }
 ZorPanel *newZorContentNetManager(QWidget *p) { return makePanel<ZorContentDefault>(p); }     // stand-in
 ZorPanel *newZorContentAutomation(QWidget *p) { return makePanel<ZorContentDefault>(p); }     // stand-in
 ZorPanel *newZorContentObjEdit(QWidget *p) { return makePanel<ZorContentDefault>(p); }        // stand-in

@@ -52,5 +52,17 @@ void ZorStartupProbe::reportMainWindow(QWidget *window)
     std::printf("style: %s\n", m_styleClass.constData());
     std::printf("startup_to_window: %lld ms\n", static_cast<long long>(m_sinceStart.elapsed()));
     std::fflush(stdout);
-    QCoreApplication::quit();
+    quitFromMainLoop();
+}
+
+// A quit asked for inside a message box's own event loop would only end that
+// loop, and the program's main loop, started later, would run on: the quit
+// waits until no modal window is open.
+void ZorStartupProbe::quitFromMainLoop()
+{
+    if (QApplication::activeModalWidget()) {
+        QTimer::singleShot(10, this, &ZorStartupProbe::quitFromMainLoop);
+        return;
+    }
+    QTimer::singleShot(0, QCoreApplication::instance(), &QCoreApplication::quit);
 }

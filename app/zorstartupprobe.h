@@ -27,6 +27,7 @@ protected:
 private:
     explicit ZorStartupProbe(const QElapsedTimer &sinceStart, QObject *parent);
     void reportMainWindow(QWidget *window);
+    void quitFromMainLoop();
 
     QElapsedTimer m_sinceStart;
     QByteArray m_styleClass;

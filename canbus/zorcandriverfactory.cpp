@@ -1,8 +1,11 @@
 #include "zorcandriverfactory.h"
 
+#include "zorcandriverbrenko.h"
 #include "zorcandriverbuslink.h"
+#include "zorcandriverixxat.h"
 #include "zorcandrivertarnnet.h"
-#include "zorcandriverunavailable.h"
+#include "zorcandrivervedozovo.h"
+#include "zorcandrivervscomftdi.h"
 
 #include <QCoreApplication>
 
@@ -16,17 +19,15 @@ ZorAbstractCanDriver *create(Kind kind)
     case Buslink:
         return new ZorCanDriverBuslink;
     case Ixxat:
+        return new ZorCanDriverIxxat;
     case Brenko:
+        return new ZorCanDriverBrenko;
     case Vedozovo:
+        return new ZorCanDriverVedozovo;
     case VSComFtdi:
-        break;
+        return new ZorCanDriverVSComFtdi;
     }
-    return new ZorCanDriverUnavailable(kindName(kind));
-}
-
-bool isAvailable(Kind kind)
-{
-    return kind == Net || kind == Buslink;
+    return new ZorCanDriverTarnNet;
 }
 
 QString kindName(Kind kind)

@@ -2,10 +2,7 @@
 //
 // The module decides which kind of adapter a port text names (network
 // gateway, adapter plug-in, IXXAT, the two USB HID adapters, the serial-line
-// adapter); this function makes the driver of that kind. Kinds whose driver
-// is not part of this build get a stand-in whose open fails with a clear
-// "not available" text, so the module's choice and its failure path stay the
-// same once the real driver arrives: only this function changes.
+// adapter); this function makes the driver of that kind.
 #pragma once
 
 #include <QString>
@@ -25,8 +22,6 @@ enum Kind {
 
 // A new driver of that kind, owned by the caller; never null.
 ZorAbstractCanDriver *create(Kind kind);
-// Whether create() gives a working driver of that kind in this build.
-bool isAvailable(Kind kind);
 // The kind's name in user texts ("network gateway", "IXXAT", ...).
 QString kindName(Kind kind);
 

@@ -52,7 +52,7 @@ void Playing::frameReceived(ZorMessage &frame)
     QString text;
     if (!ZorBabelFish::fromQbytearrayToCanStr(frame.data().toByteArray(), text))
         return;
-    if (r.waitPattern.exactMatch(text.section(QLatin1Char(','), 0, 2))) {
+    if (r.waitPattern.match(text.section(QLatin1Char(','), 0, 2)).hasMatch()) {
         r.waitingForFrame = false;
         r.waitTimerRunning = false;
         r.found = true;
@@ -152,8 +152,10 @@ bool Playing::executeLine()
     if (command == QLatin1String("wait")) {
         engine.resolveCanMacros(arguments);
         const QStringList fields = arguments.split(QLatin1Char(','));
-        r.waitPattern = QRegExp(fields.mid(0, 3).join(QLatin1Char(',')), Qt::CaseInsensitive,
-                                QRegExp::Wildcard);
+        // Wildcards: "?" one character, "*" any run, "[...]" one of a set.
+        r.waitPattern = QRegularExpression(
+            QRegularExpression::wildcardToRegularExpression(fields.mid(0, 3).join(QLatin1Char(','))),
+            QRegularExpression::CaseInsensitiveOption);
         r.waitingForFrame = true;
         r.waitTime = fields.size() > 3 ? evaluateInt(fields.at(3)) : 0;
         r.waitTimerRunning = r.waitTime > 0;

@@ -4,6 +4,8 @@
 #include "zorbabelfish.h"
 #include "zormodcaninterface.h"
 
+#include <limits>
+
 namespace CanUsbStates {
 
 namespace {

@@ -8,7 +8,7 @@
 #include "zormodcaninterfaceplayer.h"
 #include "zormodcaninterfacescan.h"
 
-#include <vector>
+#include <limits>
 
 namespace CanUsbStates {
 
@@ -16,6 +16,8 @@ namespace {
 
 const int statusReportMs = 200;
 const int temporaryTextMs = 5000;
+// An unchanged update progress is reported again after this long.
+const int progressReportMs = 5000;
 // Banks read in one receive step at most, so one cycle cannot loop for ever.
 const int maxReadsPerStep = 10;
 // Pace while an adapter is open, and while none is.
@@ -245,16 +247,23 @@ void Updating::cycle()
 
     const int progress = d->firmwareUpdateProgress();
     const QString text = d->lastErrorText();
-    if (progress == u.lastProgress && text.isEmpty() && u.progressTimer.elapsed() <= 5000)
+    // Progress 0 after a start means the update stopped without finishing
+    // (it was aborted below us): a failure, reported at once.
+    if (progress != 0 && progress == u.lastProgress && text.isEmpty()
+        && u.progressTimer.elapsed() <= progressReportMs) {
         return;
+    }
     u.progressTimer.start();
     u.lastProgress = progress;
-    if (progress < 0) {
-        setStatusText(tr("Device Update Error: %1").arg(text));
+    if (progress <= 0) {
+        const QString reason = progress == 0 && text.isEmpty()
+                                   ? tr("the update stopped before it was complete")
+                                   : text;
+        setStatusText(tr("Device Update Error: %1").arg(reason));
         sendToMaster(ZorMessage(KM_PROGRESS, KS_FAIL, 100));
         answerPending(KS_FAIL, statusText());
         requestTransition<Error>();
-    } else if (progress == 0 || progress >= 100) {
+    } else if (progress >= 100) {
         setStatusText(tr("Device Update Success"));
         sendToMaster(ZorMessage(KM_PROGRESS, KS_ANSWER, 100));
         // Opens the adapter again; the waiting request is answered then.

@@ -23,7 +23,7 @@
 
 #include <QElapsedTimer>
 #include <QList>
-#include <QRegExp>
+#include <QRegularExpression>
 #include <QStringList>
 #include <QVector>
 #include <memory>
@@ -54,7 +54,7 @@ struct Root : Macho::Link<Root, ZorModStates::Top>
         int waitTime = 0;
         bool waitingForFrame = false;
         bool found = false;
-        QRegExp waitPattern;
+        QRegularExpression waitPattern;   // anchored, case-insensitive
         // Opening.
         bool scanMode = false;
         std::unique_ptr<ZorAbstractCanDriver> driver;

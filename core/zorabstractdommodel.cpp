@@ -7,30 +7,47 @@ ZorAbstractDomModel::ZorAbstractDomModel(QObject *parent)
 {
 }
 
+// The post* calls hand their values over as queued-call arguments; the slots
+// below then run in the model's thread.
 void ZorAbstractDomModel::postModuleStatus(const QPersistentModelIndex &index, int status)
 {
-    QMetaObject::invokeMethod(this, [this, index, status] {
-        if (index.isValid())
-            setModuleStatus(index, status);
-    }, Qt::QueuedConnection);
+    QMetaObject::invokeMethod(this, "applyModuleStatus", Qt::QueuedConnection,
+                              Q_ARG(QPersistentModelIndex, index), Q_ARG(int, status));
 }
 
 void ZorAbstractDomModel::postModuleStatusText(const QPersistentModelIndex &index,
                                                const QString &text)
 {
-    QMetaObject::invokeMethod(this, [this, index, text] {
-        if (index.isValid())
-            setModuleStatusText(index, text);
-    }, Qt::QueuedConnection);
+    QMetaObject::invokeMethod(this, "applyModuleStatusText", Qt::QueuedConnection,
+                              Q_ARG(QPersistentModelIndex, index), Q_ARG(QString, text));
 }
 
 void ZorAbstractDomModel::postModuleProperty(const QPersistentModelIndex &index,
                                              const QString &key, const QString &value)
 {
-    QMetaObject::invokeMethod(this, [this, index, key, value] {
-        if (index.isValid())
-            writeModuleProperty(index, key, value);
-    }, Qt::QueuedConnection);
+    QMetaObject::invokeMethod(this, "applyModuleProperty", Qt::QueuedConnection,
+                              Q_ARG(QPersistentModelIndex, index), Q_ARG(QString, key),
+                              Q_ARG(QString, value));
+}
+
+void ZorAbstractDomModel::applyModuleStatus(const QPersistentModelIndex &index, int status)
+{
+    if (index.isValid())
+        setModuleStatus(index, status);
+}
+
+void ZorAbstractDomModel::applyModuleStatusText(const QPersistentModelIndex &index,
+                                                const QString &text)
+{
+    if (index.isValid())
+        setModuleStatusText(index, text);
+}
+
+void ZorAbstractDomModel::applyModuleProperty(const QPersistentModelIndex &index,
+                                              const QString &key, const QString &value)
+{
+    if (index.isValid())
+        writeModuleProperty(index, key, value);
 }
 
 void ZorAbstractDomModel::writeModuleProperty(const QModelIndex &index, const QString &key,

@@ -63,6 +63,12 @@ public:
     // panel attributes): announces documentEdited. Model thread only.
     void noteDocumentEdited() { emit documentEdited(); }
 
+private slots:
+    void applyModuleStatus(const QPersistentModelIndex &index, int status);
+    void applyModuleStatusText(const QPersistentModelIndex &index, const QString &text);
+    void applyModuleProperty(const QPersistentModelIndex &index, const QString &key,
+                             const QString &value);
+
 signals:
     // The content of the document changed outside the structural operations
     // (a property value, a panel document or a panel attribute). The project

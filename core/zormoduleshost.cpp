@@ -94,10 +94,11 @@ void ZorModulesHost::run()
         if (stop)
             break;
     }
-    {
-        std::lock_guard<std::mutex> locker(hostMutex);
-        threadEnded = true;
-    }
+    // Notified under the lock: the destructor takes the lock after the
+    // thread has ended, which orders this last use of the condition before
+    // its teardown (also for ThreadSanitizer).
+    std::lock_guard<std::mutex> locker(hostMutex);
+    threadEnded = true;
     actionDone.notify_all();
 }
 

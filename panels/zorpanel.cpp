@@ -133,8 +133,12 @@ void ZorPanel::sendGuiMsg(const ZorMessage &msg)
     emit msgOut(copy);
 }
 
-void ZorPanel::msgIn(const ZorMessage &msg)
+void ZorPanel::msgIn(const ZorMessage &in)
 {
+    // Messages arrive through queued connections from module threads; work on
+    // a copy of our own so the hand-over is one visible step (the copy is
+    // what thread checks see as taking the message over).
+    const ZorMessage msg(in);
     if (msg.msgType() == KM_GETPROPERTY || msg.msgType() == KM_SETPROPERTY)
         applyPropertyMessage(msg);
     processIn(msg);

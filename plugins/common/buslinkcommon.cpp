@@ -10,6 +10,34 @@ bool isStandardBitRate(int32_t bitRate)
     return bitRate == 125000 || bitRate == 250000 || bitRate == 500000 || bitRate == 1000000;
 }
 
+void Event::set()
+{
+    {
+        std::lock_guard<std::mutex> guard(lock_);
+        set_ = true;
+    }
+    changed_.notify_all();
+}
+
+void Event::reset()
+{
+    std::lock_guard<std::mutex> guard(lock_);
+    set_ = false;
+}
+
+bool Event::isSet() const
+{
+    std::lock_guard<std::mutex> guard(lock_);
+    return set_;
+}
+
+bool Event::wait(int timeoutMs)
+{
+    std::unique_lock<std::mutex> lock(lock_);
+    return changed_.wait_for(lock, std::chrono::milliseconds(timeoutMs < 0 ? 0 : timeoutMs),
+                             [this] { return set_; });
+}
+
 ReceiveRing::ReceiveRing(int capacity) : entries_(capacity > 1 ? capacity : 2) {}
 
 int32_t ReceiveRing::push(const CanPortFrame &frame)

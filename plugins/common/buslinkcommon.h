@@ -19,6 +19,7 @@
 #include "buslinkplugin.h"
 
 #include <atomic>
+#include <condition_variable>
 #include <cstdint>
 #include <functional>
 #include <memory>
@@ -31,6 +32,24 @@ namespace buslink {
 // True for the four rates every plug-in accepts: 125000, 250000, 500000 and
 // 1000000 bit/s.
 bool isStandardBitRate(int32_t bitRate);
+
+// A manual-reset event: set() releases every waiter and stays set until
+// reset(). For command answers that a plug-in's receive thread hands to the
+// caller waiting in an exported function. Waits use the monotonic clock.
+class Event
+{
+public:
+    void set();
+    void reset();
+    bool isSet() const;
+    // True when the event is set now or becomes set within timeoutMs.
+    bool wait(int timeoutMs);
+
+private:
+    mutable std::mutex lock_;
+    std::condition_variable changed_;
+    bool set_ = false;
+};
 
 // Ring of received frames. Pushes (receive thread, vendor callback, echo of a
 // write) are serialised by the ring lock; the single reader pops without it.
@@ -100,6 +119,9 @@ public:
     bool startReceiveThread(Poll poll);
     // Clears the run flag and waits for the thread to end (no time-out).
     void stopReceiveThread();
+    // The run flag: a poll function that loops or waits inside checks it and
+    // returns when it is cleared, so that stopping never waits on the adapter.
+    bool runRequested() const { return run_.load(); }
     bool receiveThreadRunning() const { return thread_.joinable(); }
 
 private:

@@ -538,6 +538,47 @@ def toolbar():
          [(line(4, 28.5, 14, 28.5, 1.6), ink)] + pencil(27, 5, 6.5, 25.5, 5.5, rgb('#F39C12'), 6.0))
 
 
+def player():
+    """The player buttons of the CAN sender and the CAN monitor's tool bar."""
+    green, dark_green = rgb('#2E9E4F'), rgb('#1E6B35')
+    blue, dark_blue = rgb('#2F6FB5'), rgb('#1D4A7A')
+    red, dark_red = rgb('#D64541'), rgb('#A93226')
+    amber, dark_amber = rgb('#E0A526'), rgb('#B07A12')
+
+    def triangle(x0, x1, y0=5.0, y1=27.0):
+        return polygon([(x0, y0), (x1, (y0 + y1) / 2), (x0, y1)])
+
+    def mirrored(shape):
+        (x0, y0, x1, y1), inside = shape
+        return ((32 - x1, y0, 32 - x0, y1), lambda x, y: inside(32 - x, y))
+
+    icon('toolbar/player_play_32x32.png', [
+        (polygon([(6, 3), (29, 16), (6, 29)]), dark_green),
+        (polygon([(8, 6.5), (25.5, 16), (8, 25.5)]), green),
+    ])
+    icon('toolbar/player_stop_32x32.png', [
+        (rect(5, 5, 27, 27, 2.5), dark_red), (rect(7, 7, 25, 25, 1.5), red),
+    ])
+    icon('toolbar/player_pause_32x32.png', [
+        (rect(6, 4, 13.5, 28, 1.5), dark_amber), (rect(7.5, 5.5, 12, 26.5, 1), amber),
+        (rect(18.5, 4, 26, 28, 1.5), dark_amber), (rect(20, 5.5, 24.5, 26.5, 1), amber),
+    ])
+    fwd = [(triangle(3, 17), dark_blue), (triangle(4.5, 15, 7.5, 24.5), blue),
+           (triangle(15, 29), dark_blue), (triangle(16.5, 27, 7.5, 24.5), blue)]
+    icon('toolbar/player_fastfwd_32x32.png', fwd)
+    icon('toolbar/player_fastrev_32x32.png', [(mirrored(s), c) for s, c in fwd])
+    icon('toolbar/toolbar_record_32x32.png', [
+        (circle(16, 16, 12.5), dark_red), (circle(16, 16, 10.8), red),
+        (circle(12.5, 12.5, 3.2), rgb('#FFFFFF', 0.45)),
+    ])
+    steel = rgb('#4A5A6A')
+    icon('toolbar/toolbar_zoom_32x32.png', [
+        (line(19, 19, 28, 28, 4.4), steel),
+        (circle(13, 13, 10), steel), (circle(13, 13, 7.6), rgb('#D6EEF2')),
+        (circle(10.5, 10.5, 2.4), WHITE),
+    ])
+
+
 def app_icon():
     """The window and about-box icon: a bus line with three nodes."""
     top, bottom = rgb('#3A7BD5'), rgb('#1D3F72')
@@ -558,6 +599,7 @@ def app_icon():
 
 if __name__ == '__main__':
     toolbar()
+    player()
     app_icon()
     background()
     overlay('button_overlay_green.png', '#5EBE37', '#3F8A22')

@@ -1,5 +1,6 @@
 #include "quorvane.h"
 #include "zorapplservices.h"
+#include "zortemphome.h"
 #include "zortest.h"
 
 #include <QtTest>
@@ -8,11 +9,19 @@
 
 namespace {
 
+// The texts a menu shows: hidden actions left out, a run of separators shown
+// as one (as the menu draws it).
 QStringList actionTexts(const QList<QAction *> &actions)
 {
     QStringList texts;
-    for (const QAction *a : actions)
-        texts << (a->isSeparator() ? QStringLiteral("|") : a->text());
+    for (const QAction *a : actions) {
+        if (!a->isVisible())
+            continue;
+        const QString text = a->isSeparator() ? QStringLiteral("|") : a->text();
+        if (text == QLatin1String("|") && !texts.isEmpty() && texts.last() == text)
+            continue;
+        texts << text;
+    }
     return texts;
 }
 
@@ -48,6 +57,7 @@ class TestMainWindow : public QObject
 {
     Q_OBJECT
     QTemporaryDir m_settingsDir;
+    ZorTest::TempHome m_home; // the window makes its projects folder in the home folder
 
     void setGuiMode(int mode) { QSettings().setValue(QStringLiteral("GuiMode"), mode); }
 
@@ -68,21 +78,22 @@ private slots:
         setGuiMode(0);
         Quorvane w;
         QCOMPARE(Quorvane::instance(), &w);
-        QCOMPARE(w.windowTitle(), QStringLiteral("Quorvane ") + ZorApplServices::appVersion());
+        // The window starts at user level 1, named "Engineer" by the shipped configuration.
+        QCOMPARE(w.windowTitle(), QStringLiteral("Engineer - Quorvane ") + ZorApplServices::appVersion());
 
         auto *menuFile = w.findChild<QMenu *>(QStringLiteral("menuFile"));
         auto *menuHelp = w.findChild<QMenu *>(QStringLiteral("menuHelp"));
         auto *toolBar = w.findChild<QToolBar *>(QStringLiteral("mainToolBar"));
         QVERIFY(menuFile && menuHelp && toolBar);
         QCOMPARE(actionTexts(w.menuBar()->actions()), QStringList({"File", "Help"}));
+        // Without an update server "Check for Updates" is left out.
         QCOMPARE(actionTexts(menuFile->actions()),
                  QStringList({"New Project", "Open Project...", "|", "Save Project", "Save As...",
-                              "Generate Runtime...", "|", "Stop Drives", "|", "Check for Updates",
-                              "|", "Exit"}));
+                              "Generate Runtime...", "|", "Stop Drives", "|", "Exit"}));
         QCOMPARE(actionTexts(menuHelp->actions()), QStringList({"View Help", "About..."}));
         QCOMPARE(actionTexts(toolBar->actions()),
                  QStringList({"New Project", "Open Project...", "Save Project", "Stop Drives",
-                              "View Help", "Check for Updates", "Exit"}));
+                              "View Help", "Exit"}));
         QCOMPARE(toolBar->toolButtonStyle(), Qt::ToolButtonTextUnderIcon);
         QVERIFY(!toolBar->isMovable());
 

@@ -4,6 +4,7 @@
 #include "zordebuglog.h"
 #include "zordommodel.h"
 #include "zormodule.h"
+#include "zormoduleshost.h"
 #include "zorquestionbox.h"
 #include "zortempsettings.h"
 #include "zortest.h"
@@ -29,6 +30,12 @@ public slots:
 };
 
 ZorModule *newStartStop(QObject *parent) { return new StartStopModule(parent); }
+// A module kind whose creation outlasts a short host time-out.
+ZorModule *newSlowStartStop(QObject *parent)
+{
+    QThread::msleep(150);
+    return new StartStopModule(parent);
+}
 ZorPanel *newDefaultPanel(QWidget *parent) { return new ZorContentDefault(parent); }
 ZorPanel *newMasterSide(QWidget *parent) { return new MasterSidePanel(parent); }
 
@@ -389,6 +396,26 @@ private slots:
             QCOMPARE(questions.at(0).buttons,
                      QMessageBox::Save | QMessageBox::Discard | QMessageBox::Cancel);
         }
+    }
+
+    // The GUI thread never reads the module map while the host still fills
+    // it: an action beyond the time-out is reported and waited for.
+    void slowHostActionIsWaitedFor()
+    {
+        QVERIFY(project->registerModuleCreator("slow", newSlowStartStop));
+        project->modulesHost()->setActionTimeout(40);
+        QDomDocument doc;
+        doc.setContent(QStringLiteral("<QuorvaneProject><module type=\"project\">"
+                                      "<module type=\"slow\" label=\"A\"/><module type=\"slow\" label=\"B\"/>"
+                                      "</module></QuorvaneProject>"));
+        QTest::ignoreMessage(QtWarningMsg, QRegularExpression("has not finished action 1 in time; waiting for it"));
+        QVERIFY(project->loadDocument(doc));
+        const QuorvaneProject::ModuleMap modules = project->modules();
+        QCOMPARE(modules.size(), 2);
+        QVERIFY(module("A") && module("B"));
+        project->modulesHost()->setActionTimeout(20000);
+        project->close();
+        QVERIFY(project->modules().isEmpty());
     }
 
     void closeLeavesAnEmptyProjectEveryTime()

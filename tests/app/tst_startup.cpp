@@ -83,7 +83,7 @@ private slots:
 
         Run r = run();
         QCOMPARE(r.exitCode, 0);
-        QVERIFY2(r.out.contains(QStringLiteral("window_title: Quorvane %1\n").arg(ZorApplServices::appVersion())),
+        QVERIFY2(r.out.contains(QStringLiteral("window_title: Engineer - Quorvane %1\n").arg(ZorApplServices::appVersion())),
                  qPrintable(r.out));
         QVERIFY(r.out.contains(QLatin1String("startup_to_window: ")));
         // "plastique" where Debian's extra styles are installed, else Fusion.

@@ -5,6 +5,7 @@
 #include "zortest.h"
 
 #include <QtTest>
+#include <functional>
 
 namespace {
 

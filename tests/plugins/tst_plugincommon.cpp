@@ -6,6 +6,7 @@
 #include <QtTest>
 #include <atomic>
 #include <cstring>
+#include <thread>
 
 namespace {
 CanPortFrame frame(int32_t id, int32_t len = 0, int32_t flags = 0)
@@ -184,6 +185,46 @@ private slots:
         QCOMPARE(expected, total);
         QCOMPARE(table.release(port), BUSLINK_OK); // joins the thread
         QVERIFY(!slot->receiveThreadRunning());
+    }
+
+    // A poll that waits inside ends as soon as the run flag is cleared.
+    void pollSeesRunFlagCleared()
+    {
+        buslink::PortTable table(1, 10);
+        int32_t port = -1;
+        table.acquire(&port);
+        buslink::Event entered;
+        QVERIFY(table.slot(port)->startReceiveThread([&](buslink::PortSlot &s) {
+            entered.set();
+            while (s.runRequested())
+                std::this_thread::yield();
+            return false;
+        }));
+        QVERIFY(entered.wait(5000));
+        QElapsedTimer clock;
+        clock.start();
+        QCOMPARE(table.release(port), BUSLINK_OK);
+        QVERIFY(clock.elapsed() < 1000);
+    }
+
+    // Manual reset: set releases every waiter and stays until reset.
+    void eventStaysSetUntilReset()
+    {
+        buslink::Event event;
+        QVERIFY(!event.wait(0));
+        std::atomic<int> released{0};
+        std::thread a([&] { released += event.wait(10000); });
+        std::thread b([&] { released += event.wait(10000); });
+        event.set();
+        a.join();
+        b.join();
+        QCOMPARE(released.load(), 2);
+        QVERIFY(event.wait(0));
+        event.reset();
+        QElapsedTimer clock;
+        clock.start();
+        QVERIFY(!event.wait(30));
+        QVERIFY(clock.elapsed() >= 25);
     }
 };
 

@@ -1,0 +1,587 @@
+// The main window's panel hosting: docks in GUI mode 0, tiles and pages of
+// the panel stack in the tile layouts, the project tree and its context menu.
+#include "quorvane.h"
+#include "ui_quorvane.h"
+
+#include "quorvaneproject.h"
+#include "zordommodel.h"
+#include "zorpanel.h"
+#include "zorquestionbox.h"
+
+#include <QClipboard>
+#include <QDockWidget>
+#include <QDomDocument>
+#include <QGuiApplication>
+#include <QHeaderView>
+#include <QInputDialog>
+#include <QItemSelectionModel>
+#include <QListWidget>
+#include <QMenu>
+#include <QTextStream>
+#include <QTimer>
+
+namespace {
+
+QModelIndex firstColumn(const QModelIndex &index)
+{
+    return index.isValid() ? index.sibling(index.row(), 0) : index;
+}
+
+bool isTopElement(const QModelIndex &index)
+{
+    return index.isValid() && index.row() == 0 && !index.parent().isValid();
+}
+
+// Persistent indexes change their order when rows move, so maps keyed by
+// them are searched instead of trusting their order.
+template<class Map>
+typename Map::iterator findElement(Map &map, const QModelIndex &index)
+{
+    const QModelIndex element = firstColumn(index);
+    if (!element.isValid())
+        return map.end();
+    for (auto it = map.begin(); it != map.end(); ++it) {
+        if (it.key().isValid() && it.key() == element)
+            return it;
+    }
+    return map.end();
+}
+
+} // namespace
+
+QString Quorvane::panelName(const QModelIndex &index)
+{
+    const QModelIndex element = firstColumn(index);
+    const QString label = element.data(Qt::DisplayRole).toString();
+    const QModelIndex parent = element.parent();
+    if (parent.isValid() && parent.parent().isValid())
+        return parent.data(Qt::DisplayRole).toString() + QStringLiteral(" - ") + label;
+    return label;
+}
+
+void Quorvane::updateProjectTree()
+{
+    if (!m_project)
+        return;
+    QItemSelectionModel *oldSelection = ui->treeView->selectionModel();
+    ui->treeView->setModel(m_project->model());
+    // A view does not delete the selection model it made for its old model.
+    if (oldSelection && oldSelection != ui->treeView->selectionModel())
+        oldSelection->deleteLater();
+    if (ui->treeView->isVisibleTo(this)) {
+        ui->treeView->header()->setSectionResizeMode(0, QHeaderView::ResizeToContents);
+        ui->treeView->header()->setSectionResizeMode(1, QHeaderView::Stretch);
+        ui->treeView->expandAll();
+    }
+}
+
+bool Quorvane::bindHostedPanel(ZorPanel *panel)
+{
+    if (!panel)
+        return false;
+    panel->setGuiMode(m_guiMode);
+    connect(panel, &ZorPanel::msgOut, this, &Quorvane::appControlIn, Qt::UniqueConnection);
+    connect(this, &Quorvane::appControlResponse, panel, &ZorPanel::msgIn, Qt::UniqueConnection);
+    return true;
+}
+
+// --- docks (GUI mode 0) ---------------------------------------------------------
+
+QDockWidget *Quorvane::dockOf(const QModelIndex &index) const
+{
+    auto &docks = const_cast<QMap<QPersistentModelIndex, QPointer<QDockWidget>> &>(m_docks);
+    const auto it = findElement(docks, index);
+    return it == docks.end() ? nullptr : it.value().data();
+}
+
+void Quorvane::dropDock(const QModelIndex &index)
+{
+    const auto it = findElement(m_docks, index);
+    if (it != m_docks.end())
+        m_docks.erase(it);
+}
+
+void Quorvane::newDock(const QModelIndex &index)
+{
+    if (!m_project)
+        return;
+    const QModelIndex element = firstColumn(index);
+    if (!element.isValid() || !m_project->hasAccess(element))
+        return;
+
+    QDockWidget *dock = nullptr;
+    const auto existing = findElement(m_docks, element);
+    bool hasEntry = existing != m_docks.end();
+    if (hasEntry) {
+        dock = existing.value().data();
+        if (dock && dock->isHidden()) {
+            // A dock hidden by a lower user level is made afresh.
+            delete dock;
+            dock = nullptr;
+        }
+        if (!dock) {
+            m_docks.erase(existing);
+            hasEntry = false;
+        }
+    }
+
+    const QString name = panelName(element);
+    QDockWidget *partner = nullptr;
+    bool place = true;
+    if (!dock) {
+        dock = new QDockWidget(this);
+        dock->setAllowedAreas(Qt::RightDockWidgetArea | Qt::TopDockWidgetArea
+                              | Qt::BottomDockWidgetArea);
+        dock->setFeatures(QDockWidget::DockWidgetClosable | QDockWidget::DockWidgetMovable
+                          | QDockWidget::DockWidgetFloatable);
+        dock->setAttribute(Qt::WA_DeleteOnClose);
+        ZorPanel *panel = m_project->createPanel(element);
+        if (!panel) {
+            m_docks.insert(QPersistentModelIndex(element), dock);
+            dock->hide();
+            return;
+        }
+        bindHostedPanel(panel);
+        dock->setWindowTitle(name);
+        dock->setObjectName(name);
+        dock->setWidget(panel);
+    } else {
+        dock->setWindowTitle(name);
+        dock->setObjectName(name);
+        const QList<QDockWidget *> tabbed = tabifiedDockWidgets(dock);
+        if (!tabbed.isEmpty() && dockWidgetArea(dock) == Qt::RightDockWidgetArea) {
+            // Taken out and put back, it comes up as the front tab.
+            partner = tabbed.last();
+            removeDockWidget(dock);
+            dock->hide();
+        } else {
+            place = false;
+        }
+    }
+
+    if (place) {
+        if (!partner) {
+            for (auto it = m_docks.cbegin(); it != m_docks.cend(); ++it) {
+                QDockWidget *other = it.value().data();
+                if (other && other != dock && other->isVisible()
+                    && dockWidgetArea(other) == Qt::RightDockWidgetArea)
+                    partner = other;
+            }
+        }
+        dock->show();
+        addDockWidget(Qt::RightDockWidgetArea, dock);
+        if (partner)
+            tabifyDockWidget(partner, dock);
+    }
+    dock->raise();
+    if (!hasEntry)
+        m_docks.insert(QPersistentModelIndex(element), dock);
+}
+
+void Quorvane::resetTempSizeChange()
+{
+    if (m_docks.isEmpty() || !m_project)
+        return;
+    QDockWidget *dock = dockOf(m_project->model()->index(0, 0));
+    if (dock && dock->widget())
+        dock->widget()->setMinimumWidth(0);
+}
+
+// --- tiles and pages (GUI modes 1 to 5) --------------------------------------------
+
+void Quorvane::newTileAndPanel(const QModelIndex &index)
+{
+    if (!m_project)
+        return;
+    const QModelIndex element = firstColumn(index);
+    const QString name = panelName(element);
+
+    ZorPanel *panel = nullptr;
+    const QuorvaneProject::PanelMap open = m_project->openPanels();
+    for (auto it = open.cbegin(); it != open.cend(); ++it) {
+        if (it.key().isValid() && it.key() == element && it.value()) {
+            panel = it.value().data();
+            break;
+        }
+    }
+    if (!panel) {
+        panel = m_project->createPanel(element);
+        if (!panel)
+            return;
+        bindHostedPanel(panel);
+    }
+
+    m_pages.insert(ui->stackedWidget->count(), QPersistentModelIndex(element));
+    ui->stackedWidget->addWidget(panel);
+
+    if (ui->listWidgetTiles->isVisibleTo(this)) {
+        auto *item = new QListWidgetItem(ui->listWidgetTiles);
+        QModelIndex tileIndex = element;
+        setTile(item, tileIndex, name);
+    }
+}
+
+void Quorvane::setTile(QListWidgetItem *item, const QModelIndex &index, const QString &name)
+{
+    if (!item)
+        return;
+    item->setText(QString(name).replace(QStringLiteral(" - "), QStringLiteral("\n> ")));
+    item->setToolTip(index.data(Qt::ToolTipRole).toString());
+    item->setWhatsThis(index.data(Qt::WhatsThisRole).toString());
+    item->setStatusTip(index.data(Qt::StatusTipRole).toString());
+    item->setTextAlignment(Qt::AlignLeft | Qt::AlignVCenter);
+    item->setFlags(Qt::ItemIsSelectable | Qt::ItemIsEnabled);
+    item->setSizeHint(QSize(ui->listWidgetTiles->maximumWidth() - 10, m_tileSize));
+    updateTile(item, index);
+}
+
+void Quorvane::updateTile(QListWidgetItem *item, const QModelIndex &index)
+{
+    if (!item || !index.isValid() || !m_project)
+        return;
+    const QModelIndex element = firstColumn(index);
+    const int status = element.data(ZorAbstractDomModel::StatusRole).toInt();
+    auto known = findElement(m_tileStatus, element);
+    if (known != m_tileStatus.end() && known.value() == status)
+        return;
+    if (known != m_tileStatus.end())
+        known.value() = status;
+    else
+        m_tileStatus.insert(QPersistentModelIndex(element), status);
+    const QIcon icon = m_project->model()->moduleIcon(element);
+    item->setIcon(QIcon(icon.pixmap(m_tileSize, m_tileSize)));
+}
+
+void Quorvane::updateTiles()
+{
+    if (m_guiMode == 0)
+        return;
+    for (auto it = m_pages.cbegin(); it != m_pages.cend(); ++it)
+        updateTile(ui->listWidgetTiles->item(it.key()), it.value());
+}
+
+void Quorvane::changePage(int page)
+{
+    if (page < 0 || page >= ui->stackedWidget->count())
+        return;
+    ui->stackedWidget->setCurrentIndex(page);
+    if (!ui->listWidgetTiles->isVisibleTo(this))
+        return;
+    ui->listWidgetTiles->setCurrentRow(page);
+    const QModelIndex element = m_pages.value(page);
+    ui->labelStackedPanels->setText(QuorvaneProject::displayName(element).replace(
+        QStringLiteral(" - "), QStringLiteral(" > ")));
+}
+
+void Quorvane::clearTilesAndPanelStack(bool unused)
+{
+    Q_UNUSED(unused);
+    while (ui->stackedWidget->count() > 0) {
+        const int page = ui->stackedWidget->count() - 1;
+        QWidget *widget = ui->stackedWidget->widget(page);
+        ui->stackedWidget->removeWidget(widget);
+        // Pages of modules that still exist belong to the project's open
+        // panels; only the others go.
+        const QPersistentModelIndex element = m_pages.value(page);
+        if (!element.isValid()) {
+            widget->hide();
+            widget->deleteLater();
+        }
+    }
+    // The tile list must not report a row change into a stack being rebuilt.
+    const QSignalBlocker block(ui->listWidgetTiles);
+    ui->listWidgetTiles->clear();
+    m_pages.clear();
+    m_tileStatus.clear();
+}
+
+void Quorvane::clearTilesAndPanelStack()
+{
+    clearTilesAndPanelStack(false);
+}
+
+// --- following the project -------------------------------------------------------
+
+void Quorvane::updatePanelVisibility()
+{
+    if (!m_project)
+        return;
+    if (m_guiMode == 0) {
+        for (auto it = m_docks.begin(); it != m_docks.end();) {
+            QDockWidget *dock = it.value().data();
+            if (!dock) {
+                it = m_docks.erase(it);
+            } else if (!it.key().isValid()) {
+                delete dock;
+                it = m_docks.erase(it);
+            } else {
+                if (!m_project->hasAccess(it.key()))
+                    dock->hide();
+                ++it;
+            }
+        }
+        ui->treeView->setContextMenuPolicy(m_project->userLevel() >= 2 ? Qt::CustomContextMenu
+                                                                       : Qt::NoContextMenu);
+        return;
+    }
+
+    const QPersistentModelIndex shown = m_pages.value(ui->stackedWidget->currentIndex());
+    clearTilesAndPanelStack(false);
+    const QList<QPersistentModelIndex> elements = m_project->visiblePanelIndexes(true);
+    for (const QPersistentModelIndex &element : elements) {
+        const bool deep = element.parent().isValid() && element.parent().parent().isValid();
+        const int required = deep ? element.data(ZorAbstractDomModel::UserLevelRole).toInt() : 0;
+        if (m_project->userLevel() >= required)
+            newTileAndPanel(element);
+    }
+    m_project->dropDeadPanels();
+
+    if (!ui->listWidgetTiles->isVisibleTo(this))
+        return;
+    for (auto it = m_pages.cbegin(); it != m_pages.cend(); ++it) {
+        if (shown.isValid() && it.value() == shown) {
+            changePage(it.key());
+            return;
+        }
+    }
+    selectPanel(QString());
+}
+
+void Quorvane::closePanels()
+{
+    const auto docks = m_docks;
+    m_docks.clear();
+    for (const QPointer<QDockWidget> &dock : docks)
+        delete dock.data();
+    ui->labelStackedPanels->setText(QString());
+    clearTilesAndPanelStack(true);
+}
+
+void Quorvane::selectPanel()
+{
+    selectPanel(QString());
+}
+
+void Quorvane::selectPanel(const QString &name)
+{
+    if (!m_project)
+        return;
+    QString key = name.trimmed().toLower().replace(QStringLiteral(" > "), QStringLiteral(" - "));
+    const auto typeMatches = [&key](const QModelIndex &index) {
+        const QString type = QuorvaneProject::moduleType(index);
+        return type == key || (key == QLatin1String("uipanel") && type == QLatin1String("uipanel_node"));
+    };
+    const auto nameMatches = [&key](const QModelIndex &index) {
+        return panelName(index).trimmed().toLower() == key;
+    };
+
+    if (m_guiMode == 0) {
+        if (key.isEmpty())
+            return;
+        const QList<QPersistentModelIndex> all = m_project->visiblePanelIndexes(true);
+        QModelIndex match;
+        for (const QPersistentModelIndex &index : all) {
+            if (nameMatches(index)) {
+                match = index;
+                break;
+            }
+        }
+        if (!match.isValid()) {
+            for (const QPersistentModelIndex &index : all) {
+                if (typeMatches(index)) {
+                    match = index;
+                    break;
+                }
+            }
+        }
+        if (!match.isValid())
+            return;
+        newDock(match);
+        if (m_docks.size() == 1) {
+            QDockWidget *dock = m_docks.first().data();
+            if (dock && dock->widget()) {
+                // The first dock opens wide; the user may narrow it again.
+                dock->widget()->setMinimumWidth(width() * 3 / 4);
+                QTimer::singleShot(100, this, &Quorvane::resetTempSizeChange);
+            }
+        }
+        return;
+    }
+
+    if (key.isEmpty()) {
+        if (m_guiMode <= 3) {
+            changePage(0);
+            return;
+        }
+        key = QStringLiteral("uipanel");
+    }
+    for (auto it = m_pages.cbegin(); it != m_pages.cend(); ++it) {
+        if (nameMatches(it.value())) {
+            changePage(it.key());
+            return;
+        }
+    }
+    for (auto it = m_pages.cbegin(); it != m_pages.cend(); ++it) {
+        if (typeMatches(it.value())) {
+            changePage(it.key());
+            return;
+        }
+    }
+}
+
+// --- the project tree's context menu and edit commands ----------------------------------
+
+namespace {
+
+// The "module" element held by the clipboard text, or a null element.
+QDomElement clipboardModule(QDomDocument &document)
+{
+    const QString text = QGuiApplication::clipboard()->text();
+    if (text.isEmpty() || !document.setContent(text, false))
+        return QDomElement();
+    const QDomElement element = document.firstChild().toElement();
+    if (element.isNull() || element.tagName().compare(QLatin1String("module"), Qt::CaseInsensitive) != 0)
+        return QDomElement();
+    return element;
+}
+
+bool isDepthOne(const QModelIndex &index)
+{
+    return index.isValid() && index.parent().isValid() && !index.parent().parent().isValid();
+}
+
+} // namespace
+
+void Quorvane::enableTreeActions(const QModelIndex &index)
+{
+    const bool hit = index.isValid();
+    const bool movable = hit && !isTopElement(index);
+    ui->actionProjectTreeCut->setEnabled(movable);
+    ui->actionProjectTreeCopy->setEnabled(movable);
+    ui->actionProjectTreeDelete->setEnabled(movable);
+    ui->actionProjectTreeRename->setEnabled(hit);
+
+    QDomDocument clip;
+    const QDomElement module = clipboardModule(clip);
+    bool paste = !module.isNull();
+    if (paste) {
+        const int depth = module.attribute(QStringLiteral("moduleDepth")).toInt();
+        if (depth == 2)
+            paste = hit && !isTopElement(index);
+        else if (depth == 1)
+            paste = !(hit && !isTopElement(index) && index.parent().isValid()
+                      && index.parent().parent().isValid());
+    }
+    ui->actionProjectTreePaste->setEnabled(paste);
+}
+
+void Quorvane::showTreeContextMenu(const QPoint &pos)
+{
+    const QModelIndex index = ui->treeView->indexAt(pos);
+    if (index.isValid() && index.column() != 0)
+        return;
+    m_contextIndex = index;
+    enableTreeActions(index);
+    m_treeMenu->popup(ui->treeView->viewport()->mapToGlobal(pos));
+}
+
+bool Quorvane::copyModuleToClipboard()
+{
+    if (!m_project)
+        return false;
+    QString objections;
+    if (!m_project->checkPanelsBeforeSave(objections))
+        return false;
+    const QModelIndex element = m_contextIndex;
+    if (!element.isValid() || isTopElement(element))
+        return false;
+    const QDomNode node = m_project->model()->nodeFromIndex(element);
+    if (node.isNull())
+        return false;
+    QString text;
+    QTextStream stream(&text);
+    node.save(stream, 4);
+    QGuiApplication::clipboard()->setText(text);
+    return true;
+}
+
+void Quorvane::on_actionProjectTreeCopy_triggered()
+{
+    copyModuleToClipboard();
+}
+
+void Quorvane::on_actionProjectTreeCut_triggered()
+{
+    if (copyModuleToClipboard())
+        m_project->removeModule(QString(), QString(), m_contextIndex);
+}
+
+void Quorvane::on_actionProjectTreePaste_triggered()
+{
+    if (!m_project)
+        return;
+    const QModelIndex context = m_contextIndex;
+    const bool valid = context.isValid();
+    const bool top = isTopElement(context);
+    const bool depthOne = isDepthOne(context);
+    const bool deep = valid && !top && !depthOne;
+
+    QDomDocument clip;
+    QDomElement module = clipboardModule(clip);
+    if (module.isNull())
+        return;
+    const int depth = module.attribute(QStringLiteral("moduleDepth")).toInt();
+    if ((depth == 2 && (!valid || top)) || (depth == 1 && deep))
+        return;
+
+    QModelIndex parent;
+    if (depth == 1)
+        parent = m_project->model()->index(0, 0);
+    else if (depthOne)
+        parent = context;
+    else if (deep)
+        parent = context.parent();
+    // The project makes the labels unique under the target parent.
+    m_project->addModule(QString(), QString(), QString(), parent, QString(), module);
+}
+
+void Quorvane::on_actionProjectTreeDelete_triggered()
+{
+    if (!m_project || !m_contextIndex.isValid())
+        return;
+    ZorQuestionBox::Question question;
+    question.icon = QMessageBox::Warning;
+    question.title = tr("Delete Module");
+    const bool children = m_project->model()->rowCount(m_contextIndex) > 0;
+    question.text = tr("Are you sure you want to delete this module%1from the project?")
+                        .arg(children ? tr(" and its children ") : QStringLiteral(" "));
+    question.buttons = QMessageBox::Yes | QMessageBox::No;
+    question.defaultButton = QMessageBox::No;
+    if (ZorQuestionBox::ask(this, question) != QMessageBox::No)
+        m_project->removeModule(QString(), QString(), m_contextIndex);
+}
+
+void Quorvane::on_actionProjectTreeRename_triggered()
+{
+    if (!m_project || !m_contextIndex.isValid())
+        return;
+    const QDomElement element = m_project->model()->nodeFromIndex(m_contextIndex).toElement();
+    if (element.isNull())
+        return;
+    const QString old = element.attribute(QStringLiteral("label"));
+    QString text = old;
+    for (;;) {
+        QInputDialog dialog(this, Qt::Dialog | Qt::WindowCloseButtonHint);
+        dialog.setWindowTitle(tr("Rename Module"));
+        dialog.setLabelText(tr("Enter a new name for this module"));
+        dialog.setTextEchoMode(QLineEdit::Normal);
+        dialog.setTextValue(text);
+        if (dialog.exec() != QDialog::Accepted)
+            return;
+        text = dialog.textValue();
+        if (!text.trimmed().isEmpty())
+            break;
+    }
+    if (text != old)
+        m_project->renameModule(text, m_contextIndex);
+}

@@ -1,0 +1,561 @@
+// The file side of the project: loading, saving, packing and unpacking, and
+// the project values kept at the root of the project XML.
+#include "quorvaneproject.h"
+
+#include "zorapplservices.h"
+#include "zordommodel.h"
+#include "zormigration.h"
+#include "zormodule.h"
+#include "zorpanel.h"
+
+#include <QCoreApplication>
+#include <QDateTime>
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QRegularExpression>
+#include <QSaveFile>
+#include <QSemaphore>
+#include <QSet>
+#include <QTemporaryFile>
+#include <QTextStream>
+
+#include <memory>
+
+namespace {
+
+const QString ProjectSuffix = QStringLiteral(".zorpro");
+const QString ZipSuffix = QStringLiteral(".zorzip");
+const QString TemplateSuffix = QStringLiteral(".zortpl");
+const QString TempFolderPrefix = QStringLiteral("zorproj_temp_");
+const QString RootTag = QStringLiteral("QuorvaneProject");
+const QString ProjectInfoKey = QStringLiteral("projectinfo");
+const QString GuiStateKey = QStringLiteral("guistate");
+const int PackTimeoutMs = 30000;
+
+QString cleanAbsolute(const QString &path)
+{
+    return QDir::cleanPath(QFileInfo(path).absoluteFilePath());
+}
+
+// A "zorproj_temp_*" folder that lies directly in the temporary root, and is
+// no link: the only kind of folder the project removes as temporary.
+bool isTempProjectRoot(const QString &folder)
+{
+    const QFileInfo info(folder);
+    if (!info.fileName().startsWith(TempFolderPrefix)
+        || info.fileName().size() == TempFolderPrefix.size() || info.isSymLink() || !info.isDir())
+        return false;
+    const QString parent = QFileInfo(info.absolutePath()).canonicalFilePath();
+    const QString root = QFileInfo(QuorvaneProject::tempRoot()).canonicalFilePath();
+    return !root.isEmpty() && parent == root;
+}
+
+// The "zorproj_temp_*" folder two levels above a path, or empty.
+QString tempProjectRootOf(const QString &path)
+{
+    if (path.isEmpty())
+        return QString();
+    const QString folder = QDir::cleanPath(cleanAbsolute(path) + QStringLiteral("/../.."));
+    return isTempProjectRoot(folder) ? folder : QString();
+}
+
+bool removeTempProjectRoot(const QString &folder)
+{
+    if (!isTempProjectRoot(folder))
+        return false;
+    return ZorApplServices::removeDirRecursively(folder);
+}
+
+// A new, empty "zorproj_temp_<UUID>" folder in the temporary root; empty when
+// the temporary location cannot be written.
+QString newTempProjectRoot()
+{
+    QTemporaryFile probe;
+    if (!probe.open())
+        return QString();
+    const QString root = QuorvaneProject::tempRoot() + QLatin1Char('/') + TempFolderPrefix
+                         + ZorApplServices::uniqueId();
+    if (!QDir().mkpath(root))
+        return QString();
+    return cleanAbsolute(root);
+}
+
+// What packing leaves out of a project folder: the target archive, the
+// temporary root when it lies inside the folder, and leftovers of packing
+// (backups of replaced archives, intermediate archives and copy folders) that
+// earlier editions of the program left beside projects.
+void packingSkips(const QString &projectDir, const QString &target, QStringList &skipFolders,
+                  QStringList &skipFiles)
+{
+    skipFolders << cleanAbsolute(QuorvaneProject::tempRoot());
+    skipFiles << target << target + QStringLiteral(".tmpzipbackup");
+    static const QRegularExpression copyFolder(
+        QStringLiteral("^copy_\\d{4}-\\d\\d-\\d\\dT\\d\\d-\\d\\d-\\d\\d"));
+    const QFileInfoList entries =
+        QDir(projectDir).entryInfoList(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden);
+    for (const QFileInfo &entry : entries) {
+        const QString name = entry.fileName();
+        if (entry.isDir() && name.contains(copyFolder))
+            skipFolders << cleanAbsolute(entry.filePath());
+        else if (!entry.isDir()
+                 && (name.endsWith(QLatin1String(".tmpzipbackup"))
+                     || name.endsWith(QLatin1String("_tmp_compressed"))))
+            skipFiles << cleanAbsolute(entry.filePath());
+    }
+}
+
+// Copies a file over an existing one of the same name.
+bool copyReplacing(const QString &source, const QString &target)
+{
+    if (!QDir().mkpath(QFileInfo(target).path()))
+        return false;
+    if (QFileInfo::exists(target) && !QFile::remove(target))
+        return false;
+    return QFile::copy(source, target);
+}
+
+// Writes the bytes of `source` as `target`; the target is replaced only once
+// the whole file is written.
+bool replaceFileWith(const QString &source, const QString &target)
+{
+    QFile in(source);
+    if (!in.open(QIODevice::ReadOnly))
+        return false;
+    QSaveFile out(target);
+    if (!out.open(QIODevice::WriteOnly))
+        return false;
+    while (!in.atEnd()) {
+        const QByteArray chunk = in.read(1 << 20);
+        if ((chunk.isEmpty() && in.error() != QFileDevice::NoError)
+            || out.write(chunk) != chunk.size()) {
+            out.cancelWriting();
+            return false;
+        }
+    }
+    return out.commit();
+}
+
+} // namespace
+
+// --- names and paths -----------------------------------------------------------
+
+bool QuorvaneProject::isZipName(const QString &name)
+{
+    return name.endsWith(ZipSuffix, Qt::CaseInsensitive);
+}
+
+bool QuorvaneProject::isTemplateName(const QString &name)
+{
+    return name.endsWith(TemplateSuffix, Qt::CaseInsensitive);
+}
+
+bool QuorvaneProject::isPackedName(const QString &name)
+{
+    return isZipName(name) || isTemplateName(name);
+}
+
+void QuorvaneProject::setPaths(const QString &projectFile, const QString &packedFile)
+{
+    m_projectFile = projectFile;
+    m_packedFile = packedFile;
+    emit projectPathChanged(m_projectFile, m_packedFile);
+}
+
+void QuorvaneProject::clearPaths()
+{
+    setPaths(QString(), QString());
+}
+
+QString QuorvaneProject::tempRoot()
+{
+    return QDir::cleanPath(QDir::tempPath() + QLatin1Char('/') + ZorApplServices::tempFolderName());
+}
+
+bool QuorvaneProject::removeTempFolder(const QString &path)
+{
+    const QString root = tempProjectRootOf(path);
+    return !root.isEmpty() && removeTempProjectRoot(root);
+}
+
+bool QuorvaneProject::isTempProjectPath(const QString &path)
+{
+    return !tempProjectRootOf(path).isEmpty();
+}
+
+// --- loading ----------------------------------------------------------------------
+
+bool QuorvaneProject::load(const QString &fileName, QString &errorText)
+{
+    errorText.clear();
+    close();
+    if (fileName.isEmpty()) {
+        close();
+        return false;
+    }
+
+    QString readFile = cleanAbsolute(fileName);
+    QString packed;
+    if (isPackedName(fileName)) {
+        packed = readFile;
+        QString folder;
+        readFile = extractProject(packed, folder);
+        if (readFile.isEmpty()) {
+            errorText = tr("Could not extract compressed project.");
+            close();
+            return false;
+        }
+    }
+
+    // Until the paths are set, close() does not know the unpacked folder.
+    const auto fail = [&](const QString &text) {
+        errorText = text;
+        if (!packed.isEmpty() && m_packedFile.isEmpty())
+            removeTempFolder(readFile);
+        close();
+        return false;
+    };
+
+    QFile file(readFile);
+    if (!file.exists())
+        return fail(tr("The project file was not found."));
+    if (!file.open(QIODevice::ReadOnly))
+        return fail(tr("Could not open project file."));
+    QTextStream in(&file);
+    in.setCodec("UTF-8");
+    QString text = in.readAll();
+    upgradeProjectText(text);
+    file.close();
+    if (text.isEmpty())
+        return fail(tr("Project file is empty."));
+
+    setPaths(readFile, packed);
+
+    QDomDocument document;
+    if (!document.setContent(text, false))
+        return fail(tr("Project file contains invalid XML."));
+    if (!loadDocument(document))
+        return fail(tr("Could not load project XML data."));
+    return true;
+}
+
+QString QuorvaneProject::extractProject(const QString &archive, QString &folder)
+{
+    const QString base = QFileInfo(archive).completeBaseName();
+    QString extraction = folder;
+    QString createdRoot;
+    if (folder.isEmpty()) {
+        createdRoot = newTempProjectRoot();
+        if (createdRoot.isEmpty())
+            return QString();
+        folder = QFileInfo(createdRoot).fileName();
+        extraction = createdRoot + QLatin1Char('/') + base;
+        if (!QDir().mkpath(extraction)) {
+            removeTempProjectRoot(createdRoot);
+            return QString();
+        }
+    }
+    const auto fail = [&createdRoot] {
+        if (!createdRoot.isEmpty())
+            removeTempProjectRoot(createdRoot);
+        return QString();
+    };
+
+    // The archive functions list the archive first and refuse entries that
+    // would land outside the extraction folder.
+    if (!ZorApplServices::unzipArchive(archive, extraction))
+        return fail();
+
+    const QString wanted = cleanAbsolute(extraction + QLatin1Char('/') + base + ProjectSuffix);
+    if (QFileInfo(wanted).isFile())
+        return wanted;
+    const QStringList found = QDir(extraction).entryList({QStringLiteral("*") + ProjectSuffix},
+                                                         QDir::Files, QDir::Name);
+    if (found.isEmpty() || !QFile::rename(extraction + QLatin1Char('/') + found.first(), wanted))
+        return fail();
+    return wanted;
+}
+
+// --- saving -------------------------------------------------------------------------
+
+bool QuorvaneProject::save(const QString &fileName, QString &errorText, bool keepPaths)
+{
+    errorText.clear();
+    if (!prepareSave(errorText, true))
+        return false;
+
+    // "moduleDepth" lives in memory only; it is back whichever way the save
+    // ends.
+    m_model->updateModuleDepths(true);
+    struct DepthsBack
+    {
+        ZorDomModel *model;
+        ~DepthsBack()
+        {
+            if (model)
+                model->updateModuleDepths(false);
+        }
+    } depthsBack{m_model.data()};
+
+    const bool targetPacked = isPackedName(fileName);
+    const QString packedTarget = targetPacked ? fileName : m_packedFile;
+    const QString plainTarget =
+        (!targetPacked && m_packedFile.isEmpty()) ? fileName : m_projectFile;
+    if (plainTarget.isEmpty()) {
+        errorText = tr("Cannot save a non-compressed project to the compressed format. Please "
+                       "consult documentation on project types.");
+        return false;
+    }
+    if (!writeDocument(plainTarget)) {
+        errorText = tr("Could not write data to target file.");
+        return false;
+    }
+
+    if (targetPacked) {
+        QString newProjectFile;
+        if (!saveCompressed(plainTarget, fileName, newProjectFile, errorText))
+            return false;
+        if (keepPaths)
+            return true;
+        // A packed project takes the new base name inside its temporary
+        // folder; a plain one keeps its file where it is.
+        if (cleanAbsolute(newProjectFile) != cleanAbsolute(m_projectFile)) {
+            if (QFileInfo::exists(newProjectFile))
+                QFile::remove(newProjectFile);
+            if (!QFile::rename(m_projectFile, newProjectFile)) {
+                errorText = tr("Could not rename the .zorpro file %1 to %2")
+                                .arg(QFileInfo(m_projectFile).fileName(),
+                                     QFileInfo(newProjectFile).fileName());
+                return false;
+            }
+        }
+        setPaths(newProjectFile, cleanAbsolute(fileName));
+        return true;
+    }
+
+    if (!m_packedFile.isEmpty()) {
+        // A packed project saved as a plain ".zorpro" leaves the temporary
+        // folder: its files go beside the new project file.
+        if (keepPaths)
+            return packedToPlain(fileName, errorText);
+        const QString oldProjectFile = m_projectFile;
+        if (!packedToPlain(fileName, errorText))
+            return false;
+        ZorApplServices::setWorkingDir(QString());
+        removeTempFolder(oldProjectFile);
+    }
+    if (!keepPaths)
+        setPaths(cleanAbsolute(fileName), QString());
+    return true;
+}
+
+bool QuorvaneProject::packedToPlain(const QString &fileName, QString &errorText)
+{
+    const QString sourceDir = QFileInfo(m_projectFile).absolutePath();
+    const QString target = cleanAbsolute(fileName);
+    const QString targetDir = QFileInfo(target).absolutePath();
+    QStringList files;
+    ZorApplServices::collectFiles(sourceDir, files, QStringList(), {cleanAbsolute(m_projectFile)});
+    const QString prefix = QDir::cleanPath(sourceDir) + QLatin1Char('/');
+    for (const QString &native : qAsConst(files)) {
+        const QString file = QDir::fromNativeSeparators(native);
+        if (!file.startsWith(prefix)
+            || !copyReplacing(file, targetDir + QLatin1Char('/') + file.mid(prefix.size()))) {
+            errorText = tr("Could not write data to target file.");
+            return false;
+        }
+    }
+    if (!writeDocument(target)) {
+        errorText = tr("Could not write data to target file.");
+        return false;
+    }
+    return true;
+}
+
+bool QuorvaneProject::writeDocument(const QString &path) const
+{
+    QString text = m_model->document().toString(1);
+    // The file is UTF-8; a declaration naming another encoding would make
+    // readers misread every character beyond ASCII.
+    static const QRegularExpression declaredEncoding(
+        QStringLiteral("^(\\s*<\\?xml[^>]*?encoding\\s*=\\s*)([\"'])[^\"']*\\2"));
+    text.replace(declaredEncoding, QStringLiteral("\\1\\2UTF-8\\2"));
+
+    // Written beside the target and renamed over it at the end: a failed
+    // write leaves the previous file as it was.
+    QSaveFile file(path);
+    if (!file.open(QIODevice::WriteOnly))
+        return false;
+    QTextStream out(&file);
+    out.setCodec("UTF-8");
+    out << text;
+    out.flush();
+    if (out.status() != QTextStream::Ok) {
+        file.cancelWriting();
+        return false;
+    }
+    return file.commit();
+}
+
+bool QuorvaneProject::saveCompressed(const QString &projectFile, const QString &packedTarget,
+                                     QString &newProjectFile, QString &errorText)
+{
+    errorText.clear();
+    const QString project = cleanAbsolute(projectFile);
+    const QString projectDir = QFileInfo(project).absolutePath();
+    const QString target = cleanAbsolute(packedTarget);
+    const QString base = QFileInfo(target).completeBaseName();
+    const QString newName = base + ProjectSuffix;
+
+    // Staged outside the project folder: the copy never lands inside the
+    // folder it copies, and nothing of it is left behind there.
+    const QString stageRoot = newTempProjectRoot();
+    if (stageRoot.isEmpty()) {
+        errorText = tr("Could not create folder for compressed files: %1")
+                        .arg(tempRoot() + QLatin1Char('/') + TempFolderPrefix);
+        return false;
+    }
+    const QString stage = stageRoot + QLatin1Char('/') + base;
+    const auto fail = [&](const QString &text) {
+        errorText = text;
+        removeTempProjectRoot(stageRoot);
+        return false;
+    };
+
+    QStringList skipFolders;
+    QStringList skipFiles{project, cleanAbsolute(projectDir + QLatin1Char('/') + newName)};
+    packingSkips(projectDir, target, skipFolders, skipFiles);
+    if (!ZorApplServices::copyDir(projectDir, stage, skipFolders, skipFiles)
+        || !QFile::copy(project, stage + QLatin1Char('/') + newName)) {
+        return fail(tr("Error while copying files before compression, from %1 to %2")
+                        .arg(projectDir, stage));
+    }
+
+    const QString archive = stageRoot + QLatin1Char('/') + QFileInfo(target).fileName();
+    if (!ZorApplServices::zipFiles(archive, stage + QStringLiteral("/*"), PackTimeoutMs, false))
+        return fail(tr("Error compressing %1").arg(target));
+    if (!replaceFileWith(archive, target))
+        return fail(tr("Could not write data to target file."));
+
+    if (!removeTempProjectRoot(stageRoot))
+        qWarning("QuorvaneProject: could not remove the packing folder %s", qUtf8Printable(stageRoot));
+    newProjectFile = isTempProjectPath(project) ? projectDir + QLatin1Char('/') + newName : project;
+    return true;
+}
+
+bool QuorvaneProject::prepareSave(QString &errorText, bool updateInfo)
+{
+    errorText.clear();
+    if (updateInfo)
+        updateProjectInfo();
+    const bool agreed = askPanels(errorText);
+    settlePendingWrites();
+    return agreed;
+}
+
+bool QuorvaneProject::askPanels(QString &errorText)
+{
+    QStringList objections;
+    for (auto it = m_openPanels.cbegin(); it != m_openPanels.cend(); ++it) {
+        ZorPanel *panel = it.value();
+        if (!panel || !it.key().isValid())
+            continue;
+        const QString objection = panel->savePanelState();
+        if (!objection.isEmpty())
+            objections << objection;
+    }
+    errorText = objections.join(QLatin1Char('\n'));
+    return objections.isEmpty();
+}
+
+// Panels reach their modules through queued signals into the module host's
+// thread, which takes a property request at once and posts the value back to
+// the model. A marker queued behind the panels' messages in each module
+// thread tells when all of them have been taken; the writes they posted are
+// then carried out here, so that the file holds every edit made before.
+void QuorvaneProject::settlePendingWrites()
+{
+    QSet<QThread *> threads;
+    QList<ZorModule *> markers;
+    for (ZorModule *module : qAsConst(m_modules)) {
+        if (module && module->thread() != QThread::currentThread()
+            && !threads.contains(module->thread())) {
+            threads.insert(module->thread());
+            markers << module;
+        }
+    }
+    if (!markers.isEmpty()) {
+        auto reached = std::make_shared<QSemaphore>(0);
+        for (ZorModule *module : qAsConst(markers))
+            QMetaObject::invokeMethod(module, [reached] { reached->release(); }, Qt::QueuedConnection);
+        if (!reached->tryAcquire(markers.size(), m_settleTimeoutMs))
+            qWarning("QuorvaneProject: the modules have not taken the panels' settings within %d ms",
+                     m_settleTimeoutMs);
+    }
+    if (m_model)
+        QCoreApplication::sendPostedEvents(m_model.data(), QEvent::MetaCall);
+}
+
+// --- project values ---------------------------------------------------------------
+
+QString QuorvaneProject::readProjectValue(ZorDomModel *model, const QString &key)
+{
+    if (!model)
+        return QString();
+    const QDomElement value =
+        model->document().firstChildElement(RootTag).firstChildElement(key);
+    const QDomNode first = value.firstChild();
+    return first.isText() ? first.nodeValue() : QString();
+}
+
+QString QuorvaneProject::projectValue(const QString &key) const
+{
+    return readProjectValue(m_model.data(), key);
+}
+
+void QuorvaneProject::setProjectValue(const QString &key, const QString &value)
+{
+    QDomDocument document = m_model->document();
+    QDomElement root = document.firstChildElement(RootTag);
+    if (root.isNull())
+        return;
+    QDomElement element = root.firstChildElement(key);
+    if (element.isNull())
+        element = root.appendChild(document.createElement(key)).toElement();
+    if (element.hasChildNodes())
+        element.firstChild().setNodeValue(value);
+    else
+        element.appendChild(document.createTextNode(value));
+}
+
+QString QuorvaneProject::projectInfo() const
+{
+    return projectValue(ProjectInfoKey);
+}
+
+void QuorvaneProject::updateProjectInfo()
+{
+    using ZorApplServices::appGlobal;
+    const QString info =
+        tr("%1 %2 %3 %4")
+            .arg(QDateTime::currentDateTime().toString(Qt::ISODate),
+                 appGlobal(QStringLiteral("AppTitle")), appGlobal(QStringLiteral("AppVersion")),
+                 ZorApplServices::userName().left(3));
+    const QString old = projectInfo();
+    const QString first = old.section(QLatin1Char(','), 0, 0);
+    if (old.isEmpty())
+        setProjectValue(ProjectInfoKey, QStringLiteral("created ") + info);
+    else if (first.trimmed() != QLatin1String("noupdate"))
+        setProjectValue(ProjectInfoKey, first + QStringLiteral(", modified ") + info);
+}
+
+void QuorvaneProject::setGuiState(const QByteArray &state)
+{
+    setProjectValue(GuiStateKey, QString::fromLatin1(state.toHex()));
+}
+
+QByteArray QuorvaneProject::guiState() const
+{
+    const QString text = projectValue(GuiStateKey);
+    return text.isEmpty() ? QByteArray() : QByteArray::fromHex(text.toLatin1());
+}
