@@ -154,6 +154,7 @@ bool Operating::handleInterviewLine(const ZorInterview &line)
     b.kind = line.kind();
     b.request = line.request();
     b.timeoutMs = line.timeoutMs();
+    b.exchangeId = 0;   // whatever was under way belongs to an earlier line
     readBases();
 
     if (b.kind == LssNodeParameters) {

@@ -17,6 +17,9 @@
 // remembered by its message id: an exchange answer is only ever read by the
 // exchange it belongs to, never by one of another gateway on the same CAN
 // interface.
+//
+// A return to Operating from one of its substates enters Operating afresh
+// (its box is made new), so what a line in flight needs lives in Root's box.
 #pragma once
 
 #include "zorcyclicsampling.h"
