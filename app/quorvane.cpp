@@ -1,6 +1,7 @@
 #include "quorvane.h"
 #include "ui_quorvane.h"
 
+#include "flickcharm.h"
 #include "quorvaneproject.h"
 #include "zorapplservices.h"
 #include "zorupdatedialog.h"
@@ -60,6 +61,7 @@ Quorvane::Quorvane(QWidget *parent, Qt::WindowFlags flags)
     connect(ui->actionExit, &QAction::triggered, this, &QWidget::close);
 
     applyGuiMode();
+    buildUserLevelControls();
     buildRecentFileActions();
 
     setContextMenuPolicy(Qt::NoContextMenu);
@@ -136,6 +138,9 @@ void Quorvane::applyGuiMode()
     const bool tileList = mode >= 1 && mode <= 3;
 
     ui->treeView->setVisible(mode == 0);
+    // Docks take the room they ask for; keep the tree wide enough for its
+    // 32-pixel icons and a module label next to them.
+    ui->treeView->setMinimumWidth(mode == 0 ? 240 : 0);
     ui->actionStopDrives->setVisible(mode == 0);
     ui->stackedWidget->setVisible(mode != 0);
     ui->labelStackedPanels->setVisible(tileList);
@@ -183,7 +188,9 @@ void Quorvane::applyGuiMode()
             menuBar()->addAction(ui->actionAbout);
     }
 
-    // Kinetic scrolling of the tile list comes with the panel framework.
+    // The tiles are dragged like a list on a touch screen.
+    if (tileList)
+        (new FlickCharm(this))->attachTo(ui->listWidgetTiles);
 
     qApp->setStyleSheet(readResourceText(styleSheetResource(mode)));
 }
@@ -262,26 +269,4 @@ void Quorvane::on_actionStopDrives_triggered()
         return;
     m_project->broadcast(ZorMessage(KM_PLAYERCMD_STOP, KS_REQUEST));
     m_project->broadcast(ZorMessage(KM_DRIVE_STOP, KS_REQUEST));
-}
-
-int Quorvane::highestUserLevel() const
-{
-    const QStringList names = ZorApplServices::appGlobal(QStringLiteral("UserLevelNames"))
-                                  .split(QLatin1Char(','), Qt::SkipEmptyParts);
-    return names.isEmpty() ? 10 : qMin(names.size() - 1, 10);
-}
-
-void Quorvane::changeUserLevel(int level)
-{
-    if (!m_project)
-        return;
-    level = qBound(0, level, highestUserLevel());
-    if (level != m_project->userLevel())
-        m_project->setUserLevel(level);
-    const QStringList names = ZorApplServices::appGlobal(QStringLiteral("UserLevelNames"))
-                                  .split(QLatin1Char(','), Qt::SkipEmptyParts);
-    if (level < names.size()) {
-        m_currentUserLevelName = names.at(level);
-        updateWindowTitle();
-    }
 }

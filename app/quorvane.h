@@ -33,12 +33,14 @@
 #include <QPersistentModelIndex>
 #include <QPointer>
 #include <QString>
+#include <QStringList>
 
 class QAction;
 class QDockWidget;
 class QListWidgetItem;
 class QMenu;
 class QMimeData;
+class QToolButton;
 class QuorvaneProject;
 class ZorPanel;
 
@@ -105,6 +107,17 @@ public:
     void setCurrentFile(const QString &path);
     void updateRecentFileActions();
 
+    // --- user levels
+    // The configured level names ("UserLevelNames"), the highest level (the
+    // number of names - 1, at most 10; 10 without names), and the menu
+    // "&User Level" and tool button (null without names).
+    QStringList userLevelNames() const { return m_userLevelNames; }
+    int highestUserLevel() const { return m_highestUserLevel; }
+    QMenu *userLevelMenu() const { return m_userLevelMenu; }
+    QToolButton *userLevelButton() const { return m_userLevelButton; }
+    // The password that raising to `level` needs; empty when none.
+    static QString userLevelPassword(int level);
+
     // Puts the context element's module element on the clipboard.
     bool copyModuleToClipboard();
     // The element the tree's context menu was last opened on.
@@ -126,8 +139,14 @@ public slots:
     void on_actionStopDrives_triggered();
     void openInfoUrl();
 
-    // Sets the project's user level, clamped to the configured levels.
+    // Sets the project's user level, clamped to the configured levels, and
+    // shows it in the user-level menu and the window title.
     void changeUserLevel(int level);
+    // The user chose a level: lowering is done at once, raising asks for the
+    // level's password (entry N of "UserLevelPasswords") when it has one.
+    void askNewUserLevel(int level);
+    // The tool button's click: one level up, when there is one.
+    void userLevelToolButtonClicked();
 
     // --- app control
     // Queues a KM_APPLICATION_CONTROL or KM_DIALOG request; anything else
@@ -187,7 +206,7 @@ private:
     void setFirstStartGeometry();
     void buildRecentFileActions();
     bool bindHostedPanel(ZorPanel *panel);
-    int highestUserLevel() const;
+    void buildUserLevelControls();
     bool startProcess(const QString &arguments);
     QDockWidget *dockOf(const QModelIndex &index) const;
     void dropDock(const QModelIndex &index);
@@ -203,6 +222,12 @@ private:
     QMap<QPersistentModelIndex, QPointer<QDockWidget>> m_docks;
     QMap<int, QPersistentModelIndex> m_pages;
     QMap<QPersistentModelIndex, int> m_tileStatus;
+
+    QStringList m_userLevelNames;
+    int m_highestUserLevel = 10;
+    QList<QAction *> m_userLevelActions;
+    QMenu *m_userLevelMenu = nullptr;
+    QToolButton *m_userLevelButton = nullptr;
 
     QList<QAction *> m_recentFileActions;
     QAction *m_recentFileSeparator = nullptr;

@@ -1,8 +1,13 @@
 #include "zorregistry.h"
 
+#include "zorcontentautomation.h"
+#include "zorcontentcaninterface.h"
 #include "zorcontentcanmonitor.h"
 #include "zorcontentcansender.h"
 #include "zorcontentdefault.h"
+#include "zorcontentinteractive.h"
+#include "zorcontentproject.h"
+#include "zormodautomation.h"
 #include "zormodcaninterface.h"
 #include "zormodcanopengateway.h"
 #include "zormodule.h"
@@ -31,7 +36,7 @@ ZorPanel *makePanel(QWidget *parent)
 // Modules.
 ZorModule *newZorModCanInterface(QObject *p) { return createCanInterfaceModule(p); }
 ZorModule *newZorModNetManager(QObject *) { return nullptr; }     // stand-in
-ZorModule *newZorModAutomation(QObject *) { return nullptr; }     // stand-in
+ZorModule *newZorModAutomation(QObject *p) { return createAutomationModule(p); }
 ZorModule *newZorModNode(QObject *) { return nullptr; }           // stand-in
 ZorModule *newZorModDataLog(QObject *) { return nullptr; }        // stand-in
 ZorModule *newZorModRemoteControl(QObject *) { return nullptr; }  // stand-in
@@ -44,15 +49,15 @@ ZorModule *newZorModDriveXenax(QObject *) { return nullptr; }     // stand-in
 
 // Panels.
 ZorPanel *newZorContentDefault(QWidget *p) { return makePanel<ZorContentDefault>(p); }
-ZorPanel *newZorContentProject(QWidget *p) { return makePanel<ZorContentDefault>(p); }        // stand-in
-ZorPanel *newZorContentCanInterface(QWidget *p) { return makePanel<ZorContentDefault>(p); }   // stand-in
+ZorPanel *newZorContentProject(QWidget *p) { return makePanel<ZorContentProject>(p); }
+ZorPanel *newZorContentCanInterface(QWidget *p) { return makePanel<ZorContentCanInterface>(p); }
 ZorPanel *newZorContentCanSender(QWidget *p) { return makePanel<ZorContentCanSender>(p); }
 ZorPanel *newZorContentCanmonitor(QWidget *p) { return makePanel<ZorContentCanmonitor>(p); }
 ZorPanel *newZorContentNetManager(QWidget *p) { return makePanel<ZorContentDefault>(p); }     // stand-in
-ZorPanel *newZorContentAutomation(QWidget *p) { return makePanel<ZorContentDefault>(p); }     // stand-in
+ZorPanel *newZorContentAutomation(QWidget *p) { return makePanel<ZorContentAutomation>(p); }
 ZorPanel *newZorContentObjEdit(QWidget *p) { return makePanel<ZorContentDefault>(p); }        // stand-in
 ZorPanel *newZorContentNodeConfig(QWidget *p) { return makePanel<ZorContentDefault>(p); }     // stand-in
-ZorPanel *newZorContentInteractive(QWidget *p) { return makePanel<ZorContentDefault>(p); }    // stand-in
+ZorPanel *newZorContentInteractive(QWidget *p) { return makePanel<ZorContentInteractive>(p); }
 ZorPanel *newZorContentDataLog(QWidget *p) { return makePanel<ZorContentDefault>(p); }        // stand-in
 ZorPanel *newZorContentPlot(QWidget *p) { return makePanel<ZorContentDefault>(p); }           // stand-in
 ZorPanel *newZorContentTrigger(QWidget *p) { return makePanel<ZorContentDefault>(p); }        // stand-in

@@ -538,6 +538,31 @@ def toolbar():
          [(line(4, 28.5, 14, 28.5, 1.6), ink)] + pencil(27, 5, 6.5, 25.5, 5.5, rgb('#F39C12'), 6.0))
 
 
+def user_icon():
+    """The tool-bar picture of the user-level menu: a person with a key."""
+    body, key = rgb('#3E5A78'), rgb('#E0A526')
+    icon('toolbar/User.png', [
+        (circle(13, 9.5, 5.5), body),
+        (minus(ellipse(13, 26, 10, 8.5), rect(2, 28, 30, 32)), body),
+        (circle(24, 19, 4.2), key), (circle(24, 19, 1.6), WHITE),
+        (rect(22.9, 22, 25.1, 30), key), (rect(25, 26, 28, 27.6), key),
+    ])
+
+
+def panel_actions():
+    """Pictures of the panels' own tool-bar actions (in panels/)."""
+    green, dark_green = rgb('#3FA34D'), rgb('#2A7034')
+    red, dark_red = rgb('#E74C3C'), rgb('#A93226')
+    icon('panels/play.png', [
+        (circle(16, 16, 13.5), dark_green), (circle(16, 16, 12), green),
+        (polygon([(12.5, 9), (12.5, 23), (23.5, 16)]), WHITE),
+    ])
+    icon('panels/stop.png', [
+        (circle(16, 16, 13.5), dark_red), (circle(16, 16, 12), red),
+        (rect(10.5, 10.5, 21.5, 21.5, 1.5), WHITE),
+    ])
+
+
 def player():
     """The player buttons of the CAN sender and the CAN monitor's tool bar."""
     green, dark_green = rgb('#2E9E4F'), rgb('#1E6B35')
@@ -599,6 +624,8 @@ def app_icon():
 
 if __name__ == '__main__':
     toolbar()
+    user_icon()
+    panel_actions()
     player()
     app_icon()
     background()

@@ -89,11 +89,14 @@ private slots:
         // Without an update server "Check for Updates" is left out.
         QCOMPARE(actionTexts(menuFile->actions()),
                  QStringList({"New Project", "Open Project...", "|", "Save Project", "Save As...",
-                              "Generate Runtime...", "|", "Stop Drives", "|", "Exit"}));
+                              "Generate Runtime...", "|", "&User Level", "Stop Drives", "|",
+                              "Exit"}));
         QCOMPARE(actionTexts(menuHelp->actions()), QStringList({"View Help", "About..."}));
+        // The user-level tool button stands before Stop Drives.
         QCOMPARE(actionTexts(toolBar->actions()),
-                 QStringList({"New Project", "Open Project...", "Save Project", "Stop Drives",
+                 QStringList({"New Project", "Open Project...", "Save Project", "", "Stop Drives",
                               "View Help", "Exit"}));
+        QCOMPARE(toolBar->widgetForAction(toolBar->actions().at(3)), w.userLevelButton());
         QCOMPARE(toolBar->toolButtonStyle(), Qt::ToolButtonTextUnderIcon);
         QVERIFY(!toolBar->isMovable());
 

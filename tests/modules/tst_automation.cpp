@@ -1,0 +1,252 @@
+// The automation module running real Python scripts: output to the master,
+// the log history, stopping, script errors, the start variants and the
+// scripting functions that talk to other modules.
+#include "startstopmodule.h"
+#include "testdommodel.h"
+#include "zormodautomation.h"
+#include "zortest.h"
+
+#include <QRegularExpression>
+#include <QTemporaryDir>
+#include <QtTest>
+
+#include <memory>
+#include <mutex>
+
+namespace {
+
+// What the module sends to its master (its panel).
+class Master : public QObject
+{
+public:
+    void record(const ZorMessage &m)
+    {
+        std::lock_guard<std::mutex> lock(mutex);
+        list << m;
+    }
+    void clear()
+    {
+        std::lock_guard<std::mutex> lock(mutex);
+        list.clear();
+    }
+    QList<ZorMessage> all() const
+    {
+        std::lock_guard<std::mutex> lock(mutex);
+        return list;
+    }
+    QStringList dataOf(int type) const
+    {
+        QStringList texts;
+        for (const ZorMessage &m : all())
+            if (m.msgType() == type)
+                texts << m.data().toString();
+        return texts;
+    }
+    QList<int> statusChanges() const
+    {
+        QList<int> changes;
+        for (const QString &s : dataOf(KM_STATUS))
+            if (changes.isEmpty() || changes.last() != s.toInt())
+                changes << s.toInt();
+        return changes;
+    }
+    int lastStatus() const
+    {
+        const QList<int> changes = statusChanges();
+        return changes.isEmpty() ? -1 : changes.last();
+    }
+
+private:
+    mutable std::mutex mutex;
+    QList<ZorMessage> list;
+};
+
+using ModulePtr = std::unique_ptr<ZorModule, ZorModuleDeleter>;
+
+} // namespace
+
+class TestAutomation : public QObject
+{
+    Q_OBJECT
+
+    TestDomModel *model = nullptr;
+    ZorModAutomation *automation = nullptr;
+    ModulePtr owner;
+    Master master;
+
+    void start(const QString &script)
+    {
+        automation->setProperty(QStringLiteral("Script"), script, false);
+        automation->start();
+        control(QStringLiteral("1"));
+    }
+    void control(const QString &data)
+    {
+        automation->slaveIn(ZorMessage(KM_SCRIPT_CONTROL, KS_REQUEST, data));
+    }
+    // The script has ended when the module is back in Idle after running.
+    bool waitForEnd(int status = 0, int timeoutMs = 10000)
+    {
+        QElapsedTimer clock;
+        clock.start();
+        while (clock.elapsed() < timeoutMs) {
+            const QList<int> changes = master.statusChanges();
+            if (changes.contains(1) && changes.last() == status)
+                return true;
+            QTest::qWait(10);
+        }
+        return false;
+    }
+    QStringList output() const
+    {
+        QStringList lines;
+        for (const QString &data : master.dataOf(KM_SCRIPT_MSG))
+            lines << data;
+        return lines;
+    }
+
+private slots:
+    void init()
+    {
+        ZorMessage::registerMetaType();
+        model = new TestDomModel;
+        model->addModule("automation", "Auto1");
+        automation = new ZorModAutomation;
+        owner.reset(automation);
+        master.clear();
+        QVERIFY(automation->setupZorModule(model->moduleIndex("Auto1"), model));
+        connect(automation, &ZorModule::slaveOut, this,
+                [this](const ZorMessage &m) { master.record(m); }, Qt::DirectConnection);
+    }
+    void cleanup()
+    {
+        owner.reset();
+        delete model;
+    }
+
+    void outputReachesTheMasterAndTheHistory()
+    {
+        start(QStringLiteral("print('a\\r\\nb')\nprint('')\nprint('second line')\n"));
+        QVERIFY(waitForEnd());
+        QCOMPARE(output(), QStringList({"0,StdOut:ab", "0,StdOut:second line"}));
+        QCOMPARE(master.dataOf(KM_INFOTEXT).last(), QStringLiteral("Script Started"));
+        for (const ZorMessage &m : master.all())
+            if (m.msgType() == KM_SCRIPT_MSG)
+                QCOMPARE(m.origin(), QStringLiteral("Auto1"));
+
+        // The history is stored with the project, each line stamped.
+        QTRY_VERIFY(!model->storedProperty("Auto1", "LogHistory").isEmpty());
+        const QStringList history = model->storedProperty("Auto1", "LogHistory").split('\n');
+        QCOMPARE(history.size(), 2);
+        const QRegularExpression stamped(
+            "^\\d{4}-\\d\\d-\\d\\d \\d\\d:\\d\\d:\\d\\d\\.\\d{3} 0,StdOut:ab$");
+        QVERIFY2(stamped.match(history.at(0)).hasMatch(), qPrintable(history.at(0)));
+
+        // A second run adds to the history it finds.
+        control(QStringLiteral("1"));
+        QTRY_COMPARE(automation->property("LogHistory").split('\n').size(), 4);
+    }
+
+    void theHistoryKeepsTheLatest500Lines()
+    {
+        automation->setProperty(QStringLiteral("LogHistory"), QStringLiteral("old 1\nold 2"), false);
+        start(QStringLiteral("for i in range(499):\n    print(i)\n"));
+        QVERIFY(waitForEnd());
+        QStringList history = automation->property("LogHistory").split('\n');
+        QCOMPARE(history.size(), 500);
+        QCOMPARE(history.first(), QStringLiteral("old 2"));   // the oldest went first
+        QVERIFY(history.last().endsWith(" 0,StdOut:498"));
+    }
+
+    void stopRequestsEndTheScriptAtItsNextCall_data()
+    {
+        QTest::addColumn<int>("type");
+        QTest::addColumn<QString>("data");
+        QTest::newRow("control 0") << int(KM_SCRIPT_CONTROL) << " 0 ";
+        QTest::newRow("KM_STOP") << int(KM_STOP) << "";
+    }
+    void stopRequestsEndTheScriptAtItsNextCall()
+    {
+        QFETCH(int, type);
+        QFETCH(QString, data);
+        start(QStringLiteral("import Quorvane\nprint('waiting')\n"
+                             "while True:\n    Quorvane.ZorWaitMsg('nothing', 50)\n"));
+        QTRY_VERIFY(output().contains("0,StdOut:waiting"));
+        // A second start while running is dropped.
+        control(QStringLiteral("1"));
+        automation->slaveIn(ZorMessage(type, KS_REQUEST, data));
+        QVERIFY(waitForEnd());
+        QCOMPARE(master.dataOf(KM_INFOTEXT).last(), QStringLiteral("Stopped by User"));
+        QCOMPARE(master.statusChanges(), QList<int>({1, 0}));
+        QVERIFY(output().last().contains("RuntimeError: Stopped by User"));
+    }
+
+    void aFailingScriptEndsInErrorAndCanStartAgain()
+    {
+        start(QStringLiteral("x = 1\ny = x / 0\n"));
+        QVERIFY(waitForEnd(ZorModAutomation::StatusScriptError));
+        QCOMPARE(master.dataOf(KM_INFOTEXT).last(), QStringLiteral("Script Error"));
+        const QString error = output().last();
+        QVERIFY2(error.startsWith("2,StdErr:") && error.contains("ZeroDivisionError"),
+                 qPrintable(error));
+        automation->setProperty(QStringLiteral("Script"), QStringLiteral("print('fixed')"), false);
+        control(QStringLiteral("1"));
+        QTRY_COMPARE(master.lastStatus(), 0);
+        QCOMPARE(output().last(), QStringLiteral("0,StdOut:fixed"));
+    }
+
+    void startVariants()
+    {
+        QTemporaryDir dir;
+        QFile file(dir.filePath("job.py"));
+        QVERIFY(file.open(QIODevice::WriteOnly));
+        file.write("print('from file')\r\nprint('\xc3\xa9t\xc3\xa9')\r\n");   // UTF-8 kept
+        file.close();
+
+        start(QStringLiteral("print('property')"));
+        QVERIFY(waitForEnd());
+        control(QStringLiteral("1,append:print('appended')"));
+        QTRY_COMPARE(output().size(), 3);
+        QCOMPARE(output().mid(1), QStringList({"0,StdOut:property", "0,StdOut:appended"}));
+
+        control(QStringLiteral("1,") + file.fileName());
+        QTRY_COMPARE(output().size(), 5);
+        QCOMPARE(output().at(3), QStringLiteral("0,StdOut:from file"));
+
+        // Without a script property the file of "ScriptFileName" runs.
+        automation->setProperty(QStringLiteral("Script"), QString(), false);
+        automation->setProperty(QStringLiteral("ScriptFileName"), file.fileName(), false);
+        control(QStringLiteral("1"));
+        QTRY_COMPARE(output().size(), 7);
+        control(QStringLiteral("-1"));   // no request of this module
+        QTest::qWait(50);
+        QCOMPARE(output().size(), 7);
+    }
+
+    void scriptsTalkToOtherModules()
+    {
+        model->addModule("joystick", "Stick");
+        ModulePtr slave(new StartStopModule);
+        QVERIFY(slave->setupZorModule(model->moduleIndex("Stick"), model));
+        QVERIFY(automation->addSlave(slave.get()));
+        slave->start();
+        start(QStringLiteral(
+            "import Quorvane as q\n"
+            "print(q.ZorSendMsg('Stick:KM_START:KS_REQUEST', 'w'))\n"
+            "print(q.ZorSendMsg('Stick:KM_STOP:KS_REQUEST', 'b'))\n"
+            "print(q.ZorSendMsg(':KM_STATUS:KS_INFO:1500'))\n"
+            "print(repr(q.ZorWaitMsg('*KM_NOTHING*', 100)))\n"
+            "q.ZorSendMsg(':KM_STATUS:KS_INFO:0')\n"));
+        QTRY_COMPARE_WITH_TIMEOUT(output().size(), 3, 10000);
+        QVERIFY(waitForEnd());
+        QCOMPARE(output(), QStringList({"0,StdOut:Stick:KM_START:KS_ANSWER", "0,StdOut:1",
+                                        "0,StdOut:''"}));
+        // The status message went up and set the module's status; nothing
+        // but the two requests went down.
+        QVERIFY(master.statusChanges().contains(1500));
+        QCOMPARE(slave->status(), 0);
+    }
+};
+
+ZOR_TEST(TestAutomation)
+#include "tst_automation.moc"

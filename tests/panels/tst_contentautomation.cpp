@@ -1,0 +1,206 @@
+// The automation panel: start and stop (buttons and keys), the state line,
+// the log with the script's output and the restored history; and the panel
+// running scripts on a real automation module.
+#include "testdommodel.h"
+#include "zorcontentautomation.h"
+#include "zormodautomation.h"
+#include "zortest.h"
+
+#include <QAction>
+#include <QLineEdit>
+#include <QPlainTextEdit>
+#include <QToolBar>
+#include <QtTest>
+
+#include <memory>
+
+class TestContentAutomation : public QObject
+{
+    Q_OBJECT
+
+    ZorContentAutomation *panel = nullptr;
+    QList<ZorMessage> sent;
+
+    QAction *action(const char *name) const { return panel->findChild<QAction *>(name); }
+    QLineEdit *stateLine() const { return panel->findChild<QLineEdit *>("lineEditState"); }
+    QPlainTextEdit *log() const { return panel->findChild<QPlainTextEdit *>("plainTextEditStatus"); }
+    // The log without its time stamps.
+    QStringList logLines() const
+    {
+        QStringList lines = log()->toPlainText().split('\n');
+        for (QString &line : lines)
+            line.remove(QRegularExpression("^\\d{4}-\\d\\d-\\d\\d \\d\\d:\\d\\d:\\d\\d\\.\\d{3} "));
+        return lines;
+    }
+    QStringList controls() const
+    {
+        QStringList data;
+        for (const ZorMessage &m : sent)
+            if (m.msgType() == KM_SCRIPT_CONTROL)
+                data << m.data().toString();
+        return data;
+    }
+    void showWithFocus()
+    {
+        panel->show();
+        panel->activateWindow();
+        QVERIFY(QTest::qWaitForWindowActive(panel));
+        log()->setFocus();
+        QTRY_VERIFY(log()->hasFocus());
+    }
+
+private slots:
+    void init()
+    {
+        ZorMessage::registerMetaType();
+        sent.clear();
+        panel = new ZorContentAutomation;
+        connect(panel, &ZorPanel::msgOut, this, [this](const ZorMessage &m) { sent << m; });
+    }
+    void cleanup() { delete panel; }
+
+    void theFormAtStart()
+    {
+        auto *bar = panel->findChild<QToolBar *>();
+        QVERIFY(bar);
+        QCOMPARE(bar->actions(), QList<QAction *>({action("actionPlay"), action("actionStop")}));
+        QCOMPARE(bar->toolButtonStyle(), Qt::ToolButtonTextUnderIcon);
+        QVERIFY(!action("actionPlay")->icon().isNull());
+        QVERIFY(!action("actionStop")->icon().isNull());
+        QVERIFY(action("actionPlay")->isEnabled() && !action("actionPlay")->isChecked());
+        QVERIFY(!action("actionStop")->isEnabled() && action("actionStop")->isChecked());
+        QVERIFY(!stateLine()->isEnabled());
+        QCOMPARE(log()->maximumBlockCount(), 1000);
+    }
+
+    void startAndStopByActionAndKey()
+    {
+        TestDomModel model;
+        model.addModule("automation", "Auto1");
+        QVERIFY(panel->setupZorPanel(model.moduleIndex("Auto1"), &model));
+        QCOMPARE(sent.size(), 3);
+        QCOMPARE(sent.at(2).msgType(), int(KM_GETPROPERTY));
+        QCOMPARE(sent.at(2).data().toString(), QStringLiteral("LogHistory"));
+
+        action("actionPlay")->trigger();
+        panel->msgIn(ZorMessage(KM_STATUS, KS_INFO, 1));
+        action("actionStop")->trigger();
+        showWithFocus();
+        // The keys work also while their action is disabled.
+        QTest::keyClick(log(), Qt::Key_F5);
+        panel->msgIn(ZorMessage(KM_STATUS, KS_INFO, 0));
+        QTest::keyClick(log(), Qt::Key_Escape);
+        QCOMPARE(controls(), QStringList({"1", "0", "1", "0"}));
+        for (const ZorMessage &m : sent)
+            QCOMPARE(m.msgState(), int(KS_REQUEST));
+    }
+
+    void statusDecidesWhatCanBeDone_data()
+    {
+        QTest::addColumn<int>("status");
+        QTest::addColumn<bool>("running");
+        QTest::addColumn<QString>("style");
+        QTest::newRow("idle") << 0 << false << "color:black";
+        QTest::newRow("running") << 1 << true << "background-color: #5EBE37; color:black";
+        QTest::newRow("busy") << 1500 << true << "background-color: #FEE600; color:black";
+        QTest::newRow("error, still stoppable") << 2500 << true << "background-color: #FF6052; color:black";
+        QTest::newRow("last running") << 9999 << true << "background-color: #FF6052; color:black";
+        QTest::newRow("script error") << 10000 << false << "background-color: #FF6052; color:black";
+        QTest::newRow("negative") << -1 << false << "background-color: #5EBE37; color:black";
+    }
+    void statusDecidesWhatCanBeDone()
+    {
+        QFETCH(int, status);
+        QFETCH(bool, running);
+        QFETCH(QString, style);
+        panel->msgIn(ZorMessage(KM_STATUS, KS_ANSWER, status));
+        QCOMPARE(stateLine()->styleSheet(), style);
+        QCOMPARE(action("actionPlay")->isEnabled(), !running);
+        QCOMPARE(action("actionPlay")->isChecked(), running);
+        QCOMPARE(action("actionStop")->isEnabled(), running);
+        QCOMPARE(action("actionStop")->isChecked(), !running);
+        // Requests are no reports.
+        panel->msgIn(ZorMessage(KM_STATUS, KS_REQUEST, running ? 0 : 1));
+        QCOMPARE(action("actionStop")->isEnabled(), running);
+    }
+
+    void logShowsInfoAndStandardOutput_data()
+    {
+        QTest::addColumn<QString>("data");
+        QTest::addColumn<QString>("shown");
+        QTest::newRow("output") << "1,StdOut:value: 5" << "value: 5";
+        QTest::newRow("line number") << "12,StdOut:x" << "x";
+        QTest::newRow("error output") << "0,StdErr:Traceback" << "";
+        QTest::newRow("no line number") << "StdOut:lost" << "";
+        QTest::newRow("letter case") << "0,stdout:lost" << "";
+        QTest::newRow("empty output") << "0,StdOut:" << "";
+    }
+    void logShowsInfoAndStandardOutput()
+    {
+        QFETCH(QString, data);
+        QFETCH(QString, shown);
+        panel->msgIn(ZorMessage(KM_SCRIPT_MSG, KS_INFO, data));
+        QCOMPARE(log()->toPlainText().isEmpty(), shown.isEmpty());
+        if (!shown.isEmpty())
+            QCOMPARE(logLines(), QStringList({shown}));
+    }
+
+    void infoTextsAndHistory()
+    {
+        panel->msgIn(ZorMessage(KM_INFOTEXT, KS_INFO, QStringLiteral("Script Started")));
+        QCOMPARE(stateLine()->text(), QStringLiteral("Script Started"));
+        QCOMPARE(logLines(), QStringList({"Script Started"}));
+        // The history replaces the log, a blank line below it.
+        panel->msgIn(ZorMessage(KM_GETPROPERTY, KS_ANSWER,
+                                QStringLiteral("LogHistory=old 1\nold=2")));
+        panel->msgIn(ZorMessage(KM_SCRIPT_MSG, KS_INFO, QStringLiteral("0,StdOut:new")));
+        QCOMPARE(logLines(), QStringList({"old 1", "old=2", "", "new"}));
+        panel->msgIn(ZorMessage(KM_GETPROPERTY, KS_ANSWER, QStringLiteral("LogHistory=")));
+        QCOMPARE(log()->toPlainText(), QStringLiteral("\n"));
+        // Other properties and the change notices of the module leave it.
+        panel->msgIn(ZorMessage(KM_GETPROPERTY, KS_ANSWER, QStringLiteral("Script=print(1)")));
+        panel->msgIn(ZorMessage(KM_SETPROPERTY, KS_INFO, QStringLiteral("LogHistory=x")));
+        QCOMPARE(log()->toPlainText(), QStringLiteral("\n"));
+    }
+
+    void runsScriptsOnItsModule()
+    {
+        TestDomModel model;
+        model.addModule("automation", "Auto1", QString(),
+                        "<properties><Script>import Quorvane\nprint('hello')\nwhile True:\n"
+                        "    Quorvane.ZorWaitMsg('nothing', 20)\n</Script></properties>");
+        auto bind = [&](ZorContentAutomation *p) {
+            auto *module = new ZorModAutomation;
+            if (!module->setupZorModule(model.moduleIndex("Auto1"), &model))
+                return std::unique_ptr<ZorModule, ZorModuleDeleter>();
+            connect(p, &ZorPanel::msgOut, module, &ZorModule::slaveIn);
+            connect(module, &ZorModule::slaveOut, p, &ZorPanel::msgIn);
+            module->start();
+            p->setupZorPanel(model.moduleIndex("Auto1"), &model);
+            return std::unique_ptr<ZorModule, ZorModuleDeleter>(module);
+        };
+        auto module = bind(panel);
+        QVERIFY(module);
+        showWithFocus();
+        QTest::keyClick(log(), Qt::Key_F5);
+        QTRY_COMPARE(stateLine()->text(), QStringLiteral("Script Started"));
+        QTRY_VERIFY(logLines().contains("hello"));
+        QVERIFY(action("actionStop")->isEnabled());
+        QTest::keyClick(log(), Qt::Key_Escape);
+        QTRY_COMPARE(stateLine()->text(), QStringLiteral("Stopped by User"));
+        QTRY_VERIFY(action("actionPlay")->isEnabled());
+        QCOMPARE(stateLine()->styleSheet(), QStringLiteral("color:black"));
+
+        // A new module and panel over the same project show the history.
+        QTRY_VERIFY(model.storedProperty("Auto1", "LogHistory").contains("0,StdOut:hello"));
+        module.reset();
+        ZorContentAutomation second;
+        auto again = bind(&second);
+        auto *secondLog = second.findChild<QPlainTextEdit *>("plainTextEditStatus");
+        QTRY_VERIFY(secondLog->toPlainText().contains(" 0,StdOut:hello\n"));
+        QVERIFY(secondLog->toPlainText().endsWith('\n'));
+    }
+};
+
+ZOR_TEST(TestContentAutomation)
+#include "tst_contentautomation.moc"
