@@ -454,12 +454,15 @@ bool Open::receiveFrames(int &flags, bool discard)
     const QString origin = m->label();
     int reads = 0;
     int count = 0;
-    QByteArray record;
     do {
         if (!d->takeRx(count))
             flags |= ZorModCanInterface::TrafficRxFailed;
         if (!discard) {
             for (int i = 0; i < count; ++i) {
+                // A record of its own for every frame: the previous one is
+                // already on its way to other threads and is never written
+                // again.
+                QByteArray record;
                 d->rxFrame(i, record);
                 ZorMessage frame(KM_CAN_FRAME, KS_INFO, record);
                 frame.setOrigin(origin);
