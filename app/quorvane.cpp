@@ -138,6 +138,9 @@ void Quorvane::applyGuiMode()
     const bool tileList = mode >= 1 && mode <= 3;
 
     ui->treeView->setVisible(mode == 0);
+    // Docks take the room they ask for; keep the tree wide enough for its
+    // 32-pixel icons and a module label next to them.
+    ui->treeView->setMinimumWidth(mode == 0 ? 240 : 0);
     ui->actionStopDrives->setVisible(mode == 0);
     ui->stackedWidget->setVisible(mode != 0);
     ui->labelStackedPanels->setVisible(tileList);

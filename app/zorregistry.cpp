@@ -9,6 +9,7 @@
 #include "zorcontentproject.h"
 #include "zormodautomation.h"
 #include "zormodcaninterface.h"
+#include "zormodcanopengateway.h"
 #include "zormodule.h"
 #include "zorpanel.h"
 
@@ -170,6 +171,8 @@ ZorPanel *ZorRegistry::createPanel(const PanelCreators &creators, const QString 
 
 void ZorRegistry::registerAll(ModuleCreators &modules, PanelCreators &panels)
 {
+    // Requesters of CANopen services reach their CAN interface through it.
+    ZorModCanOpenGateway::registerCreator();
     for (const ModuleRow &row : moduleTable)
         registerModule(modules, QLatin1String(row.key), row.create);
     for (const PanelRow &row : panelTable)

@@ -16,6 +16,7 @@
 
 #include <QByteArray>
 #include <QString>
+#include <functional>
 
 class ZorAbstractCanDriver
 {
@@ -60,6 +61,9 @@ public:
     virtual QString lastErrorText() = 0;
     // True when the adapter reports sent frames back as received ones.
     virtual bool echoesTx() { return false; }
+    // A driver whose takeRx waits for data asks this while it waits and
+    // returns early when it says true (the module has work). Default: none.
+    virtual void setWaitInterrupt(const std::function<bool()> &interrupted) { Q_UNUSED(interrupted); }
 
     // Adapter firmware update; only one driver implements it.
     virtual bool startFirmwareUpdate(const QString &targetVersion, QString &fileName)

@@ -1,6 +1,7 @@
 #include "zorcandrivertarnnet.h"
 
 #include <QCoreApplication>
+#include <QDeadlineTimer>
 #include <QTcpSocket>
 #include <cstring>
 
@@ -140,6 +141,19 @@ void ZorCanDriverTarnNet::close()
     m_ok = true;
 }
 
+void ZorCanDriverTarnNet::waitForData()
+{
+    if (!m_interrupted) {
+        m_socket->waitForReadyRead(dataWait);
+        return;
+    }
+    QDeadlineTimer deadline(dataWait);
+    while (!m_interrupted()) {
+        if (m_socket->waitForReadyRead(int(qBound<qint64>(0, deadline.remainingTime(), 1))) || deadline.hasExpired())
+            return;
+    }
+}
+
 bool ZorCanDriverTarnNet::takeRx(int &count)
 {
     count = 0;
@@ -172,7 +186,7 @@ bool ZorCanDriverTarnNet::takeRx(int &count)
     // Lines left over from a full bank come first; wait for data only when
     // there are none.
     if (!m_protocol.hasCompleteLine() && m_socket->bytesAvailable() == 0)
-        m_socket->waitForReadyRead(dataWait);
+        waitForData();
     m_rxCount = 0;
     QByteArray bytes;
     const qint64 room = readChunk - m_protocol.pendingText().size();

@@ -62,6 +62,9 @@ public:
     int connectTimeout() const { return m_connectTimeout; }
     void setPollInterval(int ms) { m_pollInterval = ms; }
     int pollInterval() const { return m_pollInterval; }
+    // takeRx waits for data in slices of 1 ms and stops waiting as soon as
+    // this says true, so that a module's new work is not held up.
+    void setWaitInterrupt(const std::function<bool()> &interrupted) override { m_interrupted = interrupted; }
 
     // Connected and the opening lines went out.
     bool isConnected() const { return m_connected; }
@@ -72,6 +75,7 @@ private:
     bool connectToGateway();
     void disconnectFromGateway(bool skipCloseCommand);
     void discardPending(int waitMs);
+    void waitForData();
 
     bool m_opened = false;
     QByteArray m_initCommands;
@@ -99,4 +103,5 @@ private:
     int m_reconnectInterval = 4000;
     int m_connectTimeout = 8000;
     int m_pollInterval = 500;
+    std::function<bool()> m_interrupted;
 };

@@ -308,7 +308,11 @@ bool Open::openDriver(ZorCanDriverFactory::Kind kind, int bitRate, int debugLeve
 {
     Root::Box &r = Root::box();
     r.driver.reset();   // only the driver of the last attempt remains
-    r.driver.reset(canModule()->createDriver(kind));
+    ZorModCanInterface *m = canModule();
+    r.driver.reset(m->createDriver(kind));
+    // A request or interview that arrives while the driver waits for data is
+    // served at once, not after the wait.
+    r.driver->setWaitInterrupt([m] { return m->wakeupPending(); });
     return r.driver->open(r.portText, bitRate, debugLevel, 0, r.timestampMode);
 }
 
@@ -450,12 +454,15 @@ bool Open::receiveFrames(int &flags, bool discard)
     const QString origin = m->label();
     int reads = 0;
     int count = 0;
-    QByteArray record;
     do {
         if (!d->takeRx(count))
             flags |= ZorModCanInterface::TrafficRxFailed;
         if (!discard) {
             for (int i = 0; i < count; ++i) {
+                // A record of its own for every frame: the previous one is
+                // already on its way to other threads and is never written
+                // again.
+                QByteArray record;
                 d->rxFrame(i, record);
                 ZorMessage frame(KM_CAN_FRAME, KS_INFO, record);
                 frame.setOrigin(origin);
@@ -574,6 +581,10 @@ bool Open::trafficCycle()
     r.statusFlags |= flags;
     if (r.statusTimer.elapsed() > statusReportMs)
         reportStatus();
+    // While a line waits for its answer the module waits on the adapter
+    // (in the driver's receive) rather than sleeping out its cycle.
+    if (!changed && hasPendingInterviews())
+        m->wakeup();
     return changed || failedOver;
 }
 

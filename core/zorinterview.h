@@ -57,6 +57,10 @@ public:
     QString request() const { return m_request; }
     int timeoutMs() const { return m_timeoutMs; }
     QString expectedAnswer() const { return m_answerPattern.pattern(); }
+    // Replaces the expected answer of the current line: a state that carries
+    // a line out may make it stricter or say that no answer will come
+    // ("noresponse"). Reached through ZorModule::setLineExpectedAnswer.
+    void setExpectedAnswer(const QString &pattern) { m_answerPattern.setPattern(pattern); }
     QString lineHead() const { return m_lineHead; }
     int lineIndex() const { return m_lineIndex; }
     int attemptsLeft() const { return m_attemptsLeft; }

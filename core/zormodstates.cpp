@@ -123,4 +123,10 @@ void Top::offerInterviewAnswer(const QString &kind, const QString &text, bool fa
         m->offerInterviewAnswer(kind, text, failed);
 }
 
+bool Top::setLineExpectedAnswer(const QString &pattern)
+{
+    ZorModule *m = module();
+    return m && m->setLineExpectedAnswer(pattern);
+}
+
 } // namespace ZorModStates

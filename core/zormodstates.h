@@ -77,6 +77,8 @@ struct Top : Macho::Link<Top, Macho::TopBase<Top>>
     bool hasPendingInterviews() const;
     // Offers something the module received to the waiting interview lines.
     void offerInterviewAnswer(const QString &kind, const QString &text, bool failed);
+    // Inside handleInterviewLine: replaces the expected answer of that line.
+    bool setLineExpectedAnswer(const QString &pattern);
 
     // Attaches the running module (called by the run loop only).
     void attachModule(ZorModule *module);

@@ -262,6 +262,12 @@ void ZorModule::runMachine()
     // The machine's destructor exits every state, the top state last.
 }
 
+bool ZorModule::wakeupPending()
+{
+    std::lock_guard<std::mutex> locker(waitMutex);
+    return wakePending;
+}
+
 void ZorModule::wakeup()
 {
     std::lock_guard<std::mutex> locker(waitMutex);

@@ -179,6 +179,9 @@ public:
     int pendingInterviewCount() const;
     // Module thread: matches a received answer against the waiting lines.
     void offerInterviewAnswer(const QString &kind, const QString &text, bool failed);
+    // Module thread, inside handleInterviewLine only: replaces the expected
+    // answer of the line being handed to the state; false elsewhere.
+    bool setLineExpectedAnswer(const QString &pattern);
 
     // --- links (host thread) ------------------------------------------------------
     // Resolves the slaves of this module from its "slave" elements and its
@@ -212,6 +215,10 @@ public:
     bool isStopping() const { return stopping.load(); }
     // Sets the stop flag and wakes the loop; returns at once.
     void requestStop();
+    // True when a message or interview arrived since the loop last slept:
+    // a state that waits inside its cycle (a driver waiting for data) ends
+    // the wait early when it is. Any thread.
+    bool wakeupPending();
     // Stops the thread and waits until it has ended. A module whose states do
     // not return within stopTimeout() ms is reported loudly and waited for;
     // its thread is never terminated.
@@ -265,7 +272,7 @@ private:
     void runMachine();
     void runInterviewPasses(bool &activity);
     bool interviewPass(bool &activity);
-    bool offerLineToState(const ZorInterview &record);
+    bool offerLineToState(ZorInterview &record);
     void finishInterview(int index);
     ZorModStates::Top &topState(Macho::StateMachine::Access &access) const;
 
@@ -316,6 +323,7 @@ private:
     struct DeferredAnswer { QString kind; QString text; bool failed; };
     std::deque<DeferredAnswer> deferredAnswers;   // module thread, under interviewMutex
     bool insideInterviewLine = false;             // module thread only
+    ZorInterview *lineInHand = nullptr;           // module thread only, during offerLineToState
 
     // Recursive, so that a propertyChanged override may read other properties.
     mutable std::recursive_mutex propertyMutex;

@@ -62,9 +62,12 @@ void ZorModule::offerInterviewAnswer(const QString &kind, const QString &text, b
         return;
     }
     const bool onePerPass = oneInterviewPerPass();
+    bool matched = false;
     for (int i = 0; i < interviews.size();) {
         ZorInterview *record = interviews.at(i);
-        if (record->matchAnswer(kind, text, failed) && !record->nextLine()) {
+        const bool taken = record->matchAnswer(kind, text, failed);
+        matched |= taken;
+        if (taken && !record->nextLine()) {
             finishInterview(i);
         } else {
             ++i;
@@ -72,6 +75,9 @@ void ZorModule::offerInterviewAnswer(const QString &kind, const QString &text, b
         if (onePerPass)
             break;
     }
+    // A line was answered: the next one starts without waiting out the cycle.
+    if (matched)
+        wakeup();
 }
 
 void ZorModule::runInterviewPasses(bool &activity)
@@ -142,16 +148,27 @@ bool ZorModule::interviewPass(bool &activity)
 }
 
 // Interview mutex held: the state starts the request of the line.
-bool ZorModule::offerLineToState(const ZorInterview &record)
+bool ZorModule::offerLineToState(ZorInterview &record)
 {
     if (!machine)
         return false;
     insideInterviewLine = true;
+    lineInHand = &record;
     bool handled = false;
     {
         Macho::StateMachine::Access access(*machine);
         handled = topState(access).handleInterviewLine(record);
     }
     insideInterviewLine = false;
+    lineInHand = nullptr;
     return handled;
+}
+
+bool ZorModule::setLineExpectedAnswer(const QString &pattern)
+{
+    std::lock_guard<std::recursive_mutex> locker(interviewMutex);
+    if (!lineInHand)
+        return false;
+    lineInHand->setExpectedAnswer(pattern);
+    return true;
 }

@@ -421,6 +421,33 @@ private slots:
         QCOMPARE(finished(master).first().data().toString(),
                  QStringLiteral("CAN:1000:0:1,0:echo 1,0\nCAN:1000:0:2,0:echo 2,0"));
     }
+
+    // A state may replace the expected answer of the line it carries out:
+    // "noresponse" ends the line without an answer, a stricter pattern keeps
+    // out an answer that the requester's own pattern would have taken.
+    void stateMayReplaceTheExpectedAnswer()
+    {
+        LineRecorder lines;
+        ModulePtr m = canModule(lines);
+        TestModule *raw = m.get();
+        m->onInterviewLine = [raw, &lines](const ZorInterview &line) {
+            lines.add(line.request());
+            raw->setLineExpectedAnswer(line.request() == QLatin1String("quiet")
+                                           ? QStringLiteral("noresponse") : QStringLiteral("x,2*"));
+            return true;
+        };
+        MessageRecorder master;
+        connect(m.get(), &ZorModule::slaveOut, &master, &MessageRecorder::record);
+        QVERIFY(!m->setLineExpectedAnswer(QStringLiteral("*")));   // outside the handler
+        m->start();
+        m->slaveIn(interview("CAN:0:0:quiet\nCAN:1000:0:strict:x*"));
+        QTRY_COMPARE(lines.count(), 2);
+        feed(*m, QStringLiteral("x,1"));
+        feed(*m, QStringLiteral("x,2"));
+        QTRY_COMPARE(finished(master).size(), 1);
+        QCOMPARE(finished(master).first().data().toString(),
+                 QStringLiteral("CAN:0:0:quiet:noresponse\nCAN:1000:0:strict:x,2"));
+    }
 };
 
 ZOR_TEST(TestInterview)

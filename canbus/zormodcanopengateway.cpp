@@ -1,0 +1,69 @@
+#include "zormodcanopengateway.h"
+
+#include "zormodcanopengatewaystates.h"
+
+#include <new>
+
+namespace {
+
+const int DefaultTimings[ZorModCanOpenGateway::TimingCount] = {5000, 2000, 1000, 2000, 2000, 400};
+
+} // namespace
+
+ZorModCanOpenGateway::ZorModCanOpenGateway(QObject *parent)
+    : ZorModule(parent)
+{
+    for (int i = 0; i < TimingCount; ++i)
+        timings[i] = DefaultTimings[i];
+    setProperty(QStringLiteral("BaseIdTransmitSDO"), QStringLiteral("0x580"), false, true);
+    setProperty(QStringLiteral("BaseIdReceiveSDO"), QStringLiteral("0x600"), false, true);
+    setProperty(QStringLiteral("LssRequestId"), QStringLiteral("0x7e5"), false, true);
+    setProperty(QStringLiteral("LssResponseId"), QStringLiteral("0x7e4"), false, true);
+    setProperty(QStringLiteral("ForwardCanFrames"), QStringLiteral("0"), false, true);
+}
+
+ZorModCanOpenGateway::~ZorModCanOpenGateway()
+{
+    stop();
+}
+
+QString ZorModCanOpenGateway::type() const
+{
+    return QStringLiteral("canopen_gateway");
+}
+
+QString ZorModCanOpenGateway::description() const
+{
+    return QStringLiteral("canopen_gateway");
+}
+
+QString ZorModCanOpenGateway::label() const
+{
+    return isViaModule() ? viaLabel() + QStringLiteral("_canopen_gateway") : QStringLiteral("canopen_gateway");
+}
+
+Macho::StateRef ZorModCanOpenGateway::rootStateRef() const
+{
+    return CanOpenGateway::Root::makeStateRef();
+}
+
+void ZorModCanOpenGateway::setTiming(Timing which, int ms)
+{
+    if (which >= 0 && which < TimingCount)
+        timings[which] = qMax(0, ms);
+}
+
+int ZorModCanOpenGateway::timing(Timing which) const
+{
+    return which >= 0 && which < TimingCount ? timings[which].load() : 0;
+}
+
+void ZorModCanOpenGateway::registerCreator()
+{
+    ZorModule::setCanOpenGatewayCreator(&createCanOpenGateway);
+}
+
+ZorModule *createCanOpenGateway(QObject *parent)
+{
+    return new (std::nothrow) ZorModCanOpenGateway(parent);
+}

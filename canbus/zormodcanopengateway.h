@@ -1,0 +1,73 @@
+// ZorModCanOpenGateway: the CANopen gateway module (type "canopen_gateway").
+//
+// It stands between a module that speaks CANopen (node, drive, automation,
+// data-log modules) and the CAN interface module, and turns the requester's
+// interview lines into "CAN" exchanges that the CAN interface carries out:
+//
+//   "SDOReadObject", "SDOWriteObject"   one object by SDO (zorsdoclient.h)
+//   "SDODownload", "SDOAbortDownload"   program download (zorsdoblockdownload.h)
+//   "LSSNodeParameters"                 node id and bit rate by LSS (zorlssmaster.h)
+//   "NmtModuleControl"                  one NMT frame (zornmt.h)
+//   "ScanIds"                           the node-id scan (zornodescan.h)
+//
+// and a KM_DAQ_CONFIG request into cyclic sampling (zorcyclicsampling.h).
+// Boot-up and emergency frames seen on the bus go up as KM_CANOPEN_BOOTUP
+// and KM_CANOPEN_EMERGENCY. The states are in zormodcanopengatewaystates.h.
+//
+// The gateway is never placed by the user: a requester registers the
+// creator for the CAN interface's types ("canusb", "ethernet", "kelvatro")
+// with ZorModule::addGatewayForMasterType, and the framework creates one
+// gateway as via module when it links such a requester to its CAN interface.
+// registerCreator() makes this module the framework's gateway; the program
+// calls it once at start.
+//
+// Properties: "BaseIdTransmitSDO" (0x580, COB-ID base of the nodes' SDO
+// answers), "BaseIdReceiveSDO" (0x600, base of the requests), "LssRequestId"
+// (0x7e5), "LssResponseId" (0x7e4), "ForwardCanFrames" ("1" passes every
+// received frame up to the requester).
+#pragma once
+
+#include "zormodule.h"
+
+#include <atomic>
+
+class ZorModCanOpenGateway : public ZorModule
+{
+    Q_OBJECT
+public:
+    // Protocol waits, in ms; settable so that tests and slow buses can
+    // shorten or lengthen them.
+    enum Timing {
+        LssSwitchWait,        // after each switch-mode request (5000)
+        LssAnswerTimeout,     // configure and store answers (2000)
+        DownloadLineTimeout,  // each answered line of a program download (1000)
+        ScanSettle,           // listen time of a scan after the first boot-up (2000)
+        ScanProbeWait,        // how long the scan waits for its probes (2000)
+        ScanProbeTimeout,     // time-out of one probe (400)
+        TimingCount
+    };
+
+    explicit ZorModCanOpenGateway(QObject *parent = nullptr);
+    ~ZorModCanOpenGateway() override;
+
+    QString type() const override;
+    QString description() const override;
+    QString label() const override;
+    Macho::StateRef rootStateRef() const override;
+    // Interviews are served strictly one after the other.
+    bool oneInterviewPerPass() const override { return true; }
+
+    void setTiming(Timing which, int ms);
+    int timing(Timing which) const;
+
+    // Makes this module the CANopen gateway that the framework places between
+    // requesters and CAN interfaces.
+    static void registerCreator();
+
+private:
+    std::atomic<int> timings[TimingCount];
+};
+
+// The gateway creator the framework calls with the requesting module as
+// parent; null when the module cannot be made.
+ZorModule *createCanOpenGateway(QObject *parent);
