@@ -1,42 +1,11 @@
 #include "zorasciiadapterprotocol.h"
 
+#include "hexdigits.h"
+
 #include <QCoreApplication>
 #include <cstring>
 
 namespace {
-
-const char hexDigits[] = "0123456789abcdef";
-
-int hexValue(char c)
-{
-    if (c >= '0' && c <= '9')
-        return c - '0';
-    if (c >= 'a' && c <= 'f')
-        return c - 'a' + 10;
-    if (c >= 'A' && c <= 'F')
-        return c - 'A' + 10;
-    return -1;
-}
-
-// Reads exactly `digits` hex digits; false on any other character.
-bool readHex(const char *p, int digits, quint32 &value)
-{
-    quint32 v = 0;
-    for (int i = 0; i < digits; ++i) {
-        const int d = hexValue(p[i]);
-        if (d < 0)
-            return false;
-        v = (v << 4) | quint32(d);
-    }
-    value = v;
-    return true;
-}
-
-void appendHex(QByteArray &out, quint32 value, int digits)
-{
-    for (int shift = 4 * (digits - 1); shift >= 0; shift -= 4)
-        out.append(hexDigits[(value >> shift) & 0xf]);
-}
 
 struct RateCode {
     int bitRate;
@@ -83,11 +52,11 @@ bool ZorAsciiAdapterProtocol::appendFrameCommand(QByteArray &out, const VSCAN_MS
     if (frame.Size > 8 || frame.Id > (extended ? 0x1fffffffu : 0x7ffu))
         return false;
     out.append(extended ? (remote ? 'R' : 'T') : (remote ? 'r' : 't'));
-    appendHex(out, frame.Id, extended ? 8 : 3);
+    hexdigits::append(out, frame.Id, extended ? 8 : 3);
     out.append(char('0' + frame.Size));
     if (!remote || withRemoteData) {
         for (int i = 0; i < frame.Size; ++i)
-            appendHex(out, frame.Data[i], 2);
+            hexdigits::append(out, frame.Data[i], 2);
     }
     out.append(CR);
     return true;
@@ -115,8 +84,10 @@ ZorAsciiAdapterProtocol::LineKind ZorAsciiAdapterProtocol::parseLine(const char 
         return LineIgnored;
     const char kind = line[at];
     if (kind == 'F') {
-        quint32 value;
-        if (length - at < 3 || !readHex(line + at + 1, 2, value))
+        if (length - at < 3)
+            return LineIgnored;
+        const int64_t value = hexdigits::number(line + at + 1, 2);
+        if (value < 0)
             return LineIgnored;
         status = quint8(value);
         return LineStatus;
@@ -129,8 +100,9 @@ ZorAsciiAdapterProtocol::LineKind ZorAsciiAdapterProtocol::parseLine(const char 
     const int lengthAt = at + 1 + idDigits;
     if (lengthAt >= length)
         return LineIgnored;
-    quint32 id, dlc;
-    if (!readHex(line + at + 1, idDigits, id) || !readHex(line + lengthAt, 1, dlc) || dlc > 8)
+    const int64_t id = hexdigits::number(line + at + 1, idDigits);
+    const int64_t dlc = hexdigits::number(line + lengthAt, 1);
+    if (id < 0 || dlc < 0 || dlc > 8)
         return LineIgnored;
 
     // Data digits then, when the adapter's time stamps are on, 4 digits of
@@ -144,7 +116,7 @@ ZorAsciiAdapterProtocol::LineKind ZorAsciiAdapterProtocol::parseLine(const char 
     const int dataBytes = remote ? 0 : int(dlc);
     const int span = remote ? length - dataAt : qMin(length - dataAt, 2 * dataBytes + 4);
     for (int i = 0; i < span; ++i) {
-        const int d = hexValue(line[dataAt + i]);
+        const int d = hexdigits::value(line[dataAt + i]);
         if (d < 0)
             continue;
         if (digits / 2 >= int(sizeof bytes))
@@ -160,7 +132,7 @@ ZorAsciiAdapterProtocol::LineKind ZorAsciiAdapterProtocol::parseLine(const char 
         return LineIgnored;
 
     frame = VSCAN_MSG();
-    frame.Id = id;
+    frame.Id = quint32(id);
     frame.Size = quint8(dlc);
     std::memcpy(frame.Data, bytes, size_t(dataBytes));
     frame.Flags = quint8((echo ? ZOR_FLAGS_ECHO : 0) | (remote ? VSCAN_FLAGS_REMOTE : 0)

@@ -8,6 +8,7 @@
 // valid ends in status 8 (error).
 #define ZOR_BRENKOUBL_BUILD
 #include "brenkoubl.h"
+#include "hexdigits.h"
 #include "zorsimbusclient.h"
 
 #include <cstring>
@@ -53,17 +54,6 @@ Device &device()
     return d;
 }
 
-int hexValue(char c)
-{
-    if (c >= '0' && c <= '9')
-        return c - '0';
-    if (c >= 'a' && c <= 'f')
-        return c - 'a' + 10;
-    if (c >= 'A' && c <= 'F')
-        return c - 'A' + 10;
-    return -1;
-}
-
 // An Intel HEX file: every line a record ":" + hex pairs whose bytes sum to
 // 0 modulo 256, the byte count matching, and an end-of-file record (type 1).
 bool validHexFile(const char *path)
@@ -82,7 +72,7 @@ bool validHexFile(const char *path)
             return false;
         std::vector<int> bytes;
         for (size_t i = 1; i + 1 < line.size(); i += 2) {
-            const int hi = hexValue(line[i]), lo = hexValue(line[i + 1]);
+            const int hi = hexdigits::value(line[i]), lo = hexdigits::value(line[i + 1]);
             if (hi < 0 || lo < 0)
                 return false;
             bytes.push_back(hi * 16 + lo);

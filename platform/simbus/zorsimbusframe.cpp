@@ -1,39 +1,6 @@
 #include "zorsimbusframe.h"
 
-namespace {
-
-int hexValue(char c)
-{
-    if (c >= '0' && c <= '9')
-        return c - '0';
-    if (c >= 'a' && c <= 'f')
-        return c - 'a' + 10;
-    if (c >= 'A' && c <= 'F')
-        return c - 'A' + 10;
-    return -1;
-}
-
-// Reads `digits` hex digits at text; -1 when one is not a hex digit.
-qint64 hexNumber(const char *text, int digits)
-{
-    qint64 value = 0;
-    for (int i = 0; i < digits; ++i) {
-        const int v = hexValue(text[i]);
-        if (v < 0)
-            return -1;
-        value = value * 16 + v;
-    }
-    return value;
-}
-
-void appendHex(QByteArray &out, quint32 value, int digits)
-{
-    static const char hex[] = "0123456789abcdef";
-    for (int i = digits - 1; i >= 0; --i)
-        out.append(hex[(value >> (4 * i)) & 0xF]);
-}
-
-} // namespace
+#include "hexdigits.h"
 
 bool ZorSimBusFrame::isValid() const
 {
@@ -47,11 +14,11 @@ QByteArray ZorSimBusFrame::toLine(bool withRemoteData) const
         return line;
     line.reserve(1 + 8 + 1 + 16);
     line.append(remote ? (extended ? 'R' : 'r') : (extended ? 'T' : 't'));
-    appendHex(line, id, extended ? 8 : 3);
+    hexdigits::append(line, id, extended ? 8 : 3);
     line.append(char('0' + len));
     if (!remote || withRemoteData) {
         for (int i = 0; i < len; ++i)
-            appendHex(line, data[i], 2);
+            hexdigits::append(line, data[i], 2);
     }
     return line;
 }
@@ -68,8 +35,8 @@ bool ZorSimBusFrame::fromLine(const char *line, int size, ZorSimBusFrame *frame,
     const int idDigits = ext ? 8 : 3;
     if (size < 1 + idDigits + 1)
         return false;
-    const qint64 id = hexNumber(line + 1, idDigits);
-    const qint64 len = hexNumber(line + 1 + idDigits, 1);
+    const int64_t id = hexdigits::number(line + 1, idDigits);
+    const int64_t len = hexdigits::number(line + 1 + idDigits, 1);
     if (id < 0 || len < 0 || len > 8 || id > (ext ? 0x1FFFFFFF : 0x7FF))
         return false;
     const char *rest = line + 2 + idDigits;
@@ -90,7 +57,7 @@ bool ZorSimBusFrame::fromLine(const char *line, int size, ZorSimBusFrame *frame,
     f.remote = rtr;
     f.len = quint8(len);
     for (int i = 0; i < dataDigits / 2; ++i) {
-        const qint64 b = hexNumber(rest + 2 * i, 2);
+        const int64_t b = hexdigits::number(rest + 2 * i, 2);
         if (b < 0)
             return false;
         if (!rtr)
@@ -98,7 +65,7 @@ bool ZorSimBusFrame::fromLine(const char *line, int size, ZorSimBusFrame *frame,
     }
     int stampValue = -1;
     if (stampDigits == 4) {
-        const qint64 s = hexNumber(rest + dataDigits, 4);
+        const int64_t s = hexdigits::number(rest + dataDigits, 4);
         if (s < 0)
             return false;
         stampValue = int(s);

@@ -1,33 +1,11 @@
 #include "lawicelreplyparser.h"
 
+#include "hexdigits.h"
+
 namespace {
 
 const uint8_t CR = 13;
 const uint8_t BEL = 7;
-
-int hexValue(uint8_t c)
-{
-    if (c >= '0' && c <= '9')
-        return c - '0';
-    if (c >= 'a' && c <= 'f')
-        return c - 'a' + 10;
-    if (c >= 'A' && c <= 'F')
-        return c - 'A' + 10;
-    return -1;
-}
-
-// Value of `digits` hex digits, or -1 when one is not a hex digit.
-int64_t hexNumber(const uint8_t *text, int digits)
-{
-    int64_t value = 0;
-    for (int i = 0; i < digits; ++i) {
-        const int v = hexValue(text[i]);
-        if (v < 0)
-            return -1;
-        value = value * 16 + v;
-    }
-    return value;
-}
 
 bool isFrameKind(char kind)
 {
@@ -107,8 +85,8 @@ void LawicelReplyParser::collect(uint8_t byte)
         return;
     if (isFrameKind(m_kind) && !m_headerDone) {
         const int idDigits = isExtended(m_kind) ? 8 : 3;
-        const int64_t id = hexNumber(m_buffer, idDigits);
-        const int len = hexValue(m_buffer[idDigits]);
+        const int64_t id = hexdigits::number(m_buffer, idDigits);
+        const int len = hexdigits::value(m_buffer[idDigits]);
         if (id < 0 || len < 0 || len > 8) {
             reset(); // the rest of the line is ignored byte by byte
             return;
@@ -154,12 +132,12 @@ void LawicelReplyParser::finish()
     const bool remote = kind == 'r' || kind == 'R';
     const int idDigits = extended ? 8 : 3;
     CanPortFrame frame{};
-    frame.id = int32_t(hexNumber(m_buffer, idDigits) & (extended ? 0x1FFFFFFF : 0x7FF));
-    frame.len = hexValue(m_buffer[idDigits]);
+    frame.id = int32_t(hexdigits::number(m_buffer, idDigits) & (extended ? 0x1FFFFFFF : 0x7FF));
+    frame.len = hexdigits::value(m_buffer[idDigits]);
     frame.flags = (remote ? BUSLINK_FLAG_REMOTE : 0) | (extended ? BUSLINK_FLAG_EXTENDED : 0);
     if (!remote) {
         for (int i = 0; i < frame.len; ++i) {
-            const int64_t b = hexNumber(m_buffer + idDigits + 1 + 2 * i, 2);
+            const int64_t b = hexdigits::number(m_buffer + idDigits + 1 + 2 * i, 2);
             if (b < 0)
                 return; // not a data byte: the line is dropped
             frame.data[i] = uint8_t(b);
