@@ -303,9 +303,7 @@ bool ZorCanDriverBuslink::queueTx(QByteArray &record)
         return false;
     if (!ZorBabelFish::fromQbytearrayToVscan(record, m_txStaging[m_txCount]))
         return false;
-    const quint16 stamp = quint16(m_stampClock.elapsed());
-    record[14] = char(stamp >> 8);
-    record[15] = char(stamp & 0xff);
+    ZorBabelFish::setQbytearrayTimestamp(record, quint16(m_stampClock.elapsed()));
     ++m_txCount;
     return notFailed();
 }

@@ -338,10 +338,8 @@ bool ZorCanDriverHidBase::queueTx(QByteArray &record)
         return false;
     ++m_txCount;
     quint16 stamp = 0;
-    if (transmitStamp(stamp)) {
-        record[14] = char(stamp >> 8);
-        record[15] = char(stamp & 0xff);
-    }
+    if (transmitStamp(stamp))
+        ZorBabelFish::setQbytearrayTimestamp(record, stamp);
     return notFailed();
 }
 

@@ -144,7 +144,7 @@ bool ZorCanDriverIxxat::open(const QString &portText, int bitRate, int debugLeve
     m_ok = false;
     m_deviceOpen = false;
     m_txCount = 0;
-    m_txStampValid = false;
+    m_txStamp.reset();
     m_statusFlags = 0;
 
     bool result = [&] {
@@ -314,11 +314,8 @@ bool ZorCanDriverIxxat::takeRx(int &count)
         }
         ++i;
     }
-    if (i > 0) {
-        m_txStampValid = true;
-        m_txStampBase = m_rxBank[i - 1].Timestamp;
-        m_txStampTimer.start();
-    }
+    if (i > 0)
+        m_txStamp.follow(m_rxBank[i - 1].Timestamp);
     count = i;
     return notFailed();
 }
@@ -338,11 +335,7 @@ bool ZorCanDriverIxxat::queueTx(QByteArray &record)
         return false;
     if (!ZorBabelFish::fromQbytearrayToVscan(record, m_txStaging[m_txCount]))
         return false;
-    if (m_txStampValid) {
-        const quint16 stamp = quint16(m_txStampTimer.elapsed() + m_txStampBase);
-        record[14] = char(stamp >> 8);
-        record[15] = char(stamp & 0xff);
-    }
+    m_txStamp.stampRecord(record);
     ++m_txCount;
     return notFailed();
 }

@@ -18,6 +18,7 @@
 #include "zorabstractcandriver.h"
 #include "vcinpl.h"
 #include "vscan_msg.h"
+#include "zortxstampclock.h"
 
 #include <QElapsedTimer>
 #include <QString>
@@ -90,9 +91,7 @@ private:
     VCI_HANDLE m_vciControl = nullptr;
     VCI_HANDLE m_vciChannel = nullptr;
     VciCanCaps m_vciCaps = {};
-    bool m_txStampValid = false;
-    quint16 m_txStampBase = 0;
-    QElapsedTimer m_txStampTimer;
+    ZorTxStampClock m_txStamp;
     QElapsedTimer m_openTime;
     bool m_deviceOpen = false;
     bool m_opening = false;

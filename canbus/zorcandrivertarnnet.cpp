@@ -42,7 +42,7 @@ bool ZorCanDriverTarnNet::open(const QString &portText, int bitRate, int debugLe
     close();
     m_protocol.reset();
     m_rxCount = m_txCount = 0;
-    m_txStampValid = false;
+    m_txStamp.reset();
     m_statusFlags = 0;
     m_pollTimer.start();
     m_errorText.clear();
@@ -193,11 +193,8 @@ bool ZorCanDriverTarnNet::takeRx(int &count)
     if (room > 0)
         bytes = m_socket->read(room);
     m_protocol.feed(bytes, m_rxBank, Capacity, m_rxCount, m_statusFlags);
-    if (m_rxCount > 0) {
-        m_txStampBase = m_rxBank[m_rxCount - 1].Timestamp;
-        m_txStampValid = true;
-        m_txStampTimer.start();
-    }
+    if (m_rxCount > 0)
+        m_txStamp.follow(m_rxBank[m_rxCount - 1].Timestamp);
     count = m_rxCount;
 
     if (m_pollTimer.elapsed() > m_pollInterval && m_socket->state() == QAbstractSocket::ConnectedState) {
@@ -224,11 +221,7 @@ bool ZorCanDriverTarnNet::queueTx(QByteArray &record)
     if (!ZorBabelFish::fromQbytearrayToVscan(record, m_txStaging[m_txCount]))
         return false;
     ++m_txCount;
-    if (m_txStampValid) {
-        const quint16 stamp = quint16(m_txStampTimer.elapsed() + m_txStampBase);
-        record[14] = char(stamp >> 8);
-        record[15] = char(stamp & 0xff);
-    }
+    m_txStamp.stampRecord(record);
     return notFailed();
 }
 

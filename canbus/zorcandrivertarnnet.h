@@ -16,6 +16,7 @@
 
 #include "zorabstractcandriver.h"
 #include "zorasciiadapterprotocol.h"
+#include "zortxstampclock.h"
 
 #include <QElapsedTimer>
 #include <QString>
@@ -88,9 +89,7 @@ private:
     int m_txCount = 0;
     quint32 m_statusFlags = 0;
     QElapsedTimer m_pollTimer;
-    bool m_txStampValid = false;
-    quint16 m_txStampBase = 0;
-    QElapsedTimer m_txStampTimer;
+    ZorTxStampClock m_txStamp;
     QTcpSocket *m_socket = nullptr;
     QElapsedTimer m_reconnectTimer;
     QString m_host;

@@ -33,7 +33,7 @@ bool ZorCanDriverVedozovo::open(const QString &portText, int bitRate, int debugL
     Q_UNUSED(portText);
     Q_UNUSED(reserved);
     Q_UNUSED(timestampMode);
-    m_txStampValid = false;
+    m_txStamp.reset();
     m_pollTimer.start();
     m_pollCommand = ZorAsciiAdapterProtocol::statusCommand();
     const QByteArray commands = QByteArrayLiteral("C\r") + QByteArray("S")
@@ -52,19 +52,13 @@ QString ZorCanDriverVedozovo::lastErrorText()
 
 bool ZorCanDriverVedozovo::transmitStamp(quint16 &stamp)
 {
-    if (!m_txStampValid)
-        return false;
-    stamp = quint16(m_txStampTimer.elapsed() + m_txStampBase);
-    return true;
+    return m_txStamp.stamp(stamp);
 }
 
 void ZorCanDriverVedozovo::afterReceive()
 {
-    if (m_rxCount > 0) {
-        m_txStampValid = true;
-        m_txStampBase = m_rxBank[m_rxCount - 1].Timestamp;
-        m_txStampTimer.start();
-    }
+    if (m_rxCount > 0)
+        m_txStamp.follow(m_rxBank[m_rxCount - 1].Timestamp);
     if (m_deviceOpen && !m_deviceLost && m_xonOn && m_pollTimer.elapsed() > m_timing.pollMs) {
         m_pollTimer.start();
         comWrite(m_pollCommand);

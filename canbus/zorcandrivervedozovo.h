@@ -12,6 +12,7 @@
 #pragma once
 
 #include "zorcandriverhidbase.h"
+#include "zortxstampclock.h"
 
 class ZorCanDriverVedozovo : public ZorCanDriverHidBase
 {
@@ -36,7 +37,5 @@ protected:
 private:
     QByteArray m_pollCommand;
     QElapsedTimer m_pollTimer;
-    bool m_txStampValid = false;
-    quint16 m_txStampBase = 0;
-    QElapsedTimer m_txStampTimer;
+    ZorTxStampClock m_txStamp;
 };

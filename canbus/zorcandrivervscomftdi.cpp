@@ -149,7 +149,7 @@ bool ZorCanDriverVSComFtdi::open(const QString &portText, int bitRate, int debug
         return false;
     m_protocol.reset();
     m_rxCount = m_txCount = 0;
-    m_txStampValid = false;
+    m_txStamp.reset();
     m_debugLevel = debugLevel;
     const int code = ZorAsciiAdapterProtocol::bitRateCode(bitRate);
     if (code < 0) {
@@ -453,11 +453,8 @@ bool ZorCanDriverVSComFtdi::takeRx(int &count)
         std::lock_guard<std::recursive_mutex> locker(ftdiLock);
         m_statusFlags |= flags;
     }
-    if (m_rxCount > 0) {
-        m_txStampValid = true;
-        m_txStampBase = m_rxBank[m_rxCount - 1].Timestamp;
-        m_txStampTimer.start();
-    }
+    if (m_rxCount > 0)
+        m_txStamp.follow(m_rxBank[m_rxCount - 1].Timestamp);
     count = m_rxCount;
     return notFailed();
 }
@@ -477,11 +474,7 @@ bool ZorCanDriverVSComFtdi::queueTx(QByteArray &record)
         return false;
     if (!ZorBabelFish::fromQbytearrayToVscan(record, m_txStaging[m_txCount]))
         return false;
-    if (m_txStampValid) {
-        const quint16 stamp = quint16(m_txStampTimer.elapsed() + m_txStampBase);
-        record[14] = char(stamp >> 8);
-        record[15] = char(stamp & 0xff);
-    }
+    m_txStamp.stampRecord(record);
     ++m_txCount;
     return notFailed();
 }

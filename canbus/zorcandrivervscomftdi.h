@@ -28,9 +28,9 @@
 
 #include "zorabstractcandriver.h"
 #include "zorasciiadapterprotocol.h"
+#include "zortxstampclock.h"
 
 #include <QByteArray>
-#include <QElapsedTimer>
 #include <QList>
 #include <atomic>
 #include <memory>
@@ -136,9 +136,7 @@ private:
     int m_rxCount = 0;
     int m_txCount = 0;
     int m_debugLevel = 0;
-    bool m_txStampValid = false;
-    quint16 m_txStampBase = 0;
-    QElapsedTimer m_txStampTimer;
+    ZorTxStampClock m_txStamp;
     QString m_errorText;                // a refusal of open (bit rate)
     Timing m_timing;
 };

@@ -493,6 +493,15 @@ quint16 ZorBabelFish::fromQbytearrayToTimestamp(const QByteArray &record)
     return isRecord(record) ? quint16(byteAt(record, 14) << 8 | byteAt(record, 15)) : 0;
 }
 
+bool ZorBabelFish::setQbytearrayTimestamp(QByteArray &record, quint16 stamp)
+{
+    if (!isRecord(record))
+        return false;
+    record[14] = char(stamp >> 8);
+    record[15] = char(stamp & 0xff);
+    return true;
+}
+
 quint8 ZorBabelFish::fromQbytearrayToSdoCommand(const QByteArray &record)
 {
     return isRecord(record) ? byteAt(record, 5) : 0;

@@ -108,6 +108,9 @@ public:
     static quint32 fromQbytearrayToCanId(const QByteArray &record);
     static quint8 fromQbytearrayToFlags(const QByteArray &record);
     static quint16 fromQbytearrayToTimestamp(const QByteArray &record);
+    // Sets the time stamp field; false, record untouched, when the array is
+    // not 16 bytes.
+    static bool setQbytearrayTimestamp(QByteArray &record, quint16 stamp);
     static quint8 fromQbytearrayToSdoCommand(const QByteArray &record);
     static quint16 fromQbytearrayToSdoIndex(const QByteArray &record);
     static quint8 fromQbytearrayToSdoSubindex(const QByteArray &record);

@@ -174,6 +174,13 @@ private slots:
         QVERIFY(ZorBabelFish::fromCanStrToQbytearray(QStringLiteral("581h,8,01 00 02 00 a0 b0 c0 d0"), r));
         QCOMPARE(ZorBabelFish::fromQbytearrayToTimestamp(r), quint16(0));
         QCOMPARE(ZorBabelFish::fromQbytearrayToFlags(r), quint8(VSCAN_FLAGS_STANDARD));
+        // The stamp is written high byte first; other arrays stay untouched.
+        QVERIFY(ZorBabelFish::setQbytearrayTimestamp(r, 0xbeef));
+        QCOMPARE(r.mid(14), QByteArray("\xbe\xef"));
+        QCOMPARE(ZorBabelFish::fromQbytearrayToCanId(r), 0x581u);
+        QByteArray shortRecord(15, '\0');
+        QVERIFY(!ZorBabelFish::setQbytearrayTimestamp(shortRecord, 1));
+        QCOMPARE(shortRecord, QByteArray(15, '\0'));
 
         QVERIFY(ZorBabelFish::fromCanStrToQbytearray(QStringLiteral("581h,8,60 51 1f 01 00 00 00 00"), r));
         QCOMPARE(ZorBabelFish::fromQbytearrayToSdoCommand(r), quint8(0x60));
