@@ -16,7 +16,10 @@
 
 #include <QByteArray>
 #include <QString>
+#include <atomic>
 #include <functional>
+
+class QThread;
 
 class ZorAbstractCanDriver
 {
@@ -88,4 +91,13 @@ public:
     virtual bool failed() = 0;
     // Size of one receive bank.
     virtual int capacity() = 0;
+
+protected:
+    // Ends a receive thread that has been asked to stop: waits up to waitMs
+    // for it and terminates it when it has not ended by then. A thread that
+    // ended is also waited for until it has set `done`, its last act, so that
+    // all it did is seen by what the caller does next (QThread::wait alone is
+    // invisible to ThreadSanitizer). True when the thread was terminated.
+    static bool joinReceiveThread(QThread &thread, unsigned long waitMs,
+                                  const std::atomic<bool> &done);
 };

@@ -156,13 +156,7 @@ void ZorCanDriverBuslink::stopThread()
     // The pass under way ends first.
     m_passMutex.lock();
     m_passMutex.unlock();
-    if (!wait(threadStopWait)) {
-        terminate();
-        wait();
-        return;
-    }
-    while (!m_threadDone.load(std::memory_order_acquire))
-        QThread::yieldCurrentThread(); // run() has returned: at most a moment
+    joinReceiveThread(*this, threadStopWait, m_threadDone);
 }
 
 void ZorCanDriverBuslink::close()

@@ -162,13 +162,7 @@ void ZorCanDriverHidBase::comCloseDevice(bool afterFailure)
             // The thread sees the request after its current read.
             std::lock_guard<std::mutex> locker(m_hidMutex);
         }
-        if (!wait(ulong(m_timing.stopWaitMs))) {
-            terminate();
-            wait();
-        } else {
-            while (!m_threadDone.load(std::memory_order_acquire))
-                QThread::yieldCurrentThread(); // run() has returned: a moment at most
-        }
+        joinReceiveThread(*this, ulong(m_timing.stopWaitMs), m_threadDone);
         trace(QStringLiteral("worker thread terminated"));
     }
     if (m_hidDevice)

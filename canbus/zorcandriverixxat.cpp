@@ -229,13 +229,7 @@ void ZorCanDriverIxxat::stopThread()
     {
         std::lock_guard<std::mutex> locker(m_waitMutex); // the thread ends its current wait first
     }
-    if (!wait(stopWaitMs)) {
-        terminate();
-        wait();
-    } else {
-        while (!m_threadDone.load(std::memory_order_acquire))
-            QThread::yieldCurrentThread(); // run() has returned: a moment at most
-    }
+    joinReceiveThread(*this, stopWaitMs, m_threadDone);
 }
 
 void ZorCanDriverIxxat::close()

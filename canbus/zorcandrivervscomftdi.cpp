@@ -202,14 +202,7 @@ bool ZorCanDriverVSComFtdi::stopDevice()
     if (m_thread) {
         m_stopRequested = true;
         m_rxEvent->set();
-        if (!m_thread->wait(ulong(m_timing.stopWaitMs))) {
-            m_thread->terminate();
-            m_thread->wait();
-            terminated = true;
-        } else {
-            while (!m_threadDone.load(std::memory_order_acquire))
-                QThread::yieldCurrentThread(); // the thread has returned: a moment at most
-        }
+        terminated = joinReceiveThread(*m_thread, ulong(m_timing.stopWaitMs), m_threadDone);
         delete m_thread;
         m_thread = nullptr;
     }
