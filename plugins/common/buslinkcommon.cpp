@@ -201,4 +201,13 @@ int32_t PortTable::release(int32_t port)
     return BUSLINK_OK;
 }
 
+int32_t PortTable::setEcho(int32_t port, int32_t on)
+{
+    PortSlot *s = slot(port);
+    if (!s)
+        return BUSLINK_PORT_NOT_USABLE;
+    s->echo = (on & 0xff) != 0;
+    return BUSLINK_OK;
+}
+
 } // namespace buslink

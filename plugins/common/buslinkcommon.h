@@ -11,6 +11,7 @@
 //   canPortClose       -> table.release(port) (stops the thread first)
 //   canPortWrite       -> send through the adapter, then slot->pushEcho(...)
 //   canPortRead        -> slot->read(...)
+//   canPortEcho        -> table.setEcho(port, on)
 // The receive thread's poll function runs under the port lock and pushes what
 // the adapter delivered with slot.pushReceived(). Plug-ins whose maker's
 // library queues and echoes by itself need none of this.
@@ -157,6 +158,10 @@ public:
     // Stops the slot's receive thread and frees it. BUSLINK_PORT_NOT_USABLE
     // when the number names no open slot.
     int32_t release(int32_t port);
+    // canPortEcho on a slot whose echo is the software one (PortSlot::pushEcho):
+    // on when the low byte of `on` is not 0. BUSLINK_PORT_NOT_USABLE when the
+    // number names no open slot.
+    int32_t setEcho(int32_t port, int32_t on);
     int size() const { return int(slots_.size()); }
 
 private:

@@ -286,11 +286,7 @@ BUSLINK_EXPORT int32_t canPortBitrateSet(int32_t port, int32_t bitRate)
 
 BUSLINK_EXPORT int32_t canPortEcho(int32_t port, int32_t on)
 {
-    buslink::PortSlot *slot = table().slot(port);
-    if (!slot)
-        return BUSLINK_PORT_NOT_USABLE;
-    slot->echo = (on & 0xff) != 0;
-    return BUSLINK_OK;
+    return table().setEcho(port, on);
 }
 
 BUSLINK_EXPORT int32_t canPortGoBusOn(int32_t port)
