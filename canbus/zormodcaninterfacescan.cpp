@@ -59,11 +59,8 @@ bool Scanning::sendProbe()
 // True when a request ended the scan.
 bool Scanning::readMasterRequests()
 {
-    ZorModCanInterface *m = canModule();
     ZorMessage message;
-    while (m->getMessage(ZorModule::FromMaster, message)) {
-        if (!message.isRequest())
-            continue;
+    while (nextRequest(message)) {
         switch (message.msgType()) {
         case KM_COMM_OPEN:
         case KM_START:

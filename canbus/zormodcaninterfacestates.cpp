@@ -70,6 +70,16 @@ void Root::answer(ZorMessage message, int state)
     sendToMaster(message, false);
 }
 
+bool Root::nextRequest(ZorMessage &message)
+{
+    ZorModCanInterface *m = canModule();
+    while (m && m->getMessage(Mod::FromMaster, message)) {
+        if (message.isRequest())
+            return true;
+    }
+    return false;
+}
+
 void Root::answerPending(int state, const QString &errorText)
 {
     Box &r = Root::box();
@@ -101,9 +111,7 @@ void Idle::cycle()
         m->setStatusText(statusText());
     m->clearInQueue(Mod::FromSlaves);
     ZorMessage message;
-    while (m->getMessage(Mod::FromMaster, message)) {
-        if (!message.isRequest())
-            continue;
+    while (nextRequest(message)) {
         switch (message.msgType()) {
         case KM_COMM_OPEN:
         case KM_START:
@@ -144,9 +152,7 @@ void Error::cycle()
         return;
     m->clearInQueue(Mod::FromSlaves);
     ZorMessage message;
-    while (m->getMessage(Mod::FromMaster, message)) {
-        if (!message.isRequest())
-            continue;
+    while (nextRequest(message)) {
         switch (message.msgType()) {
         case KM_COMM_OPEN:
         case KM_START:
@@ -201,9 +207,7 @@ void Updating::cycle()
     Box &u = box();
     m->clearInQueue(Mod::FromSlaves);
     ZorMessage message;
-    while (m->getMessage(Mod::FromMaster, message)) {
-        if (!message.isRequest())
-            continue;
+    while (nextRequest(message)) {
         switch (message.msgType()) {
         case KM_COMM_OPEN:
         case KM_START:
@@ -537,9 +541,7 @@ bool Open::trafficCycle()
     bool tx = false;
     bool changed = false;
     ZorMessage message;
-    while (!changed && m->getMessage(Mod::FromMaster, message)) {
-        if (!message.isRequest())
-            continue;
+    while (!changed && nextRequest(message)) {
         switch (message.msgType()) {
         case KM_COMM_OPEN:
         case KM_START:

@@ -78,6 +78,9 @@ struct Root : Macho::Link<Root, ZorModStates::Top>
     void answerPending(int state, const QString &errorText = QString());
     // Answers a request in place: same message, new state, back to the masters.
     void answer(ZorMessage message, int state);
+    // Takes the next request from the master's queue into `message`; other
+    // messages from the master are dropped on the way. False when none is left.
+    bool nextRequest(ZorMessage &message);
 };
 
 struct Idle : Macho::Link<Idle, Root>
