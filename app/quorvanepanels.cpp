@@ -51,12 +51,7 @@ typename Map::iterator findElement(Map &map, const QModelIndex &index)
 
 QString Quorvane::panelName(const QModelIndex &index)
 {
-    const QModelIndex element = firstColumn(index);
-    const QString label = element.data(Qt::DisplayRole).toString();
-    const QModelIndex parent = element.parent();
-    if (parent.isValid() && parent.parent().isValid())
-        return parent.data(Qt::DisplayRole).toString() + QStringLiteral(" - ") + label;
-    return label;
+    return QuorvaneProject::displayName(index);
 }
 
 void Quorvane::updateProjectTree()

@@ -128,6 +128,8 @@ public:
     void setUserLevel(int level);
     void setGuiMode(int mode);
     bool hasAccess(const QModelIndex &index) const;
+    // Label of a module row; a row two or more levels down is named
+    // "<parent label> - <label>".
     static QString displayName(const QModelIndex &index);
     static QString moduleType(const QModelIndex &index);
 
