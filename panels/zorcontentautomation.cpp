@@ -108,10 +108,8 @@ void ZorContentAutomation::restoreLogHistory(const QString &history)
 
 void ZorContentAutomation::setState(int status)
 {
-    if (m_hasStatus && status == m_lastStatus)
+    if (!noteStatus(status))
         return;
-    m_hasStatus = true;
-    m_lastStatus = status;
     ui->lineEditState->setStyleSheet(statusStyleSheet(status));
     const bool running = status >= 1 && status <= 9999;
     ui->actionPlay->setChecked(running);

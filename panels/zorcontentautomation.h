@@ -42,7 +42,4 @@ private:
 
     Ui::ZorContentAutomationClass *ui;
     QToolBar *m_toolBar;
-    // The first status is always shown, whatever its number.
-    bool m_hasStatus = false;
-    int m_lastStatus = 0;
 };

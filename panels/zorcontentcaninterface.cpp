@@ -161,10 +161,8 @@ QColor ZorContentCanInterface::stateColour(int status)
 
 void ZorContentCanInterface::setState(int status)
 {
-    if (m_hasStatus && status == m_lastStatus)
+    if (!noteStatus(status))
         return;
-    m_hasStatus = true;
-    m_lastStatus = status;
     QPushButton *button = ui->pushButtonStart;
     QPalette palette = button->palette();
     palette.setBrush(QPalette::All, QPalette::Button, QBrush(stateColour(status), Qt::SolidPattern));

@@ -66,9 +66,6 @@ private slots:
 
 private:
     Ui::ZorContentCanInterfaceClass *ui;
-    // The first status is always shown, whatever its number.
-    bool m_hasStatus = false;
-    int m_lastStatus = 0;
     int m_lampFlags = 0;
     QTimer *m_lampTimer;
 };

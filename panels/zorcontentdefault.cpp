@@ -130,10 +130,8 @@ void ZorContentDefault::applyReadOnly(const QString &names)
 
 void ZorContentDefault::setState(int status)
 {
-    if (m_hasState && status == m_lastState)
+    if (!noteStatus(status))
         return;
-    m_hasState = true;
-    m_lastState = status;
     ui->lineEditState->setStyleSheet(statusStyleSheet(status));
     const bool active = status >= 1 && status <= 1999;
     ui->pushButtonStart->setChecked(active);

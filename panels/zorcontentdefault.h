@@ -47,8 +47,6 @@ private:
     void applyReadOnly(const QString &names);
 
     Ui::ZorContentDefaultClass *ui;
-    bool m_hasState = false;
-    int m_lastState = 0;
     QStringList m_readOnly;
     QMap<QString, QPointer<QLineEdit>> m_editors;
     bool m_gridBuilt = false;

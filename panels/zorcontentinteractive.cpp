@@ -40,9 +40,7 @@ void ZorContentInteractive::processIn(const ZorMessage &msg)
 
 void ZorContentInteractive::setState(int status)
 {
-    if (m_hasStatus && status == m_lastStatus)
+    if (!noteStatus(status))
         return;
-    m_hasStatus = true;
-    m_lastStatus = status;
     ui->lineEditState->setStyleSheet(statusStyleSheet(status));
 }

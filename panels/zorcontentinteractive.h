@@ -30,6 +30,4 @@ public slots:
 
 private:
     Ui::ZorContentInteractiveClass *ui;
-    bool m_hasStatus = false;
-    int m_lastStatus = 0;
 };

@@ -112,6 +112,15 @@ QString ZorPanel::statusStyleSheet(int status)
     return QStringLiteral("background-color: #FF6052; color:black");
 }
 
+bool ZorPanel::noteStatus(int status)
+{
+    if (m_hasStatus && status == m_lastStatus)
+        return false;
+    m_hasStatus = true;
+    m_lastStatus = status;
+    return true;
+}
+
 void ZorPanel::setGuiMode(int mode)
 {
     m_guiMode = mode;

@@ -178,6 +178,10 @@ protected slots:
 
 protected:
     void dropEvent(QDropEvent *event) override;
+    // Notes the module status the panel is to show: true when it differs
+    // from the one noted before (always for the first), false when the panel
+    // shows it already.
+    bool noteStatus(int status);
     // The part of msgIn that feeds property answers to the bound widgets.
     void applyPropertyMessage(const ZorMessage &msg);
 
@@ -195,6 +199,8 @@ private:
     QPersistentModelIndex m_index;
     int m_userLevel = 0;
     int m_guiMode = 0;
+    bool m_hasStatus = false;
+    int m_lastStatus = 0;
 
     QMultiMap<QString, QPointer<QLineEdit>> m_lineEdits;
     QMultiMap<QString, QPointer<QAbstractSlider>> m_sliders;
