@@ -93,6 +93,23 @@ public:
     virtual int capacity() = 0;
 
 protected:
+    // One status flag bit and its text, shown when the driver's debug level
+    // is at least minLevel.
+    struct StatusBitText {
+        quint32 bit;
+        int minLevel;
+        const char *text;
+    };
+    // The texts of the table's bits that are set in flags and shown at
+    // debugLevel, in table order, joined by ", "; empty when there are none.
+    template <int N>
+    static QString statusBitsText(quint32 flags, int debugLevel, const StatusBitText (&table)[N])
+    {
+        return statusBitsText(flags, debugLevel, table, N);
+    }
+    static QString statusBitsText(quint32 flags, int debugLevel, const StatusBitText *table,
+                                  int count);
+
     // Ends a receive thread that has been asked to stop: waits up to waitMs
     // for it and terminates it when it has not ended by then. A thread that
     // ended is also waited for until it has set `done`, its last act, so that

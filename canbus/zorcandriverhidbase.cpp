@@ -352,36 +352,25 @@ bool ZorCanDriverHidBase::flushTx(bool fromModule)
 
 bool ZorCanDriverHidBase::statusText(QString &text, int &statusBits)
 {
-    struct BitText {
-        quint32 bit;
-        int minLevel; // shown when debugLevel is at least this
-        const char *text;
+    static const StatusBitText table[] = {
+        {StatusUsbError, 0, "USB Error"},
+        {StatusCommandError, 0, "BEL received (Command error)"},
+        {StatusTxOverflow, 0, "PC TX buffer overflow"},
+        {StatusPacketError, 0, "HID RX packet error"},
+        {0x10, 0, "transmitter or receiver in error state"},
+        {0x20, 0, "receiver in error state"},
+        {0x40, 0, "transmitter in error state"},
+        {0x80, 0, "receiver in error state bus passive"},
+        {0x04, 2, "CAN Timer overflow"},
+        {0x08, 3, "mode change"},
+        {0x02, 3, "rx buffer interrupt"},
+        {0x01, 3, "rx buffer interrupt"},
     };
-    static const BitText table[] = {
-        {StatusUsbError, 0, "USB Error, "},
-        {StatusCommandError, 0, "BEL received (Command error), "},
-        {StatusTxOverflow, 0, "PC TX buffer overflow, "},
-        {StatusPacketError, 0, "HID RX packet error, "},
-        {0x10, 0, "transmitter or receiver in error state, "},
-        {0x20, 0, "receiver in error state, "},
-        {0x40, 0, "transmitter in error state, "},
-        {0x80, 0, "receiver in error state bus passive, "},
-        {0x04, 2, "CAN Timer overflow, "},
-        {0x08, 3, "mode change, "},
-        {0x02, 3, "rx buffer interrupt, "},
-        {0x01, 3, "rx buffer interrupt, "},
-    };
-    text.clear();
     const quint32 flags = m_statusFlags.exchange(0);
-    for (const BitText &entry : table) {
-        if ((flags & entry.bit) && m_debugLevel >= entry.minLevel)
-            text += QLatin1String(entry.text);
-    }
+    text = statusBitsText(flags, m_debugLevel, table);
     if (flags & (StatusUsbError | StatusCommandError | StatusTxOverflow | StatusPacketError | 0xF0))
         statusBits |= TrafficErrorSeen;
-    if (!text.isEmpty()) {
-        text.chop(2);
+    if (!text.isEmpty())
         text = QStringLiteral("HID CAN status: %1").arg(text);
-    }
     return notFailed();
 }

@@ -497,22 +497,17 @@ bool ZorCanDriverVSComFtdi::flushTx(bool fromModule)
 
 bool ZorCanDriverVSComFtdi::statusText(QString &text, int &statusBits)
 {
-    struct BitText {
-        quint32 bit;
-        int minLevel; // shown when debugLevel is at least this
-        const char *text;
-    };
-    static const BitText table[] = {
-        {StatusDeviceReset, 0, "Device Reset, "},
-        {StatusTxOverflow, 0, "PC TX buffer overflow, "},
-        {StatusUsbError, 0, "USB Error, "},
-        {StatusDeviceError, 0, "Device Error, "},
-        {0x01, 0, "RX_FIFO_FULL, "},
-        {0x08, 0, "DATA_OVERRUN, "},
-        {0x20, 0, "ERR_PASSIVE, "},
-        {0x80, 0, "BUS_ERROR, "},
-        {0x04, 2, "ERR_WARNING, "},
-        {0x40, 3, "ARBIT_LOST, "},
+    static const StatusBitText table[] = {
+        {StatusDeviceReset, 0, "Device Reset"},
+        {StatusTxOverflow, 0, "PC TX buffer overflow"},
+        {StatusUsbError, 0, "USB Error"},
+        {StatusDeviceError, 0, "Device Error"},
+        {0x01, 0, "RX_FIFO_FULL"},
+        {0x08, 0, "DATA_OVERRUN"},
+        {0x20, 0, "ERR_PASSIVE"},
+        {0x80, 0, "BUS_ERROR"},
+        {0x04, 2, "ERR_WARNING"},
+        {0x40, 3, "ARBIT_LOST"},
     };
     quint32 flags;
     {
@@ -520,19 +515,13 @@ bool ZorCanDriverVSComFtdi::statusText(QString &text, int &statusBits)
         flags = m_statusFlags;
         m_statusFlags = 0;
     }
-    text.clear();
-    for (const BitText &entry : table) {
-        if ((flags & entry.bit) && m_debugLevel >= entry.minLevel)
-            text += QLatin1String(entry.text);
-    }
+    text = statusBitsText(flags, m_debugLevel, table);
     if (flags & 0xFA9)
         statusBits |= TrafficErrorSeen;
     if (flags & 0xA0)
         statusBits |= TrafficBusPassive;
-    if (!text.isEmpty()) {
-        text.chop(2);
+    if (!text.isEmpty())
         text = QStringLiteral("brenko CAN: %1").arg(text);
-    }
     return notFailed();
 }
 
