@@ -10,6 +10,8 @@
 
 #include "zorsimbusclient.h"
 
+#include <cstdint>
+#include <cstring>
 #include <map>
 #include <memory>
 #include <mutex>
@@ -30,6 +32,22 @@ inline std::unique_ptr<ZorSimBusClient> connectChannel(int channel)
     if (!bus->connectToGateway())
         return nullptr;
     return bus;
+}
+
+// The gateway frame for a frame an adapter library is asked to send. Data
+// bytes are taken for a data frame only (a remote frame has none), and may
+// be null when length is 0. length is 0 to 8: the caller has checked it.
+inline ZorSimBusFrame frameToSend(uint32_t id, bool extended, bool remote, int length,
+                                  const void *data)
+{
+    ZorSimBusFrame frame;
+    frame.id = id;
+    frame.extended = extended;
+    frame.remote = remote;
+    frame.len = quint8(length);
+    if (!remote && length > 0)
+        std::memcpy(frame.data, data, size_t(length));
+    return frame;
 }
 
 // Open channels by handle. A caller gets a shared reference, so a channel

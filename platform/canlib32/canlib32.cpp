@@ -176,13 +176,8 @@ CANLIB32_EXPORT int32_t canWrite(int32_t handle, int32_t id, const void *data, i
         return CANLIB32_ERR_BAD_HANDLE;
     if (length < 0 || length > 8 || (length > 0 && !data && !(flags & CANLIB32_MSG_REMOTE)))
         return CANLIB32_ERR_PARAM;
-    ZorSimBusFrame frame;
-    frame.id = uint32_t(id);
-    frame.extended = flags & CANLIB32_MSG_EXTENDED;
-    frame.remote = flags & CANLIB32_MSG_REMOTE;
-    frame.len = quint8(length);
-    if (!frame.remote && length > 0)
-        std::memcpy(frame.data, data, size_t(length));
+    const ZorSimBusFrame frame = StandIn::frameToSend(uint32_t(id), flags & CANLIB32_MSG_EXTENDED,
+                                                      flags & CANLIB32_MSG_REMOTE, length, data);
     return ch->bus->send(frame) ? CANLIB32_OK : CANLIB32_ERR_BUS;
 }
 

@@ -154,12 +154,7 @@ CASTOR_EXPORT int32_t canWrite(int32_t handle, int32_t id, const uint8_t *data, 
         return CASTOR_ERR_BAD_HANDLE;
     if (length < 0 || length > 8 || (!data && length > 0 && !(flags & CASTOR_MSG_REMOTE)))
         return CASTOR_ERR_PARAM;
-    ZorSimBusFrame frame;
-    frame.id = uint32_t(id);
-    frame.extended = flags & CASTOR_MSG_EXTENDED;
-    frame.remote = flags & CASTOR_MSG_REMOTE;
-    frame.len = quint8(length);
-    if (!frame.remote && length > 0)
-        std::memcpy(frame.data, data, size_t(length));
+    const ZorSimBusFrame frame = StandIn::frameToSend(uint32_t(id), flags & CASTOR_MSG_EXTENDED,
+                                                      flags & CASTOR_MSG_REMOTE, length, data);
     return ch->bus->send(frame) ? CASTOR_OK : CASTOR_ERR_BUS;
 }

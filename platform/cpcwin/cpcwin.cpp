@@ -66,13 +66,8 @@ int32_t send(int32_t handle, const CpcwinCanMessage *message, bool extended, boo
         return CPCWIN_ERR_BAD_HANDLE;
     if (!message || message->length > 8)
         return CPCWIN_ERR_BAD_ARGUMENT;
-    ZorSimBusFrame frame;
-    frame.id = message->id;
-    frame.extended = extended;
-    frame.remote = remote;
-    frame.len = message->length;
-    if (!remote)
-        std::memcpy(frame.data, message->data, message->length);
+    const ZorSimBusFrame frame =
+        StandIn::frameToSend(message->id, extended, remote, message->length, message->data);
     return ch->bus->send(frame) ? 0 : CPCWIN_ERR_SEND;
 }
 

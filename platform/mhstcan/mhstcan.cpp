@@ -141,15 +141,11 @@ MHSTCAN_EXPORT int32_t CanTransmit(uint32_t index, const MhstcanMessage *message
         return MHSTCAN_ERR_BAD_ARGUMENT;
     for (int32_t i = 0; i < count; ++i) {
         const MhstcanMessage &m = messages[i];
-        ZorSimBusFrame frame;
-        frame.id = m.id;
-        frame.len = quint8(m.flags & MHSTCAN_LENGTH_MASK);
-        frame.remote = m.flags & MHSTCAN_FLAG_REMOTE;
-        frame.extended = m.flags & MHSTCAN_FLAG_EXTENDED;
-        if (frame.len > 8)
+        const int length = int(m.flags & MHSTCAN_LENGTH_MASK);
+        if (length > 8)
             return MHSTCAN_ERR_BAD_ARGUMENT;
-        if (!frame.remote)
-            std::memcpy(frame.data, m.data, frame.len);
+        const ZorSimBusFrame frame = StandIn::frameToSend(m.id, m.flags & MHSTCAN_FLAG_EXTENDED,
+                                                          m.flags & MHSTCAN_FLAG_REMOTE, length, m.data);
         if (!d->bus->send(frame))
             return MHSTCAN_ERR_BUS;
     }

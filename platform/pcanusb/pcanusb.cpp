@@ -115,14 +115,10 @@ PCANUSB_EXPORT uint32_t PcanUsbWrite(const PcanUsbMessage *message)
     std::shared_ptr<ZorSimBusClient> bus = openBus(&frameType);
     if (!bus)
         return PCANUSB_ERR_NOT_INITIALISED;
-    ZorSimBusFrame frame;
-    frame.id = message->id;
-    frame.extended = message->type & PCANUSB_TYPE_EXTENDED;
-    frame.remote = message->type & PCANUSB_TYPE_REMOTE;
-    frame.len = message->length;
-    if (frame.extended && frameType == PCANUSB_FRAMES_STANDARD)
+    const bool extended = message->type & PCANUSB_TYPE_EXTENDED;
+    if (extended && frameType == PCANUSB_FRAMES_STANDARD)
         return PCANUSB_ERR_PARAMETER;
-    if (!frame.remote)
-        std::memcpy(frame.data, message->data, frame.len);
+    const ZorSimBusFrame frame = StandIn::frameToSend(
+        message->id, extended, message->type & PCANUSB_TYPE_REMOTE, message->length, message->data);
     return bus->send(frame) ? PCANUSB_OK : PCANUSB_ERR_SEND;
 }
