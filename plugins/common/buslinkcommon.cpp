@@ -180,6 +180,14 @@ int32_t PortTable::acquire(int32_t *port)
     return BUSLINK_OUT_OF_INTERFACES;
 }
 
+int32_t PortTable::beginOpen(int32_t *port, int32_t *index)
+{
+    if (!port)
+        return BUSLINK_PORT_NOT_USABLE;
+    *port = -1;
+    return acquire(index);
+}
+
 PortSlot *PortTable::slot(int32_t port)
 {
     if (port < 0 || port >= size())

@@ -6,8 +6,9 @@
 // A plug-in with a port table keeps one static PortTable and implements the
 // nine functions of buslinkplugin.h on it:
 //   canPortLibraryInit -> table.init()
-//   canPortOpen        -> table.acquire(port), open the adapter, optionally
-//                         slot->startReceiveThread(poll)
+//   canPortOpen        -> table.beginOpen(port, &index), open the adapter,
+//                         optionally slot->startReceiveThread(poll), then
+//                         *port = index (table.release(index) on failure)
 //   canPortClose       -> table.release(port) (stops the thread first)
 //   canPortWrite       -> send through the adapter, then slot->pushEcho(...)
 //   canPortRead        -> slot->read(...)
@@ -153,6 +154,10 @@ public:
     // ring, clears started and echo and marks it open. BUSLINK_OUT_OF_INTERFACES
     // when all are taken (*port untouched).
     int32_t acquire(int32_t *port);
+    // The start of canPortOpen: BUSLINK_PORT_NOT_USABLE for a null `port`;
+    // else *port is set to -1 (it gets the index once the adapter is open)
+    // and a slot is taken as by acquire(index).
+    int32_t beginOpen(int32_t *port, int32_t *index);
     // The open slot with this number, or null (out of range or free).
     PortSlot *slot(int32_t port);
     // Stops the slot's receive thread and frees it. BUSLINK_PORT_NOT_USABLE

@@ -183,12 +183,10 @@ BUSLINK_EXPORT int32_t canPortLibraryInit(void)
 BUSLINK_EXPORT int32_t canPortOpen(int32_t channel, int32_t *port)
 {
     (void)channel; // always the first FTDI device
-    if (!port)
-        return BUSLINK_PORT_NOT_USABLE;
-    *port = -1;
     int32_t index = -1;
-    if (table().acquire(&index) != BUSLINK_OK)
-        return BUSLINK_OUT_OF_INTERFACES;
+    const int32_t taken = table().beginOpen(port, &index);
+    if (taken != BUSLINK_OK)
+        return taken;
     buslink::PortSlot &slot = *table().slot(index);
     LawicelPort &p = lawicel(index);
     p.handle = nullptr;

@@ -123,11 +123,8 @@ BUSLINK_EXPORT int32_t canPortLibraryInit(void)
 
 BUSLINK_EXPORT int32_t canPortOpen(int32_t channel, int32_t *port)
 {
-    if (!port)
-        return BUSLINK_PORT_NOT_USABLE;
-    *port = -1;
     int32_t index = -1;
-    const int32_t taken = table().acquire(&index);
+    const int32_t taken = table().beginOpen(port, &index);
     if (taken != BUSLINK_OK)
         return taken;
     buslink::PortSlot *slot = table().slot(index);

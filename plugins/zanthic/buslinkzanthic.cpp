@@ -86,12 +86,10 @@ BUSLINK_EXPORT int32_t canPortLibraryInit(void)
 
 BUSLINK_EXPORT int32_t canPortOpen(int32_t channel, int32_t *port)
 {
-    if (!port)
-        return BUSLINK_PORT_NOT_USABLE;
-    *port = -1;
     int32_t index = -1;
-    if (table().acquire(&index) != BUSLINK_OK)
-        return BUSLINK_OUT_OF_INTERFACES;
+    const int32_t taken = table().beginOpen(port, &index);
+    if (taken != BUSLINK_OK)
+        return taken;
     ZanthicProtocol::reset(channel, ResetAnswerMs); // whatever state it was in; the answer does not matter
     if (ZanthicProtocol::information(channel) != ZanthicProtocol::Done) {
         table().release(index);

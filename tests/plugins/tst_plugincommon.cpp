@@ -124,6 +124,11 @@ private slots:
         int32_t fifth = 42;
         QCOMPARE(table.acquire(&fifth), BUSLINK_OUT_OF_INTERFACES);
         QCOMPARE(fifth, 42);
+        // canPortOpen's start: the caller's port reads -1 until its open succeeds.
+        int32_t opened = 42;
+        QCOMPARE(table.beginOpen(&opened, &fifth), BUSLINK_OUT_OF_INTERFACES);
+        QCOMPARE(opened, -1);
+        QCOMPARE(table.beginOpen(nullptr, &fifth), BUSLINK_PORT_NOT_USABLE);
 
         QCOMPARE(table.release(1), BUSLINK_OK);
         QCOMPARE(table.release(1), BUSLINK_PORT_NOT_USABLE);
