@@ -63,7 +63,8 @@ private slots:
         ZorRegistry::PanelCreators panels;
         ZorRegistry::registerAll(modules, panels);
         QWidget parent;
-        for (const QString &key : {"default", "joystick", "datalog_plot"}) {
+        for (const char *name : {"default", "joystick", "datalog_plot"}) {
+            const QString key = QString::fromLatin1(name);
             ZorPanel *panel = ZorRegistry::createPanel(panels, key, &parent);
             QVERIFY2(qobject_cast<ZorContentDefault *>(panel), qPrintable(key));
             QCOMPARE(panel->parentWidget(), &parent);
