@@ -78,7 +78,7 @@ private slots:
                                                   Noon, 0);
         QCOMPARE(answer.split('\n', Qt::SkipEmptyParts).size(), 5);
         QVERIFY(sampling.nextPoll("001.6064h.00h") >= 0);
-        for (const QString &id : {"001.1008h.00h", "bad id", "002.6064h.00h", "003.6064h.00h"})
+        for (const char *id : {"001.1008h.00h", "bad id", "002.6064h.00h", "003.6064h.00h"})
             QCOMPARE(sampling.nextPoll(id), qint64(-1));
         QVERIFY(sampling.objects().value("002.6064h.00h").active);
         QVERIFY(!sampling.objects().value("001.1008h.00h").active);
