@@ -4,6 +4,7 @@
 // QTRY_* or the helpers below.
 #pragma once
 
+#include "zorabstractcandriver.h"
 #include "zorcandrivertarnnet.h"
 #include "zormodcaninterface.h"
 
@@ -75,3 +76,36 @@ private:
 QByteArray frameRecord(const QString &text);
 // The frame text of a record, time stamp left out.
 QString frameText(const QByteArray &record);
+
+// A driver whose adapter always wants a firmware update, which starts and
+// then keeps reporting the given progress (0: it stopped without finishing;
+// between 1 and 99: it never ends).
+class FirmwareUpdateDriver : public ZorAbstractCanDriver
+{
+public:
+    explicit FirmwareUpdateDriver(int progress) : m_progress(progress) {}
+    bool open(const QString &, int, int, int, int) override { return opened = true; }
+    void close() override { opened = false; }
+    bool takeRx(int &count) override { count = 0; return true; }
+    bool rxFrame(int, QByteArray &) override { return false; }
+    bool queueTx(QByteArray &) override { return false; }
+    bool flushTx(bool) override { return false; }
+    bool statusText(QString &text, int &) override { text.clear(); return true; }
+    QString lastErrorText() override { return QString(); }
+    bool startFirmwareUpdate(const QString &, QString &fileName) override
+    {
+        fileName = QStringLiteral("adapter.hex");
+        return true;
+    }
+    int firmwareUpdateProgress() override { return m_progress; }
+    QString firmwareVersion() override { return QStringLiteral("0.9"); }
+    bool firmwareUpdateNeeded(const QString &) override { return true; }
+    bool notFailed() override { return true; }
+    bool isOpen() override { return opened; }
+    bool failed() override { return false; }
+    int capacity() override { return 1; }
+    bool opened = false;
+
+private:
+    int m_progress;
+};

@@ -11,33 +11,6 @@
 
 namespace {
 
-// A driver whose adapter always wants a firmware update that never ends.
-class EndlessUpdateDriver : public ZorAbstractCanDriver
-{
-public:
-    bool open(const QString &, int, int, int, int) override { return opened = true; }
-    void close() override { opened = false; }
-    bool takeRx(int &count) override { count = 0; return true; }
-    bool rxFrame(int, QByteArray &) override { return false; }
-    bool queueTx(QByteArray &) override { return false; }
-    bool flushTx(bool) override { return false; }
-    bool statusText(QString &text, int &) override { text.clear(); return true; }
-    QString lastErrorText() override { return QString(); }
-    bool startFirmwareUpdate(const QString &, QString &fileName) override
-    {
-        fileName = QStringLiteral("adapter.hex");
-        return true;
-    }
-    int firmwareUpdateProgress() override { return 40; }
-    QString firmwareVersion() override { return QStringLiteral("0.9"); }
-    bool firmwareUpdateNeeded(const QString &) override { return true; }
-    bool notFailed() override { return true; }
-    bool isOpen() override { return opened; }
-    bool failed() override { return false; }
-    int capacity() override { return 1; }
-    bool opened = false;
-};
-
 bool hasEcho(const ZorMessage &frame)
 {
     return ZorBabelFish::fromQbytearrayToFlags(frame.data().toByteArray()) & 0x80;
@@ -321,7 +294,7 @@ private slots:
     {
         CanInterfaceRig rig;
         rig.module()->setDriverFactory([](ZorCanDriverFactory::Kind kind) -> ZorAbstractCanDriver * {
-            return kind == ZorCanDriverFactory::Brenko ? new EndlessUpdateDriver : nullptr;
+            return kind == ZorCanDriverFactory::Brenko ? new FirmwareUpdateDriver(40) : nullptr;
         });
         rig.setProperty(QStringLiteral("Port"), QStringLiteral("brenko:2.1"));
         rig.setProperty(QStringLiteral("Baudrate"), QStringLiteral("500K"));

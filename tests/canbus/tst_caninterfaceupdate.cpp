@@ -19,34 +19,6 @@ namespace {
 
 const QByteArray hexImage = ":0400000001020304F2\n:00000001FF\n";
 
-// An update that is started and then reports progress 0: it stopped
-// without finishing.
-class StoppedUpdateDriver : public ZorAbstractCanDriver
-{
-public:
-    bool open(const QString &, int, int, int, int) override { return opened = true; }
-    void close() override { opened = false; }
-    bool takeRx(int &count) override { count = 0; return true; }
-    bool rxFrame(int, QByteArray &) override { return false; }
-    bool queueTx(QByteArray &) override { return false; }
-    bool flushTx(bool) override { return false; }
-    bool statusText(QString &text, int &) override { text.clear(); return true; }
-    QString lastErrorText() override { return QString(); }
-    bool startFirmwareUpdate(const QString &, QString &fileName) override
-    {
-        fileName = QStringLiteral("adapter.hex");
-        return true;
-    }
-    int firmwareUpdateProgress() override { return 0; }
-    QString firmwareVersion() override { return QStringLiteral("0.9"); }
-    bool firmwareUpdateNeeded(const QString &) override { return true; }
-    bool notFailed() override { return true; }
-    bool isOpen() override { return opened; }
-    bool failed() override { return false; }
-    int capacity() override { return 1; }
-    bool opened = false;
-};
-
 } // namespace
 
 class TestCanInterfaceUpdate : public QObject
@@ -184,7 +156,7 @@ private slots:
     {
         CanInterfaceRig rig;
         rig.module()->setDriverFactory([](ZorCanDriverFactory::Kind kind) -> ZorAbstractCanDriver * {
-            return kind == ZorCanDriverFactory::Brenko ? new StoppedUpdateDriver : nullptr;
+            return kind == ZorCanDriverFactory::Brenko ? new FirmwareUpdateDriver(0) : nullptr;
         });
         rig.setProperty(QStringLiteral("Port"), QStringLiteral("brenko"));
         rig.setProperty(QStringLiteral("Baudrate"), QStringLiteral("500K"));
