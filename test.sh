@@ -21,7 +21,7 @@ case "$mode" in
     # reference to an implicitly shared text is dropped in QtCore) is not
     # checked; their synchronisation calls are still seen.
     export TSAN_OPTIONS="halt_on_error=1 second_deadlock_stack=1 ignore_noninstrumented_modules=1 suppressions=$ZOR_ROOT/tests/tsan.supp"
-    ctest --test-dir build-tsan --output-on-failure -j "$(nproc)" -L threads "$@"
+    ctest --test-dir build-tsan --output-on-failure -j "${ZOR_JOBS:-$(nproc)}" -L threads "$@"
     ;;
   bench)
     shift
@@ -34,6 +34,6 @@ case "$mode" in
     ;;
   *)
     zor_build build
-    ctest --test-dir build --output-on-failure -j "$(nproc)" "$@"
+    ctest --test-dir build --output-on-failure -j "${ZOR_JOBS:-$(nproc)}" "$@"
     ;;
 esac

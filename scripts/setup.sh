@@ -45,6 +45,7 @@ zor_build() {
     cmake -S "$ZOR_ROOT" -B "$dir" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo "$@" >/dev/null || return 1
   fi
   local jobs
-  jobs=$(nproc 2>/dev/null || echo 2)
+  # ZOR_JOBS caps the parallel compile jobs (a machine shared with other builds).
+  jobs=${ZOR_JOBS:-$(nproc 2>/dev/null || echo 2)}
   cmake --build "$dir" -j "$jobs"
 }
