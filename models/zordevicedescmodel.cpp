@@ -9,9 +9,12 @@
 
 namespace {
 
-const char *const AttributeNames[ZorDeviceDescModel::BaseColumnCount] = {
-    "index", "subIndex", "nodeId", "name", "", "actualValue", "defaultValue",
-    "objectType", "dataType", "accessType"};
+// Built once: every cell read looks its attribute name up.
+const QString AttributeNames[ZorDeviceDescModel::BaseColumnCount] = {
+    QStringLiteral("index"),      QStringLiteral("subIndex"),     QStringLiteral("nodeId"),
+    QStringLiteral("name"),       QString(),                      QStringLiteral("actualValue"),
+    QStringLiteral("defaultValue"), QStringLiteral("objectType"), QStringLiteral("dataType"),
+    QStringLiteral("accessType")};
 
 const char *const HeaderTexts[ZorDeviceDescModel::BaseColumnCount] = {
     QT_TRANSLATE_NOOP("ZorDeviceDescModel", "Index"),
@@ -265,7 +268,7 @@ QVariant ZorDeviceDescModel::headerData(int section, Qt::Orientation orientation
     if (role == Qt::DisplayRole)
         return tr(HeaderTexts[section]);
     if (role == AttributeNameRole)
-        return QString::fromLatin1(AttributeNames[section]);
+        return AttributeNames[section];
     return QVariant();
 }
 

@@ -17,7 +17,8 @@ static void initModelIconResources()
 
 namespace {
 
-const char *const EditAttributes[] = {"zorStatusTxt", "zorUiFormat", "zorComment", "zorScaling"};
+const QString EditAttributes[] = {QStringLiteral("zorStatusTxt"), QStringLiteral("zorUiFormat"),
+                                  QStringLiteral("zorComment"), QStringLiteral("zorScaling")};
 const char *const EditHeaders[] = {
     QT_TRANSLATE_NOOP("ZorObjEditModel", "Status"),
     QT_TRANSLATE_NOOP("ZorObjEditModel", "UI Format"),
@@ -27,9 +28,11 @@ const char *const EditHeaders[] = {
 const QString StatusAttr = QStringLiteral("zorStatus");
 const QString StatusTextAttr = QStringLiteral("zorStatusTxt");
 
-QString timeStamped(const QString &words)
+// "hh:mm:ss " of now; taken once per request or answer (reading the local
+// time costs a look at the time zone).
+QString timeStamp()
 {
-    return QTime::currentTime().toString(QStringLiteral("hh:mm:ss")) + QLatin1Char(' ') + words;
+    return QTime::currentTime().toString(QStringLiteral("hh:mm:ss")) + QLatin1Char(' ');
 }
 
 bool isWritableText(const QString &access)
@@ -142,7 +145,7 @@ QVariant ZorObjEditModel::headerData(int section, Qt::Orientation orientation, i
         if (role == Qt::DisplayRole)
             return tr(EditHeaders[section - StatusColumn]);
         if (role == AttributeNameRole)
-            return QString::fromLatin1(EditAttributes[section - StatusColumn]);
+            return EditAttributes[section - StatusColumn];
         return QVariant();
     }
     return ZorDeviceDescModel::headerData(section, orientation, role);
@@ -366,7 +369,10 @@ bool ZorObjEditModel::setData(const QModelIndex &index, const QVariant &value, i
         return true;
 
     const bool topLevel = !index.parent().isValid();
-    const QString id = data(index, DataObjectIdRole).toString();
+    const bool valueEdit = role == Qt::EditRole && column == ValueColumn;
+    const QString id = m_running && (valueEdit || column == UiFormatColumn)
+        ? data(index, DataObjectIdRole).toString()
+        : QString();
     const bool reSetUp = m_running && topLevel && column == UiFormatColumn
         && m_intervals.contains(id);
     if (reSetUp)
@@ -379,7 +385,7 @@ bool ZorObjEditModel::setData(const QModelIndex &index, const QVariant &value, i
         && (reSetUp || formatEntry(text, QStringLiteral("updates")).contains(QLatin1Char('r'))))
         setupObjectUpdate(index.row(), 1, true);
 
-    if (role == Qt::EditRole && column == ValueColumn) {
+    if (valueEdit) {
         e.setAttribute(StatusAttr, QString::number(StatusBusy));
         e.setAttribute(StatusTextAttr, tr("modified"));
         if (m_running && m_intervals.value(id, 0) <= 0)
@@ -402,9 +408,13 @@ QString ZorObjEditModel::statusWords(int msgType) const
 
 void ZorObjEditModel::setRowStatus(const QModelIndex &row, int code, const QString &text)
 {
+    QDomElement e = elementOf(row);
+    if (e.isNull())
+        return;
+    e.setAttribute(StatusAttr, QString::number(code));
+    e.setAttribute(StatusTextAttr, text.trimmed());
     const QModelIndex status = row.sibling(row.row(), StatusColumn);
-    setData(status, code, StatusCodeRole);
-    setData(status, text, Qt::EditRole);
+    emit dataChanged(status, status);
 }
 
 QString ZorObjEditModel::objectListRequest(const QModelIndexList &rows, int msgType, bool silent)
@@ -412,6 +422,7 @@ QString ZorObjEditModel::objectListRequest(const QModelIndexList &rows, int msgT
     const bool read = msgType == KM_OBJLIST_READ;
     const bool write = msgType == KM_OBJLIST_WRITE;
     const QString operation = statusWords(msgType);
+    const QString stamp = timeStamp();
     QString text = silent ? QStringLiteral("SilentReadWrite\n") : QString();
 
     for (const QModelIndex &row : collectRows(rows)) {
@@ -458,7 +469,7 @@ QString ZorObjEditModel::objectListRequest(const QModelIndexList &rows, int msgT
                 words = operation + tr("started");
             }
         }
-        setRowStatus(row, code, timeStamped(words));
+        setRowStatus(row, code, stamp + words);
     }
     return text;
 }
@@ -466,6 +477,7 @@ QString ZorObjEditModel::objectListRequest(const QModelIndexList &rows, int msgT
 void ZorObjEditModel::applyObjectListAnswer(const QString &text, int msgType, bool failed)
 {
     const QString operation = statusWords(msgType);
+    const QString stamp = timeStamp();
     for (const QString &line : text.split(QLatin1Char('\n'))) {
         const QString body = line.section(QLatin1Char('#'), 0, 0).trimmed();
         const QStringList fields = body.split(QLatin1Char(','));
@@ -498,7 +510,7 @@ void ZorObjEditModel::applyObjectListAnswer(const QString &text, int msgType, bo
             status = error.trimmed();
         else
             status = operation + (failed ? tr("error") : tr("ok"));
-        setRowStatus(row, lineFailed ? StatusError : StatusOk, timeStamped(status));
+        setRowStatus(row, lineFailed ? StatusError : StatusOk, stamp + status);
     }
 }
 

@@ -241,15 +241,14 @@ void ZorObjEditModel::failUnanswered(const QString &requestText, const QString &
 {
     const QStringList answeredIds = objectIdsOf(answerText);
     const QSet<QString> answered(answeredIds.cbegin(), answeredIds.cend());
-    const QString words = statusWords(msgType) + tr("error");
+    const QString text = QTime::currentTime().toString(QStringLiteral("hh:mm:ss"))
+        + QLatin1Char(' ') + statusWords(msgType) + tr("error");
     for (const QString &id : objectIdsOf(requestText)) {
         if (answered.contains(id))
             continue;
         const QModelIndex row = findDataObject(id);
         if (row.isValid())
-            setRowStatus(row, StatusError,
-                         QTime::currentTime().toString(QStringLiteral("hh:mm:ss"))
-                             + QLatin1Char(' ') + words);
+            setRowStatus(row, StatusError, text);
         if (rearm)
             rearmObjectTimer(id, true, false);
     }
