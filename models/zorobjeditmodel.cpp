@@ -116,6 +116,8 @@ ZorObjEditModel::ZorObjEditModel(QDomDocument doc, bool nodeIdLocked, QObject *p
 {
     static std::once_flag once;
     std::call_once(once, initModelIconResources);
+    // Owners hand requests and answers across threads by queued connections.
+    ZorMessage::registerMetaType();
     m_writeTimer.setSingleShot(true);
     m_readTimer.setSingleShot(true);
     m_requestTimer.setSingleShot(true);
