@@ -124,6 +124,14 @@ ZorObjEditModel::ZorObjEditModel(QDomDocument doc, bool nodeIdLocked, QObject *p
     connect(&m_writeTimer, &QTimer::timeout, this, &ZorObjEditModel::processPendingReadWriteRequest);
     connect(&m_readTimer, &QTimer::timeout, this, &ZorObjEditModel::processPendingReadWriteRequest);
     connect(&m_requestTimer, &QTimer::timeout, this, &ZorObjEditModel::requestTimedOut);
+    // A new locked node id changes every data-object id: the cyclic reads
+    // start over under the new ids.
+    connect(this, &QAbstractItemModel::modelReset, this, [this] {
+        if (!m_running)
+            return;
+        stopObjectUpdate();
+        initObjectUpdate();
+    });
 }
 
 ZorObjEditModel::~ZorObjEditModel()

@@ -365,6 +365,21 @@ private slots:
         QTRY_COMPARE(status(model, 0), QStringLiteral("read ok"));
     }
 
+    void aNewNodeIdRestartsTheReads()
+    {
+        QDomDocument doc = table(true);
+        ZorObjEditModel model(doc, true);
+        model.setLockedNodeId("1");
+        FakeNode node(model);
+        model.initObjectUpdate();
+        node.answerLast();
+        model.setLockedNodeId("7");
+        QCOMPARE(node.requests.size(), 2);
+        QCOMPARE(idsOf(node.requests.last()).first(), QStringLiteral("007.2000h.00h"));
+        QCOMPARE(model.objectInterval("007.2001h.00h"), 9999);
+        QCOMPARE(model.objectInterval(Slow), -1);
+    }
+
     void watchdogAndStagger()
     {
         ZorObjEditModel model(table(), false);
