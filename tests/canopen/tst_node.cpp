@@ -319,6 +319,7 @@ private slots:
         QVERIFY(rig.waitUntil([&] { return rig.sentDown(KM_INTERVIEW).size() == 1; }));
         QCOMPARE(rig.request(ZorMessage(KM_STOP, KS_REQUEST)).msgState(), int(KS_ANSWER));
         QCOMPARE(rig.answerTo(list).msgState(), int(KS_CANCEL));
+        QVERIFY(rig.waitForStatus(0, "Idle"));
         QVERIFY(rig.waitUntil([&] {
             for (const ZorMessage &m : fromGateway.ofType(KM_INTERVIEW)) {
                 if (m.msgState() == KS_CANCEL)
