@@ -82,6 +82,15 @@ bool NodeRoot::processObjectListQueue()
 
     b.currentObjectList = b.objectListQueue.takeFirst();
     QString list = b.currentObjectList.data().toString();
+    if (ZorObjectList::isObjectTable(list)) {
+        // Its markup read as lines would go to the node as object writes.
+        ZorMessage refused = b.currentObjectList;
+        refused.setMsgState(KS_FAIL);
+        refused.setData(tr("error: object tables are not served yet"));
+        sendToMaster(refused, true);
+        b.currentObjectList = ZorMessage();
+        return false;
+    }
     b.silent = ZorObjectList::isSilent(list);
     const int type = b.currentObjectList.msgType();
     b.timeBudgetMs = buildObjectListInterview(b.objectListInterview, list, type);

@@ -228,6 +228,14 @@ private slots:
                                 "005.2006h.00h,visible_string,error 42\n"));
         QVERIFY(rig.waitForStatus(1200, "Reading objects Error"));
 
+        // An object table is never taken for lines.
+        const int sent = rig.sentDown(KM_INTERVIEW).size();
+        const ZorMessage table = rig.request(objectList(
+            KM_OBJLIST_WRITE, "<CANopenObjectList>\n<CANopenObject index=\"2000\" accessType=\"rw\" "
+                              "actualValue=\"5\"/>\n</CANopenObjectList>"));
+        QCOMPARE(table.msgState(), int(KS_FAIL));
+        QCOMPARE(rig.sentDown(KM_INTERVIEW).size(), sent);
+
         // A failed line of a longer list is no node error: the next list runs.
         const ZorMessage again = rig.request(objectList(KM_OBJLIST_READ, "r,1017h,0h,unsigned16"));
         QCOMPARE(again.data().toString(), QStringLiteral("r,1017h,0h,unsigned16,0\n"));
