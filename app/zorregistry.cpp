@@ -10,6 +10,7 @@
 #include "zormodautomation.h"
 #include "zormodcaninterface.h"
 #include "zormodcanopengateway.h"
+#include "zormodnode.h"
 #include "zormodule.h"
 #include "zorpanel.h"
 
@@ -37,7 +38,7 @@ ZorPanel *makePanel(QWidget *parent)
 ZorModule *newZorModCanInterface(QObject *p) { return createCanInterfaceModule(p); }
 ZorModule *newZorModNetManager(QObject *) { return nullptr; }     // stand-in
 ZorModule *newZorModAutomation(QObject *p) { return createAutomationModule(p); }
-ZorModule *newZorModNode(QObject *) { return nullptr; }           // stand-in
+ZorModule *newZorModNode(QObject *p) { return createNodeModule(p); }
 ZorModule *newZorModDataLog(QObject *) { return nullptr; }        // stand-in
 ZorModule *newZorModRemoteControl(QObject *) { return nullptr; }  // stand-in
 ZorModule *newZorModJoystick(QObject *) { return nullptr; }       // stand-in

@@ -93,10 +93,14 @@ class Bus {
         if (this.timer)
             return;
         const wait = Math.max(0, time - nowMs());
-        this.timer = setTimeout(() => {
+        const wake = () => {
             this.timer = null;
             this._drain();
-        }, Math.floor(wait));
+        };
+        // A frame lasts about 0.1 ms at 1 Mbit/s, but a timer waits 1 ms at
+        // least: shorter waits are spent polling, so that the bus is not
+        // slower than the rate it stands for.
+        this.timer = wait < 1 ? setImmediate(wake) : setTimeout(wake, Math.floor(wait));
     }
 
     _deliver({ frame, source, done }) {
