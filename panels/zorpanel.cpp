@@ -1,5 +1,6 @@
 #include "zorpanel.h"
 
+#include "pythonruntime.h"
 #include "zorabstractdommodel.h"
 #include "zorapplservices.h"
 #include "zorquestionbox.h"
@@ -328,7 +329,7 @@ ZorMessage ZorPanel::messageForAnchor(const QUrl &url)
             QFile file(code);
             if (!file.open(QIODevice::ReadOnly | QIODevice::Text))
                 return nothing;
-            const QString script = QString::fromUtf8(file.readAll());
+            const QString script = PythonRuntime::scriptText(file.readAll());
             if (script.isEmpty())
                 return nothing;
             return ZorMessage(KM_SCRIPT_CONTROL, KS_REQUEST, QStringLiteral("1,%1").arg(script));
@@ -349,22 +350,41 @@ bool ZorPanel::startsProgramOrScript(const ZorMessage &msg)
     return false;
 }
 
+bool ZorPanel::opensLocalFile(const ZorMessage &msg)
+{
+    if (msg.msgType() != KM_APPLICATION_CONTROL)
+        return false;
+    const QString data = msg.data().toString();
+    const int comma = data.indexOf(QLatin1Char(','));
+    if (comma < 0 || data.left(comma).trimmed().toLower() != QLatin1String("openurl"))
+        return false;
+    // As the main window reads the command.
+    const QString scheme = QUrl(data.mid(comma + 1).trimmed()).scheme();
+    return scheme.isEmpty() || scheme.compare(QLatin1String("file"), Qt::CaseInsensitive) == 0;
+}
+
 bool ZorPanel::handleAnchor(const QUrl &url, bool fromProjectPage)
 {
     const ZorMessage msg = messageForAnchor(url);
     if (msg.msgType() == KM_UNDEFINED)
         return false;
-    if (fromProjectPage && startsProgramOrScript(msg)) {
+    if (fromProjectPage && (startsProgramOrScript(msg) || opensLocalFile(msg))) {
+        const QString target = msg.data().toString().section(QLatin1Char(','), 1);
         ZorQuestionBox::Question question;
         question.icon = QMessageBox::Warning;
         question.title = tr("Project page");
-        question.text = msg.msgType() == KM_SCRIPT_CONTROL
-                            ? tr("A page of this project wants to run Python code:\n\n%1\n\n"
-                                 "Do you want to run it?")
-                                  .arg(msg.data().toString().section(QLatin1Char(','), 1).left(500))
-                            : tr("A page of this project wants to start a program:\n\n%1\n\n"
-                                 "Do you want to start it?")
-                                  .arg(msg.data().toString().section(QLatin1Char(','), 1));
+        if (msg.msgType() == KM_SCRIPT_CONTROL)
+            question.text = tr("A page of this project wants to run Python code:\n\n%1\n\n"
+                               "Do you want to run it?")
+                                .arg(target.left(500));
+        else if (opensLocalFile(msg))
+            question.text = tr("A page of this project wants to open a local file:\n\n%1\n\n"
+                               "Do you want to open it?")
+                                .arg(target.trimmed());
+        else
+            question.text = tr("A page of this project wants to start a program:\n\n%1\n\n"
+                               "Do you want to start it?")
+                                .arg(target);
         if (ZorQuestionBox::ask(this, question) != QMessageBox::Yes)
             return false;
     }
