@@ -139,6 +139,39 @@ bool replaceFileWith(const QString &source, const QString &target)
     return out.commit();
 }
 
+// Characters XML 1.0 cannot hold, not even as a reference (control
+// characters a script printed into a property, lone surrogates), are left
+// out of the file: written raw they would make it unreadable.
+void dropCharactersXmlCannotHold(QString &text)
+{
+    const auto allowed = [&text](int i, int *length) {
+        const ushort c = text.at(i).unicode();
+        *length = 1;
+        if (c == 0x9 || c == 0xA || c == 0xD || (c >= 0x20 && c <= 0xD7FF)
+            || (c >= 0xE000 && c <= 0xFFFD))
+            return true;
+        if (QChar::isHighSurrogate(c) && i + 1 < text.size()
+            && QChar::isLowSurrogate(text.at(i + 1).unicode())) {
+            *length = 2;
+            return true;
+        }
+        return false;
+    };
+    int length = 1;
+    int i = 0;
+    while (i < text.size() && allowed(i, &length))
+        i += length;
+    if (i == text.size())
+        return;
+    QString kept = text.left(i);
+    kept.reserve(text.size());
+    for (; i < text.size(); i += length) {
+        if (allowed(i, &length))
+            kept += text.midRef(i, length);
+    }
+    text = kept;
+}
+
 } // namespace
 
 // --- names and paths -----------------------------------------------------------
@@ -236,14 +269,19 @@ bool QuorvaneProject::load(const QString &fileName, QString &errorText)
 
     // Checked before the text is parsed: the parser and everything after it
     // recurse along the nesting.
-    const ZorXmlNesting::Result nesting = ZorXmlNesting::check(text);
-    if (nesting == ZorXmlNesting::TooDeep)
+    switch (ZorXmlNesting::check(text)) {
+    case ZorXmlNesting::TooDeep:
         return fail(tr("Project file is nested too deeply (more than %1 levels of modules or "
                        "%2 levels of elements).")
                         .arg(ZorXmlNesting::MaxModuleDepth)
                         .arg(ZorXmlNesting::MaxElementDepth));
+    case ZorXmlNesting::DeclaresEntities:
+        return fail(tr("Project file declares XML entities, which projects do not use."));
+    case ZorXmlNesting::Allowed:
+        break;
+    }
     QDomDocument document;
-    if (nesting == ZorXmlNesting::NotWellFormed || !document.setContent(text, false))
+    if (!document.setContent(text, false))
         return fail(tr("Project file contains invalid XML."));
     if (!loadDocument(document))
         return fail(tr("Could not load project XML data."));
@@ -424,6 +462,7 @@ bool QuorvaneProject::confirmReplacing(const QString &folder, const QStringList 
 bool QuorvaneProject::writeDocument(const QString &path) const
 {
     QString text = m_model->document().toString(1);
+    dropCharactersXmlCannotHold(text);
     // The file is UTF-8; a declaration naming another encoding would make
     // readers misread every character beyond ASCII.
     static const QRegularExpression declaredEncoding(

@@ -62,9 +62,14 @@ void ZorAbstractDomModel::writeModuleProperty(const QModelIndex &index, const QS
     QDomElement props = element.firstChildElement(QStringLiteral("properties"));
     if (props.isNull())
         props = element.appendChild(doc.createElement(QStringLiteral("properties"))).toElement();
-    // Keys that are no legal XML name are stored under an encoded name.
+    // Keys that are no plain XML name are stored under an encoded name; an
+    // element that an earlier edition wrote raw for the key takes it.
     const QString name = ZorXmlName::encode(key);
     QDomElement item = props.firstChildElement(name);
+    if (item.isNull() && name != key)
+        item = props.firstChildElement(key);
+    if (!item.isNull() && item.tagName() != name)
+        item.setTagName(name);
     if (item.isNull()) {
         item = props.appendChild(doc.createElement(name)).toElement();
         item.appendChild(doc.createTextNode(value));

@@ -4,22 +4,18 @@
 
 namespace {
 
-// Name characters of XML 1.0 (fifth edition), without the colon.
+// Name characters: ASCII letters, "_", and after the first also digits,
+// "-" and ".". Every other character is encoded, also letters beyond ASCII
+// that XML allows: the parsers at hand disagree on them (Qt's follows the
+// fourth edition of XML 1.0, libxml2 the fifth).
 bool isNameStartChar(uint c)
 {
-    return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || c == '_'
-           || (c >= 0xC0 && c <= 0xD6) || (c >= 0xD8 && c <= 0xF6) || (c >= 0xF8 && c <= 0x2FF)
-           || (c >= 0x370 && c <= 0x37D) || (c >= 0x37F && c <= 0x1FFF)
-           || (c >= 0x200C && c <= 0x200D) || (c >= 0x2070 && c <= 0x218F)
-           || (c >= 0x2C00 && c <= 0x2FEF) || (c >= 0x3001 && c <= 0xD7FF)
-           || (c >= 0xF900 && c <= 0xFDCF) || (c >= 0xFDF0 && c <= 0xFFFD)
-           || (c >= 0x10000 && c <= 0xEFFFF);
+    return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || c == '_';
 }
 
 bool isNameChar(uint c)
 {
-    return isNameStartChar(c) || c == '-' || c == '.' || (c >= '0' && c <= '9') || c == 0xB7
-           || (c >= 0x300 && c <= 0x36F) || (c >= 0x203F && c <= 0x2040);
+    return isNameStartChar(c) || c == '-' || c == '.' || (c >= '0' && c <= '9');
 }
 
 int hexValue(uint c)

@@ -117,7 +117,8 @@ public:
 
     // --- links
     // What a clicked link sends, or an invalid (KM_UNDEFINED) message when it
-    // sends nothing. A "python:" script file is read here.
+    // sends nothing. A "python:" script file is sent by its absolute path,
+    // when it can be read and is not empty.
     static ZorMessage messageForAnchor(const QUrl &url);
     // True for a request that starts a program ("startprocess") or runs
     // Python (a KM_SCRIPT_CONTROL start).

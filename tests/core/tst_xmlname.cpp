@@ -1,10 +1,13 @@
-// Property keys as element names: legal names stay as they are (so stored
-// projects read as before), every other key gets a name that XML accepts and
-// that reads back as exactly the key.
+// Property keys as element names: plain ASCII names stay as they are (so
+// stored projects read as before), every other key gets a name that every
+// XML parser accepts and that reads back as exactly the key.
+#include "testdommodel.h"
+#include "testmodule.h"
 #include "zortest.h"
 #include "zorxmlname.h"
 
 #include <QDomDocument>
+#include <QXmlStreamReader>
 #include <QtTest>
 
 class TestXmlName : public QObject
@@ -18,12 +21,14 @@ private slots:
         QTest::newRow("plain") << "Baudrate" << "Baudrate";
         QTest::newRow("pseudo-property") << "_ReadOnly" << "_ReadOnly";
         QTest::newRow("digits, point, hyphen") << "Axis2.max-speed" << "Axis2.max-speed";
-        QTest::newRow("letters beyond ASCII") << QString::fromUtf8("Geschwindigkeit_ä")
-                                              << QString::fromUtf8("Geschwindigkeit_ä");
         QTest::newRow("slash") << "Accel/Decel" << "Accel_x002F_Decel";
         QTest::newRow("leading digit") << "2ndAxis" << "_x0032_ndAxis";
         QTest::newRow("colon") << "Max:Speed" << "Max_x003A_Speed";
         QTest::newRow("markup characters") << "a<b>&\"c'" << "a_x003C_b_x003E__x0026__x0022_c_x0027_";
+        // Beyond ASCII everything is encoded: the parsers disagree on which
+        // letters a name may hold.
+        QTest::newRow("letter beyond ASCII") << QString::fromUtf8("Geschwindigkeit_ä")
+                                             << "Geschwindigkeit__x00E4_";
         QTest::newRow("euro sign") << QString::fromUtf8("Preis€") << "Preis_x20AC_";
         QTest::newRow("beyond 16 bits") << QString::fromUtf8("Note🎵") << "Note_x0001F3B5_";
         QTest::newRow("literal escape") << "_x0041_" << "_x005F_x0041_";
@@ -47,6 +52,32 @@ private slots:
         QString error;
         QVERIFY2(read.setContent(doc.toString(1), true, &error), qPrintable(error));
         QCOMPARE(ZorXmlName::decode(read.documentElement().firstChildElement().tagName()), key);
+        QXmlStreamReader stream(doc.toString(1));
+        while (!stream.atEnd())
+            stream.readNext();
+        QVERIFY2(!stream.hasError(), qPrintable(stream.errorString()));
+    }
+
+    // A key that an earlier edition wrote raw (a letter beyond ASCII that
+    // Qt's parser takes) reads as before, and its element takes the encoded
+    // name at the next write: one element, the new value.
+    void rawKeysOfEarlierProjectsAreTakenOver()
+    {
+        const QString key = QString::fromUtf8("Geschwindigkeit_ä");
+        TestDomModel model;
+        QVERIFY(model.setXml(TestDomModel::projectXml(
+            {{"canusb", "CAN1", "", "<properties><" + key + ">1</" + key + "></properties>"}})));
+        TestModule before;
+        QVERIFY(before.setupZorModule(model.moduleIndex("CAN1"), &model));
+        QCOMPARE(before.property(key), QStringLiteral("1"));
+
+        model.writeModuleProperty(model.moduleIndex("CAN1"), key, QStringLiteral("2"));
+        const QDomElement props = model.moduleElement("CAN1").firstChildElement("properties");
+        QCOMPARE(props.childNodes().count(), 1);
+        QCOMPARE(props.firstChildElement().tagName(), ZorXmlName::encode(key));
+        TestModule after;
+        QVERIFY(after.setupZorModule(model.moduleIndex("CAN1"), &model));
+        QCOMPARE(after.property(key), QStringLiteral("2"));
     }
 
     void namesOfProjectsWrittenBeforeReadAsThemselves()

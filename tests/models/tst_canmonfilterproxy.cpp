@@ -137,7 +137,7 @@ private slots:
         QTest::newRow("bad term after a good one") << "id=181, id!=x"
                                                    << "Filter term \"id!=x\": \"x\" is not a hexadecimal number.";
         QTest::newRow("unbalanced expression")
-            << "(" << "Filter term \"(\": not a valid regular expression (missing right delimiter).";
+            << "(" << "Filter term \"(\": not a valid regular expression (unexpected end).";
         QTest::newRow("unbalanced pattern")
             << "data=[40" << "Filter term \"data=[40\": not a valid pattern (unexpected end).";
     }
