@@ -132,13 +132,13 @@ struct PyCompilerFlags
 const int kIgnoreCookie = 0x0800;   // PyCF_IGNORE_COOKIE
 const int kFeatureVersion = 11;     // PY_MINOR_VERSION of the library bound
 
-// The codec a PEP 263 coding declaration in the first two lines names, or
-// none.
 QByteArray withoutByteOrderMark(const QByteArray &bytes)
 {
     return bytes.startsWith("\xEF\xBB\xBF") ? bytes.mid(3) : bytes;
 }
 
+// The codec that a coding declaration in the first two lines of a script
+// names ("# -*- coding: latin-1 -*-", as Python reads it), or none.
 QTextCodec *declaredCodec(const QByteArray &givenBytes)
 {
     const QByteArray bytes = withoutByteOrderMark(givenBytes);
