@@ -1,6 +1,7 @@
 #include "quorvane.h"
 #include "ui_quorvane.h"
 
+#include "clickableqlabel.h"
 #include "flickcharm.h"
 #include "quorvaneproject.h"
 #include "zorapplservices.h"
@@ -11,6 +12,7 @@
 #include <QDesktopServices>
 #include <QFile>
 #include <QFileInfo>
+#include <QLabel>
 #include <QLayout>
 #include <QMenu>
 #include <QMenuBar>
@@ -54,6 +56,7 @@ Quorvane::Quorvane(QWidget *parent, Qt::WindowFlags flags)
     mainWindow = this;
     setWindowIcon(QIcon(QStringLiteral(":AppIcon.png")));
     ui->setupUi(this);
+    buildToolbarLogo();
 
     setAcceptDrops(true);
     ui->treeView->setAnimated(true);
@@ -236,6 +239,27 @@ void Quorvane::on_actionAbout_triggered()
     palette.setColor(QPalette::Active, QPalette::Window, Qt::white);
     box.setPalette(palette);
     box.exec();
+}
+
+// The logo at the right end of the tool bar opens the about box.
+void Quorvane::buildToolbarLogo()
+{
+    auto *stretch = new QLabel(ui->mainToolBar);
+    stretch->setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Preferred);
+    ui->mainToolBar->addWidget(stretch);
+    const QPixmap logo(QStringLiteral(":ToolbarLogo.png"));
+    if (logo.isNull())
+        return;
+    auto *label = new ClickableQLabel(ui->mainToolBar);
+    label->setObjectName(QStringLiteral("labelToolbarLogo"));
+    label->setPixmap(logo);
+    label->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
+    label->setSizePolicy(QSizePolicy::Fixed, QSizePolicy::Fixed);
+    label->setFrameShape(QFrame::NoFrame);
+    label->setToolTip(ui->actionAbout->toolTip());
+    label->setCursor(Qt::PointingHandCursor);
+    connect(label, &ClickableQLabel::clicked, this, &Quorvane::on_actionAbout_triggered);
+    ui->mainToolBar->addWidget(label);
 }
 
 void Quorvane::openInfoUrl()

@@ -204,6 +204,7 @@ protected:
 private:
     void applyGuiMode();
     void setFirstStartGeometry();
+    void buildToolbarLogo();
     void buildRecentFileActions();
     bool bindHostedPanel(ZorPanel *panel);
     void buildUserLevelControls();

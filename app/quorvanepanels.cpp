@@ -7,6 +7,7 @@
 #include "zordommodel.h"
 #include "zorpanel.h"
 #include "zorquestionbox.h"
+#include "zorxmlnesting.h"
 
 #include <QClipboard>
 #include <QDockWidget>
@@ -431,8 +432,12 @@ namespace {
 // The "module" element held by the clipboard text, or a null element.
 QDomElement clipboardModule(QDomDocument &document)
 {
+    // A pasted module lands at depth 1 or 2 below the project module: the
+    // project must stay within the nesting limit to be opened again.
     const QString text = QGuiApplication::clipboard()->text();
-    if (text.isEmpty() || !document.setContent(text, false))
+    if (text.isEmpty()
+        || ZorXmlNesting::check(text, ZorXmlNesting::MaxModuleDepth - 2) != ZorXmlNesting::Allowed
+        || !document.setContent(text, false))
         return QDomElement();
     const QDomElement element = document.firstChild().toElement();
     if (element.isNull() || element.tagName().compare(QLatin1String("module"), Qt::CaseInsensitive) != 0)

@@ -26,9 +26,7 @@ QString readScriptFile(QString path)
     QFile file(path);
     if (!file.open(QIODevice::ReadOnly | QIODevice::Text))
         return QString();
-    // Byte for byte: the runtime hands the text to Python one byte per
-    // character, so a UTF-8 script reaches Python unchanged.
-    return QString::fromLatin1(file.readAll());
+    return PythonRuntime::scriptText(file.readAll());
 }
 
 // "<label>:<message>" as the script sees a message.

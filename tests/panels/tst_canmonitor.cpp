@@ -11,6 +11,7 @@
 #include <QComboBox>
 #include <QDir>
 #include <QFile>
+#include <QLabel>
 #include <QLineEdit>
 #include <QMimeData>
 #include <QPushButton>
@@ -287,6 +288,54 @@ private slots:
         sent.clear();
         panel->commitPanelSettings();
         QVERIFY(sentTexts(KM_SETPROPERTY).isEmpty());
+    }
+
+    // A malformed filter is named in the monitor, not applied and not kept
+    // in the history, whichever button meets it.
+    void malformedFiltersAreShownNotAppliedNotStored_data()
+    {
+        QTest::addColumn<QString>("filter");
+        QTest::addColumn<QString>("term");
+        QTest::newRow("bad number") << "id=18g" << "\"id=18g\"";
+        QTest::newRow("empty range") << "id=" << "\"id=\"";
+        QTest::newRow("range backwards") << "id=7ff-700" << "\"id=7ff-700\"";
+        QTest::newRow("bad expression") << "(" << "\"(\"";
+    }
+    void malformedFiltersAreShownNotAppliedNotStored()
+    {
+        QFETCH(QString, filter);
+        QFETCH(QString, term);
+        bind();
+        frames({"181h,1,01", "701h,1,05"});
+        refresh();
+        applyFilter("id=181");
+        sent.clear();
+        panel->commitPanelSettings();
+        sent.clear();
+        auto *message = panel->findChild<QLabel *>("labelFilterError");
+        QVERIFY(message && message->isHidden());
+
+        const auto expectRefused = [&] {
+            QVERIFY(!message->isHidden());
+            QVERIFY2(message->text().contains(term), qPrintable(message->text()));
+            QVERIFY(panel->filterProxy()->isActive());
+            QVERIFY(button("pushButtonSetFilter")->isChecked());
+            QCOMPARE(visibleFrames(view()->model()), QStringLiteral("1"));
+            QCOMPARE(filterEntries(), QStringList({"id=181"}));
+        };
+        applyFilter(filter);
+        expectRefused();
+        panel->on_pushButtonFilterAuto_clicked();
+        expectRefused();
+        panel->on_pushButtonFindNext_clicked();
+        expectRefused();
+        QCOMPARE(panel->commitPanelSettings(), QString());
+        QVERIFY(sentTexts(KM_SETPROPERTY).isEmpty());
+
+        // A good filter clears the message.
+        applyFilter("id=701");
+        QVERIFY(message->isHidden());
+        QCOMPARE(visibleFrames(view()->model()), QStringLiteral("2"));
     }
 
     void findAndFilterButtons()
