@@ -206,11 +206,17 @@ void ZorGenerateRuntimeDialog::on_toolButtonBrowse_clicked()
     ui->lineEditTargetPath->setText(chosen);
 }
 
+// The console stub unpacks into the folder it is started in, which for a
+// program started by the main window is the main window's working folder
+// (that of the open project, packed again on its next save): it is told to
+// unpack beside the runtime file instead, replacing an earlier test's files
+// without asking.
 void ZorGenerateRuntimeDialog::on_pushButtonStartRuntime_clicked()
 {
+    const QString target = ui->lineEditTargetPath->text().trimmed();
+    const QString folder = QFileInfo(target).absolutePath();
     emit msgOut(ZorMessage(KM_APPLICATION_CONTROL, KS_REQUEST,
-                           QStringLiteral("startprocess,\"") + ui->lineEditTargetPath->text().trimmed()
-                               + QLatin1Char('"')));
+                           QStringLiteral("startprocess,\"%1\",\"-o%2\",-y").arg(target, folder)));
 }
 
 void ZorGenerateRuntimeDialog::on_pushButtonCancel_clicked()

@@ -2,6 +2,7 @@
 // configuration, archive), running it, and what a failure leaves behind.
 #include "zorgenerateruntimedialog.h"
 
+#include "quorvane.h"
 #include "quorvaneproject.h"
 #include "updatetesting.h"
 #include "zorapplservices.h"
@@ -260,11 +261,23 @@ private slots:
                  QStringList({folder, folder + "/Quorvane.rcc", folder + "/Quorvane.user.rcc",
                               folder + "/Templates", folder + "/Templates/runtime.zortpl", folder + "/prog"}));
 
+        // "Test Runtime .exe" unpacks beside the file, also a second time.
         QSignalSpy out(&g.dialog, &ZorGenerateRuntimeDialog::msgOut);
         g.test->click();
         QCOMPARE(out.size(), 1);
-        QCOMPARE(out.at(0).at(0).value<ZorMessage>().data().toString(),
-                 "startprocess,\"" + target + '"');
+        const QString command = out.at(0).at(0).value<ZorMessage>().data().toString();
+        QCOMPARE(command, "startprocess,\"" + target + "\",\"-o" + outFolder + "\",-y");
+        QStringList started = Quorvane::startProcessCommandLine(command.mid(13));
+        const QString program = started.takeFirst();
+        for (int run = 0; run < 2; ++run) {
+            QProcess p;
+            p.start(program, started);
+            QVERIFY(p.waitForFinished(60000));
+            QCOMPARE(p.exitCode(), 0);
+        }
+        QCOMPARE(filesBelow(outFolder + '/' + folder),
+                 QStringList({"Quorvane.rcc", "Quorvane.user.rcc", "Templates/runtime.zortpl", "prog"}));
+        QVERIFY(QDir(outFolder + '/' + folder).removeRecursively());
         QFile::remove(target);
     }
 
