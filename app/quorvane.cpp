@@ -101,9 +101,6 @@ Quorvane::Quorvane(QWidget *parent, Qt::WindowFlags flags)
         ui->mainToolBar->removeAction(ui->actionUpdate);
     }
 
-    // The update wizard is the one action whose work is not built yet.
-    ui->actionUpdate->setEnabled(false);
-
     updatePanelVisibility();
     updateWindowTitle();
 }

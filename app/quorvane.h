@@ -73,6 +73,9 @@ public:
     // The application style sheet of a GUI mode (resource path).
     static QString styleSheetResource(int guiMode);
 
+    // The program and its arguments of a "startprocess," command's text.
+    static QStringList startProcessCommandLine(const QString &arguments);
+
     // Label of a module row; a row two or more levels down is named
     // "<parent label> - <label>". Shown by tiles and dock titles.
     static QString panelName(const QModelIndex &index);

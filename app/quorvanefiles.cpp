@@ -379,7 +379,7 @@ void Quorvane::on_actionGenerateRuntime_triggered()
                 "file, plus any other additional data required."));
         return;
     }
-    ZorGenerateRuntimeDialog dialog(this, m_project);
+    ZorGenerateRuntimeDialog dialog(this, m_project.data());
     connect(&dialog, &ZorGenerateRuntimeDialog::msgOut, this, &Quorvane::appControlIn);
     dialog.execIfResourcesAvailable();
 }

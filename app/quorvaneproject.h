@@ -39,6 +39,7 @@
 #include "zorhostedproject.h"
 #include "zormessage.h"
 #include "zorregistry.h"
+#include "zorsavableproject.h"
 
 #include <QDomDocument>
 #include <QMap>
@@ -56,7 +57,7 @@ class ZorModulesHost;
 class ZorPanel;
 class QWidget;
 
-class QuorvaneProject : public QObject, public ZorHostedProject
+class QuorvaneProject : public QObject, public ZorHostedProject, public ZorSavableProject
 {
     Q_OBJECT
 public:
@@ -161,6 +162,11 @@ public:
     // file; files of the same name already there are replaced only when the
     // user agrees (ZorQuestionBox), else nothing is written.
     bool save(const QString &fileName, QString &errorText, bool keepPaths = false);
+    // A copy for the runtime generator: save() keeping the project's paths.
+    bool saveCopy(const QString &fileName, QString &errorText) override
+    {
+        return save(fileName, errorText, true);
+    }
     // Asks every open panel to store its state and push pending settings to
     // its module, and waits until those settings are in the document.
     // `updateInfo` also records the modification in "projectinfo".
