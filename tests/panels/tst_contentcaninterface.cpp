@@ -3,6 +3,7 @@
 // simulated gateway.
 #include "simgateway.h"
 #include "testdommodel.h"
+#include "zorbabelfish.h"
 #include "zorcontentcaninterface.h"
 #include "zormodcaninterface.h"
 #include "zortest.h"
@@ -211,6 +212,54 @@ private slots:
         // The module's answer in its own words selects the matching entry.
         panel->msgIn(ZorMessage(KM_SETPROPERTY, KS_INFO, QStringLiteral("Baudrate=125K")));
         QCOMPARE(rates()->currentText(), QStringLiteral("125K"));
+    }
+
+    // The module keeps "Baudrate" as it was written; the box shows that
+    // rate in any form, adds one it lacks, and writes nothing back.
+    void storedBitRateIsShownInEveryForm_data()
+    {
+        QTest::addColumn<QString>("stored");
+        QTest::addColumn<QString>("shown");
+        QTest::addColumn<int>("entries");
+        QTest::newRow("number") << "500000" << "500K" << 9;
+        QTest::newRow("short") << "500K" << "500K" << 9;
+        QTest::newRow("lower case") << "500k" << "500K" << 9;
+        QTest::newRow("mega") << "1000000" << "1M" << 9;
+        QTest::newRow("scan") << "scan" << "(Scan)" << 9;
+        QTest::newRow("not listed") << "83333" << "83333" << 10;
+        QTest::newRow("not listed, short") << "10K" << "10K" << 10;
+    }
+    void storedBitRateIsShownInEveryForm()
+    {
+        QFETCH(QString, stored);
+        QFETCH(QString, shown);
+        QFETCH(int, entries);
+        TestDomModel model;
+        model.addModule("canusb", "CAN1");
+        std::unique_ptr<ZorModCanInterface, ZorModuleDeleter> module(new ZorModCanInterface);
+        QVERIFY(module->setupZorModule(model.moduleIndex("CAN1"), &model));
+        module->setProperty("Baudrate", stored, false);
+        connect(panel, &ZorPanel::msgOut, module.get(), &ZorModule::slaveIn);
+        connect(module.get(), &ZorModule::slaveOut, panel, &ZorPanel::msgIn);
+        module->start();
+        rates()->setCurrentIndex(2);
+        QVERIFY(panel->setupZorPanel(model.moduleIndex("CAN1"), &model));
+        QTRY_COMPARE(rates()->currentText(), shown);
+        QCOMPARE(rates()->count(), entries);
+        QVERIFY(sentTexts(KM_SETPROPERTY).isEmpty());
+        QCOMPARE(module->property("Baudrate"), stored);
+        // A rate the list lacked sits in order of its value, before "(Scan)".
+        QStringList listed = items(rates());
+        listed.removeLast();
+        QStringList byRate = listed;
+        std::sort(byRate.begin(), byRate.end(), [](const QString &a, const QString &b) {
+            return ZorBabelFish::fromSuffixedStrToNumber(a) < ZorBabelFish::fromSuffixedStrToNumber(b);
+        });
+        QCOMPARE(listed, byRate);
+
+        // The user's choice goes to the module as it stands in the list.
+        rates()->setCurrentText(QStringLiteral("250K"));
+        QTRY_COMPARE(module->property("Baudrate"), QStringLiteral("250K"));
     }
 
     void buttonsOpenAndClose()
