@@ -74,7 +74,7 @@ private slots:
         const int cid = gw->waitForClient();
         QVERIFY(cid > 0);
         QVERIFY(gw->waitForLine(QStringLiteral("^CHANNEL %1 open 250000").arg(cid)).hasMatch());
-        QCOMPARE(gw->clientWrites(cid), (QList<QByteArray>{"C\r", "S5\r", "O\r"}));
+        QCOMPARE(gw->clientWrites(cid), (QList<QByteArray>{"C\r", "S5\r", "Z0\r", "O\r"}));
 
         // The status poll "F\r" about every 500 ms while the module polls.
         QList<qint64> polls;
@@ -98,6 +98,35 @@ private slots:
         d.close();
         QVERIFY(gw->waitForClientBytes(cid, "t60184000100000000000\rC\r"));
         QVERIFY(!d.isOpen());
+    }
+
+    // Every received frame carries a time: the gateway's when it was asked
+    // for stamps ("Z1"), else the time of reception since open.
+    void receivedFramesCarryATime_data()
+    {
+        QTest::addColumn<int>("mode");
+        QTest::newRow("gateway stamps") << 1;
+        QTest::newRow("stamped at reception") << 0;
+    }
+    void receivedFramesCarryATime()
+    {
+        QFETCH(int, mode);
+        ZorCanDriverTarnNet d;
+        QElapsedTimer sinceOpen;
+        sinceOpen.start();
+        QVERIFY(d.open(gw->address(), 500000, 0, 0, mode));
+        const int cid = gw->waitForClient();
+        QCOMPARE(gw->clientWrites(cid).at(2), mode ? QByteArray("Z1\r") : QByteArray("Z0\r"));
+        QVERIFY(gw->inject("t1812aabb"));
+        QList<VSCAN_MSG> got;
+        QVERIFY(pollUntil(d, [&] { return !got.isEmpty(); }, 3000, &got));
+        QCOMPARE(int(got[0].Flags), mode ? 0x09 : 0x01);
+        QVERIFY(got[0].Timestamp > 0);
+        if (!mode)
+            QVERIFY(got[0].Timestamp <= sinceOpen.elapsed());
+        QByteArray record;
+        QVERIFY(d.rxFrame(0, record));
+        QCOMPARE(int(ZorBabelFish::fromQbytearrayToTimestamp(record)), int(got[0].Timestamp));
     }
 
     void framesFromTheBus()
@@ -183,7 +212,9 @@ private slots:
         ZorCanDriverTarnNet d;
         QVERIFY(!d.open(gw->address(), 250000, 0, 0, 0));
         QVERIFY(d.failed());
-        QCOMPARE(d.lastErrorText(), QStringLiteral("Network error"));
+        // The socket's own reason, with the gateway's address.
+        QCOMPARE(d.lastErrorText(), QStringLiteral("Network error: Connection refused (%1)")
+                                        .arg(gw->address()));
         int count = 3;
         QVERIFY(!d.takeRx(count));
         QCOMPARE(count, 0);
@@ -231,7 +262,9 @@ private slots:
         QVERIFY(!d.failed());
         QVERIFY(d.isOpen());
         QVERIFY(d.isReconnecting());
-        QCOMPARE(d.lastErrorText(), QStringLiteral("Network error"));
+        QVERIFY2(d.lastErrorText().startsWith("Network error: ")
+                     && d.lastErrorText().endsWith(" (" + gw->address() + ")"),
+                 qPrintable(d.lastErrorText()));
         QByteArray rec = record(0x180, "\x01", 0x01);
         QVERIFY(!d.queueTx(rec));
         int count = 0;
@@ -244,7 +277,8 @@ private slots:
         const int second = gw->waitForClient();
         QVERIFY(second > first);
         QVERIFY(gw->waitForLine(QStringLiteral("^CHANNEL %1 open 250000").arg(second)).hasMatch());
-        QCOMPARE(gw->clientWrites(second).mid(0, 3), (QList<QByteArray>{"C\r", "S5\r", "O\r"}));
+        QCOMPARE(gw->clientWrites(second).mid(0, 4),
+                 (QList<QByteArray>{"C\r", "S5\r", "Z0\r", "O\r"}));
 
         QVERIFY(gw->inject("t281122"));
         QList<VSCAN_MSG> got;
