@@ -78,8 +78,11 @@ void Quorvane::fitTreeWidth()
     // Wide enough for the labels and the whole "Status" column, so that
     // neither is cut nor needs a horizontal scroll bar.
     QTreeView *tree = ui->treeView;
-    const int labels = tree->sizeHintForColumn(0);
-    const int status = qMax(tree->sizeHintForColumn(1), tree->header()->sectionSizeHint(1));
+    const QAbstractItemView *view = tree;   // the column size hints are public there
+    const int least = tree->header()->minimumSectionSize();
+    const int labels = qMax(view->sizeHintForColumn(0), least);
+    const int status =
+        qMax(least, qMax(view->sizeHintForColumn(1), tree->header()->sectionSizeHint(1)));
     const int chrome = 2 * tree->frameWidth()
                        + tree->style()->pixelMetric(QStyle::PM_ScrollBarExtent, nullptr, tree) + 8;
     tree->setMinimumWidth(qMax(MinimumTreeWidth, labels + status + chrome));

@@ -101,7 +101,7 @@ public:
 };
 
 ZorPanel *newLateSettingPanel(QWidget *parent) { return new LateSettingPanel(parent); }
-ZorModule *newStartStop(QObject *parent) { return new StartStopModule(parent); }
+ZorModule *newFilesStartStop(QObject *parent) { return new StartStopModule(parent); }
 
 } // namespace
 
@@ -503,7 +503,7 @@ private slots:
     // the file, and an objection stops the save before anything is written.
     void panelSettingsReachTheFile()
     {
-        QVERIFY(project->registerModuleCreator("canusb_test", newStartStop));
+        QVERIFY(project->registerModuleCreator("canusb_test", newFilesStartStop));
         QVERIFY(project->registerPanelCreator("canusb_test", newLateSettingPanel));
         QByteArray text = demoProject();
         text.replace("type=\"canusb\"", "type=\"canusb_test\"");

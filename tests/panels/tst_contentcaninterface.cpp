@@ -320,6 +320,30 @@ private slots:
         QVERIFY(sentTexts(KM_SETPROPERTY).isEmpty());
     }
 
+    // A gateway that refuses the connection: the status log names the
+    // socket's reason and the address, not only "Could not open interface.".
+    void connectionErrorsNameTheReason()
+    {
+        SimGateway gw;
+        QVERIFY2(gw.start(), qPrintable(gw.errorString()));
+        QVERIFY(gw.drop());
+        TestDomModel model;
+        model.addModule("canusb", "CAN1");
+        std::unique_ptr<ZorModCanInterface, ZorModuleDeleter> module(new ZorModCanInterface);
+        QVERIFY(module->setupZorModule(model.moduleIndex("CAN1"), &model));
+        module->setProperty("Port", gw.address(), false);
+        module->setProperty("Baudrate", "250K", false);
+        connect(panel, &ZorPanel::msgOut, module.get(), &ZorModule::slaveIn);
+        connect(module.get(), &ZorModule::slaveOut, panel, &ZorPanel::msgIn);
+        module->start();
+        QVERIFY(panel->setupZorPanel(model.moduleIndex("CAN1"), &model));
+        startButton()->click();
+        QTRY_COMPARE(startButton()->text(), QStringLiteral("Error"));
+        const QString log = child<QPlainTextEdit>("plainTextEditStatus")->toPlainText();
+        QVERIFY2(log.contains("Network error: Connection refused (" + gw.address() + ")"),
+                 qPrintable(log));
+    }
+
     void drivesTheInterfaceOnTheSimulatedBus()
     {
         SimGateway gw;
