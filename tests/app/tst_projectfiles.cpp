@@ -1,4 +1,5 @@
 #include "quorvaneproject.h"
+#include "windowtesting.h"
 #include "startstopmodule.h"
 #include "zorapplservices.h"
 #include "zordommodel.h"
@@ -15,23 +16,9 @@ using ZorTest::ZipEntry;
 
 namespace {
 
-bool writeFile(const QString &path, const QByteArray &bytes)
-{
-    QDir().mkpath(QFileInfo(path).path());
-    QFile f(path);
-    return f.open(QIODevice::WriteOnly) && f.write(bytes) == bytes.size();
-}
-
-QByteArray readFile(const QString &path)
-{
-    QFile f(path);
-    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
-}
-
-QByteArray demoProject()
-{
-    return readFile(ZorTest::sourcePath(QStringLiteral("resources/demo/Demo.zorpro")));
-}
+using WindowTesting::demoProject;
+using WindowTesting::readFile;
+using WindowTesting::writeFile;
 
 // Relative path -> content of every file below `root` ("/" marks folders).
 QMap<QString, QByteArray> tree(const QString &root)

@@ -425,8 +425,8 @@ private slots:
         QCOMPARE(traceEdit()->text(), QStringLiteral("same.txt"));
         const QStringList lines = readLines(work("CanTrace/same.txt"));
         QCOMPARE(lines.size(), 8);
-        QCOMPARE(lines.at(2), QStringLiteral("1\t\t181h\t00\t"));
-        QCOMPARE(lines.at(6), QStringLiteral("2\t\t181h\t00\t"));
+        QCOMPARE(lines.at(2), QStringLiteral("1\t\t181h\t00\tRX"));
+        QCOMPARE(lines.at(6), QStringLiteral("2\t\t181h\t00\tRX"));
         QVERIFY(QRegularExpression(StartLine).match(lines.at(4)).hasMatch());
     }
 

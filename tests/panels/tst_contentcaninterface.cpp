@@ -234,11 +234,13 @@ private slots:
         QFETCH(QString, stored);
         QFETCH(QString, shown);
         QFETCH(int, entries);
+        // As a project file holds it (the template and the demos: "500000").
         TestDomModel model;
-        model.addModule("canusb", "CAN1");
+        model.addModule("canusb", "CAN1", QString(),
+                        "<properties><Baudrate>" + stored + "</Baudrate></properties>");
         std::unique_ptr<ZorModCanInterface, ZorModuleDeleter> module(new ZorModCanInterface);
         QVERIFY(module->setupZorModule(model.moduleIndex("CAN1"), &model));
-        module->setProperty("Baudrate", stored, false);
+        const QString held = module->property("Baudrate");
         connect(panel, &ZorPanel::msgOut, module.get(), &ZorModule::slaveIn);
         connect(module.get(), &ZorModule::slaveOut, panel, &ZorPanel::msgIn);
         module->start();
@@ -247,7 +249,7 @@ private slots:
         QTRY_COMPARE(rates()->currentText(), shown);
         QCOMPARE(rates()->count(), entries);
         QVERIFY(sentTexts(KM_SETPROPERTY).isEmpty());
-        QCOMPARE(module->property("Baudrate"), stored);
+        QCOMPARE(module->property("Baudrate"), held);
         // A rate the list lacked sits in order of its value, before "(Scan)".
         QStringList listed = items(rates());
         listed.removeLast();
