@@ -96,7 +96,8 @@ private slots:
 
         Run r = run();
         QCOMPARE(r.exitCode, 0);
-        QVERIFY2(r.out.contains(QStringLiteral("window_title: Engineer - Quorvane %1\n").arg(ZorApplServices::appVersion())),
+        QVERIFY2(r.out.contains(QStringLiteral("window_title: Standard.zortpl - Engineer - Quorvane %1\n")
+                                    .arg(ZorApplServices::appVersion())),
                  qPrintable(r.out));
         QVERIFY(r.out.contains(QLatin1String("startup_to_window: ")));
         // "plastique" where Debian's extra styles are installed, else Fusion.
@@ -107,8 +108,11 @@ private slots:
         QCOMPARE(userSettings().value("DebugMode").toInt(), 0);
         QVERIFY(!QFile::exists(logPath()));
         // A normal start (a new project with its modules) writes nothing to
-        // standard error: the trace lines are for the debug log.
-        QVERIFY2(r.err.isEmpty(), qPrintable(r.err));
+        // standard error: the trace lines are for the debug log. (The
+        // offscreen platform of the tests warns of its own limits.)
+        QString err = r.err;
+        err.remove(QStringLiteral("This plugin does not support propagateSizeHints()\n"));
+        QVERIFY2(err.isEmpty(), qPrintable(r.err));
 
         r = run({QStringLiteral("/UIMODE=3"), QStringLiteral("/home/user/notes.txt")});
         QCOMPARE(r.exitCode, 0);
