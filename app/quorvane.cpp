@@ -20,6 +20,7 @@
 #include <QMessageBox>
 #include <QScreen>
 #include <QSettings>
+#include <QShortcut>
 #include <QStyle>
 #include <QStatusBar>
 #include <QUrl>
@@ -140,7 +141,7 @@ void Quorvane::applyGuiMode()
     ui->treeView->setVisible(mode == 0);
     // Docks take the room they ask for; keep the tree wide enough for its
     // 32-pixel icons and a module label next to them.
-    ui->treeView->setMinimumWidth(mode == 0 ? 240 : 0);
+    ui->treeView->setMinimumWidth(mode == 0 ? MinimumTreeWidth : 0);
     ui->actionStopDrives->setVisible(mode == 0);
     ui->stackedWidget->setVisible(mode != 0);
     ui->labelStackedPanels->setVisible(tileList);
@@ -155,6 +156,11 @@ void Quorvane::applyGuiMode()
         layout()->setContentsMargins(0, 0, 0, 0);
         ui->gridLayout->setContentsMargins(0, 0, 0, 0);
         ui->gridLayout->setSpacing(0);
+        // Kiosk mode has neither menu nor title bar: Ctrl+Q leaves it (the
+        // same close as Exit, asking about unsaved changes).
+        auto *quit = new QShortcut(QKeySequence(QStringLiteral("Ctrl+Q")), this);
+        quit->setObjectName(QStringLiteral("kioskQuitShortcut"));
+        connect(quit, &QShortcut::activated, this, &QWidget::close);
     } else if (mode == 2) {
         setWindowState(windowState() | Qt::WindowFullScreen);
     } else {

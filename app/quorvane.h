@@ -52,6 +52,9 @@ class Quorvane : public QMainWindow
 {
     Q_OBJECT
 public:
+    // The project tree is never narrower (GUI mode 0).
+    static constexpr int MinimumTreeWidth = 240;
+
     explicit Quorvane(QWidget *parent = nullptr, Qt::WindowFlags flags = Qt::WindowFlags());
     ~Quorvane() override;
 
@@ -208,6 +211,11 @@ private:
     void applyGuiMode();
     void setFirstStartGeometry();
     void buildToolbarLogo();
+    // Docks: the first one's width, the temporary width of a "panel"
+    // command, the tree's width for its columns.
+    void giveFirstDockItsShare(QDockWidget *dock);
+    void widenPanelForAWhile(QWidget *panel);
+    void fitTreeWidth();
     void buildRecentFileActions();
     bool bindHostedPanel(ZorPanel *panel);
     void buildUserLevelControls();
@@ -224,6 +232,8 @@ private:
     QString m_lastFolder;
 
     QMap<QPersistentModelIndex, QPointer<QDockWidget>> m_docks;
+    QPointer<QWidget> m_widenedPanel;   // widened for a while by "panel"
+    int m_widenedPanelMinimum = 0;
     QMap<int, QPersistentModelIndex> m_pages;
     QMap<QPersistentModelIndex, int> m_tileStatus;
 

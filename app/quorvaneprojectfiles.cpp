@@ -330,6 +330,12 @@ QString QuorvaneProject::extractProject(const QString &archive, QString &folder)
 bool QuorvaneProject::save(const QString &fileName, QString &errorText, bool keepPaths)
 {
     errorText.clear();
+    // A closed project (nothing loaded, or a failed load) would be written
+    // as an empty file over the one named.
+    if (!m_model || !m_model->hasRoot()) {
+        errorText = tr("There is no project to save.");
+        return false;
+    }
     if (!prepareSave(errorText, true))
         return false;
 

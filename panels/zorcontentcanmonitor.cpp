@@ -702,7 +702,7 @@ void ZorContentCanmonitor::writeTraceLine(const ZorMessage &msg)
         m_traceStream << stamp;
     m_traceStream << '\t' << ZorBabelFish::fromQbytearrayToCanIdStr(record) << '\t'
                   << ZorBabelFish::fromQbytearrayToDataStr(record) << '\t'
-                  << (msg.msgState() == KS_ANSWER ? "TX" : "") << '\n';
+                  << (msg.msgState() == KS_ANSWER ? "TX" : "RX") << '\n';
     if (m_traceStream.status() != QTextStream::Ok)
         traceWriteFailed();
 }

@@ -1,4 +1,5 @@
 #include "quorvaneproject.h"
+#include "windowtesting.h"
 #include "startstopmodule.h"
 #include "zorapplservices.h"
 #include "zordommodel.h"
@@ -17,23 +18,9 @@ using ZorTest::ZipEntry;
 
 namespace {
 
-bool writeFile(const QString &path, const QByteArray &bytes)
-{
-    QDir().mkpath(QFileInfo(path).path());
-    QFile f(path);
-    return f.open(QIODevice::WriteOnly) && f.write(bytes) == bytes.size();
-}
-
-QByteArray readFile(const QString &path)
-{
-    QFile f(path);
-    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
-}
-
-QByteArray demoProject()
-{
-    return readFile(ZorTest::sourcePath(QStringLiteral("resources/demo/Demo.zorpro")));
-}
+using WindowTesting::demoProject;
+using WindowTesting::readFile;
+using WindowTesting::writeFile;
 
 // A project whose modules nest `levels` deep, the project module included.
 QByteArray nestedModules(int levels)
@@ -112,7 +99,7 @@ public:
 };
 
 ZorPanel *newLateSettingPanel(QWidget *parent) { return new LateSettingPanel(parent); }
-ZorModule *newStartStop(QObject *parent) { return new StartStopModule(parent); }
+ZorModule *newFilesStartStop(QObject *parent) { return new StartStopModule(parent); }
 
 } // namespace
 
@@ -635,7 +622,7 @@ private slots:
     // the file, and an objection stops the save before anything is written.
     void panelSettingsReachTheFile()
     {
-        QVERIFY(project->registerModuleCreator("canusb_test", newStartStop));
+        QVERIFY(project->registerModuleCreator("canusb_test", newFilesStartStop));
         QVERIFY(project->registerPanelCreator("canusb_test", newLateSettingPanel));
         QByteArray text = demoProject();
         text.replace("type=\"canusb\"", "type=\"canusb_test\"");

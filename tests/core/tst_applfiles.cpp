@@ -1,5 +1,6 @@
 #include "zorapplservices.h"
 #include "zortest.h"
+#include "zortestutil.h"
 
 #include <QtTest>
 
@@ -7,18 +8,8 @@ using namespace ZorApplServices;
 
 namespace {
 
-bool writeFile(const QString &path, const QByteArray &bytes)
-{
-    QDir().mkpath(QFileInfo(path).path());
-    QFile f(path);
-    return f.open(QIODevice::WriteOnly) && f.write(bytes) == bytes.size();
-}
-
-QByteArray readFile(const QString &path)
-{
-    QFile f(path);
-    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
-}
+using ZorTest::readFile;
+using ZorTest::writeFile;
 
 // Restores the process's current folder when a test changed it.
 struct CurrentDirGuard

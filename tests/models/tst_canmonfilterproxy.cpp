@@ -340,8 +340,8 @@ private slots:
         const QStringList lines = mime->text().split('\n');
         QCOMPARE(lines.size(), 7); // header, rows 2 to 6, an empty last part
         QCOMPARE(lines.at(0) + '\n', header);
-        QCOMPARE(lines.at(1), QStringLiteral("3\t\t1ffh\t43 00 10 00 92 01 02 00\t\t"));
-        QCOMPARE(lines.at(5), QStringLiteral("7\t\t780h\t00\t\t"));
+        QCOMPARE(lines.at(1), QStringLiteral("3\t\t1ffh\t43 00 10 00 92 01 02 00\tRX\t"));
+        QCOMPARE(lines.at(5), QStringLiteral("7\t\t780h\t00\tRX\t"));
 
         // The copied rows paste back as "clip" rows with their numbers.
         rig.model.removeRows(0, rig.model.rowCount());

@@ -127,9 +127,14 @@ private slots:
 
     void outputReachesTheMasterAndTheHistory()
     {
-        start(QStringLiteral("print('a\\r\\nb')\nprint('')\nprint('second line')\n"));
+        // Output goes up by whole lines: a print of several arguments is one
+        // line, a line break inside a text ends a line, empty lines are
+        // dropped, and an unfinished last line comes when the run ends.
+        start(QStringLiteral("import sys\nprint('tick', 1)\nprint('a\\r\\nb')\nprint('')\n"
+                             "print('second', 'line', sep='-')\nsys.stdout.write('no end')\n"));
         QVERIFY(waitForEnd());
-        QCOMPARE(output(), QStringList({"0,StdOut:ab", "0,StdOut:second line"}));
+        QCOMPARE(output(), QStringList({"0,StdOut:tick 1", "0,StdOut:a", "0,StdOut:b",
+                                        "0,StdOut:second-line", "0,StdOut:no end"}));
         QCOMPARE(master.dataOf(KM_INFOTEXT).last(), QStringLiteral("Script Started"));
         for (const ZorMessage &m : master.all())
             if (m.msgType() == KM_SCRIPT_MSG)
@@ -138,14 +143,14 @@ private slots:
         // The history is stored with the project, each line stamped.
         QTRY_VERIFY(!model->storedProperty("Auto1", "LogHistory").isEmpty());
         const QStringList history = model->storedProperty("Auto1", "LogHistory").split('\n');
-        QCOMPARE(history.size(), 2);
+        QCOMPARE(history.size(), 5);
         const QRegularExpression stamped(
-            "^\\d{4}-\\d\\d-\\d\\d \\d\\d:\\d\\d:\\d\\d\\.\\d{3} 0,StdOut:ab$");
+            "^\\d{4}-\\d\\d-\\d\\d \\d\\d:\\d\\d:\\d\\d\\.\\d{3} 0,StdOut:tick 1$");
         QVERIFY2(stamped.match(history.at(0)).hasMatch(), qPrintable(history.at(0)));
 
         // A second run adds to the history it finds.
         control(QStringLiteral("1"));
-        QTRY_COMPARE(automation->property("LogHistory").split('\n').size(), 4);
+        QTRY_COMPARE(automation->property("LogHistory").split('\n').size(), 10);
     }
 
     void theHistoryKeepsTheLatest500Lines()

@@ -400,7 +400,7 @@ private slots:
         action("actionCopy")->trigger();
         QCOMPARE(QApplication::clipboard()->text(),
                  QStringLiteral("Frame #\tt [msec]\tID\tData\tDir\tDescription\n"
-                                "2\t\t181h\t01\t\t\n3\t\t182h\t02\t\t\n"));
+                                "2\t\t181h\t01\tRX\t\n3\t\t182h\t02\tRX\t\n"));
 
         frames({"183h,1,03"}); // not shown yet: deleted all the same
         action("actionDelete")->trigger();
@@ -444,10 +444,10 @@ private slots:
         QCOMPARE(lines.size(), 7);
         QVERIFY2(QRegularExpression(StartLine).match(lines.at(0)).hasMatch(), qPrintable(lines.at(0)));
         QCOMPARE(lines.at(1), QString(HeaderLine));
-        QCOMPARE(lines.at(2), QStringLiteral("17\t513\t581h\t43 00 10 00 92 01 02 00\t"));
+        QCOMPARE(lines.at(2), QStringLiteral("17\t513\t581h\t43 00 10 00 92 01 02 00\tRX"));
         QCOMPARE(lines.at(3), QStringLiteral("18\t\t601h\t40 00 10 00 00 00 00 00\tTX"));
-        QCOMPARE(lines.at(4), QStringLiteral("19\t\text 1234abcdh\t\t"));
-        QCOMPARE(lines.at(5), QStringLiteral("21\t7\tR 181h\t\t"));
+        QCOMPARE(lines.at(4), QStringLiteral("19\t\text 1234abcdh\t\tRX"));
+        QCOMPARE(lines.at(5), QStringLiteral("21\t7\tR 181h\t\tRX"));
         QVERIFY2(QRegularExpression(StopLine).match(lines.at(6)).hasMatch(), qPrintable(lines.at(6)));
 
         // Opening it again shows the frames as file rows (and nothing else).
@@ -457,6 +457,7 @@ private slots:
         action("actionOpen")->trigger();
         QCOMPARE(panel->dialogTitles.last(), QStringLiteral("Open CAN Monitor Trace File"));
         QCOMPARE(visibleFrames(view()->model()), QStringLiteral("file 17,file 18,file 19,file 21"));
+        QCOMPARE(view()->model()->index(0, 4).data().toString(), QStringLiteral("RX"));
         QCOMPARE(view()->model()->index(1, 4).data().toString(), QStringLiteral("TX"));
         QCOMPARE(view()->model()->index(0, 1).data().toString(), QStringLiteral("513"));
     }
@@ -473,8 +474,8 @@ private slots:
         QCOMPARE(traceEdit()->text(), QStringLiteral("same.txt"));
         const QStringList lines = readLines(work("CanTrace/same.txt"));
         QCOMPARE(lines.size(), 8);
-        QCOMPARE(lines.at(2), QStringLiteral("1\t\t181h\t00\t"));
-        QCOMPARE(lines.at(6), QStringLiteral("2\t\t181h\t00\t"));
+        QCOMPARE(lines.at(2), QStringLiteral("1\t\t181h\t00\tRX"));
+        QCOMPARE(lines.at(6), QStringLiteral("2\t\t181h\t00\tRX"));
         QVERIFY(QRegularExpression(StartLine).match(lines.at(4)).hasMatch());
     }
 

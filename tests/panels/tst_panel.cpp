@@ -16,6 +16,7 @@
 #include <QTest>
 #include <QTextBrowser>
 #include <QTextCodec>
+#include <QTimer>
 #include <QVBoxLayout>
 
 class TestPanel : public QObject
