@@ -285,7 +285,7 @@ private slots:
         start(QStringLiteral("sim"), 0);
         QVERIFY(waitForOperating());
         QVERIFY(master.infoTexts().contains(QStringLiteral("SIM Init")));
-        QVERIFY(master.log().contains(QStringLiteral("SIM: wait @H")));
+        QTRY_VERIFY(master.log().contains(QStringLiteral("SIM: wait @H")));
         QTRY_COMPARE(master.lastInfoText(), QStringLiteral("SIM On"));
 
         master.clear();

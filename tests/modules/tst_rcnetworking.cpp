@@ -58,7 +58,7 @@ private slots:
         RcClient client;
         QVERIFY(client.connectTo(port));
         for (const QByteArray &chunk : {QByteArray("one\n"), QByteArray("\n"), QByteArray("two\nlines\n\n"),
-                                        QByteArray("x\r\n\r\n"), QByteArray("\n\n"), QByteArray("\xe4\n\n")})
+                                        QByteArray("x\r\n\r\n"), QByteArray("\n"), QByteArray("\xe4\n\n")})
             client.send(chunk);
         QStringList incoming;
         QVERIFY(client.waitUntil([&] {
@@ -81,7 +81,7 @@ private slots:
         QVERIFY(startServer(QStringLiteral("any")));
         RcClient other;
         QVERIFY2(other.connectTo(port, QStringLiteral("127.0.0.2")), qPrintable(other.errorString()));
-        QTRY_VERIFY(statusTexts().contains(QStringLiteral("Connection from 127.0.0.2")));
+        QTRY_COMPARE(net->connectedCount(), 1);
 
         net->stop();
         QVERIFY(!startServer(QStringLiteral("nonsense")));
@@ -131,7 +131,8 @@ private slots:
             RcClient client;
             QVERIFY(client.connectTo(port));
             client.send("x\n\n");
-            QTRY_COMPARE(net->takeIncoming(), QStringList({"x"}));
+            QStringList incoming;
+            QTRY_COMPARE(incoming += net->takeIncoming(), QStringList({"x"}));
         }
         QTRY_COMPARE(net->connectedCount(), 0);
         // Many ticks with clients come and gone: no error was raised.

@@ -26,9 +26,14 @@ RcClient::~RcClient()
 
 QString RcClient::python()
 {
-    // python3.11 is among the packages the set-up script installs.
+    // Debian's python3.11 is among the packages the set-up script installs;
+    // it is preferred to wrappers earlier on the search path, which may take
+    // seconds to start.
+    const QStringList systemDirs = {QStringLiteral("/usr/bin"), QStringLiteral("/bin")};
     for (const char *name : {"python3.11", "python3"}) {
-        const QString path = QStandardPaths::findExecutable(QLatin1String(name));
+        QString path = QStandardPaths::findExecutable(QLatin1String(name), systemDirs);
+        if (path.isEmpty())
+            path = QStandardPaths::findExecutable(QLatin1String(name));
         if (!path.isEmpty())
             return path;
     }
