@@ -91,19 +91,22 @@ struct Connected : Macho::Link<Connected, XenaxRoot>
     bool simulated() const { return Connected::box().channel.isSimulated(); }
 };
 
+// The script being worked through, with its clocks, delay and wait.
+struct InitData
+{
+    QStringList commands;
+    QElapsedTimer commandClock;
+    QElapsedTimer pollClock;
+    int delayMs = 0;
+    QString waitText;
+    long waitValue = 0;
+};
+
 struct Init : Macho::Link<Init, Connected>
 {
     MACHO_STATE(Init)
 
-    struct Box
-    {
-        QStringList commands;
-        QElapsedTimer commandClock;
-        QElapsedTimer pollClock;
-        int delayMs = 0;
-        QString waitText;
-        long waitValue = 0;
-    };
+    using Box = InitData;
 
     void entry() override;
     void cycle() override;
