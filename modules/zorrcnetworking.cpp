@@ -64,7 +64,7 @@ ZorRcNetworking::~ZorRcNetworking()
 
 void ZorRcNetworking::setEndpoint(const QString &newHost, quint16 newPort)
 {
-    QMutexLocker locker(&mutex);
+    std::lock_guard<std::recursive_mutex> locker(mutex);
     host = newHost;
     port = newPort;
     server = newHost.isEmpty();
@@ -72,31 +72,31 @@ void ZorRcNetworking::setEndpoint(const QString &newHost, quint16 newPort)
 
 void ZorRcNetworking::setBindAddress(const QString &address)
 {
-    QMutexLocker locker(&mutex);
+    std::lock_guard<std::recursive_mutex> locker(mutex);
     bindAddress = address;
 }
 
 void ZorRcNetworking::setSecret(const QString &newSecret)
 {
-    QMutexLocker locker(&mutex);
+    std::lock_guard<std::recursive_mutex> locker(mutex);
     secret = newSecret;
 }
 
 void ZorRcNetworking::setLimits(const Limits &newLimits)
 {
-    QMutexLocker locker(&mutex);
+    std::lock_guard<std::recursive_mutex> locker(mutex);
     limits = newLimits;
 }
 
 bool ZorRcNetworking::isServer() const
 {
-    QMutexLocker locker(&mutex);
+    std::lock_guard<std::recursive_mutex> locker(mutex);
     return server;
 }
 
 QStringList ZorRcNetworking::takeIncoming()
 {
-    QMutexLocker locker(&mutex);
+    std::lock_guard<std::recursive_mutex> locker(mutex);
     QStringList taken;
     taken.swap(incoming);
     return taken;
@@ -104,7 +104,7 @@ QStringList ZorRcNetworking::takeIncoming()
 
 QStringList ZorRcNetworking::takeStatusTexts()
 {
-    QMutexLocker locker(&mutex);
+    std::lock_guard<std::recursive_mutex> locker(mutex);
     QStringList taken;
     taken.swap(statusTexts);
     return taken;
@@ -112,7 +112,7 @@ QStringList ZorRcNetworking::takeStatusTexts()
 
 bool ZorRcNetworking::appendOutgoing(const QString &text)
 {
-    QMutexLocker locker(&mutex);
+    std::lock_guard<std::recursive_mutex> locker(mutex);
     const bool wasEmpty = outgoing.isEmpty();
     outgoing << text;
     return wasEmpty;
@@ -120,7 +120,7 @@ bool ZorRcNetworking::appendOutgoing(const QString &text)
 
 int ZorRcNetworking::connectedCount() const
 {
-    QMutexLocker locker(&mutex);
+    std::lock_guard<std::recursive_mutex> locker(mutex);
     int count = 0;
     for (const Connection &c : connections)
         if (c.socket && c.socket->state() == QAbstractSocket::ConnectedState)
@@ -130,7 +130,7 @@ int ZorRcNetworking::connectedCount() const
 
 bool ZorRcNetworking::isListening() const
 {
-    QMutexLocker locker(&mutex);
+    std::lock_guard<std::recursive_mutex> locker(mutex);
     return tcpServer && tcpServer->isListening();
 }
 
@@ -173,7 +173,7 @@ void ZorRcNetworking::start()
 {
     qDebug("ZorRcNetworking::start()");
     {
-        QMutexLocker locker(&mutex);
+        std::lock_guard<std::recursive_mutex> locker(mutex);
         if (started)
             return;
         pendingError.clear();
@@ -208,13 +208,13 @@ void ZorRcNetworking::start()
 void ZorRcNetworking::stop()
 {
     {
-        QMutexLocker locker(&mutex);
+        std::lock_guard<std::recursive_mutex> locker(mutex);
         if (!started)
             return;
     }
     statusTimer.stop();
     qDebug("ZorRcNetworking::stop()");
-    QMutexLocker locker(&mutex);
+    std::lock_guard<std::recursive_mutex> locker(mutex);
     tcpServer->close();
     for (Connection &c : connections) {
         if (c.socket) {
@@ -228,7 +228,7 @@ void ZorRcNetworking::stop()
     statusTexts.clear();
     pendingError.clear();
     connectClock.invalidate();
-    stopped.wakeAll();
+    stopped.notify_all();
     started = false;
 }
 
@@ -245,7 +245,7 @@ void ZorRcNetworking::acceptConnection()
 {
     qDebug("ZorRcNetworking::acceptConnection()");
     {
-        QMutexLocker locker(&mutex);
+        std::lock_guard<std::recursive_mutex> locker(mutex);
         while (tcpServer->hasPendingConnections()) {
             QTcpSocket *socket = tcpServer->nextPendingConnection();
             if (!socket)
@@ -270,7 +270,7 @@ void ZorRcNetworking::acceptConnection()
 
 void ZorRcNetworking::connected()
 {
-    QMutexLocker locker(&mutex);
+    std::lock_guard<std::recursive_mutex> locker(mutex);
     statusTexts << tr("Connected to %1:%2").arg(host).arg(port);
     // The server hears the secret before anything else.
     if (!secret.isEmpty()) {
@@ -283,7 +283,7 @@ void ZorRcNetworking::dataArrived()
 {
     bool arrived = false;
     {
-        QMutexLocker locker(&mutex);
+        std::lock_guard<std::recursive_mutex> locker(mutex);
         const int before = incoming.size();
         for (Connection &c : connections) {
             if (!c.socket || c.socket->bytesAvailable() <= 0)
@@ -357,14 +357,14 @@ void ZorRcNetworking::dropClosedConnections()
 
 void ZorRcNetworking::noteError(const QString &text)
 {
-    QMutexLocker locker(&mutex);
+    std::lock_guard<std::recursive_mutex> locker(mutex);
     if (started && pendingError.isEmpty())
         pendingError = text;
 }
 
 void ZorRcNetworking::send()
 {
-    QMutexLocker locker(&mutex);
+    std::lock_guard<std::recursive_mutex> locker(mutex);
     if (outgoing.isEmpty())
         return;
     QByteArray batch;
@@ -386,7 +386,7 @@ void ZorRcNetworking::newStatus()
 {
     bool added = false;
     {
-        QMutexLocker locker(&mutex);
+        std::lock_guard<std::recursive_mutex> locker(mutex);
         if (!started)
             return;
         const int before = statusTexts.size();

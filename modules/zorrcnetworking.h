@@ -29,12 +29,13 @@
 
 #include <QElapsedTimer>
 #include <QList>
-#include <QMutex>
 #include <QObject>
 #include <QPointer>
 #include <QStringList>
 #include <QTimer>
-#include <QWaitCondition>
+
+#include <condition_variable>
+#include <mutex>
 
 class QTcpServer;
 class QTcpSocket;
@@ -123,8 +124,8 @@ private:
     QList<Connection> connections;
     // Recursive: a socket call made under it may emit a signal that lands
     // in a slot of this object at once.
-    mutable QRecursiveMutex mutex;
-    QWaitCondition stopped;
+    mutable std::recursive_mutex mutex;
+    std::condition_variable_any stopped;
     QStringList statusTexts;
     QStringList incoming;
     QStringList outgoing;

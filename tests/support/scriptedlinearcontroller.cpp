@@ -2,7 +2,6 @@
 
 #include <QHash>
 #include <QHostAddress>
-#include <QMutex>
 #include <QPointer>
 #include <QRegularExpression>
 #include <QSet>
@@ -11,6 +10,8 @@
 #include <QThread>
 #include <QTimer>
 
+#include <mutex>
+
 struct ScriptedLinearController::Private
 {
     QThread thread;
@@ -18,7 +19,7 @@ struct ScriptedLinearController::Private
     QTcpServer *server = nullptr;            // thread only
     QHash<QTcpSocket *, QByteArray> buffers; // thread only
 
-    mutable QMutex mutex;                    // everything below
+    mutable std::mutex mutex;                // everything below
     QElapsedTimer clock;
     QList<Command> log;
     QSet<QString> silent;
@@ -62,7 +63,7 @@ struct ScriptedLinearController::Private
 
     QByteArray answer(const QString &command, QPointer<QTcpSocket> socket)
     {
-        QMutexLocker locker(&mutex);
+        std::lock_guard<std::mutex> locker(mutex);
         log.append({command, clock.elapsed()});
         if (silent.contains(command))
             return QByteArray();
@@ -163,14 +164,15 @@ ScriptedLinearController::ScriptedLinearController()
     : d(new Private)
 {
     d->clock.start();
-    d->thread.start();
+    // Made and handed over before the thread runs, so that the thread sees it.
     d->context = new QObject;
     d->context->moveToThread(&d->thread);
+    d->thread.start();
     d->inThread([this] {
         d->server = new QTcpServer(d->context);
         d->server->listen(QHostAddress::LocalHost, 0);
         QObject::connect(d->server, &QTcpServer::newConnection, d->context, [this] { d->accept(); });
-        QMutexLocker locker(&d->mutex);
+        std::lock_guard<std::mutex> locker(d->mutex);
         d->port = d->server->serverPort();
     });
 }
@@ -178,17 +180,20 @@ ScriptedLinearController::ScriptedLinearController()
 ScriptedLinearController::~ScriptedLinearController()
 {
     d->inThread([this] {
+        std::lock_guard<std::mutex> locker(d->mutex);
         d->buffers.clear();
         delete d->context;   // the server and the sockets with it
         d->context = nullptr;
     });
     d->thread.quit();
     d->thread.wait();
+    // Everything the thread wrote is handed over with its last unlock.
+    std::lock_guard<std::mutex> locker(d->mutex);
 }
 
 quint16 ScriptedLinearController::port() const
 {
-    QMutexLocker locker(&d->mutex);
+    std::lock_guard<std::mutex> locker(d->mutex);
     return d->port;
 }
 
@@ -199,7 +204,7 @@ QString ScriptedLinearController::endpoint() const
 
 QList<ScriptedLinearController::Command> ScriptedLinearController::commandLog() const
 {
-    QMutexLocker locker(&d->mutex);
+    std::lock_guard<std::mutex> locker(d->mutex);
     return d->log;
 }
 
@@ -213,13 +218,13 @@ QStringList ScriptedLinearController::commands() const
 
 void ScriptedLinearController::clearCommands()
 {
-    QMutexLocker locker(&d->mutex);
+    std::lock_guard<std::mutex> locker(d->mutex);
     d->log.clear();
 }
 
 void ScriptedLinearController::setSilent(const QString &command, bool silent)
 {
-    QMutexLocker locker(&d->mutex);
+    std::lock_guard<std::mutex> locker(d->mutex);
     if (silent)
         d->silent.insert(command);
     else
@@ -228,7 +233,7 @@ void ScriptedLinearController::setSilent(const QString &command, bool silent)
 
 void ScriptedLinearController::setRefused(const QString &command, bool refused)
 {
-    QMutexLocker locker(&d->mutex);
+    std::lock_guard<std::mutex> locker(d->mutex);
     if (refused)
         d->refused.insert(command);
     else
@@ -237,19 +242,19 @@ void ScriptedLinearController::setRefused(const QString &command, bool refused)
 
 void ScriptedLinearController::setForcedStatus(int status)
 {
-    QMutexLocker locker(&d->mutex);
+    std::lock_guard<std::mutex> locker(d->mutex);
     d->forcedStatus = status;
 }
 
 void ScriptedLinearController::setErrorNumber(int number)
 {
-    QMutexLocker locker(&d->mutex);
+    std::lock_guard<std::mutex> locker(d->mutex);
     d->errorNumber = number;
 }
 
 void ScriptedLinearController::setMoveDurationMs(int ms)
 {
-    QMutexLocker locker(&d->mutex);
+    std::lock_guard<std::mutex> locker(d->mutex);
     d->moveDurationMs = ms;
 }
 
@@ -270,7 +275,7 @@ void ScriptedLinearController::dropClients()
 
 qint64 ScriptedLinearController::position() const
 {
-    QMutexLocker locker(&d->mutex);
+    std::lock_guard<std::mutex> locker(d->mutex);
     d->update();
     return d->pos;
 }
