@@ -7,10 +7,14 @@
 #include "zorcontentdefault.h"
 #include "zorcontentinteractive.h"
 #include "zorcontentproject.h"
+#include "zorcontentremotecontrol.h"
 #include "zormodautomation.h"
 #include "zormodcaninterface.h"
 #include "zormodcanopengateway.h"
 #include "zormodnode.h"
+#include "zormodcommchannel.h"
+#include "zormoddrivexenax.h"
+#include "zormodremotecontrol.h"
 #include "zormodule.h"
 #include "zorpanel.h"
 
@@ -40,13 +44,13 @@ ZorModule *newZorModNetManager(QObject *) { return nullptr; }     // stand-in
 ZorModule *newZorModAutomation(QObject *p) { return createAutomationModule(p); }
 ZorModule *newZorModNode(QObject *p) { return createNodeModule(p); }
 ZorModule *newZorModDataLog(QObject *) { return nullptr; }        // stand-in
-ZorModule *newZorModRemoteControl(QObject *) { return nullptr; }  // stand-in
+ZorModule *newZorModRemoteControl(QObject *p) { return createRemoteControlModule(p); }
 ZorModule *newZorModJoystick(QObject *) { return nullptr; }       // stand-in
-ZorModule *newZorModCommChannel(QObject *) { return nullptr; }    // stand-in
+ZorModule *newZorModCommChannel(QObject *p) { return createCommChannelModule(p); }
 ZorModule *newZorModPosDrive(QObject *) { return nullptr; }       // stand-in
 ZorModule *newZorModXYPos(QObject *) { return nullptr; }          // stand-in
 ZorModule *newZorModTestCycle(QObject *) { return nullptr; }      // stand-in
-ZorModule *newZorModDriveXenax(QObject *) { return nullptr; }     // stand-in
+ZorModule *newZorModDriveXenax(QObject *p) { return createDriveXenaxModule(p); }
 
 // Panels.
 ZorPanel *newZorContentDefault(QWidget *p) { return makePanel<ZorContentDefault>(p); }
@@ -63,7 +67,7 @@ ZorPanel *newZorContentDataLog(QWidget *p) { return makePanel<ZorContentDefault>
 ZorPanel *newZorContentPlot(QWidget *p) { return makePanel<ZorContentDefault>(p); }           // stand-in
 ZorPanel *newZorContentTrigger(QWidget *p) { return makePanel<ZorContentDefault>(p); }        // stand-in
 ZorPanel *newZorContentUiPanel(QWidget *p) { return makePanel<ZorContentDefault>(p); }        // stand-in
-ZorPanel *newZorContentRemoteControl(QWidget *p) { return makePanel<ZorContentDefault>(p); }  // stand-in
+ZorPanel *newZorContentRemoteControl(QWidget *p) { return makePanel<ZorContentRemoteControl>(p); }
 ZorPanel *newZorContentPythonEditor(QWidget *p) { return makePanel<ZorContentDefault>(p); }   // stand-in
 ZorPanel *newZorContentDriveRuxa(QWidget *p) { return makePanel<ZorContentDefault>(p); }      // stand-in
 ZorPanel *newZorContentDriveRuxaSetup(QWidget *p) { return makePanel<ZorContentDefault>(p); } // stand-in
