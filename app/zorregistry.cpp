@@ -7,9 +7,11 @@
 #include "zorcontentdefault.h"
 #include "zorcontentinteractive.h"
 #include "zorcontentproject.h"
+#include "zorcontenttrigger.h"
 #include "zormodautomation.h"
 #include "zormodcaninterface.h"
 #include "zormodcanopengateway.h"
+#include "zormoddatalog.h"
 #include "zormodule.h"
 #include "zorpanel.h"
 
@@ -38,7 +40,7 @@ ZorModule *newZorModCanInterface(QObject *p) { return createCanInterfaceModule(p
 ZorModule *newZorModNetManager(QObject *) { return nullptr; }     // stand-in
 ZorModule *newZorModAutomation(QObject *p) { return createAutomationModule(p); }
 ZorModule *newZorModNode(QObject *) { return nullptr; }           // stand-in
-ZorModule *newZorModDataLog(QObject *) { return nullptr; }        // stand-in
+ZorModule *newZorModDataLog(QObject *p) { return new ZorModDataLog(p); }
 ZorModule *newZorModRemoteControl(QObject *) { return nullptr; }  // stand-in
 ZorModule *newZorModJoystick(QObject *) { return nullptr; }       // stand-in
 ZorModule *newZorModCommChannel(QObject *) { return nullptr; }    // stand-in
@@ -60,7 +62,7 @@ ZorPanel *newZorContentNodeConfig(QWidget *p) { return makePanel<ZorContentDefau
 ZorPanel *newZorContentInteractive(QWidget *p) { return makePanel<ZorContentInteractive>(p); }
 ZorPanel *newZorContentDataLog(QWidget *p) { return makePanel<ZorContentDefault>(p); }        // stand-in
 ZorPanel *newZorContentPlot(QWidget *p) { return makePanel<ZorContentDefault>(p); }           // stand-in
-ZorPanel *newZorContentTrigger(QWidget *p) { return makePanel<ZorContentDefault>(p); }        // stand-in
+ZorPanel *newZorContentTrigger(QWidget *p) { return makePanel<ZorContentTrigger>(p); }
 ZorPanel *newZorContentUiPanel(QWidget *p) { return makePanel<ZorContentDefault>(p); }        // stand-in
 ZorPanel *newZorContentRemoteControl(QWidget *p) { return makePanel<ZorContentDefault>(p); }  // stand-in
 ZorPanel *newZorContentPythonEditor(QWidget *p) { return makePanel<ZorContentDefault>(p); }   // stand-in
