@@ -23,6 +23,15 @@ private:
     std::function<void()> m_work;
 };
 
+// Locks and unlocks at once; false when the lock is not had.
+bool lockable(int id)
+{
+    if (!SharedDataRegistry::lock(id, 1))
+        return false;
+    SharedDataRegistry::unlock(id);
+    return true;
+}
+
 int registerNamed(const QString &name)
 {
     auto *series = new DataLogSeries;
@@ -80,15 +89,14 @@ private slots:
         Worker remover([&] { removed = SharedDataRegistry::unregister(held); });
         remover.start();
         // The remover has started on the id once lock() refuses it.
-        QTRY_VERIFY_WITH_TIMEOUT(!SharedDataRegistry::lock(held, 1), 10000);
+        QTRY_VERIFY_WITH_TIMEOUT(!lockable(held), 10000);
         QVERIFY(!removed);
         series->append(DataLogSample::atWallMs(1, 1));   // still ours to use
-        QVERIFY(SharedDataRegistry::lock(other, 1));
-        SharedDataRegistry::unlock(other);
+        QVERIFY(lockable(other));
         SharedDataRegistry::unlock(held);
         QVERIFY(remover.wait(10000));
         QVERIFY(removed);
-        QVERIFY(!SharedDataRegistry::lock(held, 1));
+        QVERIFY(!lockable(held));
     }
 
     // A thread waiting for one series never holds up look-ups of another,

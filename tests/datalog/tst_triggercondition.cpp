@@ -48,10 +48,11 @@ private slots:
         const TriggerCondition change(" 002.6041h.00h ");
         QVERIFY(change.isOnChange());
         QCOMPARE(change.toString(), QStringLiteral("002.6041h.00h"));
-        // Both characters: a greater condition, though not a valid text.
+        // Both characters: a greater condition, though not a valid text;
+        // its name is no channel's.
         const TriggerCondition both("001.60ffh.00h <> 5");
         QVERIFY(both.isGreaterThan());
-        QVERIFY(both.name().isEmpty());
+        QCOMPARE(both.name(), QStringLiteral("001.60ffh.00h <"));
         // Three parts: no name, so it matches no channel.
         QVERIFY(TriggerCondition("a > 1 > 2").name().isEmpty());
     }
