@@ -7,9 +7,15 @@ ZorIntOrEmptyValidator::ZorIntOrEmptyValidator(int bottom, int top, QObject *par
 
 QValidator::State ZorIntOrEmptyValidator::validate(QString &input, int &pos) const
 {
-    const State verdict = QIntValidator::validate(input, pos);
+    State verdict = QIntValidator::validate(input, pos);
     if (verdict == Intermediate && input.trimmed().isEmpty())
         return Acceptable;
+    // A whole number beyond the range that no further typing brings back is
+    // refused (Qt 5 rates 128 for 0 .. 127 as intermediate).
+    bool isNumber = false;
+    const qlonglong value = input.trimmed().toLongLong(&isNumber);
+    if (verdict == Intermediate && isNumber && value > top() && -value < bottom())
+        verdict = Invalid;
     if (verdict != Invalid)
         return verdict;
     for (const QString &word : m_extraWords) {

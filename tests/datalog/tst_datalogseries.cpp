@@ -41,8 +41,9 @@ private slots:
     void limitedListsDropTheOldest()
     {
         DataLogSeries series;
+        const qint64 t0 = DataLogSample::toWallMs(T0);
         for (int i = 0; i < DataLogSeries::Limit; ++i)
-            QVERIFY(series.append(DataLogSample::atWallMs(DataLogSample::toWallMs(at(i)), float(i))));
+            series.append(DataLogSample::atWallMs(t0 + i, float(i)));
         QCOMPARE(series.valueCount(), DataLogSeries::Limit);
         QVERIFY(series.append(valueAt(DataLogSeries::Limit, -1)));
         QCOMPARE(series.valueCount(), DataLogSeries::Limit);

@@ -204,13 +204,12 @@ private slots:
         const QValidator *validator = edit("lineEditPreTrigger")->validator();
         QVERIFY(validator);
         QCOMPARE(edit("lineEditPostTrigger")->validator(), validator);
-        const QList<QPair<QString, QValidator::State>> cases = {
-            {"", QValidator::Acceptable}, {"0", QValidator::Acceptable}, {"100000", QValidator::Acceptable},
-            {"100001", QValidator::Invalid}, {"-1", QValidator::Invalid}, {"1e3", QValidator::Invalid}};
+        const QList<QPair<QString, bool>> cases = {{"", true},         {"0", true},   {"100000", true},
+                                                   {"100001", false}, {"-1", false}, {"1e3", false}};
         for (const auto &c : cases) {
             QString text = c.first;
             int pos = 0;
-            QCOMPARE(validator->validate(text, pos), c.second);
+            QVERIFY2((validator->validate(text, pos) == QValidator::Acceptable) == c.second, qPrintable(c.first));
         }
         ZorIntOrEmptyValidator scan(0, 127, nullptr, {"0 (Scan)"});
         QString text = "0 (S";
