@@ -192,6 +192,44 @@ private slots:
         QVERIFY(waitForStatus(0, "Idle (Trigger On)"));
     }
 
+    // What the gateway would send, played into the module's slave side:
+    // samples of confirmed channels are stored, those of channels sampled
+    // "Off" or unknown are not; a recording whose writes fail is reported
+    // and no longer claimed.
+    void slaveSamplesStoredAndWriteFailuresReported()
+    {
+        if (!QFile::exists("/dev/full"))
+            QSKIP("no /dev/full to fail writes on");
+        module->start();
+        QVERIFY(waitForStatus(0, "Idle"));
+        QCOMPARE(waitForAnswer(control("1,/dev/full")).msgState(), int(KS_ANSWER));
+        send(KM_START, KS_REQUEST, QString());
+        QVERIFY(waitForStatus(101, "Live Mode (Recording)"));
+        const QString a = "001.6064h.00h", off = "001.2000h.00h";
+        module->masterIn(ZorMessage(KM_DAQ_CONFIG, KS_ANSWER, a + ",pos,integer32,Software,100,1\n" + off
+                                                                  + ",u8,unsigned8,Off,100,0\n"));
+        QTRY_COMPARE(panel.sharedIds().keys(), QStringList({a}));
+        QTRY_COMPARE(panel.dataOf(KM_DAQ_CONFIG, KS_ANSWER).value(0),
+                     a + ",pos,integer32,Software,100,1\n" + off + ",u8,unsigned8,Off,100,0\n");
+        module->masterIn(ZorMessage(KM_DAQ_DATA, KS_INFO, a + ",2024-03-05 10:00:00.000,5\n" + off
+                                                               + ",2024-03-05 10:00:00.000,1\n"
+                                                                 "003.1000h.00h,2024-03-05 10:00:00.000,1\n"));
+        QVERIFY(waitForStatus(101, "Live Mode"));
+        const QStringList failures = panel.dataOf(KM_DAQ_CONTROL, KS_FAIL);
+        QCOMPARE(failures.size(), 1);
+        QVERIFY2(failures.first().startsWith("1,") && failures.first().size() > 2, qPrintable(failures.first()));
+        QCOMPARE(seriesLines(panel.sharedIds().value(a), a), QStringList({a + ",2024-03-05 10:00:00.000,5"}));
+        QTRY_COMPARE(panel.sharedIds().keys(), QStringList({a}));
+
+        // Sampling ended: every object counts as off, later lines are dropped.
+        module->masterIn(ZorMessage(KM_DAQ_CONFIG, KS_ANSWER, QString()));
+        QTRY_COMPARE(panel.dataOf(KM_DAQ_CONFIG, KS_ANSWER).size(), 2);
+        module->masterIn(ZorMessage(KM_DAQ_DATA, KS_INFO, a + ",2024-03-05 10:00:01.000,6\n"));
+        send(KM_STOP, KS_REQUEST, QString());
+        QVERIFY(waitForStatus(0, "Idle"));
+        QCOMPARE(seriesLines(panel.sharedIds().value(a), a).size(), 1);
+    }
+
     // A recording with its XML file loads in batches with progress into
     // unlimited series, whose ids go to the panel side; other series of
     // the program are never touched.
