@@ -17,6 +17,7 @@ ZorContentTrigger::ZorContentTrigger(QWidget *parent)
 {
     ui->setupUi(this);
     ui->tableWidgetTriggers->initRows();
+    ui->tableWidgetTriggers->fitHeightToRows();
     connect(ui->tableWidgetTriggers, &ZorTriggersTableWidget::triggersConfigurationChanged, this,
             &ZorContentTrigger::triggersTableChanged);
     auto *validator = new ZorIntOrEmptyValidator(0, TriggerTimeLimitMs, this);

@@ -111,6 +111,15 @@ void ZorTriggersTableWidget::initRows()
     followEdits(true);
 }
 
+void ZorTriggersTableWidget::fitHeightToRows()
+{
+    int height = horizontalHeader()->sizeHint().height() + 2 * frameWidth();
+    for (int row = 0; row < rowCount(); ++row)
+        height += verticalHeader()->sectionSize(row);
+    setMaximumHeight(height);
+    setSizePolicy(sizePolicy().horizontalPolicy(), QSizePolicy::Maximum);
+}
+
 // Writes a row's text and mark; an empty text gets a mark only when asked.
 void ZorTriggersTableWidget::showRow(int row, const QString &text, bool markEmpty)
 {

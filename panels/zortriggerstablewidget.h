@@ -27,6 +27,8 @@ public:
 
     // Puts an empty condition into every row and starts following edits.
     void initRows();
+    // Limits the table's height to its header and rows.
+    void fitHeightToRows();
     QString configuration() const;
     // Shows a TriggerConfig text, one condition per row (those beyond the
     // last row are not shown); emits nothing.
