@@ -5,12 +5,14 @@
 #include "zorcontentcanmonitor.h"
 #include "zorcontentcansender.h"
 #include "zorcontentdefault.h"
+#include "zorcontentdriveruxa.h"
 #include "zorcontentinteractive.h"
 #include "zorcontentproject.h"
 #include "zormodautomation.h"
 #include "zormodcaninterface.h"
 #include "zormodcanopengateway.h"
 #include "zormodnode.h"
+#include "zormodposdrive.h"
 #include "zormodule.h"
 #include "zorpanel.h"
 
@@ -43,7 +45,7 @@ ZorModule *newZorModDataLog(QObject *) { return nullptr; }        // stand-in
 ZorModule *newZorModRemoteControl(QObject *) { return nullptr; }  // stand-in
 ZorModule *newZorModJoystick(QObject *) { return nullptr; }       // stand-in
 ZorModule *newZorModCommChannel(QObject *) { return nullptr; }    // stand-in
-ZorModule *newZorModPosDrive(QObject *) { return nullptr; }       // stand-in
+ZorModule *newZorModPosDrive(QObject *p) { return createPosDriveModule(p); }
 ZorModule *newZorModXYPos(QObject *) { return nullptr; }          // stand-in
 ZorModule *newZorModTestCycle(QObject *) { return nullptr; }      // stand-in
 ZorModule *newZorModDriveXenax(QObject *) { return nullptr; }     // stand-in
@@ -65,7 +67,7 @@ ZorPanel *newZorContentTrigger(QWidget *p) { return makePanel<ZorContentDefault>
 ZorPanel *newZorContentUiPanel(QWidget *p) { return makePanel<ZorContentDefault>(p); }        // stand-in
 ZorPanel *newZorContentRemoteControl(QWidget *p) { return makePanel<ZorContentDefault>(p); }  // stand-in
 ZorPanel *newZorContentPythonEditor(QWidget *p) { return makePanel<ZorContentDefault>(p); }   // stand-in
-ZorPanel *newZorContentDriveRuxa(QWidget *p) { return makePanel<ZorContentDefault>(p); }      // stand-in
+ZorPanel *newZorContentDriveRuxa(QWidget *p) { return makePanel<ZorContentDriveRuxa>(p); }
 ZorPanel *newZorContentDriveRuxaSetup(QWidget *p) { return makePanel<ZorContentDefault>(p); } // stand-in
 ZorPanel *newZorContentFirmware(QWidget *p) { return makePanel<ZorContentDefault>(p); }       // stand-in
 ZorPanel *newZorContentXYPos(QWidget *p) { return makePanel<ZorContentDefault>(p); }          // stand-in

@@ -19,11 +19,13 @@
 //    target is reached. Without bit 5 ("change set immediately") a set-point
 //    that comes while a move runs waits in a one-deep buffer. Halt (bit 8)
 //    brakes to a stand-still.
-//  - Homing (6): rising bit 4 starts the method of 6098h; 35 and 37 take
+//  - Homing (6): rising bit 4 starts the method of 6098h (0 to 35 and 37;
+//    0 is no method and ends in a homing error, bit 13); 35 and 37 take
 //    the current position as home, the other methods run to the home switch
 //    (at mechanical zero) with 6099h.1, then creep with 6099h.2. At home the
 //    position becomes the home offset (607Ch); bit 12 homing attained, bit
-//    10 target reached.
+//    10 target reached. Profile and homing speeds above 607Fh are refused
+//    (06090031h).
 //  - Positions (6063h, 6064h) are in encoder increments; 608Fh.1 increments
 //    make 608Fh.2 motor revolutions. Velocities are rpm.
 //  - A fault (injected with "DRIVE <h> FAULT [code]") runs the fault
@@ -68,6 +70,7 @@ const VOLTAGE_ENABLED = 0x0010;
 const REMOTE = 0x0200;
 const TARGET_REACHED = 0x0400;
 const MODE_BIT_12 = 0x1000;
+const HOMING_ERROR = 0x2000;
 
 const Mode = { NONE: 0, PROFILE_POSITION: 1, PROFILE_VELOCITY: 3, HOMING: 6 };
 // Bit of each mode in 6502h.
@@ -155,6 +158,7 @@ class Cia402Drive {
         this.ack = false;         // statusword bit 12 in profile position mode
         this.homing = null;       // { method, phase } while homing runs
         this.homed = false;
+        this.homingError = false;
         this.mechanicalZero = 0;  // where the home switch is, in increments
         this.faultCode = 0;
     }
@@ -203,10 +207,12 @@ class Cia402Drive {
             }
             case 0x6098: {
                 const method = signed();
-                const known = (method >= 1 && method <= 35) || method === 37;
+                const known = (method >= 0 && method <= 35) || method === 37;
                 return known ? 0 : VALUE_RANGE_EXCEEDED;
             }
             case 0x6081:
+            case 0x6099:
+                // No profile or homing speed above the maximum.
                 return unsigned() > this.read(0x607F) ? VALUE_TOO_HIGH : 0;
             default:
                 return 0;
@@ -311,15 +317,25 @@ class Cia402Drive {
         if (this.mode === Mode.PROFILE_POSITION) {
             if (this.buffered)
                 return; // buffer full: the set-point is not taken
-            const setPoint = { target: this.read(0x607A) };
+            // The profile goes with the set-point: a later change of 6081h,
+            // 6083h or 6084h is for the next one.
+            const setPoint = {
+                target: this.read(0x607A),
+                speed: Math.min(this.read(0x6081), this.read(0x607F)),
+                acc: Math.max(1, this.read(0x6083)),
+                dec: Math.max(1, this.read(0x6084)),
+            };
             if (!this.move || (cw & 0x20))
                 this.move = setPoint;
             else
                 this.buffered = setPoint;
             this.ack = true;
         } else if (this.mode === Mode.HOMING) {
+            const method = this.read(0x6098);
             this.homed = false;
-            this.homing = { method: this.read(0x6098), phase: 'switch' };
+            // Method 0: no homing assigned; the drive reports a homing error.
+            this.homingError = method === 0;
+            this.homing = method === 0 ? null : { method, phase: 'switch' };
         }
     }
 
@@ -396,15 +412,13 @@ class Cia402Drive {
     }
 
     runPosition(dt, halt) {
-        const acc = Math.max(1, this.read(0x6083));
-        const dec = Math.max(1, this.read(0x6084));
         if (!this.move || halt) {
-            this.ramp(0, dt, acc, dec);
+            this.ramp(0, dt, Math.max(1, this.read(0x6083)), Math.max(1, this.read(0x6084)));
             return;
         }
+        const { speed, acc, dec } = this.move;
         const perRpm = this.incrementsPerRevolution() / 60;   // increments/s per rpm
         const remaining = this.move.target - this.position;
-        const speed = Math.min(this.read(0x6081), this.read(0x607F));
         // The fastest speed from which the motor still stops at the target.
         const stopping = Math.sqrt(2 * dec * perRpm * Math.abs(remaining)) / perRpm;
         this.ramp(Math.sign(remaining) * Math.min(speed, stopping), dt, acc, dec);
@@ -483,6 +497,8 @@ class Cia402Drive {
                     sw |= TARGET_REACHED;
                 if (this.homed)
                     sw |= MODE_BIT_12;
+                if (this.homingError)
+                    sw |= HOMING_ERROR;
                 break;
             default:
                 break;
