@@ -280,6 +280,9 @@ void Idle::entry()
         setStatus(StatusIdle);
     }
     answerPendingCommand(true);
+    for (const ZorMessage &stop : qAsConst(DriveRoot::box().repeatedStops))
+        answerRequest(stop, KS_ANSWER);
+    DriveRoot::box().repeatedStops.clear();
 }
 
 void Idle::cycle()

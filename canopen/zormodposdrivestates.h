@@ -87,6 +87,8 @@ struct DriveRoot : Macho::Link<DriveRoot, NodeRoot>
         QString scriptOutputSource;        // who the output comes from, "0" at start
         bool accessKeyToSend = false;
         QList<MotionRequest> motionRequests;
+        // Stops that came while the stop sequence ran; Idle answers them.
+        QList<ZorMessage> repeatedStops;
     };
 
     void entry() override;

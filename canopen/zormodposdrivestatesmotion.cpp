@@ -147,7 +147,10 @@ bool Operational::readMotionRequests()
             break;
         case KM_STOP:
         case KM_DRIVE_STOP:
-            startStopSequence(request);
+            if (stopping())
+                DriveRoot::box().repeatedStops.append(request);
+            else
+                startStopSequence(request);
             break;
         case KM_SET_PROFILE_MODE:
             if (!changeMode(request))

@@ -56,17 +56,22 @@ private slots:
         QVERIFY(rig.waitForStatus(1, "Operating"));
         QVERIFY(waitForDrive(rig, "vel", "0"));
 
-        // A stop takes precedence: a mode change behind it is refused, and
-        // leaving the mode still writes target velocity 0.
+        // A stop takes precedence: a mode change behind it is refused, a
+        // second stop is answered with the first, and leaving the mode
+        // still writes target velocity 0.
         QCOMPARE(rig.request(request(KM_SET_PROFILE_MODE, 3)).msgState(), int(KS_ANSWER));
         QVERIFY(waitForDrive(rig, "vel", "2500"));
         const ZorMessage stop = request(KM_DRIVE_STOP);
+        const ZorMessage again = request(KM_STOP);
         const ZorMessage late = request(KM_SET_PROFILE_MODE, 1);
         next = rig.sentDown(KM_INTERVIEW).size();
         rig.send(stop);
+        rig.send(again);
         rig.send(late);
         QCOMPARE(rig.waitForAnswer(late).msgState(), int(KS_REJECT));
         QCOMPARE(rig.waitForAnswer(stop).msgState(), int(KS_ANSWER));
+        QCOMPARE(rig.waitForAnswer(again).msgState(), int(KS_ANSWER));
+        QCOMPARE(rig.sentDown(KM_CANCEL_INTERVIEWS).size(), 1);
         QVERIFY(rig.waitForStatus(0, "Idle"));
         QVERIFY(nextCommand(rig, next).startsWith("SDOWriteObject:1000:2:2,6060h,0h,integer8,0\n"));
         QCOMPARE(nextCommand(rig, next), QStringLiteral("SDOWriteObject:1000:2:2,60ffh,0h,integer32,0\n"));
