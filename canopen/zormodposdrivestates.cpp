@@ -1,5 +1,6 @@
 // The drive's root with the request handling that Idle and Error share, and
 // the states Idle, Startup and Error.
+#include <QDebug>
 #include "zormodposdrivestates.h"
 
 #include "zorbabelfish.h"

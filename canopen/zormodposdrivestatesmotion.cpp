@@ -3,6 +3,7 @@
 // the masters, the answers of the gateway, warnings, the statusword poll
 // (no sooner than 400 ms after the last answer; the actual values with
 // every fifth poll) and, in VelocityMode, the target velocity.
+#include <QDebug>
 #include "zormodposdrivestates.h"
 
 #include "zordriveprofile.h"
