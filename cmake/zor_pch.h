@@ -1,5 +1,6 @@
-// A small precompiled header that a target may reuse (REUSE_FROM zor_pch);
-// no target does by default. Each file includes the Qt headers it uses.
+// The precompiled header every library, test program and benchmark reuses:
+// the QtCore headers nearly every file includes. Each file still includes
+// the Qt headers it uses.
 #pragma once
 #ifdef __cplusplus
 #include <QObject>
@@ -9,4 +10,9 @@
 #include <QVariant>
 #include <QList>
 #include <QMap>
+#include <QHash>
+#include <QVector>
+#include <QDebug>
+#include <QDateTime>
+#include <QTimer>
 #endif
