@@ -34,6 +34,8 @@ struct Echo : Macho::Link<Echo, ZorModStates::Top>
 {
     MACHO_STATE(Echo)
     void cycle() override;
+    // It only answers what arrives.
+    bool cyclesOnlyWhenWoken() const override { return true; }
 };
 
 // Keeps a window of requests in flight towards its slaves and counts answers.

@@ -6,7 +6,7 @@
 
 namespace {
 
-const int DefaultTimings[ZorModCanOpenGateway::TimingCount] = {5000, 2000, 1000, 2000, 2000, 400};
+const int DefaultTimings[ZorModCanOpenGateway::TimingCount] = {5000, 2000, 1000, 2000, 2000, 400, 500};
 
 } // namespace
 

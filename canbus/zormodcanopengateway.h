@@ -44,6 +44,7 @@ public:
         ScanSettle,           // listen time of a scan after the first boot-up (2000)
         ScanProbeWait,        // how long the scan waits for its probes (2000)
         ScanProbeTimeout,     // time-out of one probe (400)
+        SamplePollTimeout,    // wait for the answer to one sampling poll (500)
         TimingCount
     };
 

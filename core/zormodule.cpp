@@ -9,6 +9,10 @@
 
 namespace {
 
+// The longest sleep of a module that waits to be woken: a safety net, so
+// that even a state that said so wrongly still cycles now and then.
+const qint64 idleWakeMs = 1000;
+
 QString quoted(const QString &text)
 {
     return QLatin1Char('"') + text + QLatin1Char('"');
@@ -251,6 +255,8 @@ void ZorModule::runMachine()
         qint64 waitMs = cycleTimeMs.load(std::memory_order_relaxed) - cycleClock.elapsed();
         if (waitMs < 1 || activity)
             waitMs = 1;
+        else if (sleepsUntilWoken(stateMachine))
+            waitMs = qBound<qint64>(1, period > 0 ? period + 1 - statusClock.elapsed() : idleWakeMs, idleWakeMs);
         // The condition variable waits on the steady (monotonic) clock.
         std::unique_lock<std::mutex> locker(waitMutex);
         if (!wakePending && !stopping)
@@ -260,6 +266,16 @@ void ZorModule::runMachine()
 
     machine = nullptr;
     // The machine's destructor exits every state, the top state last.
+}
+
+// A module whose current state only reacts to what arrives, with nothing
+// pending, sleeps until it is woken.
+bool ZorModule::sleepsUntilWoken(Macho::StateMachine &stateMachine)
+{
+    if (queuedCount(FromMaster) > 0 || queuedCount(FromSlaves) > 0 || hasPendingInterviews())
+        return false;
+    Macho::StateMachine::Access access(stateMachine);
+    return topState(access).cyclesOnlyWhenWoken();
 }
 
 bool ZorModule::wakeupPending()

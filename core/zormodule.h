@@ -210,6 +210,10 @@ public:
     bool isViaModule() const { return isVia; }
     QString viaLabel() const { return viaSlaveLabel; }
     QString viaType() const { return viaSlaveType; }
+    // The slave a via module stands in front of, as an address that only
+    // names it (never dereferenced; it may be gone): via modules in front of
+    // one slave share what belongs to it. Null for other modules.
+    const void *viaSlaveIdentity() const { return viaSlaveModule; }
 
     // --- stopping ---------------------------------------------------------------
     bool isStopping() const { return stopping.load(); }
@@ -270,6 +274,7 @@ private:
     void appendToMaster(const ZorMessage &message);
     void emitSniffer(const QString &text);
     void runMachine();
+    bool sleepsUntilWoken(Macho::StateMachine &stateMachine);
     void runInterviewPasses(bool &activity);
     bool interviewPass(bool &activity);
     bool offerLineToState(ZorInterview &record);
@@ -294,6 +299,7 @@ protected:
     bool isVia = false;
     QString viaSlaveLabel;
     QString viaSlaveType;
+    const void *viaSlaveModule = nullptr;
 
 private:
     // Made in the constructing thread, so that guarded pointers to the module

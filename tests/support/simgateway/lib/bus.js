@@ -9,8 +9,22 @@
 // rate is silent for that adapter). Bus timing: when a timing rate is set,
 // each frame occupies the bus for its exact length in bits (bit stuffing
 // included), so frames arrive no faster than the real bus would carry them.
+//
+// The bus takes the next frame when the previous one has ended, and a frame
+// is delivered when its own bits have gone by. When this process fell behind
+// (it was not scheduled for a while), the bus makes up at most CATCH_UP_MS of
+// lost time: the frames that waited meanwhile follow each other at the bus
+// rate again instead of arriving in one burst, so in no window does the bus
+// carry more than the real bus could. Waits shorter than a timer tick are
+// spun on the event loop, so frames are not held up to the next millisecond.
 
 const { frameBits } = require('./frame');
+
+// Lost bus time made up after a stall of the process, in ms.
+const CATCH_UP_MS = 10;
+// Longer waits go to a timer (which fires a millisecond late or so); shorter
+// ones are spun.
+const TIMER_MIN_MS = 2;
 
 class Bus {
     constructor() {
@@ -20,8 +34,9 @@ class Bus {
         this.queue = [];
         this.head = 0;
         this.draining = false;
-        this.busyUntil = 0;      // ms on the monotonic clock
+        this.busFree = 0;        // ms on the monotonic clock: the last frame's end
         this.timer = null;
+        this.spinning = false;
         this.onCarried = null;   // (frame, source) => void, for the bus log
         this.delivered = 0;
     }
@@ -43,14 +58,7 @@ class Bus {
     transmit(frame, source, done) {
         if (source && !this.carries(source))
             return false;
-        let time = 0;
-        if (this.timingRate) {
-            const now = nowMs();
-            const start = Math.max(now, this.busyUntil);
-            this.busyUntil = start + frameBits(frame) * 1000 / this.timingRate;
-            time = this.busyUntil;
-        }
-        this.queue.push({ frame, source, time, done });
+        this.queue.push({ frame, source, done, sent: this.timingRate ? nowMs() : 0, end: 0 });
         this._drain();
         return true;
     }
@@ -59,7 +67,9 @@ class Bus {
 
     setTiming(rate) {
         this.timingRate = rate;
-        this.busyUntil = 0;
+        this.busFree = 0;
+        for (let i = this.head; i < this.queue.length; ++i)
+            this.queue[i].end = 0;
         this._drain();
     }
 
@@ -70,9 +80,17 @@ class Bus {
         try {
             while (this.head < this.queue.length) {
                 const item = this.queue[this.head];
-                if (item.time && item.time > nowMs()) {
-                    this._schedule(item.time);
-                    break;
+                if (this.timingRate) {
+                    const now = nowMs();
+                    if (!item.end) {
+                        const start = Math.max(item.sent, this.busFree, now - CATCH_UP_MS);
+                        item.end = start + frameBits(item.frame) * 1000 / this.timingRate;
+                        this.busFree = item.end;
+                    }
+                    if (item.end > now) {
+                        this._schedule(item.end - now);
+                        break;
+                    }
                 }
                 ++this.head;
                 this._deliver(item);
@@ -89,14 +107,21 @@ class Bus {
         }
     }
 
-    _schedule(time) {
-        if (this.timer)
+    _schedule(wait) {
+        if (this.timer || this.spinning)
             return;
-        const wait = Math.max(0, time - nowMs());
-        this.timer = setTimeout(() => {
-            this.timer = null;
-            this._drain();
-        }, Math.floor(wait));
+        if (wait >= TIMER_MIN_MS) {
+            this.timer = setTimeout(() => {
+                this.timer = null;
+                this._drain();
+            }, Math.floor(wait - 1));
+        } else {
+            this.spinning = true;
+            setImmediate(() => {
+                this.spinning = false;
+                this._drain();
+            });
+        }
     }
 
     _deliver({ frame, source, done }) {

@@ -50,18 +50,20 @@ const OPTION_DEFAULTS = {
     revision: 0x00010002,
     heartbeat: 0,
     blksize: 127,
-    crc: 'mirror',
+    block: 1,
+    crc: 'on',
     silent: 0,
     sdodelay: 0,
     boot: 1,
     tpdo: -1,
     lssloose: 0,
     lssstore: 1,
+    lssrates: 0x1FF,
     sdotimeout: 1000,
 };
 
 const NUMERIC_OPTIONS = ['id', 'devicetype', 'vendor', 'product', 'revision', 'serial', 'heartbeat',
-    'blksize', 'silent', 'sdodelay', 'boot', 'tpdo', 'lssloose', 'lssstore', 'sdotimeout'];
+    'blksize', 'block', 'silent', 'sdodelay', 'boot', 'tpdo', 'lssloose', 'lssstore', 'lssrates', 'sdotimeout'];
 
 function parseNumber(text) {
     let t = String(text).trim().toLowerCase();
