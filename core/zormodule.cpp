@@ -11,7 +11,7 @@ namespace {
 
 // The longest sleep of a module that waits to be woken: a safety net, so
 // that even a state that said so wrongly still cycles now and then.
-const qint64 idleWakeMs = 1000;
+const qint64 idleWakeMs = 10000;
 
 QString quoted(const QString &text)
 {
