@@ -178,8 +178,9 @@ bool hops(GatewayRig &rig, const char *suffix)
 
 void sampling(GatewayRig &rig)
 {
-    // n objects every 50 ms (20 polls per object and second), spread over
-    // the nodes; sustained while the samples per second keep up.
+    // n objects every 50 ms (20 polls per object and second), dealt out to
+    // the 64 nodes in turn (each node serves one poll at a time); sustained
+    // while the samples per second keep up.
     const QStringList objects = {"1000h.00h,unsigned32", "1001h.00h,unsigned8", "1014h.00h,unsigned32",
                                  "1017h.00h,unsigned16", "1018h.01h,unsigned32", "1018h.02h,unsigned32",
                                  "1018h.03h,unsigned32", "1018h.04h,unsigned32", "2000h.00h,unsigned8",
@@ -189,11 +190,11 @@ void sampling(GatewayRig &rig)
                                  "6041h.00h,unsigned16", "6064h.00h,integer32"};
     double sustained = 0;
     int sustainedObjects = 0;
-    for (int count : {20, 40, 80, 160, 320, 640, 1280}) {
+    for (int count : {20, 40, 80, 160, 320, 640, 1280}) {   // 1280: every object on every node
         QString config;
         for (int i = 0; i < count; ++i) {
-            const int node = 1 + i / objects.size();
-            const QString object = objects.at(i % objects.size());
+            const int node = 1 + i % 64;
+            const QString object = objects.at((i / 64) % objects.size());
             config += QStringLiteral("%1.%2,o%3,%4,Software,50\n")
                           .arg(node, 3, 10, QLatin1Char('0'))
                           .arg(object.section(',', 0, 0))

@@ -318,6 +318,7 @@ bool Open::openDriver(ZorCanDriverFactory::Kind kind, int bitRate, int debugLeve
     // A request or interview that arrives while the driver waits for data is
     // served at once, not after the wait.
     r.driver->setWaitInterrupt([m] { return m->wakeupPending(); });
+    m->setWakeupInterruptsEvents(true);
     return r.driver->open(r.portText, bitRate, debugLevel, 0, r.timestampMode);
 }
 

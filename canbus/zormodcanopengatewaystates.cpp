@@ -136,7 +136,22 @@ void Operating::sendToCanInterface(ZorMessage message)
     const QString &requester = Root::box().requester;
     if (!requester.isEmpty())
         message.setOrigin(requester);
+    if (message.msgType() == KM_INTERVIEW && message.isRequest())
+        gateway()->noteExchangeSent(message.msgId());
     sendToSlaves(message, false);
+}
+
+bool Operating::exchangeAnswered(const ZorMessage &message)
+{
+    if (!isExchangeAnswer(message))
+        return false;
+    gateway()->noteExchangeAnswered(message.msgId());
+    return true;
+}
+
+void Operating::watchTransferAnswers(int node)
+{
+    gateway()->setTransferAnswerId(node ? Root::box().responseBase + quint32(node) : 0);
 }
 
 ZorMessage Operating::sendExchange(const QString &text)
@@ -171,7 +186,7 @@ void Operating::cycle()
     ZorMessage message;
     while (m->getMessage(ZorModule::FromSlaves, message)) {
         const int type = message.msgType();
-        if (isExchangeAnswer(message)) {
+        if (exchangeAnswered(message)) {
             handleExchangeAnswer(message);
         } else if (type == KM_CAN_FRAME) {
             if (property(QStringLiteral("ForwardCanFrames")).trimmed() == QLatin1String("1"))
@@ -245,6 +260,7 @@ void Operating::startWaitingTransfer()
         return;
     const QString exchange = b.waitingExchange;
     b.waitingExchange.clear();
+    watchTransferAnswers(b.sdo.address().node);
     b.exchangeId = sendExchange(exchange).msgId();
     ZorHopTrace::mark(ZorHopTrace::GatewayExchangeSent);
 }
@@ -273,8 +289,10 @@ void Operating::applySdoStep(const ZorSdoClient::Step &step)
         offerInterviewAnswer(b.kind, text, step.failed);
     if (!step.answers.isEmpty())
         ZorHopTrace::mark(ZorHopTrace::GatewayLineAnswered);
-    if (!b.sdo.isBusy())
+    if (!b.sdo.isBusy()) {
+        watchTransferAnswers(0);
         releaseLineChannel();
+    }
 }
 
 void Operating::checkTransferAbort(const ZorMessage &frame)
@@ -303,6 +321,7 @@ bool Operating::handleInterviewLine(const ZorInterview &line)
     b.exchangeId = 0;
     b.waitingExchange.clear();
     b.sdo.abandon();
+    watchTransferAnswers(0);
     releaseLineChannel();
     readBases();
 
@@ -480,6 +499,7 @@ void Downloading::entry()
 
 void Downloading::exit()
 {
+    watchTransferAnswers(0);
     if (box().channelTaken)
         releaseLineChannel();
 }
@@ -554,6 +574,7 @@ void Downloading::cycle()
             return;
         }
         progress(KS_INFO, 0);
+        watchTransferAnswers(d.download.node());
         send(exchange);
     }
 
@@ -571,7 +592,7 @@ void Downloading::cycle()
                 d.exchangeOut = false;
                 handleStep(step);
             }
-        } else if (isExchangeAnswer(message)) {
+        } else if (exchangeAnswered(message)) {
             if (!d.exchangeOut || message.msgId() != d.exchangeId)
                 continue;
             d.exchangeOut = false;
@@ -625,12 +646,18 @@ bool Downloading::handleInterviewLine(const ZorInterview &line)
 
 void ScanIds::entry()
 {
+    gateway()->setTakesAllFrames(true);
     Box &s = box();
     s.clock.start();
     s.probes.clear();
     s.scan.start(0, Operating::box().scanListenMs, timing(ZorModCanOpenGateway::ScanSettle),
                  timing(ZorModCanOpenGateway::ScanProbeWait));
     sendExchange(ZorNmt::resetAllExchange());
+}
+
+void ScanIds::exit()
+{
+    gateway()->setTakesAllFrames(false);
 }
 
 void ScanIds::cycle()
@@ -653,7 +680,7 @@ void ScanIds::cycle()
     ZorMessage message;
     while (m->getMessage(ZorModule::FromSlaves, message)) {
         const int type = message.msgType();
-        if (isExchangeAnswer(message)) {
+        if (exchangeAnswered(message)) {
             const auto it = s.probes.constFind(message.msgId());
             if (it != s.probes.constEnd())
                 s.scan.probeAnswered(it.value(),
@@ -680,6 +707,7 @@ void ScanIds::cycle()
 void Sampling::entry()
 {
     qDebug().noquote() << "Sampling State started for" << module()->label();
+    gateway()->setTakesAllFrames(true);
     box().clock.start();
     box().configPending = true;
     module()->setCycleTime(10);
@@ -688,6 +716,7 @@ void Sampling::entry()
 void Sampling::exit()
 {
     qDebug().noquote() << "Sampling State ended for" << module()->label();
+    gateway()->setTakesAllFrames(false);
     module()->setCycleTime(15);
     // Polls still under way are no longer waited for.
     channels().releaseAll(Root::box().pollToken);
@@ -744,10 +773,6 @@ void Sampling::cycle()
         sendToMaster(answer, true);
     }
 
-    // A served line waiting for its node goes first, then the polls.
-    startWaitingTransfer();
-    sendDuePolls();
-
     ZorModule *m = module();
     ZorMessage message;
     QString lines;
@@ -759,7 +784,7 @@ void Sampling::cycle()
             if (message.msgState() == KS_INFO && frameOf(message, cobId, data))
                 lines += s.sampling.decode(cobId, data, QDateTime::currentDateTime());
             checkTransferAbort(message);
-        } else if (isExchangeAnswer(message)) {
+        } else if (exchangeAnswered(message)) {
             // Lines served while sampling get their answers as in Operating.
             if (!pollAnswered(message))
                 handleExchangeAnswer(message);
@@ -769,6 +794,11 @@ void Sampling::cycle()
     }
     if (!lines.isEmpty())
         sendToMaster(ZorMessage(KM_DAQ_DATA, KS_INFO, lines), true);
+
+    // After the answers that gave channels back: a served line waiting for
+    // its node goes first, then the polls.
+    startWaitingTransfer();
+    sendDuePolls();
 
     while (m->getMessage(ZorModule::FromMaster, message)) {
         if (message.msgType() == KM_DAQ_CONFIG) {

@@ -126,6 +126,12 @@ protected:
     // Sends an exchange tagged with the requester's origin; returns it.
     ZorMessage sendExchange(const QString &text);
     void sendToCanInterface(ZorMessage message);
+    // True for an answer of the CAN interface to one of this gateway's
+    // exchanges (which is no longer awaited then).
+    bool exchangeAnswered(const ZorMessage &message);
+    // The received frames of the node's SDO answers are needed while a
+    // transfer runs there (0: none).
+    void watchTransferAnswers(int node);
     // KM_CANOPEN_BOOTUP / KM_CANOPEN_EMERGENCY for a received frame.
     void reportBootUpOrEmergency(const ZorMessage &frame);
     void takeRequesterMessages();
@@ -208,6 +214,7 @@ struct ScanIds : Macho::Link<ScanIds, Operating>
     };
 
     void entry() override;
+    void exit() override;
     void cycle() override;
 };
 

@@ -4,6 +4,7 @@
 #include "zorinterview.h"
 #include "zormodstates.h"
 
+#include <QAbstractEventDispatcher>
 #include <QDebug>
 #include <QDeadlineTimer>
 
@@ -137,6 +138,7 @@ int ZorModule::masterQueueLimit() const { return 512; }
 int ZorModule::slaveQueueLimit() const { return 512; }
 void ZorModule::aboutToStop() {}
 void ZorModule::inputArriving(int, const ZorMessage &) {}
+bool ZorModule::wantsFromSlaves(const ZorMessage &) const { return true; }
 
 // --- pace -------------------------------------------------------------------
 
@@ -289,6 +291,12 @@ void ZorModule::wakeup()
     std::lock_guard<std::mutex> locker(waitMutex);
     wakePending = true;
     waitCondition.notify_all();
+    // The thread's dispatcher lives until run() has returned, which it
+    // cannot while this mutex is held before threadEnded is set.
+    if (wakeupInterruptsEvents.load(std::memory_order_relaxed) && !threadEnded) {
+        if (QAbstractEventDispatcher *dispatcher = QAbstractEventDispatcher::instance(this))
+            dispatcher->wakeUp();
+    }
 }
 
 // --- stopping -----------------------------------------------------------------
@@ -493,6 +501,8 @@ void ZorModule::masterIn(const ZorMessage &incoming)
         wakeup();
         return;
     }
+    if (!message.isRequest() && !wantsFromSlaves(message))
+        return;
     inputArriving(FromSlaves, message);
     if (!appendLimited(fromSlavesQueue, message, slaveQueueLimit()) && message.isRequest()) {
         message.setMsgState(KS_FAIL);

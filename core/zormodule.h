@@ -118,6 +118,13 @@ public:
     // take only later (a stop request while a script runs). Must return
     // promptly; the message is queued as usual afterwards.
     virtual void inputArriving(int queue, const ZorMessage &message);
+    // Called in the host thread for each message (not a request) from the
+    // slaves before it is queued: false drops it there, without waking the
+    // module. For a module with many slaves' traffic to pass over (a CANopen
+    // gateway sees every frame of its CAN interface) and only for messages
+    // its states would drop unseen anyway. Must be thread-safe and prompt.
+    // True by default.
+    virtual bool wantsFromSlaves(const ZorMessage &message) const;
 
     // Reads label, type and description again from the project item (host
     // thread, while the project waits); true when one of them changed.
@@ -223,6 +230,11 @@ public:
     // a state that waits inside its cycle (a driver waiting for data) ends
     // the wait early when it is. Any thread.
     bool wakeupPending();
+    // With on, every wakeup also interrupts the module thread's Qt event
+    // dispatcher, for a state that waits in it (a driver waiting for its
+    // socket's data in processEvents), so that new work ends that wait at
+    // once too. Module thread.
+    void setWakeupInterruptsEvents(bool on) { wakeupInterruptsEvents = on; }
     // Stops the thread and waits until it has ended. A module whose states do
     // not return within stopTimeout() ms is reported loudly and waited for;
     // its thread is never terminated.
@@ -310,6 +322,7 @@ private:
     std::atomic<int> cycleTimeMs{15};
     std::atomic<int> interviewPasses{8};
     std::atomic<bool> snifferOn{false};
+    std::atomic<bool> wakeupInterruptsEvents{false};
     int stopTimeoutMs = 10000;
 
     std::mutex waitMutex;
