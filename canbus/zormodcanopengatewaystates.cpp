@@ -260,7 +260,6 @@ void Operating::startWaitingTransfer()
         return;
     const QString exchange = b.waitingExchange;
     b.waitingExchange.clear();
-    watchTransferAnswers(b.sdo.address().node);
     b.exchangeId = sendExchange(exchange).msgId();
     ZorHopTrace::mark(ZorHopTrace::GatewayExchangeSent);
 }
@@ -281,6 +280,9 @@ void Operating::applySdoStep(const ZorSdoClient::Step &step)
     if (!step.exchange.isEmpty()) {
         if (b.sdo.isBusy())
             takeChannel(b.sdo.address().node, holdTime(b.timeoutMs));   // renewed for the next exchange
+        // The node's abort of a segmented transfer comes as a frame of its
+        // own (an initiate's abort answers the initiate's exchange).
+        watchTransferAnswers(b.sdo.inSegments() ? b.sdo.address().node : 0);
         const int id = sendExchange(step.exchange).msgId();
         if (b.sdo.isBusy())
             b.exchangeId = id;

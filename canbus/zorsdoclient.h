@@ -122,6 +122,8 @@ public:
 
     // A transfer runs: its exchanges are under way.
     bool isBusy() const { return m_service != None; }
+    // It is past its initiate: segments are under way.
+    bool inSegments() const { return m_service != None && m_inSegments; }
     bool isReading() const { return m_service == Read; }
     bool isWriting() const { return m_service == Write; }
     const ZorSdoAddress &address() const { return m_address; }

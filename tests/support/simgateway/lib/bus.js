@@ -15,16 +15,23 @@
 // (it was not scheduled for a while), the bus makes up at most CATCH_UP_MS of
 // lost time: the frames that waited meanwhile follow each other at the bus
 // rate again instead of arriving in one burst, so in no window does the bus
-// carry more than the real bus could. Waits shorter than a timer tick are
-// spun on the event loop, so frames are not held up to the next millisecond.
+// carry more than the real bus could. Waits shorter than a timer tick (which
+// fires a millisecond late or so) are slept exactly (Atomics.wait) from a
+// setImmediate, so frames are neither held up to the next millisecond nor
+// spun for on the CPU; the event loop takes what arrived between frames.
 
 const { frameBits } = require('./frame');
 
 // Lost bus time made up after a stall of the process, in ms.
 const CATCH_UP_MS = 10;
-// Longer waits go to a timer (which fires a millisecond late or so); shorter
-// ones are spun.
+// Longer waits go to a timer; shorter ones are slept.
 const TIMER_MIN_MS = 2;
+const sleepCell = new Int32Array(new SharedArrayBuffer(4));
+
+function sleepMs(ms) {
+    if (ms > 0)
+        Atomics.wait(sleepCell, 0, 0, ms);
+}
 
 class Bus {
     constructor() {
@@ -36,7 +43,7 @@ class Bus {
         this.draining = false;
         this.busFree = 0;        // ms on the monotonic clock: the last frame's end
         this.timer = null;
-        this.spinning = false;
+        this.sleeping = false;
         this.onCarried = null;   // (frame, source) => void, for the bus log
         this.delivered = 0;
     }
@@ -108,7 +115,7 @@ class Bus {
     }
 
     _schedule(wait) {
-        if (this.timer || this.spinning)
+        if (this.timer || this.sleeping)
             return;
         if (wait >= TIMER_MIN_MS) {
             this.timer = setTimeout(() => {
@@ -116,9 +123,12 @@ class Bus {
                 this._drain();
             }, Math.floor(wait - 1));
         } else {
-            this.spinning = true;
+            this.sleeping = true;
             setImmediate(() => {
-                this.spinning = false;
+                this.sleeping = false;
+                const head = this.queue[this.head];
+                if (head && head.end)
+                    sleepMs(head.end - nowMs());
                 this._drain();
             });
         }
