@@ -16,21 +16,27 @@
 // lost time: the frames that waited meanwhile follow each other at the bus
 // rate again instead of arriving in one burst, so in no window does the bus
 // carry more than the real bus could. Waits shorter than a timer tick (which
-// fires a millisecond late or so) are slept exactly (Atomics.wait) from a
-// setImmediate, so frames are neither held up to the next millisecond nor
-// spun for on the CPU; the event loop takes what arrived between frames.
+// fires a millisecond late or so) are waited out in a setImmediate: slept
+// (Atomics.wait) but for the last fraction, which is spun, since a sleeping
+// process wakes late on a busy machine. The event loop takes what arrived
+// between frames.
 
 const { frameBits } = require('./frame');
 
 // Lost bus time made up after a stall of the process, in ms.
 const CATCH_UP_MS = 10;
-// Longer waits go to a timer; shorter ones are slept.
+// Longer waits go to a timer; shorter ones are slept but for SPIN_MS.
 const TIMER_MIN_MS = 2;
+const SPIN_MS = 0.25;
 const sleepCell = new Int32Array(new SharedArrayBuffer(4));
 
-function sleepMs(ms) {
-    if (ms > 0)
-        Atomics.wait(sleepCell, 0, 0, ms);
+function waitUntil(time) {
+    const sleep = time - nowMs() - SPIN_MS;
+    if (sleep > 0)
+        Atomics.wait(sleepCell, 0, 0, sleep);
+    while (nowMs() < time) {
+        // spun: the frame's last bits
+    }
 }
 
 class Bus {
@@ -128,7 +134,7 @@ class Bus {
                 this.sleeping = false;
                 const head = this.queue[this.head];
                 if (head && head.end)
-                    sleepMs(head.end - nowMs());
+                    waitUntil(head.end);
                 this._drain();
             });
         }
