@@ -54,7 +54,6 @@ public:
     enum AbortCode : quint32 {
         ToggleNotAlternated = 0x05030000,
         ProtocolTimedOut = 0x05040000,
-        CommandNotValid = 0x05040001,
         OutOfMemory = 0x05040005,
         GeneralError = 0x08000000,
     };
