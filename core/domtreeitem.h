@@ -4,8 +4,10 @@
 // its row, and builds its child items lazily, the first time a child or the
 // child count is asked for. Which child elements count as rows depends on the
 // model: the project tree counts "module" elements, the object-list models
-// count "CANopenObject" and "CANopenSubObject" elements; everything else
-// (properties, documents, text, comments) is skipped.
+// count "CANopenObject" and "CANopenSubObject" elements, by local name so
+// that prefixed CiA 311 files ("q2:CANopenObject") count as well; everything
+// else (properties, documents, text, comments, processing instructions) is
+// skipped.
 //
 // Once built, the children only follow changes made through insertChild,
 // insertObjectChild and removeChild; models therefore change the tree's
@@ -38,12 +40,17 @@ public:
 
     // Object-list rows: the "CANopenObject" and "CANopenSubObject" children.
     DomTreeItem *objectChild(int row);
+    int objectChildCount();
     // Inserts a new empty "CANopenObject" element at `row` (appends beyond).
     bool insertObjectChild(int row);
 
     // Removes row `row` with its element and deletes its item subtree.
     // False (nothing changed) when there is no such row.
     bool removeChild(int row);
+
+    // The element name without its namespace prefix ("q2:CANopenObject" ->
+    // "CANopenObject"); "" for a node that is not an element.
+    static QString localName(const QDomNode &node);
 
 private:
     enum class Rows { Modules, Objects };

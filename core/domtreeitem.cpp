@@ -8,12 +8,21 @@ bool countsAsRow(const QDomNode &child, bool objectRows)
 {
     if (!child.isElement())
         return false;
-    const QString name = child.nodeName();
+    const QString name = DomTreeItem::localName(child);
     if (objectRows)
         return name == QLatin1String("CANopenObject") || name == QLatin1String("CANopenSubObject");
     return name == QLatin1String("module");
 }
 
+}
+
+QString DomTreeItem::localName(const QDomNode &node)
+{
+    if (!node.isElement())
+        return QString();
+    const QString name = node.nodeName();
+    const int colon = name.lastIndexOf(QLatin1Char(':'));
+    return colon < 0 ? name : name.mid(colon + 1);
 }
 
 DomTreeItem::DomTreeItem(const QDomNode &node, int row, DomTreeItem *parent)
@@ -56,6 +65,12 @@ DomTreeItem *DomTreeItem::objectChild(int row)
 {
     buildChildren(Rows::Objects);
     return m_children.value(row, nullptr);
+}
+
+int DomTreeItem::objectChildCount()
+{
+    buildChildren(Rows::Objects);
+    return m_children.size();
 }
 
 bool DomTreeItem::insertChild(int row, const QDomNode &element)
