@@ -159,7 +159,7 @@ private slots:
     void flushTxReportsDroppedFrames()
     {
         ZorCanDriverVSComFtdi d;
-        ZorCanDriverVSComFtdi::Timing t = quickTiming();
+        ZorCanDriverVSComFtdi::Timing t = vscomTiming();
         t.stuckPasses = 1000000;   // the adapter is not reset meanwhile
         d.setTiming(t);
         QVERIFY(d.open(QString(), 250000, 0, 0, 1));
