@@ -303,6 +303,25 @@ private slots:
         }
     }
 
+    // With bus timing the frames that waited through a stall of the gateway
+    // process follow at the bus rate, not in a burst: no 10 ms carry more
+    // frames than a 1 Mbit/s bus can (a 4-byte frame is at least 79 bits
+    // long, so at most 127 of them start within 10 ms).
+    void timedBusNeverExceedsItsRate()
+    {
+        Client a;
+        QVERIFY(openAt(a));
+        QVERIFY(gw->command("LOG all off"));
+        QVERIFY(gw->command("TIMING 1000000"));
+        QVERIFY(gw->command("FLOOD 2000 t300400000000"));
+        QVERIFY(gw->command("STALL 40"));
+        QVERIFY(gw->waitForLine("^FLOODDONE 2000 ", 30000).hasMatch());
+        const QRegularExpressionMatch peak = QRegularExpression("peak10ms=(\\d+)").match(gw->query("STATS"));
+        QVERIFY(peak.hasMatch());
+        QVERIFY2(peak.captured(1).toInt() <= 127, qPrintable(peak.captured(0)));
+        QVERIFY(peak.captured(1).toInt() > 0);
+    }
+
     // The test thread may block in socket calls for long while the gateway
     // logs every frame; the gateway must not stall on its full stdout pipe.
     void busRunsWhileEventsAreNotRead()

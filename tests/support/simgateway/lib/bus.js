@@ -10,12 +10,13 @@
 // each frame occupies the bus for its exact length in bits (bit stuffing
 // included), so frames arrive no faster than the real bus would carry them.
 //
-// The bus takes the next frame when the previous one has ended, and a frame
-// is delivered when its own bits have gone by. When this process fell behind
-// (it was not scheduled for a while), the bus makes up at most CATCH_UP_MS of
-// lost time: the frames that waited meanwhile follow each other at the bus
-// rate again instead of arriving in one burst, so in no window does the bus
-// carry more than the real bus could. Waits shorter than a timer tick (which
+// The bus takes the next frame when the previous one was delivered, and a
+// frame is delivered when its own bits have gone by. When this process fell
+// behind (it was not scheduled for a while), the lost time is not made up:
+// the frames that waited meanwhile follow each other at the bus rate instead
+// of arriving in one burst, so two deliveries are never closer than the
+// second frame's length and in no window does the bus carry more than the
+// real bus could. Waits shorter than a timer tick (which
 // fires a millisecond late or so) are waited out in a setImmediate: slept
 // (Atomics.wait) but for the last fraction, which is spun, since a sleeping
 // process wakes late on a busy machine. The event loop takes what arrived
@@ -23,11 +24,11 @@
 
 const { frameBits } = require('./frame');
 
-// Lost bus time made up after a stall of the process, in ms.
-const CATCH_UP_MS = 10;
 // Longer waits go to a timer; shorter ones are slept but for SPIN_MS.
 const TIMER_MIN_MS = 2;
 const SPIN_MS = 0.25;
+// Window of the busiest-window statistic, in ms.
+const PEAK_WINDOW_MS = 10;
 const sleepCell = new Int32Array(new SharedArrayBuffer(4));
 
 function waitUntil(time) {
@@ -52,6 +53,11 @@ class Bus {
         this.sleeping = false;
         this.onCarried = null;   // (frame, source) => void, for the bus log
         this.delivered = 0;
+        // With timing: the most frames delivered within any PEAK_WINDOW_MS,
+        // over the delivery times of the last window.
+        this.peakFrames = 0;
+        this.recent = [];
+        this.recentHead = 0;
     }
 
     attach(endpoint) { this.endpoints.add(endpoint); }
@@ -81,6 +87,9 @@ class Bus {
     setTiming(rate) {
         this.timingRate = rate;
         this.busFree = 0;
+        this.peakFrames = 0;
+        this.recent = [];
+        this.recentHead = 0;
         for (let i = this.head; i < this.queue.length; ++i)
             this.queue[i].end = 0;
         this._drain();
@@ -96,7 +105,7 @@ class Bus {
                 if (this.timingRate) {
                     const now = nowMs();
                     if (!item.end) {
-                        const start = Math.max(item.sent, this.busFree, now - CATCH_UP_MS);
+                        const start = Math.max(item.sent, this.busFree);
                         item.end = start + frameBits(item.frame) * 1000 / this.timingRate;
                         this.busFree = item.end;
                     }
@@ -104,6 +113,10 @@ class Bus {
                         this._schedule(item.end - now);
                         break;
                     }
+                    // Delivered late: the next frame starts now, not when
+                    // this one was due.
+                    this.busFree = now;
+                    this._countPeak(now);
                 }
                 ++this.head;
                 this._deliver(item);
@@ -117,6 +130,17 @@ class Bus {
             }
         } finally {
             this.draining = false;
+        }
+    }
+
+    _countPeak(now) {
+        this.recent.push(now);
+        while (this.recent[this.recentHead] <= now - PEAK_WINDOW_MS)
+            ++this.recentHead;
+        this.peakFrames = Math.max(this.peakFrames, this.recent.length - this.recentHead);
+        if (this.recentHead > 4096) {
+            this.recent = this.recent.slice(this.recentHead);
+            this.recentHead = 0;
         }
     }
 
