@@ -10,17 +10,18 @@
 // each frame occupies the bus for its exact length in bits (bit stuffing
 // included), so frames arrive no faster than the real bus would carry them.
 //
-// The bus takes the next frame when the previous one was delivered, and a
-// frame is delivered when its own bits have gone by. When this process fell
-// behind (it was not scheduled for a while), the lost time is not made up:
-// the frames that waited meanwhile follow each other at the bus rate instead
-// of arriving in one burst, so two deliveries are never closer than the
-// second frame's length and in no window does the bus carry more than the
-// real bus could. Waits shorter than a timer tick (which
-// fires a millisecond late or so) are waited out in a setImmediate: slept
-// (Atomics.wait) but for the last fraction, which is spun, since a sleeping
-// process wakes late on a busy machine. The event loop takes what arrived
-// between frames.
+// A frame starts when the previous one has ended and is delivered when its
+// own bits have gone by. A frame that could not start in time because this
+// process fell behind (it was not scheduled for a while) makes up at most
+// its own length: the frames that waited through a stall follow each other
+// at the bus rate instead of arriving in one burst. Frame ends are never
+// closer than a frame's length, so within any window the bus carries at most
+// one frame more than the real bus could (the one whose start was made up);
+// the time lost in a stall is lost, as on a bus whose sender fell silent.
+// Waits shorter than a timer tick (which fires a millisecond late or so) are
+// waited out in a setImmediate: slept (Atomics.wait) but for the last
+// fraction, which is spun, since a sleeping process wakes late on a busy
+// machine. The event loop takes what arrived between frames.
 
 const { frameBits } = require('./frame');
 
@@ -105,17 +106,15 @@ class Bus {
                 if (this.timingRate) {
                     const now = nowMs();
                     if (!item.end) {
-                        const start = Math.max(item.sent, this.busFree);
-                        item.end = start + frameBits(item.frame) * 1000 / this.timingRate;
+                        const length = frameBits(item.frame) * 1000 / this.timingRate;
+                        const start = Math.max(item.sent, this.busFree, now - length);
+                        item.end = start + length;
                         this.busFree = item.end;
                     }
                     if (item.end > now) {
                         this._schedule(item.end - now);
                         break;
                     }
-                    // Delivered late: the next frame starts now, not when
-                    // this one was due.
-                    this.busFree = now;
                     this._countPeak(now);
                 }
                 ++this.head;
