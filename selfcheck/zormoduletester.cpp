@@ -40,25 +40,32 @@ void ZorModuleTester::masterIn(const ZorMessage &msg)
 {
     if (msg.msgState() != KS_ANSWER)
         return;
+    // The check fails the test function that is running; the explicit
+    // return keeps the records also where a test expects that failure.
+    const bool isText = msg.data().userType() == QMetaType::QString;
     switch (msg.msgType()) {
     case KM_WHOAMI: {
-        QVERIFY(msg.data().userType() == QMetaType::QString);
         const QStringList result = msg.data().toString().split(QLatin1Char('\n'));
-        QVERIFY(result.size() == 3);
-        typeReceived = result.first();
+        const bool wellFormed = isText && result.size() == 3;
+        QVERIFY(wellFormed);
+        if (wellFormed)
+            typeReceived = result.first();
         break;
     }
     case KM_GETALLPROPERTIES:
-        QVERIFY(msg.data().userType() == QMetaType::QString);
-        propsReceived = msg.data().toString().split(QLatin1Char('\n'));
+        QVERIFY(isText);
+        if (isText)
+            propsReceived = msg.data().toString().split(QLatin1Char('\n'));
         break;
     case KM_GETPROPERTY:
-        QVERIFY(msg.data().userType() == QMetaType::QString);
-        propRead = msg.data().toString();
+        QVERIFY(isText);
+        if (isText)
+            propRead = msg.data().toString();
         break;
     case KM_INTERVIEW:
-        QVERIFY(msg.data().userType() == QMetaType::QString);
-        interviewRead = msg.data().toString();
+        QVERIFY(isText);
+        if (isText)
+            interviewRead = msg.data().toString();
         break;
     default:
         break;

@@ -43,9 +43,9 @@ private slots:
 
         // A malformed answer fails the check that is running and is not
         // recorded.
-        QEXPECT_FAIL("", "a who-am-I answer has three lines", Abort);
+        QEXPECT_FAIL("", "a who-am-I answer has three lines", Continue);
         tester.masterIn(ZorMessage(KM_WHOAMI, KS_ANSWER, QStringLiteral("drive\nx")));
-        QEXPECT_FAIL("", "property answers are texts", Abort);
+        QEXPECT_FAIL("", "property answers are texts", Continue);
         tester.masterIn(ZorMessage(KM_GETPROPERTY, KS_ANSWER, 42));
         QCOMPARE(tester.typeReceived, QStringLiteral("canusb"));
         QCOMPARE(tester.propRead, QStringLiteral("Port=COM1"));
