@@ -6,7 +6,11 @@
 //                          an idle module (15 ms cycle) answered by its state
 //   wake_latency_*         the same to a module with a 9999 ms cycle
 //   idle_cpu_100_modules   process CPU time of 100 idle modules, in percent
-//                          of one core
+//                          of one core: modules whose state only answers what
+//                          arrives, which sleep until woken
+//   idle_cpu_100_cycling_modules
+//                          the same with states that keep cycling every
+//                          15 ms (states with timed work)
 //   host_create_100_modules / host_delete_100_modules
 //                          one module-host action on a project of 100 modules
 #include "testdommodel.h"
@@ -35,6 +39,15 @@ struct Echo : Macho::Link<Echo, ZorModStates::Top>
 {
     MACHO_STATE(Echo)
     void cycle() override;
+    // It only answers what arrives.
+    bool cyclesOnlyWhenWoken() const override { return true; }
+};
+
+// The same, but cycling every cycle time like a state with timed work.
+struct CyclingEcho : Macho::Link<CyclingEcho, Echo>
+{
+    MACHO_STATE(CyclingEcho)
+    bool cyclesOnlyWhenWoken() const override { return false; }
 };
 
 // Keeps a window of requests in flight towards its slaves and counts answers.
@@ -49,10 +62,20 @@ struct Pump : Macho::Link<Pump, ZorModStates::Top>
 class EchoModule : public ZorModule
 {
 public:
-    EchoModule() { setIdentity(QStringLiteral("slave"), QStringLiteral("echo"), QString()); }
+    explicit EchoModule(bool cycling = false)
+        : cycling(cycling)
+    {
+        setIdentity(QStringLiteral("slave"), QStringLiteral("echo"), QString());
+    }
     ~EchoModule() override { stop(); }
-    Macho::StateRef rootStateRef() const override { return BenchStates::Echo::makeStateRef(); }
+    Macho::StateRef rootStateRef() const override
+    {
+        return cycling ? BenchStates::CyclingEcho::makeStateRef() : BenchStates::Echo::makeStateRef();
+    }
     int statusPeriod() const override { return 0; }
+
+private:
+    const bool cycling;
 };
 
 class PumpModule : public ZorModule
@@ -169,11 +192,11 @@ void roundTrip(const char *prefix, int cycleMs, int samples)
     print(p99.constData(), times[std::min(times.size() - 1, size_t(times.size() * 0.99))], "ms");
 }
 
-void idleCpu()
+void idleCpu(const char *name, bool cycling)
 {
     std::vector<std::unique_ptr<EchoModule>> modules;
     for (int i = 0; i < 100; ++i) {
-        modules.emplace_back(new EchoModule);
+        modules.emplace_back(new EchoModule(cycling));
         modules.back()->start();
     }
     spin(500);
@@ -183,13 +206,14 @@ void idleCpu()
     spin(3000);
     const double cpu = double(std::clock() - cpuStart) / CLOCKS_PER_SEC;
     const double seconds = wall.elapsed() / 1000.0;
-    print("idle_cpu_100_modules", 100.0 * cpu / seconds, "%");
+    print(name, 100.0 * cpu / seconds, "%");
     for (auto &m : modules)
         m->requestStop();
     QElapsedTimer stopClock;
     stopClock.start();
     modules.clear();
-    print("stop_100_modules", stopClock.nsecsElapsed() / 1e6, "ms");
+    if (!cycling)
+        print("stop_100_modules", stopClock.nsecsElapsed() / 1e6, "ms");
 }
 
 class BenchProject : public QObject, public ZorHostedProject
@@ -236,7 +260,8 @@ int main(int argc, char **argv)
     linkThroughput();
     roundTrip("request_latency", 15, 1000);
     roundTrip("wake_latency_9999ms_cycle", 9999, 300);
-    idleCpu();
+    idleCpu("idle_cpu_100_modules", false);
+    idleCpu("idle_cpu_100_cycling_modules", true);
     hostActions();
     return 0;
 }

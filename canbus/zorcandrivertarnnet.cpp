@@ -1,8 +1,11 @@
 #include "zorcandrivertarnnet.h"
 
+#include <QAbstractEventDispatcher>
 #include <QCoreApplication>
 #include <QDeadlineTimer>
 #include <QTcpSocket>
+#include <QThread>
+#include <QTimer>
 #include <cstring>
 
 namespace {
@@ -164,15 +167,21 @@ void ZorCanDriverTarnNet::close()
 
 void ZorCanDriverTarnNet::waitForData()
 {
-    if (!m_interrupted) {
+    QAbstractEventDispatcher *dispatcher = QThread::currentThread()->eventDispatcher();
+    if (!m_interrupted || !dispatcher) {
         m_socket->waitForReadyRead(dataWait);
         return;
     }
+    // The thread's event dispatcher waits for the socket and for the
+    // module's wake-up at once (the module interrupts it when work arrives),
+    // so that a request to send is not held up by the wait for data.
     QDeadlineTimer deadline(dataWait);
-    while (!m_interrupted()) {
-        if (m_socket->waitForReadyRead(int(qBound<qint64>(0, deadline.remainingTime(), 1))) || deadline.hasExpired())
-            return;
-    }
+    QTimer timer;
+    timer.setSingleShot(true);
+    timer.start(dataWait);
+    while (m_socket->bytesAvailable() == 0 && !m_interrupted() && !deadline.hasExpired()
+           && m_socket->state() == QAbstractSocket::ConnectedState)
+        dispatcher->processEvents(QEventLoop::WaitForMoreEvents);
 }
 
 bool ZorCanDriverTarnNet::takeRx(int &count)

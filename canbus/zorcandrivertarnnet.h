@@ -70,8 +70,9 @@ public:
     int connectTimeout() const { return m_connectTimeout; }
     void setPollInterval(int ms) { m_pollInterval = ms; }
     int pollInterval() const { return m_pollInterval; }
-    // takeRx waits for data in slices of 1 ms and stops waiting as soon as
-    // this says true, so that a module's new work is not held up.
+    // takeRx waits for data in the thread's event dispatcher and stops
+    // waiting as soon as this says true (the module's wake-up interrupts the
+    // dispatcher), so that a module's new work is not held up.
     void setWaitInterrupt(const std::function<bool()> &interrupted) override { m_interrupted = interrupted; }
 
     // Connected and the opening lines went out.

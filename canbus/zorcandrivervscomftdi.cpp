@@ -476,23 +476,30 @@ bool ZorCanDriverVSComFtdi::flushTx(bool fromModule)
 {
     if (!m_deviceOpen || m_txCount == 0)
         return false;
+    // False when a frame was dropped (one the protocol cannot write, or a
+    // full line list), as the other drivers report frames not sent.
+    bool allQueued = true;
     {
         std::lock_guard<std::recursive_mutex> locker(ftdiLock);
         for (int i = 0; i < m_txCount; ++i) {
             const QByteArray line = ZorAsciiAdapterProtocol::frameCommand(m_txStaging[i], true);
-            if (line.isEmpty())
+            if (line.isEmpty()) {
+                allQueued = false;
                 continue;
-            if (m_txLines.size() > MaxTxLines)
+            }
+            if (m_txLines.size() > MaxTxLines) {
                 m_statusFlags |= StatusTxOverflow;
-            else
+                allQueued = false;
+            } else {
                 m_txLines.append(line);
+            }
         }
     }
     m_txCount = 0;
     // The thread writes the lines at once instead of at its next pass.
     if (fromModule)
         m_rxEvent->set();
-    return true;
+    return allQueued;
 }
 
 bool ZorCanDriverVSComFtdi::statusText(QString &text, int &statusBits)

@@ -56,6 +56,16 @@ QString ZorCanExchange::patternText(quint32 cobId, const QVector<int> &bytes)
     return text;
 }
 
+QString ZorCanExchange::patternText(quint32 cobId, const QString &firstByte, std::initializer_list<int> rest)
+{
+    const QString tail = patternText(cobId, QVector<int>(rest));
+    // "581h,7,50 1f ..." -> "581h,8,<first> 50 1f ..."
+    const int dataAt = tail.indexOf(QLatin1Char(','), tail.indexOf(QLatin1Char(',')) + 1) + 1;
+    const QString data = tail.mid(dataAt);
+    return idText(cobId) + QLatin1Char(',') + QString::number(int(rest.size()) + 1) + QLatin1Char(',') + firstByte
+        + (data.isEmpty() ? QString() : QLatin1Char(' ') + data);
+}
+
 QString ZorCanExchange::line(int timeoutMs, const QString &request, const QString &expected)
 {
     return Kind + QLatin1Char(':') + QString::number(timeoutMs) + QLatin1String(":0:") + request

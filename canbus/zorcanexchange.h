@@ -41,6 +41,11 @@ public:
     {
         return patternText(cobId, QVector<int>(bytes));
     }
+    // An expected frame whose first byte (the command of an SDO or LSS
+    // answer) is given as a pattern of two characters, each a hexadecimal
+    // digit, "?" or a set such as "[a8]": "[a8][04]" takes a0, a4 and the
+    // abort 80 (and 84, which no server sends). The other bytes as above.
+    static QString patternText(quint32 cobId, const QString &firstByte, std::initializer_list<int> rest);
     // "CAN:<timeoutMs>:0:<request>:<expected>" and a line feed.
     static QString line(int timeoutMs, const QString &request, const QString &expected);
 

@@ -47,7 +47,17 @@ QString ZorCyclicSampling::configure(const QString &configText, const QDateTime 
             object.active = ZorBabelFish::fromVscanToQbytearray(frame, record);
             if (!object.active)
                 break;
-            m_requests.insert(it.key(), record);
+            const int any = ZorCanExchange::AnyByte;
+            Poll poll;
+            poll.id = it.key();
+            poll.node = object.nodeId();
+            poll.record = record;
+            poll.frameText = ZorCanExchange::frameText(frame.Id, data);
+            poll.answerPattern = ZorCanExchange::patternText(m_responseBase + quint32(object.nodeId()),
+                                                             QStringLiteral("[458]?"),
+                                                             {object.index() & 0xff, object.index() >> 8,
+                                                              object.subIndex(), any, any, any, any});
+            m_requests.insert(it.key(), poll);
             const qint64 wait = wallNow.msecsTo(firstPoll(wallNow, object.intervalMs()));
             m_nextPoll.insert(it.key(), now + wait);
             break;
@@ -63,18 +73,21 @@ QString ZorCyclicSampling::configure(const QString &configText, const QDateTime 
     return ZorDaqObject::listToText(m_objects);
 }
 
-QList<ZorCyclicSampling::Poll> ZorCyclicSampling::duePolls(qint64 now)
+QList<ZorCyclicSampling::Poll> ZorCyclicSampling::duePolls(qint64 now, const std::function<bool(int node)> &canPoll)
 {
     QList<Poll> polls;
     for (auto it = m_nextPoll.begin(); it != m_nextPoll.end(); ++it) {
         if (it.value() > now)
+            continue;
+        const Poll &poll = m_requests[it.key()];
+        if (canPoll && !canPoll(poll.node))
             continue;
         const qint64 interval = m_objects.value(it.key()).intervalMs();
         // Skip the periods that went by; the next poll is the first step of
         // the schedule after now.
         const qint64 behind = now - it.value();
         it.value() += (behind / interval + 1) * interval;
-        polls << Poll{it.key(), m_requests.value(it.key())};
+        polls << poll;
     }
     return polls;
 }

@@ -21,7 +21,10 @@
 //
 // ZorCyclicSampling holds the table and the schedule on a monotonic
 // millisecond clock; the gateway's Sampling state feeds it the time, sends
-// the polls it returns and passes it the received frames.
+// the polls it returns and passes it the received frames. A poll can wait:
+// the node may be busy with another transfer on its SDO channel. Such an
+// object stays due and is polled once the node is free, then its schedule
+// moves on as for any late poll.
 #pragma once
 
 #include "zordaqobject.h"
@@ -31,6 +34,7 @@
 #include <QHash>
 #include <QList>
 #include <QString>
+#include <functional>
 
 class ZorCyclicSampling
 {
@@ -38,7 +42,12 @@ public:
     struct Poll
     {
         QString id;          // data-object id
+        int node = 0;
         QByteArray record;   // the 16-byte frame record of the SDO upload request
+        QString frameText;   // the same request as frame text
+        // The node's answer to it: the upload answer or the abort of the
+        // object, as an expected frame of an exchange line.
+        QString answerPattern;
     };
 
     void setBases(quint16 requestBase, quint16 responseBase);
@@ -47,8 +56,10 @@ public:
     // `wallNow` which the monotonic clock reads as `now`. Returns the list of
     // the table as text (every entry, sampled or not).
     QString configure(const QString &configText, const QDateTime &wallNow, qint64 now);
-    // The polls due at `now`, at most one per object.
-    QList<Poll> duePolls(qint64 now);
+    // The polls due at `now`, at most one per object. With canPoll, only
+    // those whose node it allows (it is asked once per due object, and may
+    // note that it allowed one); the others stay due.
+    QList<Poll> duePolls(qint64 now, const std::function<bool(int node)> &canPoll = {});
     // The sample lines of one received frame (empty when it carries nothing
     // sampled), time-stamped with `wallNow`.
     QString decode(quint32 cobId, const QByteArray &data, const QDateTime &wallNow) const;
@@ -68,6 +79,6 @@ private:
     quint16 m_requestBase = 0x600;
     quint16 m_responseBase = 0x580;
     QHash<QString, ZorDaqObject> m_objects;
-    QHash<QString, QByteArray> m_requests;
+    QHash<QString, Poll> m_requests;
     QHash<QString, qint64> m_nextPoll;
 };

@@ -9,6 +9,13 @@ namespace {
 
 const quint32 BitTimingTable[] = {1000000, 800000, 500000, 250000, 125000, 100000, 50000, 20000, 10000};
 
+// An answer of this command with any error code.
+QString answerPattern(quint16 responseId, quint8 command)
+{
+    const int any = ZorCanExchange::AnyByte;
+    return ZorCanExchange::patternText(responseId, {command, any, any, any, any, any, any, any});
+}
+
 } // namespace
 
 bool ZorLssMaster::parse(const QString &request, Request &out, QString &error)
@@ -19,7 +26,7 @@ bool ZorLssMaster::parse(const QString &request, Request &out, QString &error)
     const int selective = QStringLiteral("vprs").indexOf(selector);
     if (selector.size() == 1 && selective >= 0) {
         bool ok = false;
-        r.command = quint8(0x40 + selective);
+        r.command = quint8(SwitchSelectiveVendor + selective);
         r.value = ZorBabelFish::stringToULong(fields.value(1), &ok);
         if (!ok) {
             error = QStringLiteral("error - LSS address value '%1' is no number").arg(fields.value(1).trimmed());
@@ -40,6 +47,23 @@ bool ZorLssMaster::parse(const QString &request, Request &out, QString &error)
     if (!nodeId && !bitRate) {
         error = QStringLiteral("error - neither node id nor bit rate to set");
         return false;
+    }
+    if (fields.size() > 4) {
+        // Vendor, product and revision after the serial number.
+        if (r.command != SwitchSelectiveSerial || fields.size() != 7) {
+            error = QStringLiteral("error - a full LSS address is \"s,serial,node id,bit rate,vendor,product,revision\"");
+            return false;
+        }
+        for (int i = 0; i < 3; ++i) {
+            bool ok = false;
+            r.address[i] = ZorBabelFish::stringToULong(fields.at(4 + i), &ok);
+            if (!ok) {
+                error = QStringLiteral("error - LSS address value '%1' is no number").arg(fields.at(4 + i).trimmed());
+                return false;
+            }
+        }
+        r.address[3] = r.value;
+        r.fullAddress = true;
     }
     r.nodeId = quint8(nodeId);
     r.bitRate = bitRate;
@@ -63,24 +87,48 @@ QString ZorLssMaster::switchModeLine(quint16 requestId, quint8 command, quint32 
     return ZorCanExchange::line(waitMs, ZorCanExchange::frameText(requestId, data), ZorCanExchange::NoResponse);
 }
 
+QString ZorLssMaster::switchSelectiveLines(quint16 requestId, quint16 responseId, const quint32 address[4],
+                                           int timeoutMs)
+{
+    QString text;
+    for (int i = 0; i < 3; ++i)
+        text += switchModeLine(requestId, quint8(SwitchSelectiveVendor + i), address[i], 0);
+    QByteArray last = ZorCanExchange::bytes8({SwitchSelectiveSerial});
+    ZorCanExchange::putUnsigned(last, 1, address[3], 4);
+    return text + ZorCanExchange::line(timeoutMs, ZorCanExchange::frameText(requestId, last),
+                                       answerPattern(responseId, SwitchSelectiveAnswer));
+}
+
 QString ZorLssMaster::configureNodeIdLine(quint16 requestId, quint16 responseId, quint8 nodeId, int timeoutMs)
 {
-    const int any = ZorCanExchange::AnyByte;
-    return ZorCanExchange::line(timeoutMs, ZorCanExchange::frameText(requestId, ZorCanExchange::bytes8({0x11, nodeId})),
-                                ZorCanExchange::patternText(responseId, {0x11, 0, any, any, any, any, any, any}));
+    return ZorCanExchange::line(timeoutMs,
+                                ZorCanExchange::frameText(requestId, ZorCanExchange::bytes8({ConfigureNodeId, nodeId})),
+                                answerPattern(responseId, ConfigureNodeId));
 }
 
 QString ZorLssMaster::configureBitTimingLine(quint16 requestId, quint16 responseId, int tableIndex, int timeoutMs)
 {
-    const int any = ZorCanExchange::AnyByte;
     return ZorCanExchange::line(timeoutMs,
-                                ZorCanExchange::frameText(requestId, ZorCanExchange::bytes8({0x13, 0, tableIndex})),
-                                ZorCanExchange::patternText(responseId, {0x13, 0, 0, any, any, any, any, any}));
+                                ZorCanExchange::frameText(requestId,
+                                                          ZorCanExchange::bytes8({ConfigureBitTiming, 0, tableIndex})),
+                                answerPattern(responseId, ConfigureBitTiming));
 }
 
 QString ZorLssMaster::storeLine(quint16 requestId, quint16 responseId, int timeoutMs)
 {
-    const int any = ZorCanExchange::AnyByte;
-    return ZorCanExchange::line(timeoutMs, ZorCanExchange::frameText(requestId, ZorCanExchange::bytes8({0x17})),
-                                ZorCanExchange::patternText(responseId, {0x17, 0, 0, any, any, any, any, any}));
+    return ZorCanExchange::line(timeoutMs,
+                                ZorCanExchange::frameText(requestId, ZorCanExchange::bytes8({StoreConfiguration})),
+                                answerPattern(responseId, StoreConfiguration));
+}
+
+bool ZorLssMaster::answerError(const QString &answerText, int &errorCode, int &specificError)
+{
+    const QStringList lines = ZorCanExchange::resultLines(answerText);
+    quint32 cobId = 0;
+    QByteArray data;
+    if (lines.isEmpty() || !ZorCanExchange::answerFrame(lines.last(), cobId, data) || data.size() < 3)
+        return false;
+    errorCode = quint8(data.at(1));
+    specificError = quint8(data.at(2));
+    return true;
 }

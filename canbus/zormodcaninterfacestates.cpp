@@ -3,6 +3,7 @@
 #include "zorabstractcandriver.h"
 #include "zorbabelfish.h"
 #include "zorcandriverbuslink.h"
+#include "zorhoptrace.h"
 #include "zorinterview.h"
 #include "zormodcaninterface.h"
 #include "zormodcaninterfaceplayer.h"
@@ -317,6 +318,7 @@ bool Open::openDriver(ZorCanDriverFactory::Kind kind, int bitRate, int debugLeve
     // A request or interview that arrives while the driver waits for data is
     // served at once, not after the wait.
     r.driver->setWaitInterrupt([m] { return m->wakeupPending(); });
+    m->setWakeupInterruptsEvents(true);
     return r.driver->open(r.portText, bitRate, debugLevel, 0, r.timestampMode);
 }
 
@@ -470,10 +472,14 @@ bool Open::receiveFrames(int &flags, bool discard)
                 d->rxFrame(i, record);
                 ZorMessage frame(KM_CAN_FRAME, KS_INFO, record);
                 frame.setOrigin(origin);
-                frameReceived(frame);
                 const quint8 frameFlags = ZorBabelFish::fromQbytearrayToFlags(record);
                 const quint32 id = ZorBabelFish::fromQbytearrayToCanId(record);
                 const bool echo = frameFlags & ZorModCanInterface::EchoFlag;
+                if (!echo)
+                    ZorHopTrace::mark(ZorHopTrace::CanFrameRead);
+                frameReceived(frame);
+                if (!echo)
+                    ZorHopTrace::mark(ZorHopTrace::CanLineAnswered);
                 if (!echo)
                     sendToMaster(frame, false);
                 if (id >= 0x081 && id <= 0x0ff)
@@ -512,6 +518,7 @@ bool Open::handleInterviewLine(const ZorInterview &interview)
         return false;
     // Written by the next cycle like a master's transmit request; the line
     // is answered when a received frame matches its pattern.
+    ZorHopTrace::mark(ZorHopTrace::CanLineTaken);
     canModule()->postIn(ZorModule::FromMaster, ZorMessage(KM_CAN_FRAME, KS_REQUEST, record));
     return true;
 }
@@ -578,6 +585,8 @@ bool Open::trafficCycle()
 
     if (tx && d->flushTx(true))
         flags |= ZorModCanInterface::TrafficSent;
+    if (tx)
+        ZorHopTrace::mark(ZorHopTrace::CanFrameWritten);
     if (!changed && !rx && !tx)
         updateTemporaryText(flags);
     r.statusFlags |= flags;

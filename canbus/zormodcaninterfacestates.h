@@ -88,6 +88,8 @@ struct Idle : Macho::Link<Idle, Root>
     MACHO_STATE(Idle)
     void entry() override;
     void cycle() override;
+    // Only requests from the master move it.
+    bool cyclesOnlyWhenWoken() const override { return true; }
 };
 
 struct Error : Macho::Link<Error, Root>
@@ -95,6 +97,8 @@ struct Error : Macho::Link<Error, Root>
     MACHO_STATE(Error)
     void entry() override;
     void cycle() override;
+    // Only requests from the master move it.
+    bool cyclesOnlyWhenWoken() const override { return true; }
 };
 
 struct Updating : Macho::Link<Updating, Root>

@@ -1,12 +1,13 @@
 #include "zormodcanopengateway.h"
 
+#include "zorbabelfish.h"
 #include "zormodcanopengatewaystates.h"
 
 #include <new>
 
 namespace {
 
-const int DefaultTimings[ZorModCanOpenGateway::TimingCount] = {5000, 2000, 1000, 2000, 2000, 400};
+const int DefaultTimings[ZorModCanOpenGateway::TimingCount] = {5000, 2000, 1000, 2000, 2000, 400, 500};
 
 } // namespace
 
@@ -45,6 +46,44 @@ QString ZorModCanOpenGateway::label() const
 Macho::StateRef ZorModCanOpenGateway::rootStateRef() const
 {
     return CanOpenGateway::Root::makeStateRef();
+}
+
+void ZorModCanOpenGateway::noteExchangeSent(int msgId)
+{
+    std::lock_guard<std::mutex> locker(exchangesMutex);
+    exchangesOut.insert(msgId);
+}
+
+void ZorModCanOpenGateway::noteExchangeAnswered(int msgId)
+{
+    std::lock_guard<std::mutex> locker(exchangesMutex);
+    exchangesOut.remove(msgId);
+}
+
+bool ZorModCanOpenGateway::wantsFromSlaves(const ZorMessage &message) const
+{
+    switch (message.msgType()) {
+    case KM_INTERVIEW: {
+        std::lock_guard<std::mutex> locker(exchangesMutex);
+        return exchangesOut.contains(message.msgId());
+    }
+    case KM_CAN_FRAME: {
+        if (property(QStringLiteral("ForwardCanFrames")).trimmed() == QLatin1String("1"))
+            return true;
+        if (message.msgState() != KS_INFO)
+            return false;
+        if (takesAllFrames)
+            return true;
+        const QByteArray record = message.data().toByteArray();
+        if (record.size() != ZOR_FRAME_RECORD_SIZE || (ZorBabelFish::fromQbytearrayToFlags(record) & VSCAN_FLAGS_REMOTE))
+            return false;
+        const quint32 cobId = ZorBabelFish::fromQbytearrayToCanId(record);
+        return (cobId >= 0x081 && cobId <= 0x0ff) || (cobId >= 0x701 && cobId <= 0x7ff)
+               || (cobId && cobId == transferAnswerId);
+    }
+    default:
+        return true;
+    }
 }
 
 void ZorModCanOpenGateway::setTiming(Timing which, int ms)

@@ -29,7 +29,9 @@
 
 #include "zormodule.h"
 
+#include <QSet>
 #include <atomic>
+#include <mutex>
 
 class ZorModCanOpenGateway : public ZorModule
 {
@@ -44,6 +46,7 @@ public:
         ScanSettle,           // listen time of a scan after the first boot-up (2000)
         ScanProbeWait,        // how long the scan waits for its probes (2000)
         ScanProbeTimeout,     // time-out of one probe (400)
+        SamplePollTimeout,    // wait for the answer to one sampling poll (500)
         TimingCount
     };
 
@@ -60,12 +63,32 @@ public:
     void setTiming(Timing which, int ms);
     int timing(Timing which) const;
 
+    // A CAN interface passes every frame it receives, and the answers to
+    // every gateway's exchanges, to all its gateways. What this gateway's
+    // states would drop unseen is dropped here, in the host thread, without
+    // waking the gateway: transmit answers, answers to other gateways'
+    // exchanges, and received frames that are no boot-up, emergency or
+    // answer of a transfer under way (unless the states take all frames:
+    // sampling, scan, "ForwardCanFrames" 1).
+    bool wantsFromSlaves(const ZorMessage &message) const override;
+    // Kept up to date by the states (module thread).
+    void noteExchangeSent(int msgId);
+    void noteExchangeAnswered(int msgId);
+    void setTakesAllFrames(bool on) { takesAllFrames = on; }
+    // The COB-ID of the answers of the SDO transfer (or download) under way,
+    // 0 for none.
+    void setTransferAnswerId(quint32 cobId) { transferAnswerId = cobId; }
+
     // Makes this module the CANopen gateway that the framework places between
     // requesters and CAN interfaces.
     static void registerCreator();
 
 private:
     std::atomic<int> timings[TimingCount];
+    std::atomic<bool> takesAllFrames{false};
+    std::atomic<quint32> transferAnswerId{0};
+    mutable std::mutex exchangesMutex;
+    QSet<int> exchangesOut;
 };
 
 // The gateway creator the framework calls with the requesting module as

@@ -2,6 +2,7 @@
 
 #include "zorbabelfish.h"
 #include "zorcanexchange.h"
+#include "zorhoptrace.h"
 #include "zorinterview.h"
 #include "zormodcanopengateway.h"
 #include "zornmt.h"
@@ -21,10 +22,15 @@ const QString LssNodeParameters = QStringLiteral("LSSNodeParameters");
 const QString NmtModuleControl = QStringLiteral("NmtModuleControl");
 const QString ScanIdsKind = QStringLiteral("ScanIds");
 
+// The identifier and data of a received data frame. A remote frame carries
+// no data (only a request for it: node guarding on 700h + node, a TPDO
+// asked for by its id), so it is never a boot-up, an emergency, an SDO
+// answer or a sampled value: false for it.
 bool frameOf(const ZorMessage &message, quint32 &cobId, QByteArray &data)
 {
     const QByteArray record = message.data().toByteArray();
-    if (record.size() != ZOR_FRAME_RECORD_SIZE || !ZorBabelFish::fromQbytearrayToDataPart(record, data))
+    if (record.size() != ZOR_FRAME_RECORD_SIZE || (ZorBabelFish::fromQbytearrayToFlags(record) & VSCAN_FLAGS_REMOTE)
+        || !ZorBabelFish::fromQbytearrayToDataPart(record, data))
         return false;
     cobId = ZorBabelFish::fromQbytearrayToCanId(record);
     return true;
@@ -41,7 +47,60 @@ bool isExchangeAnswer(const ZorMessage &message)
 
 void Root::init()
 {
+    Box &b = box();
+    b.lineToken = ZorSdoChannels::newToken();
+    b.pollToken = ZorSdoChannels::newToken();
+    b.clock.start();
     requestTransition<Operating>();
+}
+
+void Root::exit()
+{
+    Box &b = box();
+    if (!b.channels)
+        return;
+    b.channels->releaseAll(b.lineToken);
+    b.channels->releaseAll(b.pollToken);
+    b.channels->forgetOwner(module());
+}
+
+ZorSdoChannels &Root::channels()
+{
+    Box &b = Root::box();
+    if (!b.channels) {
+        // Shared with the other gateways in front of the same CAN interface;
+        // a gateway standing alone has channels of its own.
+        ZorModule *m = module();
+        b.channels = ZorSdoChannels::forBus(m && m->viaSlaveIdentity() ? m->viaSlaveIdentity()
+                                                                        : static_cast<const void *>(m));
+    }
+    return *b.channels;
+}
+
+int Root::holdTime(int timeoutMs)
+{
+    // A little beyond the exchange's own time-out, after which its answer
+    // (or the CAN interface's time-out) has come back; lines without
+    // time-out are held a while and renewed with every exchange.
+    return timeoutMs > 0 ? timeoutMs + 1000 : 10000;
+}
+
+bool Root::takeChannel(int node, int holdMs)
+{
+    Box &b = Root::box();
+    ZorModule *m = module();
+    if (!channels().acquire(node, b.lineToken, holdMs, m, [m] { m->wakeup(); }))
+        return false;
+    b.lineNode = node;
+    return true;
+}
+
+void Root::releaseLineChannel()
+{
+    Box &b = Root::box();
+    if (b.lineNode && b.channels)
+        b.channels->release(b.lineNode, b.lineToken);
+    b.lineNode = 0;
 }
 
 // ---- Operating ----------------------------------------------------------------
@@ -77,7 +136,22 @@ void Operating::sendToCanInterface(ZorMessage message)
     const QString &requester = Root::box().requester;
     if (!requester.isEmpty())
         message.setOrigin(requester);
+    if (message.msgType() == KM_INTERVIEW && message.isRequest())
+        gateway()->noteExchangeSent(message.msgId());
     sendToSlaves(message, false);
+}
+
+bool Operating::exchangeAnswered(const ZorMessage &message)
+{
+    if (!isExchangeAnswer(message))
+        return false;
+    gateway()->noteExchangeAnswered(message.msgId());
+    return true;
+}
+
+void Operating::watchTransferAnswers(int node)
+{
+    gateway()->setTransferAnswerId(node ? Root::box().responseBase + quint32(node) : 0);
 }
 
 ZorMessage Operating::sendExchange(const QString &text)
@@ -107,21 +181,28 @@ void Operating::reportBootUpOrEmergency(const ZorMessage &frame)
 void Operating::cycle()
 {
     readBases();
+    startWaitingTransfer();
     ZorModule *m = module();
     ZorMessage message;
     while (m->getMessage(ZorModule::FromSlaves, message)) {
         const int type = message.msgType();
-        if (isExchangeAnswer(message)) {
+        if (exchangeAnswered(message)) {
             handleExchangeAnswer(message);
         } else if (type == KM_CAN_FRAME) {
             if (property(QStringLiteral("ForwardCanFrames")).trimmed() == QLatin1String("1"))
                 sendToMaster(message, true);
             reportBootUpOrEmergency(message);
+            checkTransferAbort(message);
         } else if (type != KM_COMM_STATUS && !message.isRequest()) {
             sendToMaster(message, false);
         }
     }
     takeRequesterMessages();
+}
+
+bool Operating::cyclesOnlyWhenWoken() const
+{
+    return Root::box().waitingExchange.isEmpty();
 }
 
 void Operating::takeRequesterMessages()
@@ -135,16 +216,99 @@ void Operating::takeRequesterMessages()
             requestTransition<Sampling>();
             return;
         }
-        if (type == KM_CANCEL_INTERVIEWS && message.msgState() == KS_ANSWER) {
-            // The requester's interviews here are cancelled; its exchanges
-            // still pending at the CAN interface (they carry its origin) go too.
-            ZorMessage cancel(KM_CANCEL_INTERVIEWS, KS_REQUEST, QString());
-            cancel.setOrigin(message.origin());
-            sendToSlaves(cancel, false);
-        } else if (message.isRequest() && type != KM_INTERVIEW) {
+        if (type == KM_CANCEL_INTERVIEWS && message.msgState() == KS_ANSWER)
+            requesterCancelled(message, true);
+        else if (message.isRequest() && type != KM_INTERVIEW)
             sendToSlaves(message, false);
-        }
     }
+}
+
+void Operating::requesterCancelled(const ZorMessage &answer, bool passOn)
+{
+    // The requester's interviews here are cancelled: a transfer of its line
+    // that still waits for the node's channel never starts.
+    if (answer.origin() == Root::box().requester)
+        dropWaitingTransfer();
+    if (!passOn)
+        return;
+    // Its exchanges still pending at the CAN interface (they carry its
+    // origin) go too.
+    ZorMessage cancel(KM_CANCEL_INTERVIEWS, KS_REQUEST, QString());
+    cancel.setOrigin(answer.origin());
+    sendToSlaves(cancel, false);
+}
+
+void Operating::startTransfer(const QString &exchange)
+{
+    Root::Box &b = Root::box();
+    b.waitingExchange = exchange;
+    b.waitingUntil = b.timeoutMs > 0 ? b.clock.elapsed() + b.timeoutMs : -1;
+    startWaitingTransfer();
+}
+
+void Operating::startWaitingTransfer()
+{
+    Root::Box &b = Root::box();
+    if (b.waitingExchange.isEmpty())
+        return;
+    if (b.waitingUntil >= 0 && b.clock.elapsed() >= b.waitingUntil) {
+        // The line has ended by its time-out meanwhile.
+        dropWaitingTransfer();
+        return;
+    }
+    if (!takeChannel(b.sdo.address().node, holdTime(b.timeoutMs)))
+        return;
+    const QString exchange = b.waitingExchange;
+    b.waitingExchange.clear();
+    b.exchangeId = sendExchange(exchange).msgId();
+    ZorHopTrace::mark(ZorHopTrace::GatewayExchangeSent);
+}
+
+void Operating::dropWaitingTransfer()
+{
+    Root::Box &b = Root::box();
+    if (b.waitingExchange.isEmpty())
+        return;
+    b.waitingExchange.clear();
+    b.sdo.abandon();
+}
+
+void Operating::applySdoStep(const ZorSdoClient::Step &step)
+{
+    Root::Box &b = Root::box();
+    b.exchangeId = 0;
+    if (!step.exchange.isEmpty()) {
+        if (b.sdo.isBusy())
+            takeChannel(b.sdo.address().node, holdTime(b.timeoutMs));   // renewed for the next exchange
+        // The node's abort of a segmented transfer comes as a frame of its
+        // own (an initiate's abort answers the initiate's exchange).
+        watchTransferAnswers(b.sdo.inSegments() ? b.sdo.address().node : 0);
+        const int id = sendExchange(step.exchange).msgId();
+        if (b.sdo.isBusy())
+            b.exchangeId = id;
+    }
+    for (const QString &text : step.answers)
+        offerInterviewAnswer(b.kind, text, step.failed);
+    if (!step.answers.isEmpty())
+        ZorHopTrace::mark(ZorHopTrace::GatewayLineAnswered);
+    if (!b.sdo.isBusy()) {
+        watchTransferAnswers(0);
+        releaseLineChannel();
+    }
+}
+
+void Operating::checkTransferAbort(const ZorMessage &frame)
+{
+    Root::Box &b = Root::box();
+    quint32 cobId = 0;
+    QByteArray data;
+    ZorSdoClient::Step step;
+    if (!b.exchangeId || frame.msgState() != KS_INFO || !frameOf(frame, cobId, data)
+        || !b.sdo.abortReceived(cobId, data, step))
+        return;
+    // The exchange under way at the CAN interface waits in vain now; its
+    // answer is no longer read.
+    applySdoStep(step);
 }
 
 bool Operating::handleInterviewLine(const ZorInterview &line)
@@ -154,7 +318,13 @@ bool Operating::handleInterviewLine(const ZorInterview &line)
     b.kind = line.kind();
     b.request = line.request();
     b.timeoutMs = line.timeoutMs();
-    b.exchangeId = 0;   // whatever was under way belongs to an earlier line
+    // Whatever was under way belongs to an earlier line, which has ended
+    // (by its time-out, or a cancel): its transfer is given up.
+    b.exchangeId = 0;
+    b.waitingExchange.clear();
+    b.sdo.abandon();
+    watchTransferAnswers(0);
+    releaseLineChannel();
     readBases();
 
     if (b.kind == LssNodeParameters) {
@@ -195,6 +365,7 @@ bool Operating::handleInterviewLine(const ZorInterview &line)
     }
     if (b.kind != SdoRead && b.kind != SdoWrite)
         return false;
+    ZorHopTrace::mark(ZorHopTrace::GatewayLineTaken);
 
     ZorSdoAddress address;
     if (!ZorSdoClient::parseAddress(b.request, address))
@@ -207,7 +378,6 @@ bool Operating::handleInterviewLine(const ZorInterview &line)
         if (!b.sdo.startWrite(address, b.timeoutMs, line.expectsNoResponse(), exchange, error)) {
             if (error.isEmpty())
                 return false;
-            b.exchangeId = 0;
             offerInterviewAnswer(SdoWrite, error, true);
             return true;
         }
@@ -218,7 +388,7 @@ bool Operating::handleInterviewLine(const ZorInterview &line)
         if (pattern != line.expectedAnswer())
             setLineExpectedAnswer(pattern);
     }
-    b.exchangeId = sendExchange(exchange).msgId();
+    startTransfer(exchange);
     return true;
 }
 
@@ -228,16 +398,13 @@ void Operating::handleExchangeAnswer(const ZorMessage &answer)
     // Only the answer to this gateway's own exchange under way counts.
     if (!b.exchangeId || answer.msgId() != b.exchangeId)
         return;
+    ZorHopTrace::mark(ZorHopTrace::GatewayAnswerTaken);
     const ZorSdoClient::Step step = b.sdo.handleAnswer(answer.data().toString(), answer.msgState() == KS_ANSWER);
-    if (step.finished)
-        b.exchangeId = 0;
-    if (!step.exchange.isEmpty()) {
-        const int id = sendExchange(step.exchange).msgId();
-        if (!step.finished)
-            b.exchangeId = id;
-    }
-    for (const QString &text : step.answers)
-        offerInterviewAnswer(b.kind, text, step.failed);
+    // An answer that brings nothing the transfer can use ends it: nothing
+    // more will come for it, and the line ends by its own time-out.
+    if (step.exchange.isEmpty() && b.sdo.isBusy())
+        b.sdo.abandon();
+    applySdoStep(step);
 }
 
 // ---- LSS ---------------------------------------------------------------------
@@ -248,12 +415,15 @@ void LssConfigMode::entry()
     const quint16 requestId = propertyId("LssRequestId", 0x7e5);
     const quint16 responseId = propertyId("LssResponseId", 0x7e4);
     const int wait = timing(ZorModCanOpenGateway::LssSwitchWait);
-    b.lssEnter = ZorMessage(KM_INTERVIEW, KS_REQUEST,
-                            ZorLssMaster::switchModeLine(requestId, b.lss.command, b.lss.value, wait));
-    b.lssLeave = ZorMessage(KM_INTERVIEW, KS_REQUEST, ZorLssMaster::switchModeLine(requestId, 0x04, 0, wait));
-    b.lssStore = ZorMessage(KM_INTERVIEW, KS_REQUEST,
-                            ZorLssMaster::storeLine(requestId, responseId, timing(ZorModCanOpenGateway::LssAnswerTimeout)));
-    b.lssSet = ZorMessage(KM_INTERVIEW, KS_CANCEL, QString());
+    const int timeout = timing(ZorModCanOpenGateway::LssAnswerTimeout);
+    const QString enter = b.lss.fullAddress
+        ? ZorLssMaster::switchSelectiveLines(requestId, responseId, b.lss.address, timeout)
+        : ZorLssMaster::switchModeLine(requestId, b.lss.command, b.lss.value, wait);
+    b.lssSteps = {ZorMessage(KM_INTERVIEW, KS_REQUEST, enter)};
+    b.lssLeave = ZorMessage(KM_INTERVIEW, KS_REQUEST,
+                            ZorLssMaster::switchModeLine(requestId, ZorLssMaster::SwitchModeGlobal, 0, wait));
+    b.lssStep = 0;
+    b.lssFailed = false;
 }
 
 void SetNodeParameters::entry()
@@ -262,33 +432,55 @@ void SetNodeParameters::entry()
     const quint16 requestId = propertyId("LssRequestId", 0x7e5);
     const quint16 responseId = propertyId("LssResponseId", 0x7e4);
     const int timeout = timing(ZorModCanOpenGateway::LssAnswerTimeout);
-    QString text;
+    // One exchange per request, so that an error code ends the sequence
+    // before the next request goes out.
     if (b.lss.nodeId)
-        text += ZorLssMaster::configureNodeIdLine(requestId, responseId, b.lss.nodeId, timeout);
+        b.lssSteps << ZorMessage(KM_INTERVIEW, KS_REQUEST,
+                                 ZorLssMaster::configureNodeIdLine(requestId, responseId, b.lss.nodeId, timeout));
     if (b.lss.bitRate)
-        text += ZorLssMaster::configureBitTimingLine(requestId, responseId,
-                                                     ZorLssMaster::bitTimingIndex(b.lss.bitRate), timeout);
-    b.lssSet = ZorMessage(KM_INTERVIEW, KS_REQUEST, text);
-    sendToCanInterface(b.lssEnter);
+        b.lssSteps << ZorMessage(KM_INTERVIEW, KS_REQUEST,
+                                 ZorLssMaster::configureBitTimingLine(
+                                     requestId, responseId, ZorLssMaster::bitTimingIndex(b.lss.bitRate), timeout));
+    b.lssSteps << ZorMessage(KM_INTERVIEW, KS_REQUEST, ZorLssMaster::storeLine(requestId, responseId, timeout));
+    sendToCanInterface(b.lssSteps.first());
+}
+
+bool SetNodeParameters::stepSucceeded(const ZorMessage &answer) const
+{
+    const QString request = answer.data().toString().section(QLatin1Char('\n'), -1).section(QLatin1Char(':'), 3, 3);
+    if (answer.msgState() != KS_ANSWER) {
+        qDebug().noquote() << module()->label() << "LSS: no answer to" << request;
+        return false;
+    }
+    if (Operating::box().lssStep == 0)
+        return true;   // the switch into configuration mode
+    int code = 0, specific = 0;
+    if (!ZorLssMaster::answerError(answer.data().toString(), code, specific))
+        return false;
+    if (code != 0) {
+        qDebug().noquote() << module()->label() << "LSS:" << request << "answered with error code" << code
+                           << (code == 0xff ? QStringLiteral("(specific error %1)").arg(specific) : QString());
+        return false;
+    }
+    return true;
 }
 
 void SetNodeParameters::handleExchangeAnswer(const ZorMessage &answer)
 {
     Operating::Box &b = Operating::box();
-    if (answer == b.lssEnter) {
-        b.lssEnter = answer;
-        sendToCanInterface(b.lssSet);
-    } else if (answer == b.lssSet) {
-        b.lssSet = answer;
-        sendToCanInterface(answer.msgState() == KS_ANSWER ? b.lssStore : b.lssLeave);
-    } else if (answer == b.lssStore) {
-        b.lssStore = answer;
-        sendToCanInterface(b.lssLeave);
-    } else if (answer == b.lssLeave) {
-        const bool ok = b.lssSet.msgState() == KS_ANSWER && b.lssStore.msgState() == KS_ANSWER;
+    if (answer == b.lssLeave) {
+        const bool ok = !b.lssFailed;
         offerInterviewAnswer(LssNodeParameters, ok ? QStringLiteral("ok") : QStringLiteral("error"), !ok);
         requestTransition<Operating>();
+        return;
     }
+    if (b.lssStep >= b.lssSteps.size() || !(answer == b.lssSteps.at(b.lssStep)))
+        return;
+    if (!stepSucceeded(answer))
+        b.lssFailed = true;
+    ++b.lssStep;
+    // Back to waiting mode after the last step or the first that failed.
+    sendToCanInterface(!b.lssFailed && b.lssStep < b.lssSteps.size() ? b.lssSteps.at(b.lssStep) : b.lssLeave);
 }
 
 // ---- Downloading ----------------------------------------------------------------
@@ -301,12 +493,24 @@ void Downloading::entry()
     d.download.setLineTimeout(timing(ZorModCanOpenGateway::DownloadLineTimeout));
     d.ok = d.download.setup(b.request, d.result);
     d.starting = true;
+    d.channelTaken = false;
+    d.answered = false;
+    d.finished = false;
     d.abortRequested = false;
+}
+
+void Downloading::exit()
+{
+    watchTransferAnswers(0);
+    if (box().channelTaken)
+        releaseLineChannel();
 }
 
 void Downloading::send(const QString &exchange)
 {
     Box &d = box();
+    // The node's channel stays this download's while its exchanges go out.
+    takeChannel(d.download.node(), holdTime(timing(ZorModCanOpenGateway::DownloadLineTimeout)));
     d.exchangeId = sendExchange(exchange).msgId();
     d.exchangeOut = true;
 }
@@ -328,59 +532,85 @@ void Downloading::handleStep(const ZorSdoBlockDownload::Step &step)
             send(step.exchange);
         break;
     case ZorSdoBlockDownload::Step::Finished:
+        answerServedLine();
         progress(KS_INFO, 100);
+        box().finished = true;
         requestTransition<Operating>();
         break;
     case ZorSdoBlockDownload::Step::Failed:
         if (!step.exchange.isEmpty())
             sendExchange(step.exchange);
+        answerServedLine();
         progress(KS_FAIL, 100);
+        box().finished = true;
         requestTransition<Operating>();
         break;
     }
 }
 
+void Downloading::answerServedLine()
+{
+    Box &d = box();
+    if (d.answered)
+        return;
+    d.answered = true;
+    d.result = QStringLiteral("init download %1 bytes, mode = %2").arg(d.download.size()).arg(d.download.modeText());
+    offerInterviewAnswer(SdoDownload, d.result, false);
+}
+
 void Downloading::cycle()
 {
     Box &d = box();
-    if (d.starting) {
+    // The download begins once the node's SDO channel is free (no poll or
+    // other transfer may come between its segments).
+    if (d.starting && d.ok && !d.channelTaken)
+        d.channelTaken = takeChannel(d.download.node(), holdTime(timing(ZorModCanOpenGateway::DownloadLineTimeout)));
+    if (d.starting && (d.channelTaken || !d.ok)) {
         d.starting = false;
         QString exchange;
-        if (d.ok) {
+        if (d.ok)
             d.ok = d.download.start(exchange, d.result);
-            if (d.ok)
-                d.result = QStringLiteral("init download %1 bytes, mode = %2")
-                               .arg(d.download.size())
-                               .arg(d.download.modeText());
-        }
-        offerInterviewAnswer(SdoDownload, d.result, !d.ok);
         if (!d.ok) {
+            offerInterviewAnswer(SdoDownload, d.result, true);
             requestTransition<Operating>();
             return;
         }
         progress(KS_INFO, 0);
+        watchTransferAnswers(d.download.node());
         send(exchange);
     }
 
     ZorModule *m = module();
     ZorMessage message;
-    while (m->getMessage(ZorModule::FromSlaves, message)) {
+    while (!d.finished && m->getMessage(ZorModule::FromSlaves, message)) {
         const int type = message.msgType();
         if (type == KM_CAN_FRAME) {
             reportBootUpOrEmergency(message);
-        } else if (isExchangeAnswer(message)) {
+            quint32 cobId = 0;
+            QByteArray data;
+            ZorSdoBlockDownload::Step step;
+            if (d.exchangeOut && !d.abortRequested && message.msgState() == KS_INFO && frameOf(message, cobId, data)
+                && d.download.abortReceived(cobId, data, step)) {
+                d.exchangeOut = false;
+                handleStep(step);
+            }
+        } else if (exchangeAnswered(message)) {
             if (!d.exchangeOut || message.msgId() != d.exchangeId)
                 continue;
             d.exchangeOut = false;
             if (d.abortRequested)
                 break;
             handleStep(d.download.handleAnswer(message.data().toString(), message.msgState() == KS_ANSWER));
-            if (!d.exchangeOut)
-                break;   // finished or failed: the state is left
         } else if (type != KM_WHOAMI && type != KM_COMM_STATUS && !message.isRequest()) {
             sendToMaster(message, true);
         }
     }
+    // The served line learns the mode once the node has answered the first
+    // initiate (a node without block download is served segmented).
+    if (!d.starting && (d.download.modeSettled() || d.finished))
+        answerServedLine();
+    if (d.finished)
+        return;
 
     // An abort waits for the exchange under way (at most one block), so that
     // no segment follows the abort frame.
@@ -418,12 +648,18 @@ bool Downloading::handleInterviewLine(const ZorInterview &line)
 
 void ScanIds::entry()
 {
+    gateway()->setTakesAllFrames(true);
     Box &s = box();
     s.clock.start();
     s.probes.clear();
     s.scan.start(0, Operating::box().scanListenMs, timing(ZorModCanOpenGateway::ScanSettle),
                  timing(ZorModCanOpenGateway::ScanProbeWait));
     sendExchange(ZorNmt::resetAllExchange());
+}
+
+void ScanIds::exit()
+{
+    gateway()->setTakesAllFrames(false);
 }
 
 void ScanIds::cycle()
@@ -446,7 +682,7 @@ void ScanIds::cycle()
     ZorMessage message;
     while (m->getMessage(ZorModule::FromSlaves, message)) {
         const int type = message.msgType();
-        if (isExchangeAnswer(message)) {
+        if (exchangeAnswered(message)) {
             const auto it = s.probes.constFind(message.msgId());
             if (it != s.probes.constEnd())
                 s.scan.probeAnswered(it.value(),
@@ -473,6 +709,7 @@ void ScanIds::cycle()
 void Sampling::entry()
 {
     qDebug().noquote() << "Sampling State started for" << module()->label();
+    gateway()->setTakesAllFrames(true);
     box().clock.start();
     box().configPending = true;
     module()->setCycleTime(10);
@@ -481,7 +718,44 @@ void Sampling::entry()
 void Sampling::exit()
 {
     qDebug().noquote() << "Sampling State ended for" << module()->label();
+    gateway()->setTakesAllFrames(false);
     module()->setCycleTime(15);
+    // Polls still under way are no longer waited for.
+    channels().releaseAll(Root::box().pollToken);
+}
+
+void Sampling::sendDuePolls()
+{
+    Box &s = box();
+    const Root::Box &b = Root::box();
+    ZorModule *m = module();
+    const int timeout = timing(ZorModCanOpenGateway::SamplePollTimeout);
+    // One poll per node at a time, and only while no other transfer runs on
+    // the node; an object whose node is busy stays due for the next cycle.
+    const auto canPoll = [&](int node) {
+        if (s.pollingNodes.contains(node)
+            || !channels().acquire(node, b.pollToken, holdTime(timeout), m, [m] { m->wakeup(); }))
+            return false;
+        s.pollingNodes.insert(node);
+        return true;
+    };
+    for (const ZorCyclicSampling::Poll &poll : s.sampling.duePolls(s.clock.elapsed(), canPoll)) {
+        const ZorMessage exchange = sendExchange(ZorCanExchange::line(timeout, poll.frameText, poll.answerPattern));
+        s.polls.insert(exchange.msgId(), poll.node);
+    }
+}
+
+bool Sampling::pollAnswered(const ZorMessage &answer)
+{
+    Box &s = box();
+    const auto it = s.polls.find(answer.msgId());
+    if (it == s.polls.end())
+        return false;
+    const int node = it.value();
+    s.polls.erase(it);
+    s.pollingNodes.remove(node);
+    channels().release(node, Root::box().pollToken);
+    return true;
 }
 
 void Sampling::cycle()
@@ -501,9 +775,6 @@ void Sampling::cycle()
         sendToMaster(answer, true);
     }
 
-    for (const ZorCyclicSampling::Poll &poll : s.sampling.duePolls(s.clock.elapsed()))
-        sendToCanInterface(ZorMessage(KM_CAN_FRAME, KS_REQUEST, poll.record));
-
     ZorModule *m = module();
     ZorMessage message;
     QString lines;
@@ -514,15 +785,22 @@ void Sampling::cycle()
             QByteArray data;
             if (message.msgState() == KS_INFO && frameOf(message, cobId, data))
                 lines += s.sampling.decode(cobId, data, QDateTime::currentDateTime());
-        } else if (isExchangeAnswer(message)) {
+            checkTransferAbort(message);
+        } else if (exchangeAnswered(message)) {
             // Lines served while sampling get their answers as in Operating.
-            handleExchangeAnswer(message);
+            if (!pollAnswered(message))
+                handleExchangeAnswer(message);
         } else if (type != KM_COMM_STATUS && !message.isRequest()) {
             sendToMaster(message, true);
         }
     }
     if (!lines.isEmpty())
         sendToMaster(ZorMessage(KM_DAQ_DATA, KS_INFO, lines), true);
+
+    // After the answers that gave channels back: a served line waiting for
+    // its node goes first, then the polls.
+    startWaitingTransfer();
+    sendDuePolls();
 
     while (m->getMessage(ZorModule::FromMaster, message)) {
         if (message.msgType() == KM_DAQ_CONFIG) {
@@ -534,7 +812,9 @@ void Sampling::cycle()
             }
             break;
         }
-        if (message.isRequest() && message.msgType() != KM_INTERVIEW)
+        if (message.msgType() == KM_CANCEL_INTERVIEWS && message.msgState() == KS_ANSWER)
+            requesterCancelled(message, false);
+        else if (message.isRequest() && message.msgType() != KM_INTERVIEW)
             sendToSlaves(message, true);
     }
 }

@@ -19,6 +19,13 @@ constexpr int SegmentsPerExchange = 127;
 // as failed.
 constexpr int MaxStalls = 3;
 
+// Commands of block download (CiA 301).
+constexpr quint8 InitiateBlockCrcSize = 0xc6;   // client supports CRC, size indicated
+constexpr quint8 AbortCommand = 0x80;
+constexpr quint8 ServerCrcBit = 0x04;
+constexpr quint32 InvalidBlockSize = 0x05040002;
+constexpr quint32 InvalidSequenceNumber = 0x05040003;
+
 QString tr(const char *text)
 {
     return QCoreApplication::translate("ZorSdoBlockDownload", text);
@@ -55,6 +62,17 @@ void ZorSdoBlockDownload::setBases(quint16 requestBase, quint16 responseBase)
 {
     m_requestBase = requestBase;
     m_responseBase = responseBase;
+}
+
+quint16 ZorSdoBlockDownload::crc16(const QByteArray &data)
+{
+    quint16 crc = 0;
+    for (const char c : data) {
+        crc ^= quint16(quint8(c)) << 8;
+        for (int bit = 0; bit < 8; ++bit)
+            crc = (crc & 0x8000) ? quint16((crc << 1) ^ 0x1021) : quint16(crc << 1);
+    }
+    return crc;
 }
 
 QString ZorSdoBlockDownload::modeText() const
@@ -132,6 +150,8 @@ bool ZorSdoBlockDownload::start(QString &exchange, QString &error)
     m_position = 0;
     m_lastPercent = 0;
     m_fellBack = false;
+    m_blockTaken = false;
+    m_crcInUse = false;
     if (!nextChunk()) {
         error = tr("error (internal): wrong data format");
         return false;
@@ -190,32 +210,21 @@ QString ZorSdoBlockDownload::chunkExchange()
     m_confirmed = 0;
     m_stalls = 0;
     m_toggle = 0;
+    m_crcInUse = false;
     if (!m_block || m_fellBack) {
         m_phase = Segments;
         return segmentedExchange();
     }
     const int any = ZorCanExchange::AnyByte;
-    const quint32 response = m_responseBase + m_node;
-    QByteArray init = ZorCanExchange::bytes8({0xc2, m_index & 0xff, m_index >> 8, m_subIndex});
+    QByteArray init = ZorCanExchange::bytes8({InitiateBlockCrcSize, m_index & 0xff, m_index >> 8, m_subIndex});
     ZorCanExchange::putUnsigned(init, 4, quint32(m_chunk.size()), 4);
-    // The block size the node grants (the fifth byte) is read from its answer.
-    QString text = ZorCanExchange::line(m_lineTimeoutMs, requestFrame(init),
-                                        ZorCanExchange::patternText(response, {0xa0, m_index & 0xff, m_index >> 8,
-                                                                               m_subIndex, any, any, any, any}));
-    if (m_segments > 1) {
-        m_phase = Initiate;
-        return text;
-    }
-    // A single segment fits any block size: initiate, the segment and the
-    // end go as one exchange.
-    m_phase = OneShot;
-    int used = 0;
-    QByteArray seg = segment(0, used);
-    seg[0] = char(0x81);
-    text += ZorCanExchange::line(m_lineTimeoutMs, requestFrame(seg),
-                                 ZorCanExchange::patternText(response, {0xa2, 0x01, any, any, any, any, any, any}));
-    m_sentInBlock = 1;
-    return text + endExchange();
+    // A0h or A4h (the node supports the CRC) with the block size it grants
+    // in the fifth byte, or its abort (80h) when it does no block download.
+    m_phase = Initiate;
+    return ZorCanExchange::line(m_lineTimeoutMs, requestFrame(init),
+                                ZorCanExchange::patternText(m_responseBase + m_node, QStringLiteral("[a8][04]"),
+                                                            {m_index & 0xff, m_index >> 8, m_subIndex, any, any,
+                                                             any, any}));
 }
 
 QString ZorSdoBlockDownload::subBlockExchange(QList<QByteArray> &frames)
@@ -252,7 +261,10 @@ QString ZorSdoBlockDownload::subBlockExchange(QList<QByteArray> &frames)
 QString ZorSdoBlockDownload::endExchange() const
 {
     const int lastBytes = m_chunk.size() - (m_segments - 1) * 7;
-    const QByteArray end = ZorCanExchange::bytes8({0xc1 | ((7 - lastBytes) << 2)});
+    QByteArray end = ZorCanExchange::bytes8({0xc1 | ((7 - lastBytes) << 2)});
+    // Without the CRC on both sides the field stays 0.
+    if (m_crcInUse)
+        ZorCanExchange::putUnsigned(end, 1, crc16(m_chunk), 2);
     return ZorCanExchange::line(m_lineTimeoutMs, requestFrame(end),
                                 ZorCanExchange::patternText(m_responseBase + m_node, {0xa1, 0, 0, 0, 0, 0, 0, 0}));
 }
@@ -304,37 +316,18 @@ ZorSdoBlockDownload::Step ZorSdoBlockDownload::handleAnswer(const QString &answe
     if (m_phase == Idle)
         return step;
     if (!exchangeOk) {
-        // The node refused the block initiate (or never answered it): the
-        // rest goes segmented, and this chunk starts again at once.
-        if (m_block && !m_fellBack && (m_phase == Initiate || m_phase == OneShot) && m_chunkStart == 0
-            && m_confirmed == 0) {
-            m_fellBack = true;
-            step.exchange = abortExchange(GeneralError) + chunkExchange();
-            return step;
-        }
+        // The node never answered the block initiate: the rest goes
+        // segmented, and this chunk starts again at once.
+        if (m_phase == Initiate && m_block && !m_fellBack && !m_blockTaken && m_chunkStart == 0)
+            return fallBackToSegmented(true);
         return retryChunk();
     }
     switch (m_phase) {
-    case OneShot:
     case End:
         m_confirmed = m_segments;
         return chunkDone();
-    case Initiate: {
-        quint32 cobId = 0;
-        QByteArray data;
-        const QString line = answerText.section(QLatin1Char('\n'), 0, 0);
-        if (!ZorCanExchange::answerFrame(line, cobId, data) || data.size() != 8)
-            return retryChunk();
-        m_blockSize = quint8(data.at(4));
-        if (m_blockSize < 1 || m_blockSize > 127) {
-            step.outcome = Step::Failed;
-            step.exchange = abortExchange(0x05040002);   // invalid block size
-            m_phase = Idle;
-            return step;
-        }
-        step.exchange = subBlockExchange(step.frames);
-        return step;
-    }
+    case Initiate:
+        return initiateAnswered(answerText);
     case SubBlock: {
         const QStringList lines = ZorCanExchange::resultLines(answerText);
         quint32 cobId = 0;
@@ -345,7 +338,7 @@ ZorSdoBlockDownload::Step ZorSdoBlockDownload::handleAnswer(const QString &answe
         const int nextSize = quint8(data.at(2));
         if (acked > m_sentInBlock || nextSize < 1 || nextSize > 127) {
             step.outcome = Step::Failed;
-            step.exchange = abortExchange(acked > m_sentInBlock ? 0x05040003 : 0x05040002);
+            step.exchange = abortExchange(acked > m_sentInBlock ? InvalidSequenceNumber : InvalidBlockSize);
             m_phase = Idle;
             return step;
         }
@@ -381,6 +374,62 @@ ZorSdoBlockDownload::Step ZorSdoBlockDownload::handleAnswer(const QString &answe
     return step;
 }
 
+ZorSdoBlockDownload::Step ZorSdoBlockDownload::initiateAnswered(const QString &answerText)
+{
+    Step step;
+    quint32 cobId = 0;
+    QByteArray data;
+    const QString line = answerText.section(QLatin1Char('\n'), 0, 0);
+    if (!ZorCanExchange::answerFrame(line, cobId, data) || data.size() != 8)
+        return retryChunk();
+    const quint8 command = quint8(data.at(0));
+    if (command == AbortCommand) {
+        // The node does no block download (or not into this object): the
+        // first chunk goes segmented at once, the node has left the transfer.
+        if (!m_fellBack && !m_blockTaken && m_chunkStart == 0)
+            return fallBackToSegmented(false);
+        return retryChunk(false);
+    }
+    if ((command & ~ServerCrcBit) != 0xa0)
+        return retryChunk();
+    m_blockTaken = true;
+    m_crcInUse = command & ServerCrcBit;
+    m_blockSize = quint8(data.at(4));
+    if (m_blockSize < 1 || m_blockSize > 127) {
+        step.outcome = Step::Failed;
+        step.exchange = abortExchange(InvalidBlockSize);
+        m_phase = Idle;
+        return step;
+    }
+    step.exchange = subBlockExchange(step.frames);
+    return step;
+}
+
+ZorSdoBlockDownload::Step ZorSdoBlockDownload::fallBackToSegmented(bool sendAbort)
+{
+    m_fellBack = true;
+    Step step;
+    step.exchange = (sendAbort ? abortExchange(GeneralError) : QString()) + chunkExchange();
+    return step;
+}
+
+bool ZorSdoBlockDownload::abortReceived(quint32 cobId, const QByteArray &data, Step &step)
+{
+    const bool isAbort = cobId == quint32(m_responseBase + m_node) && data.size() == 8 && quint8(data.at(0)) == AbortCommand
+              && ZorCanExchange::getUnsigned(data, 1, 2) == m_index && quint8(data.at(3)) == m_subIndex;
+    // Refused initiates arrive as the initiate's answer. While blocks go
+    // out, the exchange under way waits for one answer only (a block
+    // confirmation, the end confirmation), so the chunk begins again at once;
+    // the node has left the transfer (a CRC it found wrong, its own
+    // time-out). The lines of a segmented exchange would go on being sent, so
+    // that exchange is left to end by its time-out, after which the chunk
+    // begins again as well.
+    if (!isAbort || (m_phase != SubBlock && m_phase != End))
+        return false;
+    step = retryChunk(false);
+    return true;
+}
+
 ZorSdoBlockDownload::Step ZorSdoBlockDownload::chunkDone()
 {
     Step step;
@@ -398,22 +447,23 @@ ZorSdoBlockDownload::Step ZorSdoBlockDownload::chunkDone()
     return step;
 }
 
-ZorSdoBlockDownload::Step ZorSdoBlockDownload::retryChunk()
+ZorSdoBlockDownload::Step ZorSdoBlockDownload::retryChunk(bool sendAbort)
 {
     if (m_retryCount >= m_retries)
-        return fail();
+        return fail(sendAbort);
     ++m_retryCount;
     // The node may still be inside the failed transfer: abort it first.
     Step step;
-    step.exchange = abortExchange(GeneralError) + chunkExchange();
+    step.exchange = (sendAbort ? abortExchange(GeneralError) : QString()) + chunkExchange();
     return step;
 }
 
-ZorSdoBlockDownload::Step ZorSdoBlockDownload::fail()
+ZorSdoBlockDownload::Step ZorSdoBlockDownload::fail(bool sendAbort)
 {
     Step step;
     step.outcome = Step::Failed;
-    step.exchange = abortExchange(GeneralError);
+    if (sendAbort)
+        step.exchange = abortExchange(GeneralError);
     m_phase = Idle;
     return step;
 }

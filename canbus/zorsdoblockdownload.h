@@ -8,8 +8,14 @@
 // request and confirms every block with the number of the last segment it
 // took in order and the block size for the next block. Segments it did not
 // take are sent again, numbered from 1, in the next block. An end request
-// tells how many bytes of the last segment were unused. Segmented download
-// answers every segment, with an alternating toggle bit.
+// tells how many bytes of the last segment were unused and carries the
+// CRC-16 of the data (polynomial x^16 + x^12 + x^5 + 1, initial value 0)
+// when both sides support it: the client announces its support in the
+// initiate request (bit 2), the server in its answer (A4h, or A0h without),
+// and only when both did is the CRC computed and checked. A node that does
+// not do block download at all aborts the initiate (or never answers it):
+// the download then goes segmented at once. Segmented download answers every
+// segment, with an alternating toggle bit.
 //
 // An "SDODownload" line is "node,index,subindex,options,chunk size,retries,
 // data". Options: "f" the data is a file name (";" standing for ":"), else
@@ -28,6 +34,10 @@
 // segments of a block that await no answer go to the CAN interface as plain
 // frames ahead of the block's last segment, whose exchange waits for the
 // node's confirmation: the interface writes them back to back in one go.
+// Every expected answer names its command (a block confirmation, a segment
+// confirmation with its toggle bit); an abort of the node that comes while
+// segments or blocks are under way is seen in the received frames
+// (abortReceived).
 #pragma once
 
 #include <QByteArray>
@@ -60,6 +70,10 @@ public:
     bool start(QString &exchange, QString &error);
     // The answer of the CAN interface to the last exchange given out.
     Step handleAnswer(const QString &answerText, bool exchangeOk);
+    // A frame received while the download runs. True when it is the node's
+    // abort of this transfer while blocks go out: the chunk failed, and step
+    // says what follows (the chunk again while retries are left).
+    bool abortReceived(quint32 cobId, const QByteArray &data, Step &step);
     // An exchange that aborts the transfer with that code and awaits nothing.
     QString abortExchange(quint32 code) const;
 
@@ -70,7 +84,17 @@ public:
     bool blockMode() const { return m_block; }
     // True once the node refused block download and segmented took over.
     bool fellBack() const { return m_fellBack; }
+    // The mode in use is settled: segmented was asked for, or the node has
+    // answered the first block initiate (taken it, or refused it and
+    // segmented took over).
+    bool modeSettled() const { return !m_block || m_fellBack || m_blockTaken; }
     QString modeText() const;
+    // True when the block under way (or the last one) uses the CRC: the node
+    // announced it in its answer to the initiate.
+    bool crcInUse() const { return m_crcInUse; }
+    // CRC-16 of SDO block transfers (CiA 301): polynomial 1021h, initial
+    // value 0, no reflection, no final XOR.
+    static quint16 crc16(const QByteArray &data);
     const QByteArray &data() const { return m_data; }
     // Percentage of the data the node has confirmed, 0..100.
     int percent() const;
@@ -80,7 +104,7 @@ public:
     static constexpr quint32 GeneralError = 0x08000000;
 
 private:
-    enum Phase { Idle, OneShot, Initiate, SubBlock, End, Segments };
+    enum Phase { Idle, Initiate, SubBlock, End, Segments };
 
     bool checkRecords(QString &error) const;
     bool nextChunk();
@@ -92,8 +116,12 @@ private:
     QString endExchange() const;
     QString segmentedExchange();
     Step chunkDone();
-    Step retryChunk();
-    Step fail();
+    // The chunk failed: begun again (after an abort of ours when the node
+    // may still be inside the transfer) while retries are left.
+    Step retryChunk(bool sendAbort = true);
+    Step fail(bool sendAbort = true);
+    Step initiateAnswered(const QString &answerText);
+    Step fallBackToSegmented(bool sendAbort);
 
     quint16 m_requestBase = 0x600;
     quint16 m_responseBase = 0x580;
@@ -104,6 +132,8 @@ private:
     quint8 m_subIndex = 0;
     bool m_block = false;
     bool m_fellBack = false;
+    bool m_blockTaken = false;  // the node took a block initiate
+    bool m_crcInUse = false;
     bool m_records = false;
     bool m_pad = false;
     quint16 m_chunkSize = 0;

@@ -173,19 +173,18 @@ QString ZorSdoClient::requestFrame(const QByteArray &data) const
     return ZorCanExchange::frameText(m_requestBase + m_address.node, data);
 }
 
-QString ZorSdoClient::anyAnswerForObject() const
+QString ZorSdoClient::initiateAnswer(const QString &command) const
 {
     const int any = ZorCanExchange::AnyByte;
-    return ZorCanExchange::patternText(m_responseBase + m_address.node,
-                                       {any, m_address.index & 0xff, m_address.index >> 8,
-                                        m_address.subIndex, any, any, any, any});
+    return ZorCanExchange::patternText(m_responseBase + m_address.node, command,
+                                       {m_address.index & 0xff, m_address.index >> 8, m_address.subIndex, any, any,
+                                        any, any});
 }
 
-QString ZorSdoClient::anyAnswer() const
+QString ZorSdoClient::segmentAnswer(const QString &command) const
 {
     const int any = ZorCanExchange::AnyByte;
-    return ZorCanExchange::patternText(m_responseBase + m_address.node,
-                                       {any, any, any, any, any, any, any, any});
+    return ZorCanExchange::patternText(m_responseBase + m_address.node, command, {any, any, any, any, any, any, any});
 }
 
 QString ZorSdoClient::abortExchange(quint32 code) const
@@ -211,7 +210,8 @@ bool ZorSdoClient::startRead(const ZorSdoAddress &address, int timeoutMs, QStrin
     m_toggle = 0;
     const QByteArray data = ZorCanExchange::bytes8({0x40, address.index & 0xff, address.index >> 8,
                                                     address.subIndex});
-    exchange = ZorCanExchange::line(timeoutMs, requestFrame(data), anyAnswerForObject());
+    // Upload answers carry 40h..5Fh (scs 2); 80h is the abort.
+    exchange = ZorCanExchange::line(timeoutMs, requestFrame(data), initiateAnswer(QStringLiteral("[458]?")));
     return true;
 }
 
@@ -259,7 +259,7 @@ bool ZorSdoClient::startWrite(const ZorSdoAddress &address, int timeoutMs, bool 
     // A string's segments depend on the node's answers, so it always waits.
     exchange = ZorCanExchange::line(timeoutMs, requestFrame(data),
                                     noResponse && size > 0 ? ZorCanExchange::NoResponse
-                                                           : anyAnswerForObject());
+                                                           : initiateAnswer(QStringLiteral("[68]0")));
     return true;
 }
 
@@ -281,7 +281,18 @@ ZorSdoClient::Step ZorSdoClient::failWith(quint32 code, bool sendAbort)
 
 ZorSdoClient::Step ZorSdoClient::handleAnswer(const QString &answerText, bool exchangeOk)
 {
-    if (m_service == None || !answerText.startsWith(ZorCanExchange::Kind + QLatin1Char(':')))
+    if (m_service == None)
+        return Step();
+    if (!exchangeOk) {
+        // No answer (a time-out, a cancel): the transfer is over. A node
+        // inside a segmented transfer is told, so that it takes a new one.
+        Step step;
+        if (m_inSegments)
+            step.exchange = abortExchange(ProtocolTimedOut);
+        m_service = None;
+        return step;
+    }
+    if (!answerText.startsWith(ZorCanExchange::Kind + QLatin1Char(':')))
         return Step();
     // Each exchange of this client is one line; its received frame decides.
     const QString line = answerText.section(QLatin1Char('\n'), 0, 0);
@@ -294,16 +305,22 @@ ZorSdoClient::Step ZorSdoClient::handleAnswer(const QString &answerText, bool ex
         return Step();
     const quint8 command = quint8(data.at(0));
     if (command == 0x80) {
-        // The node aborts: its code is the result, whatever was served.
-        const quint16 index = quint16(ZorCanExchange::getUnsigned(data, 1, 2));
-        const quint8 sub = quint8(data.at(3));
-        if (!m_inSegments) {
-            m_address.index = index;
-            m_address.subIndex = sub;
-        }
-        return failWith(ZorCanExchange::getUnsigned(data, 4, 4), false);
+        Step step;
+        abortReceived(cobId, data, step);
+        return step;
     }
     return m_service == Read ? readAnswer(command, data, node) : writeAnswer(command, data, node, exchangeOk);
+}
+
+bool ZorSdoClient::abortReceived(quint32 cobId, const QByteArray &data, Step &step)
+{
+    // Only an abort that names this transfer's object ends it.
+    if (m_service == None || cobId != quint32(m_responseBase + m_address.node) || data.size() != 8
+        || quint8(data.at(0)) != 0x80 || ZorCanExchange::getUnsigned(data, 1, 2) != m_address.index
+        || quint8(data.at(3)) != m_address.subIndex)
+        return false;
+    step = failWith(ZorCanExchange::getUnsigned(data, 4, 4), false);
+    return true;
 }
 
 ZorSdoClient::Step ZorSdoClient::writeAnswer(quint8 command, const QByteArray &data, int node,
@@ -311,9 +328,9 @@ ZorSdoClient::Step ZorSdoClient::writeAnswer(quint8 command, const QByteArray &d
 {
     const bool isString = m_address.dataType == VisibleString;
     if (!m_inSegments) {
-        // Answer to the initiate request.
+        // Answer to the initiate request (60h: the exchange takes no other).
         if (command != 0x60)
-            return isString ? failWith(CommandNotValid, true) : Step();
+            return Step();
         if (isString) {
             // Even an empty string needs its (empty) last segment: the node
             // writes the object only when the transfer ends.
@@ -329,8 +346,8 @@ ZorSdoClient::Step ZorSdoClient::writeAnswer(quint8 command, const QByteArray &d
         return step;
     }
     // Answer to a download segment: 20h or 30h by the toggle bit.
-    if ((command & 0xe0) != 0x20)
-        return failWith(CommandNotValid, true);
+    if ((command & 0xef) != 0x20)
+        return Step();
     if (((command >> 4) & 1) != m_toggle)
         return failWith(ToggleNotAlternated, true);
     m_toggle ^= 1;
@@ -354,8 +371,9 @@ ZorSdoClient::Step ZorSdoClient::nextDownloadSegment()
     data.replace(1, k, m_buffer.mid(m_sent, k));
     m_sent += k;
     // One exchange per segment: the answer of each decides on the next.
+    // Segment answers are 20h and 30h (scs 1); the toggle is checked here.
     Step step;
-    step.exchange = ZorCanExchange::line(m_timeoutMs, requestFrame(data), anyAnswer());
+    step.exchange = ZorCanExchange::line(m_timeoutMs, requestFrame(data), segmentAnswer(QStringLiteral("[23]0")));
     return step;
 }
 
@@ -412,9 +430,9 @@ ZorSdoClient::Step ZorSdoClient::readAnswer(quint8 command, const QByteArray &da
         }
         return Step();
     }
-    // An upload segment: 0 t nnn c.
+    // An upload segment: 0 t nnn c (the exchange takes no other).
     if ((command & 0xe0) != 0x00)
-        return failWith(CommandNotValid, true);
+        return Step();
     if (((command >> 4) & 1) != m_toggle)
         return failWith(ToggleNotAlternated, true);
     const bool last = command & 0x01;
@@ -431,8 +449,9 @@ ZorSdoClient::Step ZorSdoClient::readAnswer(quint8 command, const QByteArray &da
 ZorSdoClient::Step ZorSdoClient::nextUploadSegment()
 {
     const QByteArray data = ZorCanExchange::bytes8({0x60 | (m_toggle << 4)});
+    // Upload segments are 00h..1Fh (scs 0); the toggle is checked here.
     Step step;
-    step.exchange = ZorCanExchange::line(m_timeoutMs, requestFrame(data), anyAnswer());
+    step.exchange = ZorCanExchange::line(m_timeoutMs, requestFrame(data), segmentAnswer(QStringLiteral("[01]?")));
     return step;
 }
 

@@ -12,7 +12,18 @@
 // ZorSdoClient serves one line at a time. startRead / startWrite give the
 // first exchange (one "CAN" line, see zorcanexchange.h); every answer of the
 // CAN interface to that exchange goes to handleAnswer, which either sends the
-// next exchange (the next segment) or answers the served line. Results are
+// next exchange (the next segment) or answers the served line.
+//
+// Each exchange expects exactly the answer that belongs to the transfer: an
+// initiate answer by its command specifier and the object's index and
+// subindex (or the node's abort of that object), a segment answer by its
+// command specifier. Any other frame on the node's answer COB-ID (the answer
+// to another client's request, a late answer) is not taken. An abort that
+// the node sends while segments are under way is seen in the received frames
+// (abortReceived) and ends the transfer when it names the transfer's object.
+// An exchange that ends without answer ends the transfer (the node is told
+// so when it is inside a segmented transfer); the served line then ends by
+// its own time-out. Results are
 // texts: the address "node,indexh,subh" (node decimal, index and subindex in
 // lower-case hexadecimal without leading zeros) followed by "ok", by the type
 // and the value read, or by "error code %1h".
@@ -42,7 +53,7 @@ public:
     // Abort codes the client itself sends (CiA 301).
     enum AbortCode : quint32 {
         ToggleNotAlternated = 0x05030000,
-        CommandNotValid = 0x05040001,
+        ProtocolTimedOut = 0x05040000,
         OutOfMemory = 0x05040005,
         GeneralError = 0x08000000,
     };
@@ -101,7 +112,17 @@ public:
     // One answer of the CAN interface to the running exchange: its text (the
     // completed lines) and whether it ended KS_ANSWER.
     Step handleAnswer(const QString &answerText, bool exchangeOk);
+    // A frame received while the transfer runs. True when it is the node's
+    // abort of this transfer's object: the transfer is over and step answers
+    // the served line.
+    bool abortReceived(quint32 cobId, const QByteArray &data, Step &step);
+    // The transfer is given up (its exchange brought nothing it can use).
+    void abandon() { m_service = None; }
 
+    // A transfer runs: its exchanges are under way.
+    bool isBusy() const { return m_service != None; }
+    // It is past its initiate: segments are under way.
+    bool inSegments() const { return m_service != None && m_inSegments; }
     bool isReading() const { return m_service == Read; }
     bool isWriting() const { return m_service == Write; }
     const ZorSdoAddress &address() const { return m_address; }
@@ -114,8 +135,11 @@ private:
     enum Service { None, Read, Write };
 
     QString requestFrame(const QByteArray &data) const;
-    QString anyAnswerForObject() const;
-    QString anyAnswer() const;
+    // Expected answers: the node's answer to an initiate of this object with
+    // the command pattern given ("[458]?" upload, "[68]0" download: the
+    // answer or the abort), and segment answers by command pattern.
+    QString initiateAnswer(const QString &command) const;
+    QString segmentAnswer(const QString &command) const;
     QString abortExchange(quint32 code) const;
     Step failWith(quint32 code, bool sendAbort);
     Step readAnswer(quint8 command, const QByteArray &data, int node);

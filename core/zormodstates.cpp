@@ -20,6 +20,11 @@ bool Top::handleInterviewLine(const ZorInterview &)
     return false;
 }
 
+bool Top::cyclesOnlyWhenWoken() const
+{
+    return false;
+}
+
 void Top::attachModule(ZorModule *module)
 {
     box().module = module;

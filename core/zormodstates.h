@@ -18,6 +18,13 @@
 //                          inside this call; feed it later, from cycle(),
 //                          through offerInterviewAnswer().
 //
+// A state whose cycle() only ever reacts to what arrives (messages,
+// interviews) and never to the passing of time says so with
+// cyclesOnlyWhenWoken(): while it is current and nothing is pending, the run
+// loop sleeps until something arrives (or the periodic status is due)
+// instead of waking every cycle time, so that an idle module costs nothing.
+// Anything that arrives still wakes the module at once.
+//
 // While the machine starts (the entry and init hooks on the way to the first
 // stable state) the module is not attached yet: module() is null, property()
 // returns "", setProperty() returns false and sends are dropped.
@@ -50,6 +57,9 @@ struct Top : Macho::Link<Top, Macho::TopBase<Top>>
 
     virtual void cycle();
     virtual bool handleInterviewLine(const ZorInterview &interview);
+    // True when cycle() has nothing to do unless a message or an interview
+    // arrived; false (the default) keeps the module cycling every cycle time.
+    virtual bool cyclesOnlyWhenWoken() const;
 
     ZorModule *module() const;
     int status() const;

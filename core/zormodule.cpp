@@ -4,10 +4,15 @@
 #include "zorinterview.h"
 #include "zormodstates.h"
 
+#include <QAbstractEventDispatcher>
 #include <QDebug>
 #include <QDeadlineTimer>
 
 namespace {
+
+// The longest sleep of a module that waits to be woken: a safety net, so
+// that even a state that said so wrongly still cycles now and then.
+const qint64 idleWakeMs = 10000;
 
 QString quoted(const QString &text)
 {
@@ -133,6 +138,7 @@ int ZorModule::masterQueueLimit() const { return 512; }
 int ZorModule::slaveQueueLimit() const { return 512; }
 void ZorModule::aboutToStop() {}
 void ZorModule::inputArriving(int, const ZorMessage &) {}
+bool ZorModule::wantsFromSlaves(const ZorMessage &) const { return true; }
 
 // --- pace -------------------------------------------------------------------
 
@@ -251,6 +257,8 @@ void ZorModule::runMachine()
         qint64 waitMs = cycleTimeMs.load(std::memory_order_relaxed) - cycleClock.elapsed();
         if (waitMs < 1 || activity)
             waitMs = 1;
+        else if (sleepsUntilWoken(stateMachine))
+            waitMs = qBound<qint64>(1, period > 0 ? period + 1 - statusClock.elapsed() : idleWakeMs, idleWakeMs);
         // The condition variable waits on the steady (monotonic) clock.
         std::unique_lock<std::mutex> locker(waitMutex);
         if (!wakePending && !stopping)
@@ -260,6 +268,16 @@ void ZorModule::runMachine()
 
     machine = nullptr;
     // The machine's destructor exits every state, the top state last.
+}
+
+// A module whose current state only reacts to what arrives, with nothing
+// pending, sleeps until it is woken.
+bool ZorModule::sleepsUntilWoken(Macho::StateMachine &stateMachine)
+{
+    if (queuedCount(FromMaster) > 0 || queuedCount(FromSlaves) > 0 || hasPendingInterviews())
+        return false;
+    Macho::StateMachine::Access access(stateMachine);
+    return topState(access).cyclesOnlyWhenWoken();
 }
 
 bool ZorModule::wakeupPending()
@@ -273,6 +291,12 @@ void ZorModule::wakeup()
     std::lock_guard<std::mutex> locker(waitMutex);
     wakePending = true;
     waitCondition.notify_all();
+    // The thread's dispatcher lives until run() has returned, which it
+    // cannot while this mutex is held before threadEnded is set.
+    if (wakeupInterruptsEvents.load(std::memory_order_relaxed) && !threadEnded) {
+        if (QAbstractEventDispatcher *dispatcher = QAbstractEventDispatcher::instance(this))
+            dispatcher->wakeUp();
+    }
 }
 
 // --- stopping -----------------------------------------------------------------
@@ -477,6 +501,8 @@ void ZorModule::masterIn(const ZorMessage &incoming)
         wakeup();
         return;
     }
+    if (!message.isRequest() && !wantsFromSlaves(message))
+        return;
     inputArriving(FromSlaves, message);
     if (!appendLimited(fromSlavesQueue, message, slaveQueueLimit()) && message.isRequest()) {
         message.setMsgState(KS_FAIL);

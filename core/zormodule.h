@@ -118,6 +118,13 @@ public:
     // take only later (a stop request while a script runs). Must return
     // promptly; the message is queued as usual afterwards.
     virtual void inputArriving(int queue, const ZorMessage &message);
+    // Called in the host thread for each message (not a request) from the
+    // slaves before it is queued: false drops it there, without waking the
+    // module. For a module with many slaves' traffic to pass over (a CANopen
+    // gateway sees every frame of its CAN interface) and only for messages
+    // its states would drop unseen anyway. Must be thread-safe and prompt.
+    // True by default.
+    virtual bool wantsFromSlaves(const ZorMessage &message) const;
 
     // Reads label, type and description again from the project item (host
     // thread, while the project waits); true when one of them changed.
@@ -210,6 +217,10 @@ public:
     bool isViaModule() const { return isVia; }
     QString viaLabel() const { return viaSlaveLabel; }
     QString viaType() const { return viaSlaveType; }
+    // The slave a via module stands in front of, as an address that only
+    // names it (never dereferenced; it may be gone): via modules in front of
+    // one slave share what belongs to it. Null for other modules.
+    const void *viaSlaveIdentity() const { return viaSlaveModule; }
 
     // --- stopping ---------------------------------------------------------------
     bool isStopping() const { return stopping.load(); }
@@ -219,6 +230,11 @@ public:
     // a state that waits inside its cycle (a driver waiting for data) ends
     // the wait early when it is. Any thread.
     bool wakeupPending();
+    // With on, every wakeup also interrupts the module thread's Qt event
+    // dispatcher, for a state that waits in it (a driver waiting for its
+    // socket's data in processEvents), so that new work ends that wait at
+    // once too. Module thread.
+    void setWakeupInterruptsEvents(bool on) { wakeupInterruptsEvents = on; }
     // Stops the thread and waits until it has ended. A module whose states do
     // not return within stopTimeout() ms is reported loudly and waited for;
     // its thread is never terminated.
@@ -270,6 +286,7 @@ private:
     void appendToMaster(const ZorMessage &message);
     void emitSniffer(const QString &text);
     void runMachine();
+    bool sleepsUntilWoken(Macho::StateMachine &stateMachine);
     void runInterviewPasses(bool &activity);
     bool interviewPass(bool &activity);
     bool offerLineToState(ZorInterview &record);
@@ -294,6 +311,7 @@ protected:
     bool isVia = false;
     QString viaSlaveLabel;
     QString viaSlaveType;
+    const void *viaSlaveModule = nullptr;
 
 private:
     // Made in the constructing thread, so that guarded pointers to the module
@@ -304,6 +322,7 @@ private:
     std::atomic<int> cycleTimeMs{15};
     std::atomic<int> interviewPasses{8};
     std::atomic<bool> snifferOn{false};
+    std::atomic<bool> wakeupInterruptsEvents{false};
     int stopTimeoutMs = 10000;
 
     std::mutex waitMutex;

@@ -229,6 +229,7 @@ void ZorModule::connectSlave(ZorModule *slave)
         via->isVia = true;
         via->viaSlaveLabel = slave->label();
         via->viaSlaveType = slave->type();
+        via->viaSlaveModule = slave;
         viaModules.insert(slave->label(), via);
         via->start();
         qDebug().noquote() << "connecting ZorModule Master" << describe(this) << "with Slave"

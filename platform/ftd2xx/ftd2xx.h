@@ -157,6 +157,8 @@ typedef FT_STATUS (*FT_GetComPortNumberFn)(FT_HANDLE, int32_t *);
  *                                 are answered BEL ("refuse <i>" clears)
  *   "ignore <i> <letters>"        such commands get no answer at all
  *   "failwrite <i> 0|1"           FT_Write fails with FT_IO_ERROR
+ *   "cts <i> 0|1"                 the adapter drops (0) or raises (1) CTS:
+ *                                 it takes no bytes while CTS is off
  *   "send <i> <text>"             the open device i sends these bytes to the
  *                                 host (escapes \r \a \s \xHH)
  * ZorFtdiSimState(i, what) reads back: "opens" (FT_Open/FT_OpenEx that

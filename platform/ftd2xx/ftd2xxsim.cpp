@@ -327,8 +327,8 @@ FT_API FT_STATUS FT_GetModemStatus(FT_HANDLE handle, uint32_t *modemStatus)
         return FT_INVALID_HANDLE;
     if (!modemStatus)
         return FT_INVALID_PARAMETER;
-    // The adapter is always ready to take bytes.
-    *modemStatus = FT_MODEM_STATUS_CTS | FT_MODEM_STATUS_DSR;
+    // The adapter is ready to take bytes unless a test dropped CTS.
+    *modemStatus = (device->config->ctsOff.load() ? 0 : FT_MODEM_STATUS_CTS) | FT_MODEM_STATUS_DSR;
     return FT_OK;
 }
 
@@ -427,6 +427,7 @@ FT_API int32_t ZorFtdiSimControl(const char *command)
         for (auto &d : r.devices) {
             d->cutLeft = -1;
             d->failWrites = false;
+            d->ctsOff = false;
             d->setRefused(std::string());
             d->setIgnored(std::string());
         }
@@ -494,6 +495,12 @@ FT_API int32_t ZorFtdiSimControl(const char *command)
             }
         }
         return -1; // not open
+    }
+    if (verb == "cts") {
+        if (value != "0" && value != "1")
+            return -1;
+        device->ctsOff = value == "0";
+        return 0;
     }
     if (verb == "failwrite") {
         if (value != "0" && value != "1")

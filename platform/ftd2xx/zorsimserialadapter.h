@@ -43,6 +43,7 @@ struct SimSerialDeviceConfig
     // Bytes the adapter may still send before it falls silent; -1 = no limit.
     std::atomic<int> cutLeft{-1};
     std::atomic<bool> failWrites{false};
+    std::atomic<bool> ctsOff{false};
     std::atomic<int> opens{0};
     std::atomic<int> closes{0};
     std::atomic<bool> isOpen{false};

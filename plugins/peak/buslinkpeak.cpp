@@ -6,7 +6,9 @@
 // and ring. The adapter is initialised by the first port that goes on the
 // bus and closed when the last one goes off, and every frame read from it
 // reaches each port on the bus, whichever port's canPortRead took it from
-// the library. No receive thread.
+// the library. No receive thread. A port takes writes only once it was
+// opened: a caller that never opened it must not reach the adapter that
+// another user of this copy has on the bus.
 #include "buslinkcommon.h"
 #include "pcanusb.h"
 
@@ -19,6 +21,7 @@ const int kPorts = 2;
 const int kRingSize = 100;
 
 struct PeakPort {
+    std::atomic<bool> opened{false};
     std::atomic<bool> echo{false};
     std::atomic<uint16_t> bitTiming{0};
     std::atomic<bool> onBus{false};
@@ -79,6 +82,7 @@ BUSLINK_EXPORT int32_t canPortLibraryInit(void)
     for (PeakPort &p : peakPorts) {
         if (p.onBus)
             continue; // in use by another user of this copy
+        p.opened = false;
         p.echo = false;
         p.ring.clear();
     }
@@ -92,6 +96,7 @@ BUSLINK_EXPORT int32_t canPortOpen(int32_t channel, int32_t *port)
     *port = -1;
     if (!validPort(channel))
         return BUSLINK_HW_NOT_CONNECTED;
+    peakPorts[channel].opened = true;
     *port = channel;
     return BUSLINK_OK;
 }
@@ -160,7 +165,7 @@ BUSLINK_EXPORT int32_t canPortGoBusOff(int32_t port)
 BUSLINK_EXPORT int32_t canPortWrite(int32_t port, int32_t id, const uint8_t *data, int32_t len,
                                     int32_t flags)
 {
-    if (!validPort(port))
+    if (!validPort(port) || !peakPorts[port].opened)
         return BUSLINK_PORT_NOT_USABLE;
     if (len < 0 || len > 8)
         return BUSLINK_CAN_LAYER_FAILURE;

@@ -12,6 +12,7 @@
 #include <QDeadlineTimer>
 #include <QLibrary>
 #include <QList>
+#include <QThread>
 #include <cstring>
 #include <functional>
 

@@ -1,11 +1,14 @@
 // Program download on the wire: images written into the domain object 1F50h:1
-// of simulated nodes by block download (whatever block size the node grants)
-// and by segmented download, with progress, the served line's answer, and an
-// abort that stops the transfer within one block.
+// of simulated nodes by block download (whatever block size the node grants,
+// with the CRC when the node supports it, without it else) and by segmented
+// download (asked for, or because the node does no block download), with
+// progress, the served line's answer, and an abort that stops the transfer
+// within one block.
 #include "gatewayrig.h"
 #include "zortest.h"
 
 #include <QRandomGenerator>
+#include <QRegularExpression>
 #include <QTemporaryDir>
 #include <QtTest>
 
@@ -65,7 +68,7 @@ private slots:
     {
         rig = new GatewayRig;
         QVERIFY2(rig->start({"--node", "1", "--node", "2", "--node", "11 blksize=1", "--node", "17 blksize=7",
-                             "--node", "20 crc=on"}),
+                             "--node", "20 block=0", "--node", "21 crc=off"}),
                  qPrintable(rig->sim.errorString()));
     }
 
@@ -81,8 +84,8 @@ private slots:
         rig->toCanInterface.clear();
     }
 
-    // Seven bytes go as one exchange of three lines; the granted block size
-    // is read, not presumed.
+    // Seven bytes: initiate, one segment, end; the granted block size is
+    // read, not presumed, and the node's CRC checked.
     void sevenBytesWithAnyBlockSize_data()
     {
         QTest::addColumn<int>("node");
@@ -99,14 +102,12 @@ private slots:
         QCOMPARE(answer.msgState(), int(KS_ANSWER));
         QCOMPARE(answer.data().toString(), line + QStringLiteral(":init download 7 bytes, mode = block (fast)"));
         QVERIFY(GatewayRig::waitUntil(rig->fromGateway, [this] { return finished(rig->fromGateway); }, 5000));
-        QCOMPARE(progressValues(rig->fromGateway), QList<int>({0, 100}));
-        const QList<ZorMessage> exchanges = rig->toCanInterface.ofType(KM_INTERVIEW);
-        QCOMPARE(exchanges.size(), 1);
-        const QString rx = QString::number(0x580 + node, 16), tx = QString::number(0x600 + node, 16);
-        QCOMPARE(exchanges.first().data().toString(), QStringLiteral(
-            "CAN:1000:0:%1h,8,c2 50 1f 01 07 00 00 00:%2h,8,a0 50 1f 01 ?? ?? ?? ??\n"
-            "CAN:1000:0:%1h,8,81 01 02 03 04 05 06 07:%2h,8,a2 01 ?? ?? ?? ?? ?? ??\n"
-            "CAN:1000:0:%1h,8,c1 00 00 00 00 00 00 00:%2h,8,a1 00 00 00 00 00 00 00\n").arg(tx, rx));
+        // The block confirmed, the end still to come: 99.
+        QCOMPARE(progressValues(rig->fromGateway), QList<int>({0, 99, 100}));
+        const QString tx = QString::number(0x600 + node, 16);
+        QCOMPARE(rig->sentFrames(), QStringList({"t" + tx + "8c6501f0107000000", "t" + tx + "88101020304050607",
+                                                 "t" + tx + "8c1b3260000000000"}));
+        QVERIFY(rig->sim.waitForLine(QStringLiteral("^DOWNLOAD %1 1f50:01 7 block crc$").arg(node)).hasMatch());
         QCOMPARE(rig->sim.nodeValue(node, 0x1f50, 1), QByteArray::fromHex("01020304050607"));
     }
 
@@ -128,20 +129,35 @@ private slots:
         QCOMPARE(download(node, "b", data).msgState(), int(KS_ANSWER));
         QCOMPARE(rig->fromGateway.ofType(KM_PROGRESS).last().data().toInt(), 100);
         QCOMPARE(rig->sim.nodeValue(node, 0x1f50, 1), data);
-        QVERIFY(rig->sim.waitForLine(QStringLiteral("^DOWNLOAD %1 1f50:01 %2 block$").arg(node).arg(size)).hasMatch());
+        QVERIFY(rig->sim.waitForLine(QStringLiteral("^DOWNLOAD %1 1f50:01 %2 block crc$").arg(node).arg(size)).hasMatch());
+    }
+
+    // 64 KiB by block download, with the CRC where the node supports it and
+    // without where it does not: neither falls back to segmented.
+    void image64KiBByBlockDownload_data()
+    {
+        QTest::addColumn<int>("node");
+        QTest::addColumn<QString>("how");
+        QTest::newRow("with CRC") << 1 << " crc";
+        QTest::newRow("without CRC") << 21 << "";
     }
 
     void image64KiBByBlockDownload()
     {
-        const QByteArray data = image(65536, 64);
-        const ZorMessage answer = download(1, "b", data);
+        QFETCH(int, node);
+        QFETCH(QString, how);
+        const QByteArray data = image(65536, quint32(64 + node));
+        const ZorMessage answer = download(node, "b", data);
         QCOMPARE(answer.msgState(), int(KS_ANSWER));
         QVERIFY(answer.data().toString().endsWith(":init download 65536 bytes, mode = block (fast)"));
         const QList<int> progress = progressValues(rig->fromGateway);
         QVERIFY(progress.size() > 10);
         QCOMPARE(progress.last(), 100);
         QVERIFY(std::is_sorted(progress.begin(), progress.end()));
-        QCOMPARE(rig->sim.nodeValue(1, 0x1f50, 1), data);
+        QCOMPARE(rig->sim.nodeValue(node, 0x1f50, 1), data);
+        QVERIFY(rig->sim.waitForLine(QStringLiteral("^DOWNLOAD %1 1f50:01 65536 block%2$").arg(node).arg(how)).hasMatch());
+        // Every request was a block download's: no segmented initiate (21h).
+        QCOMPARE(rig->sentFrames().filter(QRegularExpression("^t6[0-9a-f]{2}821501f01")).size(), 0);
     }
 
     void image64KiBBySegmentedDownload()
@@ -153,14 +169,24 @@ private slots:
         QCOMPARE(rig->sim.nodeValue(1, 0x1f50, 1), data);
     }
 
-    // A node that insists on a CRC refuses the block download as this
-    // gateway starts it; the image goes segmented instead.
+    // A node without block download aborts the block initiate: the image
+    // goes segmented at once (no waiting for a time-out), and the line's
+    // answer says so.
     void segmentedWhenBlockIsRefused()
     {
-        const QByteArray data = image(300, 20);
-        QCOMPARE(download(20, "b", data).msgState(), int(KS_ANSWER));
+        const QByteArray data = image(65536, 20);
+        const ZorMessage answer = download(20, "b", data, 120000);
+        QCOMPARE(answer.msgState(), int(KS_ANSWER));
+        QVERIFY(answer.data().toString().endsWith(":init download 65536 bytes, mode = segmented (slow)"));
         QCOMPARE(rig->fromGateway.ofType(KM_PROGRESS).last().data().toInt(), 100);
         QCOMPARE(rig->sim.nodeValue(20, 0x1f50, 1), data);
+        // The node's abort, then the segmented initiate at once: no abort of
+        // the gateway's own (as after a time-out) comes between.
+        const QStringList frames = rig->sentFrames();
+        QVERIFY(frames.size() > 2);
+        QCOMPARE(frames.at(0), QStringLiteral("t6148c6501f0100000100"));
+        QCOMPARE(frames.at(1), QStringLiteral("t614821501f0100000100"));
+        QVERIFY(rig->sim.waitForLine("^ABORT 20 1f50:01 05040001$").hasMatch());
     }
 
     // An abort while blocks go out: the block under way ends, the abort

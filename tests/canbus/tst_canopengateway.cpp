@@ -5,6 +5,7 @@
 #include "gatewayrig.h"
 #include "zortest.h"
 
+#include <QRegularExpression>
 #include <QtTest>
 
 namespace {
@@ -244,6 +245,48 @@ private slots:
         QCOMPARE(rig->waitFor(KM_CANOPEN_BOOTUP).data().toInt(), 5);
         QTest::qWait(100);
         QCOMPARE(rig->fromGateway.ofType(KM_CANOPEN_BOOTUP).size(), 1);
+    }
+
+    // Remote frames carry no data: a node-guarding request on 705h is no
+    // boot-up, a remote frame on 85h no emergency. Frames arrive in order, so
+    // once the boot-up after them is reported they have been looked at.
+    void remoteFramesReportNothing()
+    {
+        QVERIFY(rig->sim.inject("r7051"));
+        QVERIFY(rig->sim.inject("r0858"));
+        QVERIFY(rig->sim.inject("t705100"));
+        QCOMPARE(rig->waitFor(KM_CANOPEN_BOOTUP).data().toInt(), 5);
+        QCOMPARE(rig->fromGateway.ofType(KM_CANOPEN_BOOTUP).size(), 1);
+        QCOMPARE(rig->fromGateway.ofType(KM_CANOPEN_EMERGENCY).size(), 0);
+    }
+
+    // Frames on the node's answer COB-ID that belong to no transfer of the
+    // gateway (another client's answers and aborts) are neither taken nor
+    // answered with an abort: the segmented upload goes on and reads right.
+    void strayAnswersAreIgnored()
+    {
+        QVERIFY(rig->sim.command("NODE SET 5 sdodelay=200"));
+        rig->sim.setCursor(rig->sim.mark());
+        ZorMessage read(KM_INTERVIEW, KS_REQUEST, "SDOReadObject:5000:0:5,1008h,0h,visible_string");
+        read.setOrigin("Node1");
+        rig->send(read);
+        // While the initiate waits: an abort of another object, a download
+        // answer and an upload answer of other objects.
+        QVERIFY(rig->sim.waitForLine("^BUS c\\d+ t60584008100000000000$").hasMatch());
+        QVERIFY(rig->sim.inject("t58588000600000000206"));
+        QVERIFY(rig->sim.inject("t58586008100000000000"));
+        QVERIFY(rig->sim.inject("t58584300100092010200"));
+        // While a segment waits: an abort of another object, a download
+        // segment answer.
+        QVERIFY(rig->sim.waitForLine("^BUS c\\d+ t60587000000000000000$").hasMatch());
+        QVERIFY(rig->sim.inject("t58588000100000000206"));
+        QVERIFY(rig->sim.inject("t58582000000000000000"));
+        QVERIFY(GatewayRig::waitUntil(rig->fromGateway, [this] { return !rig->fromGateway.ofType(KM_INTERVIEW).isEmpty(); }, 8000));
+        QVERIFY(rig->sim.command("NODE SET 5 sdodelay=0"));
+        const ZorMessage answer = rig->fromGateway.ofType(KM_INTERVIEW).first();
+        QCOMPARE(answer.msgState(), int(KS_ANSWER));
+        QCOMPARE(answerPart(answer), "5,1008h,0h,visible_string," + QString::fromLatin1(rig->sim.nodeValue(5, 0x1008, 0)));
+        QCOMPARE(rig->sentFrames().filter(QRegularExpression("^t6058(80)")).size(), 0);
     }
 
     void emergencies_data()

@@ -30,21 +30,82 @@ private slots:
         QVERIFY(rig.sim.waitForLine("^LSS 3 mode waiting$").hasMatch());
     }
 
-    void lssSelectiveAndFailedStore()
+    // The full switch state selective sequence (vendor, product, revision,
+    // serial) addresses one standard LSS slave, which answers 44h.
+    void lssSelectiveByFullAddress_data()
+    {
+        QTest::addColumn<QString>("options");
+        QTest::addColumn<int>("state");
+        QTest::addColumn<QStringList>("configuration");
+        QTest::newRow("stored") << "" << int(KS_ANSWER)
+                                << QStringList({"t7e581109000000000000", "t7e581700000000000000"});
+        // The node refuses to store: still sent back to waiting mode.
+        QTest::newRow("store refused") << "lssstore=0" << int(KS_FAIL)
+                                       << QStringList({"t7e581109000000000000", "t7e581700000000000000"});
+        // Another serial number: no node answers, nothing is configured.
+        QTest::newRow("nobody") << "serial=10000004h" << int(KS_FAIL) << QStringList();
+    }
+
+    void lssSelectiveByFullAddress()
+    {
+        QFETCH(QString, options);
+        QFETCH(int, state);
+        QFETCH(QStringList, configuration);
+        GatewayRig rig;
+        QVERIFY2(rig.start({"--node", "3 " + options}), qPrintable(rig.sim.errorString()));
+        rig.gateway()->setTiming(ZorModCanOpenGateway::LssAnswerTimeout, 300);
+        rig.markBus();
+        // Serial number of handle 3: 10000003h; vendor, product and revision
+        // are the simulated nodes' defaults.
+        const QString line = "LSSNodeParameters:30000:0:s,10000003h,9,0,00112233h,4711h,00010002h";
+        const ZorMessage answer = rig.interview(line);
+        QCOMPARE(answer.msgState(), state);
+        QCOMPARE(answer.data().toString(), line + (state == KS_ANSWER ? ":ok" : ":error"));
+        QTRY_COMPARE_WITH_TIMEOUT(rig.sentFrames(),
+                                  QStringList({"t7e584033221100000000", "t7e584111470000000000",
+                                               "t7e584202000100000000", "t7e584303000010000000"})
+                                      + configuration + QStringList({"t7e580400000000000000"}),
+                                  10000);
+        if (state == KS_ANSWER) {
+            QVERIFY(rig.sim.waitForLine("^LSS 3 store 9 -$").hasMatch());
+            QVERIFY(rig.sim.waitForLine("^LSS 3 mode waiting$").hasMatch());
+        }
+    }
+
+    // A configure answer with an error code ends the configuration at once:
+    // no store, back to waiting mode, "error" long before the answer
+    // time-out. Here the node does not support 125 kbit/s (table index 4).
+    void lssErrorCodeEndsAtOnce()
     {
         GatewayRig rig;
-        QVERIFY2(rig.start({"--node", "3 lssstore=0 lssloose=1"}), qPrintable(rig.sim.errorString()));
+        QVERIFY2(rig.start({"--node", "3 lssrates=0fh"}), qPrintable(rig.sim.errorString()));
+        rig.gateway()->setTiming(ZorModCanOpenGateway::LssAnswerTimeout, 60000);
         rig.markBus();
-        // Serial number of handle 3: 10000003h.
+        const ZorMessage answer = rig.interview("LSSNodeParameters:90000:0:x,0,5,125000", 10000);
+        QCOMPARE(answer.msgState(), int(KS_FAIL));
+        QCOMPARE(answer.data().toString(), QStringLiteral("LSSNodeParameters:90000:0:x,0,5,125000:error"));
+        QTRY_COMPARE_WITH_TIMEOUT(rig.sentFrames(),
+                                  QStringList({"t7e580401000000000000", "t7e581105000000000000",
+                                               "t7e581300040000000000", "t7e580400000000000000"}),
+                                  10000);
+        QVERIFY(rig.sim.waitForLine("^BUS n3 t7e481301000000000000$").hasMatch());   // error code 1
+    }
+
+    // Without the full address one selective frame goes out, as ever; a
+    // standard slave does not follow it, so the node id is not configured.
+    void lssSingleSelectiveFrame()
+    {
+        GatewayRig rig;
+        QVERIFY2(rig.start({"--node", "3"}), qPrintable(rig.sim.errorString()));
+        rig.gateway()->setTiming(ZorModCanOpenGateway::LssAnswerTimeout, 300);
+        rig.markBus();
         const ZorMessage answer = rig.interview("LSSNodeParameters:30000:0:S,10000003h,9,0");
         QCOMPARE(answer.msgState(), int(KS_FAIL));
-        QVERIFY(answer.data().toString().endsWith(":error"));
-        // The node refuses to store; it is still sent back to waiting mode.
         QTRY_COMPARE_WITH_TIMEOUT(rig.sentFrames(),
                                   QStringList({"t7e584303000010000000", "t7e581109000000000000",
-                                               "t7e581700000000000000", "t7e580400000000000000"}),
+                                               "t7e580400000000000000"}),
                                   10000);
-        QVERIFY(rig.sim.waitForLine("^LSS 3 mode waiting$").hasMatch());
+        QVERIFY(rig.sim.query("NODE STATE 3").contains("pending=3"));
     }
 
     // Lines that would configure nothing, or an unknown rate, are answered

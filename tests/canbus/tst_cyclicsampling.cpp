@@ -65,6 +65,25 @@ private slots:
         QCOMPARE(sampling.duePolls(1100).size(), 1);
     }
 
+    // An object whose node is busy stays due and is polled once the node is
+    // free, then its schedule goes on from the first step after now; its
+    // poll is an exchange line awaiting the object's upload answer or abort.
+    void busyNodeDefersPoll()
+    {
+        ZorCyclicSampling sampling;
+        sampling.configure("001.6064h.00h,pos,integer32,1,100\n", at("10:00:00.400"), 0);
+        int asked = 0;
+        QVERIFY(sampling.duePolls(600, [&](int node) { ++asked; return node != 1; }).isEmpty());
+        QCOMPARE(asked, 1);
+        QCOMPARE(sampling.nextPoll("001.6064h.00h"), qint64(600));
+        const QList<ZorCyclicSampling::Poll> polls = sampling.duePolls(730, [](int) { return true; });
+        QCOMPARE(polls.size(), 1);
+        QCOMPARE(polls.first().node, 1);
+        QCOMPARE(polls.first().frameText, QStringLiteral("601h,8,40 64 60 00 00 00 00 00"));
+        QCOMPARE(polls.first().answerPattern, QStringLiteral("581h,8,[458]? 64 60 00 ?? ?? ?? ??"));
+        QCOMPARE(sampling.nextPoll("001.6064h.00h"), qint64(800));
+    }
+
     // Every configured object stays listed; only those with a valid id, an
     // integer type and a method that samples are polled or decoded.
     void configurationKeepsEveryObject()

@@ -50,6 +50,11 @@ private slots:
         QTest::newRow("rate not in the table") << "x,0,5,125001" << false << 0 << 0u << 0 << 0u;
         QTest::newRow("rate no number") << "x,0,5,fast" << false << 0 << 0u << 0 << 0u;
         QTest::newRow("selective without value") << "p,,5,0" << false << 0 << 0u << 0 << 0u;
+        QTest::newRow("full address") << "s,10000003h,9,0,112233h,4711h,10002h" << true << 0x43 << 0x10000003u
+                                      << 9 << 0u;
+        QTest::newRow("full address needs s") << "v,112233h,9,0,112233h,4711h,10002h" << false << 0 << 0u << 0 << 0u;
+        QTest::newRow("address cut short") << "s,10000003h,9,0,112233h,4711h" << false << 0 << 0u << 0 << 0u;
+        QTest::newRow("address no number") << "s,10000003h,9,0,112233h,x,10002h" << false << 0 << 0u << 0 << 0u;
     }
 
     void requests()
@@ -70,6 +75,10 @@ private slots:
         QCOMPARE(r.value, value);
         QCOMPARE(int(r.nodeId), nodeId);
         QCOMPARE(r.bitRate, bitRate);
+        QCOMPARE(r.fullAddress, request.count(',') == 6);
+        if (r.fullAddress)
+            QCOMPARE(QList<quint32>({r.address[0], r.address[1], r.address[2], r.address[3]}),
+                     QList<quint32>({0x112233u, 0x4711u, 0x10002u, 0x10000003u}));
     }
 
     void lines()
@@ -78,12 +87,26 @@ private slots:
                  QStringLiteral("CAN:5000:0:7e5h,8,04 01 00 00 00 00 00 00:noresponse\n"));
         QCOMPARE(ZorLssMaster::switchModeLine(0x7e5, 0x43, 0x10000001, 5000),
                  QStringLiteral("CAN:5000:0:7e5h,8,43 01 00 00 10 00 00 00:noresponse\n"));
+        // Configure and store answers are taken whatever their error code,
+        // which answerError then reads.
         QCOMPARE(ZorLssMaster::configureNodeIdLine(0x7e5, 0x7e4, 5, 2000),
-                 QStringLiteral("CAN:2000:0:7e5h,8,11 05 00 00 00 00 00 00:7e4h,8,11 00 ?? ?? ?? ?? ?? ??\n"));
+                 QStringLiteral("CAN:2000:0:7e5h,8,11 05 00 00 00 00 00 00:7e4h,8,11 ?? ?? ?? ?? ?? ?? ??\n"));
         QCOMPARE(ZorLssMaster::configureBitTimingLine(0x7e5, 0x7e4, 4, 2000),
-                 QStringLiteral("CAN:2000:0:7e5h,8,13 00 04 00 00 00 00 00:7e4h,8,13 00 00 ?? ?? ?? ?? ??\n"));
+                 QStringLiteral("CAN:2000:0:7e5h,8,13 00 04 00 00 00 00 00:7e4h,8,13 ?? ?? ?? ?? ?? ?? ??\n"));
         QCOMPARE(ZorLssMaster::storeLine(0x7e5, 0x7e4, 2000),
-                 QStringLiteral("CAN:2000:0:7e5h,8,17 00 00 00 00 00 00 00:7e4h,8,17 00 00 ?? ?? ?? ?? ??\n"));
+                 QStringLiteral("CAN:2000:0:7e5h,8,17 00 00 00 00 00 00 00:7e4h,8,17 ?? ?? ?? ?? ?? ?? ??\n"));
+        const quint32 address[4] = {0x112233, 0x4711, 0x10002, 0x10000003};
+        QCOMPARE(ZorLssMaster::switchSelectiveLines(0x7e5, 0x7e4, address, 2000),
+                 QStringLiteral("CAN:0:0:7e5h,8,40 33 22 11 00 00 00 00:noresponse\n"
+                                "CAN:0:0:7e5h,8,41 11 47 00 00 00 00 00:noresponse\n"
+                                "CAN:0:0:7e5h,8,42 02 00 01 00 00 00 00:noresponse\n"
+                                "CAN:2000:0:7e5h,8,43 03 00 00 10 00 00 00:7e4h,8,44 ?? ?? ?? ?? ?? ?? ??\n"));
+        int code = -1, specific = -1;
+        QVERIFY(ZorLssMaster::answerError("CAN:2000:0:7e5h,8,13 00 04 00 00 00 00 00:7e4h,8,13 01 00 00 00 00 00 00",
+                                          code, specific));
+        QCOMPARE(code, 1);
+        QCOMPARE(specific, 0);
+        QVERIFY(!ZorLssMaster::answerError("CAN:2000:0:7e5h,8,13 00 04 00 00 00 00 00:", code, specific));
     }
 };
 

@@ -57,20 +57,90 @@ class TestSdoBlockDownload : public QObject
 {
     Q_OBJECT
 private slots:
-    // Seven bytes fit one segment and so any block size: initiate, the
-    // segment and the end go as one exchange.
-    void sevenBytesAreOneExchange()
+    // Seven bytes: the initiate (announcing the client's CRC support), one
+    // segment marked last, the end. The node decides whether the CRC is used.
+    void sevenBytes_data()
     {
+        QTest::addColumn<QString>("initiateAnswer");
+        QTest::addColumn<QString>("end");
+        QTest::newRow("node with CRC") << "a4 50 1f 01 7f 00 00 00" << "c1 b3 26 00 00 00 00 00";
+        QTest::newRow("node without CRC") << "a0 50 1f 01 7f 00 00 00" << "c1 00 00 00 00 00 00 00";
+    }
+
+    void sevenBytes()
+    {
+        QFETCH(QString, initiateAnswer);
+        QFETCH(QString, end);
         ZorSdoBlockDownload download;
         QString error, exchange;
         QVERIFY(download.setup("2,1f50h,1h,b,0,0,01020304050607", error));
         QVERIFY(download.start(exchange, error));
-        QCOMPARE(exchange, QStringLiteral(
-            "CAN:1000:0:602h,8,c2 50 1f 01 07 00 00 00:582h,8,a0 50 1f 01 ?? ?? ?? ??\n"
-            "CAN:1000:0:602h,8,81 01 02 03 04 05 06 07:582h,8,a2 01 ?? ?? ?? ?? ?? ??\n"
-            "CAN:1000:0:602h,8,c1 00 00 00 00 00 00 00:582h,8,a1 00 00 00 00 00 00 00\n"));
-        QCOMPARE(download.handleAnswer(answered(exchange, "582h,8,a1 00 00 00 00 00 00 00"), true).outcome,
+        QVERIFY(!download.modeSettled());
+        // A0h/A4h with the block size, or the node's abort.
+        QCOMPARE(exchange, QStringLiteral("CAN:1000:0:602h,8,c6 50 1f 01 07 00 00 00:582h,8,[a8][04] 50 1f 01 ?? ?? ?? ??\n"));
+        ZorSdoBlockDownload::Step step = download.handleAnswer(answered(exchange, "582h," "8," + initiateAnswer), true);
+        QVERIFY(download.modeSettled());
+        QCOMPARE(download.modeText(), QStringLiteral("block (fast)"));
+        QCOMPARE(step.exchange, QStringLiteral("CAN:1000:0:602h,8,81 01 02 03 04 05 06 07:582h,8,a2 ?? ?? ?? ?? ?? ?? ??\n"));
+        step = download.handleAnswer(answered(step.exchange, "582h,8,a2 01 7f 00 00 00 00 00"), true);
+        QCOMPARE(step.exchange, "CAN:1000:0:602h,8," + end + ":582h,8,a1 00 00 00 00 00 00 00\n");
+        QCOMPARE(download.handleAnswer(answered(step.exchange, "582h,8,a1 00 00 00 00 00 00 00"), true).outcome,
                  ZorSdoBlockDownload::Step::Finished);
+    }
+
+    // CRC-16 as CiA 301 defines it (polynomial 1021h, initial value 0).
+    void crc16()
+    {
+        QCOMPARE(ZorSdoBlockDownload::crc16(QByteArray("123456789")), quint16(0x31c3));
+        QCOMPARE(ZorSdoBlockDownload::crc16(QByteArray::fromHex("01020304050607")), quint16(0x26b3));
+        QCOMPARE(ZorSdoBlockDownload::crc16(QByteArray()), quint16(0));
+    }
+
+    // A node without block download: its abort of the initiate sends the
+    // image segmented at once (the node has left the transfer: no abort of
+    // ours); one that never answers is told to drop it first.
+    void nodeWithoutBlockDownloadGetsSegmented_data()
+    {
+        QTest::addColumn<bool>("exchangeOk");
+        QTest::addColumn<QList<int>>("next");
+        QTest::newRow("refused") << true << QList<int>({0x21, 0x00, 0x1d});
+        QTest::newRow("no answer") << false << QList<int>({0x80, 0x21, 0x00, 0x1d});
+    }
+
+    void nodeWithoutBlockDownloadGetsSegmented()
+    {
+        QFETCH(bool, exchangeOk);
+        QFETCH(QList<int>, next);
+        ZorSdoBlockDownload download;
+        QString error, exchange;
+        QVERIFY(download.setup("1,1f50h,1h,b,0,0," + hexOf(8), error));
+        QVERIFY(download.start(exchange, error));
+        const QString answer = exchangeOk ? answered(exchange, "581h,8,80 50 1f 01 01 00 04 05") : QString();
+        const ZorSdoBlockDownload::Step step = download.handleAnswer(answer, exchangeOk);
+        QCOMPARE(step.outcome, ZorSdoBlockDownload::Step::Continue);
+        QCOMPARE(commands(step.exchange), next);
+        QVERIFY(download.modeSettled());
+        QCOMPARE(download.modeText(), QStringLiteral("segmented (slow)"));
+    }
+
+    // The node's abort while blocks go out (it found the CRC wrong) ends the
+    // chunk, which begins again while retries are left; an abort of another
+    // object does not.
+    void abortWhileBlocksGoOut()
+    {
+        ZorSdoBlockDownload download;
+        QString error, exchange;
+        QVERIFY(download.setup("1,1f50h,1h,b,0,1," + hexOf(70), error));
+        QVERIFY(download.start(exchange, error));
+        ZorSdoBlockDownload::Step step = download.handleAnswer(answered(exchange, "581h,8,a4 50 1f 01 7f 00 00 00"), true);
+        QVERIFY(!download.abortReceived(0x581, QByteArray::fromHex("8000600000000206"), step));
+        QVERIFY(download.abortReceived(0x581, QByteArray::fromHex("80501f0104000405"), step));
+        QCOMPARE(step.outcome, ZorSdoBlockDownload::Step::Continue);
+        QCOMPARE(commands(step.exchange), QList<int>({0xc6}));
+        step = download.handleAnswer(answered(step.exchange, "581h,8,a4 50 1f 01 7f 00 00 00"), true);
+        QVERIFY(download.abortReceived(0x581, QByteArray::fromHex("80501f0104000405"), step));
+        QCOMPARE(step.outcome, ZorSdoBlockDownload::Step::Failed);
+        QVERIFY(step.exchange.isEmpty());
     }
 
     // The node chooses the block size, and may choose anew in every
@@ -147,7 +217,7 @@ private slots:
         QString error, exchange;
         QVERIFY(download.setup("3,1f50h,1h,flb,0,2," + f.fileName(), error));
         QVERIFY(download.start(exchange, error));
-        QVERIFY(exchange.contains("603h,8,c2 50 1f 01 d8 00 00 00"));   // 216 bytes
+        QVERIFY(exchange.contains("603h,8,c6 50 1f 01 d8 00 00 00"));   // 216 bytes
         ZorSdoBlockDownload::Step step = download.handleAnswer(answered(exchange, "583h,8,a0 50 1f 01 7f 00 00 00"), true);
         QList<int> seqs = commands(step);
         QCOMPARE(seqs.size(), 31);
@@ -156,7 +226,7 @@ private slots:
         QCOMPARE(commands(step.exchange), QList<int>({0xc5}));
         QCOMPARE(step.progress, 65);   // 216 of 332 bytes
         step = download.handleAnswer(answered(step.exchange, "583h,8,a1 00 00 00 00 00 00 00"), true);
-        QVERIFY(step.exchange.contains("603h,8,c2 50 1f 01 74 00 00 00"));   // the second record, 116 bytes
+        QVERIFY(step.exchange.contains("603h,8,c6 50 1f 01 74 00 00 00"));   // the second record, 116 bytes
     }
 
     // Record headers are never trusted: a length past the end of the data

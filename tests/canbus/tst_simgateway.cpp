@@ -303,6 +303,26 @@ private slots:
         }
     }
 
+    // With bus timing the frames that waited through a stall of the gateway
+    // process follow at the bus rate, not in a burst: no 10 ms carry more
+    // frames than a 1 Mbit/s bus can: a 4-byte frame is at least 79 bits
+    // long, so 126 of them fit in 10 ms, plus the one the window cuts and
+    // the one whose late start was made up.
+    void timedBusNeverExceedsItsRate()
+    {
+        Client a;
+        QVERIFY(openAt(a));
+        QVERIFY(gw->command("LOG all off"));
+        QVERIFY(gw->command("TIMING 1000000"));
+        QVERIFY(gw->command("FLOOD 2000 t300400000000"));
+        QVERIFY(gw->command("STALL 40"));
+        QVERIFY(gw->waitForLine("^FLOODDONE 2000 ", 30000).hasMatch());
+        const QRegularExpressionMatch peak = QRegularExpression("peak10ms=(\\d+)").match(gw->query("STATS"));
+        QVERIFY(peak.hasMatch());
+        QVERIFY2(peak.captured(1).toInt() <= 128, qPrintable(peak.captured(0)));
+        QVERIFY(peak.captured(1).toInt() > 0);
+    }
+
     // The test thread may block in socket calls for long while the gateway
     // logs every frame; the gateway must not stall on its full stdout pipe.
     void busRunsWhileEventsAreNotRead()
@@ -475,13 +495,35 @@ private slots:
         QCOMPARE(uchar(a.nextFrame(0x585).at(0)), uchar(0xA2));
         QCOMPARE(sdo(a, bytes8({0xC1 | (4 << 2), 0x12, 0x34})).toHex(' '),
                  bytes8({0x80, 0x50, 0x1F, 1, 0x04, 0, 0x04, 0x05}).toHex(' '));
-        // Without CRC the server announces none (A0h).
-        QCOMPARE(uchar(sdo(a, bytes8({0xC2, 0x50, 0x1F, 1, 3})).at(0)), uchar(0xA0));
+        // The server announces its CRC support to a client without it too
+        // (A4h), and then takes the end without checking a CRC.
+        QCOMPARE(sdo(a, bytes8({0xC2, 0x50, 0x1F, 1, 3})).toHex(' '), bytes8({0xA4, 0x50, 0x1F, 1, 7}).toHex(' '));
+        a.write(frameLine(0x605, bytes8({0x81, 1, 2, 3})));
+        QCOMPARE(uchar(a.nextFrame(0x585).at(0)), uchar(0xA2));
+        QCOMPARE(sdo(a, bytes8({0xC1 | (4 << 2), 0x12, 0x34})).toHex(' '), bytes8({0xA1}).toHex(' '));
+        QCOMPARE(gw->nodeValue(5, 0x1F50, 1), QByteArray::fromHex("010203"));
+        QCOMPARE(uchar(sdo(a, bytes8({0xC2, 0x50, 0x1F, 1, 3})).at(0)), uchar(0xA4));
         // A sequence number beyond the block size.
         QCOMPARE(sdo(a, bytes8({0x08})).toHex(' '), bytes8({0x80, 0x50, 0x1F, 1, 0x03, 0, 0x04, 0x05}).toHex(' '));
         // Missing object.
         QCOMPARE(sdo(a, bytes8({0xC2, 0x00, 0x30, 0, 3})).toHex(' '),
                  bytes8({0x80, 0x00, 0x30, 0, 0, 0, 0x02, 0x06}).toHex(' '));
+    }
+
+    // A server without CRC support answers A0h and never checks one; a node
+    // without block download aborts the initiate 05040001h.
+    void blockDownloadServerKinds()
+    {
+        QVERIFY(gw->addNode(5, "crc=off"));
+        QVERIFY(gw->addNode(6, "block=0"));
+        Client a;
+        QVERIFY(openAt(a));
+        QCOMPARE(sdo(a, bytes8({0xC6, 0x50, 0x1F, 1, 3})).toHex(' '), bytes8({0xA0, 0x50, 0x1F, 1, 127}).toHex(' '));
+        a.write(frameLine(0x605, bytes8({0x81, 1, 2, 3})));
+        QCOMPARE(uchar(a.nextFrame(0x585).at(0)), uchar(0xA2));
+        QCOMPARE(sdo(a, bytes8({0xC1 | (4 << 2), 0x12, 0x34})).toHex(' '), bytes8({0xA1}).toHex(' '));
+        a.write(frameLine(0x606, bytes8({0xC6, 0x50, 0x1F, 1, 3})));
+        QCOMPARE(a.nextFrame(0x586).toHex(' '), bytes8({0x80, 0x50, 0x1F, 1, 0x01, 0, 0x04, 0x05}).toHex(' '));
     }
 
     void lssConfiguresNodeId()
@@ -504,6 +546,10 @@ private slots:
         QCOMPARE(lss(bytes8({0x11, 10})).toHex(' '), bytes8({0x11}).toHex(' '));
         QCOMPARE(lss(bytes8({0x11, 0})).toHex(' '), bytes8({0x11, 1}).toHex(' ')); // 0 is no node id
         QCOMPARE(lss(bytes8({0x13, 0, 3})).toHex(' '), bytes8({0x13}).toHex(' '));
+        QCOMPARE(lss(bytes8({0x13, 0, 9})).toHex(' '), bytes8({0x13, 1}).toHex(' '));   // no such rate
+        QVERIFY(gw->command("NODE SET 5 lssrates=7"));
+        QCOMPARE(lss(bytes8({0x13, 0, 4})).toHex(' '), bytes8({0x13, 1}).toHex(' '));   // 125 kbit/s not supported
+        QVERIFY(gw->command("NODE SET 5 lssrates=1ffh"));
         QCOMPARE(lss(bytes8({0x17})).toHex(' '), bytes8({0x17}).toHex(' '));
         a.write(frameLine(0x7E5, bytes8({0x04, 0})));
         QVERIFY(gw->waitForLine("^LSS 5 mode waiting$").hasMatch());

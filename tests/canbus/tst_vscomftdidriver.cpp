@@ -152,6 +152,33 @@ private slots:
         QCOMPARE(text, QStringLiteral("brenko CAN: Device Error"));
         QCOMPARE(bits, 4);
     }
+
+    // Frames the driver had to drop make flushTx false: here the adapter
+    // holds CTS off, so nothing leaves the driver's line list until it is
+    // full.
+    void flushTxReportsDroppedFrames()
+    {
+        ZorCanDriverVSComFtdi d;
+        ZorCanDriverVSComFtdi::Timing t = vscomTiming();
+        t.stuckPasses = 1000000;   // the adapter is not reset meanwhile
+        d.setTiming(t);
+        QVERIFY(d.open(QString(), 250000, 0, 0, 1));
+        QCOMPARE(control("cts 0 0"), 0);
+        QByteArray frame = record(0x123, QByteArray::fromHex("01"), VSCAN_FLAGS_STANDARD);
+        QList<bool> results;
+        for (int round = 0; round < 3; ++round) {
+            for (int i = 0; i < 500; ++i)
+                QVERIFY(d.queueTx(frame));
+            results << d.flushTx(true);
+        }
+        // 1024 lines are kept; the third flush cannot queue all of its frames.
+        QCOMPARE(results, QList<bool>({true, true, false}));
+        QString text;
+        int bits = 0;
+        d.statusText(text, bits);
+        QVERIFY2(text.contains(QStringLiteral("PC TX buffer overflow")), qPrintable(text));
+        QCOMPARE(control("cts 0 1"), 0);
+    }
 };
 
 ZOR_TEST(TestVSComFtdiDriver)

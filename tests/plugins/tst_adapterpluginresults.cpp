@@ -158,6 +158,23 @@ private slots:
         plugin.close(port);
     }
 
+    // PEAK's two ports share one adapter: a write to the port that was never
+    // opened is refused and never reaches the bus the other port opened.
+    void peakRefusesWritesToAPortNeverOpened()
+    {
+        Plugin plugin(pluginPath("peak"));
+        CanPortLibrary &lib = plugin.lib;
+        QCOMPARE(lib.canPortLibraryInit(), 0);
+        const int port = plugin.openOnBus();
+        QCOMPARE(port, 0);
+        const quint8 data[1] = {0x42};
+        gw.setCursor(gw.mark());
+        QCOMPARE(lib.canPortWrite(1, 0x101, data, 1, 0), -101);
+        QCOMPARE(lib.canPortWrite(port, 0x102, data, 1, 0), 0);
+        QVERIFY(nextFrameOnBusIs("t102142"));
+        plugin.close(port);
+    }
+
     // A failed open leaves -1 in *port, never a number that may be another
     // user's port.
     void failedOpenLeavesNoPort_data()

@@ -240,7 +240,7 @@ function parseRate(word) {
 }
 
 const COMMANDS = {
-    HELP() { return 'PING QUIT DROP ACCEPT KICK CLIENTS BITRATE TIMING INJECT NMT RAW STATUS FLOOD ACKS HEXCASE LOG NODE NODES STATS DRIVE'; },
+    HELP() { return 'PING QUIT DROP ACCEPT KICK CLIENTS BITRATE TIMING INJECT NMT RAW STATUS FLOOD STALL ACKS HEXCASE LOG NODE NODES STATS DRIVE'; },
     PING() { return ''; },
     QUIT() { setImmediate(() => shutdown(0)); return ''; },
     async DROP(w) {
@@ -317,6 +317,15 @@ const COMMANDS = {
         this.flood(count, template);
         return String(count);
     },
+    // Blocks the whole process for ms, as a process the system did not
+    // schedule for a while.
+    STALL(w) {
+        const ms = parseNumber(w[0]);
+        if (!(ms >= 0 && ms <= 10000))
+            throw new Error('usage: STALL <ms>');
+        Atomics.wait(new Int32Array(new SharedArrayBuffer(4)), 0, 0, ms);
+        return '';
+    },
     ACKS(w) { this.acks = onOff(w[0]); return ''; },
     HEXCASE(w) {
         const c = (w[0] || '').toLowerCase();
@@ -340,7 +349,8 @@ const COMMANDS = {
         return [...this.nodes.values()].map((n) => `${n.handle}:${n.activeId}`).join(' ');
     },
     STATS() {
-        return `delivered=${this.bus.delivered} pending=${this.bus.pending()} clients=${this.clients.size} nodes=${this.nodes.size}`;
+        return `delivered=${this.bus.delivered} pending=${this.bus.pending()} clients=${this.clients.size} nodes=${this.nodes.size}` +
+            ` peak10ms=${this.bus.peakFrames}`;
     },
     NODE(w) {
         const sub = (w.shift() || '').toUpperCase();

@@ -9,8 +9,37 @@
 // rate is silent for that adapter). Bus timing: when a timing rate is set,
 // each frame occupies the bus for its exact length in bits (bit stuffing
 // included), so frames arrive no faster than the real bus would carry them.
+//
+// A frame starts when the previous one has ended and is delivered when its
+// own bits have gone by. A frame that could not start in time because this
+// process fell behind (it was not scheduled for a while) makes up at most
+// its own length: the frames that waited through a stall follow each other
+// at the bus rate instead of arriving in one burst. Frame ends are never
+// closer than a frame's length, so within any window the bus carries at most
+// one frame more than the real bus could (the one whose start was made up);
+// the time lost in a stall is lost, as on a bus whose sender fell silent.
+// Waits shorter than a timer tick (which fires a millisecond late or so) are
+// waited out in a setImmediate: slept (Atomics.wait) but for the last
+// fraction, which is spun, since a sleeping process wakes late on a busy
+// machine. The event loop takes what arrived between frames.
 
 const { frameBits } = require('./frame');
+
+// Longer waits go to a timer; shorter ones are slept but for SPIN_MS.
+const TIMER_MIN_MS = 2;
+const SPIN_MS = 0.25;
+// Window of the busiest-window statistic, in ms.
+const PEAK_WINDOW_MS = 10;
+const sleepCell = new Int32Array(new SharedArrayBuffer(4));
+
+function waitUntil(time) {
+    const sleep = time - nowMs() - SPIN_MS;
+    if (sleep > 0)
+        Atomics.wait(sleepCell, 0, 0, sleep);
+    while (nowMs() < time) {
+        // spun: the frame's last bits
+    }
+}
 
 class Bus {
     constructor() {
@@ -20,10 +49,16 @@ class Bus {
         this.queue = [];
         this.head = 0;
         this.draining = false;
-        this.busyUntil = 0;      // ms on the monotonic clock
+        this.busFree = 0;        // ms on the monotonic clock: the last frame's end
         this.timer = null;
+        this.sleeping = false;
         this.onCarried = null;   // (frame, source) => void, for the bus log
         this.delivered = 0;
+        // With timing: the most frames delivered within any PEAK_WINDOW_MS,
+        // over the delivery times of the last window.
+        this.peakFrames = 0;
+        this.recent = [];
+        this.recentHead = 0;
     }
 
     attach(endpoint) { this.endpoints.add(endpoint); }
@@ -43,14 +78,7 @@ class Bus {
     transmit(frame, source, done) {
         if (source && !this.carries(source))
             return false;
-        let time = 0;
-        if (this.timingRate) {
-            const now = nowMs();
-            const start = Math.max(now, this.busyUntil);
-            this.busyUntil = start + frameBits(frame) * 1000 / this.timingRate;
-            time = this.busyUntil;
-        }
-        this.queue.push({ frame, source, time, done });
+        this.queue.push({ frame, source, done, sent: this.timingRate ? nowMs() : 0, end: 0 });
         this._drain();
         return true;
     }
@@ -59,7 +87,12 @@ class Bus {
 
     setTiming(rate) {
         this.timingRate = rate;
-        this.busyUntil = 0;
+        this.busFree = 0;
+        this.peakFrames = 0;
+        this.recent = [];
+        this.recentHead = 0;
+        for (let i = this.head; i < this.queue.length; ++i)
+            this.queue[i].end = 0;
         this._drain();
     }
 
@@ -70,9 +103,19 @@ class Bus {
         try {
             while (this.head < this.queue.length) {
                 const item = this.queue[this.head];
-                if (item.time && item.time > nowMs()) {
-                    this._schedule(item.time);
-                    break;
+                if (this.timingRate) {
+                    const now = nowMs();
+                    if (!item.end) {
+                        const length = frameBits(item.frame) * 1000 / this.timingRate;
+                        const start = Math.max(item.sent, this.busFree, now - length);
+                        item.end = start + length;
+                        this.busFree = item.end;
+                    }
+                    if (item.end > now) {
+                        this._schedule(item.end - now);
+                        break;
+                    }
+                    this._countPeak(now);
                 }
                 ++this.head;
                 this._deliver(item);
@@ -89,18 +132,35 @@ class Bus {
         }
     }
 
-    _schedule(time) {
-        if (this.timer)
+    _countPeak(now) {
+        this.recent.push(now);
+        while (this.recent[this.recentHead] <= now - PEAK_WINDOW_MS)
+            ++this.recentHead;
+        this.peakFrames = Math.max(this.peakFrames, this.recent.length - this.recentHead);
+        if (this.recentHead > 4096) {
+            this.recent = this.recent.slice(this.recentHead);
+            this.recentHead = 0;
+        }
+    }
+
+    _schedule(wait) {
+        if (this.timer || this.sleeping)
             return;
-        const wait = Math.max(0, time - nowMs());
-        const wake = () => {
-            this.timer = null;
-            this._drain();
-        };
-        // A frame lasts about 0.1 ms at 1 Mbit/s, but a timer waits 1 ms at
-        // least: shorter waits are spent polling, so that the bus is not
-        // slower than the rate it stands for.
-        this.timer = wait < 1 ? setImmediate(wake) : setTimeout(wake, Math.floor(wait));
+        if (wait >= TIMER_MIN_MS) {
+            this.timer = setTimeout(() => {
+                this.timer = null;
+                this._drain();
+            }, Math.floor(wait - 1));
+        } else {
+            this.sleeping = true;
+            setImmediate(() => {
+                this.sleeping = false;
+                const head = this.queue[this.head];
+                if (head && head.end)
+                    waitUntil(head.end);
+                this._drain();
+            });
+        }
     }
 
     _deliver({ frame, source, done }) {

@@ -100,7 +100,10 @@ class LssSlave {
                 return;
             }
             case 0x13: {
-                const ok = data[1] === 0 && data[2] < BIT_TIMING.length;
+                // Table 0 only, and only the rates the node supports
+                // (lssrates: one bit per table index).
+                const ok = data[1] === 0 && data[2] < BIT_TIMING.length
+                    && ((this.node.opts.lssrates >>> data[2]) & 1) === 1;
                 if (ok) {
                     this.pendingRate = BIT_TIMING[data[2]];
                     this.node.event(`LSS ${this.node.handle} bittiming ${this.pendingRate}`);

@@ -3,8 +3,11 @@
 // server so that the block size it grants and its CRC support can be chosen
 // per node.
 //
-// Initiate (client C0h/C2h/C4h/C6h) is answered A0h, or A4h when the server
-// takes part in the CRC, with the block size granted. Segments are taken in
+// Initiate (client C0h/C2h/C4h/C6h) is answered A4h when the server supports
+// the CRC (bit 2 announces the capability, as standard servers do), else A0h,
+// with the block size granted; the CRC is used only when the client asked for
+// it too (bit 2 of its request). A node set not to support block download
+// aborts the initiate with 05040001h, as a server without it does. Segments are taken in
 // sequence; after the segment numbered with the block size, or the one
 // marked last, the server acknowledges with A2h, the last sequence number
 // received in order and the block size for the next block (the client then
@@ -68,6 +71,10 @@ class BlockDownload {
             return true;
         }
         const opts = this.node.opts;
+        if (!opts.block) {
+            this.node.sdoAbort(index, sub, SdoAbort.BAD_COMMAND);
+            return true;
+        }
         const clientCrc = (cmd >> 2) & 1;
         const serverCrc = opts.crc === 'on' ? 1 : opts.crc === 'off' ? 0 : clientCrc;
         this.index = index;

@@ -51,19 +51,22 @@ const OPTION_DEFAULTS = {
     revision: 0x00010002,
     heartbeat: 0,
     blksize: 127,
-    crc: 'mirror',
+    block: 1,
+    crc: 'on',
     silent: 0,
     sdodelay: 0,
     boot: 1,
     tpdo: -1,
     lssloose: 0,
     lssstore: 1,
+    lssrates: 0x1FF,
     sdotimeout: 1000,
     ...Drive.DEFAULTS,
 };
 
 const NUMERIC_OPTIONS = ['id', 'devicetype', 'vendor', 'product', 'revision', 'serial', 'heartbeat',
-    'blksize', 'silent', 'sdodelay', 'boot', 'tpdo', 'lssloose', 'lssstore', 'sdotimeout', ...Drive.OPTIONS];
+    'blksize', 'block', 'silent', 'sdodelay', 'boot', 'tpdo', 'lssloose', 'lssstore', 'lssrates', 'sdotimeout',
+    ...Drive.OPTIONS];
 
 function parseNumber(text) {
     let t = String(text).trim().toLowerCase();

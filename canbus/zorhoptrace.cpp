@@ -1,0 +1,41 @@
+#include "zorhoptrace.h"
+
+#include <chrono>
+
+namespace {
+
+std::atomic<qint64> stamps[ZorHopTrace::PointCount];
+
+} // namespace
+
+std::atomic<bool> ZorHopTrace::s_armed{false};
+
+qint64 ZorHopTrace::now()
+{
+    return std::chrono::duration_cast<std::chrono::nanoseconds>(
+               std::chrono::steady_clock::now().time_since_epoch())
+        .count();
+}
+
+void ZorHopTrace::arm()
+{
+    for (auto &stamp : stamps)
+        stamp.store(-1);
+    s_armed.store(true);
+}
+
+void ZorHopTrace::disarm()
+{
+    s_armed.store(false);
+}
+
+void ZorHopTrace::record(Point point)
+{
+    qint64 unset = -1;
+    stamps[point].compare_exchange_strong(unset, now());
+}
+
+qint64 ZorHopTrace::at(Point point)
+{
+    return point >= 0 && point < PointCount ? stamps[point].load() : -1;
+}
