@@ -32,7 +32,9 @@ const QString ListName = QStringLiteral("CANopenObjectList");
 const QString ObjectName = QStringLiteral("CANopenObject");
 const QString SubObjectName = QStringLiteral("CANopenSubObject");
 
-QDomElement firstElementByLocalName(const QDomNode &root, const QString &name)
+}
+
+QDomElement ZorDeviceDescModel::firstElementByLocalName(const QDomNode &root, const QString &name)
 {
     // Depth-first in document order, without recursion.
     QDomNode node = root.firstChild();
@@ -51,6 +53,8 @@ QDomElement firstElementByLocalName(const QDomNode &root, const QString &name)
     }
     return QDomElement();
 }
+
+namespace {
 
 // Index and subindex texts are hexadecimal whether marked or not.
 quint32 hexNumber(const QString &text)
