@@ -1,5 +1,7 @@
 #include "zorcanopenpanelicons.h"
 
+#include <QtGlobal>
+
 #include <mutex>
 
 // Q_INIT_RESOURCE must be used outside any namespace.

@@ -9,7 +9,7 @@
 
 namespace {
 
-const char *const Tree = R"x(<CANopenObjectList>
+const char *const filterProxyTree = R"x(<CANopenObjectList>
  <CANopenObject index="1000" name="Device type" objectType="7" dataType="7"/>
  <CANopenObject index="1018" name="Identity" objectType="9">
   <CANopenSubObject subIndex="0" name="Highest sub-index" objectType="7" dataType="5"/>
@@ -24,7 +24,7 @@ const char *const Tree = R"x(<CANopenObjectList>
 </CANopenObjectList>)x";
 
 // The visible rows as "name" and "  sub name" lines, in tree order.
-QStringList visible(const QAbstractItemModel &proxy)
+QStringList filterProxyVisible(const QAbstractItemModel &proxy)
 {
     QStringList rows;
     for (int r = 0; r < proxy.rowCount(); ++r) {
@@ -50,7 +50,7 @@ class TestDataObjectFilterProxy : public QObject
 private slots:
     void init()
     {
-        doc.setContent(QString::fromLatin1(Tree));
+        doc.setContent(QString::fromLatin1(filterProxyTree));
         model.reset(new ZorDeviceDictModel(doc));
         model->setLockedNodeId("1");
         proxy.reset(new ZorDataObjectFilterProxy);
@@ -87,7 +87,7 @@ private slots:
         QFETCH(QString, filter);
         QFETCH(QStringList, rows);
         proxy->setFilterWildcard(filter);
-        QCOMPARE(visible(*proxy), rows);
+        QCOMPARE(filterProxyVisible(*proxy), rows);
     }
 
     void noFilterColumnsShowNothing()

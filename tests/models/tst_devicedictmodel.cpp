@@ -13,7 +13,7 @@
 
 namespace {
 
-QDomDocument documentOf(const QString &text)
+QDomDocument dictDocumentOf(const QString &text)
 {
     QDomDocument doc;
     if (!doc.setContent(text))
@@ -25,7 +25,7 @@ QDomDocument documentOf(const QString &text)
 // object list in a second profile, type and access on the parameters. Some
 // objects use the attribute form instead, with zero-padded hexadecimal data
 // types and "0x…" limits.
-const char *const Description = R"x(<?xml version="1.0"?>
+const char *const dictDescription = R"x(<?xml version="1.0"?>
 <ISO15745ProfileContainer xmlns="urn:canopen-xml-1.1">
  <ISO15745Profile>
   <ProfileBody xmlns:q1="urn:canopen-xml-1.1" xmlns="">
@@ -76,7 +76,7 @@ const char *const Description = R"x(<?xml version="1.0"?>
 </ISO15745ProfileContainer>)x";
 
 // Name, data type, access of a row as the tree shows them.
-QString shown(const QModelIndex &row)
+QString dictShown(const QModelIndex &row)
 {
     const QAbstractItemModel *m = row.model();
     auto cell = [&](int column) { return m->index(row.row(), column, row.parent()).data().toString(); };
@@ -85,7 +85,7 @@ QString shown(const QModelIndex &row)
 
 // The row of an object ("1018h") or of one of its sub-objects ("1018h", "1").
 // findObject cannot tell sub-object 0 from its object, so the tests walk.
-QModelIndex rowOf(const ZorDeviceDictModel &model, const QString &index, const QString &sub = QString())
+QModelIndex dictRowOf(const ZorDeviceDictModel &model, const QString &index, const QString &sub = QString())
 {
     for (int r = 0; r < model.rowCount(); ++r) {
         const QModelIndex object = model.index(r, 0);
@@ -103,7 +103,7 @@ QModelIndex rowOf(const ZorDeviceDictModel &model, const QString &index, const Q
 }
 
 // Every row and sub-object row, keyed "1018h" and "1018h.1h".
-QMap<QString, QModelIndex> allRows(const ZorDeviceDictModel &model)
+QMap<QString, QModelIndex> dictAllRows(const ZorDeviceDictModel &model)
 {
     QMap<QString, QModelIndex> rows;
     for (int r = 0; r < model.rowCount(); ++r) {
@@ -122,7 +122,7 @@ QMap<QString, QModelIndex> allRows(const ZorDeviceDictModel &model)
 
 // Objects and sub-objects of a file counted from its text, independently of
 // the readers: the XML elements, or the EDS sections.
-int countInFile(const QString &path)
+int dictCountInFile(const QString &path)
 {
     QFile file(path);
     if (!file.open(QIODevice::ReadOnly))
@@ -162,12 +162,12 @@ private slots:
         QVERIFY2(ZorDeviceDictModel::readDescriptionFile(path, doc, &error), qPrintable(error));
         ZorDeviceDictModel model(doc);
         QCOMPARE(model.rowCount(), objects);
-        const QMap<QString, QModelIndex> rows = allRows(model);
-        QCOMPARE(rows.size(), countInFile(path));
+        const QMap<QString, QModelIndex> rows = dictAllRows(model);
+        QCOMPARE(rows.size(), dictCountInFile(path));
         // Every variable has its name, a data type the tree can name and an
         // access word; arrays and records have a name.
         for (const QModelIndex &row : rows) {
-            const QString what = file + " " + rows.key(row) + " " + shown(row);
+            const QString what = file + " " + rows.key(row) + " " + dictShown(row);
             QVERIFY2(!model.index(row.row(), 3, row.parent()).data().toString().isEmpty(), qPrintable(what));
             if (model.index(row.row(), 7, row.parent()).data().toString() != "var")
                 continue;
@@ -218,9 +218,9 @@ private slots:
         QDomDocument doc;
         QVERIFY(ZorDeviceDictModel::readDescriptionFile(deviceDescription(file), doc));
         ZorDeviceDictModel model(doc);
-        const QModelIndex row = rowOf(model, index, sub);
+        const QModelIndex row = dictRowOf(model, index, sub);
         QVERIFY(row.isValid());
-        QCOMPARE(shown(row), expected);
+        QCOMPARE(dictShown(row), expected);
         QCOMPARE(model.index(row.row(), 6, row.parent()).data().toString(), defaultValue);
         QCOMPARE(model.elementOf(row).attribute("zorUiFormat"), uiFormat);
     }
@@ -241,18 +241,18 @@ private slots:
         QVERIFY(ZorDeviceDictModel::readDescriptionFile(deviceDescription(device + ".eds"), edsDoc));
         ZorDeviceDictModel xdd(xddDoc);
         ZorDeviceDictModel eds(edsDoc);
-        const QMap<QString, QModelIndex> xddRows = allRows(xdd);
-        const QMap<QString, QModelIndex> edsRows = allRows(eds);
+        const QMap<QString, QModelIndex> xddRows = dictAllRows(xdd);
+        const QMap<QString, QModelIndex> edsRows = dictAllRows(eds);
         int compared = 0;
         for (auto it = edsRows.cbegin(); it != edsRows.cend(); ++it) {
             const QModelIndex x = xddRows.value(it.key());
             QVERIFY2(x.isValid(), qPrintable(it.key()));
             const QModelIndex e = it.value();
-            QString xShown = shown(x);
+            QString xShown = dictShown(x);
             // The XML form writes a domain as a bit string, like an octet string.
             if (device == "demoDevice" && it.key() == "2122h")
                 xShown.replace("octet_string", "domain");
-            QCOMPARE(xShown, shown(e));
+            QCOMPARE(xShown, dictShown(e));
             // Octet strings are written with blanks in the XML form only.
             const QString xDefault = x.sibling(x.row(), 6).data().toString().remove(' ');
             QCOMPARE(xDefault, e.sibling(e.row(), 6).data().toString().remove(' '));
@@ -263,7 +263,7 @@ private slots:
 
     void parametersCompleteTheObjects()
     {
-        ZorDeviceDictModel model(documentOf(Description));
+        ZorDeviceDictModel model(dictDocumentOf(dictDescription));
         QCOMPARE(model.parameterCount(), 9);
         QCOMPARE(model.rowCount(), 9);
         QCOMPARE(model.columnCount(), 11);
@@ -271,8 +271,8 @@ private slots:
         QCOMPARE(model.headerData(10, Qt::Horizontal, 32).toString(), QStringLiteral("subNumber"));
         QCOMPARE(model.index(1, 10).data().toString(), QStringLiteral("2"));
 
-        const QModelIndex vendor = rowOf(model, "1018h", "1");
-        QCOMPARE(shown(vendor), QStringLiteral("Vendor-ID|unsigned32|rw"));
+        const QModelIndex vendor = dictRowOf(model, "1018h", "1");
+        QCOMPARE(dictShown(vendor), QStringLiteral("Vendor-ID|unsigned32|rw"));
         QDomElement e = model.elementOf(vendor);
         QVERIFY(!e.hasAttribute("actualValue")); // not before the row is completed
         QCOMPARE(model.index(vendor.row(), 5, vendor.parent()).data().toString(), QStringLiteral("7"));
@@ -280,24 +280,24 @@ private slots:
         QCOMPARE(e.attribute("lowLimit"), QStringLiteral("0x10"));
         QCOMPARE(e.attribute("highLimit"), QStringLiteral("0x7F"));
         // Arrays and records get neither type nor access from their parameter.
-        const QDomElement identity = model.elementOf(rowOf(model, "1018h"));
+        const QDomElement identity = model.elementOf(dictRowOf(model, "1018h"));
         QVERIFY(!identity.hasAttribute("dataType"));
         QVERIFY(!identity.hasAttribute("accessType"));
         // The object's own attributes win over the parameter's.
-        QCOMPARE(shown(rowOf(model, "2004h")), QStringLiteral("Own access|unsigned32|ro"));
+        QCOMPARE(dictShown(dictRowOf(model, "2004h")), QStringLiteral("Own access|unsigned32|ro"));
         // A parameter missing from the list keeps the object, with empty values.
-        const QModelIndex lost = rowOf(model, "2005h");
-        QCOMPARE(shown(lost), QStringLiteral("Lost parameter||"));
+        const QModelIndex lost = dictRowOf(model, "2005h");
+        QCOMPARE(dictShown(lost), QStringLiteral("Lost parameter||"));
         QVERIFY(!model.index(lost.row(), 6).data().isValid());
         QVERIFY(!model.index(lost.row(), 5).data().isValid());
         // An object that brings its own UI format takes nothing more.
-        const QModelIndex formatted = rowOf(model, "2003h");
+        const QModelIndex formatted = dictRowOf(model, "2003h");
         QVERIFY(!model.index(formatted.row(), 6).data().isValid());
         QCOMPARE(model.elementOf(formatted).attribute("zorUiFormat"), QStringLiteral("shape:text"));
         // Zero-padded hexadecimal data types and object types.
-        const QModelIndex attributeForm = rowOf(model, "3000h");
+        const QModelIndex attributeForm = dictRowOf(model, "3000h");
         QCOMPARE(model.index(attributeForm.row(), 7).data().toString(), QStringLiteral("array"));
-        QCOMPARE(shown(model.index(1, 0, attributeForm)), QStringLiteral("Gain|unsigned16|rw"));
+        QCOMPARE(dictShown(model.index(1, 0, attributeForm)), QStringLiteral("Gain|unsigned16|rw"));
     }
 
     void defaultUiFormats_data()
@@ -340,7 +340,7 @@ private slots:
     {
         QFETCH(QString, objects);
         QFETCH(QString, format);
-        ZorDeviceDictModel model(documentOf(
+        ZorDeviceDictModel model(dictDocumentOf(
             QStringLiteral("<CANopenObjectList><CANopenObject objectType=\"7\" %1/></CANopenObjectList>")
                 .arg(objects)));
         QVERIFY(!model.index(0, 6).data().isValid());
@@ -349,7 +349,7 @@ private slots:
 
     void subObjectWithoutIndexTakesItsParentsForTheRange()
     {
-        ZorDeviceDictModel model(documentOf(R"(<CANopenObjectList>
+        ZorDeviceDictModel model(dictDocumentOf(R"(<CANopenObjectList>
             <CANopenObject index="2200" objectType="8" name="Gains">
              <CANopenSubObject subIndex="1" objectType="7" dataType="0005" accessType="rw"/>
             </CANopenObject>
@@ -369,11 +369,11 @@ private slots:
     // values, limits and a UI format; the locked node id goes with them.
     void copyingCompletesTheRows()
     {
-        ZorDeviceDictModel model(documentOf(Description));
+        ZorDeviceDictModel model(dictDocumentOf(dictDescription));
         model.setLockedNodeId("5");
-        std::unique_ptr<QMimeData> mime(model.mimeData({rowOf(model, "1018h")}));
+        std::unique_ptr<QMimeData> mime(model.mimeData({dictRowOf(model, "1018h")}));
         QVERIFY(mime);
-        QDomDocument copied = documentOf(mime->text());
+        QDomDocument copied = dictDocumentOf(mime->text());
         const QDomNodeList subs = copied.elementsByTagName("CANopenSubObject");
         QCOMPARE(subs.count(), 2);
         const QDomElement vendor = subs.at(1).toElement();
@@ -387,7 +387,7 @@ private slots:
 
     void dropsAreAcceptedAndIgnored()
     {
-        ZorDeviceDictModel model(documentOf(Description));
+        ZorDeviceDictModel model(dictDocumentOf(dictDescription));
         const QString before = model.toXml();
         QSignalSpy inserted(&model, &QAbstractItemModel::rowsInserted);
         QMimeData mime;
@@ -423,7 +423,7 @@ private slots:
         QVERIFY(file.open(QIODevice::WriteOnly));
         file.write(content);
         file.close();
-        QDomDocument doc = documentOf("<old/>");
+        QDomDocument doc = dictDocumentOf("<old/>");
         QString error;
         QVERIFY(!ZorDeviceDictModel::readDescriptionFile(file.fileName(), doc, &error));
         QVERIFY2(error.contains(reason), qPrintable(error));

@@ -18,15 +18,15 @@
 
 namespace {
 
-const char *const SetupList = R"x(<CANopenObjectList>
+const char *const nodeCfgSetupList = R"x(<CANopenObjectList>
  <CANopenObject index="1017" objectType="7" dataType="6" accessType="rw" name="Heartbeat" actualValue="1000" zorUiFormat="updates:r,w; shape:dial; range:0,5000; step:20"/>
  <CANopenObject index="2000" objectType="7" dataType="5" accessType="rw" name="Gain" actualValue="18"/>
  <CANopenObject index="2001" objectType="7" dataType="3" accessType="rw" name="Offset" actualValue="-3"/>
 </CANopenObjectList>)x";
 
-const QStringList WriteLines = {"001.1017h.00h,unsigned16,1000 # Heartbeat", "001.2000h.00h,unsigned8,18 # Gain",
+const QStringList nodeCfgWriteLines = {"001.1017h.00h,unsigned16,1000 # Heartbeat", "001.2000h.00h,unsigned8,18 # Gain",
                                 "001.2001h.00h,integer16,-3 # Offset"};
-const QStringList ReadLines = {"001.1017h.00h,unsigned16, # Heartbeat", "001.2000h.00h,unsigned8, # Gain",
+const QStringList nodeCfgReadLines = {"001.1017h.00h,unsigned16, # Heartbeat", "001.2000h.00h,unsigned8, # Gain",
                                "001.2001h.00h,integer16, # Offset"};
 
 } // namespace
@@ -52,7 +52,7 @@ class TestContentNodeConfig : public QObject
     void bindInMode(int mode)
     {
         bind(QStringLiteral("<SetupObjects>%1</SetupObjects><EditModeDoc><EditMode>%2</EditMode></EditModeDoc>")
-                 .arg(SetupList)
+                 .arg(nodeCfgSetupList)
                  .arg(mode));
         QCOMPARE(panel->editMode(), mode);
         node->sent.clear();
@@ -80,13 +80,13 @@ private slots:
         QTest::addColumn<QString>("actionName");
         QTest::addColumn<QStringList>("requests"); // in the order sent, each after the last answer
         QTest::addColumn<QStringList>("questions");
-        QTest::newRow("0 write") << 0 << "actionWrite" << WriteLines << QStringList();
-        QTest::newRow("0 read") << 0 << "actionRead" << ReadLines << QStringList();
-        QTest::newRow("1 read") << 1 << "actionRead" << QStringList{ReadLines.join('\n') + '\n'} << QStringList();
-        QTest::newRow("2 write") << 2 << "actionWrite" << QStringList{WriteLines.join('\n') + '\n'}
+        QTest::newRow("0 write") << 0 << "actionWrite" << nodeCfgWriteLines << QStringList();
+        QTest::newRow("0 read") << 0 << "actionRead" << nodeCfgReadLines << QStringList();
+        QTest::newRow("1 read") << 1 << "actionRead" << QStringList{nodeCfgReadLines.join('\n') + '\n'} << QStringList();
+        QTest::newRow("2 write") << 2 << "actionWrite" << QStringList{nodeCfgWriteLines.join('\n') + '\n'}
                                  << QStringList{"Write all parameters"};
-        QTest::newRow("2 read") << 2 << "actionRead" << QStringList{ReadLines.join('\n') + '\n'} << QStringList();
-        QTest::newRow("3 write") << 3 << "actionWrite" << QStringList{WriteLines.join('\n') + "\nStoreCmd"}
+        QTest::newRow("2 read") << 2 << "actionRead" << QStringList{nodeCfgReadLines.join('\n') + '\n'} << QStringList();
+        QTest::newRow("3 write") << 3 << "actionWrite" << QStringList{nodeCfgWriteLines.join('\n') + "\nStoreCmd"}
                                  << QStringList();
     }
     void editModesSendWhatTheyShould()
@@ -164,7 +164,7 @@ private slots:
         table()->clearSelection();
         panel->actionRead();
         QCOMPARE(asked.asked.size(), 1);
-        QCOMPARE(node->textsOf(KM_OBJLIST_READ), QStringList{ReadLines.first()});
+        QCOMPARE(node->textsOf(KM_OBJLIST_READ), QStringList{nodeCfgReadLines.first()});
         QCOMPARE(panel->queuedRequests(), 2);
     }
 
@@ -270,7 +270,7 @@ private slots:
         QWidget *hint = panel->findChild<QWidget *>("hintLabel");
         QVERIFY(hint->isVisibleTo(panel));
         auto *mime = new QMimeData;
-        mime->setText(SetupList);
+        mime->setText(nodeCfgSetupList);
         QApplication::clipboard()->setMimeData(mime);
         panel->on_actionPaste_triggered();
         QCOMPARE(panel->model()->rowCount(), 0);
@@ -294,7 +294,7 @@ private slots:
         node->sent.clear();
         node->property("ReadOnly", "1");
         QCOMPARE(panel->editMode(), 1);
-        node->property("NodeObjects", SetupList);
+        node->property("NodeObjects", nodeCfgSetupList);
         QCOMPARE(panel->model()->rowCount(), 3);
         QCOMPARE(node->textsOf(KM_SETPROPERTY), QStringList({"ReadOnly=", "NodeObjects="}));
         node->property("EditMode", "");

@@ -21,18 +21,18 @@
 
 namespace {
 
-const char *const EditorList = R"x(<CANopenObjectList>
+const char *const objEditList = R"x(<CANopenObjectList>
  <CANopenObject index="1000" objectType="7" dataType="0007" accessType="ro" name="Device type" zorUiFormat="updates:r1000; shape:label"/>
  <CANopenObject index="1017" objectType="7" dataType="0006" accessType="rw" name="Producer heartbeat time" actualValue="1000" defaultValue="0" zorUiFormat="updates:r,w; shape:text"/>
  <CANopenObject index="2000" objectType="7" dataType="0005" accessType="rw" name="Byte" actualValue="18" defaultValue="5" zorUiFormat="updates:r,w"/>
 </CANopenObjectList>)x";
 
-QString nodeElement(const QString &docs)
+QString objEditNodeElement(const QString &docs)
 {
     return docs.isEmpty() ? QString() : QStringLiteral("<docs>%1</docs>").arg(docs);
 }
 
-class TestPanel : public ZorContentObjEdit
+class ObjEditTestPanel : public ZorContentObjEdit
 {
 public:
     QString openName;
@@ -43,7 +43,7 @@ protected:
     QString askSaveFileName(const QString &, const QString &, const QString &) override { return saveName; }
 };
 
-void focus(QWidget *view)
+void objEditFocus(QWidget *view)
 {
     QFocusEvent in(QEvent::FocusIn, Qt::OtherFocusReason);
     QApplication::sendEvent(view, &in);
@@ -56,7 +56,7 @@ class TestContentObjEdit : public QObject
     Q_OBJECT
 
     TestDomModel *project = nullptr;
-    TestPanel *panel = nullptr;
+    ObjEditTestPanel *panel = nullptr;
     FakeNode *node = nullptr;
 
     template<class T>
@@ -80,13 +80,13 @@ class TestContentObjEdit : public QObject
         QVERIFY(panel->setupZorPanel(project->moduleIndex("Node1"), project));
         node->property("NodeId", "1");
     }
-    void bindWithList() { bind(nodeElement(QStringLiteral("<EditorObjects>%1</EditorObjects>").arg(EditorList))); }
+    void bindWithList() { bind(objEditNodeElement(QStringLiteral("<EditorObjects>%1</EditorObjects>").arg(objEditList))); }
 
 private slots:
     void init()
     {
         project = new TestDomModel;
-        panel = new TestPanel;
+        panel = new ObjEditTestPanel;
         node = new FakeNode(panel);
     }
     void cleanup()
@@ -127,7 +127,7 @@ private slots:
         tree()->selectionModel()->select(identity, QItemSelectionModel::ClearAndSelect | QItemSelectionModel::Rows);
         action("actionAdd")->trigger();
         QCOMPARE(editor()->rowCount(), 1); // the tree did not have the focus
-        focus(tree());
+        objEditFocus(tree());
         action("actionAdd")->trigger();
         QCOMPARE(editor()->rowCount(), 6);
         action("actionAdd")->trigger();
@@ -193,7 +193,7 @@ private slots:
         QApplication::clipboard()->setText("untouched");
         action("actionCopy")->trigger();
         QCOMPARE(QApplication::clipboard()->text(), QStringLiteral("untouched"));
-        focus(table());
+        objEditFocus(table());
         action("actionCopy")->trigger();
         QVERIFY(QApplication::clipboard()->text().contains("Device type"));
         action("actionCut")->trigger();
@@ -391,7 +391,7 @@ private slots:
         editor()->setData(editor()->index(2, 5), "99", Qt::EditRole);
         QVERIFY(panel->commitPanelSettings().isEmpty());
 
-        TestPanel second;
+        ObjEditTestPanel second;
         FakeNode secondNode(&second);
         QVERIFY(second.setupZorPanel(project->moduleIndex("Node1"), project));
         QCOMPARE(second.editorModel()->rowCount(), 3);
@@ -427,7 +427,7 @@ private slots:
         QVERIFY(node->ofType(KM_SETPROPERTY).isEmpty());
         node->property("ObjectsEdited", "<CANopenObjectList><CANopenObject");
         QVERIFY(node->ofType(KM_SETPROPERTY).isEmpty());
-        node->property("ObjectsEdited", EditorList);
+        node->property("ObjectsEdited", objEditList);
         QCOMPARE(editor()->rowCount(), 3);
         QCOMPARE(node->textsOf(KM_SETPROPERTY), QStringList{"ObjectsEdited="});
     }
