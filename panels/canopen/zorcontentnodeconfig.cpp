@@ -184,6 +184,9 @@ void ZorContentNodeConfig::setObjects(const QDomDocument &doc)
     connect(m_model, &QAbstractItemModel::dataChanged, this, &ZorContentNodeConfig::modelDataChanged);
     connect(m_model, &QAbstractItemModel::rowsInserted, this, &ZorContentNodeConfig::modelRowsInserted);
     connect(m_model, &QAbstractItemModel::rowsRemoved, this, &ZorContentNodeConfig::updateActions);
+    // A new node id resets the model, which drops the value editor's cell;
+    // it takes the current row's (or the first row's) cell again.
+    connect(m_model, &QAbstractItemModel::modelReset, this, &ZorContentNodeConfig::showCurrentValue);
 
     ui->editor->setModel(m_model);
     ui->tableViewObjEditor->setModel(m_model);

@@ -322,6 +322,24 @@ private slots:
         QCOMPARE(second.model()->index(1, 5).data().toString(), QStringLiteral("77"));
     }
 
+    // The value editor beside the table shows the current row's value as
+    // it comes from the node, also after the node id (set after the list,
+    // at set-up) reset the model.
+    void valueEditorFollowsTheAnswers()
+    {
+        bindInMode(0);
+        auto *valueLine = panel->findChild<QWidget *>("editor")->findChild<QLineEdit *>("lineEdit");
+        QVERIFY(valueLine);
+        QCOMPARE(valueLine->text(), QStringLiteral("1000"));
+        node->values.insert("001.1017h.00h", "250");
+        table()->clearSelection();
+        action("actionRead")->trigger();
+        while (node->answerNext()) {
+        }
+        QCOMPARE(panel->model()->index(0, 5).data().toString(), QStringLiteral("250"));
+        QCOMPARE(valueLine->text(), QStringLiteral("250"));
+    }
+
     void statusLine()
     {
         bindInMode(0);

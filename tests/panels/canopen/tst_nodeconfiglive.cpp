@@ -76,6 +76,7 @@ private slots:
         panel.msgIn(ZorMessage(KM_GETPROPERTY, KS_ANSWER, "EditMode=3"));
         QCOMPARE(panel.editMode(), 3);
         QVERIFY(model->setData(model->index(2, ZorDeviceDescModel::ValueColumn), "bye", Qt::EditRole));
+        QVERIFY(rig.sim.command("LOG bus on"));
         const int mark = rig.sim.mark();
         panel.actionWrite();
         QTRY_VERIFY_WITH_TIMEOUT(!write->isChecked(), 20000);
