@@ -34,12 +34,27 @@ const QString SubObjectName = QStringLiteral("CANopenSubObject");
 
 }
 
+namespace {
+
+// "name" or "prefix:name", compared in place: description files have tens
+// of thousands of elements to pass on the way to their object list.
+bool hasLocalName(const QDomNode &node, const QString &name)
+{
+    const QString tag = node.nodeName();
+    if (!tag.endsWith(name))
+        return false;
+    const int rest = tag.size() - name.size();
+    return rest == 0 || tag.at(rest - 1) == QLatin1Char(':');
+}
+
+}
+
 QDomElement ZorDeviceDescModel::firstElementByLocalName(const QDomNode &root, const QString &name)
 {
     // Depth-first in document order, without recursion.
     QDomNode node = root.firstChild();
     while (!node.isNull()) {
-        if (node.isElement() && DomTreeItem::localName(node) == name)
+        if (node.isElement() && hasLocalName(node, name))
             return node.toElement();
         if (node.hasChildNodes()) {
             node = node.firstChild();
