@@ -32,10 +32,6 @@ const QString ListName = QStringLiteral("CANopenObjectList");
 const QString ObjectName = QStringLiteral("CANopenObject");
 const QString SubObjectName = QStringLiteral("CANopenSubObject");
 
-}
-
-namespace {
-
 // "name" or "prefix:name", compared in place: description files have tens
 // of thousands of elements to pass on the way to their object list.
 bool hasLocalName(const QDomNode &node, const QString &name)
