@@ -78,6 +78,8 @@ write_demo_project() {
   else
     sed "s#@GATEWAY@#$gateway#" "$ZOR_ROOT/resources/demo/LiveBus.zorpro" >"$project"
   fi
+  # The device description of node 1, which the node's object editor opens.
+  cp "$ZOR_ROOT/resources/demo/SimNode1.xdd" "$demo_dir/"
   demo_project="$project"
 }
 

@@ -7,6 +7,8 @@
 #include "zorcontentdefault.h"
 #include "zorcontentdriveruxa.h"
 #include "zorcontentinteractive.h"
+#include "zorcontentnodeconfig.h"
+#include "zorcontentobjedit.h"
 #include "zorcontentproject.h"
 #include "zorcontentremotecontrol.h"
 #include "zorcontenttrigger.h"
@@ -64,8 +66,8 @@ ZorPanel *newZorContentCanSender(QWidget *p) { return makePanel<ZorContentCanSen
 ZorPanel *newZorContentCanmonitor(QWidget *p) { return makePanel<ZorContentCanmonitor>(p); }
 ZorPanel *newZorContentNetManager(QWidget *p) { return makePanel<ZorContentDefault>(p); }     // stand-in
 ZorPanel *newZorContentAutomation(QWidget *p) { return makePanel<ZorContentAutomation>(p); }
-ZorPanel *newZorContentObjEdit(QWidget *p) { return makePanel<ZorContentDefault>(p); }        // stand-in
-ZorPanel *newZorContentNodeConfig(QWidget *p) { return makePanel<ZorContentDefault>(p); }     // stand-in
+ZorPanel *newZorContentObjEdit(QWidget *p) { return makePanel<ZorContentObjEdit>(p); }
+ZorPanel *newZorContentNodeConfig(QWidget *p) { return makePanel<ZorContentNodeConfig>(p); }
 ZorPanel *newZorContentInteractive(QWidget *p) { return makePanel<ZorContentInteractive>(p); }
 ZorPanel *newZorContentDataLog(QWidget *p) { return makePanel<ZorContentDefault>(p); }        // stand-in
 ZorPanel *newZorContentPlot(QWidget *p) { return makePanel<ZorContentDefault>(p); }           // stand-in

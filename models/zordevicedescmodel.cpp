@@ -32,12 +32,25 @@ const QString ListName = QStringLiteral("CANopenObjectList");
 const QString ObjectName = QStringLiteral("CANopenObject");
 const QString SubObjectName = QStringLiteral("CANopenSubObject");
 
-QDomElement firstElementByLocalName(const QDomNode &root, const QString &name)
+// "name" or "prefix:name", compared in place: description files have tens
+// of thousands of elements to pass on the way to their object list.
+bool hasLocalName(const QDomNode &node, const QString &name)
+{
+    const QString tag = node.nodeName();
+    if (!tag.endsWith(name))
+        return false;
+    const int rest = tag.size() - name.size();
+    return rest == 0 || tag.at(rest - 1) == QLatin1Char(':');
+}
+
+}
+
+QDomElement ZorDeviceDescModel::firstElementByLocalName(const QDomNode &root, const QString &name)
 {
     // Depth-first in document order, without recursion.
     QDomNode node = root.firstChild();
     while (!node.isNull()) {
-        if (node.isElement() && DomTreeItem::localName(node) == name)
+        if (node.isElement() && hasLocalName(node, name))
             return node.toElement();
         if (node.hasChildNodes()) {
             node = node.firstChild();
@@ -51,6 +64,8 @@ QDomElement firstElementByLocalName(const QDomNode &root, const QString &name)
     }
     return QDomElement();
 }
+
+namespace {
 
 // Index and subindex texts are hexadecimal whether marked or not.
 quint32 hexNumber(const QString &text)

@@ -134,6 +134,9 @@ public:
     static quint32 typeCode(const QString &text, bool *ok = nullptr);
     // Index and subindex texts with the "h" appended unless marked.
     static QString withHexMarker(const QString &text);
+    // The first element below root (depth first, in document order) whose
+    // name without namespace prefix is `name`; null when there is none.
+    static QDomElement firstElementByLocalName(const QDomNode &root, const QString &name);
 
 public slots:
     // Locked models only: the node id that column 2 shows and every
@@ -145,6 +148,8 @@ protected:
     // that columns added by derived models read and store like these.
     QString attributeName(int column) const;
     DomTreeItem *itemOf(const QModelIndex &index) const;
+    // The "CANopenObjectList" element the rows come from.
+    QDomElement listElement() const { return m_list; }
     // The look-up of findObject is rebuilt on next use.
     void invalidateLookup() { m_lookupValid = false; }
 
