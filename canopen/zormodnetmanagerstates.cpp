@@ -350,6 +350,9 @@ void BuildProject::exit()
     const Box &p = box();
     if (p.finished)
         return;
+    // An addition on its way may still be made; its answer is taken late.
+    if (p.waitingFor.msgType() != KM_UNDEFINED && p.waitingFor == p.addRequest)
+        MgrRoot::box().lateAdds.append({p.addRequest, p.ids.value(p.index)});
     QStringList left;
     if (!p.removing.isEmpty())
         left << p.removing;

@@ -43,6 +43,12 @@ class TestNetManagerBuild : public QObject
 
     QuorvaneProject *project() const { return window->project(); }
     ZorModule *module(const QString &label) const { return project()->moduleOf(item(project(), label)); }
+    // "NodeId" of the module of that label ("" while there is none).
+    QString nodeIdOf(const QString &label) const
+    {
+        ZorModule *m = module(label);
+        return m ? m->property("NodeId") : QString();
+    }
     ZorModNetManager *manager() const { return qobject_cast<ZorModNetManager *>(module("Network")); }
     ZorContentNetManager *panel() const
     {
@@ -101,8 +107,8 @@ private slots:
         QTRY_COMPARE(manager()->infoText(), QStringLiteral("Project Build Complete"));
         QCOMPARE(manager()->property("ProjectLabelsCreated"), QStringLiteral("Node02,Node03"));
         QCOMPARE(topLabels(), QStringList({"CAN1", "Network", "Node01", "Node02", "Node03"}));
-        QTRY_COMPARE(module("Node02")->property("NodeId"), QStringLiteral("5"));
-        QTRY_COMPARE(module("Node03")->property("NodeId"), QStringLiteral("7"));
+        QTRY_COMPARE(nodeIdOf("Node02"), QStringLiteral("5"));
+        QTRY_COMPARE(nodeIdOf("Node03"), QStringLiteral("7"));
 
         // A rebuild removes what the last build made, never the module made
         // by hand, though it is of a type the build makes.
@@ -110,8 +116,8 @@ private slots:
         QTRY_COMPARE(manager()->property("ProjectLabelsCreated"), QStringLiteral("Node02"));
         QTRY_COMPARE(manager()->infoText(), QStringLiteral("Project Build Complete"));
         QCOMPARE(topLabels(), QStringList({"CAN1", "Network", "Node01", "Node02"}));
-        QTRY_COMPARE(module("Node02")->property("NodeId"), QStringLiteral("9"));
-        QCOMPARE(module("Node01")->property("NodeId"), QStringLiteral("42"));
+        QTRY_COMPARE(nodeIdOf("Node02"), QStringLiteral("9"));
+        QCOMPARE(nodeIdOf("Node01"), QStringLiteral("42"));
     }
 
     // A dialog holds the main window's requests up: the manager's requests
@@ -142,8 +148,8 @@ private slots:
         QTRY_COMPARE(manager()->infoText(), QStringLiteral("Error: Could not create all node elements"));
         QTRY_COMPARE(topLabels(), QStringList({"CAN1", "Network", "Node01", "Node02", "Node03"}));
         QTRY_COMPARE(manager()->property("ProjectLabelsCreated"), QStringLiteral("Node02,Node03"));
-        QTRY_COMPARE(module("Node02")->property("NodeId"), QStringLiteral("5"));
-        QTRY_COMPARE(module("Node03")->property("NodeId"), QStringLiteral("6"));
+        QTRY_COMPARE(nodeIdOf("Node02"), QStringLiteral("5"));
+        QTRY_COMPARE(nodeIdOf("Node03"), QStringLiteral("6"));
     }
 };
 

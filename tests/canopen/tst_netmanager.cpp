@@ -177,7 +177,7 @@ private slots:
         QVERIFY(rig.waitForStatus(0, "Idle"));
 
         const ZorMessage read(KM_OBJLIST_READ, KS_REQUEST,
-                              "SilentReadWrite\n003.1000h.00h,unsigned32,\n005.2001h.00h,unsigned16,\n");
+                              "SilentReadWrite\n003.1000h.00h,unsigned32,\n005.2001h.00h,unsigned16,");
         rig.send(read);
         QTest::qWait(300);
         QCOMPARE(rig.answerTo(read).msgType(), int(KM_UNDEFINED));
@@ -296,7 +296,7 @@ private slots:
         }
     }
 
-    void stopHalfWayKeepsWhatIsInTheProject()
+    void stopHalfWayKeepsTrackOfWhatIsInTheProject()
     {
         NodeRig rig;
         AppControlStandIn app;
@@ -320,6 +320,11 @@ private slots:
         QCOMPARE(rig.waitForAnswer(build).msgState(), int(KS_FAIL));
         QVERIFY(rig.waitForStatus(0, "Idle"));
         QCOMPARE(rig.module()->property("ProjectLabelsCreated"), QStringLiteral("Node05"));
+        // The addition on its way when the build stopped is made later.
+        app.reply(answered(app.requests.at(2), KS_ANSWER, "Drive06"));
+        QVERIFY(rig.waitUntil([&] {
+            return rig.module()->property("ProjectLabelsCreated") == QLatin1String("Node05,Drive06");
+        }));
     }
 };
 

@@ -39,12 +39,11 @@ private slots:
         QCOMPARE(e.attribute("zorStatus"), QStringLiteral("2"));
 
         // The panel adds objects through the model.
-        ZorObjEditModel other(QDomDocument(), false);
-        QVERIFY(other.insertRow(0));
-        QDomElement added = other.elementOf(other.index(0, 0));
-        added.setAttribute("index", "6041");
-        added.setAttribute("nodeId", "1");
-        added.setAttribute("name", "Status");
+        QDomDocument otherDoc;
+        QVERIFY(otherDoc.setContent(QStringLiteral(
+            "<CANopenObjectList><CANopenObject index='6041' subIndex='0' nodeId='1' name='Status' "
+            "objectType='7' dataType='6' accessType='ro'/></CANopenObjectList>")));
+        ZorObjEditModel other(otherDoc, false);
         QScopedPointer<QMimeData> data(other.allObjectsMimeData());
         QVERIFY(data);
         QVERIFY(model.dropMimeData(data.data(), Qt::CopyAction, 0, 0, QModelIndex()));

@@ -188,7 +188,14 @@ private slots:
         f.panel.on_actionCut_triggered();
         QCOMPARE(config->rowCount(), 3);
 
-        view->selectionModel()->select(config->index(1, 0),
+        const auto rowNamed = [config](const QString &name) {
+            for (int r = 0; r < config->rowCount(); ++r) {
+                if (config->index(r, 3).data().toString() == name)
+                    return config->index(r, 0);
+            }
+            return QModelIndex();
+        };
+        view->selectionModel()->select(rowNamed("Error register"),
                                        QItemSelectionModel::Select | QItemSelectionModel::Rows);
         f.panel.on_actionCut_triggered();
         QCOMPARE(config->rowCount(), 2);
@@ -197,7 +204,7 @@ private slots:
         QCOMPARE(config->rowCount(), 3);
 
         view->selectionModel()->clearSelection();
-        view->selectionModel()->select(config->index(0, 0),
+        view->selectionModel()->select(rowNamed("Statusword"),
                                        QItemSelectionModel::Select | QItemSelectionModel::Rows);
         f.panel.on_actionDelete_triggered();
         QCOMPARE(config->rowCount(), 2);
