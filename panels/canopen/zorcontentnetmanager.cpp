@@ -70,6 +70,21 @@ ZorContentNetManager::~ZorContentNetManager()
     stopStatusMonitor();
 }
 
+ZorObjEditModel *ZorContentNetManager::configurationModel() const
+{
+    return m_configModel.data();
+}
+
+ZorObjEditModel *ZorContentNetManager::monitorModel() const
+{
+    return m_monitorModel.data();
+}
+
+ZorStatusProxy *ZorContentNetManager::statusProxy() const
+{
+    return m_proxy.data();
+}
+
 QAction *ZorContentNetManager::newAction(const char *name, const QString &text, const QString &icon,
                                          bool checkable, const QString &toolTip)
 {

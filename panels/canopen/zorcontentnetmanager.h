@@ -39,9 +39,9 @@ public:
     QString commitPanelSettings() override;
 
     // For tests and owners: the models behind the two tables.
-    ZorObjEditModel *configurationModel() const { return m_configModel.data(); }
-    ZorObjEditModel *monitorModel() const { return m_monitorModel.data(); }
-    ZorStatusProxy *statusProxy() const { return m_proxy.data(); }
+    ZorObjEditModel *configurationModel() const;
+    ZorObjEditModel *monitorModel() const;
+    ZorStatusProxy *statusProxy() const;
 
 public slots:
     void processIn(const ZorMessage &msg) override;
