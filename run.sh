@@ -14,7 +14,8 @@ cd "$ZOR_ROOT"
 
 zor_install_packages
 zor_install_npm
-zor_build build
+# Only what the program needs; ./test.sh builds the tests and benchmarks.
+ZOR_TARGET=zor_run zor_build build
 
 demo_dir="$ZOR_ROOT/build/demo"
 mkdir -p "$demo_dir"

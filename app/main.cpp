@@ -9,6 +9,7 @@
 #include <QApplication>
 #include <QElapsedTimer>
 #include <QFileInfo>
+#include <QLoggingCategory>
 #include <QMessageBox>
 #include <QSettings>
 #include <QStyleFactory>
@@ -67,7 +68,12 @@ int main(int argc, char **argv)
     }
 
     std::unique_ptr<ZorQtMsgHandler> msgHandler;
-    if (options.debugMode > 0) {
+    if (options.debugMode == 0) {
+        // Developer trace lines ("ZorModule creation", ...) are for the
+        // debug log: in normal use they go nowhere. QT_LOGGING_RULES still
+        // turns them on for a developer.
+        QLoggingCategory::setFilterRules(QStringLiteral("*.debug=false\n*.info=false"));
+    } else {
         qputenv("QML_IMPORT_TRACE", "1");
         msgHandler = std::make_unique<ZorQtMsgHandler>();
         ZorQtMsgHandler::install(msgHandler.get());

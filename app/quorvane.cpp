@@ -1,6 +1,7 @@
 #include "quorvane.h"
 #include "ui_quorvane.h"
 
+#include "clickableqlabel.h"
 #include "flickcharm.h"
 #include "quorvaneproject.h"
 #include "zorapplservices.h"
@@ -11,6 +12,7 @@
 #include <QDesktopServices>
 #include <QFile>
 #include <QFileInfo>
+#include <QLabel>
 #include <QLayout>
 #include <QMenu>
 #include <QMenuBar>
@@ -18,6 +20,7 @@
 #include <QMessageBox>
 #include <QScreen>
 #include <QSettings>
+#include <QShortcut>
 #include <QStyle>
 #include <QStatusBar>
 #include <QUrl>
@@ -54,6 +57,7 @@ Quorvane::Quorvane(QWidget *parent, Qt::WindowFlags flags)
     mainWindow = this;
     setWindowIcon(QIcon(QStringLiteral(":AppIcon.png")));
     ui->setupUi(this);
+    buildToolbarLogo();
 
     setAcceptDrops(true);
     ui->treeView->setAnimated(true);
@@ -98,9 +102,6 @@ Quorvane::Quorvane(QWidget *parent, Qt::WindowFlags flags)
         ui->mainToolBar->removeAction(ui->actionUpdate);
     }
 
-    // The update wizard is the one action whose work is not built yet.
-    ui->actionUpdate->setEnabled(false);
-
     updatePanelVisibility();
     updateWindowTitle();
 }
@@ -140,7 +141,7 @@ void Quorvane::applyGuiMode()
     ui->treeView->setVisible(mode == 0);
     // Docks take the room they ask for; keep the tree wide enough for its
     // 32-pixel icons and a module label next to them.
-    ui->treeView->setMinimumWidth(mode == 0 ? 240 : 0);
+    ui->treeView->setMinimumWidth(mode == 0 ? MinimumTreeWidth : 0);
     ui->actionStopDrives->setVisible(mode == 0);
     ui->stackedWidget->setVisible(mode != 0);
     ui->labelStackedPanels->setVisible(tileList);
@@ -155,6 +156,11 @@ void Quorvane::applyGuiMode()
         layout()->setContentsMargins(0, 0, 0, 0);
         ui->gridLayout->setContentsMargins(0, 0, 0, 0);
         ui->gridLayout->setSpacing(0);
+        // Kiosk mode has neither menu nor title bar: Ctrl+Q leaves it (the
+        // same close as Exit, asking about unsaved changes).
+        auto *quit = new QShortcut(QKeySequence(QStringLiteral("Ctrl+Q")), this);
+        quit->setObjectName(QStringLiteral("kioskQuitShortcut"));
+        connect(quit, &QShortcut::activated, this, &QWidget::close);
     } else if (mode == 2) {
         setWindowState(windowState() | Qt::WindowFullScreen);
     } else {
@@ -236,6 +242,27 @@ void Quorvane::on_actionAbout_triggered()
     palette.setColor(QPalette::Active, QPalette::Window, Qt::white);
     box.setPalette(palette);
     box.exec();
+}
+
+// The logo at the right end of the tool bar opens the about box.
+void Quorvane::buildToolbarLogo()
+{
+    auto *stretch = new QLabel(ui->mainToolBar);
+    stretch->setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Preferred);
+    ui->mainToolBar->addWidget(stretch);
+    const QPixmap logo(QStringLiteral(":ToolbarLogo.png"));
+    if (logo.isNull())
+        return;
+    auto *label = new ClickableQLabel(ui->mainToolBar);
+    label->setObjectName(QStringLiteral("labelToolbarLogo"));
+    label->setPixmap(logo);
+    label->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
+    label->setSizePolicy(QSizePolicy::Fixed, QSizePolicy::Fixed);
+    label->setFrameShape(QFrame::NoFrame);
+    label->setToolTip(ui->actionAbout->toolTip());
+    label->setCursor(Qt::PointingHandCursor);
+    connect(label, &ClickableQLabel::clicked, this, &Quorvane::on_actionAbout_triggered);
+    ui->mainToolBar->addWidget(label);
 }
 
 void Quorvane::openInfoUrl()

@@ -52,6 +52,9 @@ class Quorvane : public QMainWindow
 {
     Q_OBJECT
 public:
+    // The project tree is never narrower (GUI mode 0).
+    static constexpr int MinimumTreeWidth = 240;
+
     explicit Quorvane(QWidget *parent = nullptr, Qt::WindowFlags flags = Qt::WindowFlags());
     ~Quorvane() override;
 
@@ -72,6 +75,9 @@ public:
 
     // The application style sheet of a GUI mode (resource path).
     static QString styleSheetResource(int guiMode);
+
+    // The program and its arguments of a "startprocess," command's text.
+    static QStringList startProcessCommandLine(const QString &arguments);
 
     // Label of a module row; a row two or more levels down is named
     // "<parent label> - <label>". Shown by tiles and dock titles.
@@ -204,6 +210,12 @@ protected:
 private:
     void applyGuiMode();
     void setFirstStartGeometry();
+    void buildToolbarLogo();
+    // Docks: the first one's width, the temporary width of a "panel"
+    // command, the tree's width for its columns.
+    void giveFirstDockItsShare(QDockWidget *dock);
+    void widenPanelForAWhile(QWidget *panel);
+    void fitTreeWidth();
     void buildRecentFileActions();
     bool bindHostedPanel(ZorPanel *panel);
     void buildUserLevelControls();
@@ -220,6 +232,8 @@ private:
     QString m_lastFolder;
 
     QMap<QPersistentModelIndex, QPointer<QDockWidget>> m_docks;
+    QPointer<QWidget> m_widenedPanel;   // widened for a while by "panel"
+    int m_widenedPanelMinimum = 0;
     QMap<int, QPersistentModelIndex> m_pages;
     QMap<QPersistentModelIndex, int> m_tileStatus;
 

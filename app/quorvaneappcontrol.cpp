@@ -104,26 +104,37 @@ bool Quorvane::appControl(const QString &command, QString &result)
     return false;
 }
 
-// "program,arg1,arg2" or "\"program with blanks\",arg1,arg2"; empty
-// arguments are dropped, the others passed as they are.
+// "program,arg1,arg2"; the program and any argument may stand in double
+// quotes, which are taken off (a quoted part may hold commas). Empty parts
+// are dropped.
+QStringList Quorvane::startProcessCommandLine(const QString &arguments)
+{
+    QStringList parts;
+    QString part;
+    bool quoted = false;
+    for (const QChar c : arguments) {
+        if (c == QLatin1Char('"')) {
+            quoted = !quoted;
+        } else if (c == QLatin1Char(',') && !quoted) {
+            if (!part.isEmpty())
+                parts << part;
+            part.clear();
+        } else {
+            part += c;
+        }
+    }
+    if (!part.isEmpty())
+        parts << part;
+    return parts;
+}
+
 bool Quorvane::startProcess(const QString &arguments)
 {
-    QString program;
-    QString rest;
-    if (arguments.startsWith(QLatin1Char('"'))) {
-        const int end = arguments.indexOf(QLatin1Char('"'), 1);
-        program = end < 0 ? arguments.mid(1) : arguments.mid(1, end - 1);
-        const QString after = end < 0 ? QString() : arguments.mid(end + 1);
-        const int comma = after.indexOf(QLatin1Char(','));
-        rest = comma < 0 ? QString() : after.mid(comma + 1);
-    } else {
-        const int comma = arguments.indexOf(QLatin1Char(','));
-        program = comma < 0 ? arguments : arguments.left(comma);
-        rest = comma < 0 ? QString() : arguments.mid(comma + 1);
-    }
-    if (program.isEmpty())
+    QStringList parts = startProcessCommandLine(arguments);
+    if (parts.isEmpty())
         return false;
-    return QProcess::startDetached(program, rest.split(QLatin1Char(','), Qt::SkipEmptyParts));
+    const QString program = parts.takeFirst();
+    return QProcess::startDetached(program, parts);
 }
 
 void Quorvane::showDialogRequest(ZorMessage &msg)

@@ -116,9 +116,18 @@ bool Quorvane::openProject(const QString &givenPath)
         if (path.isEmpty())
             return false;
     }
+    // Loading closes the project that was open; should the new one fail,
+    // that one comes back (from its file), or a new project when there was
+    // none: the window never stays without a project.
+    const QString previous = m_project->isCompressed() ? m_project->packedFile()
+                                                        : m_project->projectFile();
+    const bool previousWasTemplate = m_project->isTemplate();
     QString error;
     if (!loadProjectIntoWindow(path, true, error)) {
         warn(this, tr("File error"), tr("Error while opening\n%1.\n%2").arg(path, error));
+        QString ignored;
+        if (previous.isEmpty() || !loadProjectIntoWindow(previous, !previousWasTemplate, ignored))
+            newProject(QString());
         return false;
     }
     return true;
@@ -379,7 +388,7 @@ void Quorvane::on_actionGenerateRuntime_triggered()
                 "file, plus any other additional data required."));
         return;
     }
-    ZorGenerateRuntimeDialog dialog(this, m_project);
+    ZorGenerateRuntimeDialog dialog(this, m_project.data());
     connect(&dialog, &ZorGenerateRuntimeDialog::msgOut, this, &Quorvane::appControlIn);
     dialog.execIfResourcesAvailable();
 }

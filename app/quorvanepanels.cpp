@@ -7,6 +7,7 @@
 #include "zordommodel.h"
 #include "zorpanel.h"
 #include "zorquestionbox.h"
+#include "zorxmlnesting.h"
 
 #include <QClipboard>
 #include <QDockWidget>
@@ -17,6 +18,8 @@
 #include <QItemSelectionModel>
 #include <QListWidget>
 #include <QMenu>
+#include <QScrollBar>
+#include <QStyle>
 #include <QTextStream>
 #include <QTimer>
 
@@ -67,7 +70,23 @@ void Quorvane::updateProjectTree()
         ui->treeView->header()->setSectionResizeMode(0, QHeaderView::ResizeToContents);
         ui->treeView->header()->setSectionResizeMode(1, QHeaderView::Stretch);
         ui->treeView->expandAll();
+        fitTreeWidth();
     }
+}
+
+void Quorvane::fitTreeWidth()
+{
+    // Wide enough for the labels and the whole "Status" column, so that
+    // neither is cut nor needs a horizontal scroll bar.
+    QTreeView *tree = ui->treeView;
+    const QAbstractItemView *view = tree;   // the column size hints are public there
+    const int least = tree->header()->minimumSectionSize();
+    const int labels = qMax(view->sizeHintForColumn(0), least);
+    const int status =
+        qMax(least, qMax(view->sizeHintForColumn(1), tree->header()->sectionSizeHint(1)));
+    const int chrome = 2 * tree->frameWidth()
+                       + tree->style()->pixelMetric(QStyle::PM_ScrollBarExtent, nullptr, tree) + 8;
+    tree->setMinimumWidth(qMax(MinimumTreeWidth, labels + status + chrome));
 }
 
 bool Quorvane::bindHostedPanel(ZorPanel *panel)
@@ -141,17 +160,11 @@ void Quorvane::newDock(const QModelIndex &index)
         dock->setObjectName(name);
         dock->setWidget(panel);
     } else {
+        // An open panel keeps its place among the tabs; raising it below
+        // makes it the front tab.
         dock->setWindowTitle(name);
         dock->setObjectName(name);
-        const QList<QDockWidget *> tabbed = tabifiedDockWidgets(dock);
-        if (!tabbed.isEmpty() && dockWidgetArea(dock) == Qt::RightDockWidgetArea) {
-            // Taken out and put back, it comes up as the front tab.
-            partner = tabbed.last();
-            removeDockWidget(dock);
-            dock->hide();
-        } else {
-            place = false;
-        }
+        place = false;
     }
 
     if (place) {
@@ -167,19 +180,43 @@ void Quorvane::newDock(const QModelIndex &index)
         addDockWidget(Qt::RightDockWidgetArea, dock);
         if (partner)
             tabifyDockWidget(partner, dock);
+        else
+            giveFirstDockItsShare(dock);
     }
     dock->raise();
     if (!hasEntry)
         m_docks.insert(QPersistentModelIndex(element), dock);
 }
 
+void Quorvane::giveFirstDockItsShare(QDockWidget *dock)
+{
+    // A dock asks only for its panel's small size hint; the first one in the
+    // right area takes the room the project tree does not need.
+    const int treeWidth = ui->treeView->isVisible() ? ui->treeView->minimumWidth() : 0;
+    const int share = qMax(width() * 3 / 5, width() - treeWidth - 60);
+    resizeDocks({dock}, {qMin(share, width() - treeWidth)}, Qt::Horizontal);
+}
+
+void Quorvane::widenPanelForAWhile(QWidget *panel)
+{
+    if (!panel)
+        return;
+    // Only the first widening counts: its minimum is the one to give back.
+    if (!m_widenedPanel) {
+        m_widenedPanel = panel;
+        m_widenedPanelMinimum = panel->minimumWidth();
+    }
+    panel->setMinimumWidth(width() * 3 / 4);
+    QTimer::singleShot(100, this, &Quorvane::resetTempSizeChange);
+}
+
 void Quorvane::resetTempSizeChange()
 {
-    if (m_docks.isEmpty() || !m_project)
-        return;
-    QDockWidget *dock = dockOf(m_project->model()->index(0, 0));
-    if (dock && dock->widget())
-        dock->widget()->setMinimumWidth(0);
+    // The panel widened by the last "panel" command gets its own minimum
+    // back, whichever module it belongs to.
+    if (m_widenedPanel)
+        m_widenedPanel->setMinimumWidth(m_widenedPanelMinimum);
+    m_widenedPanel.clear();
 }
 
 // --- tiles and pages (GUI modes 1 to 5) --------------------------------------------
@@ -393,12 +430,10 @@ void Quorvane::selectPanel(const QString &name)
             return;
         newDock(match);
         if (m_docks.size() == 1) {
+            // The first dock opens wide; the user may narrow it again.
             QDockWidget *dock = m_docks.first().data();
-            if (dock && dock->widget()) {
-                // The first dock opens wide; the user may narrow it again.
-                dock->widget()->setMinimumWidth(width() * 3 / 4);
-                QTimer::singleShot(100, this, &Quorvane::resetTempSizeChange);
-            }
+            if (dock)
+                widenPanelForAWhile(dock->widget());
         }
         return;
     }
@@ -431,8 +466,12 @@ namespace {
 // The "module" element held by the clipboard text, or a null element.
 QDomElement clipboardModule(QDomDocument &document)
 {
+    // A pasted module lands at depth 1 or 2 below the project module: the
+    // project must stay within the nesting limit to be opened again.
     const QString text = QGuiApplication::clipboard()->text();
-    if (text.isEmpty() || !document.setContent(text, false))
+    if (text.isEmpty()
+        || ZorXmlNesting::check(text, ZorXmlNesting::MaxModuleDepth - 2) != ZorXmlNesting::Allowed
+        || !document.setContent(text, false))
         return QDomElement();
     const QDomElement element = document.firstChild().toElement();
     if (element.isNull() || element.tagName().compare(QLatin1String("module"), Qt::CaseInsensitive) != 0)

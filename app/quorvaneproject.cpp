@@ -7,6 +7,7 @@
 #include "zormoduleshost.h"
 #include "zorpanel.h"
 #include "zorquestionbox.h"
+#include "zorxmlnesting.h"
 
 #include <QDebug>
 #include <QDir>
@@ -194,7 +195,11 @@ bool QuorvaneProject::addModule(const QString &type, const QString &label,
         return false;
 
     QDomElement copy = source.cloneNode(true).toElement();
-    if (!propertiesXml.trimmed().isEmpty()) {
+    // Properties text nested beyond the limit is treated like text that is
+    // no XML: left out.
+    if (!propertiesXml.trimmed().isEmpty()
+        && ZorXmlNesting::check(propertiesXml, ZorXmlNesting::MaxModuleDepth - 3)
+               == ZorXmlNesting::Allowed) {
         QDomDocument properties;
         properties.setContent(propertiesXml);
         if (!properties.firstChild().isNull())

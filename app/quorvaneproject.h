@@ -39,6 +39,7 @@
 #include "zorhostedproject.h"
 #include "zormessage.h"
 #include "zorregistry.h"
+#include "zorsavableproject.h"
 
 #include <QDomDocument>
 #include <QMap>
@@ -56,7 +57,7 @@ class ZorModulesHost;
 class ZorPanel;
 class QWidget;
 
-class QuorvaneProject : public QObject, public ZorHostedProject
+class QuorvaneProject : public QObject, public ZorHostedProject, public ZorSavableProject
 {
     Q_OBJECT
 public:
@@ -157,7 +158,15 @@ public:
     // and ".zortpl"). `keepPaths` saves a copy; otherwise the saved file
     // becomes the project's file. Open panels are asked first; their
     // objections stop the save. On failure the paths stay as they were.
+    // A packed project saved as ".zorpro" puts its files beside the new
+    // file; files of the same name already there are replaced only when the
+    // user agrees (ZorQuestionBox), else nothing is written.
     bool save(const QString &fileName, QString &errorText, bool keepPaths = false);
+    // A copy for the runtime generator: save() keeping the project's paths.
+    bool saveCopy(const QString &fileName, QString &errorText) override
+    {
+        return save(fileName, errorText, true);
+    }
     // Asks every open panel to store its state and push pending settings to
     // its module, and waits until those settings are in the document.
     // `updateInfo` also records the modification in "projectinfo".
@@ -250,6 +259,8 @@ private:
     void settlePendingWrites();
     bool writeDocument(const QString &path) const;
     bool packedToPlain(const QString &fileName, QString &errorText);
+    // Asks whether the listed files (relative to `folder`) may be replaced.
+    bool confirmReplacing(const QString &folder, const QStringList &files) const;
 
     PanelMap m_openPanels;
     ModuleMap m_modules;

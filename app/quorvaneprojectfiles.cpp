@@ -7,6 +7,8 @@
 #include "zormigration.h"
 #include "zormodule.h"
 #include "zorpanel.h"
+#include "zorquestionbox.h"
+#include "zorxmlnesting.h"
 
 #include <QCoreApplication>
 #include <QDateTime>
@@ -19,6 +21,7 @@
 #include <QSet>
 #include <QTemporaryFile>
 #include <QTextStream>
+#include <QWidget>
 
 #include <memory>
 
@@ -136,6 +139,39 @@ bool replaceFileWith(const QString &source, const QString &target)
     return out.commit();
 }
 
+// Characters XML 1.0 cannot hold, not even as a reference (control
+// characters a script printed into a property, lone surrogates), are left
+// out of the file: written raw they would make it unreadable.
+void dropCharactersXmlCannotHold(QString &text)
+{
+    const auto allowed = [&text](int i, int *length) {
+        const ushort c = text.at(i).unicode();
+        *length = 1;
+        if (c == 0x9 || c == 0xA || c == 0xD || (c >= 0x20 && c <= 0xD7FF)
+            || (c >= 0xE000 && c <= 0xFFFD))
+            return true;
+        if (QChar::isHighSurrogate(c) && i + 1 < text.size()
+            && QChar::isLowSurrogate(text.at(i + 1).unicode())) {
+            *length = 2;
+            return true;
+        }
+        return false;
+    };
+    int length = 1;
+    int i = 0;
+    while (i < text.size() && allowed(i, &length))
+        i += length;
+    if (i == text.size())
+        return;
+    QString kept = text.left(i);
+    kept.reserve(text.size());
+    for (; i < text.size(); i += length) {
+        if (allowed(i, &length))
+            kept += text.midRef(i, length);
+    }
+    text = kept;
+}
+
 } // namespace
 
 // --- names and paths -----------------------------------------------------------
@@ -231,6 +267,19 @@ bool QuorvaneProject::load(const QString &fileName, QString &errorText)
 
     setPaths(readFile, packed);
 
+    // Checked before the text is parsed: the parser and everything after it
+    // recurse along the nesting.
+    switch (ZorXmlNesting::check(text)) {
+    case ZorXmlNesting::TooDeep:
+        return fail(tr("Project file is nested too deeply (more than %1 levels of modules or "
+                       "%2 levels of elements).")
+                        .arg(ZorXmlNesting::MaxModuleDepth)
+                        .arg(ZorXmlNesting::MaxElementDepth));
+    case ZorXmlNesting::DeclaresEntities:
+        return fail(tr("Project file declares XML entities, which projects do not use."));
+    case ZorXmlNesting::Allowed:
+        break;
+    }
     QDomDocument document;
     if (!document.setContent(text, false))
         return fail(tr("Project file contains invalid XML."));
@@ -281,6 +330,12 @@ QString QuorvaneProject::extractProject(const QString &archive, QString &folder)
 bool QuorvaneProject::save(const QString &fileName, QString &errorText, bool keepPaths)
 {
     errorText.clear();
+    // A closed project (nothing loaded, or a failed load) would be written
+    // as an empty file over the one named.
+    if (!m_model || !m_model->hasRoot()) {
+        errorText = tr("There is no project to save.");
+        return false;
+    }
     if (!prepareSave(errorText, true))
         return false;
 
@@ -357,10 +412,31 @@ bool QuorvaneProject::packedToPlain(const QString &fileName, QString &errorText)
     QStringList files;
     ZorApplServices::collectFiles(sourceDir, files, QStringList(), {cleanAbsolute(m_projectFile)});
     const QString prefix = QDir::cleanPath(sourceDir) + QLatin1Char('/');
+    QStringList relativePaths;
+    QStringList replaced;
     for (const QString &native : qAsConst(files)) {
         const QString file = QDir::fromNativeSeparators(native);
-        if (!file.startsWith(prefix)
-            || !copyReplacing(file, targetDir + QLatin1Char('/') + file.mid(prefix.size()))) {
+        if (!file.startsWith(prefix)) {
+            errorText = tr("Could not write data to target file.");
+            return false;
+        }
+        const QString relative = file.mid(prefix.size());
+        relativePaths << relative;
+        const QString copy = cleanAbsolute(targetDir + QLatin1Char('/') + relative);
+        if (copy != target && QFileInfo::exists(copy))
+            replaced << relative;
+    }
+    // The project's files land beside the new project file: files of the
+    // same name that are already there belong to the user and are replaced
+    // only when the user agrees. Nothing is written before that.
+    if (!replaced.isEmpty() && !confirmReplacing(targetDir, replaced)) {
+        errorText = tr("Nothing was saved: files of the project would have replaced files "
+                       "of the same name in %1.")
+                        .arg(QDir::toNativeSeparators(targetDir));
+        return false;
+    }
+    for (const QString &relative : qAsConst(relativePaths)) {
+        if (!copyReplacing(prefix + relative, targetDir + QLatin1Char('/') + relative)) {
             errorText = tr("Could not write data to target file.");
             return false;
         }
@@ -372,9 +448,27 @@ bool QuorvaneProject::packedToPlain(const QString &fileName, QString &errorText)
     return true;
 }
 
+bool QuorvaneProject::confirmReplacing(const QString &folder, const QStringList &files) const
+{
+    const int shown = 15;
+    QStringList lines = files.mid(0, shown);
+    if (files.size() > shown)
+        lines << tr("... and %n more", nullptr, files.size() - shown);
+    ZorQuestionBox::Question question;
+    question.icon = QMessageBox::Warning;
+    question.title = tr("Save project");
+    question.text = tr("The project's files go beside the project file. These files in %1 "
+                       "would be replaced:\n\n%2\n\nDo you want to replace them?")
+                        .arg(QDir::toNativeSeparators(folder), lines.join(QLatin1Char('\n')));
+    question.buttons = QMessageBox::Yes | QMessageBox::No;
+    question.defaultButton = QMessageBox::No;
+    return ZorQuestionBox::ask(qobject_cast<QWidget *>(parent()), question) == QMessageBox::Yes;
+}
+
 bool QuorvaneProject::writeDocument(const QString &path) const
 {
     QString text = m_model->document().toString(1);
+    dropCharactersXmlCannotHold(text);
     // The file is UTF-8; a declaration naming another encoding would make
     // readers misread every character beyond ASCII.
     static const QRegularExpression declaredEncoding(

@@ -3,7 +3,6 @@
 #include "domtreeitem.h"
 
 #include <QCoreApplication>
-#include <QDateTime>
 #include <QGuiApplication>
 #include <QImage>
 #include <QMimeData>
@@ -11,6 +10,7 @@
 #include <QPixmap>
 #include <QSet>
 #include <QThread>
+#include <QVector>
 
 // Resource initialisation has to happen outside any namespace.
 static void initIconResources()
@@ -658,6 +658,18 @@ QString ZorDomModel::uniqueLabel(const QString &desired, const QStringList &take
     }
     for (const QString &t : taken)
         used.insert(t);
+    return firstFreeLabel(desired, used, nullptr);
+}
+
+// Counting up never ends in a label that is taken: there are only so many
+// taken labels, so a free number is always found (an earlier fallback to a
+// time stamp could repeat itself). `nextNumber` remembers, per prefix and
+// padding, the number after the last one handed out: while labels are only
+// ever added to `used`, every number below it stays taken, so a run of
+// labels made from one prefix costs no rescans.
+QString ZorDomModel::firstFreeLabel(const QString &desired, const QSet<QString> &used,
+                                    QHash<QString, int> *nextNumber)
+{
     if (!used.contains(desired))
         return desired;
 
@@ -675,13 +687,14 @@ QString ZorDomModel::uniqueLabel(const QString &desired, const QStringList &take
         if (prefix.isEmpty() || !prefix.at(prefix.size() - 1).isSpace())
             prefix += QLatin1Char(' ');
     }
-    for (int i = 1; i <= 1000; ++i) {
-        const QString candidate = prefix + padding + QString::number(i);
-        if (!used.contains(candidate))
-            return candidate;
-    }
-    return QStringLiteral("%1 %2").arg(
-        prefix, QDateTime::currentDateTime().toString(QStringLiteral("yyyy-MM-dd hh:mm:ss.zzz")));
+    const QString stem = prefix + padding;
+    int number = nextNumber ? nextNumber->value(stem, 1) : 1;
+    QString candidate = stem + QString::number(number);
+    while (used.contains(candidate))
+        candidate = stem + QString::number(++number);
+    if (nextNumber)
+        nextNumber->insert(stem, number + 1);
+    return candidate;
 }
 
 void ZorDomModel::makeLabelsUnique(QDomElement element, const QModelIndex &parent) const
@@ -690,16 +703,31 @@ void ZorDomModel::makeLabelsUnique(QDomElement element, const QModelIndex &paren
     if (!label.isEmpty())
         element.setAttribute(LabelAttr, uniqueLabel(label, QStringList(), parent));
 
-    QStringList used;
-    const QDomNodeList descendants = element.elementsByTagName(ModuleTag);
-    for (int i = 0; i < descendants.size(); ++i) {
-        QDomElement module = descendants.at(i).toElement();
+    // The module elements below, in document order, taken once: a live
+    // node list would be rebuilt after every label change.
+    QVector<QDomElement> descendants;
+    QVector<QDomElement> pending{element};
+    while (!pending.isEmpty()) {
+        const QDomElement current = pending.takeLast();
+        if (current != element && current.tagName() == ModuleTag)
+            descendants.append(current);
+        QVector<QDomElement> children;
+        for (QDomElement child = current.firstChildElement(); !child.isNull();
+             child = child.nextSiblingElement())
+            children.append(child);
+        for (int i = children.size() - 1; i >= 0; --i)
+            pending.append(children.at(i));
+    }
+
+    QSet<QString> used;
+    QHash<QString, int> nextNumber;
+    for (QDomElement &module : descendants) {
         const QString own = displayLabel(module);
         if (own.isEmpty())
             continue;
-        const QString unique = uniqueLabel(own, used, QModelIndex());
+        const QString unique = firstFreeLabel(own, used, &nextNumber);
         module.setAttribute(LabelAttr, unique);
-        used.append(unique);
+        used.insert(unique);
     }
 }
 

@@ -20,6 +20,7 @@
 #include <QHash>
 #include <QIcon>
 #include <QPersistentModelIndex>
+#include <QSet>
 #include <QStringList>
 
 class DomTreeItem;
@@ -95,7 +96,7 @@ public:
                       QString *resultLabel = nullptr);
     // `desired` when no child of `parent` and no text of `taken` carries it;
     // else the first free label counted up from it (Node01 -> Node02,
-    // Scope -> Scope 1).
+    // Scope -> Scope 1), however many are taken.
     QString uniqueLabel(const QString &desired, const QStringList &taken,
                         const QModelIndex &parent) const;
     // Before inserting `element` under `parent`: makes its label unique
@@ -130,6 +131,8 @@ signals:
 private:
     DomTreeItem *itemFromIndex(const QModelIndex &index) const;
     QString displayLabel(const QDomElement &element) const;
+    static QString firstFreeLabel(const QString &desired, const QSet<QString> &used,
+                                  QHash<QString, int> *nextNumber);
     QString description(const QModelIndex &index) const;
     bool isEnabledForUser(const QDomElement &element) const;
     int storedStatus(const QModelIndex &index) const;

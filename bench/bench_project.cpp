@@ -1,7 +1,7 @@
 // Loads and saves a project of 500 modules through the project object: the
 // file read and parsed, the tree model built, one module thread per module
 // created and linked by the module host; then the project written back, plain
-// and packed.
+// and packed. Last, a hostile file of 1 MB of nested modules is refused.
 #include "quorvaneproject.h"
 #include "startstopmodule.h"
 #include "zorapplservices.h"
@@ -12,6 +12,7 @@
 #include <QElapsedTimer>
 #include <QFile>
 #include <QTextStream>
+#include <algorithm>
 #include <cstdio>
 
 namespace {
@@ -97,9 +98,31 @@ int main(int argc, char **argv)
     project.close();
     const double closeMs = msSince(timer);
 
+    // 1 MB of modules, each opened inside the last: refused before parsing.
+    const QString hostile = folder + QStringLiteral("/Hostile.zorpro");
+    {
+        QFile out(hostile);
+        if (!out.open(QIODevice::WriteOnly)) {
+            std::fprintf(stderr, "cannot write %s\n", qPrintable(hostile));
+            return 1;
+        }
+        out.write("<QuorvaneProject>" + QByteArray(1 << 20, 'x').replace("xxxxxxxx", "<module>"));
+    }
+    // Best of five: on a shared machine the other runs measure its load.
+    double hostileMs = 1e9;
+    for (int round = 0; round < 5; ++round) {
+        timer.restart();
+        if (project.load(hostile, error)) {
+            std::fprintf(stderr, "hostile project was loaded\n");
+            return 1;
+        }
+        hostileMs = std::min(hostileMs, msSince(timer));
+    }
+
     std::printf("project_load_500: %.1f ms\n", loadMs);
     std::printf("project_save_500: %.1f ms\n", saveMs);
     std::printf("project_save_packed_500: %.1f ms\n", packMs);
     std::printf("project_close_500: %.1f ms\n", closeMs);
+    std::printf("project_refuse_nested_1mb: %.1f ms\n", hostileMs);
     return 0;
 }

@@ -156,6 +156,7 @@ bool ZorAsciiAdapterProtocol::hasCompleteLine() const
 void ZorAsciiAdapterProtocol::reset()
 {
     m_pending.clear();
+    m_discarding = false;
     m_xon = true;
 }
 
@@ -181,11 +182,19 @@ int ZorAsciiAdapterProtocol::feed(const QByteArray &bytes, VSCAN_MSG *frames, in
         if (c != CR)
             continue;
         const int lineLength = i - lineStart;
+        if (m_discarding) {
+            // The end of an overlong line whose start was dropped.
+            m_discarding = false;
+            lineStart = i + 1;
+            continue;
+        }
         if (lineLength > 0 && count >= capacity && m_keepWhenFull) {
             stoppedFull = true; // this line and the rest wait for the next feed
             break;
         }
-        if (lineLength > 0) {
+        // No adapter line is this long: garbage, whatever it begins with, and
+        // ignored the same whether it came in one read or in several.
+        if (lineLength > 0 && lineLength <= MaxPendingText) {
             VSCAN_MSG frame;
             quint8 status = 0;
             switch (parseLine(text + lineStart, lineLength, m_acceptEchoes, frame, status)) {
@@ -205,7 +214,11 @@ int ZorAsciiAdapterProtocol::feed(const QByteArray &bytes, VSCAN_MSG *frames, in
         lineStart = i + 1;
     }
     m_pending.remove(0, lineStart);
-    if (!stoppedFull && m_pending.size() > MaxPendingText)
+    if (!stoppedFull && m_pending.size() > MaxPendingText) {
+        // An overlong line: dropped up to its end, never parsed from its
+        // middle once more bytes arrive.
         m_pending.clear();
+        m_discarding = true;
+    }
     return count - before;
 }

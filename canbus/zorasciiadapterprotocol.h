@@ -31,8 +31,9 @@ public:
     static constexpr char XOFF = 0x13;
     static constexpr char ECHO_MARK = 'e';
 
-    // Longest line the adapter sends ("eT" + 8 + 1 + 16 + 4 digits); a tail
-    // without CR far beyond this is garbage and is dropped.
+    // Longest line the adapter sends ("eT" + 8 + 1 + 16 + 4 digits); a line
+    // far beyond this is garbage: it is ignored, and a tail this long
+    // without CR is dropped together with the rest of its line.
     static constexpr int MaxPendingText = 1024;
 
     static QByteArray openCommand() { return QByteArrayLiteral("O\r"); }
@@ -92,7 +93,8 @@ public:
     // streams that the driver reads at its own pace, so nothing is lost.
     void setKeepWhenFull(bool on) { m_keepWhenFull = on; }
 
-    // Forgets the unparsed tail and the flow-control state.
+    // Forgets the unparsed tail (also of an overlong line) and the
+    // flow-control state.
     void reset();
     // Appends bytes (Latin-1), then parses every complete line: frames go to
     // frames[count], count growing up to capacity (beyond it frames are
@@ -114,6 +116,7 @@ private:
     bool m_acceptEchoes = false;
     bool m_flowControl = false;
     bool m_keepWhenFull = false;
+    bool m_discarding = false;   // inside an overlong line, up to its CR
     bool m_xon = true;
     quint32 m_commandErrorBit = 0;
     quint32 m_overflowBit = 0x1;

@@ -38,8 +38,9 @@ bool ZorCanDriverTarnNet::open(const QString &portText, int bitRate, int debugLe
 {
     Q_UNUSED(debugLevel);
     Q_UNUSED(reserved);
-    Q_UNUSED(timestampMode);
     close();
+    m_timestampMode = timestampMode;
+    m_rxClock.start();
     m_protocol.reset();
     m_rxCount = m_txCount = 0;
     m_txStamp.reset();
@@ -57,6 +58,7 @@ bool ZorCanDriverTarnNet::open(const QString &portText, int bitRate, int debugLe
     }
     m_initCommands = ZorAsciiAdapterProtocol::closeCommand()
                      + ZorAsciiAdapterProtocol::bitRateCommand(code)
+                     + ZorAsciiAdapterProtocol::timestampCommand(timestampMode != 0)
                      + ZorAsciiAdapterProtocol::openCommand();
     m_closeCommand = ZorAsciiAdapterProtocol::closeCommand();
     m_pollCommand = ZorAsciiAdapterProtocol::statusCommand();
@@ -105,6 +107,17 @@ bool ZorCanDriverTarnNet::connectToGateway()
         }
     }
     if (!allWent) {
+        // The socket's own reason: refused, timed out, host unreachable.
+        QString reason;
+        if (m_socket->state() == QAbstractSocket::ConnectedState)
+            reason = QCoreApplication::translate("ZorCanDriverTarnNet",
+                                                 "the opening lines could not be sent");
+        else if (m_socket->error() == QAbstractSocket::UnknownSocketError)
+            reason = QCoreApplication::translate("ZorCanDriverTarnNet", "no connection within %1 ms")
+                         .arg(m_connectTimeout);
+        else
+            reason = m_socket->errorString();
+        m_errorText = networkErrorText(reason);
         delete m_socket;
         m_socket = nullptr;
         m_connected = false;
@@ -112,7 +125,15 @@ bool ZorCanDriverTarnNet::connectToGateway()
     }
     m_protocol.reset();
     m_connected = true;
+    m_errorText.clear();
     return true;
+}
+
+QString ZorCanDriverTarnNet::networkErrorText(const QString &reason) const
+{
+    return QCoreApplication::translate("ZorCanDriverTarnNet", "Network error: %1 (%2:%3)")
+        .arg(reason, m_host)
+        .arg(m_port);
 }
 
 void ZorCanDriverTarnNet::disconnectFromGateway(bool skipCloseCommand)
@@ -173,6 +194,7 @@ bool ZorCanDriverTarnNet::takeRx(int &count)
         return false;
     if (m_socket->state() != QAbstractSocket::ConnectedState) {
         m_statusFlags |= StatusConnectionLost;
+        m_errorText = networkErrorText(m_socket->errorString());
         disconnectFromGateway(true);
         m_reconnectTimer.start();
         m_down = true;
@@ -193,6 +215,7 @@ bool ZorCanDriverTarnNet::takeRx(int &count)
     if (room > 0)
         bytes = m_socket->read(room);
     m_protocol.feed(bytes, m_rxBank, Capacity, m_rxCount, m_statusFlags);
+    stampAtReception();
     if (m_rxCount > 0)
         m_txStamp.follow(m_rxBank[m_rxCount - 1].Timestamp);
     count = m_rxCount;
@@ -203,6 +226,18 @@ bool ZorCanDriverTarnNet::takeRx(int &count)
         m_socket->flush();
     }
     return notFailed();
+}
+
+void ZorCanDriverTarnNet::stampAtReception()
+{
+    // A frame line without its four stamp digits gets the time it was read;
+    // its flags still tell that the gateway sent no stamp.
+    const quint16 now = quint16(m_rxClock.elapsed() % 65536);
+    for (int i = 0; i < m_rxCount; ++i) {
+        VSCAN_MSG &frame = m_rxBank[i];
+        if (!(frame.Flags & VSCAN_FLAGS_TIMESTAMP))
+            frame.Timestamp = now;
+    }
 }
 
 bool ZorCanDriverTarnNet::rxFrame(int index, QByteArray &record)

@@ -12,6 +12,12 @@
 // which arrive flagged 0x80. When more frames arrived than one bank holds,
 // takeRx hands over a full bank and keeps the rest for the next call, so
 // reading again while count equals capacity loses nothing.
+//
+// Opening asks the gateway for time stamps ("Z1") when the time-stamp mode
+// is on; a frame that arrives without one (mode 0, or a gateway that ignores
+// "Z") is stamped with the milliseconds since open at reception, so every
+// received frame carries a time. A failed connection names the socket's
+// reason ("Network error: Connection refused").
 #pragma once
 
 #include "zorabstractcandriver.h"
@@ -48,7 +54,8 @@ public:
     bool flushTx(bool fromModule) override;
     // Always an empty text and no bits.
     bool statusText(QString &text, int &statusBits) override;
-    // Empty while ok; "Network error", or the bit-rate refusal.
+    // Empty while ok; "Network error: <the socket's reason> (host:port)",
+    // "Network error" when no reason is known, or the bit-rate refusal.
     QString lastErrorText() override;
     bool echoesTx() override { return true; }
     bool notFailed() override { return m_ok || m_down; }
@@ -77,6 +84,8 @@ private:
     void disconnectFromGateway(bool skipCloseCommand);
     void discardPending(int waitMs);
     void waitForData();
+    void stampAtReception();
+    QString networkErrorText(const QString &reason) const;
 
     bool m_opened = false;
     QByteArray m_initCommands;
@@ -98,6 +107,8 @@ private:
     bool m_down = false;
     bool m_ok = true;
     QString m_errorText;
+    QElapsedTimer m_rxClock;   // since open: the stamp of frames the gateway did not stamp
+    int m_timestampMode = 1;
 
     int m_reconnectInterval = 4000;
     int m_connectTimeout = 8000;

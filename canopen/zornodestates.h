@@ -48,11 +48,14 @@
 #include "zormodstates.h"
 
 #include <QElapsedTimer>
+#include <memory>
 #include <QList>
 #include <QMap>
 #include <QString>
 
 class ZorModNode;
+
+class ZorObjEditModel;
 
 namespace ZorNodeStates {
 
@@ -96,6 +99,9 @@ struct NodeRoot : Macho::Link<NodeRoot, ZorModStates::Top>
         QElapsedTimer resultTimer;        // started with each result text
         QMap<int, Macho::StateRef> continuations;
         bool objectTableRequest = false;  // the current list came as XML
+        // The table of that request, built in the module thread and
+        // deleted with the answer (the module thread has no event loop).
+        std::shared_ptr<ZorObjEditModel> objectTable;
         QString accessKeyClass;
         QString accessKeyValue;
         bool accessKeyAccepted = false;
@@ -151,6 +157,10 @@ struct NodeRoot : Macho::Link<NodeRoot, ZorModStates::Top>
     // The interview for a list; the list is normalised in place. Returns the
     // interview's time budget in ms.
     int buildObjectListInterview(ZorMessage &interview, QString &list, int msgType);
+    // An XML object table request: builds its table model and gives the
+    // model's object list for the request type in place of the text.
+    // False when the text is not a readable XML document.
+    bool objectTableToList(QString &list, int msgType);
 
     // Access key (zornodestatesaccesskey.cpp).
     void sendAccessKey();

@@ -5,6 +5,10 @@
 #include "zornodestates.h"
 
 #include "zormodnode.h"
+#include "zorobjeditmodel.h"
+
+#include <QDomDocument>
+#include <QRegularExpression>
 
 namespace ZorNodeStates {
 
@@ -65,6 +69,7 @@ void NodeRoot::cancelObjectLists(bool cancelAtGateway)
     b.objectListQueue.clear();
     b.currentObjectList = ZorMessage();
     b.objectTableRequest = false;
+    b.objectTable.reset();
 }
 
 bool NodeRoot::processObjectListQueue()
@@ -82,17 +87,16 @@ bool NodeRoot::processObjectListQueue()
 
     b.currentObjectList = b.objectListQueue.takeFirst();
     QString list = b.currentObjectList.data().toString();
-    if (ZorObjectList::isObjectTable(list)) {
-        // Its markup read as lines would go to the node as object writes.
+    b.silent = ZorObjectList::isSilent(list);
+    const int type = b.currentObjectList.msgType();
+    if (ZorObjectList::isObjectTable(list) && !objectTableToList(list, type)) {
         ZorMessage refused = b.currentObjectList;
         refused.setMsgState(KS_FAIL);
-        refused.setData(tr("error: object tables are not served yet"));
+        refused.setData(tr("error: the object table is not valid XML"));
         sendToMaster(refused, true);
         b.currentObjectList = ZorMessage();
         return false;
     }
-    b.silent = ZorObjectList::isSilent(list);
-    const int type = b.currentObjectList.msgType();
     b.timeBudgetMs = buildObjectListInterview(b.objectListInterview, list, type);
     b.currentObjectList.setData(list);
     b.currentObjectList.setMsgState(KS_WAITING);
@@ -121,6 +125,14 @@ bool NodeRoot::handleObjectListAnswer(const ZorMessage &message)
     ZorMessage answer = b.currentObjectList;
     answer.setMsgState(answerState);
     answer.setData(result.text);
+    if (b.objectTableRequest && b.objectTable) {
+        // A table comes back as a table: its rows carry the values read and
+        // the status of each object.
+        b.objectTable->applyObjectListAnswer(result.text, type, answerState != KS_ANSWER);
+        answer.setData(b.objectTable->toXml());
+    }
+    b.objectTable.reset();
+    b.objectTableRequest = false;
     sendToMaster(answer, true);
 
     if (!b.silent) {
@@ -129,6 +141,22 @@ bool NodeRoot::handleObjectListAnswer(const ZorMessage &message)
         showResultText(objectListResultText(type, result.text, ok));
     }
     b.currentObjectList = ZorMessage();
+    return true;
+}
+
+bool NodeRoot::objectTableToList(QString &list, int msgType)
+{
+    Box &b = box();
+    QString xml = list;
+    xml.remove(QRegularExpression(QStringLiteral("SilentReadWrite"),
+                                  QRegularExpression::CaseInsensitiveOption));
+    QDomDocument doc;
+    if (!doc.setContent(xml))
+        return false;
+    b.objectTable = std::make_shared<ZorObjEditModel>(doc, true);
+    b.objectTable->setLockedNodeId(QString::number(nodeId()));
+    b.objectTableRequest = true;
+    list = b.objectTable->objectListRequest(QModelIndexList(), msgType, false);
     return true;
 }
 

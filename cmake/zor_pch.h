@@ -1,11 +1,12 @@
-// Precompiled header shared by all libraries and tests: the Qt headers that
-// nearly every file includes.
+// A small precompiled header that a target may reuse (REUSE_FROM zor_pch);
+// no target does by default. Each file includes the Qt headers it uses.
 #pragma once
 #ifdef __cplusplus
-#include <QtCore>
-#include <QtGui>
-#include <QtWidgets>
-#include <QtXml>
-#include <QtNetwork>
-#include <QtTest>
+#include <QObject>
+#include <QString>
+#include <QStringList>
+#include <QByteArray>
+#include <QVariant>
+#include <QList>
+#include <QMap>
 #endif

@@ -11,6 +11,7 @@
 #include <QMutexLocker>
 #include <QRegularExpression>
 #include <QSaveFile>
+#include <QTextCodec>
 #include <QTemporaryDir>
 #include <QVector>
 
@@ -112,12 +113,47 @@ bool isIdentifier(const QString &name)
     return identifier.match(name).hasMatch();
 }
 
-QString readLatin1File(const QString &path)
+// The redirected streams are written in UTF-8 (see the prelude).
+QString readUtf8File(const QString &path)
 {
     QFile file(path);
     if (!file.open(QIODevice::ReadOnly | QIODevice::Text))
         return QString();
-    return ZorApplServices::latin1Text(file.readAll());
+    return QString::fromUtf8(file.readAll());
+}
+
+// Compiler flags handed with the code: the text is already decoded, so a
+// coding declaration in it must not make Python decode its bytes again.
+struct PyCompilerFlags
+{
+    int cf_flags;
+    int cf_feature_version;
+};
+const int kIgnoreCookie = 0x0800;   // PyCF_IGNORE_COOKIE
+const int kFeatureVersion = 11;     // PY_MINOR_VERSION of the library bound
+
+QByteArray withoutByteOrderMark(const QByteArray &bytes)
+{
+    return bytes.startsWith("\xEF\xBB\xBF") ? bytes.mid(3) : bytes;
+}
+
+// The codec that a coding declaration in the first two lines of a script
+// names ("# -*- coding: latin-1 -*-", as Python reads it), or none.
+QTextCodec *declaredCodec(const QByteArray &givenBytes)
+{
+    const QByteArray bytes = withoutByteOrderMark(givenBytes);
+    static const QRegularExpression cookie(
+        QStringLiteral("^[ \\t\\f]*#.*?coding[:=][ \\t]*([-\\w.]+)"));
+    const QList<QByteArray> lines = bytes.left(1024).split('\n').mid(0, 2);
+    for (const QByteArray &line : lines) {
+        const QRegularExpressionMatch match = cookie.match(QString::fromLatin1(line));
+        if (match.hasMatch())
+            return QTextCodec::codecForName(match.captured(1).toLatin1());
+        // Only a comment or blank line may stand before the declaration.
+        if (!line.trimmed().isEmpty() && !line.trimmed().startsWith('#'))
+            break;
+    }
+    return nullptr;
 }
 
 // Prelude that hands every write of one stream to a native function.
@@ -145,6 +181,7 @@ struct PythonRuntime::Api
     int (*Py_IsInitialized)();
     void (*Py_Finalize)();
     int (*PyRun_SimpleString)(const char *);
+    int (*PyRun_SimpleStringFlags)(const char *, PyCompilerFlags *);
     PyObject *(*PyModule_Create2)(PyModuleDef *, int);
     PyObject *(*PyImport_GetModuleDict)();
     int (*PyDict_SetItemString)(PyObject *, const char *, PyObject *);
@@ -152,7 +189,7 @@ struct PythonRuntime::Api
     PyObject *(*Py_BuildValue)(const char *, ...);
     void (*PyErr_SetString)(PyObject *, const char *);
     void (*PyErr_Print)();
-    PyObject *(*PyUnicode_DecodeLatin1)(const char *, Py_ssize_t, const char *);
+    PyObject *(*PyUnicode_DecodeUTF8)(const char *, Py_ssize_t, const char *);
     PyObject *(*PyUnicode_AsEncodedString)(PyObject *, const char *, const char *);
     int (*PyBytes_AsStringAndSize)(PyObject *, char **, Py_ssize_t *);
     void (*Py_DecRef)(PyObject *);
@@ -221,6 +258,7 @@ bool PythonRuntime::bind()
            && resolve("Py_IsInitialized", a.Py_IsInitialized)
            && resolve("Py_Finalize", a.Py_Finalize)
            && resolve("PyRun_SimpleString", a.PyRun_SimpleString)
+           && resolve("PyRun_SimpleStringFlags", a.PyRun_SimpleStringFlags)
            && resolve("PyModule_Create2", a.PyModule_Create2)
            && resolve("PyImport_GetModuleDict", a.PyImport_GetModuleDict)
            && resolve("PyDict_SetItemString", a.PyDict_SetItemString)
@@ -228,7 +266,7 @@ bool PythonRuntime::bind()
            && resolve("Py_BuildValue", a.Py_BuildValue)
            && resolve("PyErr_SetString", a.PyErr_SetString)
            && resolve("PyErr_Print", a.PyErr_Print)
-           && resolve("PyUnicode_DecodeLatin1", a.PyUnicode_DecodeLatin1)
+           && resolve("PyUnicode_DecodeUTF8", a.PyUnicode_DecodeUTF8)
            && resolve("PyUnicode_AsEncodedString", a.PyUnicode_AsEncodedString)
            && resolve("PyBytes_AsStringAndSize", a.PyBytes_AsStringAndSize)
            && resolve("Py_DecRef", a.Py_DecRef)
@@ -451,30 +489,31 @@ bool PythonRuntime::runLocked(const QString &code, const QString &sysPathEntry, 
         if (!sysPathEntry.isEmpty())
             prelude += QStringLiteral("sys.path.append(%1)\n").arg(pythonStringLiteral(sysPathEntry));
         const QString openFile =
-            QStringLiteral("open(%1, \"w\", encoding=\"latin-1\", errors=\"backslashreplace\")");
+            QStringLiteral("open(%1, \"w\", encoding=\"utf-8\", errors=\"backslashreplace\")");
         if (stdoutMode == ToFile)
             prelude += QStringLiteral("sys.stdout = ") + openFile.arg(pythonStringLiteral(stdoutFile))
                        + QLatin1Char('\n');
         if (stderrMode == ToFile)
             prelude += QStringLiteral("sys.stderr = ") + openFile.arg(pythonStringLiteral(stderrFile))
                        + QLatin1Char('\n');
-        a.PyRun_SimpleString(prelude.toLatin1().constData());
+        a.PyRun_SimpleString(prelude.toUtf8().constData());
     }
     if (stdoutMode == ToModule && withModule) {
         a.PyRun_SimpleString(catcherPrelude(moduleName, "StdoutCatcher", "CaptureStdOut", "stdout")
-                                 .toLatin1()
+                                 .toUtf8()
                                  .constData());
     }
     if (stderrMode == ToModule && withModule) {
         a.PyRun_SimpleString(catcherPrelude(moduleName, "StderrCatcher", "CaptureStdErr", "stderr")
-                                 .toLatin1()
+                                 .toUtf8()
                                  .constData());
     }
 
     setRunning(true);
     if (m_interruptCheck && m_interruptCheck())
         a.PyThreadState_SetAsyncExc(m_threadId, m_stopException);
-    const int result = a.PyRun_SimpleString(code.toLatin1().constData());
+    PyCompilerFlags flags{kIgnoreCookie, kFeatureVersion};
+    const int result = a.PyRun_SimpleStringFlags(code.toUtf8().constData(), &flags);
     setRunning(false);
     // An interrupt that came as the code ended must not hit the shutdown.
     a.PyThreadState_SetAsyncExc(m_threadId, nullptr);
@@ -485,9 +524,9 @@ bool PythonRuntime::runLocked(const QString &code, const QString &sysPathEntry, 
     sleepingRuntime = nullptr;
 
     if (stdoutMode == ToFile)
-        m_stdOut = readLatin1File(stdoutFile);
+        m_stdOut = readUtf8File(stdoutFile);
     if (stderrMode == ToFile) {
-        m_stdErr = readLatin1File(stderrFile);
+        m_stdErr = readUtf8File(stderrFile);
         m_errorLine = errorLineOf(m_stdErr);
     }
     return result == 0;
@@ -543,16 +582,30 @@ QString PythonRuntime::pythonStringLiteral(const QString &text)
     return out;
 }
 
-bool PythonRuntime::latin1FromObject(PyObject *object, QString &text) const
+QString PythonRuntime::scriptText(const QByteArray &givenBytes)
 {
-    PyObject *bytes = m_api->PyUnicode_AsEncodedString(object, "latin-1", "backslashreplace");
+    const QByteArray bytes = withoutByteOrderMark(givenBytes);
+    if (QTextCodec *declared = declaredCodec(bytes))
+        return declared->toUnicode(bytes);
+    QTextCodec::ConverterState state(QTextCodec::IgnoreHeader);
+    const QString text =
+        QTextCodec::codecForName("UTF-8")->toUnicode(bytes.constData(), bytes.size(), &state);
+    if (state.invalidChars == 0 && state.remainingChars == 0)
+        return text;
+    return ZorApplServices::latin1Text(bytes);
+}
+
+bool PythonRuntime::textFromObject(PyObject *object, QString &text) const
+{
+    // Lone surrogates, which UTF-8 cannot hold, come back as escapes.
+    PyObject *bytes = m_api->PyUnicode_AsEncodedString(object, "utf-8", "backslashreplace");
     if (!bytes)
         return false;
     char *data = nullptr;
     Py_ssize_t size = 0;
     const bool ok = m_api->PyBytes_AsStringAndSize(bytes, &data, &size) == 0;
     if (ok)
-        text = QString::fromLatin1(data, static_cast<int>(size));
+        text = QString::fromUtf8(data, static_cast<int>(size));
     m_api->Py_DecRef(bytes);
     return ok;
 }
@@ -563,7 +616,7 @@ bool PythonRuntime::parseStringArg(PyObject *args, QString &text) const
     PyObject *object = nullptr;
     if (!isLoaded() || !m_api->PyArg_ParseTuple(args, "U", &object))
         return false;
-    if (!latin1FromObject(object, text)) {
+    if (!textFromObject(object, text)) {
         text.clear();
         return false;
     }
@@ -578,7 +631,7 @@ bool PythonRuntime::parseTwoStringArgs(PyObject *args, QString &first, QString &
     PyObject *two = nullptr;
     if (!isLoaded() || !m_api->PyArg_ParseTuple(args, "U|U", &one, &two))
         return false;
-    if (!latin1FromObject(one, first) || (two && !latin1FromObject(two, second))) {
+    if (!textFromObject(one, first) || (two && !textFromObject(two, second))) {
         first.clear();
         second.clear();
         return false;
@@ -594,7 +647,7 @@ bool PythonRuntime::parseStringIntArgs(PyObject *args, QString &text, int &value
     int number = 0;
     if (!isLoaded() || !m_api->PyArg_ParseTuple(args, "U|i", &object, &number))
         return false;
-    if (!latin1FromObject(object, text)) {
+    if (!textFromObject(object, text)) {
         text.clear();
         return false;
     }
@@ -606,8 +659,8 @@ PyObject *PythonRuntime::buildString(const QString &text) const
 {
     if (!isLoaded())
         return nullptr;
-    const QByteArray bytes = text.toLatin1();
-    return m_api->PyUnicode_DecodeLatin1(bytes.constData(), bytes.size(), nullptr);
+    const QByteArray bytes = text.toUtf8();
+    return m_api->PyUnicode_DecodeUTF8(bytes.constData(), bytes.size(), "replace");
 }
 
 PyObject *PythonRuntime::buildInt(int value) const
@@ -657,7 +710,7 @@ bool PythonRuntime::compileScriptImage(const QString &source, QString &imagePath
             errorText = QStringLiteral("source file not found: %1").arg(source);
             return false;
         }
-        text = ZorApplServices::latin1Text(file.readAll());
+        text = scriptText(file.readAll());
     }
     if (text.isEmpty()) {
         errorText = QStringLiteral("source file empty: %1").arg(source);
@@ -710,15 +763,21 @@ bool PythonRuntime::compileScriptImage(const QString &source, QString &imagePath
     {
         QFile in(source);
         QString again;
-        if (in.open(QIODevice::ReadOnly | QIODevice::Text))
-            again = ZorApplServices::latin1Text(in.readAll());
+        QTextCodec *declared = nullptr;
+        if (in.open(QIODevice::ReadOnly | QIODevice::Text)) {
+            const QByteArray original = in.readAll();
+            again = scriptText(original);
+            declared = declaredCodec(original);
+        }
         bool written = false;
         if (!again.isEmpty()) {
             const int linesBefore = again.count(QLatin1Char('\n'));
             DriveScriptConverter::toTargetLib(again);
             addedLines = again.count(QLatin1Char('\n')) - linesBefore;
             QFile out(workScript);
-            const QByteArray bytes = again.toLatin1();
+            // The image creator reads the bytes as Python does: as the
+            // script's coding declaration says, else as UTF-8.
+            const QByteArray bytes = declared ? declared->fromUnicode(again) : again.toUtf8();
             written = out.open(QIODevice::WriteOnly | QIODevice::Text | QIODevice::Truncate)
                       && out.write(bytes) == bytes.size();
         }

@@ -12,8 +12,10 @@
 // The interpreter is one per process: only one run may be under way at a
 // time. A second run started while one is going (from another thread, or
 // from a native function of the running script) is refused with a message
-// in stdErrText(). Texts cross to and from Python one byte per character
-// (Latin-1); characters that Latin-1 cannot hold come back as "\\x.." escapes.
+// in stdErrText(). Texts cross to and from Python as UTF-8, the code, the
+// arguments and results of native functions and the redirected output alike,
+// so a script may hold and print any character. Script files are read with
+// scriptText(): their coding declaration, else UTF-8, else Latin-1.
 //
 // A running script can be interrupted from any thread (interrupt()): it
 // raises RuntimeError "Stopped by User" in the script's thread, wherever the
@@ -118,6 +120,12 @@ public:
     // the library's own.
     PyObject *sleepCall(PyObject *plainSleep, PyObject *args);
 
+    // The text of a script file's bytes: decoded as a coding declaration in
+    // its first two lines says ("# -*- coding: latin-1 -*-"), else as UTF-8,
+    // or as Latin-1 when the bytes are not valid UTF-8 (scripts written by
+    // older editors). A UTF-8 byte-order mark is dropped.
+    static QString scriptText(const QByteArray &bytes);
+
     // Line number of the last ", line N" of a traceback text; 0 when none.
     static int errorLineOf(const QString &stderrText);
     // The text as a Python string literal that reads back as the same text.
@@ -129,7 +137,7 @@ private:
     bool bind();
     bool runLocked(const QString &code, const QString &sysPathEntry, int stdoutMode,
                    int stderrMode, const QString &moduleName, PyMethodDef *methods);
-    bool latin1FromObject(PyObject *object, QString &text) const;
+    bool textFromObject(PyObject *object, QString &text) const;
     void prepareInterrupt();
     void setRunning(bool running);
 

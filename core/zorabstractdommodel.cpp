@@ -1,5 +1,7 @@
 #include "zorabstractdommodel.h"
 
+#include "zorxmlname.h"
+
 #include <QMetaObject>
 
 ZorAbstractDomModel::ZorAbstractDomModel(QObject *parent)
@@ -60,9 +62,16 @@ void ZorAbstractDomModel::writeModuleProperty(const QModelIndex &index, const QS
     QDomElement props = element.firstChildElement(QStringLiteral("properties"));
     if (props.isNull())
         props = element.appendChild(doc.createElement(QStringLiteral("properties"))).toElement();
-    QDomElement item = props.firstChildElement(key);
+    // Keys that are no plain XML name are stored under an encoded name; an
+    // element that an earlier edition wrote raw for the key takes it.
+    const QString name = ZorXmlName::encode(key);
+    QDomElement item = props.firstChildElement(name);
+    if (item.isNull() && name != key)
+        item = props.firstChildElement(key);
+    if (!item.isNull() && item.tagName() != name)
+        item.setTagName(name);
     if (item.isNull()) {
-        item = props.appendChild(doc.createElement(key)).toElement();
+        item = props.appendChild(doc.createElement(name)).toElement();
         item.appendChild(doc.createTextNode(value));
     } else if (!item.hasChildNodes()) {
         item.appendChild(doc.createTextNode(value));

@@ -54,9 +54,10 @@ public:
                             const QString &value);
 
     // Writes one property value into the module element's "properties"
-    // child: creates "properties" and the key's element when missing, else
-    // replaces the text. Announces documentEdited when the stored text of a
-    // property (not a "_" pseudo-property) changed. Model thread only.
+    // child: creates "properties" and the key's element (named as
+    // ZorXmlName::encode gives) when missing, else replaces the text.
+    // Announces documentEdited when the stored text of a property (not a
+    // "_" pseudo-property) changed. Model thread only.
     void writeModuleProperty(const QModelIndex &index, const QString &key, const QString &value);
 
     // For code that writes into a module element directly (panel documents,

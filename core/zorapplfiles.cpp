@@ -59,14 +59,22 @@ void makeRelativeToWorkingDir(QString &path)
 {
     const QString folder = QFileInfo(path).path();
     const QString working = workingDir();
-    if (folder.compare(working, pathCase()) == 0) {
-        path = fileName(path);
-        return;
-    }
     const QString prefix = working.endsWith(QLatin1Char('/')) ? working
                                                                : working + QLatin1Char('/');
-    if (folder.startsWith(prefix, pathCase()))
-        path = path.mid(prefix.length());
+    const bool same = folder.compare(working, Qt::CaseInsensitive) == 0;
+    if (!same && !folder.startsWith(prefix, Qt::CaseInsensitive))
+        return;
+    // Folder names are compared without regard to case (as the file systems
+    // of the users' machines do). On a file system that tells case apart, a
+    // folder spelt in another case that exists as a folder of its own is
+    // another folder: a path into it stays as it is.
+    const QString spelt = same ? folder : folder.left(working.length());
+    if (spelt != working && pathCase() == Qt::CaseSensitive) {
+        const QFileInfo other(spelt);
+        if (other.exists() && other.canonicalFilePath() != QFileInfo(working).canonicalFilePath())
+            return;
+    }
+    path = same ? fileName(path) : path.mid(prefix.length());
 }
 
 void makeAbsoluteToWorkingDir(QString &path)

@@ -18,7 +18,9 @@ QString workingDir();
 // when `path` is empty. A bare file name changes nothing.
 void setWorkingDir(const QString &path);
 // A path whose folder is the working folder becomes the bare file name; one
-// below it becomes relative to it; any other path is left as it is.
+// below it becomes relative to it; any other path is left as it is. Folders
+// compare without regard to case, unless the other spelling exists as a
+// folder of its own.
 void makeRelativeToWorkingDir(QString &path);
 // A bare file name (or "./name") becomes working folder + "/" + name.
 void makeAbsoluteToWorkingDir(QString &path);

@@ -23,9 +23,34 @@ QString ZorDebugLog::fileName() const
     return m_fileName;
 }
 
+namespace {
+std::mutex folderMutex;
+QString &folderOverride()
+{
+    static QString folder;
+    return folder;
+}
+} // namespace
+
+void ZorDebugLog::setLogFolder(const QString &folder)
+{
+    std::lock_guard<std::mutex> lock(folderMutex);
+    folderOverride() = folder;
+}
+
+QString ZorDebugLog::logFolder()
+{
+    {
+        std::lock_guard<std::mutex> lock(folderMutex);
+        if (!folderOverride().isEmpty())
+            return folderOverride();
+    }
+    return QCoreApplication::applicationDirPath();
+}
+
 QString ZorDebugLog::filePathForTag(const QString &tag)
 {
-    return QCoreApplication::applicationDirPath() + QStringLiteral("/zordebuglog_%1.txt").arg(tag);
+    return logFolder() + QStringLiteral("/zordebuglog_%1.txt").arg(tag);
 }
 
 QString ZorDebugLog::escape(const QString &text)

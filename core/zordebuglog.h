@@ -34,9 +34,14 @@ public:
     // Path of the file the log writes (empty before the first open).
     QString fileName() const;
 
-    // Path of the log file of a tag: the executable's folder followed by
+    // Path of the log file of a tag: the log folder followed by
     // "/zordebuglog_<tag>.txt".
     static QString filePathForTag(const QString &tag);
+    // The folder of the log files: the executable's folder unless another
+    // was set (test programs keep their logs in a temporary folder, not
+    // beside the program in the build tree). Empty sets it back.
+    static void setLogFolder(const QString &folder);
+    static QString logFolder();
     // The text with control characters (and characters outside Latin-1,
     // which count as code 0) written as bracketed names or codes.
     static QString escape(const QString &text);

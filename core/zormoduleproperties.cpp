@@ -4,6 +4,7 @@
 #include "zormodule.h"
 
 #include "zorabstractdommodel.h"
+#include "zorxmlname.h"
 
 #include <QDomNode>
 
@@ -74,7 +75,7 @@ bool ZorModule::loadProperties()
         const QDomNode first = node.firstChild();
         if (!first.isText())
             continue;
-        const QString key = node.nodeName();
+        const QString key = ZorXmlName::decode(node.nodeName());
         if (!propertyDisplayNames.contains(key))
             propertyDisplayNames.insert(key, key);
         properties.insert(key, first.nodeValue());

@@ -3,6 +3,7 @@
 #include "zorbabelfish.h"
 
 #include <QHash>
+#include <limits>
 #include <QMimeData>
 #include <QStringList>
 
@@ -17,12 +18,16 @@ constexpr int SubindexColumn = 4;
 constexpr int AutoPatternLength = 11;
 
 // A bound of a range: hexadecimal however it is written ("181", "181h" and
-// "0x181" are the same number).
-qint32 hexNumber(QString text)
+// "0x181" are the same number). Bounds beyond the signed range are clamped:
+// no identifier, index or subindex comes near them.
+bool hexNumber(QString text, qint32 &value)
 {
     if (!text.startsWith(QLatin1String("0x")) && !text.endsWith(QLatin1Char('h')))
         text += QLatin1Char('h');
-    return ZorBabelFish::stringToLong(text);
+    bool ok = false;
+    const quint32 number = ZorBabelFish::stringToULong(text, &ok);
+    value = qint32(qMin<quint32>(number, quint32(std::numeric_limits<qint32>::max())));
+    return ok;
 }
 
 } // namespace
@@ -37,35 +42,68 @@ ZorCanMonFilterProxy::ZorCanMonFilterProxy(QObject *parent)
 void ZorCanMonFilterProxy::setFilter(const QString &text)
 {
     const QString normalised = text.toLower().trimmed();
-    if (m_active && normalised == m_filterText)
+    if (m_active && normalised == m_filterText) {
+        m_filterError.clear();
+        return;
+    }
+    bool excludeMode = false;
+    QVector<FilterTerm> terms;
+    if (!parseFilter(normalised, excludeMode, terms, &m_filterError))
         return;
     m_filterText = normalised;
+    m_excludeMode = excludeMode;
+    m_terms = terms;
+    if (m_active)
+        invalidateFilter();
+}
 
-    QString work = m_filterText.section(QLatin1Char('#'), 0, 0);
+bool ZorCanMonFilterProxy::checkFilter(const QString &text, QString *errorText) const
+{
+    bool excludeMode = false;
+    QVector<FilterTerm> terms;
+    return parseFilter(text.toLower().trimmed(), excludeMode, terms, errorText);
+}
+
+bool ZorCanMonFilterProxy::parseFilter(const QString &filterText, bool &excludeMode,
+                                       QVector<FilterTerm> &terms, QString *errorText) const
+{
+    const auto refuse = [errorText](const QString &term, const QString &reason) {
+        if (errorText)
+            *errorText = tr("Filter term \"%1\": %2").arg(term, reason);
+        return false;
+    };
+    if (errorText)
+        errorText->clear();
+
+    QString work = filterText.section(QLatin1Char('#'), 0, 0);
     work = work.section(QLatin1Char(';'), 0, 0);
+    excludeMode = false;
     if (work.startsWith(QLatin1String("auto"))) {
-        m_excludeMode = true;
+        excludeMode = true;
         work.remove(0, 4);
     } else if (work.startsWith(QLatin1String("exclude"))) {
-        m_excludeMode = true;
+        excludeMode = true;
         work.remove(0, 7);
-    } else {
-        m_excludeMode = false;
     }
 
-    m_terms.clear();
     const QStringList parts = work.split(QLatin1Char(','), Qt::SkipEmptyParts);
     for (const QString &part : parts) {
         const QString termText = part.trimmed();
+        if (termText.isEmpty())
+            continue;
         const int eq = termText.indexOf(QLatin1Char('='));
         if (eq < 0) {
             // A bare regular expression, tried on every term column.
+            const QRegExp pattern(termText);
+            if (!pattern.isValid())
+                return refuse(termText, tr("not a valid regular expression (%1).")
+                                            .arg(pattern.errorString()));
             const int columns = sourceModel() ? sourceModel()->columnCount() : 0;
             for (int column = FirstTermColumn; column < columns; ++column) {
                 FilterTerm term;
                 term.column = column;
-                term.pattern = QRegExp(termText);
-                m_terms.append(term);
+                term.pattern = pattern;
+                terms.append(term);
             }
             continue;
         }
@@ -85,21 +123,31 @@ void ZorCanMonFilterProxy::setFilter(const QString &text)
             term.column = key == QLatin1String("id")      ? IdColumn
                           : key == QLatin1String("index") ? DataColumn
                                                           : SubindexColumn;
-            const QString lowText = value.section(QLatin1Char('-'), 0, 0).trimmed();
-            const QString highText = value.section(QLatin1Char('-'), 1, 1).trimmed();
-            term.low = hexNumber(lowText);
-            term.high = highText.isEmpty() ? term.low : hexNumber(highText);
+            const QStringList bounds = value.split(QLatin1Char('-'));
+            const QString lowText = bounds.value(0).trimmed();
+            const QString highText = bounds.value(1).trimmed();
+            if (lowText.isEmpty())
+                return refuse(termText, tr("no number given."));
+            if (bounds.size() > 2)
+                return refuse(termText, tr("a range has two bounds, \"low-high\"."));
+            if (!hexNumber(lowText, term.low))
+                return refuse(termText, tr("\"%1\" is not a hexadecimal number.").arg(lowText));
+            term.high = term.low;
+            if (!highText.isEmpty() && !hexNumber(highText, term.high))
+                return refuse(termText, tr("\"%1\" is not a hexadecimal number.").arg(highText));
+            if (term.low > term.high)
+                return refuse(termText, tr("the range is empty (its low bound is above its high bound)."));
         } else {
             term.column = columnOfKey(key);
             if (term.column < 0)
                 continue;
             term.pattern = QRegExp(value, Qt::CaseInsensitive, QRegExp::Wildcard);
+            if (!term.pattern.isValid())
+                return refuse(termText, tr("not a valid pattern (%1).").arg(term.pattern.errorString()));
         }
-        m_terms.append(term);
+        terms.append(term);
     }
-
-    if (m_active)
-        invalidateFilter();
+    return true;
 }
 
 int ZorCanMonFilterProxy::columnOfKey(const QString &key) const
@@ -158,7 +206,8 @@ bool ZorCanMonFilterProxy::filterAcceptsRow(int sourceRow, const QModelIndex &so
 
 bool ZorCanMonFilterProxy::findNext(QModelIndex &current, const QString &text)
 {
-    if (!sourceModel() || rowCount() < 1)
+    // A text that does not read finds nothing and leaves the filter alone.
+    if (!checkFilter(text, &m_filterError) || !sourceModel() || rowCount() < 1)
         return false;
     QModelIndex start = mapToSource(current);
     if (!start.isValid())

@@ -19,7 +19,10 @@
 //
 // Terms are separated by commas; in include mode a row shows when any term
 // hits, in exclude mode when none does. While the filter is inactive every
-// row shows; the text and terms stay until the next setFilter.
+// row shows; the text and terms stay until the next setFilter. A text with a
+// malformed term (a number that does not read, a range without bounds or
+// running backwards, a regular expression that does not compile) is refused
+// as a whole: the filter stays as it was and filterError() names the term.
 //
 // The proxy also finds the next matching row (findNext), derives an exclusion
 // of the most frequent data pattern (autoFilter), gives the clipboard text
@@ -54,10 +57,18 @@ public:
     bool excludeMode() const { return m_excludeMode; }
     QVector<FilterTerm> terms() const { return m_terms; }
 
+    // Why the last setFilter or findNext refused its text ("Filter term
+    // \"id=18g\": ..."); empty when it was taken.
+    QString filterError() const { return m_filterError; }
+    // Whether `text` reads as a filter; when not, `errorText` names the
+    // first malformed term. Changes nothing.
+    bool checkFilter(const QString &text, QString *errorText = nullptr) const;
+
     // Looks for the next row after `current` (a proxy index; the first row
     // when invalid), wrapping round, that the filter `text` accepts. The
     // filter is switched off for this and keeps `text` as its text. On
-    // success `current` is the Data cell of that row.
+    // success `current` is the Data cell of that row. A text that
+    // checkFilter refuses finds nothing and changes nothing.
     bool findNext(QModelIndex &current, const QString &text);
 
     // Whether the terms accept a row of the source model, active or not.
@@ -84,10 +95,13 @@ protected:
     bool filterAcceptsRow(int sourceRow, const QModelIndex &sourceParent) const override;
 
 private:
+    bool parseFilter(const QString &filterText, bool &excludeMode, QVector<FilterTerm> &terms,
+                     QString *errorText) const;
     bool termMatches(const FilterTerm &term, int sourceRow, const QModelIndex &sourceParent) const;
     int columnOfKey(const QString &key) const;
 
     QString m_filterText;
+    QString m_filterError;
     bool m_excludeMode = false;
     bool m_active = false;
     QVector<FilterTerm> m_terms;

@@ -139,8 +139,9 @@ bool ZorMonitorTableModel::appendFrame(const ZorMessage &msg)
 {
     MonitorRow row;
     row.values[FrameValue] = ++m_frameCounter;
-    if (msg.msgState() == KS_ANSWER)
-        row.values[DirValue] = QStringLiteral("TX");
+    // A frame this program sent comes back as the answer to its request (or
+    // as the adapter's echo); every other frame was received.
+    row.values[DirValue] = msg.msgState() == KS_ANSWER ? QStringLiteral("TX") : QStringLiteral("RX");
     const QByteArray record = msg.data().toByteArray();
     const quint16 stamp = ZorBabelFish::fromQbytearrayToTimestamp(record);
     if (stamp > 0)

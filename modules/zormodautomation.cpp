@@ -26,9 +26,7 @@ QString readScriptFile(QString path)
     QFile file(path);
     if (!file.open(QIODevice::ReadOnly | QIODevice::Text))
         return QString();
-    // Byte for byte: the runtime hands the text to Python one byte per
-    // character, so a UTF-8 script reaches Python unchanged.
-    return QString::fromLatin1(file.readAll());
+    return PythonRuntime::scriptText(file.readAll());
 }
 
 // "<label>:<message>" as the script sees a message.
@@ -142,10 +140,7 @@ PyObject *captureStdOut(PyObject *, PyObject *args)
     QString text;
     if (!m->runtime()->parseStringArg(args, text))
         return nullptr;
-    text.remove(QLatin1Char('\n'));
-    text.remove(QLatin1Char('\r'));
-    if (!text.isEmpty())
-        m->sendScriptOutput(QStringLiteral("0,StdOut:") + text);
+    m->takeStdOut(text);
     return m->runtime()->buildNone();
 }
 
@@ -241,6 +236,7 @@ bool ZorModAutomation::runScript(const QString &givenScript, QString &errorText,
     const bool ok = m_runtime->runScript(script, ZorApplServices::workingDir(),
                                          PythonRuntime::ToModule, PythonRuntime::ToFile,
                                          QStringLiteral("Quorvane"), quorvaneMethods);
+    flushStdOut();
     errorText = m_runtime->stdErrText();
     errorLine = m_runtime->errorLine();
     return ok;
@@ -354,6 +350,26 @@ void ZorModAutomation::sendScriptOutput(const QString &line)
     output.setOrigin(label());
     postOut(ToMaster, output);
     appendLogHistory(line);
+}
+
+void ZorModAutomation::takeStdOut(const QString &text)
+{
+    // Python writes print("tick", i) in pieces ("tick", " ", "1", "\n"):
+    // output goes up by whole lines, so that one print is one log line.
+    m_stdOutLine += text;
+    int end;
+    while ((end = m_stdOutLine.indexOf(QLatin1Char('\n'))) >= 0) {
+        QString line = m_stdOutLine.left(end);
+        m_stdOutLine.remove(0, end + 1);
+        line.remove(QLatin1Char('\r'));
+        if (!line.isEmpty())
+            sendScriptOutput(QStringLiteral("0,StdOut:") + line);
+    }
+}
+
+void ZorModAutomation::flushStdOut()
+{
+    takeStdOut(QStringLiteral("\n"));
 }
 
 void ZorModAutomation::traceReceived(const ZorMessage &message)

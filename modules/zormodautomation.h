@@ -91,6 +91,12 @@ public:
     void traceReceived(const ZorMessage &message);
     // Sends a KM_SCRIPT_MSG output line up and keeps it in the history.
     void sendScriptOutput(const QString &line);
+    // The script's standard output, one write at a time: each completed
+    // line (line ends and carriage returns removed, empty lines dropped)
+    // goes up as a "0,StdOut:" output line. flushStdOut sends what is left
+    // of an unfinished last line once the run has ended.
+    void takeStdOut(const QString &text);
+    void flushStdOut();
 
     // --- used by the native functions, in the module thread
     // The module whose script runs; null when none.
@@ -126,6 +132,7 @@ private:
     std::mutex m_runtimeMutex;
     std::unique_ptr<PythonRuntime> m_runtime;
     QStringList m_logHistory;
+    QString m_stdOutLine;   // module thread: standard output not yet ended by a line feed
     std::atomic<bool> m_stopFlag{false};
     bool m_stopTaken = false;   // module thread: the poll took a stop request
 };

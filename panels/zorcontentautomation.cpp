@@ -2,8 +2,23 @@
 #include "ui_zorcontentautomation.h"
 
 #include <QLayout>
+#include <QRegularExpression>
 #include <QTextCursor>
 #include <QToolBar>
+
+namespace {
+
+// As many lines as the module keeps in its "LogHistory".
+const int MaxHistoryLines = 500;
+
+QString trimmedEnd(QString text)
+{
+    while (!text.isEmpty() && text.back().isSpace())
+        text.chop(1);
+    return text;
+}
+
+} // namespace
 
 // The panels' own pictures live in this library's resources.
 static void initPanelResources()
@@ -77,7 +92,7 @@ void ZorContentAutomation::processIn(const ZorMessage &msg)
         break;
     case KM_INFOTEXT:
         ui->lineEditState->setText(msg.data().toString());
-        appendLogText(ui->plainTextEditStatus, msg.data().toString(), true);
+        appendToLog(msg.data().toString());
         break;
     case KM_SCRIPT_MSG: {
         // "<line>,StdOut:<text>": only the script's standard output is shown.
@@ -86,9 +101,14 @@ void ZorContentAutomation::processIn(const ZorMessage &msg)
         if (comma < 0)
             break;
         const QString output = data.mid(comma + 1);
+        // Standard output comes line by line; standard error is the
+        // traceback of a script that raised, shown as one block.
+        QString text;
         if (output.startsWith(QLatin1String("StdOut:")))
-            appendLogText(ui->plainTextEditStatus, output.mid(output.indexOf(QLatin1Char(':')) + 1),
-                          true);
+            text = output.mid(output.indexOf(QLatin1Char(':')) + 1);
+        else if (output.startsWith(QLatin1String("StdErr:")))
+            text = trimmedEnd(output.mid(output.indexOf(QLatin1Char(':')) + 1));
+        appendToLog(text);
         break;
     }
     default:
@@ -96,10 +116,48 @@ void ZorContentAutomation::processIn(const ZorMessage &msg)
     }
 }
 
+QString ZorContentAutomation::shownHistoryLine(const QString &line)
+{
+    static const QRegularExpression output(
+        QStringLiteral("^(\\d{4}-\\d\\d-\\d\\d \\d\\d:\\d\\d:\\d\\d\\.\\d{3} )\\d+,Std(?:Out|Err):"));
+    const QRegularExpressionMatch match = output.match(line);
+    if (!match.hasMatch())
+        return line;
+    return match.captured(1) + line.mid(match.capturedEnd());
+}
+
+QString ZorContentAutomation::commitPanelSettings()
+{
+    if (!m_logChanged || !isBound())
+        return QString();
+    // The newest lines the module's history keeps, without the blank lines
+    // that separate restored history from new output.
+    QStringList lines =
+        ui->plainTextEditStatus->toPlainText().split(QLatin1Char('\n'), Qt::SkipEmptyParts);
+    if (lines.size() > MaxHistoryLines)
+        lines = lines.mid(lines.size() - MaxHistoryLines);
+    sendGuiMsg(ZorMessage(KM_SETPROPERTY, KS_REQUEST,
+                          QStringLiteral("LogHistory=") + lines.join(QLatin1Char('\n'))));
+    m_logChanged = false;
+    return QString();
+}
+
+void ZorContentAutomation::appendToLog(const QString &text)
+{
+    if (text.isEmpty())
+        return;
+    appendLogText(ui->plainTextEditStatus, text, true);
+    m_logChanged = true;
+}
+
 void ZorContentAutomation::restoreLogHistory(const QString &history)
 {
     QPlainTextEdit *log = ui->plainTextEditStatus;
-    log->setPlainText(history);
+    QStringList lines = history.split(QLatin1Char('\n'));
+    for (QString &line : lines)
+        line = shownHistoryLine(line);
+    log->setPlainText(lines.join(QLatin1Char('\n')));
+    m_logChanged = false;
     QTextCursor cursor(log->document());
     cursor.movePosition(QTextCursor::End);
     cursor.insertBlock();

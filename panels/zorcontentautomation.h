@@ -3,11 +3,15 @@
 //
 // Start (F5) and Stop (Esc) send KM_SCRIPT_CONTROL "1" and "0" to the
 // module; the state line shows the module's last info text in its status
-// colour, and the log keeps the info texts and the script's standard output
-// ("StdOut:" lines of KM_SCRIPT_MSG), each with a time stamp. On binding the
-// panel asks for the module's "LogHistory" and shows it above a blank line,
-// so the output of earlier runs (and earlier sessions, when the project was
-// saved) stays visible.
+// colour, and the log keeps the info texts and the script's output (the
+// "StdOut:" lines of KM_SCRIPT_MSG and the "StdErr:" traceback of a script
+// that raised), each with a time stamp. On binding the panel asks for the
+// module's "LogHistory" and shows it above a blank line, so the output of
+// earlier runs (and earlier sessions, when the project was saved) stays
+// visible. The history keeps the module's output lines ("<line>,StdOut:...");
+// they are shown as the live log showed them. Before the project is saved
+// the panel hands its log to the module as the new history, so that a
+// reopened project shows the log the user saw, info texts included.
 //
 // A status from 1 to 9999 means the script runs: Start is locked and Stop
 // available (so also for error statuses from 2000 on); 0, negative numbers
@@ -30,6 +34,12 @@ public:
     ~ZorContentAutomation() override;
 
     bool setupZorPanel(const QPersistentModelIndex &index, ZorAbstractDomModel *model) override;
+    QString commitPanelSettings() override;
+
+    // A history line as the log shows it: a stored output line
+    // ("<time> <n>,StdOut:<text>", also StdErr) loses its "<n>,StdOut:"
+    // part; other lines stay as they are.
+    static QString shownHistoryLine(const QString &line);
 
 public slots:
     void processIn(const ZorMessage &msg) override;
@@ -39,7 +49,10 @@ public slots:
 
 private:
     void restoreLogHistory(const QString &history);
+    // Appends a time-stamped line (nothing for an empty text).
+    void appendToLog(const QString &text);
 
     Ui::ZorContentAutomationClass *ui;
     QToolBar *m_toolBar;
+    bool m_logChanged = false;   // the log holds lines the module's history lacks
 };

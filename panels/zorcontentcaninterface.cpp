@@ -1,6 +1,7 @@
 #include "zorcontentcaninterface.h"
 #include "ui_zorcontentcaninterface.h"
 
+#include "zorbabelfish.h"
 #include "zormodcaninterface.h"
 
 #include <QCompleter>
@@ -98,7 +99,12 @@ bool ZorContentCanInterface::setupZorPanel(const QPersistentModelIndex &index,
             &ZorContentCanInterface::portComboEditingFinished, Qt::UniqueConnection);
     if (panelUserData() != QLatin1String("kelvatro")) {
         registerComboBox(QStringLiteral("Port"), ui->comboBoxCOM, true);
-        registerComboBox(QStringLiteral("Baudrate"), ui->comboBoxBaud, true);
+        // The bit rate is bound here rather than by the base: the module may
+        // hold the rate in any of its written forms, and the box must show
+        // that rate without writing another form back.
+        connect(ui->comboBoxBaud, QOverload<int>::of(&QComboBox::currentIndexChanged), this,
+                &ZorContentCanInterface::bitRateChosen, Qt::UniqueConnection);
+        sendGuiMsg(ZorMessage(KM_GETPROPERTY, KS_REQUEST, QStringLiteral("Baudrate")));
     } else {
         ui->labelCOM->hide();
         ui->comboBoxCOM->hide();
@@ -112,8 +118,73 @@ bool ZorContentCanInterface::setupZorPanel(const QPersistentModelIndex &index,
     return bound;
 }
 
+int ZorContentCanInterface::bitRateEntry(const QComboBox *box, const QString &rateText)
+{
+    const QString text = rateText.trimmed();
+    int found = box->findText(text, Qt::MatchExactly | Qt::MatchCaseSensitive);
+    if (found >= 0)
+        return found;
+    if (text.contains(QLatin1String("scan"), Qt::CaseInsensitive))
+        return box->findText(QStringLiteral("(Scan)"));
+    bool ok = false;
+    const quint32 rate = ZorBabelFish::fromSuffixedStrToNumber(text, &ok);
+    if (!ok)
+        return -1;
+    for (int i = 0; i < box->count(); ++i) {
+        bool entryOk = false;
+        if (ZorBabelFish::fromSuffixedStrToNumber(box->itemText(i), &entryOk) == rate && entryOk)
+            return i;
+    }
+    return -1;
+}
+
+void ZorContentCanInterface::showBitRate(const QString &rateText)
+{
+    QComboBox *box = ui->comboBoxBaud;
+    const QString text = rateText.trimmed();
+    int entry = bitRateEntry(box, text);
+    if (entry < 0 && !text.isEmpty()) {
+        // A rate the list lacks goes in at its place by value, before
+        // "(Scan)"; a text that is no rate at all goes just before "(Scan)".
+        bool ok = false;
+        const quint32 rate = ZorBabelFish::fromSuffixedStrToNumber(text, &ok);
+        entry = box->count();
+        for (int i = 0; i < box->count(); ++i) {
+            bool entryOk = false;
+            const quint32 entryRate = ZorBabelFish::fromSuffixedStrToNumber(box->itemText(i), &entryOk);
+            if (!entryOk || (ok && entryRate > rate)) {
+                entry = i;
+                break;
+            }
+        }
+        m_showingRate = true;
+        box->insertItem(entry, text);
+        m_showingRate = false;
+    }
+    if (entry < 0 || entry == box->currentIndex())
+        return;
+    m_showingRate = true;
+    box->setCurrentIndex(entry);
+    m_showingRate = false;
+}
+
+void ZorContentCanInterface::bitRateChosen()
+{
+    if (m_showingRate || !isBound())
+        return;
+    sendGuiMsg(ZorMessage(KM_SETPROPERTY, KS_REQUEST,
+                          QStringLiteral("Baudrate=") + ui->comboBoxBaud->currentText()));
+}
+
 void ZorContentCanInterface::processIn(const ZorMessage &msg)
 {
+    if ((msg.msgType() == KM_GETPROPERTY || msg.msgType() == KM_SETPROPERTY)
+        && msg.msgState() != KS_REQUEST && panelUserData() != QLatin1String("kelvatro")) {
+        const QString data = msg.data().toString();
+        if (data.section(QLatin1Char('='), 0, 0) == QLatin1String("Baudrate"))
+            showBitRate(data.section(QLatin1Char('='), 1));
+        return;
+    }
     if (msg.msgState() != KS_INFO && msg.msgState() != KS_ANSWER)
         return;
     switch (msg.msgType()) {

@@ -6,7 +6,9 @@
 // time-stamped log. Port and bit rate are module properties ("Port",
 // "Baudrate") bound to the two combo boxes: choosing an entry sends it to
 // the module at once, and the module opens with what its properties hold, so
-// KM_COMM_OPEN carries no data. A bit-rate scan is asked for by choosing
+// KM_COMM_OPEN carries no data. A stored bit rate is shown by its value, in
+// whatever form it was written ("500000", "500K", "500k"); a rate the list
+// lacks is added to it, and showing a rate never writes it back. A bit-rate scan is asked for by choosing
 // "(Scan)" before starting. A "kelvatro" interface has a fixed port and bit
 // rate: the two choices are hidden.
 //
@@ -21,6 +23,7 @@
 
 #include <QColor>
 
+class QComboBox;
 class QTimer;
 
 namespace Ui {
@@ -44,6 +47,10 @@ public:
     // an address to edit.
     static QStringList portChoices();
     static QStringList bitRateChoices();
+    // The entry of `box` that stands for the stored "Baudrate" text: the
+    // same text, else the same rate in bit/s, else "(Scan)" for any text
+    // that asks for a scan; -1 when none does.
+    static int bitRateEntry(const QComboBox *box, const QString &rateText);
 
     // Button text and colour for a module status number.
     static QString stateText(int status);
@@ -63,9 +70,15 @@ public slots:
 private slots:
     // Esc: Stop, while the focus is in the panel.
     void stopByKey();
+    void bitRateChosen();
 
 private:
+    // Selects (adding it when the list lacks it) the entry of a "Baudrate"
+    // value reported by the module, without sending anything back.
+    void showBitRate(const QString &rateText);
+
     Ui::ZorContentCanInterfaceClass *ui;
     int m_lampFlags = 0;
     QTimer *m_lampTimer;
+    bool m_showingRate = false;
 };

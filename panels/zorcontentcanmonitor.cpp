@@ -183,11 +183,20 @@ void ZorContentCanmonitor::buildForm()
     m_pushButtonFindNext = new QPushButton(tr("Find Next"), m_groupBoxFilter);
     m_pushButtonFindNext->setObjectName(QStringLiteral("pushButtonFindNext"));
     m_pushButtonFindNext->setShortcut(QKeySequence(QStringLiteral("Ctrl+F, F3")));
-    auto *filterRow = new QHBoxLayout(m_groupBoxFilter);
+    // Tells why a filter text was refused; hidden while there is nothing to tell.
+    m_labelFilterError = new QLabel(m_groupBoxFilter);
+    m_labelFilterError->setObjectName(QStringLiteral("labelFilterError"));
+    m_labelFilterError->setStyleSheet(QStringLiteral("color: #C00000;"));
+    m_labelFilterError->setWordWrap(true);
+    m_labelFilterError->hide();
+    auto *filterBox = new QVBoxLayout(m_groupBoxFilter);
+    auto *filterRow = new QHBoxLayout;
     filterRow->addWidget(m_comboBoxFilter, 1);
     filterRow->addWidget(m_pushButtonSetFilter);
     filterRow->addWidget(m_pushButtonFilterAuto);
     filterRow->addWidget(m_pushButtonFindNext);
+    filterBox->addLayout(filterRow);
+    filterBox->addWidget(m_labelFilterError);
 
     m_tableView = new QTableView(this);
     m_tableView->setObjectName(QStringLiteral("tableView"));
@@ -394,6 +403,10 @@ void ZorContentCanmonitor::on_actionFind_triggered(bool checked)
             return;
         }
         m_proxy->setFilter(m_comboBoxFilter->currentText());
+        if (showFilterError()) {
+            m_pushButtonSetFilter->setChecked(m_proxy->isActive());
+            return;
+        }
         // An empty filter would hide every frame: it stays off until there is one.
         const bool on = !m_proxy->filterText().isEmpty();
         m_proxy->setActive(on);
@@ -410,9 +423,15 @@ void ZorContentCanmonitor::applyFilter(bool on)
 {
     if (!on) {
         m_proxy->setActive(false);
+        m_labelFilterError->hide();
         return;
     }
     m_proxy->setFilter(m_comboBoxFilter->currentText());
+    if (showFilterError()) {
+        // Neither applied nor kept in the history: the filter stays as it was.
+        m_pushButtonSetFilter->setChecked(m_proxy->isActive());
+        return;
+    }
     const QString text = m_proxy->filterText();
     if (text.isEmpty()) {
         // An empty filter would hide every frame.
@@ -437,6 +456,14 @@ void ZorContentCanmonitor::applyFilter(bool on)
     m_filtersChanged = true;
 }
 
+bool ZorContentCanmonitor::showFilterError()
+{
+    const QString error = m_proxy->filterError();
+    m_labelFilterError->setText(error);
+    m_labelFilterError->setVisible(!error.isEmpty());
+    return !error.isEmpty();
+}
+
 void ZorContentCanmonitor::on_comboBoxFilter_currentIndexChanged(int)
 {
     if (m_loadingFilters)
@@ -456,10 +483,15 @@ void ZorContentCanmonitor::filterEditingFinished()
 
 void ZorContentCanmonitor::on_pushButtonFilterAuto_clicked()
 {
-    refilter([this] {
+    bool refused = false;
+    refilter([this, &refused] {
         m_proxy->setFilter(m_comboBoxFilter->currentText());
-        m_proxy->autoFilter();
+        refused = showFilterError();
+        if (!refused)
+            m_proxy->autoFilter();
     });
+    if (refused)
+        return;
     m_comboBoxFilter->setEditText(m_proxy->filterText());
     m_pushButtonSetFilter->setChecked(m_proxy->isActive());
     m_filtersChanged = true;
@@ -467,9 +499,14 @@ void ZorContentCanmonitor::on_pushButtonFilterAuto_clicked()
 
 void ZorContentCanmonitor::on_pushButtonFindNext_clicked()
 {
-    m_pushButtonSetFilter->setChecked(false);
     QModelIndex current = m_tableView->currentIndex();
-    if (!m_proxy->findNext(current, m_comboBoxFilter->currentText()))
+    const bool found = m_proxy->findNext(current, m_comboBoxFilter->currentText());
+    if (showFilterError()) {
+        m_pushButtonSetFilter->setChecked(m_proxy->isActive());
+        return;
+    }
+    m_pushButtonSetFilter->setChecked(false);
+    if (!found)
         return;
     m_actionPause->setChecked(true);
     m_tableView->setCurrentIndex(current);
@@ -665,7 +702,7 @@ void ZorContentCanmonitor::writeTraceLine(const ZorMessage &msg)
         m_traceStream << stamp;
     m_traceStream << '\t' << ZorBabelFish::fromQbytearrayToCanIdStr(record) << '\t'
                   << ZorBabelFish::fromQbytearrayToDataStr(record) << '\t'
-                  << (msg.msgState() == KS_ANSWER ? "TX" : "") << '\n';
+                  << (msg.msgState() == KS_ANSWER ? "TX" : "RX") << '\n';
     if (m_traceStream.status() != QTextStream::Ok)
         traceWriteFailed();
 }

@@ -119,6 +119,8 @@ private:
     // following, and a following view goes on to the newest row.
     void refilter(const std::function<void()> &change);
     void applyFilter(bool on);
+    // Shows why the proxy refused the filter text; false when it took it.
+    bool showFilterError();
     void setRecordUnchecked();
     void resizeColumns();
     void clearTable();
@@ -140,6 +142,7 @@ private:
     QPushButton *m_pushButtonSetFilter;
     QPushButton *m_pushButtonFilterAuto;
     QPushButton *m_pushButtonFindNext;
+    QLabel *m_labelFilterError;
     QTableView *m_tableView;
 
     QPointer<ZorMonitorTableModel> m_model;

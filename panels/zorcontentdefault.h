@@ -11,11 +11,10 @@
 
 #include "zorpanel.h"
 
+#include <QLineEdit>
 #include <QMap>
 #include <QPointer>
 #include <QStringList>
-
-class QLineEdit;
 
 namespace Ui {
 class ZorContentDefaultClass;

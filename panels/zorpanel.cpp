@@ -1,5 +1,6 @@
 #include "zorpanel.h"
 
+#include "pythonruntime.h"
 #include "zorabstractdommodel.h"
 #include "zorapplservices.h"
 #include "zorquestionbox.h"
@@ -8,6 +9,7 @@
 #include <QDebug>
 #include <QDropEvent>
 #include <QFile>
+#include <QFileInfo>
 #include <QLayout>
 #include <QMimeData>
 #include <QPlainTextEdit>
@@ -324,14 +326,16 @@ ZorMessage ZorPanel::messageForAnchor(const QUrl &url)
     if (anchor.startsWith(QLatin1String("python:"), Qt::CaseInsensitive)) {
         const QString code = anchor.section(QLatin1Char(':'), 1);
         if (code.endsWith(QLatin1String(".py"), Qt::CaseInsensitive)) {
-            // A bare file name is opened relative to the working folder.
+            // A bare file name is opened relative to the working folder. The
+            // module's start request takes a script file by its path and
+            // reads it itself (a text after "1," is a path to it, never the
+            // script); an unreadable or empty file starts nothing.
             QFile file(code);
-            if (!file.open(QIODevice::ReadOnly | QIODevice::Text))
+            if (!file.open(QIODevice::ReadOnly | QIODevice::Text)
+                || PythonRuntime::scriptText(file.readAll()).isEmpty())
                 return nothing;
-            const QString script = QString::fromUtf8(file.readAll());
-            if (script.isEmpty())
-                return nothing;
-            return ZorMessage(KM_SCRIPT_CONTROL, KS_REQUEST, QStringLiteral("1,%1").arg(script));
+            return ZorMessage(KM_SCRIPT_CONTROL, KS_REQUEST,
+                              QStringLiteral("1,%1").arg(QFileInfo(file).absoluteFilePath()));
         }
         return ZorMessage(KM_SCRIPT_CONTROL, KS_REQUEST, QStringLiteral("1,append:%1").arg(code));
     }
@@ -349,22 +353,48 @@ bool ZorPanel::startsProgramOrScript(const ZorMessage &msg)
     return false;
 }
 
+bool ZorPanel::opensLocalFile(const ZorMessage &msg)
+{
+    if (msg.msgType() != KM_APPLICATION_CONTROL)
+        return false;
+    const QString data = msg.data().toString();
+    const int comma = data.indexOf(QLatin1Char(','));
+    if (comma < 0 || data.left(comma).trimmed().toLower() != QLatin1String("openurl"))
+        return false;
+    // As the main window reads the command.
+    const QString scheme = QUrl(data.mid(comma + 1).trimmed()).scheme();
+    return scheme.isEmpty() || scheme.compare(QLatin1String("file"), Qt::CaseInsensitive) == 0;
+}
+
 bool ZorPanel::handleAnchor(const QUrl &url, bool fromProjectPage)
 {
     const ZorMessage msg = messageForAnchor(url);
     if (msg.msgType() == KM_UNDEFINED)
         return false;
-    if (fromProjectPage && startsProgramOrScript(msg)) {
+    if (fromProjectPage && (startsProgramOrScript(msg) || opensLocalFile(msg))) {
+        const QString target = msg.data().toString().section(QLatin1Char(','), 1);
         ZorQuestionBox::Question question;
         question.icon = QMessageBox::Warning;
         question.title = tr("Project page");
-        question.text = msg.msgType() == KM_SCRIPT_CONTROL
-                            ? tr("A page of this project wants to run Python code:\n\n%1\n\n"
-                                 "Do you want to run it?")
-                                  .arg(msg.data().toString().section(QLatin1Char(','), 1).left(500))
-                            : tr("A page of this project wants to start a program:\n\n%1\n\n"
-                                 "Do you want to start it?")
-                                  .arg(msg.data().toString().section(QLatin1Char(','), 1));
+        if (msg.msgType() == KM_SCRIPT_CONTROL && target.isEmpty())
+            question.text = tr("A page of this project wants to start the Python script of "
+                               "its module.\n\nDo you want to start it?");
+        else if (msg.msgType() == KM_SCRIPT_CONTROL && !target.startsWith(QLatin1String("append:")))
+            question.text = tr("A page of this project wants to run the Python script\n\n%1\n\n"
+                               "Do you want to run it?")
+                                .arg(target);
+        else if (msg.msgType() == KM_SCRIPT_CONTROL)
+            question.text = tr("A page of this project wants to run Python code:\n\n%1\n\n"
+                               "Do you want to run it?")
+                                .arg(target.mid(7).left(500));
+        else if (opensLocalFile(msg))
+            question.text = tr("A page of this project wants to open a local file:\n\n%1\n\n"
+                               "Do you want to open it?")
+                                .arg(target.trimmed());
+        else
+            question.text = tr("A page of this project wants to start a program:\n\n%1\n\n"
+                               "Do you want to start it?")
+                                .arg(target);
         if (ZorQuestionBox::ask(this, question) != QMessageBox::Yes)
             return false;
     }

@@ -105,7 +105,7 @@ public:
     QDomDocument loadDoc(const QString &name) const;
     // Shows the stored document as HTML with %%KEY%% application globals
     // expanded, and marks `edit` as showing a project page: its links that
-    // start programs or run Python ask the user first.
+    // start programs, run Python or open local files ask the user first.
     bool loadDocToTextEdit(QTextEdit *edit, const QString &name);
     // Marks a text view as showing a page that came with the project.
     static void markAsProjectPage(QObject *view, bool projectPage = true);
@@ -117,14 +117,18 @@ public:
 
     // --- links
     // What a clicked link sends, or an invalid (KM_UNDEFINED) message when it
-    // sends nothing. A "python:" script file is read here.
+    // sends nothing. A "python:" script file is sent by its absolute path,
+    // when it can be read and is not empty.
     static ZorMessage messageForAnchor(const QUrl &url);
     // True for a request that starts a program ("startprocess") or runs
     // Python (a KM_SCRIPT_CONTROL start).
     static bool startsProgramOrScript(const ZorMessage &msg);
-    // Sends what the link asks for; with `fromProjectPage` a program start or
-    // Python run is sent only when the user agrees. Returns whether a message
-    // was sent.
+    // True for an "openurl" request whose URL is a local file (scheme
+    // "file", or none): the desktop would open or even run it.
+    static bool opensLocalFile(const ZorMessage &msg);
+    // Sends what the link asks for; with `fromProjectPage` a program start,
+    // a Python run or the opening of a local file is sent only when the user
+    // agrees. Returns whether a message was sent.
     bool handleAnchor(const QUrl &url, bool fromProjectPage);
 
     // --- log views

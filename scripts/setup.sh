@@ -39,6 +39,7 @@ zor_install_npm() {
 }
 
 # zor_build <build-dir> [extra cmake args...]
+# ZOR_TARGET names the one target to build (default: everything).
 zor_build() {
   local dir="$1"; shift
   if [ ! -f "$dir/build.ninja" ]; then
@@ -47,5 +48,5 @@ zor_build() {
   local jobs
   # ZOR_JOBS caps the parallel compile jobs (a machine shared with other builds).
   jobs=${ZOR_JOBS:-$(nproc 2>/dev/null || echo 2)}
-  cmake --build "$dir" -j "$jobs"
+  cmake --build "$dir" -j "$jobs" ${ZOR_TARGET:+--target "$ZOR_TARGET"}
 }

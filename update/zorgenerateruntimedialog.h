@@ -1,30 +1,45 @@
 // The runtime generator: packs the open, packed project together with a copy
-// of the application folder into one stand-alone executable.
+// of the application folder into one stand-alone executable, made of a
+// self-extractor stub, the stub's configuration (UTF-8 with byte-order mark)
+// and a 7z archive, joined byte by byte.
 //
-// Only its outside is here so far: the dialog the main window runs for a
-// packed project, the check for the runtime resource files ("runtime.*.rcc"
-// beside the program), the test for paths inside its work folders (kept out
-// of the recent-file list), and the message port through which it asks the
-// main window for app-control commands. The generation itself comes with the
-// update subsystem.
+// The user picks the target file and one runtime resource file
+// ("runtime.*.rcc" beside the program), which becomes the copy's
+// "Quorvane.user.rcc" and so decides how the runtime behaves. The archive
+// holds one folder named after the target's base name: the application
+// folder without "Templates", "Projects" and the other runtime resource
+// files, with the project saved as "Templates/runtime.zortpl". The stub is
+// "quorvane_runtime.sfx" in the 7-Zip tool's folder (a 7-Zip console
+// self-extractor here: the runtime unpacks itself into the folder it is run
+// in).
+//
+// Everything is built in a work folder below the system temporary folder,
+// which goes again whether generation succeeds or fails; the target is
+// replaced only by a complete file, so a failed generation leaves an earlier
+// one as it was. GUI thread only; the external packer is waited for.
 #pragma once
 
 #include "zormessage.h"
 
 #include <QDialog>
+#include <QFileInfo>
+#include <QMap>
+#include <QPointer>
 #include <QStringList>
 
-class QuorvaneProject;
+namespace Ui {
+class ZorGenerateRuntimeDialog;
+}
+class ZorSavableProject;
 
 class ZorGenerateRuntimeDialog : public QDialog
 {
     Q_OBJECT
 public:
-    ZorGenerateRuntimeDialog(QWidget *parent, QuorvaneProject *project);
+    // `project` must also be a QObject (the project class is).
+    ZorGenerateRuntimeDialog(QWidget *parent, ZorSavableProject *project);
+    ~ZorGenerateRuntimeDialog() override;
 
-    // The runtime resource files beside the program, sorted by name
-    // without regard to case.
-    static QStringList runtimeResourceFiles();
     // Runs the dialog modally when a runtime resource file was found;
     // otherwise warns and returns 0.
     int execIfResourcesAvailable();
@@ -32,9 +47,52 @@ public:
     // ("QuorvaneTemp" and "quorvane_runtime_temp_", any letter case).
     static bool isRuntimeTempPath(const QString &path);
 
+    // The folder that is packed (and searched for runtime resource files)
+    // and the program the runtime starts: the running program's unless set
+    // here. Empty texts restore them. For tests and packaging.
+    static void setApplicationFiles(const QString &folder, const QString &programFileName);
+    static QString applicationFolder();
+    static QString programFileName();
+    // The runtime resource files of the application folder, sorted by name
+    // without regard to case.
+    static QStringList runtimeResourceFiles();
+    // In a build tree (a folder holding CMakeCache.txt) the program shares
+    // its folder with the build's own files: adds them to the skip lists of
+    // the copy, so that only the program, its resource files and the files
+    // it loads at run time are packed. Nothing for any other folder.
+    static void addBuildTreeSkips(const QString &folder, QStringList &skipFolders,
+                                  QStringList &skipFiles);
+    // The program's path inside the archive, as the stub configuration names
+    // it: "<target base name>/<program>" in native separators, every
+    // backslash doubled.
+    static QString configProgramPath(const QString &target, const QString &program);
+
 signals:
     void msgOut(const ZorMessage &msg);
 
+public slots:
+    void on_toolButtonBrowse_clicked();
+    void on_pushButtonStartRuntime_clicked();
+    void on_pushButtonGenerate_clicked();
+    void on_pushButtonCancel_clicked();
+
+protected:
+    void closeEvent(QCloseEvent *event) override;
+    void reject() override;
+
 private:
-    QuorvaneProject *m_project;   // owned by the main window, which outlives the dialog
+    // The checks before a generation; a failing one shows its warning box.
+    // `target` becomes the absolute target path.
+    bool checkTarget(QString &target);
+    bool generate(const QString &target, const QString &resource, QString &errorText);
+    bool prepareWorkFolder(const QString &workFolder, const QString &resource);
+    void setProgress(int step, const QString &text);
+    void setInputsEnabled(bool enabled);
+    bool isGenerating() const;
+    void warn(const QString &title, const QString &text);
+
+    Ui::ZorGenerateRuntimeDialog *ui;
+    ZorSavableProject *m_project;
+    QPointer<QObject> m_projectObject;   // guards m_project
+    QMap<QString, QFileInfo> m_resources;
 };

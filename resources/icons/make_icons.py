@@ -626,8 +626,9 @@ def status_icons():
     ], 16)
 
 
-def app_icon():
-    """The window and about-box icon: a bus line with three nodes."""
+def app_icon(name='AppIcon.png', size=64):
+    """The window and about-box icon: a bus line with three nodes. The tool
+    bar shows it smaller as the logo that opens the about box."""
     top, bottom = rgb('#3A7BD5'), rgb('#1D3F72')
 
     def gradient(x, y):
@@ -641,7 +642,17 @@ def app_icon():
         y = 11 if up else 26
         layers += [(line(x, 20, x, y, 1.6), WHITE), (circle(x, y, 3.2), WHITE),
                    (circle(x, y, 1.6), rgb('#F5B041'))]
-    icon('AppIcon.png', layers, 64)
+    icon(name, layers, size)
+
+
+def status_marks():
+    """The 16 x 16 validity marks of table rows (in status/): a green and a
+    red lamp."""
+    for name, light, dark in (('green', '#5EBE37', '#3F8A22'), ('red', '#FF6052', '#C0392B')):
+        icon('status/status_%s_16x16.png' % name, [
+            (circle(16, 16, 13), rgb(dark)), (circle(16, 16, 10.5), rgb(light)),
+            (circle(12.5, 12, 3.5), rgb('#FFFFFF', 0.5)),
+        ], 16)
 
 
 if __name__ == '__main__':
@@ -651,8 +662,10 @@ if __name__ == '__main__':
     player()
     app_icon()
     status_icons()
+    app_icon('ToolbarLogo.png', 40)
     background()
     overlay('button_overlay_green.png', '#5EBE37', '#3F8A22')
     overlay('button_overlay_yellow.png', '#FEE600', '#B8A500')
     overlay('button_overlay_red.png', '#FF6052', '#C0392B')
     pictures()
+    status_marks()

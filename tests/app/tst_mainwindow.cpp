@@ -1,13 +1,26 @@
+#include "clickableqlabel.h"
 #include "quorvane.h"
 #include "zorapplservices.h"
+#include "zorregistry.h"
 #include "zortemphome.h"
 #include "zortest.h"
 
+#include <QDesktopServices>
 #include <QtTest>
 
 #include <functional>
 
 namespace {
+
+// Takes the URLs the desktop would open.
+class WindowUrlCatcher : public QObject
+{
+    Q_OBJECT
+public:
+    QList<QUrl> opened;
+public slots:
+    void open(const QUrl &url) { opened << url; }
+};
 
 // The texts a menu shows: hidden actions left out, a run of separators shown
 // as one (as the menu draws it).
@@ -93,9 +106,10 @@ private slots:
                               "Exit"}));
         QCOMPARE(actionTexts(menuHelp->actions()), QStringList({"View Help", "About..."}));
         // The user-level tool button stands before Stop Drives.
+        // The logo stands at the right end, after a stretch.
         QCOMPARE(actionTexts(toolBar->actions()),
                  QStringList({"New Project", "Open Project...", "Save Project", "", "Stop Drives",
-                              "View Help", "Exit"}));
+                              "View Help", "Exit", "", ""}));
         QCOMPARE(toolBar->widgetForAction(toolBar->actions().at(3)), w.userLevelButton());
         QCOMPARE(toolBar->toolButtonStyle(), Qt::ToolButtonTextUnderIcon);
         QVERIFY(!toolBar->isMovable());
@@ -223,13 +237,77 @@ private slots:
         QVERIFY2(!box.text.contains(QLatin1String("%%")), qPrintable(box.text));
     }
 
-    void missingHelpFileIsReported()
+    // The tool-bar logo opens the about box on a left click only.
+    void toolbarLogoOpensTheAboutBox()
     {
         setGuiMode(0);
         Quorvane w;
+        auto *logo = w.findChild<ClickableQLabel *>(QStringLiteral("labelToolbarLogo"));
+        QVERIFY(logo);
+        QVERIFY(!logo->pixmap(Qt::ReturnByValue).isNull());
+        auto *toolBar = w.findChild<QToolBar *>(QStringLiteral("mainToolBar"));
+        QCOMPARE(toolBar->widgetForAction(toolBar->actions().last()), logo);
+
+        QSignalSpy clicked(logo, &ClickableQLabel::clicked);
+        QTest::mouseClick(logo, Qt::RightButton);
+        QCOMPARE(clicked.count(), 0);
+        const ShownBox box = captureMessageBox([logo] { QTest::mouseClick(logo, Qt::LeftButton); });
+        QCOMPARE(clicked.count(), 1);
+        QCOMPARE(box.title, QStringLiteral("About Quorvane"));
+    }
+
+    // F1 opens the help page that the build puts beside the executable: an
+    // index of the program's module types and panels and its commands.
+    void helpPageShipsBesideTheExecutable()
+    {
         using ZorApplServices::appGlobal;
-        QVERIFY(!QFile::exists(QCoreApplication::applicationDirPath() + QLatin1Char('/')
-                               + appGlobal(QStringLiteral("HelpFile"))));
+        const QString path = QCoreApplication::applicationDirPath() + QLatin1Char('/')
+                             + appGlobal(QStringLiteral("HelpFile"));
+        QFile file(path);
+        QVERIFY2(file.open(QIODevice::ReadOnly), qPrintable(path));
+        const QString page = QString::fromUtf8(file.readAll());
+        QVERIFY(page.contains(QLatin1String("<title>Quorvane Help</title>")));
+        QStringList missing;
+        for (const QString &key : ZorRegistry::moduleKeys() + ZorRegistry::panelKeys()) {
+            if (!page.contains("<code>" + key + "</code>"))
+                missing << key;
+        }
+        QVERIFY2(missing.isEmpty(), qPrintable("not in the help: " + missing.join(", ")));
+        for (const char *command : {"open,", "saveas,", "addmodule,", "panel,", "startprocess,",
+                                    "openurl,", "/uimode=", "/debugmode="})
+            QVERIFY2(page.contains(QLatin1String(command)), command);
+
+        setGuiMode(0);
+        Quorvane w;
+        WindowUrlCatcher catcher;
+        QDesktopServices::setUrlHandler(QStringLiteral("file"), &catcher, "open");
+        const ShownBox box = captureMessageBox(
+            [&w] { w.findChild<QAction *>(QStringLiteral("actionQuickReference"))->trigger(); });
+        QDesktopServices::unsetUrlHandler(QStringLiteral("file"));
+        QCOMPARE(box.title, QString());
+        QCOMPARE(catcher.opened, QList<QUrl>{QUrl::fromLocalFile(path)});
+    }
+
+    void missingHelpFileIsReported()
+    {
+        using ZorApplServices::appGlobal;
+        const QString path = QCoreApplication::applicationDirPath() + QLatin1Char('/')
+                             + appGlobal(QStringLiteral("HelpFile"));
+        // The shipped page is moved aside for this test and back after it.
+        struct MovedAside
+        {
+            QString path;
+            bool moved;
+            ~MovedAside()
+            {
+                if (moved)
+                    QFile::rename(path + ".aside", path);
+            }
+        } aside{path, QFile::rename(path, path + ".aside")};
+        QVERIFY(!QFile::exists(path));
+
+        setGuiMode(0);
+        Quorvane w;
         auto *help = w.findChild<QAction *>(QStringLiteral("actionQuickReference"));
         const ShownBox box = captureMessageBox([help] { help->trigger(); });
         QCOMPARE(box.title, QStringLiteral("Problem Loading Help File"));

@@ -43,10 +43,10 @@ public:
     }
 };
 
-class Project : public QObject, public ZorHostedProject
+class DomHostProject : public QObject, public ZorHostedProject
 {
 public:
-    explicit Project(const QDomDocument &doc) : model(doc) {}
+    explicit DomHostProject(const QDomDocument &doc) : model(doc) {}
     ZorDomModel model;
     ZorModuleRegistry registry;
     ZorModuleMap modules;
@@ -81,7 +81,7 @@ private slots:
     void modulesLiveOnTheProjectModel()
     {
         QDomDocument doc = DomTestProject::document();
-        Project project(doc);
+        DomHostProject project(doc);
         for (const char *type : {"canusb", "datalog", "drive_canopen"})
             project.registry.add(type, [](QObject *parent) { return new ReportingModule(parent); });
         std::unique_ptr<ZorModulesHost> host(new ZorModulesHost(&project, &project));

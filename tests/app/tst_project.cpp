@@ -432,10 +432,8 @@ private slots:
         QVERIFY(automation);
         project->broadcast(ZorMessage(KM_SCRIPT_CONTROL, KS_REQUEST, "1"));
         QTRY_COMPARE(automation->status(), 1);
-        QElapsedTimer clock;
-        clock.start();
+        // Without the interrupt the close would wait for ever.
         project->close();
-        QVERIFY2(clock.elapsed() < 5000, qPrintable(QString::number(clock.elapsed())));
         QVERIFY(project->modules().isEmpty());
     }
 

@@ -1,13 +1,16 @@
 #include "quorvaneproject.h"
+#include "windowtesting.h"
 #include "startstopmodule.h"
 #include "zorapplservices.h"
 #include "zordommodel.h"
 #include "zorpanel.h"
+#include "zorquestionbox.h"
 #include "zortempsettings.h"
 #include "zortemphome.h"
 #include "zortest.h"
 #include "zortestutil.h"
 #include "zortestzip.h"
+#include "zorxmlnesting.h"
 
 #include <QtTest>
 
@@ -15,22 +18,17 @@ using ZorTest::ZipEntry;
 
 namespace {
 
-bool writeFile(const QString &path, const QByteArray &bytes)
-{
-    QDir().mkpath(QFileInfo(path).path());
-    QFile f(path);
-    return f.open(QIODevice::WriteOnly) && f.write(bytes) == bytes.size();
-}
+using WindowTesting::demoProject;
+using WindowTesting::readFile;
+using WindowTesting::writeFile;
 
-QByteArray readFile(const QString &path)
+// A project whose modules nest `levels` deep, the project module included.
+QByteArray nestedModules(int levels)
 {
-    QFile f(path);
-    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
-}
-
-QByteArray demoProject()
-{
-    return readFile(ZorTest::sourcePath(QStringLiteral("resources/demo/Demo.zorpro")));
+    QByteArray text = "<QuorvaneProject><module type=\"project\" label=\"Project Home\">";
+    for (int i = 1; i < levels; ++i)
+        text += "<module label=\"L" + QByteArray::number(i) + "\">";
+    return text + QByteArray("</module>").repeated(levels) + "</QuorvaneProject>";
 }
 
 // Relative path -> content of every file below `root` ("/" marks folders).
@@ -101,7 +99,7 @@ public:
 };
 
 ZorPanel *newLateSettingPanel(QWidget *parent) { return new LateSettingPanel(parent); }
-ZorModule *newStartStop(QObject *parent) { return new StartStopModule(parent); }
+ZorModule *newFilesStartStop(QObject *parent) { return new StartStopModule(parent); }
 
 } // namespace
 
@@ -185,6 +183,8 @@ private slots:
         QTest::addColumn<QList<ZipEntry>>("entries"); // packed instead when not empty
         QTest::addColumn<QString>("error");
         const QList<ZipEntry> none;
+        const QString tooDeep = QStringLiteral("Project file is nested too deeply (more than 64 "
+                                               "levels of modules or 512 levels of elements).");
         QTest::newRow("no name") << "" << QByteArray("-") << none << "";
         QTest::newRow("missing") << "missing.zorpro" << QByteArray("-") << none
                                  << "The project file was not found.";
@@ -194,6 +194,25 @@ private slots:
         QTest::newRow("no project root")
             << "other.zorpro" << QByteArray("<Other><module type=\"project\"/></Other>") << none
             << "Could not load project XML data.";
+        QTest::newRow("modules nested past the limit")
+            << "deep.zorpro" << nestedModules(ZorXmlNesting::MaxModuleDepth + 1) << none
+            << tooDeep;
+        // 1 MB of modules, each opened inside the last, never closed.
+        QTest::newRow("hostile megabyte")
+            << "hostile.zorpro" << "<QuorvaneProject>" + QByteArray(1 << 20, 'x').replace("xxxxxxxx", "<module>")
+            << none << tooDeep;
+        QTest::newRow("elements nested past the limit")
+            << "pages.zorpro"
+            << "<QuorvaneProject><module type=\"project\"><docs><default>"
+                   + QByteArray("<div>").repeated(ZorXmlNesting::MaxElementDepth)
+                   + QByteArray("</div>").repeated(ZorXmlNesting::MaxElementDepth)
+                   + "</default></docs></module></QuorvaneProject>"
+            << none << tooDeep;
+        QTest::newRow("entities")
+            << "entities.zorpro"
+            << QByteArray("<!DOCTYPE QuorvaneProject [<!ENTITY m \"<module><module>\">]>"
+                          "<QuorvaneProject><module type=\"project\">&m;</module></QuorvaneProject>")
+            << none << "Project file declares XML entities, which projects do not use.";
         QTest::newRow("not an archive") << "abc.zorzip" << QByteArray("abc") << none
                                         << "Could not extract compressed project.";
         QTest::newRow("archive without project")
@@ -237,6 +256,22 @@ private slots:
         expectEmpty();
         QVERIFY(!QFileInfo::exists(home.tempPath() + "/evil.txt"));
         QVERIFY(!QFileInfo::exists(tempRoot() + "/evil.txt"));
+    }
+
+    // A project nested as deep as the limit allows loads, saves and loads
+    // again with all its levels.
+    void projectNestedToTheLimitLoads()
+    {
+        writeFile(path("deep.zorpro"), nestedModules(ZorXmlNesting::MaxModuleDepth));
+        QString error;
+        QVERIFY2(project->load(path("deep.zorpro"), error), qPrintable(error));
+        QVERIFY2(project->save(path("again.zorpro"), error), qPrintable(error));
+        QVERIFY2(project->load(path("again.zorpro"), error), qPrintable(error));
+        QModelIndex index = project->model()->index(0, 0);
+        int levels = 0;
+        for (; index.isValid(); index = project->model()->index(0, 0, index))
+            ++levels;
+        QCOMPARE(levels, ZorXmlNesting::MaxModuleDepth);
     }
 
     void plainFileWithOtherSuffixIsReadAsXml()
@@ -304,6 +339,50 @@ private slots:
         QCOMPARE(xmllint.exitCode(), 0);
         QCOMPARE(QString::fromUtf8(xmllint.readAllStandardOutput()).trimmed(),
                  QString::fromUtf8("Pr\xc3\xbc" "fstand \xe2\x9c\x93"));
+    }
+
+    // A script or panel may name a property with any text. Whatever the key,
+    // the saved file is well-formed XML and reopens with every property (its
+    // value without the characters XML cannot hold).
+    void propertyKeysThatAreNoXmlNamesSurviveSaveAndLoad()
+    {
+        QVERIFY(project->registerModuleCreator("canusb_test", newStartStop));
+        QByteArray text = demoProject();
+        text.replace("type=\"canusb\"", "type=\"canusb_test\"");
+        writeFile(path("p.zorpro"), text);
+        QString error;
+        QVERIFY(project->load(path("p.zorpro"), error));
+        const QModelIndex can = project->model()->index(0, 0, project->model()->index(0, 0));
+
+        const QList<QPair<QString, QString>> properties{
+            {"Accel/Decel", "5"},
+            {"2ndAxis", "on"},
+            {"Max:Speed", "3000"},
+            {"a<b>&c", "x&y"},
+            {QString::fromUtf8("Preis€"), QString::fromUtf8("9 €")},
+            {"_x0041_", "literal"},
+            // A script's colour codes in a value: XML cannot hold them.
+            {"LogHistory", "\x1b[31mred\x1b[0m"},
+        };
+        for (const auto &p : properties)
+            project->moduleOf(can)->slaveIn(
+                ZorMessage(KM_SETPROPERTY, KS_REQUEST, p.first + "=" + p.second));
+        QVERIFY2(project->save(path("saved.zorpro"), error), qPrintable(error));
+
+        QProcess xmllint;
+        xmllint.start("xmllint", {"--noout", path("saved.zorpro")});
+        QVERIFY(xmllint.waitForFinished(30000));
+        QVERIFY2(xmllint.exitCode() == 0, xmllint.readAllStandardError().constData());
+
+        project.reset(new QuorvaneProject);
+        QVERIFY(project->registerModuleCreator("canusb_test", newStartStop));
+        QVERIFY2(project->load(path("saved.zorpro"), error), qPrintable(error));
+        ZorModule *module =
+            project->moduleOf(project->model()->index(0, 0, project->model()->index(0, 0)));
+        QVERIFY(module);
+        for (const auto &p : properties)
+            QCOMPARE(module->property(p.first), QString(p.second).remove(QChar(0x1b)));
+        QCOMPARE(module->property("Port"), QStringLiteral("COM1"));
     }
 
     void projectInfoKeepsCreationAndLastChange_data()
@@ -438,6 +517,46 @@ private slots:
         QVERIFY(!QFileInfo::exists(folder));
     }
 
+    // A packed project saved as plain brings its files along; a user's file
+    // of the same name in the target folder is replaced only with consent.
+    void packedSavedAsPlainAsksBeforeReplacingFiles()
+    {
+        const QString archive = makeArchive("b.zorzip");
+        QString error;
+        QVERIFY(project->load(archive, error));
+        writeFile(path("plain/data.csv"), "the user's own data\n");
+        writeFile(path("plain/notes.txt"), "untouched\n");
+
+        QList<ZorQuestionBox::Question> asked;
+        QMessageBox::StandardButton answer = QMessageBox::No;
+        ZorQuestionBox::setHook([&](const ZorQuestionBox::Question &q) {
+            asked << q;
+            return answer;
+        });
+        const bool refused = !project->save(path("plain/new.zorpro"), error);
+        const QString refusal = error;
+        const QMap<QString, QByteArray> afterNo = tree(path("plain"));
+        const bool stillPacked = project->isCompressed();
+        answer = QMessageBox::Yes;
+        const bool saved = project->save(path("plain/new.zorpro"), error);
+        ZorQuestionBox::setHook(nullptr);
+
+        QVERIFY(refused);
+        QCOMPARE(asked.size(), 2);
+        QVERIFY2(asked.first().text.contains("data.csv") && !asked.first().text.contains("notes.txt"),
+                 qPrintable(asked.first().text));
+        QCOMPARE(asked.first().defaultButton, QMessageBox::No);
+        QVERIFY2(refusal.startsWith("Nothing was saved"), qPrintable(refusal));
+        QCOMPARE(afterNo, (QMap<QString, QByteArray>{{"data.csv", "the user's own data\n"},
+                                                     {"notes.txt", "untouched\n"}}));
+        QVERIFY(stillPacked);
+
+        QVERIFY2(saved, qPrintable(error));
+        QCOMPARE(readFile(path("plain/data.csv")), QByteArray("1,2,3\n"));
+        QCOMPARE(readFile(path("plain/notes.txt")), QByteArray("untouched\n"));
+        QCOMPARE(project->projectFile(), path("plain/new.zorpro"));
+    }
+
     void saveFailuresKeepPathsAndFiles()
     {
         // No project file yet: nothing to pack.
@@ -503,7 +622,7 @@ private slots:
     // the file, and an objection stops the save before anything is written.
     void panelSettingsReachTheFile()
     {
-        QVERIFY(project->registerModuleCreator("canusb_test", newStartStop));
+        QVERIFY(project->registerModuleCreator("canusb_test", newFilesStartStop));
         QVERIFY(project->registerPanelCreator("canusb_test", newLateSettingPanel));
         QByteArray text = demoProject();
         text.replace("type=\"canusb\"", "type=\"canusb_test\"");

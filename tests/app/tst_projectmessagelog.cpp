@@ -12,10 +12,10 @@
 
 namespace {
 
-ZorModule *newStartStop(QObject *parent) { return new StartStopModule(parent); }
-ZorPanel *newDefaultPanel(QWidget *parent) { return new ZorContentDefault(parent); }
+ZorModule *newLogStartStop(QObject *parent) { return new StartStopModule(parent); }
+ZorPanel *newLogDefaultPanel(QWidget *parent) { return new ZorContentDefault(parent); }
 
-QDomDocument projectDocument()
+QDomDocument logProjectDocument()
 {
     QDomDocument doc;
     doc.setContent(QStringLiteral("<QuorvaneProject><module type=\"project\" label=\"Home\">"
@@ -55,9 +55,9 @@ private slots:
         {
             QuorvaneProject project;
             QVERIFY(project.messageLog());
-            project.registerModuleCreator("startstop", newStartStop);
-            project.registerPanelCreator("startstop", newDefaultPanel);
-            QVERIFY(project.loadDocument(projectDocument()));
+            project.registerModuleCreator("startstop", newLogStartStop);
+            project.registerPanelCreator("startstop", newLogDefaultPanel);
+            QVERIFY(project.loadDocument(logProjectDocument()));
             const QModelIndex stick = project.model()->index(0, 0, project.model()->index(0, 0));
             auto *panel = qobject_cast<ZorContentDefault *>(project.createPanel(stick));
             QVERIFY(panel);

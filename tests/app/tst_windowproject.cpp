@@ -5,6 +5,15 @@
 #include "zortemphome.h"
 #include "zortest.h"
 
+#include <QDockWidget>
+#include <QHeaderView>
+#include <QScrollBar>
+#include <QShortcut>
+#include <QStackedWidget>
+#include <QTextBlock>
+#include <QTextBrowser>
+#include <QTabBar>
+#include <QTreeView>
 #include <QtTest>
 
 using namespace WindowTesting;
@@ -260,7 +269,137 @@ private slots:
                  QStringLiteral("CAN1 - Node05"));
     }
 
-    void loadErrorsAreShownAndLeaveNoProject_data()
+    // The first dock takes a fair share of the window beside the tree,
+    // which shows its Status column whole; a click on an open panel's row
+    // brings its tab to the front without moving it.
+    void dockLayoutInGuiMode0()
+    {
+        Quorvane w;
+        w.resize(1200, 800);
+        w.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&w));
+        QVERIFY(w.appControl("open," + demo()));
+        w.closePanels();
+        QuorvaneProject *project = w.project();
+        w.newDock(item(project, "Scope"));
+        QDockWidget *scope = w.docks().value(QPersistentModelIndex(item(project, "Scope")));
+        QVERIFY(scope);
+        QTRY_VERIFY2(scope->width() >= w.width() / 2, qPrintable(QString::number(scope->width())));
+
+        QTreeView *view = tree(w);
+        QTRY_VERIFY(view->header()->sectionSize(1) >= view->header()->sectionSizeHint(1));
+        QVERIFY(!view->horizontalScrollBar()->isVisible());
+
+        w.newDock(item(project, "TCP01"));
+        w.newDock(item(project, "CAN1"));
+        const auto tabs = [&w] {
+            QStringList texts;
+            for (QTabBar *bar : w.findChildren<QTabBar *>()) {
+                for (int i = 0; bar->isVisible() && i < bar->count(); ++i)
+                    texts << bar->tabText(i);
+            }
+            return texts;
+        };
+        QTRY_COMPARE(tabs(), QStringList({"Scope", "TCP01", "CAN1"}));
+        w.newDock(item(project, "Scope"));
+        QCOMPARE(tabs(), QStringList({"Scope", "TCP01", "CAN1"}));
+        QTRY_VERIFY(!scope->visibleRegion().isEmpty());
+    }
+
+    // "panel,<name>" opening the only dock widens its panel for a moment;
+    // whichever module it shows, the panel gets its own minimum width back.
+    void panelCommandWidensOnlyForAMoment_data()
+    {
+        QTest::addColumn<QString>("name");
+        QTest::newRow("top row") << "Project Home";
+        QTest::newRow("interface") << "CAN1";
+        QTest::newRow("below the interface") << "CAN1 > CAN Monitor";
+        QTest::newRow("scope") << "scope";
+    }
+    void panelCommandWidensOnlyForAMoment()
+    {
+        QFETCH(QString, name);
+        Quorvane w;
+        w.resize(1000, 700);
+        w.show();
+        QVERIFY(w.appControl("open," + demo()));
+        w.closePanels();
+        QVERIFY(w.appControl("panel," + name));
+        QCOMPARE(w.docks().size(), 1);
+        QWidget *panel = w.docks().first()->widget();
+        QVERIFY(panel);
+        // Three quarters of the window (which may grow to hold it).
+        QVERIFY2(panel->minimumWidth() >= 1000 * 3 / 4, qPrintable(QString::number(panel->minimumWidth())));
+        QTRY_VERIFY_WITH_TIMEOUT(panel->minimumWidth() < 500, 1000);
+    }
+
+    // The demo projects' home pages link to every panel, and each link
+    // reaches its panel in the docks (GUI mode 0) and in the panel stack
+    // (GUI modes 4 and 5, which have no tree and no tiles).
+    void demoHomePagesReachEveryPanel_data()
+    {
+        QTest::addColumn<QString>("demoFile");
+        QTest::addColumn<int>("mode");
+        for (const char *file : {"Demo.zorpro", "LiveBus.zorpro"}) {
+            for (int mode : {0, 4, 5})
+                QTest::addRow("%s, mode %d", file, mode) << QString(file) << mode;
+        }
+    }
+    void demoHomePagesReachEveryPanel()
+    {
+        QFETCH(QString, demoFile);
+        QFETCH(int, mode);
+        setGuiMode(mode);
+        writeFile(path(demoFile), readFile(ZorTest::sourcePath("resources/demo/" + demoFile)));
+        Quorvane w;
+        QVERIFY(w.appControl("open," + path(demoFile)));
+        QuorvaneProject *project = w.project();
+        auto *stack = w.findChild<QStackedWidget *>("stackedWidget");
+        const QModelIndex homeIndex = project->model()->index(0, 0);
+        if (mode == 0)
+            w.newDock(homeIndex);
+        else
+            QCOMPARE(w.pages().value(stack->currentIndex()), QPersistentModelIndex(homeIndex));
+        ZorPanel *home = project->openPanels().value(QPersistentModelIndex(homeIndex));
+        QVERIFY(home);
+        auto *page = home->findChild<QTextBrowser *>("textBrowser");
+        QVERIFY(page);
+
+        QStringList linked;
+        for (QTextBlock block = page->document()->begin(); block.isValid(); block = block.next()) {
+            for (auto it = block.begin(); !it.atEnd(); ++it) {
+                const QString href = it.fragment().charFormat().anchorHref();
+                if (href.startsWith("#app:panel,") && !linked.contains(href.mid(11)))
+                    linked << href.mid(11);
+            }
+        }
+        QStringList panels;
+        for (const QPersistentModelIndex &index : project->visiblePanelIndexes(true)) {
+            if (index != QPersistentModelIndex(homeIndex))
+                panels << QuorvaneProject::displayName(index);
+        }
+        linked.sort();
+        panels.sort();
+        QCOMPARE(linked, panels);
+
+        for (const QString &name : linked) {
+            home->processAnchorClicked(QUrl("#app:panel," + name));
+            if (mode == 0) {
+                QTRY_VERIFY2(dockTitles(w).contains(name), qPrintable(name));
+            } else {
+                QTRY_COMPARE(QuorvaneProject::displayName(w.pages().value(stack->currentIndex())), name);
+                QCOMPARE(stack->currentIndex() == 0, false);
+            }
+        }
+        if (mode == 5) {
+            // Kiosk mode has no menu: Ctrl+Q closes the window.
+            auto *quit = w.findChild<QShortcut *>("kioskQuitShortcut");
+            QVERIFY(quit);
+            QCOMPARE(quit->key(), QKeySequence(QStringLiteral("Ctrl+Q")));
+        }
+    }
+
+    void loadErrorsAreShownAndKeepThePreviousProject_data()
     {
         QTest::addColumn<QString>("name");
         QTest::addColumn<QByteArray>("content"); // "-": not written
@@ -271,7 +410,7 @@ private slots:
         QTest::newRow("foreign XML") << "x.zorpro" << QByteArray("<a/>") << "Could not load project XML data.";
         QTest::newRow("bad archive") << "x.zorzip" << QByteArray("abc") << "Could not extract compressed project.";
     }
-    void loadErrorsAreShownAndLeaveNoProject()
+    void loadErrorsAreShownAndKeepThePreviousProject()
     {
         QFETCH(QString, name);
         QFETCH(QByteArray, content);
@@ -286,11 +425,35 @@ private slots:
         QCOMPARE(boxes.shown.at(0).title, QStringLiteral("File error"));
         QCOMPARE(boxes.shown.at(0).icon, QMessageBox::Warning);
         QCOMPARE(boxes.shown.at(0).text, QStringLiteral("Error while opening\n%1.\n%2").arg(path(name), error));
-        QCOMPARE(treeLines(tree(w)->model()), QStringList());
-        QVERIFY(w.project()->projectFile().isEmpty());
-        QVERIFY(w.docks().isEmpty());
-        QVERIFY(w.windowTitle().startsWith("Engineer - "));
+        // The project that was open is open again, with its layout.
+        QCOMPARE(treeLines(tree(w)->model()), demoTree());
+        QCOMPARE(w.project()->projectFile(), path("Demo.zorpro"));
+        QCOMPARE(dockTitles(w), QStringList({"CAN1", "CAN1 - CAN Monitor"}));
+        QVERIFY(w.windowTitle().startsWith("Demo.zorpro - Engineer - "));
+        QVERIFY(!w.project()->isModified());
         QCOMPARE(QSettings().value("RecentFiles").toStringList(), QStringList{path("Demo.zorpro")});
+    }
+
+    // Without a project before (a failed open from the command line), the
+    // window gets a new one from the template; a closed project is never
+    // saved as an empty file.
+    void aFailedFirstOpenGivesANewProject()
+    {
+        Quorvane w;
+        Boxes boxes;
+        QVERIFY(!w.appControl("open," + path("missing.zorpro")));
+        QCOMPARE(boxes.shown.size(), 1);
+        QCOMPARE(treeLines(tree(w)->model()),
+                 QStringList({"Project Home", "  CAN1", "    CAN Monitor", "    CAN Sender"}));
+        QVERIFY(w.windowTitle().startsWith("Standard.zortpl - "));
+
+        const QString kept = demo();
+        w.project()->close();
+        QVERIFY(!w.saveToFile(kept, true, false));
+        QCOMPARE(boxes.shown.size(), 2);
+        QCOMPARE(boxes.shown.at(1).text, QStringLiteral("Error while saving\n%1\nThere is no project to save.")
+                                             .arg(kept));
+        QCOMPARE(readFile(kept), demoProject());
     }
 
     void recentFiles()

@@ -55,15 +55,15 @@ public:
     // Sends a request from the master and returns it (to find its answers).
     ZorMessage request(int type, const QVariant &data = QVariant());
     // Waits for the first answer to a request; false after timeoutMs.
-    bool waitForAnswer(const ZorMessage &request, int timeoutMs = 5000);
+    bool waitForAnswer(const ZorMessage &request, int timeoutMs = 20000);
     // Waits until the master has seen this status number.
-    bool waitForStatus(int status, int timeoutMs = 5000);
-    bool waitForInfoText(const QString &text, int timeoutMs = 5000);
+    bool waitForStatus(int status, int timeoutMs = 20000);
+    bool waitForInfoText(const QString &text, int timeoutMs = 20000);
     // Opens against a gateway address at the bit rate; true when answered
     // KS_ANSWER.
     bool open(const QString &port, const QString &bitRate);
     // Waits until the master has n more KM_COMM_STATUS reports than now.
-    bool waitForCommStatusReports(int n, int timeoutMs = 5000);
+    bool waitForCommStatusReports(int n, int timeoutMs = 20000);
 
     MessageLog master;
     MessageLog slaves;

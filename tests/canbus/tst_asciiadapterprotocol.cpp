@@ -188,15 +188,52 @@ private slots:
         QCOMPARE(rx.feed("et1000\r", frames, 2, count, status), 0); // echoes not accepted
     }
 
-    void garbageWithoutLineEndIsNotKeptForever()
+    // A line longer than any the adapter sends is dropped up to its CR:
+    // however the bytes are split into reads, no frame is made from its
+    // middle, the next line parses, and the unparsed tail stays bounded.
+    void overlongLinesGiveNoFrame_data()
     {
+        QTest::addColumn<QList<QByteArray>>("reads");
+        QTest::addColumn<QList<quint32>>("ids");
+        const QByteArray garbage(1100, 'x');
+        const QByteArray hidden = "t7ff80102030405060708\r";
+        QTest::newRow("one read") << QList<QByteArray>{garbage + hidden} << QList<quint32>{};
+        QTest::newRow("two reads") << QList<QByteArray>{garbage, hidden} << QList<quint32>{};
+        QTest::newRow("byte by byte past the limit")
+            << QList<QByteArray>{garbage.left(1025), garbage.mid(1025), "t7ff1", "aa\r"}
+            << QList<quint32>{};
+        QTest::newRow("overlong frame line")
+            << QList<QByteArray>{"t7ff8" + QByteArray(1100, '0'), "0102030405060708\r"}
+            << QList<quint32>{};
+        QTest::newRow("next line parses")
+            << QList<QByteArray>{garbage, hidden + "t1230\r"} << QList<quint32>{0x123};
+        QTest::newRow("BEL ends the overlong line")
+            << QList<QByteArray>{garbage, "x\x07t1230\r"} << QList<quint32>{0x123};
+        QTest::newRow("long but within the limit")
+            << QList<QByteArray>{"\r" + QByteArray(1000, 'x'), "\rt1230\r"} << QList<quint32>{0x123};
+    }
+    void overlongLinesGiveNoFrame()
+    {
+        QFETCH(QList<QByteArray>, reads);
+        QFETCH(QList<quint32>, ids);
         ZorAsciiAdapterProtocol rx;
-        VSCAN_MSG frames[1];
+        VSCAN_MSG frames[4];
         int count = 0;
         quint32 status = 0;
-        rx.feed(QByteArray(4096, 'x'), frames, 1, count, status);
-        QVERIFY(rx.pendingText().size() <= ZorAsciiAdapterProtocol::MaxPendingText);
-        QCOMPARE(rx.feed("\rt1000\r", frames, 1, count, status), 1);
+        for (const QByteArray &read : reads) {
+            rx.feed(read, frames, 4, count, status);
+            QVERIFY(rx.pendingText().size() <= ZorAsciiAdapterProtocol::MaxPendingText);
+        }
+        QList<quint32> got;
+        for (int i = 0; i < count; ++i)
+            got << frames[i].Id;
+        QCOMPARE(got, ids);
+
+        // A reset forgets the dropped line: what follows is a line of its own.
+        rx.feed(QByteArray(2000, 'x'), frames, 4, count, status);
+        rx.reset();
+        count = 0;
+        QCOMPARE(rx.feed("t4560\r", frames, 4, count, status), 1);
     }
 
     void frameCommand_data()

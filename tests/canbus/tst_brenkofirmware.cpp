@@ -16,9 +16,9 @@ using namespace DriverTesting;
 namespace {
 
 // A valid Intel HEX file: one data record and the end record.
-const QByteArray hexImage = ":0400000001020304F2\n:00000001FF\n";
+const QByteArray firmwareHexImage = ":0400000001020304F2\n:00000001FF\n";
 
-bool writeFiles(const QString &folder, const QStringList &names, const QByteArray &content = hexImage)
+bool writeFiles(const QString &folder, const QStringList &names, const QByteArray &content = firmwareHexImage)
 {
     QDir().mkpath(folder);
     for (const QString &name : names) {
@@ -29,7 +29,7 @@ bool writeFiles(const QString &folder, const QStringList &names, const QByteArra
     return true;
 }
 
-ZorCanDriverHidBase::Timing quickTiming()
+ZorCanDriverHidBase::Timing firmwareTiming()
 {
     ZorCanDriverHidBase::Timing t;
     t.initReadMs = 5;
@@ -205,7 +205,7 @@ private slots:
         SimHidAdapter hid;
         hid.setVersion(adapter);
         ZorCanDriverBrenko d(nullptr, &hid);
-        d.setTiming(quickTiming());
+        d.setTiming(firmwareTiming());
         d.setFirmwareFolders({tmp.path()});
         QVERIFY(d.open(QString(), 500000, 0, 0, 1));
         QCOMPARE(d.firmwareVersion(), adapter);
@@ -224,7 +224,7 @@ private slots:
         SimHidAdapter hid;
         hid.setBootloaderHandler([this] { control("attach"); });
         ZorCanDriverBrenko d(nullptr, &hid);
-        d.setTiming(quickTiming());
+        d.setTiming(firmwareTiming());
         d.setUpdateTiming(quickUpdateTiming());
         d.setFirmwareFolders({tmp.path()});
 
@@ -286,7 +286,7 @@ private slots:
         if (bootloaderAttaches)
             hid.setBootloaderHandler([this] { control("attach"); });
         ZorCanDriverBrenko d(nullptr, &hid);
-        d.setTiming(quickTiming());
+        d.setTiming(firmwareTiming());
         d.setUpdateTiming(quickUpdateTiming());
         d.setFirmwareFolders({tmp.path()});
         if (!library.isEmpty())
@@ -326,7 +326,7 @@ private slots:
         SimHidAdapter hid;
         hid.setBootloaderHandler([this] { control("attach"); });
         ZorCanDriverBrenko d(nullptr, &hid);
-        d.setTiming(quickTiming());
+        d.setTiming(firmwareTiming());
         d.setUpdateTiming(quickUpdateTiming());
         d.setFirmwareFolders({tmp.path()});
         QString file;

@@ -9,7 +9,7 @@
 
 namespace {
 
-QByteArray record(quint32 id, const QByteArray &data, quint8 flags, int size = -1)
+QByteArray buslinkRecord(quint32 id, const QByteArray &data, quint8 flags, int size = -1)
 {
     VSCAN_MSG f;
     f.Id = id;
@@ -114,7 +114,7 @@ private slots:
         int count = 7;
         QVERIFY(!d.takeRx(count));
         QCOMPARE(count, 0);
-        QByteArray rec = record(0x100, "", 0x01);
+        QByteArray rec = buslinkRecord(0x100, "", 0x01);
         QVERIFY(!d.queueTx(rec));
         QVERIFY(!d.flushTx(true));
         QVERIFY(!d.rxFrame(512, rec));
@@ -153,7 +153,7 @@ private slots:
 
         const int n = 40;
         for (int i = 0; i < n; ++i) {
-            QByteArray rec = record(0x100 + i, QByteArray::fromHex("0102030405060708").left(i % 9),
+            QByteArray rec = buslinkRecord(0x100 + i, QByteArray::fromHex("0102030405060708").left(i % 9),
                                     quint8(sentFlags));
             QVERIFY(a.queueTx(rec));
         }
@@ -169,7 +169,7 @@ private slots:
                 QCOMPARE(got[i].Data[i % 9 - 1], quint8(i % 9));
         }
 
-        QByteArray back = record(0x7ff, QByteArray::fromHex("aabb"), quint8(sentFlags));
+        QByteArray back = buslinkRecord(0x7ff, QByteArray::fromHex("aabb"), quint8(sentFlags));
         QVERIFY(b.queueTx(back));
         QVERIFY(b.flushTx(true));
         got = collect(a, wakeA, 1);
@@ -273,7 +273,7 @@ private slots:
         for (const QString &line : logLines(logPath))
             QVERIFY2(!line.startsWith("canPortClose"), qPrintable(line));
 
-        QByteArray rec = record(0x181, QByteArray::fromHex("11"), 0x01);
+        QByteArray rec = buslinkRecord(0x181, QByteArray::fromHex("11"), 0x01);
         QVERIFY(a.queueTx(rec));
         QVERIFY(a.flushTx(true));
         QCOMPARE(collect(c, wake, 1).size(), 1);
@@ -300,7 +300,7 @@ private slots:
         useDriver(d);
         QVERIFY(d.open("peak:0", 250000, 0, 0, 0));
         qunsetenv("BUSLINK_TESTLOOP_FAIL");
-        QByteArray rec = record(0x200, QByteArray::fromHex("01"), 0x01);
+        QByteArray rec = buslinkRecord(0x200, QByteArray::fromHex("01"), 0x01);
         QVERIFY(d.queueTx(rec));
         QVERIFY(d.flushTx(true));
         QString text;
@@ -330,7 +330,7 @@ private slots:
         useDriver(d);
         QVERIFY(d.open("peak:0", 250000, 0, 0, 0));
         for (int i = 0; i < 513; ++i) {
-            QByteArray rec = record(0x100, "", 0x01);
+            QByteArray rec = buslinkRecord(0x100, "", 0x01);
             QVERIFY(d.queueTx(rec));
         }
         QVERIFY(d.flushTx(true)); // the 513th is still staged

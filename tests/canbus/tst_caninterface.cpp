@@ -43,7 +43,8 @@ private slots:
         QVERIFY2(texts.contains(openingText), qPrintable(texts.join('|')));
         QCOMPARE(rig.master.statusChanges(), QList<int>({1000, 1}));
         const int cid = gw.waitForClient();
-        QVERIFY(gw.waitForClientBytes(cid, "C\rS5\rO\r"));
+        // Time stamps asked for ("TimestampMode" 1 by default).
+        QVERIFY(gw.waitForClientBytes(cid, "C\rS5\rZ1\rO\r"));
 
         // The gateway goes away: receive failures show as 1001, its return as 1.
         QVERIFY(gw.drop());

@@ -38,7 +38,7 @@ public:
                        start.isEmpty() ? QString::number(number) : QStringLiteral("%1,%2").arg(number).arg(start));
     }
 
-    bool waitForEnd(int timeoutMs = 5000)
+    bool waitForEnd(int timeoutMs = 30000)
     {
         QElapsedTimer timer;
         timer.start();
@@ -66,8 +66,10 @@ private slots:
         PlayerRig rig;
         QVERIFY(rig.openOn(gw));
         // Capitals: lines are read in lower case, patterns match any case.
+        // The wait's time-out lies far beyond the test's patience: an end
+        // within it is the frame's doing.
         const ZorMessage play = rig.play(0, QStringLiteral("send 601h,8,40 00 10 00 00 00 00 00\n"
-                                                           "WAIT 581H,8,43*,5000\n"
+                                                           "WAIT 581H,8,43*,600000\n"
                                                            "delay 100"));
         QVERIFY(rig.waitForAnswer(play));
         QCOMPARE(rig.master.answersTo(play).first().msgState(), int(KS_ANSWER));
@@ -77,8 +79,7 @@ private slots:
         clock.start();
         QVERIFY(gw.inject(QStringLiteral("t58184300100092010200")));
         QVERIFY(rig.waitForEnd());
-        // Ended by the frame and the delay, long before the wait's time-out.
-        QVERIFY2(clock.elapsed() < 3000, qPrintable(QString::number(clock.elapsed())));
+        // Ended by the frame, then the delay ran.
         QVERIFY(clock.elapsed() >= 100);
 
         const QList<int> statuses = rig.master.playerStatuses();
@@ -102,7 +103,14 @@ private slots:
         for (int i = 0; i < 3; ++i)
             QVERIFY(gw.waitForLine(QStringLiteral("^BUS c\\d+ t7e581701000000000000$")).hasMatch());
         QVERIFY(!rig.master.playerStatuses().contains(-1));
-        QVERIFY(gw.inject(QStringLiteral("t7e481700000000000000")));
+        // Answered like a device answers every request: whenever the answer
+        // comes, one of them falls into a wait.
+        QElapsedTimer patience;
+        patience.start();
+        while (!rig.master.playerStatuses().contains(-1) && patience.elapsed() < 30000) {
+            QVERIFY(gw.inject(QStringLiteral("t7e481700000000000000")));
+            QTest::qWait(20);
+        }
         QVERIFY(rig.waitForEnd());
         QCOMPARE(rig.master.playerStatuses().last(), -1);
     }

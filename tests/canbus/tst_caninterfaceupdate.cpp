@@ -17,7 +17,7 @@ using namespace DriverTesting;
 
 namespace {
 
-const QByteArray hexImage = ":0400000001020304F2\n:00000001FF\n";
+const QByteArray updateHexImage = ":0400000001020304F2\n:00000001FF\n";
 
 } // namespace
 
@@ -64,7 +64,7 @@ private slots:
         for (const char *name : {"kelvatro_1.9.0.0.hex", "kelvatro_1.10.0.0.hex"}) {
             QFile f(firmware.filePath(QLatin1String(name)));
             QVERIFY(f.open(QIODevice::WriteOnly));
-            f.write(hexImage);
+            f.write(updateHexImage);
         }
     }
     void init() { QCOMPARE(control("reset"), 0); }

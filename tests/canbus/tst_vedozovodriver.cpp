@@ -13,7 +13,7 @@ using namespace DriverTesting;
 
 namespace {
 
-ZorCanDriverHidBase::Timing quickTiming()
+ZorCanDriverHidBase::Timing vedozovoTiming()
 {
     ZorCanDriverHidBase::Timing t;
     t.initReadMs = 5;
@@ -23,7 +23,7 @@ ZorCanDriverHidBase::Timing quickTiming()
     return t;
 }
 
-const QByteArray sentinel = "t0010\r";
+const QByteArray vedozovoSentinel = "t0010\r";
 
 void takeUpToSentinel(ZorAbstractCanDriver &d, QList<VSCAN_MSG> *frames = nullptr)
 {
@@ -44,7 +44,7 @@ private slots:
     {
         SimHidAdapter hid(0xF708);
         ZorCanDriverVedozovo d(nullptr, &hid);
-        d.setTiming(quickTiming());
+        d.setTiming(vedozovoTiming());
         QVERIFY(!d.open(QString(), 500000, 0, 0, 1));
         QCOMPARE(d.lastErrorText(), QStringLiteral("USB Error"));
         QVERIFY(d.failed());
@@ -67,11 +67,11 @@ private slots:
     {
         SimHidAdapter hid(ZorCanDriverVedozovo::ProductId);
         ZorCanDriverVedozovo d(nullptr, &hid);
-        d.setTiming(quickTiming());
+        d.setTiming(vedozovoTiming());
         QVERIFY(d.open(QString(), 250000, 0, 0, 1));
         hid.setStatusFlags(0x20);
         QVERIFY(pollUntil(d, [&] { return hid.writtenText().contains("F\r"); }, 3000));
-        hid.sendText(sentinel); // behind the answer "F20"
+        hid.sendText(vedozovoSentinel); // behind the answer "F20"
         takeUpToSentinel(d);
         QString text;
         int bits = 0;
@@ -79,16 +79,16 @@ private slots:
         QCOMPARE(text, QStringLiteral("HID CAN status: receiver in error state"));
         QCOMPARE(bits, 4);
 
-        hid.sendText(QByteArray("\x13") + sentinel); // XOFF
+        hid.sendText(QByteArray("\x13") + vedozovoSentinel); // XOFF
         takeUpToSentinel(d);
         hid.clearWritten();
         // Several poll intervals pass without a poll.
         QElapsedTimer held;
         held.start();
-        pollUntil(d, [&] { return held.elapsed() > 5 * quickTiming().pollMs; }, 3000);
+        pollUntil(d, [&] { return held.elapsed() > 5 * vedozovoTiming().pollMs; }, 3000);
         QVERIFY(!hid.writtenText().contains("F\r"));
 
-        hid.sendText(QByteArray("\x11") + sentinel); // XON
+        hid.sendText(QByteArray("\x11") + vedozovoSentinel); // XON
         QVERIFY(pollUntil(d, [&] { return hid.writtenText().contains("F\r"); }, 3000));
     }
 
@@ -96,7 +96,7 @@ private slots:
     {
         SimHidAdapter hid(ZorCanDriverVedozovo::ProductId);
         ZorCanDriverVedozovo d(nullptr, &hid);
-        d.setTiming(quickTiming());
+        d.setTiming(vedozovoTiming());
         QVERIFY(d.open(QString(), 250000, 0, 0, 1));
 
         // Before any frame came, a queued record keeps its own time stamp.
@@ -106,7 +106,7 @@ private slots:
         QVERIFY(d.queueTx(rec));
         QCOMPARE(ZorBabelFish::fromQbytearrayToTimestamp(rec), quint16(0x1234));
 
-        hid.sendText("et1232aabb\rt1231cc\rt1232aabb03e8\r" + sentinel);
+        hid.sendText("et1232aabb\rt1231cc\rt1232aabb03e8\r" + vedozovoSentinel);
         QList<VSCAN_MSG> got;
         takeUpToSentinel(d, &got);
         QCOMPARE(got.size(), 4);

@@ -14,7 +14,7 @@ using namespace DriverTesting;
 
 namespace {
 
-ZorCanDriverVSComFtdi::Timing quickTiming()
+ZorCanDriverVSComFtdi::Timing vscomTiming()
 {
     ZorCanDriverVSComFtdi::Timing t;
     t.replyTimeoutMs = 200;
@@ -90,7 +90,7 @@ private slots:
         QFETCH(int, timestampMode);
         QFETCH(QByteArray, commands);
         ZorCanDriverVSComFtdi d;
-        d.setTiming(quickTiming());
+        d.setTiming(vscomTiming());
         QVERIFY2(d.open(QString(), bitRate, 0, 0, timestampMode), qPrintable(d.lastErrorText()));
         QVERIFY(d.isOpen());
         QVERIFY(!d.echoesTx());
@@ -104,7 +104,7 @@ private slots:
     void adapterStatusBits()
     {
         ZorCanDriverVSComFtdi d;
-        d.setTiming(quickTiming());
+        d.setTiming(vscomTiming());
         QVERIFY(d.open(QString(), 250000, 0, 0, 1));
         QVERIFY(gw->command(QStringLiteral("STATUS 81")));
         QString text;
@@ -121,7 +121,7 @@ private slots:
     {
         QCOMPARE(control("ignore 0 CNVSZO"), 0);
         ZorCanDriverVSComFtdi d;
-        d.setTiming(quickTiming());
+        d.setTiming(vscomTiming());
         QVERIFY(!d.open(QString(), 250000, 0, 0, 1));
         QVERIFY(!d.isOpen());
         QVERIFY(d.failed());
@@ -131,7 +131,7 @@ private slots:
     void framesBothWays()
     {
         ZorCanDriverVSComFtdi d;
-        d.setTiming(quickTiming());
+        d.setTiming(vscomTiming());
         QVERIFY(d.open(QString(), 250000, 0, 0, 1));
         // A remote frame goes out with its data digits.
         QByteArray remote = record(0x123, QByteArray::fromHex("0102"), VSCAN_FLAGS_STANDARD | VSCAN_FLAGS_REMOTE);

@@ -4,6 +4,7 @@
 // lines, results and status texts, store and reset, the access key. The
 // time budget and the queue limit run against a gateway double that never
 // answers an interview.
+#include <QDomDocument>
 #include "noderig.h"
 #include "zormodnode.h"
 #include "zormodstates.h"
@@ -228,12 +229,39 @@ private slots:
                                 "005.2006h.00h,visible_string,error 42\n"));
         QVERIFY(rig.waitForStatus(1200, "Reading objects Error"));
 
-        // An object table is never taken for lines.
+        // An object table goes to the node as the object list of its rows,
+        // addressed to the module's node, and comes back as the table with
+        // the values read and each row's status.
+        const ZorMessage tableWrite = rig.request(objectList(
+            KM_OBJLIST_WRITE, "SilentReadWrite<CANopenObjectList>\n<CANopenObject index=\"2001\" nodeId=\"1\" "
+                              "name=\"Word\" objectType=\"7\" dataType=\"0006\" accessType=\"rw\" "
+                              "actualValue=\"0x1234\"/>\n</CANopenObjectList>"));
+        QCOMPARE(tableWrite.msgState(), int(KS_ANSWER));
+        QCOMPARE(rig.sentDown(KM_INTERVIEW).last(),
+                 QStringLiteral("SDOWriteObject:1000:1:5,2001h,00h,unsigned16,4660\nWait:0:0\n"));
+        QCOMPARE(rig.sim.nodeValue(5, 0x2001, 0), QByteArray::fromHex("3412"));
+        QDomDocument written;
+        QVERIFY(written.setContent(tableWrite.data().toString()));
+        QCOMPARE(written.documentElement().firstChildElement().attribute("zorStatus"), QStringLiteral("1"));
+
+        const ZorMessage tableRead = rig.request(objectList(
+            KM_OBJLIST_READ, "<q2:CANopenObjectList xmlns:q2=\"urn:x\">\n<q2:CANopenObject index=\"2000\" "
+                             "nodeId=\"1\" name=\"Byte\" objectType=\"7\" dataType=\"0005\" accessType=\"rw\"/>\n"
+                             "</q2:CANopenObjectList>"));
+        QCOMPARE(tableRead.msgState(), int(KS_ANSWER));
+        QCOMPARE(rig.sentDown(KM_INTERVIEW).last(),
+                 QStringLiteral("SDOReadObject:750:0:5,2000h,00h,unsigned8\nWait:0:0\n"));
+        QDomDocument read2000;
+        QVERIFY(read2000.setContent(tableRead.data().toString()));
+        const QDomElement row = read2000.documentElement().firstChildElement();
+        QCOMPARE(row.attribute("actualValue"), QStringLiteral("33"));
+        QCOMPARE(row.attribute("zorStatus"), QStringLiteral("1"));
+        QVERIFY(rig.waitForStatus(1, "Reading objects OK"));
+
+        // Markup that is not XML is refused; nothing goes on the bus.
         const int sent = rig.sentDown(KM_INTERVIEW).size();
-        const ZorMessage table = rig.request(objectList(
-            KM_OBJLIST_WRITE, "<CANopenObjectList>\n<CANopenObject index=\"2000\" accessType=\"rw\" "
-                              "actualValue=\"5\"/>\n</CANopenObjectList>"));
-        QCOMPARE(table.msgState(), int(KS_FAIL));
+        const ZorMessage broken = rig.request(objectList(KM_OBJLIST_WRITE, "<CANopenObjectList><CANopenObject"));
+        QCOMPARE(broken.msgState(), int(KS_FAIL));
         QCOMPARE(rig.sentDown(KM_INTERVIEW).size(), sent);
 
         // A failed line of a longer list is no node error: the next list runs.

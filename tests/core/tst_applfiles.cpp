@@ -1,5 +1,6 @@
 #include "zorapplservices.h"
 #include "zortest.h"
+#include "zortestutil.h"
 
 #include <QtTest>
 
@@ -7,18 +8,8 @@ using namespace ZorApplServices;
 
 namespace {
 
-bool writeFile(const QString &path, const QByteArray &bytes)
-{
-    QDir().mkpath(QFileInfo(path).path());
-    QFile f(path);
-    return f.open(QIODevice::WriteOnly) && f.write(bytes) == bytes.size();
-}
-
-QByteArray readFile(const QString &path)
-{
-    QFile f(path);
-    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
-}
+using ZorTest::readFile;
+using ZorTest::writeFile;
 
 // Restores the process's current folder when a test changed it.
 struct CurrentDirGuard
@@ -132,14 +123,28 @@ private slots:
             // A sibling whose name merely begins like the working folder.
             {wd + "x/c.zorpro", wd + "x/c.zorpro"},
             {"/elsewhere/d.zorpro", "/elsewhere/d.zorpro"},
-            // Folders differing in case are different folders here.
-            {wd.toUpper() + "/e.zorpro", wd.toUpper() + "/e.zorpro"},
+            // The folder is compared without regard to case ...
+            {wd.toUpper() + "/e.zorpro", "e.zorpro"},
+            {wd.toUpper() + "/Sub/f.zorpro", "Sub/f.zorpro"},
         };
         for (const auto &c : relative) {
             QString path = c.first;
             makeRelativeToWorkingDir(path);
             QCOMPARE(path, c.second);
         }
+        // ... except where a folder of that other spelling exists: on a file
+        // system that tells case apart it is another folder.
+        QVERIFY(QDir(wd).mkpath("inner") && QDir(wd).mkpath("INNER"));
+        setWorkingDir(wd + "/inner/x.zorpro");
+        for (const QString &other : {wd + "/INNER/g.zorpro", wd + "/INNER/sub/h.zorpro"}) {
+            QString path = other;
+            makeRelativeToWorkingDir(path);
+            QCOMPARE(path, other);
+        }
+        QString same = wd + "/inner/g.zorpro";
+        makeRelativeToWorkingDir(same);
+        QCOMPARE(same, QStringLiteral("g.zorpro"));
+        setWorkingDir(wd + "/project.zorpro");
 
         const QList<QPair<QString, QString>> absolute{
             {"a.zorpro", wd + "/a.zorpro"},

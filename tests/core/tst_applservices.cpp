@@ -8,17 +8,8 @@ using namespace ZorApplServices;
 
 namespace {
 
-bool writeFile(const QString &path, const QByteArray &bytes)
-{
-    QFile f(path);
-    return f.open(QIODevice::WriteOnly) && f.write(bytes) == bytes.size();
-}
-
-QByteArray readFile(const QString &path)
-{
-    QFile f(path);
-    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
-}
+using ZorTest::readFile;
+using ZorTest::writeFile;
 
 QString encipherWithTool(const QString &plainPath, const QString &encPath)
 {

@@ -11,18 +11,8 @@ using ZorTest::storedZip;
 
 namespace {
 
-bool writeFile(const QString &path, const QByteArray &bytes)
-{
-    QDir().mkpath(QFileInfo(path).path());
-    QFile f(path);
-    return f.open(QIODevice::WriteOnly) && f.write(bytes) == bytes.size();
-}
-
-QByteArray readFile(const QString &path)
-{
-    QFile f(path);
-    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
-}
+using ZorTest::readFile;
+using ZorTest::writeFile;
 
 // Relative path -> content of every file under `root` ("/" marks folders).
 QMap<QString, QByteArray> tree(const QString &root)

@@ -1,16 +1,13 @@
 #include "zordebuglog.h"
 #include "zormessage.h"
 #include "zortest.h"
+#include "zortestutil.h"
 
 #include <QtTest>
 
 namespace {
 
-QByteArray readFile(const QString &path)
-{
-    QFile f(path);
-    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
-}
+using ZorTest::readFile;
 
 // The time stamp in front of every line.
 const QRegularExpression stampedLine(

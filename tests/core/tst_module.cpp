@@ -85,7 +85,7 @@ private slots:
         QElapsedTimer clock;
         clock.start();
         m->start();
-        QTRY_VERIFY_WITH_TIMEOUT(master.count(KM_STATUS) >= 5, 5000);
+        QTRY_VERIFY_WITH_TIMEOUT(master.count(KM_STATUS) >= 5, 20000);
         const qint64 elapsed = clock.elapsed();
         QVERIFY2(elapsed >= 450, qPrintable(QString::number(elapsed)));
         const ZorMessage status = master.ofType(KM_STATUS).first();
@@ -118,8 +118,9 @@ private slots:
         QElapsedTimer clock;
         clock.start();
         m->slaveIn(ZorMessage(KM_START, KS_REQUEST, 7));   // answered by the state, not the base
-        QVERIFY(answers.wait(500));
-        QVERIFY(clock.elapsed() < 500);
+        // Well before the cycle's 9999 ms, however loaded the machine.
+        QVERIFY(answers.wait(5000));
+        QVERIFY(clock.elapsed() < 5000);
         const ZorMessage answer = answers.first().first().value<ZorMessage>();
         QCOMPARE(answer.msgType(), int(KM_START));
         QCOMPARE(answer.msgState(), int(KS_ANSWER));
@@ -139,8 +140,8 @@ private slots:
         QElapsedTimer clock;
         clock.start();
         m->start();
-        QTRY_VERIFY_WITH_TIMEOUT(m->cycles() >= 2, 2000);
-        QVERIFY(clock.elapsed() < 2000);
+        QTRY_VERIFY_WITH_TIMEOUT(m->cycles() >= 2, 5000);
+        QVERIFY(clock.elapsed() < 5000);
     }
 
     void stoppingManyModulesIsQuickAndLeavesNoThread()
@@ -161,8 +162,10 @@ private slots:
             m->requestStop();
         for (auto &m : modules)
             m->stop();
+        // None waited out its 9999 ms cycle (how quick it is, the module
+        // benchmark tells).
         const qint64 elapsed = clock.elapsed();
-        QVERIFY2(elapsed < 1000, qPrintable(QString::number(elapsed)));
+        QVERIFY2(elapsed < 9000, qPrintable(QString::number(elapsed)));
         for (auto &m : modules)
             QVERIFY(m->isFinished());
         modules.clear();

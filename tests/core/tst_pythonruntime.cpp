@@ -145,15 +145,48 @@ private slots:
         QVERIFY(run("print('hello')\nprint('caf\\xe9', end='')\nimport sys\nsys.stderr.write('warn')\n", 1, 1));
         QCOMPARE(rt->stdOutText(), QString::fromLatin1("hello\ncaf\xe9"));
         QCOMPARE(rt->stdErrText(), QStringLiteral("warn"));
-        // Characters beyond Latin-1 arrive escaped, not lost.
-        QVERIFY(run("print('\\u20ac')\n", 1, 0));
-        QCOMPARE(rt->stdOutText(), QStringLiteral("\\u20ac\n"));
+        // Code and output cross as UTF-8: any character, written in the code
+        // or made by it, arrives as it is. A coding declaration in the code
+        // does not make Python read the text a second time.
+        const QString text = QString::fromUtf8("caf\xc3\xa9 \xe2\x82\xac \xe6\x97\xa5\xe6\x9c\xac");
+        QVERIFY2(run("s = '" + text + "'\nprint(s, len(s), '\\u20ac')\n", 1, 1),
+                 qPrintable(rt->stdErrText()));
+        QCOMPARE(rt->stdOutText(), text + QString::fromUtf8(" 9 \xe2\x82\xac\n"));
+        QVERIFY(run("# -*- coding: latin-1 -*-\nprint('" + text + "')\n", 1, 1));
+        QCOMPARE(rt->stdOutText(), text + "\n");
+        QVERIFY(!run("raise ValueError('" + text + "')\n", 1, 1));
+        QVERIFY2(rt->stdErrText().contains("ValueError: " + text), qPrintable(rt->stdErrText()));
+    }
+
+    // Script files: as their coding declaration says, else UTF-8, else (not
+    // valid UTF-8: written by an older editor) Latin-1.
+    void scriptText_data()
+    {
+        QTest::addColumn<QByteArray>("bytes");
+        QTest::addColumn<QString>("text");
+        QTest::newRow("UTF-8") << QByteArray("s = '\xc3\xa9\xe2\x82\xac'") << QString::fromUtf8("s = '\xc3\xa9\xe2\x82\xac'");
+        QTest::newRow("UTF-8 with byte-order mark") << QByteArray("\xef\xbb\xbfs = '\xc3\xa9'") << QString::fromUtf8("s = '\xc3\xa9'");
+        QTest::newRow("Latin-1") << QByteArray("s = '\xe9'") << QString::fromUtf8("s = '\xc3\xa9'");
+        QTest::newRow("cut UTF-8 sequence") << QByteArray("s = '\xe2\x82'") << QString::fromLatin1("s = '\xe2\x82'");
+        QTest::newRow("declared cp1252")
+            << QByteArray("#!/usr/bin/python\n# -*- coding: cp1252 -*-\ns = '\x80'")
+            << QString::fromUtf8("#!/usr/bin/python\n# -*- coding: cp1252 -*-\ns = '\xe2\x82\xac'");
+        QTest::newRow("declared latin-1, valid UTF-8 bytes")
+            << QByteArray("# coding=latin-1\ns = '\xc3\xa9'") << QString::fromUtf8("# coding=latin-1\ns = '\xc3\x83\xc2\xa9'");
+        QTest::newRow("declaration after code counts not")
+            << QByteArray("x = 1\n# coding: latin-1\ns = '\xc3\xa9'") << QString::fromUtf8("x = 1\n# coding: latin-1\ns = '\xc3\xa9'");
+    }
+    void scriptText()
+    {
+        QFETCH(QByteArray, bytes);
+        QFETCH(QString, text);
+        QCOMPARE(PythonRuntime::scriptText(bytes), text);
     }
 
     void outputToNativeModule()
     {
-        QVERIFY(run("print('a')\nprint('b', 3)\nimport sys\nsys.stdout.write('c\\xe9')\n", 2, 1));
-        QCOMPARE(capturedOut.join(QString()), QString::fromLatin1("a\nb 3\nc\xe9"));
+        QVERIFY(run("print('a')\nprint('b', 3)\nimport sys\nsys.stdout.write('c\\xe9\\u65e5')\n", 2, 1));
+        QCOMPARE(capturedOut.join(QString()), QString::fromUtf8("a\nb 3\nc\xc3\xa9\xe6\x97\xa5"));
         QVERIFY(capturedOut.size() >= 4); // every write of the script arrives
         QVERIFY(rt->stdOutText().isEmpty());
 
@@ -175,7 +208,7 @@ private slots:
     {
         const char *script =
             "import Quorvane\n"
-            "assert Quorvane.Echo('a', 'b\\xe9') == 'a|b\\xe9'\n"
+            "assert Quorvane.Echo('a', 'b\\xe9\\u20ac\\u65e5') == 'a|b\\xe9\\u20ac\\u65e5'\n"
             "assert Quorvane.Echo('one') == 'one|'\n"
             "assert Quorvane.Measure('abc', 4) == 7\n"
             "assert Quorvane.Measure('abc') == 3\n"

@@ -115,6 +115,60 @@ private slots:
         QCOMPARE(rig.proxy.rowCount(), 10);
     }
 
+    // A text with a malformed term is refused whole, with a message naming
+    // the term: the filter in force stays as it was, and so does a find.
+    void malformedFiltersAreRefused_data()
+    {
+        QTest::addColumn<QString>("filter");
+        QTest::addColumn<QString>("error");
+        QTest::newRow("bad digit") << "id=18g"
+                                   << "Filter term \"id=18g\": \"18g\" is not a hexadecimal number.";
+        QTest::newRow("bad high bound") << "id=100-1zz"
+                                        << "Filter term \"id=100-1zz\": \"1zz\" is not a hexadecimal number.";
+        QTest::newRow("beyond 32 bits") << "index=123456789"
+                                        << "Filter term \"index=123456789\": \"123456789\" is not a hexadecimal number.";
+        QTest::newRow("no number") << "id=" << "Filter term \"id=\": no number given.";
+        QTest::newRow("no low bound") << "subindex=-5" << "Filter term \"subindex=-5\": no number given.";
+        QTest::newRow("range backwards")
+            << "id=200-100"
+            << "Filter term \"id=200-100\": the range is empty (its low bound is above its high bound).";
+        QTest::newRow("three bounds") << "id=1-2-3"
+                                      << "Filter term \"id=1-2-3\": a range has two bounds, \"low-high\".";
+        QTest::newRow("bad term after a good one") << "id=181, id!=x"
+                                                   << "Filter term \"id!=x\": \"x\" is not a hexadecimal number.";
+        QTest::newRow("unbalanced expression")
+            << "(" << "Filter term \"(\": not a valid regular expression (unexpected end).";
+        QTest::newRow("unbalanced pattern")
+            << "data=[40" << "Filter term \"data=[40\": not a valid pattern (unexpected end).";
+    }
+    void malformedFiltersAreRefused()
+    {
+        QFETCH(QString, filter);
+        QFETCH(QString, error);
+        Rig rig;
+        rig.proxy.setFilter("id=701");
+        rig.proxy.setActive(true);
+        QVERIFY(rig.proxy.filterError().isEmpty());
+
+        QString checked;
+        QVERIFY(!rig.proxy.checkFilter(filter, &checked));
+        QCOMPARE(checked, error);
+        rig.proxy.setFilter(filter);
+        QCOMPARE(rig.proxy.filterError(), error);
+        QCOMPARE(rig.proxy.filterText(), QStringLiteral("id=701"));
+        QCOMPARE(visibleFrames(rig.proxy), QStringLiteral("5"));
+
+        QModelIndex current = rig.proxy.index(0, 0);
+        QVERIFY(!rig.proxy.findNext(current, filter));
+        QVERIFY(rig.proxy.isActive());
+        QCOMPARE(rig.proxy.filterText(), QStringLiteral("id=701"));
+
+        // The next good text is taken and clears the message.
+        rig.proxy.setFilter("id=77f");
+        QVERIFY(rig.proxy.filterError().isEmpty());
+        QCOMPARE(visibleFrames(rig.proxy), QStringLiteral("6"));
+    }
+
     void filterTextIsKeptLowerCased()
     {
         Rig rig;
@@ -286,8 +340,8 @@ private slots:
         const QStringList lines = mime->text().split('\n');
         QCOMPARE(lines.size(), 7); // header, rows 2 to 6, an empty last part
         QCOMPARE(lines.at(0) + '\n', header);
-        QCOMPARE(lines.at(1), QStringLiteral("3\t\t1ffh\t43 00 10 00 92 01 02 00\t\t"));
-        QCOMPARE(lines.at(5), QStringLiteral("7\t\t780h\t00\t\t"));
+        QCOMPARE(lines.at(1), QStringLiteral("3\t\t1ffh\t43 00 10 00 92 01 02 00\tRX\t"));
+        QCOMPARE(lines.at(5), QStringLiteral("7\t\t780h\t00\tRX\t"));
 
         // The copied rows paste back as "clip" rows with their numbers.
         rig.model.removeRows(0, rig.model.rowCount());

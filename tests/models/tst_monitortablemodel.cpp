@@ -88,11 +88,12 @@ private slots:
         QCOMPARE(model.rowCount(), 4);
 
         QCOMPARE(rowTexts(model, 0),
-                 QStringList({"1", "513", "581h", "43 00 10 00 92 01 02 00", "", ""}));
-        // A sent frame (KS_ANSWER) shows TX; no stamp leaves the time empty.
+                 QStringList({"1", "513", "581h", "43 00 10 00 92 01 02 00", "RX", ""}));
+        // A sent frame (KS_ANSWER) shows TX, a received one RX; no stamp
+        // leaves the time empty.
         QCOMPARE(rowTexts(model, 1),
                  QStringList({"2", "", "601h", "40 17 60 02 00 00 00 00", "TX", ""}));
-        QCOMPARE(rowTexts(model, 2), QStringList({"3", "", "ext 1234abcdh", "01 02", "", ""}));
+        QCOMPARE(rowTexts(model, 2), QStringList({"3", "", "ext 1234abcdh", "01 02", "RX", ""}));
         QCOMPARE(cell(model, 3, 2), QStringLiteral("R 181h"));
 
         // The numbers behind ID, Data and Dir: identifier, SDO index, subindex.

@@ -11,6 +11,7 @@
 #include <QComboBox>
 #include <QDir>
 #include <QFile>
+#include <QLabel>
 #include <QLineEdit>
 #include <QMimeData>
 #include <QPushButton>
@@ -289,6 +290,54 @@ private slots:
         QVERIFY(sentTexts(KM_SETPROPERTY).isEmpty());
     }
 
+    // A malformed filter is named in the monitor, not applied and not kept
+    // in the history, whichever button meets it.
+    void malformedFiltersAreShownNotAppliedNotStored_data()
+    {
+        QTest::addColumn<QString>("filter");
+        QTest::addColumn<QString>("term");
+        QTest::newRow("bad number") << "id=18g" << "\"id=18g\"";
+        QTest::newRow("empty range") << "id=" << "\"id=\"";
+        QTest::newRow("range backwards") << "id=7ff-700" << "\"id=7ff-700\"";
+        QTest::newRow("bad expression") << "(" << "\"(\"";
+    }
+    void malformedFiltersAreShownNotAppliedNotStored()
+    {
+        QFETCH(QString, filter);
+        QFETCH(QString, term);
+        bind();
+        frames({"181h,1,01", "701h,1,05"});
+        refresh();
+        applyFilter("id=181");
+        sent.clear();
+        panel->commitPanelSettings();
+        sent.clear();
+        auto *message = panel->findChild<QLabel *>("labelFilterError");
+        QVERIFY(message && message->isHidden());
+
+        const auto expectRefused = [&] {
+            QVERIFY(!message->isHidden());
+            QVERIFY2(message->text().contains(term), qPrintable(message->text()));
+            QVERIFY(panel->filterProxy()->isActive());
+            QVERIFY(button("pushButtonSetFilter")->isChecked());
+            QCOMPARE(visibleFrames(view()->model()), QStringLiteral("1"));
+            QCOMPARE(filterEntries(), QStringList({"id=181"}));
+        };
+        applyFilter(filter);
+        expectRefused();
+        panel->on_pushButtonFilterAuto_clicked();
+        expectRefused();
+        panel->on_pushButtonFindNext_clicked();
+        expectRefused();
+        QCOMPARE(panel->commitPanelSettings(), QString());
+        QVERIFY(sentTexts(KM_SETPROPERTY).isEmpty());
+
+        // A good filter clears the message.
+        applyFilter("id=701");
+        QVERIFY(message->isHidden());
+        QCOMPARE(visibleFrames(view()->model()), QStringLiteral("2"));
+    }
+
     void findAndFilterButtons()
     {
         bind();
@@ -351,7 +400,7 @@ private slots:
         action("actionCopy")->trigger();
         QCOMPARE(QApplication::clipboard()->text(),
                  QStringLiteral("Frame #\tt [msec]\tID\tData\tDir\tDescription\n"
-                                "2\t\t181h\t01\t\t\n3\t\t182h\t02\t\t\n"));
+                                "2\t\t181h\t01\tRX\t\n3\t\t182h\t02\tRX\t\n"));
 
         frames({"183h,1,03"}); // not shown yet: deleted all the same
         action("actionDelete")->trigger();
@@ -395,10 +444,10 @@ private slots:
         QCOMPARE(lines.size(), 7);
         QVERIFY2(QRegularExpression(StartLine).match(lines.at(0)).hasMatch(), qPrintable(lines.at(0)));
         QCOMPARE(lines.at(1), QString(HeaderLine));
-        QCOMPARE(lines.at(2), QStringLiteral("17\t513\t581h\t43 00 10 00 92 01 02 00\t"));
+        QCOMPARE(lines.at(2), QStringLiteral("17\t513\t581h\t43 00 10 00 92 01 02 00\tRX"));
         QCOMPARE(lines.at(3), QStringLiteral("18\t\t601h\t40 00 10 00 00 00 00 00\tTX"));
-        QCOMPARE(lines.at(4), QStringLiteral("19\t\text 1234abcdh\t\t"));
-        QCOMPARE(lines.at(5), QStringLiteral("21\t7\tR 181h\t\t"));
+        QCOMPARE(lines.at(4), QStringLiteral("19\t\text 1234abcdh\t\tRX"));
+        QCOMPARE(lines.at(5), QStringLiteral("21\t7\tR 181h\t\tRX"));
         QVERIFY2(QRegularExpression(StopLine).match(lines.at(6)).hasMatch(), qPrintable(lines.at(6)));
 
         // Opening it again shows the frames as file rows (and nothing else).
@@ -408,6 +457,7 @@ private slots:
         action("actionOpen")->trigger();
         QCOMPARE(panel->dialogTitles.last(), QStringLiteral("Open CAN Monitor Trace File"));
         QCOMPARE(visibleFrames(view()->model()), QStringLiteral("file 17,file 18,file 19,file 21"));
+        QCOMPARE(view()->model()->index(0, 4).data().toString(), QStringLiteral("RX"));
         QCOMPARE(view()->model()->index(1, 4).data().toString(), QStringLiteral("TX"));
         QCOMPARE(view()->model()->index(0, 1).data().toString(), QStringLiteral("513"));
     }
@@ -424,8 +474,8 @@ private slots:
         QCOMPARE(traceEdit()->text(), QStringLiteral("same.txt"));
         const QStringList lines = readLines(work("CanTrace/same.txt"));
         QCOMPARE(lines.size(), 8);
-        QCOMPARE(lines.at(2), QStringLiteral("1\t\t181h\t00\t"));
-        QCOMPARE(lines.at(6), QStringLiteral("2\t\t181h\t00\t"));
+        QCOMPARE(lines.at(2), QStringLiteral("1\t\t181h\t00\tRX"));
+        QCOMPARE(lines.at(6), QStringLiteral("2\t\t181h\t00\tRX"));
         QVERIFY(QRegularExpression(StartLine).match(lines.at(4)).hasMatch());
     }
 

@@ -89,8 +89,25 @@ private slots:
         QCOMPARE(rows.at(request), QStringLiteral("601h|40 00 10 00 00 00 00 00|TX"));
         const int reply = indexOfPrefix(rows, "581h|");
         QVERIFY(reply > request);
-        QCOMPARE(rows.at(reply), QStringLiteral("581h|42 00 10 00 92 01 02 00|"));
+        QCOMPARE(rows.at(reply), QStringLiteral("581h|42 00 10 00 92 01 02 00|RX"));
         const QAbstractItemModel *table = monitor.tableView()->model();
+        // Every row has its direction, every received one a time: the
+        // gateway's stamps ("TimestampMode" 1), rising from heartbeat to
+        // heartbeat.
+        int lastStamp = -1;
+        for (int row = 0; row < table->rowCount(); ++row) {
+            const QString dir = table->index(row, 4).data().toString();
+            QVERIFY(dir == "TX" || dir == "RX");
+            if (dir == "TX")
+                continue;
+            bool isNumber = false;
+            const int stamp = table->index(row, 1).data().toString().toInt(&isNumber);
+            QVERIFY2(isNumber, qPrintable(rows.at(row)));
+            if (rows.at(row).startsWith("701h|")) {
+                QVERIFY(stamp >= lastStamp || lastStamp - stamp > 30000); // 16-bit wrap
+                lastStamp = stamp;
+            }
+        }
         QCOMPARE(table->index(reply, 5).data().toString(),
                  QStringLiteral("SDO answer node 1: read 1000h:00 = 00020192h"));
 

@@ -130,7 +130,14 @@ private slots:
         QTest::addColumn<QString>("shown");
         QTest::newRow("output") << "1,StdOut:value: 5" << "value: 5";
         QTest::newRow("line number") << "12,StdOut:x" << "x";
-        QTest::newRow("error output") << "0,StdErr:Traceback" << "";
+        QTest::newRow("error output") << "0,StdErr:Traceback" << "Traceback";
+        QTest::newRow("traceback") << "2,StdErr:Traceback (most recent call last):\n"
+                                      "  File \"<string>\", line 2, in <module>\n"
+                                      "ZeroDivisionError: division by zero\n"
+                                   << "Traceback (most recent call last):\n"
+                                      "  File \"<string>\", line 2, in <module>\n"
+                                      "ZeroDivisionError: division by zero";
+        QTest::newRow("empty error output") << "0,StdErr:\n" << "";
         QTest::newRow("no line number") << "StdOut:lost" << "";
         QTest::newRow("letter case") << "0,stdout:lost" << "";
         QTest::newRow("empty output") << "0,StdOut:" << "";
@@ -142,7 +149,7 @@ private slots:
         panel->msgIn(ZorMessage(KM_SCRIPT_MSG, KS_INFO, data));
         QCOMPARE(log()->toPlainText().isEmpty(), shown.isEmpty());
         if (!shown.isEmpty())
-            QCOMPARE(logLines(), QStringList({shown}));
+            QCOMPARE(logLines(), shown.split('\n'));
     }
 
     void infoTextsAndHistory()
@@ -197,8 +204,74 @@ private slots:
         ZorContentAutomation second;
         auto again = bind(&second);
         auto *secondLog = second.findChild<QPlainTextEdit *>("plainTextEditStatus");
-        QTRY_VERIFY(secondLog->toPlainText().contains(" 0,StdOut:hello\n"));
+        // It reads as the live log did: no "0,StdOut:" of the stored lines.
+        QTRY_VERIFY(secondLog->toPlainText().contains(" hello\n"));
+        QVERIFY(!secondLog->toPlainText().contains("StdOut"));
         QVERIFY(secondLog->toPlainText().endsWith('\n'));
+    }
+
+    // A script that raises shows its traceback with the line number; before
+    // a save the panel hands its log, info texts included, to the module as
+    // the history, so that the reopened log reads as the live one.
+    void errorsShowAndTheLogIsKeptAsShown()
+    {
+        TestDomModel model;
+        model.addModule("automation", "Auto1", QString(),
+                        "<properties><Script>print('tick', 1)\nx = 1 / 0\n</Script></properties>");
+        std::unique_ptr<ZorModule, ZorModuleDeleter> module(new ZorModAutomation);
+        QVERIFY(module->setupZorModule(model.moduleIndex("Auto1"), &model));
+        connect(panel, &ZorPanel::msgOut, module.get(), &ZorModule::slaveIn);
+        connect(module.get(), &ZorModule::slaveOut, panel, &ZorPanel::msgIn);
+        module->start();
+        QVERIFY(panel->setupZorPanel(model.moduleIndex("Auto1"), &model));
+        action("actionPlay")->trigger();
+        QTRY_COMPARE(stateLine()->text(), QStringLiteral("Script Error"));
+        QTRY_VERIFY(logLines().contains("ZeroDivisionError: division by zero"));
+        QVERIFY(logLines().contains("tick 1"));
+        QVERIFY(log()->toPlainText().contains(", line 2"));
+        QTRY_VERIFY(model.storedProperty("Auto1", "LogHistory").contains("StdErr:"));
+
+        QVERIFY(panel->commitPanelSettings().isEmpty());
+        const QStringList live = log()->toPlainText().split('\n', Qt::SkipEmptyParts);
+        QTRY_COMPARE(model.storedProperty("Auto1", "LogHistory"), live.join('\n'));
+        QVERIFY(live.join('\n').contains("Script Started"));
+        // Nothing new: nothing is sent again.
+        sent.clear();
+        QVERIFY(panel->commitPanelSettings().isEmpty());
+        QVERIFY(sent.isEmpty());
+
+        // Reopened: a new module and panel over the saved project.
+        module.reset();
+        ZorContentAutomation reopened;
+        std::unique_ptr<ZorModule, ZorModuleDeleter> again(new ZorModAutomation);
+        QVERIFY(again->setupZorModule(model.moduleIndex("Auto1"), &model));
+        connect(&reopened, &ZorPanel::msgOut, again.get(), &ZorModule::slaveIn);
+        connect(again.get(), &ZorModule::slaveOut, &reopened, &ZorPanel::msgIn);
+        again->start();
+        QVERIFY(reopened.setupZorPanel(model.moduleIndex("Auto1"), &model));
+        auto *reopenedLog = reopened.findChild<QPlainTextEdit *>("plainTextEditStatus");
+        QTRY_COMPARE(reopenedLog->toPlainText().split('\n', Qt::SkipEmptyParts), live);
+    }
+
+    // Lines the module stored itself lose their "<n>,StdOut:" when shown.
+    void storedOutputLinesAreShownAsLogLines_data()
+    {
+        QTest::addColumn<QString>("stored");
+        QTest::addColumn<QString>("shown");
+        QTest::newRow("output") << "2024-03-05 14:07:09.123 0,StdOut:tick 1"
+                                << "2024-03-05 14:07:09.123 tick 1";
+        QTest::newRow("error") << "2024-03-05 14:07:09.123 12,StdErr:Traceback"
+                               << "2024-03-05 14:07:09.123 Traceback";
+        QTest::newRow("info text") << "2024-03-05 14:07:09.123 Script Started"
+                                   << "2024-03-05 14:07:09.123 Script Started";
+        QTest::newRow("traceback line") << "  File \"x\", line 2" << "  File \"x\", line 2";
+        QTest::newRow("no time stamp") << "0,StdOut:x" << "0,StdOut:x";
+    }
+    void storedOutputLinesAreShownAsLogLines()
+    {
+        QFETCH(QString, stored);
+        QFETCH(QString, shown);
+        QCOMPARE(ZorContentAutomation::shownHistoryLine(stored), shown);
     }
 };
 

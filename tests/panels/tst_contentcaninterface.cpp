@@ -3,6 +3,7 @@
 // simulated gateway.
 #include "simgateway.h"
 #include "testdommodel.h"
+#include "zorbabelfish.h"
 #include "zorcontentcaninterface.h"
 #include "zormodcaninterface.h"
 #include "zortest.h"
@@ -213,6 +214,56 @@ private slots:
         QCOMPARE(rates()->currentText(), QStringLiteral("125K"));
     }
 
+    // The module keeps "Baudrate" as it was written; the box shows that
+    // rate in any form, adds one it lacks, and writes nothing back.
+    void storedBitRateIsShownInEveryForm_data()
+    {
+        QTest::addColumn<QString>("stored");
+        QTest::addColumn<QString>("shown");
+        QTest::addColumn<int>("entries");
+        QTest::newRow("number") << "500000" << "500K" << 9;
+        QTest::newRow("short") << "500K" << "500K" << 9;
+        QTest::newRow("lower case") << "500k" << "500K" << 9;
+        QTest::newRow("mega") << "1000000" << "1M" << 9;
+        QTest::newRow("scan") << "scan" << "(Scan)" << 9;
+        QTest::newRow("not listed") << "83333" << "83333" << 10;
+        QTest::newRow("not listed, short") << "10K" << "10K" << 10;
+    }
+    void storedBitRateIsShownInEveryForm()
+    {
+        QFETCH(QString, stored);
+        QFETCH(QString, shown);
+        QFETCH(int, entries);
+        // As a project file holds it (the template and the demos: "500000").
+        TestDomModel model;
+        model.addModule("canusb", "CAN1", QString(),
+                        "<properties><Baudrate>" + stored + "</Baudrate></properties>");
+        std::unique_ptr<ZorModCanInterface, ZorModuleDeleter> module(new ZorModCanInterface);
+        QVERIFY(module->setupZorModule(model.moduleIndex("CAN1"), &model));
+        const QString held = module->property("Baudrate");
+        connect(panel, &ZorPanel::msgOut, module.get(), &ZorModule::slaveIn);
+        connect(module.get(), &ZorModule::slaveOut, panel, &ZorPanel::msgIn);
+        module->start();
+        rates()->setCurrentIndex(2);
+        QVERIFY(panel->setupZorPanel(model.moduleIndex("CAN1"), &model));
+        QTRY_COMPARE(rates()->currentText(), shown);
+        QCOMPARE(rates()->count(), entries);
+        QVERIFY(sentTexts(KM_SETPROPERTY).isEmpty());
+        QCOMPARE(module->property("Baudrate"), held);
+        // A rate the list lacked sits in order of its value, before "(Scan)".
+        QStringList listed = items(rates());
+        listed.removeLast();
+        QStringList byRate = listed;
+        std::sort(byRate.begin(), byRate.end(), [](const QString &a, const QString &b) {
+            return ZorBabelFish::fromSuffixedStrToNumber(a) < ZorBabelFish::fromSuffixedStrToNumber(b);
+        });
+        QCOMPARE(listed, byRate);
+
+        // The user's choice goes to the module as it stands in the list.
+        rates()->setCurrentText(QStringLiteral("250K"));
+        QTRY_COMPARE(module->property("Baudrate"), QStringLiteral("250K"));
+    }
+
     void buttonsOpenAndClose()
     {
         TestDomModel model;
@@ -269,6 +320,30 @@ private slots:
         rates()->setCurrentIndex(2);
         QVERIFY(sentTexts(KM_GETPROPERTY).isEmpty());
         QVERIFY(sentTexts(KM_SETPROPERTY).isEmpty());
+    }
+
+    // A gateway that refuses the connection: the status log names the
+    // socket's reason and the address, not only "Could not open interface.".
+    void connectionErrorsNameTheReason()
+    {
+        SimGateway gw;
+        QVERIFY2(gw.start(), qPrintable(gw.errorString()));
+        QVERIFY(gw.drop());
+        TestDomModel model;
+        model.addModule("canusb", "CAN1");
+        std::unique_ptr<ZorModCanInterface, ZorModuleDeleter> module(new ZorModCanInterface);
+        QVERIFY(module->setupZorModule(model.moduleIndex("CAN1"), &model));
+        module->setProperty("Port", gw.address(), false);
+        module->setProperty("Baudrate", "250K", false);
+        connect(panel, &ZorPanel::msgOut, module.get(), &ZorModule::slaveIn);
+        connect(module.get(), &ZorModule::slaveOut, panel, &ZorPanel::msgIn);
+        module->start();
+        QVERIFY(panel->setupZorPanel(model.moduleIndex("CAN1"), &model));
+        startButton()->click();
+        QTRY_COMPARE(startButton()->text(), QStringLiteral("Error"));
+        const QString log = child<QPlainTextEdit>("plainTextEditStatus")->toPlainText();
+        QVERIFY2(log.contains("Network error: Connection refused (" + gw.address() + ")"),
+                 qPrintable(log));
     }
 
     void drivesTheInterfaceOnTheSimulatedBus()

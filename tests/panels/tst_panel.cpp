@@ -1,10 +1,12 @@
 #include "recordingpanel.h"
 #include "testdommodel.h"
+#include "zormodautomation.h"
 #include "zorquestionbox.h"
 #include "zortest.h"
 
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QMimeData>
 #include <QPlainTextEdit>
 #include <QRegularExpression>
@@ -13,6 +15,8 @@
 #include <QTemporaryDir>
 #include <QTest>
 #include <QTextBrowser>
+#include <QTextCodec>
+#include <QTimer>
 #include <QVBoxLayout>
 
 class TestPanel : public QObject
@@ -166,14 +170,64 @@ private slots:
         panel->processAnchorClicked(QUrl("#python:empty.py"));
         panel->processAnchorClicked(QUrl("#python:missing.py"));
         QDir::setCurrent(previous);
+        // The start request names the file; the module reads it.
         QCOMPARE(panel->sent.size(), 1);
         QCOMPARE(panel->sent.at(0).msgType(), int(KM_SCRIPT_CONTROL));
-        QCOMPARE(panel->sent.at(0).data().toString(), QStringLiteral("1,print(2)\n"));
+        QCOMPARE(panel->sent.at(0).data().toString(),
+                 "1," + QFileInfo(dir.filePath("Run.PY")).absoluteFilePath());
     }
 
-    // Links of a page that came with the project must not start programs or
-    // run Python behind the user's back; the program's own pages may.
-    void projectPageAsksBeforeProgramsAndPython_data()
+    // A script file named by a link runs with its text intact, in any
+    // language, whether it was saved as UTF-8 or (by an older editor) as
+    // Latin-1.
+    void pythonLinksRunScriptsInAnyLanguage_data()
+    {
+        QTest::addColumn<QString>("text");
+        QTest::addColumn<QByteArray>("fileCodec");
+        QTest::newRow("é") << QString::fromUtf8("\xc3\xa9") << QByteArray("UTF-8");
+        QTest::newRow("€") << QString::fromUtf8("\xe2\x82\xac") << QByteArray("UTF-8");
+        QTest::newRow("日本") << QString::fromUtf8("\xe6\x97\xa5\xe6\x9c\xac") << QByteArray("UTF-8");
+        QTest::newRow("é in Latin-1") << QString::fromUtf8("\xc3\xa9") << QByteArray("ISO-8859-1");
+    }
+    void pythonLinksRunScriptsInAnyLanguage()
+    {
+        QFETCH(QString, text);
+        QFETCH(QByteArray, fileCodec);
+        model->addModule("automation", "Auto1");
+        std::unique_ptr<ZorModule, ZorModuleDeleter> automation(new ZorModAutomation);
+        QVERIFY(automation->setupZorModule(model->moduleIndex("Auto1"), model));
+        connect(panel, &ZorPanel::msgOut, automation.get(), &ZorModule::slaveIn);
+        connect(automation.get(), &ZorModule::slaveOut, panel, &ZorPanel::msgIn);
+        automation->start();
+
+        QTemporaryDir dir;
+        {
+            QFile f(dir.filePath("language.py"));
+            QVERIFY(f.open(QIODevice::WriteOnly));
+            f.write(QTextCodec::codecForName(fileCodec)
+                        ->fromUnicode("s = '" + text + "'\nprint(s + ' ' + str(len(s)))\n"));
+        }
+        const QString previous = QDir::currentPath();
+        QDir::setCurrent(dir.path());
+        panel->processAnchorClicked(QUrl("#python:language.py"));
+        QDir::setCurrent(previous);
+
+        const auto printed = [this] {
+            QStringList lines;
+            for (const ZorMessage &m : panel->received)
+                if (m.msgType() == KM_SCRIPT_MSG)
+                    lines << m.data().toString();
+            return lines;
+        };
+        QTRY_COMPARE_WITH_TIMEOUT(printed(),
+                                  QStringList("0,StdOut:" + text + " " + QString::number(text.size())),
+                                  10000);
+    }
+
+    // Links of a page that came with the project must not start programs,
+    // run Python or open local files behind the user's back; the program's
+    // own pages may.
+    void projectPageAsksBeforeProgramsPythonAndFiles_data()
     {
         QTest::addColumn<QString>("url");
         QTest::addColumn<bool>("asks");
@@ -184,10 +238,16 @@ private slots:
                                                  << true;
         QTest::newRow("app-control as message")
             << "#KM_APPLICATION_CONTROL:KS_REQUEST:startprocess,x" << true;
+        QTest::newRow("local file") << "#app:openurl,file:///home/user/run.desktop" << true;
+        QTest::newRow("local file in capitals") << "#APP: OpenUrl , FILE:/tmp/x.sh" << true;
+        QTest::newRow("path without scheme") << "#app:openurl,/tmp/x.sh" << true;
+        QTest::newRow("open file as message")
+            << "#KM_APPLICATION_CONTROL:KS_REQUEST:openurl,file:///tmp/x" << true;
         QTest::newRow("script stop") << "#KM_SCRIPT_CONTROL:KS_REQUEST:0" << false;
         QTest::newRow("panel command") << "#app:panel,Node01" << false;
+        QTest::newRow("web page") << "#app:openurl,https://example.org/manual" << false;
     }
-    void projectPageAsksBeforeProgramsAndPython()
+    void projectPageAsksBeforeProgramsPythonAndFiles()
     {
         QFETCH(QString, url);
         QFETCH(bool, asks);

@@ -53,7 +53,7 @@ inline QByteArray dataOf(const VSCAN_MSG &f)
 // waking on the driver's receive condition; returns all frames taken.
 inline QList<VSCAN_MSG> collect(ZorAbstractCanDriver &driver, QWaitCondition &wake,
                                 const std::function<bool(const QList<VSCAN_MSG> &)> &done,
-                                int timeoutMs = 3000)
+                                int timeoutMs = 20000)
 {
     QList<VSCAN_MSG> frames;
     QMutex mutex;
@@ -77,7 +77,7 @@ inline QList<VSCAN_MSG> collect(ZorAbstractCanDriver &driver, QWaitCondition &wa
 
 // The first frame with this identifier, waiting up to timeoutMs.
 inline bool receiveId(ZorAbstractCanDriver &driver, QWaitCondition &wake, quint32 id, VSCAN_MSG *out,
-                      int timeoutMs = 3000)
+                      int timeoutMs = 20000)
 {
     const QList<VSCAN_MSG> frames = collect(driver, wake, [id](const QList<VSCAN_MSG> &got) {
         for (const VSCAN_MSG &f : got) {

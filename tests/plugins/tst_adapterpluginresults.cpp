@@ -15,7 +15,7 @@
 
 namespace {
 
-QString pluginPath(const QString &key)
+QString resultsPluginPath(const QString &key)
 {
     return ZorTest::buildPath("Drivers/buslink/" + CanPortLibrary::fileNameForKey(key));
 }
@@ -131,7 +131,7 @@ private slots:
     {
         QFETCH(QString, key);
         QFETCH(QList<int>, badPorts);
-        Plugin plugin(pluginPath(key));
+        Plugin plugin(resultsPluginPath(key));
         CanPortLibrary &lib = plugin.lib;
         QCOMPARE(lib.canPortLibraryInit(), 0);
         const int port = plugin.openOnBus();
@@ -176,7 +176,7 @@ private slots:
         QFETCH(QString, key);
         QFETCH(int, channel);
         QFETCH(int, result);
-        Plugin plugin(pluginPath(key));
+        Plugin plugin(resultsPluginPath(key));
         CanPortLibrary &lib = plugin.lib;
         QCOMPARE(lib.canPortLibraryInit(), 0);
         int port = 77;
@@ -203,7 +203,7 @@ private slots:
     {
         QFETCH(QString, key);
         QFETCH(int, result);
-        Plugin plugin(pluginPath(key));
+        Plugin plugin(resultsPluginPath(key));
         CanPortLibrary &lib = plugin.lib;
         QCOMPARE(lib.canPortLibraryInit(), 0);
         const int port = plugin.openOnBus();
@@ -234,7 +234,7 @@ private slots:
     {
         QFETCH(QString, key);
         QFETCH(int, result);
-        Plugin plugin(pluginPath(key));
+        Plugin plugin(resultsPluginPath(key));
         CanPortLibrary &lib = plugin.lib;
         QCOMPARE(lib.canPortLibraryInit(), 0);
         int port = -1;
@@ -254,7 +254,7 @@ private slots:
     void echoComesBackOnce()
     {
         QFETCH(QString, key);
-        Plugin plugin(pluginPath(key));
+        Plugin plugin(resultsPluginPath(key));
         CanPortLibrary &lib = plugin.lib;
         QCOMPARE(lib.canPortLibraryInit(), 0);
         const int port = plugin.openOnBus();
@@ -296,7 +296,7 @@ private slots:
     void echoPrecedesLaterFrames()
     {
         QFETCH(QString, key);
-        Plugin plugin(pluginPath(key));
+        Plugin plugin(resultsPluginPath(key));
         CanPortLibrary &lib = plugin.lib;
         QCOMPARE(lib.canPortLibraryInit(), 0);
         const int port = plugin.openOnBus();
@@ -335,7 +335,7 @@ private slots:
         QFETCH(QString, key);
         QFETCH(int, result);
         QFETCH(bool, outputsKept);
-        Plugin plugin(pluginPath(key));
+        Plugin plugin(resultsPluginPath(key));
         CanPortLibrary &lib = plugin.lib;
         QCOMPARE(lib.canPortLibraryInit(), 0);
         const int port = plugin.openOnBus();
@@ -347,7 +347,7 @@ private slots:
         QCOMPARE(lib.canPortRead(port, &id, data, &len, &flags), result);
         const qint64 ms = timer.elapsed();
         if (key == "ems")
-            QVERIFY2(ms >= 90 && ms < 2000, qPrintable(QString::number(ms)));
+            QVERIFY2(ms >= 90 && ms < 10000, qPrintable(QString::number(ms)));
         if (outputsKept) {
             QCOMPARE(id, 7);
             QCOMPARE(len, 3);
@@ -369,7 +369,7 @@ private slots:
     void adapterReportsAreNoFrames()
     {
         QFETCH(QString, key);
-        Plugin plugin(pluginPath(key));
+        Plugin plugin(resultsPluginPath(key));
         CanPortLibrary &lib = plugin.lib;
         QCOMPARE(lib.canPortLibraryInit(), 0);
         const int port = plugin.openOnBus();
@@ -404,7 +404,7 @@ private slots:
     {
         QFETCH(QString, key);
         QFETCH(int, result);
-        Plugin plugin(pluginPath(key));
+        Plugin plugin(resultsPluginPath(key));
         CanPortLibrary &lib = plugin.lib;
         QCOMPARE(lib.canPortLibraryInit(), 0);
         const int first = plugin.openOnBus(0);
@@ -432,7 +432,7 @@ private slots:
     void allPortsTaken()
     {
         QFETCH(QString, key);
-        Plugin plugin(pluginPath(key));
+        Plugin plugin(resultsPluginPath(key));
         // Four ports on channels 0 to 3 (EMS: the channels CHAN00 to CHAN03).
         CanPortLibrary &lib = plugin.lib;
         QCOMPARE(lib.canPortLibraryInit(), 0);
@@ -453,7 +453,7 @@ private slots:
 
     void emsStartsOnce()
     {
-        Plugin plugin(pluginPath("ems"));
+        Plugin plugin(resultsPluginPath("ems"));
         CanPortLibrary &lib = plugin.lib;
         QCOMPARE(lib.canPortLibraryInit(), 0);
         int port = -1;
@@ -469,7 +469,7 @@ private slots:
     // and then waits, rather than spinning on the port lock.
     void emsReceiveThreadWaits()
     {
-        Plugin plugin(pluginPath("ems"));
+        Plugin plugin(resultsPluginPath("ems"));
         CanPortLibrary &lib = plugin.lib;
         QCOMPARE(lib.canPortLibraryInit(), 0);
         const int port = plugin.openOnBus();
@@ -492,7 +492,7 @@ private slots:
         QTemporaryDir dir;
         const QString file = CanPortLibrary::fileNameForKey("kvaser");
         QVERIFY(QDir().mkpath(dir.filePath("Drivers/buslink")));
-        QVERIFY(QFile::copy(pluginPath("kvaser"), dir.filePath("Drivers/buslink/" + file)));
+        QVERIFY(QFile::copy(resultsPluginPath("kvaser"), dir.filePath("Drivers/buslink/" + file)));
         CanPortLibrary lib(dir.filePath("Drivers/buslink/" + file));
         QCOMPARE(lib.bindState(), int(CanPortLibrary::Bound));
         QCOMPARE(lib.canPortLibraryInit(), -106);

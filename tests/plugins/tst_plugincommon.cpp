@@ -205,11 +205,9 @@ private slots:
                 std::this_thread::yield();
             return false;
         }));
-        QVERIFY(entered.wait(5000));
-        QElapsedTimer clock;
-        clock.start();
+        QVERIFY(entered.wait(20000));
+        // A poll that missed the flag would hold the release for ever.
         QCOMPARE(table.release(port), BUSLINK_OK);
-        QVERIFY(clock.elapsed() < 1000);
     }
 
     // Manual reset: set releases every waiter and stays until reset.

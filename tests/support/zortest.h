@@ -6,6 +6,14 @@
 #include <QString>
 #include <functional>
 
+// Every test file has the Qt modules at hand. Test programs are compiled in
+// unity batches (cmake/zor.cmake), so these headers are read once a batch.
+#include <QtGui>
+#include <QtNetwork>
+#include <QtTest>
+#include <QtWidgets>
+#include <QtXml>
+
 namespace ZorTest {
 
 using Factory = std::function<QObject *()>;

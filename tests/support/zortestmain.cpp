@@ -1,10 +1,12 @@
 // Entry point of every test program: `tst_<folder> <name> [QTest options]`
 // runs the test class registered under <name>; `--list` prints the names.
+#include "zordebuglog.h"
 #include "zortest.h"
 
 #include <QApplication>
 #include <QFileInfo>
 #include <QMap>
+#include <QTemporaryDir>
 #include <QTest>
 #include <cstdio>
 
@@ -42,6 +44,10 @@ int main(int argc, char **argv)
         std::fprintf(stderr, "no test named '%s'\n", qPrintable(name));
         return 2;
     }
+    // Debug logs go to a folder of this run, not beside the test program.
+    QTemporaryDir logs;
+    if (logs.isValid())
+        ZorDebugLog::setLogFolder(logs.path());
     QScopedPointer<QObject> test(registry().value(name)());
     QStringList qtestArgs = args;
     qtestArgs.removeAt(1);

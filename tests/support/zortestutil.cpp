@@ -1,6 +1,8 @@
 #include "zortestutil.h"
 
 #include <QDir>
+#include <QFile>
+#include <QFileInfo>
 
 QString ZorTest::sourcePath(const QString &relative)
 {
@@ -21,4 +23,17 @@ quint32 ZorTest::crc32(const QByteArray &data)
             crc = (crc >> 1) ^ (0xEDB88320u & (0u - (crc & 1u)));
     }
     return ~crc;
+}
+
+bool ZorTest::writeFile(const QString &path, const QByteArray &bytes)
+{
+    QDir().mkpath(QFileInfo(path).path());
+    QFile f(path);
+    return f.open(QIODevice::WriteOnly) && f.write(bytes) == bytes.size();
+}
+
+QByteArray ZorTest::readFile(const QString &path)
+{
+    QFile f(path);
+    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
 }

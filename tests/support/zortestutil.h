@@ -1,6 +1,7 @@
 // Small helpers for tests: paths into the source tree and the build tree.
 #pragma once
 
+#include <QByteArray>
 #include <QString>
 
 namespace ZorTest {
@@ -16,5 +17,10 @@ namespace ZorTest {
 
 // CRC-32 (IEEE 802.3, as zlib's crc32) of the bytes.
 quint32 crc32(const QByteArray &data);
+
+// Writes the bytes to a file (its folder made first); true when all went.
+bool writeFile(const QString &path, const QByteArray &bytes);
+// The file's bytes; empty when it cannot be read.
+QByteArray readFile(const QString &path);
 
 }
