@@ -10,6 +10,7 @@
 
 #include <QAction>
 #include <QApplication>
+#include <QBrush>
 #include <QClipboard>
 #include <QGroupBox>
 #include <QItemSelectionModel>
@@ -159,6 +160,17 @@ private slots:
         QVERIFY(statusword >= 0);
         QCOMPARE(grid->index(1, statusword).data().toString(), QStringLiteral("592"));
         QVERIFY(grid->index(0, statusword).data().toString().isEmpty());
+        // Cells are painted as the object table paints its Value cells: a
+        // writable object black, a read-only one grey.
+        const auto foreground = [grid](const QString &name) {
+            for (int c = 0; c < grid->columnCount(); ++c) {
+                if (grid->headerData(c, Qt::Horizontal).toString() == name)
+                    return grid->index(0, c).data(Qt::ForegroundRole).value<QBrush>().color();
+            }
+            return QColor();
+        };
+        QCOMPARE(foreground("Heartbeat"), QColor(Qt::black));
+        QCOMPARE(foreground("Statusword"), QColor(64, 64, 64));
 
         // Unchecked: stop sent, no more reads.
         f.sent.clear();
