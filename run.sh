@@ -2,8 +2,8 @@
 # Installs what is missing, builds and starts Quorvane.
 #
 # A live bus comes with it: the simulated CAN gateway (tests/support/
-# simgateway) runs in the background on a free loopback port with one
-# CANopen node (node 1, heartbeat every second) and drive (node 2), and, when no project is
+# simgateway) runs in the background on a free loopback port with
+# CANopen nodes 1 (heartbeat every second), 2 (a drive) and 3 (only the mandatory objects), and, when no project is
 # given on the command line, the demo project build/demo/LiveBus.zorpro
 # opens: a CAN interface on that gateway with a CAN monitor (CANopen
 # decoder) and a CAN sender. The adapter stand-ins find the gateway through

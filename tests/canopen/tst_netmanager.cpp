@@ -50,6 +50,17 @@ public slots:
     }
 };
 
+// Stops a module before deleting it (its thread runs).
+struct NetMgrStopAndDelete
+{
+    static void cleanup(ZorModule *module)
+    {
+        if (module)
+            module->stop();
+        delete module;
+    }
+};
+
 ZorMessage netMgrAnswered(ZorMessage request, int state, const QString &data)
 {
     request.setMsgState(state);
@@ -72,19 +83,28 @@ class TestNetManager : public QObject
 {
     Q_OBJECT
 private slots:
+    // With a node module below the manager, as after a build: it refuses
+    // the manager's requests, and the gateway's answers count.
     void scanFindsNodesAndTheirModuleTypes()
     {
+        QScopedPointer<ZorModule, NetMgrStopAndDelete> below(new ZorModNode);
         NodeRig rig;
         QVERIFY2(rig.start({"--node", "3 vendor=0xc0ffee name=Drive\\s3",
                             "--node", "5 name=Pellicorn\\sAxis\\x2c\\stype:\\sB",
                             "--node", "7 minimal=1", "--quiet"},
                            netMgrNewManager(), "netmanager"),
                  qPrintable(rig.sim.errorString()));
+        rig.model.addModule("nodeconfig", "Node2");
+        QVERIFY(below->setupZorModule(rig.model.moduleIndex("Node2"), &rig.model));
+        below->start();
+        QVERIFY(rig.module()->addSlave(below.data()));
         QVERIFY(rig.waitForStatus(0, "Idle"));
 
         const ZorMessage scan(KM_START, KS_REQUEST, 1);
         QCOMPARE(rig.request(scan).msgState(), int(KS_ANSWER));
-        QVERIFY(rig.waitForStatus(0, "Nodes configurable by Quorvane: 3:drive_canopen, 5:drive_ruxa, 7:nodeconfig", 30000));
+        QVERIFY2(rig.waitForStatus(0, "Nodes configurable by Quorvane: 3:drive_canopen, 5:drive_ruxa, 7:nodeconfig",
+                                   30000),
+                 qPrintable(rig.infoTexts().join('\n')));
 
         QCOMPARE(rig.module()->property("LastScanIds"), QStringLiteral("3,5,7"));
         QCOMPARE(rig.module()->property("ConfigurableIds"),
