@@ -6,6 +6,7 @@
 // the main window's answers (the real main window: tests/app).
 #include "noderig.h"
 #include "zormodnetmanager.h"
+#include "zormodposdrive.h"
 #include "zornetworkscan.h"
 #include "zortest.h"
 
@@ -188,12 +189,19 @@ private slots:
 
     // Object lists wait while the manager is idle and run in the status
     // monitor; an emergency of the node "NodeId" shows, another does not.
+    // A drive module below the manager, as a build makes it, leaves the
+    // lists to the gateway.
     void statusMonitor()
     {
+        QScopedPointer<ZorModule, NetMgrStopAndDelete> below(new ZorModPosDrive);
         NodeRig rig;
         QVERIFY2(rig.start({"--node", "3", "--node", "5", "--quiet"}, netMgrNewManager(), "netmanager",
                            "<NodeId>5</NodeId>"),
                  qPrintable(rig.sim.errorString()));
+        rig.model.addModule("drive_canopen", "Drive01", QString(), "<properties><NodeId>3</NodeId></properties>");
+        QVERIFY(below->setupZorModule(rig.model.moduleIndex("Drive01"), &rig.model));
+        below->start();
+        QVERIFY(rig.module()->addSlave(below.data()));
         QVERIFY(rig.waitForStatus(0, "Idle"));
 
         const ZorMessage read(KM_OBJLIST_READ, KS_REQUEST,
@@ -225,6 +233,8 @@ private slots:
         QVERIFY(rig.waitForStatus(0, "Warning: Emergency (1000h,01h,00 00 00 00 00)"));
         QVERIFY(rig.waitForStatus(0, "Idle"));
     }
+
+
 
     void buildCreatesModulesOneAtATime()
     {
