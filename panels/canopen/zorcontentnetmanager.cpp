@@ -170,9 +170,6 @@ void ZorContentNetManager::buildForm()
         view->setSortingEnabled(false);
         view->horizontalHeader()->setDefaultSectionSize(50);
     }
-    // The grid's columns follow their object names and the values read,
-    // which arrive after the grid has been laid out.
-    tableViewNodeStatus->horizontalHeader()->setSectionResizeMode(QHeaderView::ResizeToContents);
 
     auto *layout = new QVBoxLayout(this);
     layout->addWidget(toolBar);
