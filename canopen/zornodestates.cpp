@@ -271,6 +271,11 @@ void CommInit::cycle()
     while (module()->getMessage(ZorModule::FromSlaves, message)) {
         if (message != b.commOpenRequest || message.isRequest())
             continue;
+        // A slave that does not carry communication refuses the request (the
+        // node modules that the network manager keeps below itself); the
+        // gateway's answer decides.
+        if (message.msgState() == KS_REJECT)
+            continue;
         if (message.msgState() == KS_ANSWER) {
             if (b.autoIdEnabled && nodeId() == 0) {
                 requestTransition<CommAutoId>();

@@ -85,7 +85,12 @@ bool ZorInterview::nextLine()
     }
     m_result.chop(1);
     m_message.setData(m_result);
-    m_message.setMsgState(KS_ANSWER);
+    // A module that took none of the lines has nothing to say about them:
+    // it refuses the interview as a whole, also when failed lines would
+    // not end it, so that a master with several slaves (a network manager
+    // with node modules below it) waits for the one that serves it.
+    const bool refused = !m_lines.isEmpty() && m_refusedCount == m_lines.size();
+    m_message.setMsgState(refused ? KS_REJECT : KS_ANSWER);
     return false;
 }
 
@@ -120,6 +125,8 @@ bool ZorInterview::matchAnswer(const QString &kind, const QString &text, bool fa
 
 void ZorInterview::recordResult(int code, const QString &text)
 {
+    if (code == KS_REJECT)
+        ++m_refusedCount;
     if (m_onErrorContinue) {
         if (code == KS_WAITING || code == KS_ANSWER) {
             ++m_okCount;

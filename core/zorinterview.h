@@ -91,4 +91,5 @@ private:
     bool m_onErrorContinue = false;
     int m_okCount = 0;
     int m_failCount = 0;
+    int m_refusedCount = 0;   // lines no state of the module took
 };

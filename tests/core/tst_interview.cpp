@@ -252,6 +252,8 @@ private slots:
             << int(KS_ANSWER) << "OnErrorContinue:2:1\nCAN:0:0:1,0:noresponse\nCAN:30:0:2,0:\nWait:0:0::noresponse";
         QTest::newRow("rejected line continues") << "OnErrorContinue\nOther:0:0:x\nWait:0:0"
             << int(KS_ANSWER) << "OnErrorContinue:1:1\nOther:0:0:x:\nWait:0:0::noresponse";
+        QTest::newRow("every line refused: not this module's") << "OnErrorContinue\nOther:0:0:x\nOther:0:0:y"
+            << int(KS_REJECT) << "OnErrorContinue:0:2\nOther:0:0:x:\nOther:0:0:y:";
         QTest::newRow("no lines: an ordinary message") << "\n\n" << int(KS_REQUEST) << "\n\n";
     }
 

@@ -61,11 +61,12 @@ const OPTION_DEFAULTS = {
     lssstore: 1,
     lssrates: 0x1FF,
     sdotimeout: 1000,
+    minimal: 0,
     ...Drive.DEFAULTS,
 };
 
 const NUMERIC_OPTIONS = ['id', 'devicetype', 'vendor', 'product', 'revision', 'serial', 'heartbeat',
-    'blksize', 'block', 'silent', 'sdodelay', 'boot', 'tpdo', 'lssloose', 'lssstore', 'lssrates', 'sdotimeout',
+    'blksize', 'block', 'silent', 'sdodelay', 'boot', 'tpdo', 'lssloose', 'lssstore', 'lssrates', 'sdotimeout', 'minimal',
     ...Drive.OPTIONS];
 
 function parseNumber(text) {
@@ -171,11 +172,11 @@ class SimNode {
             eds.getEntry(0x1017).value = Math.max(0, changed.heartbeat);
         if (changed.devicetype !== undefined)
             eds.getEntry(0x1000).value = changed.devicetype;
-        if (changed.name !== undefined)
+        if (changed.name !== undefined && eds.getEntry(0x1008))
             eds.getEntry(0x1008).raw = unescapeText(changed.name);
         const idn = eds.getEntry(0x1018);
         ['vendor', 'product', 'revision', 'serial'].forEach((k, i) => {
-            if (changed[k] !== undefined)
+            if (changed[k] !== undefined && idn.at(i + 1))
                 idn.at(i + 1).value = changed[k] >>> 0;
         });
     }
@@ -427,6 +428,14 @@ function buildDictionary(opts, id) {
         serialNumber: opts.serial >>> 0,
     });
     eds.addSdoServerParameter(0, 0x580 + id, 0x600 + id);
+    if (opts.minimal) {
+        // Only what CiA 301 asks of every device: no name, no versions, and
+        // of the identity only the vendor id.
+        for (const index of [0x1008, 0x1009, 0x100A])
+            eds.removeEntry(index);
+        for (const sub of [2, 3, 4])
+            eds.removeSubEntry(0x1018, sub);
+    }
 
     const program = record(0x1F50, 'Program data');
     program.addSubObject(1, { parameterName: 'Program number 1', dataType: DataType.DOMAIN, accessType: 'rw' }).raw = Buffer.alloc(0);
