@@ -23,22 +23,22 @@ namespace {
 
 // Three objects of the monitor configuration (status word, error register,
 // heartbeat time), read every second.
-const char *const Objects = R"x(<CANopenObjectList>
+const char *const netPanelObjects = R"x(<CANopenObjectList>
  <CANopenObject index="6041" subIndex="0" name="Statusword" objectType="7" dataType="6" accessType="ro" zorUiFormat="updates:r1000"/>
  <CANopenObject index="1001" subIndex="0" name="Error register" objectType="7" dataType="5" accessType="ro" zorUiFormat="updates:r1000"/>
  <CANopenObject index="1017" subIndex="0" name="Heartbeat" objectType="7" dataType="6" accessType="rw" zorUiFormat="updates:r1000"/>
 </CANopenObjectList>)x";
 
-struct Fixture
+struct NetPanelFixture
 {
     TestDomModel model;
     ZorContentNetManager panel;
     QList<ZorMessage> sent;
 
-    Fixture()
+    NetPanelFixture()
     {
         ZorMessage::registerMetaType();
-        const QString docs = QStringLiteral("<docs><EditorObjects>%1</EditorObjects></docs>").arg(Objects);
+        const QString docs = QStringLiteral("<docs><EditorObjects>%1</EditorObjects></docs>").arg(netPanelObjects);
         model.setXml(TestDomModel::projectXml({{"canusb", "CAN1"}, {"netmanager", "Network", "", docs}}));
         QObject::connect(&panel, &ZorPanel::msgOut, [this](const ZorMessage &m) { sent << m; });
         panel.setupZorPanel(model.moduleIndex("Network"), &model);
@@ -67,7 +67,7 @@ class TestContentNetManager : public QObject
 private slots:
     void jobsAndToolBar()
     {
-        Fixture f;
+        NetPanelFixture f;
         QAction *scan = f.action("actionScan");
         QAction *status = f.action("actionStatus");
         QAction *build = f.action("actionBuild");
@@ -98,7 +98,7 @@ private slots:
 
     void statusColours()
     {
-        Fixture f;
+        NetPanelFixture f;
         auto *state = f.child<QLineEdit>("lineEditState");
         f.action("actionStatus")->trigger();
         f.fromModule(KM_STATUS, 1);
@@ -123,7 +123,7 @@ private slots:
 
     void nodeMonitor()
     {
-        Fixture f;
+        NetPanelFixture f;
         f.child<QLineEdit>("lineEditScanList")->setText("3,5");
         f.action("actionConfig")->trigger();
         QVERIFY(!f.child<QGroupBox>("groupBoxStatus")->isVisibleTo(&f.panel));
@@ -170,7 +170,7 @@ private slots:
 
     void nodeMonitorWithoutScannedIds()
     {
-        Fixture f;
+        NetPanelFixture f;
         f.action("actionStatus")->trigger();
         QCOMPARE(f.panel.monitorModel()->rowCount(), 0);
         QCOMPARE(f.panel.statusProxy()->rowCount(), 0);
@@ -178,7 +178,7 @@ private slots:
 
     void configurationClipboardAndDocument()
     {
-        Fixture f;
+        NetPanelFixture f;
         ZorObjEditModel *config = f.panel.configurationModel();
         QCOMPARE(config->rowCount(), 3);
         auto *view = f.child<QTableView>("tableViewObjEditor");
