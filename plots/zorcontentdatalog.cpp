@@ -35,6 +35,12 @@
 #include <QVBoxLayout>
 #include <cmath>
 
+// Q_INIT_RESOURCE must be used outside any namespace.
+static void initPlotResources()
+{
+    Q_INIT_RESOURCE(zorploticons);
+}
+
 namespace {
 
 constexpr int LockTimeoutMs = 5000;
@@ -51,7 +57,7 @@ const char DefaultRecordingName[] = "measurements_DATETIME.csv";
 } // namespace
 
 ZorContentDataLog::ZorContentDataLog(QWidget *parent)
-    : ZorPanel(parent)
+    : ZorPanel((initPlotResources(), parent))
     , m_delegate(new ZorMonitorEditItemDelegate(this))
 {
     setObjectName(QStringLiteral("ZorContentDataLog"));

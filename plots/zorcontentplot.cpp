@@ -22,6 +22,12 @@
 #include <cmath>
 #include <qwt_scale_map.h>
 
+// Q_INIT_RESOURCE must be used outside any namespace.
+static void initPlotResources()
+{
+    Q_INIT_RESOURCE(zorploticons);
+}
+
 namespace {
 
 constexpr int Divisions = 20;
@@ -66,7 +72,7 @@ QStringList ZorContentPlot::valueScalePresets()
 }
 
 ZorContentPlot::ZorContentPlot(QWidget *parent)
-    : ZorPanel(parent)
+    : ZorPanel((initPlotResources(), parent))
     , m_timer(new QTimer(this))
 {
     m_timer->setSingleShot(true);

@@ -104,6 +104,7 @@ ZorPlot::ZorPlot(QWidget *parent, const QList<ZorNewPlotConfigurationData> &curv
         m_legend->setFixedHeight(LegendRowHeight * int(curves.size()));
         m_legend->setMinimumWidth(LegendMinimumWidth);
         updateLegend();
+        m_legend->resize(qMax(LegendMinimumWidth, m_legend->sizeHint().width()), m_legend->height());
     }
 
     m_picker = new QwtPlotPicker(QwtPlot::xBottom, QwtPlot::yLeft, QwtPicker::CrossRubberBand,
@@ -354,9 +355,8 @@ void ZorPlot::showItem(const QVariant &info, bool on)
 
 bool ZorPlot::eventFilter(QObject *watched, QEvent *event)
 {
-    if (m_legend && watched == canvas() && event->type() == QEvent::Resize) {
-        const auto *resize = static_cast<QResizeEvent *>(event);
-        m_legend->move(canvas()->x() + resize->size().width() - m_legend->width(), 10);
-    }
+    // The canvas also moves when the value labels change width.
+    if (m_legend && watched == canvas() && (event->type() == QEvent::Resize || event->type() == QEvent::Move))
+        m_legend->move(canvas()->x() + canvas()->width() - m_legend->width(), 10);
     return QwtPlot::eventFilter(watched, event);
 }
