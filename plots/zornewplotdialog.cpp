@@ -75,6 +75,7 @@ void ZorNewPlotDialog::setupDialog(const QList<QPair<QString, QString>> &objects
     buttons->addWidget(m_create);
     buttons->addWidget(m_cancel);
     layout->addLayout(buttons);
+    resize(qMax(width(), 520), qMax(height(), 360));
 }
 
 void ZorNewPlotDialog::on_btnCreate_clicked()
