@@ -824,7 +824,11 @@ void ZorContentDataLog::loadAnswered(const ZorMessage &msg)
     case KS_ANSWER: {
         m_progress->hide();
         // Answered "4,<csv>,<xml>": the companion file names the objects.
-        QFile file(fields.size() >= 3 ? msg.data().toString().section(QLatin1Char(','), 2) : QString());
+        // The file opened is known, so commas in its path do not matter.
+        const QString text = msg.data().toString();
+        const QString opened = QStringLiteral("4,%1,").arg(m_lastOpenedFile);
+        QFile file(text.startsWith(opened) ? text.mid(opened.size())
+                                           : fields.size() >= 3 ? text.section(QLatin1Char(','), 2) : QString());
         QDomDocument doc;
         if (file.open(QIODevice::ReadOnly | QIODevice::Text)) {
             const QByteArray bytes = file.readAll();

@@ -283,9 +283,10 @@ private slots:
 
     void viewerModeLoadsARecording()
     {
-        const QString csv = dir.filePath("old.csv");
+        // Recorded elsewhere, with a comma in the name.
+        const QString csv = dir.filePath("old, 1.csv");
         QFile(csv).open(QIODevice::WriteOnly);
-        const QString xml = dir.filePath("old.xml");
+        const QString xml = dir.filePath("old, 1.xml");
         {
             QFile f(xml);
             QVERIFY(f.open(QIODevice::WriteOnly));
