@@ -50,7 +50,7 @@ start_gateway() {
   # Its input stays open (fd 3) for as long as this script runs; its event
   # lines go to a log file so that it never blocks on a full pipe.
   node "$ZOR_ROOT/tests/support/simgateway/simgateway.js" --quiet \
-    --node "1 heartbeat=1000" --node "2 drive=1 vendor=0xc0ffee name=Sim\\sServo\\s402" --node "3 minimal=1" \
+    --node "1 heartbeat=1000 wave=10000" --node "2 drive=1 vendor=0xc0ffee name=Sim\\sServo\\s402" --node "3 minimal=1" \
     <"$gw_in" >"$gw_log" 2>&1 &
   gw_pid=$!
   exec 3>"$gw_in"

@@ -4,11 +4,13 @@
 #include "zorcontentcaninterface.h"
 #include "zorcontentcanmonitor.h"
 #include "zorcontentcansender.h"
+#include "zorcontentdatalog.h"
 #include "zorcontentdefault.h"
 #include "zorcontentdriveruxa.h"
 #include "zorcontentinteractive.h"
 #include "zorcontentnodeconfig.h"
 #include "zorcontentobjedit.h"
+#include "zorcontentplot.h"
 #include "zorcontentnetmanager.h"
 #include "zorcontentproject.h"
 #include "zorcontentremotecontrol.h"
@@ -71,8 +73,8 @@ ZorPanel *newZorContentAutomation(QWidget *p) { return makePanel<ZorContentAutom
 ZorPanel *newZorContentObjEdit(QWidget *p) { return makePanel<ZorContentObjEdit>(p); }
 ZorPanel *newZorContentNodeConfig(QWidget *p) { return makePanel<ZorContentNodeConfig>(p); }
 ZorPanel *newZorContentInteractive(QWidget *p) { return makePanel<ZorContentInteractive>(p); }
-ZorPanel *newZorContentDataLog(QWidget *p) { return makePanel<ZorContentDefault>(p); }        // stand-in
-ZorPanel *newZorContentPlot(QWidget *p) { return makePanel<ZorContentDefault>(p); }           // stand-in
+ZorPanel *newZorContentDataLog(QWidget *p) { return makePanel<ZorContentDataLog>(p); }
+ZorPanel *newZorContentPlot(QWidget *p) { return makePanel<ZorContentPlot>(p); }
 ZorPanel *newZorContentTrigger(QWidget *p) { return makePanel<ZorContentTrigger>(p); }
 ZorPanel *newZorContentUiPanel(QWidget *p) { return makePanel<ZorContentDefault>(p); }        // stand-in
 ZorPanel *newZorContentRemoteControl(QWidget *p) { return makePanel<ZorContentRemoteControl>(p); }

@@ -46,7 +46,7 @@ const char *const projectText = R"(<QuorvaneProject>
    <module type="drive_canopen_setup" label="Setup" panelVisible="1"/>
    <module type="mastersidepanel" label="Monitor"/>
   </module>
-  <module type="datalog_plot" label="Plot" userLevel="2"/>
+  <module type="datalog_plot" label="Plot" userLevel="2"><docs><PlotConfigurationDoc><PlotConfiguration title="P"><Curves/></PlotConfiguration></PlotConfigurationDoc></docs></module>
   <module label="Untyped"/>
   <module type="nosuchtype" label="Stranger"/>
  </module>

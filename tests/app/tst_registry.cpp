@@ -63,7 +63,7 @@ private slots:
         ZorRegistry::PanelCreators panels;
         ZorRegistry::registerAll(modules, panels);
         QWidget parent;
-        for (const char *name : {"default", "joystick", "datalog_plot"}) {
+        for (const char *name : {"default", "joystick", "commchannel"}) {
             const QString key = QString::fromLatin1(name);
             ZorPanel *panel = ZorRegistry::createPanel(panels, key, &parent);
             QVERIFY2(qobject_cast<ZorContentDefault *>(panel), qPrintable(key));

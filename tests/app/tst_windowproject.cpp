@@ -191,7 +191,10 @@ private slots:
 
         // Modules added and removed: tiles follow, the page shown stays.
         QString label;
-        QVERIFY(w.appControl("addmodule,datalog_plot", label));
+        // A plot panel is built from its plot document.
+        QVERIFY(w.appControl("addmodule,datalog_plot,,,,<docs><PlotConfigurationDoc><PlotConfiguration title=\"P\">"
+                             "<Curves/></PlotConfiguration></PlotConfigurationDoc></docs>",
+                             label));
         QCOMPARE(label, QStringLiteral("Plot"));
         QCOMPARE(tileTexts(w).last(), QStringLiteral("Plot"));
         QCOMPARE(stack->currentWidget(), senderPage.data());

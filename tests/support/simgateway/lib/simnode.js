@@ -61,12 +61,13 @@ const OPTION_DEFAULTS = {
     lssstore: 1,
     lssrates: 0x1FF,
     sdotimeout: 1000,
+    wave: 0,
     minimal: 0,
     ...Drive.DEFAULTS,
 };
 
 const NUMERIC_OPTIONS = ['id', 'devicetype', 'vendor', 'product', 'revision', 'serial', 'heartbeat',
-    'blksize', 'block', 'silent', 'sdodelay', 'boot', 'tpdo', 'lssloose', 'lssstore', 'lssrates', 'sdotimeout', 'minimal',
+    'blksize', 'block', 'silent', 'sdodelay', 'boot', 'tpdo', 'lssloose', 'lssstore', 'lssrates', 'sdotimeout', 'wave', 'minimal',
     ...Drive.OPTIONS];
 
 function parseNumber(text) {
@@ -140,6 +141,27 @@ class SimNode {
         this.activeId = this.storedId !== null ? this.storedId : this.opts.id;
         this.pendingId = this.activeId;
         this._restart(isNonVolatile, sendBootUp);
+        this._startMotion();
+    }
+
+    // A drive that moves by itself (option wave=<period ms>): every 50 ms
+    // the target velocity 60FFh follows a sine of +-1000 with that period
+    // and the actual position 6064h integrates it, so that sampled values
+    // change without anyone writing to the node.
+    _startMotion() {
+        if (this.motion || !(this.opts.wave > 0))
+            return;
+        let position = 0;
+        this.motion = setInterval(() => {
+            const eds = this.device && this.device.eds;
+            if (!eds || !eds.getEntry(0x60FF) || !eds.getEntry(0x6064))
+                return;
+            const velocity = Math.round(1000 * Math.sin(2 * Math.PI * Date.now() / this.opts.wave));
+            position += velocity * 0.05;
+            eds.getEntry(0x60FF).value = velocity;
+            eds.getEntry(0x6064).value = Math.round(position);
+        }, 50);
+        this.timers.add(this.motion);
     }
 
     resetNode() {
@@ -160,6 +182,7 @@ class SimNode {
         for (const t of this.timers)
             clearTimeout(t);
         this.timers.clear();
+        this.motion = null;
     }
 
     set(words) {

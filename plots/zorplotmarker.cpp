@@ -1,0 +1,9 @@
+#include "zorplotmarker.h"
+
+#include <qwt_text.h>
+
+ZorPlotMarker::ZorPlotMarker(QwtPlotCurve *curve)
+    : QwtPlotMarker(QwtText(QString()))
+    , m_curve(curve)
+{
+}
