@@ -1,0 +1,36 @@
+// ZorDeclarativeView: the Qt Quick view that shows an operator screen in its
+// panel. In design mode it takes drops of data objects (object clipboard
+// text, as dragged from object tables) and reports them with their position
+// as dataDropped; the panel then has the screen create controls for them.
+// Outside design mode it takes no drops.
+#pragma once
+
+#include <QPoint>
+#include <QQuickWidget>
+#include <QString>
+
+class ZorDeclarativeView : public QQuickWidget
+{
+    Q_OBJECT
+public:
+    explicit ZorDeclarativeView(QWidget *parent = nullptr);
+    ~ZorDeclarativeView() override;
+
+    bool designMode() const { return m_designMode; }
+    void setDesignMode(bool on) { m_designMode = on; }
+
+    // True when the mime data holds at least one data object.
+    static bool holdsDataObjects(const QMimeData *mime);
+
+signals:
+    void dataDropped(QString text, QPoint pos);
+
+protected:
+    void dragEnterEvent(QDragEnterEvent *event) override;
+    void dragMoveEvent(QDragMoveEvent *event) override;
+    void dragLeaveEvent(QDragLeaveEvent *event) override;
+    void dropEvent(QDropEvent *event) override;
+
+private:
+    bool m_designMode = false;
+};
