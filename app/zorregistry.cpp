@@ -7,10 +7,16 @@
 #include "zorcontentdefault.h"
 #include "zorcontentinteractive.h"
 #include "zorcontentproject.h"
+#include "zorcontentremotecontrol.h"
+#include "zorcontenttrigger.h"
 #include "zormodautomation.h"
 #include "zormodcaninterface.h"
 #include "zormodcanopengateway.h"
+#include "zormodcommchannel.h"
+#include "zormoddatalog.h"
+#include "zormoddrivexenax.h"
 #include "zormodnode.h"
+#include "zormodremotecontrol.h"
 #include "zormodule.h"
 #include "zorpanel.h"
 
@@ -39,14 +45,14 @@ ZorModule *newZorModCanInterface(QObject *p) { return createCanInterfaceModule(p
 ZorModule *newZorModNetManager(QObject *) { return nullptr; }     // stand-in
 ZorModule *newZorModAutomation(QObject *p) { return createAutomationModule(p); }
 ZorModule *newZorModNode(QObject *p) { return createNodeModule(p); }
-ZorModule *newZorModDataLog(QObject *) { return nullptr; }        // stand-in
-ZorModule *newZorModRemoteControl(QObject *) { return nullptr; }  // stand-in
+ZorModule *newZorModDataLog(QObject *p) { return new ZorModDataLog(p); }
+ZorModule *newZorModRemoteControl(QObject *p) { return createRemoteControlModule(p); }
 ZorModule *newZorModJoystick(QObject *) { return nullptr; }       // stand-in
-ZorModule *newZorModCommChannel(QObject *) { return nullptr; }    // stand-in
+ZorModule *newZorModCommChannel(QObject *p) { return createCommChannelModule(p); }
 ZorModule *newZorModPosDrive(QObject *) { return nullptr; }       // stand-in
 ZorModule *newZorModXYPos(QObject *) { return nullptr; }          // stand-in
 ZorModule *newZorModTestCycle(QObject *) { return nullptr; }      // stand-in
-ZorModule *newZorModDriveXenax(QObject *) { return nullptr; }     // stand-in
+ZorModule *newZorModDriveXenax(QObject *p) { return createDriveXenaxModule(p); }
 
 // Panels.
 ZorPanel *newZorContentDefault(QWidget *p) { return makePanel<ZorContentDefault>(p); }
@@ -61,9 +67,9 @@ ZorPanel *newZorContentNodeConfig(QWidget *p) { return makePanel<ZorContentDefau
 ZorPanel *newZorContentInteractive(QWidget *p) { return makePanel<ZorContentInteractive>(p); }
 ZorPanel *newZorContentDataLog(QWidget *p) { return makePanel<ZorContentDefault>(p); }        // stand-in
 ZorPanel *newZorContentPlot(QWidget *p) { return makePanel<ZorContentDefault>(p); }           // stand-in
-ZorPanel *newZorContentTrigger(QWidget *p) { return makePanel<ZorContentDefault>(p); }        // stand-in
+ZorPanel *newZorContentTrigger(QWidget *p) { return makePanel<ZorContentTrigger>(p); }
 ZorPanel *newZorContentUiPanel(QWidget *p) { return makePanel<ZorContentDefault>(p); }        // stand-in
-ZorPanel *newZorContentRemoteControl(QWidget *p) { return makePanel<ZorContentDefault>(p); }  // stand-in
+ZorPanel *newZorContentRemoteControl(QWidget *p) { return makePanel<ZorContentRemoteControl>(p); }
 ZorPanel *newZorContentPythonEditor(QWidget *p) { return makePanel<ZorContentDefault>(p); }   // stand-in
 ZorPanel *newZorContentDriveRuxa(QWidget *p) { return makePanel<ZorContentDefault>(p); }      // stand-in
 ZorPanel *newZorContentDriveRuxaSetup(QWidget *p) { return makePanel<ZorContentDefault>(p); } // stand-in

@@ -645,6 +645,16 @@ def app_icon(name='AppIcon.png', size=64):
     icon(name, layers, size)
 
 
+def status_marks():
+    """The 16 x 16 validity marks of table rows (in status/): a green and a
+    red lamp."""
+    for name, light, dark in (('green', '#5EBE37', '#3F8A22'), ('red', '#FF6052', '#C0392B')):
+        icon('status/status_%s_16x16.png' % name, [
+            (circle(16, 16, 13), rgb(dark)), (circle(16, 16, 10.5), rgb(light)),
+            (circle(12.5, 12, 3.5), rgb('#FFFFFF', 0.5)),
+        ], 16)
+
+
 if __name__ == '__main__':
     toolbar()
     user_icon()
@@ -658,3 +668,4 @@ if __name__ == '__main__':
     overlay('button_overlay_yellow.png', '#FEE600', '#B8A500')
     overlay('button_overlay_red.png', '#FF6052', '#C0392B')
     pictures()
+    status_marks()

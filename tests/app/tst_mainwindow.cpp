@@ -13,7 +13,7 @@
 namespace {
 
 // Takes the URLs the desktop would open.
-class UrlCatcher : public QObject
+class WindowUrlCatcher : public QObject
 {
     Q_OBJECT
 public:
@@ -279,7 +279,7 @@ private slots:
 
         setGuiMode(0);
         Quorvane w;
-        UrlCatcher catcher;
+        WindowUrlCatcher catcher;
         QDesktopServices::setUrlHandler(QStringLiteral("file"), &catcher, "open");
         const ShownBox box = captureMessageBox(
             [&w] { w.findChild<QAction *>(QStringLiteral("actionQuickReference"))->trigger(); });

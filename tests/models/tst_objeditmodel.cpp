@@ -12,7 +12,7 @@
 
 namespace {
 
-QDomDocument listOf(const QString &rows)
+QDomDocument editListOf(const QString &rows)
 {
     QDomDocument doc;
     if (!doc.setContent(QStringLiteral("<CANopenObjectList>") + rows
@@ -26,7 +26,7 @@ QDomDocument listOf(const QString &rows)
 QDomDocument oneObject(int dataType, const QString &access, const QString &value,
                        const QString &scaling = QString())
 {
-    return listOf(QStringLiteral("<CANopenObject index='2000' subIndex='0' nodeId='1' name='Obj' "
+    return editListOf(QStringLiteral("<CANopenObject index='2000' subIndex='0' nodeId='1' name='Obj' "
                                  "objectType='7' dataType='%1' accessType='%2' actualValue='%3' "
                                  "zorScaling='%4'/>")
                       .arg(dataType)
@@ -84,7 +84,7 @@ private slots:
 
     void columnsHeadersAndRoles()
     {
-        ZorObjEditModel model(listOf(R"x(<CANopenObject index="1018" objectType="8">
+        ZorObjEditModel model(editListOf(R"x(<CANopenObject index="1018" objectType="8">
             <CANopenSubObject name="no subindex" objectType="7" dataType="7" accessType="ro"
               zorStatus="3" zorUiFormat="updates:r1000; shape:label"/></CANopenObject>)x"),
                               false);
@@ -166,7 +166,7 @@ private slots:
 
     void displayFlagsAndTooltipsFollowAccessAndScaling()
     {
-        ZorObjEditModel model(listOf(R"x(
+        ZorObjEditModel model(editListOf(R"x(
  <CANopenObject index="2000" nodeId="1" objectType="7" dataType="6" accessType="rw"
    actualValue="125" defaultValue="10" zorScaling="0.1"/>
  <CANopenObject index="2001" nodeId="1" objectType="7" dataType="6" accessType="rw"
@@ -283,7 +283,7 @@ private slots:
 
     void requestTakesSelectedRowsInTableOrder()
     {
-        ZorObjEditModel model(listOf(R"x(
+        ZorObjEditModel model(editListOf(R"x(
  <CANopenObject index="1000" nodeId="1" name="Device Type" objectType="7" dataType="7" accessType="ro"/>
  <CANopenObject index="1018" nodeId="1" name="Identity" objectType="9">
   <CANopenSubObject subIndex="1" name="Vendor-ID" objectType="7" dataType="7" accessType="ro"/>
@@ -301,7 +301,7 @@ private slots:
 
     void answersSetValuesAndStatus()
     {
-        ZorObjEditModel model(listOf(R"x(
+        ZorObjEditModel model(editListOf(R"x(
  <CANopenObject index="1000" nodeId="1" name="Device Type" objectType="7" dataType="7" accessType="ro" actualValue="0x00000000"/>
  <CANopenObject index="1001" nodeId="1" name="Error" objectType="7" dataType="5" accessType="ro" actualValue="9"/>
  <CANopenObject index="1017" nodeId="1" name="Heartbeat" objectType="7" dataType="6" accessType="rw" actualValue="0"/>)x"),
@@ -335,7 +335,7 @@ private slots:
 
     void setToDefaultTouchesWritableRowsOnly()
     {
-        ZorObjEditModel model(listOf(R"x(
+        ZorObjEditModel model(editListOf(R"x(
  <CANopenObject index="2000" nodeId="1" objectType="7" dataType="6" accessType="rw" actualValue="0x0001" defaultValue="16"/>
  <CANopenObject index="2001" nodeId="1" objectType="7" dataType="6" accessType="ro" actualValue="1" defaultValue="2"/>)x"),
                               false);
@@ -348,7 +348,7 @@ private slots:
 
     void csvIsReadBackByAnIndependentReader()
     {
-        ZorObjEditModel model(listOf(ExportTable), false);
+        ZorObjEditModel model(editListOf(ExportTable), false);
         QTemporaryDir dir;
         const QString path = dir.filePath("objects.csv");
         QFile file(path);
@@ -380,7 +380,7 @@ with open(sys.argv[1], newline='', encoding='utf-8') as f:
 
     void conciseDcfIsReadBackByAnIndependentReader()
     {
-        ZorObjEditModel model(listOf(ExportTable), false);
+        ZorObjEditModel model(editListOf(ExportTable), false);
         QTemporaryDir dir;
         const QString path = dir.filePath("objects.dcf");
         QFile file(path);

@@ -7,7 +7,7 @@
 namespace {
 
 // The table of every update case: one object per "updates" entry.
-const char *const Table = R"x(<CANopenObjectList>
+const char *const UpdateTable = R"x(<CANopenObjectList>
  <CANopenObject index="2000" nodeId="1" name="fast" objectType="7" dataType="6" accessType="ro" actualValue="0" zorUiFormat="updates:r50"/>
  <CANopenObject index="2001" nodeId="1" name="slow" objectType="7" dataType="6" accessType="ro" actualValue="0" zorUiFormat="updates:r20000; shape:label"/>
  <CANopenObject index="2002" nodeId="1" name="once" objectType="7" dataType="6" accessType="ro" actualValue="0" zorUiFormat="updates:r"/>
@@ -30,7 +30,7 @@ const QString CyclicRw = QStringLiteral("001.2006h.00h");
 // and the event loop runs only where a test waits).
 QDomDocument table(bool quiet = false)
 {
-    QString text = QString::fromLatin1(Table);
+    QString text = QString::fromLatin1(UpdateTable);
     if (quiet)
         text.replace("updates:r50", "updates:r");
     QDomDocument doc;

@@ -12,8 +12,8 @@ using namespace UpdateTesting;
 
 namespace {
 
-const QString kUser = QStringLiteral("QValice");
-const QString kPassword = QStringLiteral("secret");
+const QString kDownloadUser = QStringLiteral("QValice");
+const QString kDownloadPassword = QStringLiteral("secret");
 
 // Text long enough to arrive in several chunks and to shrink when packed.
 QByteArray sampleText()
@@ -55,7 +55,7 @@ private slots:
         QVERIFY(writeFile(m_root.filePath("files/a.txt"), sampleText()));
         QByteArray big(256 * 1024, 'x');
         QVERIFY(writeFile(m_root.filePath("files/big.bin"), big));
-        QVERIFY2(m_server.start(m_root.path(), kUser, kPassword), qPrintable(m_server.errorString()));
+        QVERIFY2(m_server.start(m_root.path(), kDownloadUser, kDownloadPassword), qPrintable(m_server.errorString()));
     }
 
     void download_data()
@@ -81,7 +81,7 @@ private slots:
 
         QTemporaryDir out;
         const QString local = out.filePath(localName);
-        ZorNetAccessManager manager(nullptr, kUser, kPassword);
+        ZorNetAccessManager manager(nullptr, kDownloadUser, kDownloadPassword);
         QSignalSpy finished(&manager, &ZorNetAccessManager::downloadFinished);
         const QString url = m_server.url(path);
         manager.download(url, local);
@@ -105,7 +105,7 @@ private slots:
     {
         QTemporaryDir out;
         const int before = m_server.requests().size();
-        ZorNetAccessManager manager(nullptr, kUser, QStringLiteral("wrong"));
+        ZorNetAccessManager manager(nullptr, kDownloadUser, QStringLiteral("wrong"));
         QSignalSpy finished(&manager, &ZorNetAccessManager::downloadFinished);
         manager.download(m_server.url("files/a.txt"), out.filePath("a.txt"));
         QVERIFY(finished.wait(20000));
@@ -114,7 +114,7 @@ private slots:
         const QStringList requests = m_server.requests().mid(before);
         QCOMPARE(requests, QStringList({"REQ /files/a.txt auth=- status=401",
                                         "REQ /files/a.txt auth="
-                                            + CatalogServer::basicAuthorization(kUser, "wrong")
+                                            + CatalogServer::basicAuthorization(kDownloadUser, "wrong")
                                             + " status=401"}));
     }
 
@@ -123,7 +123,7 @@ private slots:
     void eachDownloadKeepsItsOwnErrorCode()
     {
         QTemporaryDir out;
-        ZorNetAccessManager manager(nullptr, kUser, QStringLiteral("wrong"));
+        ZorNetAccessManager manager(nullptr, kDownloadUser, QStringLiteral("wrong"));
         QSignalSpy finished(&manager, &ZorNetAccessManager::downloadFinished);
         for (const char *path : {"files/a.txt", "open/files/status/404", "open/files/a.txt"}) {
             manager.download(m_server.url(path), out.filePath("a.txt"));
@@ -141,7 +141,7 @@ private slots:
     void duplicateIsRefusedAndAbortAllIsSilent()
     {
         QTemporaryDir out;
-        ZorNetAccessManager manager(nullptr, kUser, kPassword);
+        ZorNetAccessManager manager(nullptr, kDownloadUser, kDownloadPassword);
         QSignalSpy finished(&manager, &ZorNetAccessManager::downloadFinished);
         const QString stalled = m_server.url("files/stall/big.bin");
         const int before = m_server.requests().size();

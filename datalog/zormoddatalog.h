@@ -1,0 +1,61 @@
+// ZorModDataLog: the data-log module (type "datalog").
+//
+// Live mode: the module has the CANopen gateway in front of its CAN
+// interface sample the objects its panel lists (KM_DAQ_CONFIG), keeps every
+// logged channel's samples in a shared series (SharedDataRegistry) that the
+// panels and plots read, records them to a file on request and, with
+// trigger capture on, keeps only trigger windows (zordatalogcapture.h).
+// Once a second it sends each channel's last value and the channels'
+// registry ids up to its panels. File mode: it replays a recording file into
+// the same kind of series, with progress, cancel and errors.
+//
+// Requests from the panel side, KM_DAQ_CONTROL with a decimal code,
+// optionally followed by "," and arguments:
+//   1,<file>       start recording (answered "1", or KS_FAIL "1,<error>")
+//   2              stop recording
+//   3,<ch>,<ch>... clear these channels
+//   4,<file>       load a recording (file mode; KS_CANCEL cancels): progress
+//                  "4,<bytes read>,<size>,<percent>" as KS_INFO, then
+//                  "4,<file>,<xml>" as KS_ANSWER or "4,<error>" as KS_FAIL
+//   5,1 / 5,0      file mode / live mode
+// and KM_START, KM_STOP, KM_DAQ_CONFIG, KM_DAQ_SHARED_IDS_LIST. Its reports:
+// KM_DAQ_SHARED_IDS_LIST ("<channel>,<id>\n" per channel), KM_DAQ_DATA (the
+// per-second summary), KM_DAQ_CONFIG answers, KM_STATUS and KM_INFOTEXT.
+//
+// Properties: PreTriggerTimeMsec (4000), PostTriggerTimeMsec (1000), both 0
+// to 100000; TriggerState ("1": trigger capture on); TriggerConfig (trigger
+// conditions joined by ";", see triggercondition.h).
+//
+// The states are in zormoddatalogstates.h; the module's series go when its
+// thread ends.
+#pragma once
+
+#include "zormodule.h"
+
+#include <atomic>
+
+class ZorModDataLog : public ZorModule
+{
+    Q_OBJECT
+public:
+    enum DaqControlCode { StartRecording = 1, StopRecording = 2, ClearChannels = 3, LoadFile = 4, SwitchMode = 5 };
+
+    explicit ZorModDataLog(QObject *parent = nullptr);
+    ~ZorModDataLog() override;
+
+    QString acceptedSlaveTypes() const override;
+    bool propertyChanged(const QString &key, QString &value) override;
+    Macho::StateRef rootStateRef() const override;
+
+    // The code of a KM_DAQ_CONTROL message (0 for any other message or a
+    // code that is no number) and what follows its first comma.
+    static int daqControlCode(const ZorMessage &message);
+    static QString daqControlArguments(const ZorMessage &message);
+
+    // Lines of a recording file read per module cycle (1000; at least 1).
+    void setLinesPerCycle(int lines) { m_linesPerCycle = lines < 1 ? 1 : lines; }
+    int linesPerCycle() const { return m_linesPerCycle; }
+
+private:
+    std::atomic<int> m_linesPerCycle{1000};
+};
