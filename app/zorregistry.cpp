@@ -6,6 +6,7 @@
 #include "zorcontentcansender.h"
 #include "zorcontentdefault.h"
 #include "zorcontentinteractive.h"
+#include "zorcontentnetmanager.h"
 #include "zorcontentproject.h"
 #include "zorcontentremotecontrol.h"
 #include "zorcontenttrigger.h"
@@ -15,6 +16,7 @@
 #include "zormodcommchannel.h"
 #include "zormoddatalog.h"
 #include "zormoddrivexenax.h"
+#include "zormodnetmanager.h"
 #include "zormodnode.h"
 #include "zormodremotecontrol.h"
 #include "zormodule.h"
@@ -42,7 +44,7 @@ ZorPanel *makePanel(QWidget *parent)
 
 // Modules.
 ZorModule *newZorModCanInterface(QObject *p) { return createCanInterfaceModule(p); }
-ZorModule *newZorModNetManager(QObject *) { return nullptr; }     // stand-in
+ZorModule *newZorModNetManager(QObject *p) { return createNetManagerModule(p); }
 ZorModule *newZorModAutomation(QObject *p) { return createAutomationModule(p); }
 ZorModule *newZorModNode(QObject *p) { return createNodeModule(p); }
 ZorModule *newZorModDataLog(QObject *p) { return new ZorModDataLog(p); }
@@ -60,7 +62,7 @@ ZorPanel *newZorContentProject(QWidget *p) { return makePanel<ZorContentProject>
 ZorPanel *newZorContentCanInterface(QWidget *p) { return makePanel<ZorContentCanInterface>(p); }
 ZorPanel *newZorContentCanSender(QWidget *p) { return makePanel<ZorContentCanSender>(p); }
 ZorPanel *newZorContentCanmonitor(QWidget *p) { return makePanel<ZorContentCanmonitor>(p); }
-ZorPanel *newZorContentNetManager(QWidget *p) { return makePanel<ZorContentDefault>(p); }     // stand-in
+ZorPanel *newZorContentNetManager(QWidget *p) { return makePanel<ZorContentNetManager>(p); }
 ZorPanel *newZorContentAutomation(QWidget *p) { return makePanel<ZorContentAutomation>(p); }
 ZorPanel *newZorContentObjEdit(QWidget *p) { return makePanel<ZorContentDefault>(p); }        // stand-in
 ZorPanel *newZorContentNodeConfig(QWidget *p) { return makePanel<ZorContentDefault>(p); }     // stand-in

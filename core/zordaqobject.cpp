@@ -8,6 +8,17 @@ namespace {
 
 const char *const MethodNames[] = {"Off", "Software", "TPDO", "RPDO", "Hardware"};
 
+// A field of the line: its fields are not quoted, so a comma (an object
+// name such as "Velocity, actual") would shift every field after it, and a
+// line break would split the entry.
+QString lineField(QString text)
+{
+    text.replace(QLatin1Char(','), QLatin1Char(';'));
+    text.replace(QLatin1Char('\n'), QLatin1Char(' '));
+    text.replace(QLatin1Char('\r'), QLatin1Char(' '));
+    return text;
+}
+
 int decimalOrZero(const QString &text)
 {
     bool ok = false;
@@ -47,7 +58,7 @@ QString ZorDaqObject::toString() const
 
 void ZorDaqObject::setDataObjectId(const QString &id)
 {
-    m_dataObjectId = id;
+    m_dataObjectId = lineField(id);
     quint32 node = 0;
     quint16 index = 0;
     quint8 sub = 0;
@@ -57,9 +68,14 @@ void ZorDaqObject::setDataObjectId(const QString &id)
     m_subIndex = sub;
 }
 
+void ZorDaqObject::setName(const QString &name)
+{
+    m_name = lineField(name);
+}
+
 void ZorDaqObject::setDataType(const QString &type)
 {
-    m_dataType = type;
+    m_dataType = lineField(type);
     m_isUnsigned = type.contains(QLatin1String("unsigned"));
     if (type == QLatin1String("unsigned32") || type == QLatin1String("integer32"))
         m_typeSize = 4;
@@ -123,11 +139,6 @@ int ZorDaqObject::methodFromText(const QString &text)
         return Tpdo;
     if (starts("RPDO"))
         return Rpdo;
-    // Method numbers as the older lists wrote them.
-    bool ok = false;
-    const int number = t.toInt(&ok);
-    if (ok && number >= Off && number <= Hardware)
-        return number;
     return Software;
 }
 

@@ -8,10 +8,13 @@
 //   001.6064h.00h,Position actual value,integer32,TPDO1.0.4,100
 //   001.6064h.00h,Position actual value,integer32,Software,250,1
 //
-// The method is "Off", "Software", "TPDO", "RPDO" or "Hardware" (numbers 0 to
-// 4 are read as well); for the PDO methods it carries the PDO number, the
-// byte offset and the byte length of the value ("TPDO1.0.4"). The interval is
-// kept within 50..60000 ms. The optional sixth field marks a logged channel.
+// The method is "Off", "Software", "TPDO", "RPDO" or "Hardware" (read by
+// prefix, any case; anything else is "Software"); for the PDO methods it
+// carries the PDO number, the byte offset and the byte length of the value
+// ("TPDO1.0.4"). The interval is kept within 50..60000 ms. The optional sixth
+// field marks a logged channel. Fields are not quoted: a comma in a name or
+// type becomes ";" and a line break a blank, so that an entry stays one line
+// of five or six fields.
 //
 // It lives in core because the gateway (canbus) samples by it and must not
 // depend on the models library; the object-table models use it from here.
@@ -35,7 +38,7 @@ public:
 
     QString toString() const;
 
-    void setName(const QString &name) { m_name = name; }
+    void setName(const QString &name);
     void setDataObjectId(const QString &id);
     void setDataType(const QString &type);
     void setInterval(int ms);

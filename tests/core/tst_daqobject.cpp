@@ -24,6 +24,8 @@ private slots:
                                             << "001.6064h.00h,pos,integer32,RPDO1.7.1,100" << 3 << 100;
         QTest::newRow("interval clamped") << "002.2000h.00h,x,unsigned8,off,20"
                                           << "002.2000h.00h,x,unsigned8,Off,50" << 0 << 50;
+        QTest::newRow("a number is no method") << "001.6064h.00h,pos,integer32,2,100"
+                                               << "001.6064h.00h,pos,integer32,Software,100" << 1 << 100;
         QTest::newRow("interval not a number") << "002.2000h.00h,x,unsigned8,hardware,abc,2"
                                                << "002.2000h.00h,x,unsigned8,Hardware,50,0" << 4 << 50;
     }
@@ -52,6 +54,21 @@ private slots:
         QCOMPARE(entry.pdoByteOffset(), 6);
         QCOMPARE(entry.pdoByteLength(), 2);
         QVERIFY(!ZorDaqObject("005.6064h.00h,pos,integer16,100").idValid());   // four fields
+    }
+
+    // Fields are not quoted: a comma or line break of a name would shift the
+    // fields after it or split the entry.
+    void namesStayInTheirField()
+    {
+        ZorDaqObject entry;
+        entry.setDataObjectId("001.6064h.00h");
+        entry.setName("Position, actual\nvalue");
+        entry.setDataType("integer32");
+        entry.setMonitorMethod("TPDO");
+        const QString line = entry.toString();
+        QCOMPARE(line, QStringLiteral("001.6064h.00h,Position; actual value,integer32,TPDO1.0.4,100"));
+        QCOMPARE(ZorDaqObject(line).toString(), line);
+        QCOMPARE(ZorDaqObject::listFromText(line + "\n").size(), 1);
     }
 
     void listKeepsTheLaterOfTwoLines()

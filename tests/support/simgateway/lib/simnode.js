@@ -58,10 +58,11 @@ const OPTION_DEFAULTS = {
     lssloose: 0,
     lssstore: 1,
     sdotimeout: 1000,
+    minimal: 0,
 };
 
 const NUMERIC_OPTIONS = ['id', 'devicetype', 'vendor', 'product', 'revision', 'serial', 'heartbeat',
-    'blksize', 'silent', 'sdodelay', 'boot', 'tpdo', 'lssloose', 'lssstore', 'sdotimeout'];
+    'blksize', 'silent', 'sdodelay', 'boot', 'tpdo', 'lssloose', 'lssstore', 'sdotimeout', 'minimal'];
 
 function parseNumber(text) {
     let t = String(text).trim().toLowerCase();
@@ -164,11 +165,11 @@ class SimNode {
             eds.getEntry(0x1017).value = Math.max(0, changed.heartbeat);
         if (changed.devicetype !== undefined)
             eds.getEntry(0x1000).value = changed.devicetype;
-        if (changed.name !== undefined)
+        if (changed.name !== undefined && eds.getEntry(0x1008))
             eds.getEntry(0x1008).raw = unescapeText(changed.name);
         const idn = eds.getEntry(0x1018);
         ['vendor', 'product', 'revision', 'serial'].forEach((k, i) => {
-            if (changed[k] !== undefined)
+            if (changed[k] !== undefined && idn.at(i + 1))
                 idn.at(i + 1).value = changed[k] >>> 0;
         });
     }
@@ -416,6 +417,14 @@ function buildDictionary(opts, id) {
         serialNumber: opts.serial >>> 0,
     });
     eds.addSdoServerParameter(0, 0x580 + id, 0x600 + id);
+    if (opts.minimal) {
+        // Only what CiA 301 asks of every device: no name, no versions, and
+        // of the identity only the vendor id.
+        for (const index of [0x1008, 0x1009, 0x100A])
+            eds.removeEntry(index);
+        for (const sub of [2, 3, 4])
+            eds.removeSubEntry(0x1018, sub);
+    }
 
     const program = record(0x1F50, 'Program data');
     program.addSubObject(1, { parameterName: 'Program number 1', dataType: DataType.DOMAIN, accessType: 'rw' }).raw = Buffer.alloc(0);

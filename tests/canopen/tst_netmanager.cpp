@@ -1,0 +1,332 @@
+// The network manager on the wire: manager -> CANopen gateway -> CAN
+// interface -> simulated gateway with nodes of the independent CANopen
+// stack. The scan with its identity interview (also of a node that has only
+// the mandatory objects), the status monitor with its object lists and
+// emergencies, and the build's app-control requests against a stand-in of
+// the main window's answers (the real main window: tests/app).
+#include "noderig.h"
+#include "zormodnetmanager.h"
+#include "zornetworkscan.h"
+#include "zortest.h"
+
+#include <QtTest>
+#include <functional>
+
+namespace {
+
+ZorModNetManager *newManager()
+{
+    auto *manager = new ZorModNetManager;
+    manager->setTiming(ZorModNode::ResultHold, 300);
+    return manager;
+}
+
+// Stands in for the main window: records the app-control requests and
+// answers each as `answer` says (KM_UNDEFINED: no answer).
+class AppControlStandIn : public QObject
+{
+    Q_OBJECT
+public:
+    std::function<ZorMessage(const ZorMessage &)> answer;
+    QList<ZorMessage> requests;
+    ZorModule *module = nullptr;
+
+    QStringList commands() const
+    {
+        QStringList list;
+        for (const ZorMessage &m : requests)
+            list << m.data().toString();
+        return list;
+    }
+    void reply(const ZorMessage &message) { QMetaObject::invokeMethod(module, "masterIn", Qt::QueuedConnection, Q_ARG(ZorMessage, message)); }
+
+public slots:
+    void receive(const ZorMessage &request)
+    {
+        requests << request;
+        const ZorMessage a = answer ? answer(request) : ZorMessage(KM_UNDEFINED, KS_INFO);
+        if (a.msgType() != KM_UNDEFINED)
+            reply(a);
+    }
+};
+
+ZorMessage answered(ZorMessage request, int state, const QString &data)
+{
+    request.setMsgState(state);
+    request.setData(data);
+    return request;
+}
+
+// "NodeId=n" requests sent down, as "recipient:NodeId=n".
+QStringList nodeIdsSent(const NodeRig &rig)
+{
+    QStringList list;
+    for (const ZorMessage &m : rig.toSlaves.ofType(KM_SETPROPERTY))
+        list << m.recipient() + ":" + m.data().toString();
+    return list;
+}
+
+} // namespace
+
+class TestNetManager : public QObject
+{
+    Q_OBJECT
+private slots:
+    void scanFindsNodesAndTheirModuleTypes()
+    {
+        NodeRig rig;
+        QVERIFY2(rig.start({"--node", "3 vendor=0xc0ffee name=Drive\\s3",
+                            "--node", "5 name=Pellicorn\\sAxis\\x2c\\stype:\\sB",
+                            "--node", "7 minimal=1", "--quiet"},
+                           newManager(), "netmanager"),
+                 qPrintable(rig.sim.errorString()));
+        QVERIFY(rig.waitForStatus(0, "Idle"));
+
+        const ZorMessage scan(KM_START, KS_REQUEST, 1);
+        QCOMPARE(rig.request(scan).msgState(), int(KS_ANSWER));
+        QVERIFY(rig.waitForStatus(0, "Nodes configurable by Quorvane: 3:drive_canopen, 5:drive_ruxa, 7:nodeconfig", 30000));
+
+        QCOMPARE(rig.module()->property("LastScanIds"), QStringLiteral("3,5,7"));
+        QCOMPARE(rig.module()->property("ConfigurableIds"),
+                 QStringLiteral("3:drive_canopen, 5:drive_ruxa, 7:nodeconfig"));
+        const QStringList texts = rig.infoTexts();
+        const int found = texts.indexOf("Node IDs found: 3,5,7. Now checking identities...");
+        QVERIFY2(found > 0 && texts.at(found - 1) == "Scanning Network", qPrintable(texts.join('\n')));
+        // Vendor and product in hex, revision and serial in decimal; a value
+        // with a comma and a colon whole; what a node lacks shown as "-".
+        QCOMPARE(texts.mid(found + 1, 3), QStringList({
+            "Node 3: Drive 3, SwVer SW 2.3.4, VendorID c0ffee, ProdId 4711, RevNo 65538, SerNo 268435459",
+            "Node 5: Pellicorn Axis, type: B, SwVer SW 2.3.4, VendorID 112233, ProdId 4711, RevNo 65538, SerNo 268435461",
+            "Node 7: -, SwVer -, VendorID 112233, ProdId -, RevNo -, SerNo -"}));
+        QVERIFY(rig.status() == 0);
+
+        const QStringList interviews = rig.sentDown(KM_INTERVIEW);
+        QCOMPARE(interviews.value(0), QStringLiteral("ScanIds:0:0\n"));
+        const QStringList identity = interviews.value(1).split('\n', Qt::SkipEmptyParts);
+        QCOMPARE(identity.size(), 1 + 3 * 6);
+        QCOMPARE(identity.first(), QStringLiteral("OnErrorContinue"));
+        QCOMPARE(identity.mid(13), QStringList({"SDOReadObject:1000:2:7,1018h,1,unsigned32",
+                                                "SDOReadObject:1000:2:7,1018h,2,unsigned32",
+                                                "SDOReadObject:1000:2:7,1018h,3,unsigned32",
+                                                "SDOReadObject:1000:2:7,1018h,4,unsigned32",
+                                                "SDOReadObject:1000:2:7,1008h,0,visible_string",
+                                                "SDOReadObject:1000:2:7,100Ah,0,visible_string"}));
+        // The result stays for the hold time, then the manager is idle.
+        QVERIFY(rig.waitForStatus(0, "Idle"));
+    }
+
+    void scanOfAnEmptyBusFails()
+    {
+        NodeRig rig;
+        QVERIFY2(rig.start({"--quiet"}, newManager(), "netmanager"), qPrintable(rig.sim.errorString()));
+        QCOMPARE(rig.request(ZorMessage(KM_START, KS_REQUEST, 1)).msgState(), int(KS_ANSWER));
+        QVERIFY(rig.waitForStatus(2000, "Error: Failed to scan network", 20000));
+        QVERIFY(!rig.infoTexts().contains("Node IDs found: . Now checking identities..."));
+        // A stop leaves the error state.
+        rig.send(ZorMessage(KM_STOP, KS_REQUEST));
+        QVERIFY(rig.waitForStatus(0, "Idle"));
+    }
+
+    void moduleTypeOfANode_data()
+    {
+        QTest::addColumn<QString>("projectTypes");
+        QTest::addColumn<uint>("vendor");
+        QTest::addColumn<QString>("name");
+        QTest::addColumn<QString>("type");
+        const QString initial = "0xc0ffee:drive_canopen, Pellicorn:drive_ruxa, default:nodeconfig";
+        QTest::newRow("vendor id before any name") << initial << 0xC0FFEEu << "Pellicorn" << "drive_canopen";
+        QTest::newRow("name in any case") << initial << 5u << "my PELLICORN drive" << "drive_ruxa";
+        QTest::newRow("default") << initial << 5u << "other" << "nodeconfig";
+        QTest::newRow("vendor 1 never a number") << "1:numeric, default:nodeconfig" << 1u << "x" << "nodeconfig";
+        QTest::newRow("key default found by name") << "Zed:z, default:d" << 5u << "Default drive" << "d";
+        QTest::newRow("decimal key, later key replaces")
+            << "12648430:first, 12648430:second" << 0xC0FFEEu << "" << "second";
+        QTest::newRow("empty table leaves the node out") << "" << 0xC0FFEEu << "Pellicorn" << "";
+        QTest::newRow("empty key matches nothing") << ":any" << 5u << "name" << "";
+    }
+
+    void moduleTypeOfANode()
+    {
+        QFETCH(QString, projectTypes);
+        QFETCH(uint, vendor);
+        QFETCH(QString, name);
+        ZorNetworkScan::Identity id;
+        id.node = 4;
+        id.hasVendor = true;
+        id.vendor = vendor;
+        id.hasName = !name.isEmpty();
+        id.name = name;
+        QTEST(ZorNetworkScan::moduleTypeFor(ZorNetworkScan::projectTypes(projectTypes), id), "type");
+    }
+
+    void configurableIdsOfABuild()
+    {
+        using Entries = QList<QPair<int, QString>>;
+        QCOMPARE(ZorNetworkScan::configurableIds("5:drive_canopen, 0x7, 300:nodeconfig, 0:x, 65541:y, 0b11: "),
+                 Entries({{5, "drive_canopen"}, {7, "nodeconfig"}, {3, "nodeconfig"}}));
+    }
+
+    // Object lists wait while the manager is idle and run in the status
+    // monitor; an emergency of the node "NodeId" shows, another does not.
+    void statusMonitor()
+    {
+        NodeRig rig;
+        QVERIFY2(rig.start({"--node", "3", "--node", "5", "--quiet"}, newManager(), "netmanager",
+                           "<NodeId>5</NodeId>"),
+                 qPrintable(rig.sim.errorString()));
+        QVERIFY(rig.waitForStatus(0, "Idle"));
+
+        const ZorMessage read(KM_OBJLIST_READ, KS_REQUEST,
+                              "SilentReadWrite\n003.1000h.00h,unsigned32,\n005.2001h.00h,unsigned16,");
+        rig.send(read);
+        QTest::qWait(300);
+        QCOMPARE(rig.answerTo(read).msgType(), int(KM_UNDEFINED));
+        QVERIFY(rig.sentDown(KM_INTERVIEW).isEmpty());
+
+        QCOMPARE(rig.request(ZorMessage(KM_START, KS_REQUEST)).msgState(), int(KS_ANSWER));
+        QCOMPARE(rig.status(), 1);
+        QCOMPARE(rig.infoText(), QStringLiteral("Status Monitor"));
+        const ZorMessage result = rig.waitForAnswer(read);
+        QCOMPARE(result.msgState(), int(KS_ANSWER));
+        QCOMPARE(result.data().toString(),
+                 QStringLiteral("003.1000h.00h,unsigned32,131474\n005.2001h.00h,unsigned16,4660\n"));
+
+        QVERIFY(rig.sim.command("NODE EMCY 3 10 81 11 01 02 03 04 05"));
+        QVERIFY(rig.sim.command("NODE EMCY 5 10 81 11 01 02 03 04 05"));
+        QVERIFY(rig.waitForStatus(1, "Warning: Emergency (8110h,11h,01 02 03 04 05)"));
+        QVERIFY(rig.waitForStatus(1, "Status Monitor"));
+        QCOMPARE(rig.infoTexts().filter("Emergency").size(), 1);
+
+        // Stopped: a list waits again, and the idle state shows an
+        // emergency as a warning for the hold time.
+        rig.send(ZorMessage(KM_STOP, KS_REQUEST));
+        QVERIFY(rig.waitForStatus(0, "Idle"));
+        QVERIFY(rig.sim.command("NODE EMCY 5 00 10 01 00 00 00 00 00"));
+        QVERIFY(rig.waitForStatus(0, "Warning: Emergency (1000h,01h,00 00 00 00 00)"));
+        QVERIFY(rig.waitForStatus(0, "Idle"));
+    }
+
+    void buildCreatesModulesOneAtATime()
+    {
+        NodeRig rig;
+        AppControlStandIn app;
+        int created = 0;
+        app.answer = [&created](const ZorMessage &request) {
+            if (request.data().toString().startsWith("addmodule"))
+                return answered(request, KS_ANSWER, QStringLiteral("New%1").arg(++created));
+            return answered(request, KS_ANSWER, request.data().toString());
+        };
+        QVERIFY2(rig.start({"--quiet"}, newManager(), "netmanager",
+                           "<ProjectLabelsCreated>Old1,Old2</ProjectLabelsCreated>"
+                           "<ConfigurableIds>5:drive_canopen, 0x7, 300:nodeconfig</ConfigurableIds>"),
+                 qPrintable(rig.sim.errorString()));
+        app.module = rig.module();
+        connect(rig.module(), &ZorModule::appControlOut, &app, &AppControlStandIn::receive);
+
+        QCOMPARE(rig.request(ZorMessage(KM_START, KS_REQUEST, 2)).msgState(), int(KS_ANSWER));
+        QCOMPARE(rig.infoText(), QStringLiteral("Project Build Complete"));
+        QVERIFY(rig.infoTexts().contains("Building Project..."));
+        // Only what the last build created goes; no module is removed by its type.
+        QCOMPARE(app.commands(), QStringList({"removemodule,Old1", "removemodule,Old2",
+                                              "addmodule,drive_canopen,", "addmodule,nodeconfig,"}));
+        QCOMPARE(rig.module()->property("ProjectLabelsCreated"), QStringLiteral("New1,New2"));
+        QVERIFY(rig.waitUntil([&] { return nodeIdsSent(rig).size() == 2; }));
+        QCOMPARE(nodeIdsSent(rig), QStringList({"New1:NodeId=5", "New2:NodeId=7"}));
+        QVERIFY(rig.sentDown(KM_COMM_OPEN).isEmpty());
+    }
+
+    void buildFailures_data()
+    {
+        QTest::addColumn<QString>("failure");
+        QTest::addColumn<QString>("error");
+        QTest::newRow("add refused") << "fail" << "Error: Could not create all node elements";
+        QTest::newRow("answer without label") << "empty" << "Error: Could not create all node elements";
+        QTest::newRow("answer echoing the command") << "echo" << "Error: Could not create all node elements";
+        QTest::newRow("no answer in time") << "silent" << "Error: Could not create all node elements";
+        QTest::newRow("no valid id") << "noids" << "Error: No configurable nodes";
+    }
+
+    // The first of two additions fails; the second is made all the same.
+    void buildFailures()
+    {
+        QFETCH(QString, failure);
+        NodeRig rig;
+        AppControlStandIn app;
+        ZorMessage held(KM_UNDEFINED, KS_INFO);
+        app.answer = [&](const ZorMessage &request) {
+            const QString command = request.data().toString();
+            if (command == "addmodule,nodeconfig,") {
+                if (failure == "fail")
+                    return answered(request, KS_FAIL, command);
+                if (failure == "empty")
+                    return answered(request, KS_ANSWER, "");
+                if (failure == "echo")
+                    return answered(request, KS_ANSWER, command);
+                held = request;
+                return ZorMessage(KM_UNDEFINED, KS_INFO);
+            }
+            return answered(request, KS_ANSWER, "Drive01");
+        };
+        ZorModNetManager *manager = newManager();
+        manager->setManagerTiming(ZorModNetManager::AppControlTimeout, 300);
+        const QString ids = failure == "noids" ? "0:nodeconfig, 128" : "4:nodeconfig, 9:drive_canopen";
+        QVERIFY2(rig.start({"--quiet"}, manager, "netmanager", "<ConfigurableIds>" + ids + "</ConfigurableIds>"),
+                 qPrintable(rig.sim.errorString()));
+        app.module = rig.module();
+        connect(rig.module(), &ZorModule::appControlOut, &app, &AppControlStandIn::receive);
+
+        QCOMPARE(rig.request(ZorMessage(KM_START, KS_REQUEST, 2)).msgState(), int(KS_FAIL));
+        QFETCH(QString, error);
+        QVERIFY(rig.waitForStatus(2000, error));
+        if (failure == "noids") {
+            QVERIFY(app.requests.isEmpty());
+            return;
+        }
+        QCOMPARE(app.commands(), QStringList({"addmodule,nodeconfig,", "addmodule,drive_canopen,"}));
+        QCOMPARE(rig.module()->property("ProjectLabelsCreated"), QStringLiteral("Drive01"));
+        QVERIFY(rig.waitUntil([&] { return nodeIdsSent(rig) == QStringList({"Drive01:NodeId=9"}); }));
+
+        if (failure == "silent") {
+            // The module came after all: the next build is to remove it too.
+            app.reply(answered(held, KS_ANSWER, "Node01"));
+            QVERIFY(rig.waitUntil([&] {
+                return rig.module()->property("ProjectLabelsCreated") == QLatin1String("Drive01,Node01");
+            }));
+            QVERIFY(rig.waitUntil([&] { return nodeIdsSent(rig).contains("Node01:NodeId=4"); }));
+        }
+    }
+
+    void stopHalfWayKeepsTrackOfWhatIsInTheProject()
+    {
+        NodeRig rig;
+        AppControlStandIn app;
+        app.answer = [](const ZorMessage &request) {
+            if (request.data().toString() == "removemodule,Old1")
+                return answered(request, KS_ANSWER, "");
+            if (request.data().toString() == "addmodule,nodeconfig,")
+                return answered(request, KS_ANSWER, "Node05");
+            return ZorMessage(KM_UNDEFINED, KS_INFO);   // the second addition hangs
+        };
+        QVERIFY2(rig.start({"--quiet"}, newManager(), "netmanager",
+                           "<ProjectLabelsCreated>Old1</ProjectLabelsCreated>"
+                           "<ConfigurableIds>5, 6:drive_canopen</ConfigurableIds>"),
+                 qPrintable(rig.sim.errorString()));
+        app.module = rig.module();
+        connect(rig.module(), &ZorModule::appControlOut, &app, &AppControlStandIn::receive);
+        const ZorMessage build(KM_START, KS_REQUEST, 2);
+        rig.send(build);
+        QVERIFY(rig.waitUntil([&] { return app.requests.size() == 3; }));
+        QCOMPARE(rig.request(ZorMessage(KM_STOP, KS_REQUEST)).msgState(), int(KS_ANSWER));
+        QCOMPARE(rig.waitForAnswer(build).msgState(), int(KS_FAIL));
+        QVERIFY(rig.waitForStatus(0, "Idle"));
+        QCOMPARE(rig.module()->property("ProjectLabelsCreated"), QStringLiteral("Node05"));
+        // The addition on its way when the build stopped is made later.
+        app.reply(answered(app.requests.at(2), KS_ANSWER, "Drive06"));
+        QVERIFY(rig.waitUntil([&] {
+            return rig.module()->property("ProjectLabelsCreated") == QLatin1String("Node05,Drive06");
+        }));
+    }
+};
+
+ZOR_TEST(TestNetManager)
+#include "tst_netmanager.moc"

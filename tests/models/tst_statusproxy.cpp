@@ -1,0 +1,83 @@
+// The node status grid over an object table: one row per node, one column
+// per object name, each cell the table's own Value cell.
+#include "zorobjeditmodel.h"
+#include "zorstatusproxy.h"
+#include "zortest.h"
+
+#include <QTest>
+
+namespace {
+
+QDomDocument listOf(const QString &rows)
+{
+    QDomDocument doc;
+    if (!doc.setContent("<CANopenObjectList>" + rows + "</CANopenObjectList>"))
+        qFatal("fixture is not well-formed XML");
+    return doc;
+}
+
+QString object(int node, const char *index, const char *name, const char *value)
+{
+    return QStringLiteral("<CANopenObject index='%1' subIndex='0' nodeId='%2' name='%3' objectType='7' "
+                          "dataType='6' accessType='ro' actualValue='%4'/>")
+        .arg(QLatin1String(index)).arg(node).arg(QLatin1String(name), QLatin1String(value));
+}
+
+} // namespace
+
+class TestStatusProxy : public QObject
+{
+    Q_OBJECT
+private slots:
+    void gridOfNodesAndNames()
+    {
+        ZorObjEditModel table(listOf(object(1, "6041", "A", "10") + object(1, "1001", "B", "11")
+                                     + object(2, "6041", "A", "20")),
+                              false);
+        ZorStatusProxy proxy;
+        proxy.setSourceModel(&table);
+        proxy.setup();
+
+        QCOMPARE(proxy.rowCount(), 2);
+        QCOMPARE(proxy.columnCount(), 2);
+        QCOMPARE(proxy.headerData(0, Qt::Vertical).toString(), QStringLiteral("Node 1"));
+        QCOMPARE(proxy.headerData(1, Qt::Vertical).toString(), QStringLiteral("Node 2"));
+        QCOMPARE(proxy.headerData(1, Qt::Horizontal).toString(), QStringLiteral("B"));
+        QVERIFY(!proxy.headerData(0, Qt::Horizontal, 32).isValid());
+        // Cells are the table's Value cells; node 2 has no B.
+        QCOMPARE(proxy.index(1, 0), table.index(2, ZorObjEditModel::ValueColumn));
+        QCOMPARE(proxy.index(0, 1).data().toString(), QStringLiteral("11"));
+        QVERIFY(!proxy.index(1, 1).isValid());
+        // Only Value cells map back.
+        QVERIFY(proxy.mapFromSource(table.index(2, ZorObjEditModel::ValueColumn)).isValid());
+        QVERIFY(!proxy.mapFromSource(table.index(2, ZorObjEditModel::NameColumn)).isValid());
+
+        // A value change repaints the grid; a new row waits for setup().
+        int layouts = 0;
+        connect(&proxy, &QAbstractItemModel::layoutChanged, [&layouts] { ++layouts; });
+        QVERIFY(table.setData(table.index(0, ZorObjEditModel::ValueColumn), "99", ZorObjEditModel::RawValueRole));
+        QVERIFY(layouts >= 1);
+        QCOMPARE(proxy.index(0, 0).data().toString(), QStringLiteral("99"));
+        QVERIFY(table.insertRow(3));
+        QCOMPARE(proxy.rowCount(), 2);
+
+        // The grid is a display: its cells are not editable through it.
+        QVERIFY(!(proxy.flags(proxy.index(1, 0)) & Qt::ItemIsEditable));
+        QVERIFY(table.flags(proxy.index(1, 0)) & Qt::ItemIsEnabled);
+    }
+
+    void emptyOrNoSource()
+    {
+        ZorStatusProxy proxy;
+        QCOMPARE(proxy.rowCount(), 0);
+        QCOMPARE(proxy.columnCount(), 0);
+        ZorObjEditModel table(listOf(QString()), false);
+        proxy.setSourceModel(&table);
+        proxy.setup();
+        QCOMPARE(proxy.rowCount(), 0);
+        QCOMPARE(proxy.columnCount(), 0);
+    }
+};
+
+ZOR_TEST(TestStatusProxy)
+#include "tst_statusproxy.moc"
