@@ -10,6 +10,7 @@
 #include "zorcontentproject.h"
 #include "zorcontentremotecontrol.h"
 #include "zorcontenttrigger.h"
+#include "zorcontentuipanel.h"
 #include "zormodautomation.h"
 #include "zormodcaninterface.h"
 #include "zormodcanopengateway.h"
@@ -70,7 +71,7 @@ ZorPanel *newZorContentInteractive(QWidget *p) { return makePanel<ZorContentInte
 ZorPanel *newZorContentDataLog(QWidget *p) { return makePanel<ZorContentDefault>(p); }        // stand-in
 ZorPanel *newZorContentPlot(QWidget *p) { return makePanel<ZorContentDefault>(p); }           // stand-in
 ZorPanel *newZorContentTrigger(QWidget *p) { return makePanel<ZorContentTrigger>(p); }
-ZorPanel *newZorContentUiPanel(QWidget *p) { return makePanel<ZorContentDefault>(p); }        // stand-in
+ZorPanel *newZorContentUiPanel(QWidget *p) { return makePanel<ZorContentUiPanel>(p); }
 ZorPanel *newZorContentRemoteControl(QWidget *p) { return makePanel<ZorContentRemoteControl>(p); }
 ZorPanel *newZorContentPythonEditor(QWidget *p) { return makePanel<ZorContentDefault>(p); }   // stand-in
 ZorPanel *newZorContentDriveRuxa(QWidget *p) { return makePanel<ZorContentDefault>(p); }      // stand-in

@@ -22,6 +22,7 @@
 #pragma once
 
 #include "zorpanel.h"
+#include "zordynamicuieditmodel.h"
 #include "zorqmlinterface.h"
 
 #include <QList>
@@ -36,6 +37,7 @@ class QFrame;
 class QGridLayout;
 class QItemSelectionModel;
 class QLabel;
+class QMimeData;
 class QPushButton;
 class QQmlContext;
 class QQmlEngine;
@@ -43,7 +45,7 @@ class QSplitter;
 class QTableView;
 class QToolBar;
 class ZorDeclarativeView;
-class ZorObjEditModel;
+
 
 class ZorContentUiPanel : public ZorPanel
 {
@@ -61,7 +63,7 @@ public:
     bool loadQml();
 
     QString qmlFileName() const { return m_qmlFileName; }
-    ZorObjEditModel *objectTable() const { return m_table.data(); }
+    ZorDynamicUiEditModel *objectTable() const { return m_table.data(); }
     ZorDeclarativeView *view() const { return m_view.data(); }
     ZorQmlInterface *bridge() { return &m_bridge; }
     bool isRunning() const { return m_running; }
@@ -95,6 +97,11 @@ public slots:
     void modelRowsInserted(QModelIndex parent, int first, int last);
     void tableScrollBarValueChanged(int value);
 
+private slots:
+    // What the Design Mode and Show Data Objects toggles switch.
+    void designModeDependents(bool b);
+    void showDataDependents(bool b);
+
 private:
     void setupForm();
     void setupActions();
@@ -106,6 +113,8 @@ private:
     void disconnectQmlRoot();
     void showModuleStatus(int status);
     void restartObjectUpdate();
+    void leaveDesignMode();
+    void startResizeTimer();
     void handleIncoming(const ZorMessage &msg);
     void sendNextRequest();
     void cancelQueuedRequests();
@@ -140,7 +149,7 @@ private:
 
     // State.
     QString m_qmlFileName;
-    QPointer<ZorObjEditModel> m_table;
+    QPointer<ZorDynamicUiEditModel> m_table;
     QPointer<QItemSelectionModel> m_selection;
     QPointer<ZorDeclarativeView> m_view;
     QPointer<QQmlEngine> m_engine;
@@ -152,5 +161,6 @@ private:
     QList<ZorMessage> m_queue;
     ZorMessage m_current;
     bool m_busy = false;
+    bool m_cancelling = false;
     QTimer m_resizeTimer;
 };

@@ -1,11 +1,10 @@
 #include "zordeclarativeview.h"
 
-#include "zoruiobjecttable.h"
+#include "zordynamicuieditmodel.h"
 
 #include <QDragEnterEvent>
 #include <QDropEvent>
 #include <QMimeData>
-#include <memory>
 
 ZorDeclarativeView::ZorDeclarativeView(QWidget *parent)
     : QQuickWidget(parent)
@@ -20,9 +19,9 @@ bool ZorDeclarativeView::holdsDataObjects(const QMimeData *mime)
     if (!mime)
         return false;
     // The table's own merge decides what counts as an object.
-    std::unique_ptr<ZorObjEditModel> probe(createUiObjectTable(QDomDocument(), true, nullptr));
-    probe->dropMimeData(mime, Qt::CopyAction, 0, 0, QModelIndex());
-    return probe->rowCount() > 0;
+    ZorDynamicUiEditModel probe(QDomDocument(), true);
+    probe.dropMimeData(mime, Qt::CopyAction, 0, 0, QModelIndex());
+    return probe.rowCount() > 0;
 }
 
 void ZorDeclarativeView::dragEnterEvent(QDragEnterEvent *event)

@@ -3,7 +3,7 @@
 // temporary folder.
 #pragma once
 
-#include "zoruiobjecttable.h"
+#include "zordynamicuieditmodel.h"
 
 #include <QDir>
 #include <QDomDocument>
@@ -41,9 +41,9 @@ inline QDomDocument objectTable(const QStringList &objects)
 }
 
 // The table of an operator screen over those objects.
-inline std::unique_ptr<ZorObjEditModel> uiTable(const QStringList &objects, bool nodeIdLocked = false)
+inline std::unique_ptr<ZorDynamicUiEditModel> uiTable(const QStringList &objects, bool nodeIdLocked = false)
 {
-    return std::unique_ptr<ZorObjEditModel>(createUiObjectTable(objectTable(objects), nodeIdLocked, nullptr));
+    return std::make_unique<ZorDynamicUiEditModel>(objectTable(objects), nodeIdLocked);
 }
 
 // Writes a text file (folders created); false when it cannot.
