@@ -763,8 +763,7 @@ void ZorContentUiPanel::pasteMimeToView(const QMimeData *mime)
 {
     if (!m_view || !mime)
         return;
-    QDropEvent drop(QPointF(0, 0), Qt::CopyAction, mime, Qt::NoButton, Qt::NoModifier);
-    QCoreApplication::sendEvent(m_view, &drop);
+    m_view->dropData(mime, QPoint(0, 0));
 }
 
 void ZorContentUiPanel::on_actionPaste_triggered()

@@ -24,6 +24,29 @@ bool ZorDeclarativeView::holdsDataObjects(const QMimeData *mime)
     return probe.rowCount() > 0;
 }
 
+bool ZorDeclarativeView::event(QEvent *event)
+{
+    if (m_designMode) {
+        switch (event->type()) {
+        case QEvent::DragEnter:
+            dragEnterEvent(static_cast<QDragEnterEvent *>(event));
+            return true;
+        case QEvent::DragMove:
+            dragMoveEvent(static_cast<QDragMoveEvent *>(event));
+            return true;
+        case QEvent::DragLeave:
+            dragLeaveEvent(static_cast<QDragLeaveEvent *>(event));
+            return true;
+        case QEvent::Drop:
+            dropEvent(static_cast<QDropEvent *>(event));
+            return true;
+        default:
+            break;
+        }
+    }
+    return QQuickWidget::event(event);
+}
+
 void ZorDeclarativeView::dragEnterEvent(QDragEnterEvent *event)
 {
     if (m_designMode && holdsDataObjects(event->mimeData()))
@@ -44,10 +67,16 @@ void ZorDeclarativeView::dragLeaveEvent(QDragLeaveEvent *event)
 
 void ZorDeclarativeView::dropEvent(QDropEvent *event)
 {
-    if (!m_designMode || !event->mimeData()) {
+    if (dropData(event->mimeData(), event->pos()))
+        event->accept();
+    else
         event->ignore();
-        return;
-    }
-    event->accept();
-    emit dataDropped(event->mimeData()->text(), event->pos());
+}
+
+bool ZorDeclarativeView::dropData(const QMimeData *mime, const QPoint &pos)
+{
+    if (!m_designMode || !mime)
+        return false;
+    emit dataDropped(mime->text(), pos);
+    return true;
 }

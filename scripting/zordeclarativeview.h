@@ -19,6 +19,11 @@ public:
     bool designMode() const { return m_designMode; }
     void setDesignMode(bool on) { m_designMode = on; }
 
+    // Takes data as a drop at `pos` would (only in design mode); true when
+    // taken. Pasting uses it: a drop event sent without a drag before it
+    // never reaches the view.
+    bool dropData(const QMimeData *mime, const QPoint &pos);
+
     // True when the mime data holds at least one data object.
     static bool holdsDataObjects(const QMimeData *mime);
 
@@ -26,6 +31,9 @@ signals:
     void dataDropped(QString text, QPoint pos);
 
 protected:
+    // QQuickWidget hands drag events to the screen's items without calling
+    // the drag handlers below; in design mode they are ours.
+    bool event(QEvent *event) override;
     void dragEnterEvent(QDragEnterEvent *event) override;
     void dragMoveEvent(QDragMoveEvent *event) override;
     void dragLeaveEvent(QDragLeaveEvent *event) override;
