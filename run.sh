@@ -80,6 +80,9 @@ write_demo_project() {
     sed "s#@GATEWAY@#$gateway#" "$ZOR_ROOT/resources/demo/LiveBus.zorpro" >"$project"
   fi
   demo_project="$project"
+  # The operator screen of the demo; kept once there, like the project.
+  mkdir -p "$demo_dir/QML"
+  [ -f "$demo_dir/QML/ZorUiMain.qml" ] || cp "$ZOR_ROOT/resources/demo/QML/ZorUiMain.qml" "$demo_dir/QML/"
 }
 
 gateway=""

@@ -22,6 +22,7 @@
 #pragma once
 
 #include "zorpanel.h"
+#include "zordeclarativeview.h"
 #include "zordynamicuieditmodel.h"
 #include "zorqmlinterface.h"
 
@@ -44,7 +45,7 @@ class QQmlEngine;
 class QSplitter;
 class QTableView;
 class QToolBar;
-class ZorDeclarativeView;
+
 
 
 class ZorContentUiPanel : public ZorPanel
