@@ -570,8 +570,9 @@ void ZorContentUiPanel::showModuleStatus(int status)
             m_table->stopObjectUpdate();
         m_running = false;
     } else {
-        restartObjectUpdate();
+        // Running first: the table sends its first reads at once.
         m_running = true;
+        restartObjectUpdate();
     }
     pushButtonStart->setChecked(m_running);
     if (status == 0)
@@ -734,8 +735,8 @@ void ZorContentUiPanel::dynamicUiElementDropped(QString text, QPoint pos)
     m_bridge.updateModelFromQmlInstances();
 
     if (ranBefore) {
-        restartObjectUpdate();
         m_running = true;
+        restartObjectUpdate();
         pushButtonStart->setChecked(true);
     }
 }
@@ -837,8 +838,8 @@ void ZorContentUiPanel::on_actionChangeNodeId_triggered()
     loadQml();
     m_bridge.updateModelFromQmlInstances();
     if (ranBefore) {
-        restartObjectUpdate();
         m_running = true;
+        restartObjectUpdate();
         pushButtonStart->setChecked(true);
     }
 }

@@ -13,6 +13,7 @@
 
 #include <QAction>
 #include <QApplication>
+#include <QClipboard>
 #include <QFrame>
 #include <QInputDialog>
 #include <QItemSelectionModel>
@@ -270,6 +271,39 @@ private slots:
         panel->enqueueObjectRwRequests(next);
         QCOMPARE(sent.size(), 2);
         QCOMPARE(sent.at(1).msgId(), next.msgId());
+    }
+
+    void firstReadsLeaveWhenTheModuleRuns()
+    {
+        writeScreen("ZorUiMain.qml", uiPanelDemoScreen());
+        makePanel(uiPanelDynamicUiDocs(
+            {R"(index="2000" dynamicUiInstances="label,0,0" zorUiFormat="shape:label;updates:r1000")"}));
+        reportStatus(1);
+        QCOMPARE(sentOfType(KM_OBJLIST_READ).size(), 1);
+        QVERIFY(panel->isBusy());
+        QVERIFY(sentOfType(KM_OBJLIST_READ).at(0).data().toString().contains("001.2000h.00h"));
+    }
+
+    void pasteAndCloneMakeControlsInDesignModeOnly()
+    {
+        writeScreen("ZorUiMain.qml", uiPanelDemoScreen());
+        makePanel(uiPanelDynamicUiDocs(
+            {R"(index="2000" name="A" dynamicUiInstances="label,0,0" zorUiFormat="shape:label;updates:r1000")"}));
+        QApplication::clipboard()->setMimeData(uiPanelObjectsMime({R"(index="2001" name="B")"}));
+        panel->on_actionPaste_triggered();
+        QCOMPARE(tableInstances(), QStringList({"001.2000h.00h=label,0,0"}));
+
+        action("actionDesignRuntimeMode")->trigger();
+        action("actionPaste")->trigger();
+        QCOMPARE(tableInstances(), QStringList({"001.2000h.00h=label,0,0", "001.2001h.00h=label,0,0"}));
+
+        // Clone the first row for node 7: a control of the copy at 0,0.
+        action("actionShowData")->trigger();
+        panel->findChild<QTableView *>("tbDataObjects")->selectRow(0);
+        answerNodeIdDialog(7);
+        action("actionClone")->trigger();
+        QCOMPARE(tableInstances(), QStringList({"001.2000h.00h=label,0,0", "001.2001h.00h=label,0,0",
+                                                "007.2000h.00h=label,0,0"}));
     }
 
     void startButtonFollowsTheModuleStatus_data()
