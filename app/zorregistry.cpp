@@ -5,6 +5,7 @@
 #include "zorcontentcanmonitor.h"
 #include "zorcontentcansender.h"
 #include "zorcontentdefault.h"
+#include "zorcontentdriveruxa.h"
 #include "zorcontentinteractive.h"
 #include "zorcontentnetmanager.h"
 #include "zorcontentproject.h"
@@ -19,6 +20,7 @@
 #include "zormoddrivexenax.h"
 #include "zormodnetmanager.h"
 #include "zormodnode.h"
+#include "zormodposdrive.h"
 #include "zormodremotecontrol.h"
 #include "zormodule.h"
 #include "zorpanel.h"
@@ -52,7 +54,7 @@ ZorModule *newZorModDataLog(QObject *p) { return new ZorModDataLog(p); }
 ZorModule *newZorModRemoteControl(QObject *p) { return createRemoteControlModule(p); }
 ZorModule *newZorModJoystick(QObject *) { return nullptr; }       // stand-in
 ZorModule *newZorModCommChannel(QObject *p) { return createCommChannelModule(p); }
-ZorModule *newZorModPosDrive(QObject *) { return nullptr; }       // stand-in
+ZorModule *newZorModPosDrive(QObject *p) { return createPosDriveModule(p); }
 ZorModule *newZorModXYPos(QObject *) { return nullptr; }          // stand-in
 ZorModule *newZorModTestCycle(QObject *) { return nullptr; }      // stand-in
 ZorModule *newZorModDriveXenax(QObject *p) { return createDriveXenaxModule(p); }
@@ -74,7 +76,7 @@ ZorPanel *newZorContentTrigger(QWidget *p) { return makePanel<ZorContentTrigger>
 ZorPanel *newZorContentUiPanel(QWidget *p) { return makePanel<ZorContentUiPanel>(p); }
 ZorPanel *newZorContentRemoteControl(QWidget *p) { return makePanel<ZorContentRemoteControl>(p); }
 ZorPanel *newZorContentPythonEditor(QWidget *p) { return makePanel<ZorContentDefault>(p); }   // stand-in
-ZorPanel *newZorContentDriveRuxa(QWidget *p) { return makePanel<ZorContentDefault>(p); }      // stand-in
+ZorPanel *newZorContentDriveRuxa(QWidget *p) { return makePanel<ZorContentDriveRuxa>(p); }
 ZorPanel *newZorContentDriveRuxaSetup(QWidget *p) { return makePanel<ZorContentDefault>(p); } // stand-in
 ZorPanel *newZorContentFirmware(QWidget *p) { return makePanel<ZorContentDefault>(p); }       // stand-in
 ZorPanel *newZorContentXYPos(QWidget *p) { return makePanel<ZorContentDefault>(p); }          // stand-in

@@ -19,7 +19,7 @@ using namespace WindowTesting;
 
 namespace {
 
-const char *const Project = R"x(<?xml version="1.0" encoding="UTF-8"?>
+const char *const netBuildProject = R"x(<?xml version="1.0" encoding="UTF-8"?>
 <QuorvaneProject>
  <module type="project" description="Network manager build">
   <module type="canusb" label="CAN1" description="no adapter"><properties><Port>127.0.0.1:1</Port></properties></module>
@@ -87,7 +87,7 @@ private slots:
     {
         dir.reset(new QTemporaryDir(home.homePath() + "/work-XXXXXX"));
         QVERIFY(dir->isValid());
-        QVERIFY(writeFile(dir->filePath("Build.zorpro"), Project));
+        QVERIFY(writeFile(dir->filePath("Build.zorpro"), netBuildProject));
         window.reset(new Quorvane);
         window->show();
         QVERIFY(window->appControl("open," + dir->filePath("Build.zorpro")));

@@ -346,7 +346,7 @@ private slots:
     // value without the characters XML cannot hold).
     void propertyKeysThatAreNoXmlNamesSurviveSaveAndLoad()
     {
-        QVERIFY(project->registerModuleCreator("canusb_test", newStartStop));
+        QVERIFY(project->registerModuleCreator("canusb_test", newFilesStartStop));
         QByteArray text = demoProject();
         text.replace("type=\"canusb\"", "type=\"canusb_test\"");
         writeFile(path("p.zorpro"), text);
@@ -375,7 +375,7 @@ private slots:
         QVERIFY2(xmllint.exitCode() == 0, xmllint.readAllStandardError().constData());
 
         project.reset(new QuorvaneProject);
-        QVERIFY(project->registerModuleCreator("canusb_test", newStartStop));
+        QVERIFY(project->registerModuleCreator("canusb_test", newFilesStartStop));
         QVERIFY2(project->load(path("saved.zorpro"), error), qPrintable(error));
         ZorModule *module =
             project->moduleOf(project->model()->index(0, 0, project->model()->index(0, 0)));

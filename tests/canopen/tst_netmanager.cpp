@@ -14,7 +14,7 @@
 
 namespace {
 
-ZorModNetManager *newManager()
+ZorModNetManager *netMgrNewManager()
 {
     auto *manager = new ZorModNetManager;
     manager->setTiming(ZorModNode::ResultHold, 300);
@@ -23,7 +23,7 @@ ZorModNetManager *newManager()
 
 // Stands in for the main window: records the app-control requests and
 // answers each as `answer` says (KM_UNDEFINED: no answer).
-class AppControlStandIn : public QObject
+class NetMgrAppControlStandIn : public QObject
 {
     Q_OBJECT
 public:
@@ -50,7 +50,7 @@ public slots:
     }
 };
 
-ZorMessage answered(ZorMessage request, int state, const QString &data)
+ZorMessage netMgrAnswered(ZorMessage request, int state, const QString &data)
 {
     request.setMsgState(state);
     request.setData(data);
@@ -58,7 +58,7 @@ ZorMessage answered(ZorMessage request, int state, const QString &data)
 }
 
 // "NodeId=n" requests sent down, as "recipient:NodeId=n".
-QStringList nodeIdsSent(const NodeRig &rig)
+QStringList netMgrNodeIdsSent(const NodeRig &rig)
 {
     QStringList list;
     for (const ZorMessage &m : rig.toSlaves.ofType(KM_SETPROPERTY))
@@ -78,7 +78,7 @@ private slots:
         QVERIFY2(rig.start({"--node", "3 vendor=0xc0ffee name=Drive\\s3",
                             "--node", "5 name=Pellicorn\\sAxis\\x2c\\stype:\\sB",
                             "--node", "7 minimal=1", "--quiet"},
-                           newManager(), "netmanager"),
+                           netMgrNewManager(), "netmanager"),
                  qPrintable(rig.sim.errorString()));
         QVERIFY(rig.waitForStatus(0, "Idle"));
 
@@ -118,7 +118,7 @@ private slots:
     void scanOfAnEmptyBusFails()
     {
         NodeRig rig;
-        QVERIFY2(rig.start({"--quiet"}, newManager(), "netmanager"), qPrintable(rig.sim.errorString()));
+        QVERIFY2(rig.start({"--quiet"}, netMgrNewManager(), "netmanager"), qPrintable(rig.sim.errorString()));
         QCOMPARE(rig.request(ZorMessage(KM_START, KS_REQUEST, 1)).msgState(), int(KS_ANSWER));
         QVERIFY(rig.waitForStatus(2000, "Error: Failed to scan network", 20000));
         QVERIFY(!rig.infoTexts().contains("Node IDs found: . Now checking identities..."));
@@ -171,7 +171,7 @@ private slots:
     void statusMonitor()
     {
         NodeRig rig;
-        QVERIFY2(rig.start({"--node", "3", "--node", "5", "--quiet"}, newManager(), "netmanager",
+        QVERIFY2(rig.start({"--node", "3", "--node", "5", "--quiet"}, netMgrNewManager(), "netmanager",
                            "<NodeId>5</NodeId>"),
                  qPrintable(rig.sim.errorString()));
         QVERIFY(rig.waitForStatus(0, "Idle"));
@@ -209,19 +209,19 @@ private slots:
     void buildCreatesModulesOneAtATime()
     {
         NodeRig rig;
-        AppControlStandIn app;
+        NetMgrAppControlStandIn app;
         int created = 0;
         app.answer = [&created](const ZorMessage &request) {
             if (request.data().toString().startsWith("addmodule"))
-                return answered(request, KS_ANSWER, QStringLiteral("New%1").arg(++created));
-            return answered(request, KS_ANSWER, request.data().toString());
+                return netMgrAnswered(request, KS_ANSWER, QStringLiteral("New%1").arg(++created));
+            return netMgrAnswered(request, KS_ANSWER, request.data().toString());
         };
-        QVERIFY2(rig.start({"--quiet"}, newManager(), "netmanager",
+        QVERIFY2(rig.start({"--quiet"}, netMgrNewManager(), "netmanager",
                            "<ProjectLabelsCreated>Old1,Old2</ProjectLabelsCreated>"
                            "<ConfigurableIds>5:drive_canopen, 0x7, 300:nodeconfig</ConfigurableIds>"),
                  qPrintable(rig.sim.errorString()));
         app.module = rig.module();
-        connect(rig.module(), &ZorModule::appControlOut, &app, &AppControlStandIn::receive);
+        connect(rig.module(), &ZorModule::appControlOut, &app, &NetMgrAppControlStandIn::receive);
 
         QCOMPARE(rig.request(ZorMessage(KM_START, KS_REQUEST, 2)).msgState(), int(KS_ANSWER));
         QCOMPARE(rig.infoText(), QStringLiteral("Project Build Complete"));
@@ -230,8 +230,8 @@ private slots:
         QCOMPARE(app.commands(), QStringList({"removemodule,Old1", "removemodule,Old2",
                                               "addmodule,drive_canopen,", "addmodule,nodeconfig,"}));
         QCOMPARE(rig.module()->property("ProjectLabelsCreated"), QStringLiteral("New1,New2"));
-        QVERIFY(rig.waitUntil([&] { return nodeIdsSent(rig).size() == 2; }));
-        QCOMPARE(nodeIdsSent(rig), QStringList({"New1:NodeId=5", "New2:NodeId=7"}));
+        QVERIFY(rig.waitUntil([&] { return netMgrNodeIdsSent(rig).size() == 2; }));
+        QCOMPARE(netMgrNodeIdsSent(rig), QStringList({"New1:NodeId=5", "New2:NodeId=7"}));
         QVERIFY(rig.sentDown(KM_COMM_OPEN).isEmpty());
     }
 
@@ -251,29 +251,29 @@ private slots:
     {
         QFETCH(QString, failure);
         NodeRig rig;
-        AppControlStandIn app;
+        NetMgrAppControlStandIn app;
         ZorMessage held(KM_UNDEFINED, KS_INFO);
         app.answer = [&](const ZorMessage &request) {
             const QString command = request.data().toString();
             if (command == "addmodule,nodeconfig,") {
                 if (failure == "fail")
-                    return answered(request, KS_FAIL, command);
+                    return netMgrAnswered(request, KS_FAIL, command);
                 if (failure == "empty")
-                    return answered(request, KS_ANSWER, "");
+                    return netMgrAnswered(request, KS_ANSWER, "");
                 if (failure == "echo")
-                    return answered(request, KS_ANSWER, command);
+                    return netMgrAnswered(request, KS_ANSWER, command);
                 held = request;
                 return ZorMessage(KM_UNDEFINED, KS_INFO);
             }
-            return answered(request, KS_ANSWER, "Drive01");
+            return netMgrAnswered(request, KS_ANSWER, "Drive01");
         };
-        ZorModNetManager *manager = newManager();
+        ZorModNetManager *manager = netMgrNewManager();
         manager->setManagerTiming(ZorModNetManager::AppControlTimeout, 300);
         const QString ids = failure == "noids" ? "0:nodeconfig, 128" : "4:nodeconfig, 9:drive_canopen";
         QVERIFY2(rig.start({"--quiet"}, manager, "netmanager", "<ConfigurableIds>" + ids + "</ConfigurableIds>"),
                  qPrintable(rig.sim.errorString()));
         app.module = rig.module();
-        connect(rig.module(), &ZorModule::appControlOut, &app, &AppControlStandIn::receive);
+        connect(rig.module(), &ZorModule::appControlOut, &app, &NetMgrAppControlStandIn::receive);
 
         QCOMPARE(rig.request(ZorMessage(KM_START, KS_REQUEST, 2)).msgState(), int(KS_FAIL));
         QFETCH(QString, error);
@@ -284,35 +284,35 @@ private slots:
         }
         QCOMPARE(app.commands(), QStringList({"addmodule,nodeconfig,", "addmodule,drive_canopen,"}));
         QCOMPARE(rig.module()->property("ProjectLabelsCreated"), QStringLiteral("Drive01"));
-        QVERIFY(rig.waitUntil([&] { return nodeIdsSent(rig) == QStringList({"Drive01:NodeId=9"}); }));
+        QVERIFY(rig.waitUntil([&] { return netMgrNodeIdsSent(rig) == QStringList({"Drive01:NodeId=9"}); }));
 
         if (failure == "silent") {
             // The module came after all: the next build is to remove it too.
-            app.reply(answered(held, KS_ANSWER, "Node01"));
+            app.reply(netMgrAnswered(held, KS_ANSWER, "Node01"));
             QVERIFY(rig.waitUntil([&] {
                 return rig.module()->property("ProjectLabelsCreated") == QLatin1String("Drive01,Node01");
             }));
-            QVERIFY(rig.waitUntil([&] { return nodeIdsSent(rig).contains("Node01:NodeId=4"); }));
+            QVERIFY(rig.waitUntil([&] { return netMgrNodeIdsSent(rig).contains("Node01:NodeId=4"); }));
         }
     }
 
     void stopHalfWayKeepsTrackOfWhatIsInTheProject()
     {
         NodeRig rig;
-        AppControlStandIn app;
+        NetMgrAppControlStandIn app;
         app.answer = [](const ZorMessage &request) {
             if (request.data().toString() == "removemodule,Old1")
-                return answered(request, KS_ANSWER, "");
+                return netMgrAnswered(request, KS_ANSWER, "");
             if (request.data().toString() == "addmodule,nodeconfig,")
-                return answered(request, KS_ANSWER, "Node05");
+                return netMgrAnswered(request, KS_ANSWER, "Node05");
             return ZorMessage(KM_UNDEFINED, KS_INFO);   // the second addition hangs
         };
-        QVERIFY2(rig.start({"--quiet"}, newManager(), "netmanager",
+        QVERIFY2(rig.start({"--quiet"}, netMgrNewManager(), "netmanager",
                            "<ProjectLabelsCreated>Old1</ProjectLabelsCreated>"
                            "<ConfigurableIds>5, 6:drive_canopen</ConfigurableIds>"),
                  qPrintable(rig.sim.errorString()));
         app.module = rig.module();
-        connect(rig.module(), &ZorModule::appControlOut, &app, &AppControlStandIn::receive);
+        connect(rig.module(), &ZorModule::appControlOut, &app, &NetMgrAppControlStandIn::receive);
         const ZorMessage build(KM_START, KS_REQUEST, 2);
         rig.send(build);
         QVERIFY(rig.waitUntil([&] { return app.requests.size() == 3; }));
@@ -321,7 +321,7 @@ private slots:
         QVERIFY(rig.waitForStatus(0, "Idle"));
         QCOMPARE(rig.module()->property("ProjectLabelsCreated"), QStringLiteral("Node05"));
         // The addition on its way when the build stopped is made later.
-        app.reply(answered(app.requests.at(2), KS_ANSWER, "Drive06"));
+        app.reply(netMgrAnswered(app.requests.at(2), KS_ANSWER, "Drive06"));
         QVERIFY(rig.waitUntil([&] {
             return rig.module()->property("ProjectLabelsCreated") == QLatin1String("Node05,Drive06");
         }));

@@ -13,7 +13,7 @@
 
 namespace {
 
-QDomDocument listOf(const QString &rows)
+QDomDocument monEditListOf(const QString &rows)
 {
     QDomDocument doc;
     if (!doc.setContent("<CANopenObjectList>" + rows + "</CANopenObjectList>"))
@@ -24,7 +24,7 @@ QDomDocument listOf(const QString &rows)
 // Row 0: 6064h integer32 of node 1; row 1: 2001h unsigned16 of node 2 with
 // a comma in its name; row 2: 1008h visible string without monitoring
 // attributes.
-const char *const Table = R"x(
+const char *const monEditTable = R"x(
  <CANopenObject index="6064" subIndex="0" nodeId="1" name="Position" objectType="7" dataType="4"
    accessType="ro" monitorMethod="TPDO1.0.4" monitorInterval="250"/>
  <CANopenObject index="2001" subIndex="0" nodeId="2" name="Velocity, actual" objectType="7" dataType="6"
@@ -33,7 +33,7 @@ const char *const Table = R"x(
    accessType="const"/>
 )x";
 
-QString attribute(const ZorMonitoringEditModel &model, int row, const char *name)
+QString monEditAttribute(const ZorMonitoringEditModel &model, int row, const char *name)
 {
     return model.elementOf(model.index(row, 0)).attribute(QLatin1String(name));
 }
@@ -46,7 +46,7 @@ class TestMonitoringEditModel : public QObject
 private slots:
     void columnsAndHeaders()
     {
-        ZorMonitoringEditModel model(listOf(Table));
+        ZorMonitoringEditModel model(monEditListOf(monEditTable));
         QCOMPARE(model.columnCount(), 16);
         QCOMPARE(model.headerData(5, Qt::Horizontal).toString(), QStringLiteral("Value"));
         QCOMPARE(model.headerData(5, Qt::Horizontal, 32).toString(), QStringLiteral("actualValue"));
@@ -74,7 +74,7 @@ private slots:
     {
         QFETCH(QString, method);
         QFETCH(QString, interval);
-        ZorMonitoringEditModel model(listOf(QStringLiteral(
+        ZorMonitoringEditModel model(monEditListOf(QStringLiteral(
             "<CANopenObject index='6064' nodeId='1' name='P' dataType='4' monitorMethod='%1' "
             "monitorInterval='%2'/>").arg(method, interval)));
         QTEST(model.index(0, 14).data().toString(), "shownMethod");
@@ -100,27 +100,27 @@ private slots:
     {
         QFETCH(int, row);
         QFETCH(QString, method);
-        ZorMonitoringEditModel model(listOf(Table));
+        ZorMonitoringEditModel model(monEditListOf(monEditTable));
         QVERIFY(model.setData(model.index(row, 14), method));
-        QTEST(attribute(model, row, "monitorMethod"), "stored");
+        QTEST(monEditAttribute(model, row, "monitorMethod"), "stored");
         // Neither column touches the row's status.
-        QCOMPARE(attribute(model, row, "zorStatus"), QString());
+        QCOMPARE(monEditAttribute(model, row, "zorStatus"), QString());
     }
 
     void rateEditsAreClamped()
     {
-        ZorMonitoringEditModel model(listOf(Table));
+        ZorMonitoringEditModel model(monEditListOf(monEditTable));
         for (const auto &c : {qMakePair(QString("20"), QString("50")), qMakePair(QString("70000"), QString("60000")),
                               qMakePair(QString("0"), QString("100")), qMakePair(QString("1250"), QString("1250"))}) {
             QVERIFY(model.setData(model.index(0, 15), c.first));
-            QCOMPARE(attribute(model, 0, "monitorInterval"), c.second);
+            QCOMPARE(monEditAttribute(model, 0, "monitorInterval"), c.second);
         }
     }
 
     void editableColumns()
     {
         for (bool locked : {false, true}) {
-            ZorMonitoringEditModel model(listOf(Table), nullptr, locked);
+            ZorMonitoringEditModel model(monEditListOf(monEditTable), nullptr, locked);
             QStringList editable;
             for (int column = 0; column < model.columnCount(); ++column) {
                 if (model.flags(model.index(0, column)) & Qt::ItemIsEditable)
@@ -135,7 +135,7 @@ private slots:
     // text reads back into the same entries.
     void monitorConfigurationRoundTrips()
     {
-        ZorMonitoringEditModel model(listOf(Table));
+        ZorMonitoringEditModel model(monEditListOf(monEditTable));
         const QString text = model.monitorConfiguration();
         QCOMPARE(text, QStringLiteral("001.6064h.00h,Position,integer32,TPDO1.0.4,250\n"
                                       "002.2001h.00h,Velocity; actual,unsigned16,TPDO1.0.2,50\n"
@@ -152,7 +152,7 @@ private slots:
 
     void valueTooltipEndsBeforeItsHint()
     {
-        ZorMonitoringEditModel model(listOf(Table));
+        ZorMonitoringEditModel model(monEditListOf(monEditTable));
         // The base tooltip of a read-only value goes on ". Read Only."
         const QString tip = model.index(0, 5).data(Qt::ToolTipRole).toString();
         QCOMPARE(tip, QStringLiteral("Value = , Type = integer32"));
@@ -160,7 +160,7 @@ private slots:
 
     void delegateEditors()
     {
-        ZorMonitoringEditModel model(listOf(Table));
+        ZorMonitoringEditModel model(monEditListOf(monEditTable));
         ZorMonitorEditItemDelegate delegate;
         QWidget parent;
         const QStyleOptionViewItem option;
@@ -177,10 +177,10 @@ private slots:
         QCOMPARE(box->currentText(), QStringLiteral("TPDO"));
         box->setEditText("software");
         delegate.setModelData(box, &model, model.index(1, 14));
-        QCOMPARE(attribute(model, 1, "monitorMethod"), QStringLiteral("Software"));
+        QCOMPARE(monEditAttribute(model, 1, "monitorMethod"), QStringLiteral("Software"));
         box->setEditText("rpdo2.4");
         delegate.setModelData(box, &model, model.index(1, 14));
-        QCOMPARE(attribute(model, 1, "monitorMethod"), QStringLiteral("RPDO2.4.2"));
+        QCOMPARE(monEditAttribute(model, 1, "monitorMethod"), QStringLiteral("RPDO2.4.2"));
 
         editor.reset(delegate.createEditor(&parent, option, model.index(0, 15)));
         auto *spin = qobject_cast<QSpinBox *>(editor.data());
@@ -192,7 +192,7 @@ private slots:
         QCOMPARE(spin->value(), 250);
         spin->setValue(3000);
         delegate.setModelData(spin, &model, model.index(0, 15));
-        QCOMPARE(attribute(model, 0, "monitorInterval"), QStringLiteral("3000"));
+        QCOMPARE(monEditAttribute(model, 0, "monitorInterval"), QStringLiteral("3000"));
 
         QStyleOptionViewItem cell;
         cell.rect = QRect(10, 20, 80, 18);

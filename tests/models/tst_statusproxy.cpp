@@ -8,7 +8,7 @@
 
 namespace {
 
-QDomDocument listOf(const QString &rows)
+QDomDocument statProxyListOf(const QString &rows)
 {
     QDomDocument doc;
     if (!doc.setContent("<CANopenObjectList>" + rows + "</CANopenObjectList>"))
@@ -16,7 +16,7 @@ QDomDocument listOf(const QString &rows)
     return doc;
 }
 
-QString object(int node, const char *index, const char *name, const char *value)
+QString statProxyObject(int node, const char *index, const char *name, const char *value)
 {
     return QStringLiteral("<CANopenObject index='%1' subIndex='0' nodeId='%2' name='%3' objectType='7' "
                           "dataType='6' accessType='ro' actualValue='%4'/>")
@@ -31,8 +31,8 @@ class TestStatusProxy : public QObject
 private slots:
     void gridOfNodesAndNames()
     {
-        ZorObjEditModel table(listOf(object(1, "6041", "A", "10") + object(1, "1001", "B", "11")
-                                     + object(2, "6041", "A", "20")),
+        ZorObjEditModel table(statProxyListOf(statProxyObject(1, "6041", "A", "10") + statProxyObject(1, "1001", "B", "11")
+                                     + statProxyObject(2, "6041", "A", "20")),
                               false);
         ZorStatusProxy proxy;
         proxy.setSourceModel(&table);
@@ -71,7 +71,7 @@ private slots:
         ZorStatusProxy proxy;
         QCOMPARE(proxy.rowCount(), 0);
         QCOMPARE(proxy.columnCount(), 0);
-        ZorObjEditModel table(listOf(QString()), false);
+        ZorObjEditModel table(statProxyListOf(QString()), false);
         proxy.setSourceModel(&table);
         proxy.setup();
         QCOMPARE(proxy.rowCount(), 0);

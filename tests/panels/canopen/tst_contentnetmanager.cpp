@@ -10,6 +10,7 @@
 
 #include <QAction>
 #include <QApplication>
+#include <QBrush>
 #include <QClipboard>
 #include <QGroupBox>
 #include <QItemSelectionModel>
@@ -23,22 +24,22 @@ namespace {
 
 // Three objects of the monitor configuration (status word, error register,
 // heartbeat time), read every second.
-const char *const Objects = R"x(<CANopenObjectList>
+const char *const netPanelObjects = R"x(<CANopenObjectList>
  <CANopenObject index="6041" subIndex="0" name="Statusword" objectType="7" dataType="6" accessType="ro" zorUiFormat="updates:r1000"/>
  <CANopenObject index="1001" subIndex="0" name="Error register" objectType="7" dataType="5" accessType="ro" zorUiFormat="updates:r1000"/>
  <CANopenObject index="1017" subIndex="0" name="Heartbeat" objectType="7" dataType="6" accessType="rw" zorUiFormat="updates:r1000"/>
 </CANopenObjectList>)x";
 
-struct Fixture
+struct NetPanelFixture
 {
     TestDomModel model;
     ZorContentNetManager panel;
     QList<ZorMessage> sent;
 
-    Fixture()
+    NetPanelFixture()
     {
         ZorMessage::registerMetaType();
-        const QString docs = QStringLiteral("<docs><EditorObjects>%1</EditorObjects></docs>").arg(Objects);
+        const QString docs = QStringLiteral("<docs><EditorObjects>%1</EditorObjects></docs>").arg(netPanelObjects);
         model.setXml(TestDomModel::projectXml({{"canusb", "CAN1"}, {"netmanager", "Network", "", docs}}));
         QObject::connect(&panel, &ZorPanel::msgOut, [this](const ZorMessage &m) { sent << m; });
         panel.setupZorPanel(model.moduleIndex("Network"), &model);
@@ -67,7 +68,7 @@ class TestContentNetManager : public QObject
 private slots:
     void jobsAndToolBar()
     {
-        Fixture f;
+        NetPanelFixture f;
         QAction *scan = f.action("actionScan");
         QAction *status = f.action("actionStatus");
         QAction *build = f.action("actionBuild");
@@ -98,7 +99,7 @@ private slots:
 
     void statusColours()
     {
-        Fixture f;
+        NetPanelFixture f;
         auto *state = f.child<QLineEdit>("lineEditState");
         f.action("actionStatus")->trigger();
         f.fromModule(KM_STATUS, 1);
@@ -123,7 +124,7 @@ private slots:
 
     void nodeMonitor()
     {
-        Fixture f;
+        NetPanelFixture f;
         f.child<QLineEdit>("lineEditScanList")->setText("3,5");
         f.action("actionConfig")->trigger();
         QVERIFY(!f.child<QGroupBox>("groupBoxStatus")->isVisibleTo(&f.panel));
@@ -159,6 +160,17 @@ private slots:
         QVERIFY(statusword >= 0);
         QCOMPARE(grid->index(1, statusword).data().toString(), QStringLiteral("592"));
         QVERIFY(grid->index(0, statusword).data().toString().isEmpty());
+        // Cells are painted as the object table paints its Value cells: a
+        // writable object black, a read-only one grey.
+        const auto foreground = [grid](const QString &name) {
+            for (int c = 0; c < grid->columnCount(); ++c) {
+                if (grid->headerData(c, Qt::Horizontal).toString() == name)
+                    return grid->index(0, c).data(Qt::ForegroundRole).value<QBrush>().color();
+            }
+            return QColor();
+        };
+        QCOMPARE(foreground("Heartbeat"), QColor(Qt::black));
+        QCOMPARE(foreground("Statusword"), QColor(64, 64, 64));
 
         // Unchecked: stop sent, no more reads.
         f.sent.clear();
@@ -170,7 +182,7 @@ private slots:
 
     void nodeMonitorWithoutScannedIds()
     {
-        Fixture f;
+        NetPanelFixture f;
         f.action("actionStatus")->trigger();
         QCOMPARE(f.panel.monitorModel()->rowCount(), 0);
         QCOMPARE(f.panel.statusProxy()->rowCount(), 0);
@@ -178,7 +190,7 @@ private slots:
 
     void configurationClipboardAndDocument()
     {
-        Fixture f;
+        NetPanelFixture f;
         ZorObjEditModel *config = f.panel.configurationModel();
         QCOMPARE(config->rowCount(), 3);
         auto *view = f.child<QTableView>("tableViewObjEditor");
