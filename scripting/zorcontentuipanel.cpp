@@ -480,6 +480,11 @@ void ZorContentUiPanel::disconnectQmlRoot()
 
 void ZorContentUiPanel::processIn(const ZorMessage &msg)
 {
+    // The node id box takes a new "NodeId" without a signal when it adds the
+    // value as a new item; the table follows it here.
+    if ((msg.msgType() == KM_GETPROPERTY || msg.msgType() == KM_SETPROPERTY) && isNodePanel() && m_table
+        && comboBoxId->currentText() != m_table->lockedNodeId())
+        lockedNodeIdChanged(comboBoxId->currentText());
     handleIncoming(msg);
     if (m_busy && msg.msgId() == m_current.msgId()) {
         m_busy = false;

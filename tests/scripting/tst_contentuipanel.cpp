@@ -395,15 +395,22 @@ private slots:
         QVERIFY(!table->selectionModel()->hasSelection());
     }
 
-    void nodePanelHasNoChangeIdOrClone()
+    void nodePanelFollowsTheModulesNodeId()
     {
         writeScreen("ZorUiMain.qml", uiPanelDemoScreen());
-        makePanel(QString(), QStringLiteral("uipanel_node"));
+        makePanel(uiPanelDynamicUiDocs({R"(index="2000" dynamicUiInstances="label,0,0" zorUiFormat="shape:label")"}),
+                  QStringLiteral("uipanel_node"));
         action("actionDesignRuntimeMode")->trigger();
         QVERIFY(action("actionShowData")->isVisible());
         QVERIFY(!action("actionChangeNodeId")->isVisible());
         QVERIFY(!action("actionClone")->isVisible());
         QVERIFY(panel->objectTable()->isNodeIdLocked());
+
+        // The module's "NodeId" moves every object and control to that node.
+        panel->msgIn(ZorMessage(KM_GETPROPERTY, KS_ANSWER, QStringLiteral("NodeId=5")));
+        QCOMPARE(panel->objectTable()->lockedNodeId(), QStringLiteral("5"));
+        QCOMPARE(tableInstances(), QStringList({"005.2000h.00h=label,0,0"}));
+        QCOMPARE(screenControls(), QStringLiteral("005.2000h.00h,label,0,0"));
     }
 
     void screenCanDisallowDesignMode()
