@@ -306,6 +306,21 @@ private slots:
                                                 "007.2000h.00h=label,0,0"}));
     }
 
+    void messagesOfTheScreenGoToTheModuleAfterItsHandler()
+    {
+        writeScreen("ZorUiMain.qml", uiPanelDemoScreen());
+        makePanel();
+        QObject *root = panel->view()->rootObject();
+        QMetaObject::invokeMethod(root, "messageStrOut", Q_ARG(QString, ":KM_START:KS_REQUEST"));
+        QMetaObject::invokeMethod(root, "messageStrOut", Q_ARG(QString, "Drive1:KM_STOP:KS_REQUEST"));
+        QVERIFY(sent.isEmpty()); // queued
+        QTRY_COMPARE(sent.size(), 2);
+        QCOMPARE(sent.at(0).msgType(), int(KM_START));
+        QCOMPARE(sent.at(0).origin(), QStringLiteral("uipanel"));
+        QCOMPARE(sent.at(1).msgType(), int(KM_MASTER_OUT));
+        QCOMPARE(sent.at(1).data().toString(), QStringLiteral("Drive1:KM_STOP:KS_REQUEST"));
+    }
+
     void startButtonFollowsTheModuleStatus_data()
     {
         QTest::addColumn<int>("status");
