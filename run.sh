@@ -82,6 +82,9 @@ write_demo_project() {
   # The device description of node 1, which the node's object editor opens.
   cp "$ZOR_ROOT/resources/demo/SimNode1.xdd" "$demo_dir/"
   demo_project="$project"
+  # The operator screen of the demo; kept once there, like the project.
+  mkdir -p "$demo_dir/QML"
+  [ -f "$demo_dir/QML/ZorUiMain.qml" ] || cp "$ZOR_ROOT/resources/demo/QML/ZorUiMain.qml" "$demo_dir/QML/"
 }
 
 gateway=""

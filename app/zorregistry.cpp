@@ -15,6 +15,7 @@
 #include "zorcontentproject.h"
 #include "zorcontentremotecontrol.h"
 #include "zorcontenttrigger.h"
+#include "zorcontentuipanel.h"
 #include "zormodautomation.h"
 #include "zormodcaninterface.h"
 #include "zormodcanopengateway.h"
@@ -76,7 +77,7 @@ ZorPanel *newZorContentInteractive(QWidget *p) { return makePanel<ZorContentInte
 ZorPanel *newZorContentDataLog(QWidget *p) { return makePanel<ZorContentDataLog>(p); }
 ZorPanel *newZorContentPlot(QWidget *p) { return makePanel<ZorContentPlot>(p); }
 ZorPanel *newZorContentTrigger(QWidget *p) { return makePanel<ZorContentTrigger>(p); }
-ZorPanel *newZorContentUiPanel(QWidget *p) { return makePanel<ZorContentDefault>(p); }        // stand-in
+ZorPanel *newZorContentUiPanel(QWidget *p) { return makePanel<ZorContentUiPanel>(p); }
 ZorPanel *newZorContentRemoteControl(QWidget *p) { return makePanel<ZorContentRemoteControl>(p); }
 ZorPanel *newZorContentPythonEditor(QWidget *p) { return makePanel<ZorContentDefault>(p); }   // stand-in
 ZorPanel *newZorContentDriveRuxa(QWidget *p) { return makePanel<ZorContentDriveRuxa>(p); }

@@ -512,6 +512,10 @@ void ZorObjEditModel::applyObjectListAnswer(const QString &text, int msgType, bo
         const QModelIndex row = findDataObject(key);
         if (!row.isValid())
             continue;
+        // A value the user set and that waits to be written stays: the read
+        // was asked for before the edit.
+        if (msgType == KM_OBJLIST_READ && m_pendingWrites.contains(row.data(DataObjectIdRole).toString()))
+            continue;
         const bool lineFailed = failed || !error.trimmed().isEmpty();
         if (!lineFailed)
             setData(row.sibling(row.row(), ValueColumn), value, RawValueRole);

@@ -361,8 +361,19 @@ private slots:
         const QModelIndex homeIndex = project->model()->index(0, 0);
         if (mode == 0)
             w.newDock(homeIndex);
-        else
-            QCOMPARE(w.pages().value(stack->currentIndex()), QPersistentModelIndex(homeIndex));
+        else {
+            // Operator modes open on the first operator screen, else on the
+            // home page.
+            QPersistentModelIndex start(homeIndex);
+            const auto pages = w.pages();
+            for (auto it = pages.cbegin(); it != pages.cend(); ++it) {
+                if (QuorvaneProject::moduleType(it.value()).startsWith("uipanel")) {
+                    start = it.value();
+                    break;
+                }
+            }
+            QCOMPARE(w.pages().value(stack->currentIndex()), start);
+        }
         ZorPanel *home = project->openPanels().value(QPersistentModelIndex(homeIndex));
         QVERIFY(home);
         auto *page = home->findChild<QTextBrowser *>("textBrowser");

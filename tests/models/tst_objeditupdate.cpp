@@ -260,6 +260,20 @@ private slots:
         QCOMPARE(node.maxOutstanding, 1);
     }
 
+    void anEditWaitingToBeWrittenSurvivesTheReadOnItsWay()
+    {
+        ZorObjEditModel model(table(true), false);
+        FakeNode node(model);
+        model.initObjectUpdate();
+        QVERIFY(idsOf(node.requests.last()).contains(Edited));
+        QVERIFY(model.setData(model.index(3, 5), "77"));
+        node.answerLast(); // reads the old value of the edited object
+        QCOMPARE(model.index(3, 5).data().toString(), QStringLiteral("77"));
+        QCOMPARE(model.index(0, 5).data().toString(), QStringLiteral("1")); // others take the read
+        QCOMPARE(node.requests.last().msgType(), int(KM_OBJLIST_WRITE));
+        QVERIFY(node.requests.last().data().toString().contains("001.2003h.00h,unsigned16,77 "));
+    }
+
     void answersAreMatchedByIdAndFailuresNeverTurnGreen()
     {
         ZorObjEditModel model(table(), false);
