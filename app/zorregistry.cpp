@@ -6,6 +6,8 @@
 #include "zorcontentcansender.h"
 #include "zorcontentdefault.h"
 #include "zorcontentdriveruxa.h"
+#include "zorcontentdriveruxasetup.h"
+#include "zorcontentfirmware.h"
 #include "zorcontentinteractive.h"
 #include "zorcontentproject.h"
 #include "zorcontentremotecontrol.h"
@@ -74,8 +76,8 @@ ZorPanel *newZorContentUiPanel(QWidget *p) { return makePanel<ZorContentDefault>
 ZorPanel *newZorContentRemoteControl(QWidget *p) { return makePanel<ZorContentRemoteControl>(p); }
 ZorPanel *newZorContentPythonEditor(QWidget *p) { return makePanel<ZorContentDefault>(p); }   // stand-in
 ZorPanel *newZorContentDriveRuxa(QWidget *p) { return makePanel<ZorContentDriveRuxa>(p); }
-ZorPanel *newZorContentDriveRuxaSetup(QWidget *p) { return makePanel<ZorContentDefault>(p); } // stand-in
-ZorPanel *newZorContentFirmware(QWidget *p) { return makePanel<ZorContentDefault>(p); }       // stand-in
+ZorPanel *newZorContentDriveRuxaSetup(QWidget *p) { return makePanel<ZorContentDriveRuxaSetup>(p); }
+ZorPanel *newZorContentFirmware(QWidget *p) { return makePanel<ZorContentFirmware>(p); }
 ZorPanel *newZorContentXYPos(QWidget *p) { return makePanel<ZorContentDefault>(p); }          // stand-in
 ZorPanel *newZorContentTestCycle(QWidget *p) { return makePanel<ZorContentDefault>(p); }      // stand-in
 

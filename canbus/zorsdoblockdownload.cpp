@@ -199,8 +199,11 @@ QString ZorSdoBlockDownload::chunkExchange()
     QByteArray init = ZorCanExchange::bytes8({0xc2, m_index & 0xff, m_index >> 8, m_subIndex});
     ZorCanExchange::putUnsigned(init, 4, quint32(m_chunk.size()), 4);
     // The block size the node grants (the fifth byte) is read from its answer.
+    // Its first byte is A0h, or A4h from a node that can check a CRC (most
+    // do, also when the client asked for none), or 80h for an abort: all of
+    // them end the wait, and handleAnswer tells them apart.
     QString text = ZorCanExchange::line(m_lineTimeoutMs, requestFrame(init),
-                                        ZorCanExchange::patternText(response, {0xa0, m_index & 0xff, m_index >> 8,
+                                        ZorCanExchange::patternText(response, {any, m_index & 0xff, m_index >> 8,
                                                                                m_subIndex, any, any, any, any}));
     if (m_segments > 1) {
         m_phase = Initiate;
@@ -298,11 +301,22 @@ int ZorSdoBlockDownload::percent() const
     return percentOf(done, size);
 }
 
+bool ZorSdoBlockDownload::isBlockInitiateAnswer(const QString &answerText)
+{
+    quint32 cobId = 0;
+    QByteArray data;
+    const QString line = answerText.section(QLatin1Char('\n'), 0, 0);
+    return ZorCanExchange::answerFrame(line, cobId, data) && data.size() == 8
+        && (quint8(data.at(0)) & 0xfb) == 0xa0;
+}
+
 ZorSdoBlockDownload::Step ZorSdoBlockDownload::handleAnswer(const QString &answerText, bool exchangeOk)
 {
     Step step;
     if (m_phase == Idle)
         return step;
+    if (exchangeOk && m_phase == Initiate && !isBlockInitiateAnswer(answerText))
+        exchangeOk = false;   // an abort (or another answer) to the initiate
     if (!exchangeOk) {
         // The node refused the block initiate (or never answered it): the
         // rest goes segmented, and this chunk starts again at once.

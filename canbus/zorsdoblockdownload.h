@@ -59,6 +59,8 @@ public:
     // when no chunk can be built from it.
     bool start(QString &exchange, QString &error);
     // The answer of the CAN interface to the last exchange given out.
+    // A block initiate answer (A0h, or A4h with the server's CRC bit).
+    static bool isBlockInitiateAnswer(const QString &answerText);
     Step handleAnswer(const QString &answerText, bool exchangeOk);
     // An exchange that aborts the transfer with that code and awaits nothing.
     QString abortExchange(quint32 code) const;

@@ -58,6 +58,11 @@ class BlockDownload {
             this.node.sdoAbort(index, sub, SdoAbort.BAD_COMMAND);
             return true;
         }
+        if (!this.node.opts.block) {
+            // A server without block transfer: the command is not known.
+            this.node.sdoAbort(index, sub, SdoAbort.BAD_COMMAND);
+            return true;
+        }
         const found = this.node.lookup(index, sub);
         if (found.code) {
             this.node.sdoAbort(index, sub, found.code);

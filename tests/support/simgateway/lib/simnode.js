@@ -59,11 +59,12 @@ const OPTION_DEFAULTS = {
     lssloose: 0,
     lssstore: 1,
     sdotimeout: 1000,
+    block: 1,
     ...Drive.DEFAULTS,
 };
 
 const NUMERIC_OPTIONS = ['id', 'devicetype', 'vendor', 'product', 'revision', 'serial', 'heartbeat',
-    'blksize', 'silent', 'sdodelay', 'boot', 'tpdo', 'lssloose', 'lssstore', 'sdotimeout', ...Drive.OPTIONS];
+    'blksize', 'silent', 'sdodelay', 'boot', 'tpdo', 'lssloose', 'lssstore', 'sdotimeout', 'block', ...Drive.OPTIONS];
 
 function parseNumber(text) {
     let t = String(text).trim().toLowerCase();
@@ -117,6 +118,10 @@ class SimNode {
         this.name = 'n' + handle;
         this.opts = Object.assign({}, OPTION_DEFAULTS, { id: handle, serial: 0x10000000 + handle, name: DEFAULT_NAME });
         parseOptions(words, this.opts);
+        // Drives answer a block initiate with the CRC bit set, as common
+        // drive stacks do, unless told otherwise.
+        if (this.opts.drive && !words.some((w) => w.toLowerCase().startsWith('crc=')))
+            this.opts.crc = 'on';
         this.storedId = null;
         this.storedRate = null;
         this.activeId = this.opts.id;
