@@ -403,6 +403,9 @@ void Error::entry()
 {
     NodeRoot::Box &b = NodeRoot::box();
     answerPendingCommand(false);
+    for (const ZorMessage &stop : qAsConst(DriveRoot::box().repeatedStops))
+        answerRequest(stop, KS_FAIL);
+    DriveRoot::box().repeatedStops.clear();
     // Requests that waited for communication which did not open.
     if (!b.commOpen) {
         for (const ZorMessage &request : qAsConst(deferredRequests()))

@@ -204,8 +204,17 @@ void Downloading::readStops(const QString &text, bool sendAbort)
     Box &s = box();
     ZorMessage message;
     while (module()->getMessage(ZorModule::FromMaster, message)) {
-        if (!isStop(message) || s.ending)
+        if (!isStop(message)) {
+            // Nothing but a stop is served while a session runs.
+            if (message.isRequest())
+                rejectRequest(message);
             continue;
+        }
+        if (s.ending) {
+            // Answered with the first stop by the state that follows.
+            DriveRoot::box().repeatedStops << message;
+            continue;
+        }
         makePending(message);
         setStatusText(text);
         startEnding();

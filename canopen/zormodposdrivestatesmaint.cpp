@@ -315,7 +315,8 @@ void ResetToFactory::cycle()
     processObjectListQueue();
     if (resetFinished())
         return;
-    module()->clearInQueue(ZorModule::FromMaster);
+    // Nothing else is served while the drive resets.
+    rejectMasterRequests();
     ZorMessage message;
     while (module()->getMessage(ZorModule::FromSlaves, message)) {
         handleObjectListAnswer(message);
@@ -338,7 +339,7 @@ void StartApplication::entry()
 
 void StartApplication::cycle()
 {
-    module()->clearInQueue(ZorModule::FromMaster);
+    rejectMasterRequests();
     ZorMessage message;
     while (module()->getMessage(ZorModule::FromSlaves, message)) {
         if (!isAnswerTo(message, box().restartInterview))

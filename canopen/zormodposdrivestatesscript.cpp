@@ -213,6 +213,8 @@ void DriveScriptUpdate::cycle()
         requestTransition<Error>();
         return;
     }
+    // Absolute: the download must not depend on the folder current then.
+    u.imagePath = QFileInfo(u.imagePath).absoluteFilePath();
     ZorMessage download(KM_DRIVE_DOWNLOAD_START, KS_REQUEST, QStringLiteral("s,%1").arg(u.imagePath));
     download.setOrigin(module()->label());
     NodeRoot::box().pendingCommand = download;

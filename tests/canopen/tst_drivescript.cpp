@@ -90,6 +90,38 @@ private slots:
         QCOMPARE(scriptMessages(rig).size(), 2);
     }
 
+    // A new script is written, compiled into an image and downloaded as a
+    // script image; the compiler's report reaches the master.
+    void scriptUpdate()
+    {
+        QTemporaryDir work;
+        const QString saved = QDir::currentPath();
+        QVERIFY(QDir::setCurrent(work.path()));
+        NodeRig rig;
+        QVERIFY2(startRig(rig), qPrintable(rig.sim.errorString()));
+        QVERIFY(rig.waitForStatus(0, "Idle"));
+        const int mark = rig.sim.mark();
+        const ZorMessage answer =
+            rig.request(DriveTesting::request(KM_SCRIPT_CONTROL, "1,import drive\nx = 1, 2\n"), 20000);
+        QCOMPARE(answer.msgState(), int(KS_ANSWER));
+        const bool ended = rig.waitForStatus(0, QString(), 60000);
+        QDir::setCurrent(saved);
+        QVERIFY2(ended, qPrintable(rig.infoTexts().join('|') + scriptMessages(rig).join('|')));
+        QFile script(work.filePath("DriveScript.py"));
+        QVERIFY(script.open(QIODevice::ReadOnly | QIODevice::Text));
+        QCOMPARE(QString::fromUtf8(script.readAll()), QStringLiteral("import drive\nx = 1, 2\n"));
+        QVERIFY(scriptMessages(rig).value(0).startsWith("0,StdOut:\nPython '"));
+        QVERIFY(scriptMessages(rig).value(0).endsWith("DLL Loader: Success\n"));
+        QVERIFY(rig.infoTexts().contains("Python image file creator: OK"));
+        QVERIFY(rig.infoTexts().contains("Script Download Init"));
+        const QString image = QFileInfo(work.filePath("DriveScript.pymbin")).canonicalFilePath();
+        QVERIFY(QFile::exists(image));
+        QVERIFY(rig.sentDown(KM_INTERVIEW).contains(QStringLiteral("SDODownload:0:0:2,2f50h,2h,fna,8,0,%1\n")
+                                                        .arg(QString(image).replace(':', ';'))));
+        rig.sim.setCursor(mark);
+        QVERIFY(rig.sim.waitForLine("^SCRIPT 2 \\d+ \\S+ " + QByteArray("DriveScript").leftJustified(16, ' ').toHex()).hasMatch());
+    }
+
     // A script file that cannot be written stops the update: nothing is
     // compiled or downloaded in its place.
     void unwritableScriptStopsTheUpdate()
