@@ -104,7 +104,7 @@ private slots:
         QCOMPARE(exchanges.size(), 1);
         const QString rx = QString::number(0x580 + node, 16), tx = QString::number(0x600 + node, 16);
         QCOMPARE(exchanges.first().data().toString(), QStringLiteral(
-            "CAN:1000:0:%1h,8,c2 50 1f 01 07 00 00 00:%2h,8,a0 50 1f 01 ?? ?? ?? ??\n"
+            "CAN:1000:0:%1h,8,c2 50 1f 01 07 00 00 00:%2h,8,?? 50 1f 01 ?? ?? ?? ??\n"
             "CAN:1000:0:%1h,8,81 01 02 03 04 05 06 07:%2h,8,a2 01 ?? ?? ?? ?? ?? ??\n"
             "CAN:1000:0:%1h,8,c1 00 00 00 00 00 00 00:%2h,8,a1 00 00 00 00 00 00 00\n").arg(tx, rx));
         QCOMPARE(rig->sim.nodeValue(node, 0x1f50, 1), QByteArray::fromHex("01020304050607"));

@@ -66,7 +66,7 @@ private slots:
         QVERIFY(download.setup("2,1f50h,1h,b,0,0,01020304050607", error));
         QVERIFY(download.start(exchange, error));
         QCOMPARE(exchange, QStringLiteral(
-            "CAN:1000:0:602h,8,c2 50 1f 01 07 00 00 00:582h,8,a0 50 1f 01 ?? ?? ?? ??\n"
+            "CAN:1000:0:602h,8,c2 50 1f 01 07 00 00 00:582h,8,?? 50 1f 01 ?? ?? ?? ??\n"
             "CAN:1000:0:602h,8,81 01 02 03 04 05 06 07:582h,8,a2 01 ?? ?? ?? ?? ?? ??\n"
             "CAN:1000:0:602h,8,c1 00 00 00 00 00 00 00:582h,8,a1 00 00 00 00 00 00 00\n"));
         QCOMPARE(download.handleAnswer(answered(exchange, "582h,8,a1 00 00 00 00 00 00 00"), true).outcome,
@@ -101,6 +101,37 @@ private slots:
         QCOMPARE(commands(step.exchange), QList<int>({0xc1}));   // the last segment was full
         QCOMPARE(download.handleAnswer(answered(step.exchange, "581h,8,a1 00 00 00 00 00 00 00"), true).outcome,
                  ZorSdoBlockDownload::Step::Finished);
+    }
+
+    // Most nodes set the CRC bit in the initiate answer (A4h), also when
+    // the client asked for no CRC: the transfer goes on as with A0h. An
+    // abort of the initiate sends the rest segmented.
+    void initiateAnswers_data()
+    {
+        QTest::addColumn<QString>("frame");
+        QTest::addColumn<bool>("block");
+        QTest::newRow("plain") << "581h,8,a0 50 1f 01 04 00 00 00" << true;
+        QTest::newRow("crc bit set") << "581h,8,a4 50 1f 01 04 00 00 00" << true;
+        QTest::newRow("abort") << "581h,8,80 50 1f 01 01 00 04 05" << false;
+    }
+
+    void initiateAnswers()
+    {
+        QFETCH(QString, frame);
+        QFETCH(bool, block);
+        ZorSdoBlockDownload download;
+        QString error, exchange;
+        QVERIFY(download.setup("1,1f50h,1h,b,0,0," + hexOf(70), error));
+        QVERIFY(download.start(exchange, error));
+        const ZorSdoBlockDownload::Step step = download.handleAnswer(answered(exchange, frame), true);
+        QCOMPARE(step.outcome, ZorSdoBlockDownload::Step::Continue);
+        if (block) {
+            QCOMPARE(commands(step), QList<int>({1, 2, 3, 4}));
+        } else {
+            QVERIFY(step.frames.isEmpty());
+            // The segmented download of the same data begins: 21h, 70 bytes.
+            QVERIFY2(step.exchange.contains("601h,8,21 50 1f 01 46 00 00 00"), qPrintable(step.exchange));
+        }
     }
 
     void badConfirmationsAbort_data()
