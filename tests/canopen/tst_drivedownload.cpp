@@ -163,6 +163,32 @@ private slots:
         QCOMPARE(rig.status(), 0);
     }
 
+    // Block transfers that break off after the first record: the gateway
+    // gives the mode up (failure with 100), and the session prepares the
+    // drive again and sends the whole file segmented, once.
+    void blockFallsBackToSegmented()
+    {
+        const QString path = downloadFirmware(dir, "fallback.bin", 4);
+        NodeRig rig;
+        QVERIFY2(startRig(rig, "block=2"), qPrintable(rig.sim.errorString()));
+        QVERIFY(rig.waitForStatus(0, "Idle"));
+        const int mark = rig.sim.mark();
+        QCOMPARE(rig.request(DriveTesting::request(KM_DRIVE_DOWNLOAD_START, "b," + path), 20000).msgState(),
+                 int(KS_ANSWER));
+        QVERIFY2(rig.waitForStatus(0, QString(), 120000), qPrintable(rig.infoTexts().join('|')));
+        const QStringList sent = rig.sentDown(KM_INTERVIEW);
+        QCOMPARE(sent.count(QString::fromLatin1(DownloadInit)), 2);
+        QCOMPARE(sent.count(QStringLiteral("SDODownload:0:0:2,1f50h,1h,flb,0,2,%1\n").arg(path)), 1);
+        QCOMPARE(sent.count(QStringLiteral("SDODownload:0:0:2,1f50h,1h,fl,0,2,%1\n").arg(path)), 1);
+        QVERIFY(rig.infoTexts().contains("Download Mode not supported by device. Trying slower alternative..."));
+        // The given-up mode is no failure of the session.
+        QVERIFY(downloadProgress(rig, KS_FAIL).isEmpty());
+        QCOMPARE(downloadProgress(rig).last(), 100);
+        rig.sim.setCursor(mark);
+        QVERIFY(rig.sim.waitForLine(QStringLiteral("^PROGRAM 2 16384 %1$").arg(downloadSha1(path))).hasMatch());
+        QCOMPARE(downloadProgramControls(rig, mark).last(), QStringLiteral("1"));
+    }
+
     void refusedRequests_data()
     {
         QTest::addColumn<QString>("data");

@@ -24,6 +24,7 @@ class BlockDownload {
         this.node = node;
         this.state = IDLE;
         this.timer = null;
+        this.transfers = 0;   // block transfers begun
     }
 
     get active() { return this.state !== IDLE; }
@@ -80,6 +81,7 @@ class BlockDownload {
         this.entry = found.entry;
         this.size = (cmd & 0x02) ? data.readUInt32LE(4) : null;
         this.useCrc = !!(clientCrc && serverCrc);
+        ++this.transfers;
         this.blockSize = opts.blksize;
         this.segments = [];
         this.expected = 1;
@@ -93,6 +95,11 @@ class BlockDownload {
     _segment(data) {
         if (data[0] === 0x80) { // the client aborts
             this.reset();
+            return;
+        }
+        if (this.node.opts.block === 2 && this.transfers > 1) {
+            // A server whose block transfers break off after the first one.
+            this._abort(0x08000020);
             return;
         }
         const seq = data[0] & 0x7F;
