@@ -7,6 +7,8 @@
 #include "zorcontentdatalog.h"
 #include "zorcontentdefault.h"
 #include "zorcontentdriveruxa.h"
+#include "zorcontentdriveruxasetup.h"
+#include "zorcontentfirmware.h"
 #include "zorcontentinteractive.h"
 #include "zorcontentnodeconfig.h"
 #include "zorcontentobjedit.h"
@@ -81,8 +83,8 @@ ZorPanel *newZorContentUiPanel(QWidget *p) { return makePanel<ZorContentUiPanel>
 ZorPanel *newZorContentRemoteControl(QWidget *p) { return makePanel<ZorContentRemoteControl>(p); }
 ZorPanel *newZorContentPythonEditor(QWidget *p) { return makePanel<ZorContentDefault>(p); }   // stand-in
 ZorPanel *newZorContentDriveRuxa(QWidget *p) { return makePanel<ZorContentDriveRuxa>(p); }
-ZorPanel *newZorContentDriveRuxaSetup(QWidget *p) { return makePanel<ZorContentDefault>(p); } // stand-in
-ZorPanel *newZorContentFirmware(QWidget *p) { return makePanel<ZorContentDefault>(p); }       // stand-in
+ZorPanel *newZorContentDriveRuxaSetup(QWidget *p) { return makePanel<ZorContentDriveRuxaSetup>(p); }
+ZorPanel *newZorContentFirmware(QWidget *p) { return makePanel<ZorContentFirmware>(p); }
 ZorPanel *newZorContentXYPos(QWidget *p) { return makePanel<ZorContentDefault>(p); }          // stand-in
 ZorPanel *newZorContentTestCycle(QWidget *p) { return makePanel<ZorContentDefault>(p); }      // stand-in
 

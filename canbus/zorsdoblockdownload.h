@@ -69,6 +69,8 @@ public:
     // when no chunk can be built from it.
     bool start(QString &exchange, QString &error);
     // The answer of the CAN interface to the last exchange given out.
+    // A block initiate answer (A0h, or A4h with the server's CRC bit).
+    static bool isBlockInitiateAnswer(const QString &answerText);
     Step handleAnswer(const QString &answerText, bool exchangeOk);
     // A frame received while the download runs. True when it is the node's
     // abort of this transfer while blocks go out: the chunk failed, and step

@@ -25,6 +25,7 @@ const char *const DriveProperties[][2] = {
     {"HomingLeftSwitch", "2"},
     {"HomingRightSwitch", "3"},
     {"KelvatroUpdateFile", "kelvatroupdate"},
+    {"FirmwareFilePath", ""},
 };
 
 // Class and key of an "AccessKeySet" value ("class,key" or "class,key,ok").
@@ -42,6 +43,20 @@ ZorModPosDrive::ZorModPosDrive(QObject *parent)
     for (const auto &p : DriveProperties)
         setProperty(QLatin1String(p[0]), QLatin1String(p[1]), false, true);
     forgetAccessKey();
+    driveTimings[DownloadWindDown] = 5000;
+    driveTimings[RebootTimeout] = 30000;
+    driveTimings[KelvatroSettle] = 500;
+}
+
+void ZorModPosDrive::setDriveTiming(DriveTiming which, int ms)
+{
+    if (which >= 0 && which < DriveTimingCount)
+        driveTimings[which] = qMax(0, ms);
+}
+
+int ZorModPosDrive::driveTiming(DriveTiming which) const
+{
+    return which >= 0 && which < DriveTimingCount ? driveTimings[which].load() : 0;
 }
 
 ZorModPosDrive::~ZorModPosDrive()

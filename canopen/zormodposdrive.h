@@ -51,8 +51,20 @@ class ZorModPosDrive : public ZorModNode
 {
     Q_OBJECT
 public:
+    // Waits of the maintenance states, in ms; settable so that tests and
+    // slow set-ups can change them.
+    enum DriveTiming {
+        DownloadWindDown,  // a stopped or failed download ends after (5000)
+        RebootTimeout,     // the wait for the drive's boot-up (30000)
+        KelvatroSettle,    // before and after the copy to the SD card (500)
+        DriveTimingCount
+    };
+
     explicit ZorModPosDrive(QObject *parent = nullptr);
     ~ZorModPosDrive() override;
+
+    void setDriveTiming(DriveTiming which, int ms);
+    int driveTiming(DriveTiming which) const;
 
     // "kelvatro" for a "drive_tamrix", else "canusb,ethernet".
     QString acceptedSlaveTypes() const override;
@@ -71,10 +83,24 @@ public:
     // "targetlib" written as "drive".
     void sendScriptOutput(const QString &text, bool errorStream);
 
+    // What the states keep beyond their own data (which opening
+    // communication resets): the arguments of a node parameter request and
+    // requests that wait for communication. Module thread only.
+    struct NodeParameters
+    {
+        quint8 newNodeId = 0;       // 0: keep
+        quint32 newBitRate = 0;     // bit/s, 0: keep
+        quint32 serialNumber = 0;   // 0: address the drive globally
+        bool readSerial = false;    // read the serial number first
+    };
+    NodeParameters nodeParameters;
+    QList<ZorMessage> deferredRequests;
+
 private:
     std::mutex accessKeyMutex;
     QString accessKeyText;   // class and key, comma-separated
     std::atomic<bool> accessKeyPending{false};
+    std::atomic<int> driveTimings[DriveTimingCount];
 };
 
 // Creator for the project's module registry ("drive_canopen", "drive_ruxa",

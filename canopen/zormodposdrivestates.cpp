@@ -22,7 +22,7 @@ bool isFinal(int state)
 }
 
 // The serial number field of a node parameter request ("read" or a number).
-void takeSerial(DriveRoot::Box &d, const QString &field)
+void takeSerial(ZorModPosDrive::NodeParameters &d, const QString &field)
 {
     const QString serial = field.trimmed().toLower();
     d.readSerial = serial == QLatin1String("read");
@@ -69,6 +69,22 @@ ZorModPosDrive *DriveRoot::drive() const
     return qobject_cast<ZorModPosDrive *>(module());
 }
 
+ZorModPosDrive::NodeParameters &DriveRoot::nodeParameters() const
+{
+    return drive()->nodeParameters;
+}
+
+QList<ZorMessage> &DriveRoot::deferredRequests() const
+{
+    return drive()->deferredRequests;
+}
+
+int DriveRoot::driveTiming(int which) const
+{
+    const ZorModPosDrive *m = drive();
+    return m ? m->driveTiming(ZorModPosDrive::DriveTiming(which)) : 0;
+}
+
 int DriveRoot::intProperty(const char *name) const
 {
     bool ok = false;
@@ -102,7 +118,7 @@ void DriveRoot::answerRequest(ZorMessage request, int state, const QVariant &dat
 
 DriveRoot::Outcome DriveRoot::handleDriveRequest(const ZorMessage &request)
 {
-    Box &d = box();
+    ZorModPosDrive::NodeParameters &d = nodeParameters();
     switch (request.msgType()) {
     case KM_START:
     case KM_DRIVE_START:
@@ -124,37 +140,30 @@ DriveRoot::Outcome DriveRoot::handleDriveRequest(const ZorMessage &request)
         d.newNodeId = quint8(ZorBabelFish::stringToUShort(data.section(QLatin1Char(','), 0, 0).trimmed()));
         d.newBitRate = 0;
         takeSerial(d, data.section(QLatin1Char(','), 1, 1));
-        return refuseMaintenance(request);
+        return enterMaintenance<ChangeNodeParameters>(request);
     }
     case KM_DRIVE_NEW_COMM_PARAMETERS: {
         const QString data = request.data().toString();
         d.newNodeId = 0;
         d.newBitRate = ZorBabelFish::fromSuffixedStrToNumber(data.section(QLatin1Char(','), 0, 0).trimmed());
         takeSerial(d, data.section(QLatin1Char(','), 1, 1));
-        return refuseMaintenance(request);
+        return enterMaintenance<ChangeNodeParameters>(request);
     }
     case KM_DRIVE_RESET: {
         const int what = request.data().toInt();
-        if (what == 1 || what == 2)
-            return refuseMaintenance(request);
+        if (what == 2)
+            return enterMaintenance<ResetToFactory>(request);
+        if (what == 1)
+            return enterMaintenance<StartApplication>(request);
         // Stays pending: the next state entered answers it.
         makePending(request);
         return Handled;
     }
     case KM_DRIVE_DOWNLOAD_START:
-        return refuseMaintenance(request);
+        return enterMaintenance<Downloading>(request);
     default:
         return NotHandled;
     }
-}
-
-DriveRoot::Outcome DriveRoot::refuseMaintenance(const ZorMessage &request)
-{
-    // The node parameter, reset and download states (entered through
-    // CommInit with continuation 0, like Startup) are not part of this
-    // module yet: the request is refused rather than left unanswered.
-    rejectRequest(request);
-    return Handled;
 }
 
 DriveRoot::Outcome DriveRoot::handleCommonRequest(const ZorMessage &request)
@@ -164,6 +173,8 @@ DriveRoot::Outcome DriveRoot::handleCommonRequest(const ZorMessage &request)
         sendToSlaves(out, !out.hasOrigin());
         return Handled;
     }
+    if (request.msgType() == KM_SCRIPT_CONTROL)
+        return handleScriptControl(request);
     if (!isObjectList(request.msgType()))
         return NotHandled;
     queueObjectList(request);
@@ -179,6 +190,10 @@ DriveRoot::Outcome DriveRoot::handleCommonRequest(const ZorMessage &request)
 bool DriveRoot::readRequests()
 {
     ZorMessage message;
+    while (!deferredRequests().isEmpty() && NodeRoot::box().commOpen && nodeId() != 0) {
+        if (handleCommonRequest(deferredRequests().takeFirst()) == Leaving)
+            return false;
+    }
     while (module()->getMessage(ZorModule::FromMaster, message)) {
         if (!message.isRequest())
             continue;
@@ -195,6 +210,12 @@ bool DriveRoot::readRequests()
 
 bool DriveRoot::handleDriveMessage(const ZorMessage &message)
 {
+    if (takeScriptStatus(message))
+        return true;
+    if (message.msgType() == KM_CANOPEN_EMERGENCY) {
+        handleEmergency(message);
+        return true;
+    }
     if (handleAccessKeyAnswer(message) || handleObjectListAnswer(message))
         return true;
     if (message.isRequest() || !isFinal(message.msgState()))
@@ -383,6 +404,15 @@ void Error::entry()
 {
     NodeRoot::Box &b = NodeRoot::box();
     answerPendingCommand(false);
+    for (const ZorMessage &stop : qAsConst(DriveRoot::box().repeatedStops))
+        answerRequest(stop, KS_FAIL);
+    DriveRoot::box().repeatedStops.clear();
+    // Requests that waited for communication which did not open.
+    if (!b.commOpen) {
+        for (const ZorMessage &request : qAsConst(deferredRequests()))
+            answerRequest(request, KS_FAIL);
+        deferredRequests().clear();
+    }
     setStatus(StatusError);
     setStatusText(b.errorText.isEmpty() ? tr("Error") : tr("Error: %1").arg(b.errorText));
     b.errorText.clear();

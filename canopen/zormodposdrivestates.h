@@ -10,26 +10,39 @@
 //      │  ├─ VelocityMode       status 2: target velocity follows the property
 //      │  ├─ PositionMode       status 3: position and extended moves
 //      │  └─ HomingMode         status 4: homing
-//      └─ Error                 status 2000 "Error: <text>"
+//      ├─ Error                 status 2000 "Error: <text>"
+//      ├─ ChangeNodeParameters  status 1101: new node id / bit rate by LSS
+//      ├─ WaitForReboot         status 1102: waits for the drive's boot-up
+//      ├─ ResetToFactory        status 1103: the "ResetCmd" object list
+//      ├─ StartApplication      status 1104: program control 1 (start)
+//      ├─ DriveScriptUpdate     writes, compiles and downloads a drive script
+//      └─ Downloading           status 1100 / 1101: one download session
+//         └─ DownloadingViaKelvatro   firmware through the adapter's SD card
 //
 // Idle, Startup and Error are in zormodposdrivestates.cpp, Operational and
-// its modes in zormodposdrivestatesmotion.cpp; the words and interview
-// lines of CiA 402 in zordriveprofile.h.
+// its modes in zormodposdrivestatesmotion.cpp, the node parameter, reset
+// and reboot states in zormodposdrivestatesmaint.cpp, the downloads in
+// zormodposdrivestatesdownload.cpp, the drive script and the drive's
+// emergencies in zormodposdrivestatesscript.cpp; the words and interview lines of
+// CiA 402 in zordriveprofile.h.
 //
 // Every request a state cannot serve is answered KS_REJECT, also one that
 // a newer request displaces as the pending command. Motion requests (mode
 // change, moves, homing) are answered when their interview comes back:
 // KS_ANSWER when the drive took every line, else the interview's state.
-// The drive's node parameter, reset, download and script states hang below
-// DriveRoot too and are entered like Startup, through CommInit with
-// continuation 0; their requests are refused until they exist
-// (refuseMaintenance).
+// The node parameter, reset and download states are entered like Startup,
+// through CommInit with continuation 0; the request stays pending and the
+// state that follows answers it (Idle KS_ANSWER, Error KS_FAIL).
 #pragma once
 
+#include "zormodposdrive.h"
 #include "zornodestates.h"
 
+#include <QDebug>
 #include <QElapsedTimer>
 #include <QList>
+#include <atomic>
+#include <memory>
 
 class ZorModPosDrive;
 
@@ -46,6 +59,11 @@ struct DriveRoot : Macho::Link<DriveRoot, NodeRoot>
         StatusPositionMode = 3,
         StatusHomingMode = 4,
         StatusInit = 1000,
+        StatusScriptDownload = 1100,
+        StatusMaintenance = 1101,        // firmware download, node parameters
+        StatusWaitForReboot = 1102,
+        StatusFactoryReset = 1103,
+        StatusRestart = 1104,
         StatusWarningRaise = 1000,   // added to a running status while a warning shows
         StatusError = 2000
     };
@@ -77,14 +95,12 @@ struct DriveRoot : Macho::Link<DriveRoot, NodeRoot>
         bool interviewOutstanding = false; // a status poll or velocity write runs
         QElapsedTimer lastStatusAnswer;
         int pollCounter = 0;               // 0..4; actual values when it wraps to 0
-        // Arguments of the node parameter requests.
-        quint8 newNodeId = 0;
-        quint32 newBitRate = 0;
-        quint32 serialNumber = 0;
-        bool readSerial = false;
         int scriptStatus = -1;             // -1 unknown, 0 stopped, 1 started
         QString scriptOutputLine;          // drive-script output collected so far
         QString scriptOutputSource;        // who the output comes from, "0" at start
+        bool viaKelvatro = false;          // script output goes to the status text
+        ZorMessage scriptControlRequest;   // answered when the status read returns
+        ZorMessage scriptStatusInterview;  // the read of 3500h.2
         bool accessKeyToSend = false;
         QList<MotionRequest> motionRequests;
         // Stops that came while the stop sequence ran; Idle answers them.
@@ -96,6 +112,10 @@ struct DriveRoot : Macho::Link<DriveRoot, NodeRoot>
     void cycle() override;
 
     ZorModPosDrive *drive() const;
+    // The module's node parameter request and deferred requests.
+    ZorModPosDrive::NodeParameters &nodeParameters() const;
+    QList<ZorMessage> &deferredRequests() const;
+    int driveTiming(int which) const;
     // A property read as a decimal int (0 when it is none) or as a number.
     int intProperty(const char *name) const;
     double doubleProperty(const char *name) const;
@@ -113,8 +133,16 @@ struct DriveRoot : Macho::Link<DriveRoot, NodeRoot>
     // passed down (KM_MASTER_OUT). Object lists open communication first
     // when it is not open.
     Outcome handleCommonRequest(const ZorMessage &request);
-    // Requests of the maintenance states, refused while those are missing.
-    Outcome refuseMaintenance(const ZorMessage &request);
+    // Keeps the request pending and enters the state once communication is
+    // open.
+    template<class S>
+    Outcome enterMaintenance(const ZorMessage &request)
+    {
+        makePending(request);
+        setContinuation<S>(Opened);
+        requestTransition<CommInit>();
+        return Leaving;
+    }
     // The master-side loop of Idle and Error; false when a transition was
     // requested.
     bool readRequests();
@@ -123,6 +151,14 @@ struct DriveRoot : Macho::Link<DriveRoot, NodeRoot>
     // to object lists, the access key and motion requests. True when it
     // took the message.
     bool handleDriveMessage(const ZorMessage &message);
+    // Script control requests (KM_SCRIPT_CONTROL); Handled or Leaving for
+    // every one.
+    Outcome handleScriptControl(const ZorMessage &request);
+    // The answer to the script status read; true when it was that.
+    bool takeScriptStatus(const ZorMessage &message);
+    // The drive's emergencies: script output lines, the output source, the
+    // embedded interpreter's errors and every other code.
+    void handleEmergency(const ZorMessage &message);
     // Sends a motion interview and keeps the request until its answer.
     void sendMotionInterview(const QString &lines, const ZorMessage &request);
 
@@ -235,6 +271,153 @@ struct Error : Macho::Link<Error, DriveRoot>
     MACHO_STATE(Error)
     void entry() override;
     void cycle() override;
+};
+
+struct ChangeNodeParameters : Macho::Link<ChangeNodeParameters, DriveRoot>
+{
+    MACHO_STATE(ChangeNodeParameters)
+
+    struct Box
+    {
+        bool changeNodeId = false;
+        bool changeBitRate = false;
+        bool active = false;
+        bool aborted = false;
+        bool lssSent = false;
+        ZorMessage scanInterview;     // global id change: who is on the bus
+        ZorMessage prepareInterview;  // serial number read, 3500h.3 write
+        ZorMessage lssInterview;
+        ZorMessage failInterview;
+        ZorMessage successInterview;
+    };
+
+    void entry() override;
+    void cycle() override;
+
+    // "Set Node ID = 5 (global)" and the like.
+    QString changeText() const;
+    void takeScanAnswer(const ZorMessage &answer);
+    void takePrepareAnswer(const ZorMessage &answer);
+    void takeSuccess();
+    void fail(const QString &text);
+};
+
+struct WaitForReboot : Macho::Link<WaitForReboot, DriveRoot>
+{
+    MACHO_STATE(WaitForReboot)
+
+    struct Box
+    {
+        QString keptText;
+        QElapsedTimer clock;
+    };
+
+    void entry() override;
+    void cycle() override;
+};
+
+struct ResetToFactory : Macho::Link<ResetToFactory, DriveRoot>
+{
+    MACHO_STATE(ResetToFactory)
+
+    struct Box
+    {
+        ZorMessage resetRequest;      // the "ResetCmd" object list
+    };
+
+    void entry() override;
+    void cycle() override;
+    // True (and the transition requested) once the list was answered.
+    bool resetFinished();
+};
+
+struct StartApplication : Macho::Link<StartApplication, DriveRoot>
+{
+    MACHO_STATE(StartApplication)
+
+    struct Box
+    {
+        ZorMessage restartInterview;
+    };
+
+    void entry() override;
+    void cycle() override;
+};
+
+struct DriveScriptUpdate : Macho::Link<DriveScriptUpdate, DriveRoot>
+{
+    MACHO_STATE(DriveScriptUpdate)
+
+    struct Box
+    {
+        QString scriptPath;
+        QString imagePath;
+        bool written = false;
+    };
+
+    void entry() override;
+    void cycle() override;
+};
+
+struct Downloading : Macho::Link<Downloading, DriveRoot>
+{
+    MACHO_STATE(Downloading)
+
+    // One download session; made afresh on every entry.
+    struct Box
+    {
+        QString kind;
+        bool payloadValid = false;
+        bool failed = false;
+        bool ending = false;
+        QElapsedTimer endTimer;
+        bool done = false;
+        QString filePath;
+        ZorMessage initInterview;
+        ZorMessage downloadInterview;
+        ZorMessage fallbackInterview;
+        ZorMessage checkInterview;
+        ZorMessage abortInterview;
+        ZorMessage finalInterview;
+        bool checkSent = false;
+    };
+
+    void entry() override;
+    void exit() override;
+    void cycle() override;
+
+    void buildScriptInterviews(const QString &path);
+    void buildFirmwareInterviews(const QString &path);
+    // A failed transfer or stop: the final interview becomes the abort's
+    // wind-down, which leaves the drive in its boot loader.
+    void sendFinal();
+    void startEnding();
+    bool windDownOver() const;
+    // Leaves for Idle or Error once the session is done or wound down.
+    // True when it did.
+    bool endSession();
+    void readStops(const QString &text, bool sendAbort);
+    void takeAnswer(const ZorMessage &message);
+};
+
+struct DownloadingViaKelvatro : Macho::Link<DownloadingViaKelvatro, Downloading>
+{
+    MACHO_STATE(DownloadingViaKelvatro)
+
+    struct Box
+    {
+        int phase = 0;
+        int polls = 0;
+        QString target;               // the update file on the SD card
+        // Written by the copying thread: 0 running, 1 copied, 2 failed.
+        std::shared_ptr<std::atomic<int>> copyResult;
+    };
+
+    void entry() override;
+    void cycle() override;
+
+    void startPolling();
+    void takePoll(const ZorMessage &answer);
 };
 
 } // namespace ZorNodeStates

@@ -88,6 +88,7 @@ struct NodeRoot : Macho::Link<NodeRoot, ZorModStates::Top>
         ZorMessage commOpenRequest;       // the KM_COMM_OPEN that CommInit sent
         QList<ZorMessage> objectListQueue;
         ZorMessage currentObjectList;     // KS_WAITING while its interview runs
+        ZorMessage lastListAnswer;        // the answer sent for the last list
         ZorMessage objectListInterview;   // the interview sent for it
         bool silent = false;              // the current list is silent
         int timeBudgetMs = 0;             // of the current interview

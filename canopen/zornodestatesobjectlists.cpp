@@ -133,6 +133,7 @@ bool NodeRoot::handleObjectListAnswer(const ZorMessage &message)
     }
     b.objectTable.reset();
     b.objectTableRequest = false;
+    b.lastListAnswer = answer;
     sendToMaster(answer, true);
 
     if (!b.silent) {

@@ -124,7 +124,7 @@ void ZorPanel::propertyNewValue(const QString &name, const QString &value)
     for (auto it = m_lineEdits.constFind(name); it != m_lineEdits.cend() && it.key() == name; ++it) {
         QLineEdit *edit = it.value();
         if (edit && edit->text() != shown)
-            edit->setText(value);
+            edit->setText(shown);
     }
     for (auto it = m_sliders.constFind(name); it != m_sliders.cend() && it.key() == name; ++it) {
         QAbstractSlider *slider = it.value();

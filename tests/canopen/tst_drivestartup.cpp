@@ -134,8 +134,7 @@ private slots:
                  qPrintable(rig.sim.errorString()));
         QVERIFY(rig.waitForStatus(0, "Idle"));
 
-        for (const ZorMessage &m : {request(KM_SET_PROFILE_MODE, 3), request(KM_DRIVE_GO_TO_TARGET, 1),
-                                    request(KM_DRIVE_NEW_ID, "5,read"), request(KM_SCRIPT_CONTROL, -1)})
+        for (const ZorMessage &m : {request(KM_SET_PROFILE_MODE, 3), request(KM_DRIVE_GO_TO_TARGET, 1)})
             QCOMPARE(rig.request(m).msgState(), int(KS_REJECT));
 
         // A reset that selects nothing waits; a stop displaces it.

@@ -65,7 +65,7 @@ private slots:
         panel->watched = &label;
         panel->msgIn(ZorMessage(type, state, QStringLiteral("Speed=3.14159")));
         QCOMPARE(label.text(), QStringLiteral("3.14"));
-        QCOMPARE(edit.text(), QStringLiteral("3.14159"));
+        QCOMPARE(edit.text(), QStringLiteral("3.14"));
         QCOMPARE(panel->lastPropertyValue("Speed"), QStringLiteral("3.14"));
         QCOMPARE(panel->received.size(), 1);
         QCOMPARE(panel->watchedTexts.value(0), QStringLiteral("3.14"));

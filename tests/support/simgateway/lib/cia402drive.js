@@ -38,9 +38,10 @@
 // bits: 0 profile position, 2 profile velocity, 5 homing; 0x25).
 
 const { DataType, ObjectType } = require('canopen');
+const Program = require('./driveprogram');
 
-const OPTIONS = ['drive', 'encoder', 'revolutions', 'maxspeed', 'modes'];
-const DEFAULTS = { drive: 0, encoder: 4096, revolutions: 1, maxspeed: 6000, modes: 0x25 };
+const OPTIONS = ['drive', 'encoder', 'revolutions', 'maxspeed', 'modes', ...Program.OPTIONS];
+const DEFAULTS = { drive: 0, encoder: 4096, revolutions: 1, maxspeed: 6000, modes: 0x25, ...Program.DEFAULTS };
 
 const VALUE_RANGE_EXCEEDED = 0x06090030;
 const VALUE_TOO_HIGH = 0x06090031;
@@ -103,7 +104,9 @@ function addObjects(eds, opts) {
     record(0x3500, 'Drive script', [
         [1, 'Script status', DataType.INTEGER8, 'ro', 0],
         [2, 'Script control', DataType.INTEGER8, 'rw', 0],
+        [3, 'Parameter change lock', DataType.UNSIGNED8, 'rw', 0],
     ]);
+    Program.addObjects(eds);
     add(0x603F, 'Error code', DataType.UNSIGNED16, 'ro', 0);
     add(0x6063, 'Position actual internal value', DataType.INTEGER32, 'ro', 0);
     add(0x606C, 'Velocity actual value', DataType.INTEGER32, 'ro', 0);
@@ -137,12 +140,15 @@ class Cia402Drive {
         this.timer.unref();
         // Writes the drive refuses are answered with an abort before the
         // stack's SDO server sees them.
+        this.program = new Program.DriveProgram(node);
         const serve = node._sdoRequest.bind(node);
         node._sdoRequest = (data) => {
-            const code = this.device ? this.refusedWrite(data) : 0;
+            const code = this.device ? this.refusedWrite(data) || this.program.check(data) : 0;
             if (code)
                 return node.sdoAbort(data.readUInt16LE(1), data[3], code);
-            return serve(data);
+            serve(data);
+            if (this.device)
+                this.program.after(data);
         };
     }
 
@@ -176,6 +182,7 @@ class Cia402Drive {
             this.lastCw = cw.value;
         this.takeMode();
         this.publish();
+        this.program.bind();
     }
 
     stop() {
@@ -548,6 +555,8 @@ function command(gateway, words) {
     const sub = (words[1] || '').toUpperCase();
     if (sub === 'STATE')
         return node.drive.describe();
+    if (sub === 'PROGRAM')
+        return node.drive.program.describe();
     if (sub === 'FAULT') {
         const code = words[2] === undefined ? 0x2310 : parseInt(String(words[2]).replace(/h$/i, '').replace(/^0x/i, ''), 16);
         if (!(code >= 0 && code <= 0xFFFF))
@@ -555,7 +564,7 @@ function command(gateway, words) {
         node.drive.injectFault(code);
         return '';
     }
-    throw new Error('usage: DRIVE <h> STATE|FAULT [code]');
+    throw new Error('usage: DRIVE <h> STATE|PROGRAM|FAULT [code]');
 }
 
 module.exports = { Cia402Drive, addObjects, command, OPTIONS, DEFAULTS };

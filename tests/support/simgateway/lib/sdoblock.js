@@ -27,6 +27,7 @@ class BlockDownload {
         this.node = node;
         this.state = IDLE;
         this.timer = null;
+        this.transfers = 0;   // block transfers begun
     }
 
     get active() { return this.state !== IDLE; }
@@ -61,6 +62,11 @@ class BlockDownload {
             this.node.sdoAbort(index, sub, SdoAbort.BAD_COMMAND);
             return true;
         }
+        if (!this.node.opts.block) {
+            // A server without block transfer: the command is not known.
+            this.node.sdoAbort(index, sub, SdoAbort.BAD_COMMAND);
+            return true;
+        }
         const found = this.node.lookup(index, sub);
         if (found.code) {
             this.node.sdoAbort(index, sub, found.code);
@@ -71,10 +77,6 @@ class BlockDownload {
             return true;
         }
         const opts = this.node.opts;
-        if (!opts.block) {
-            this.node.sdoAbort(index, sub, SdoAbort.BAD_COMMAND);
-            return true;
-        }
         const clientCrc = (cmd >> 2) & 1;
         const serverCrc = opts.crc === 'on' ? 1 : opts.crc === 'off' ? 0 : clientCrc;
         this.index = index;
@@ -82,6 +84,7 @@ class BlockDownload {
         this.entry = found.entry;
         this.size = (cmd & 0x02) ? data.readUInt32LE(4) : null;
         this.useCrc = !!(clientCrc && serverCrc);
+        ++this.transfers;
         this.blockSize = opts.blksize;
         this.segments = [];
         this.expected = 1;
@@ -95,6 +98,11 @@ class BlockDownload {
     _segment(data) {
         if (data[0] === 0x80) { // the client aborts
             this.reset();
+            return;
+        }
+        if (this.node.opts.block === 2 && this.transfers > 1) {
+            // A server whose block transfers break off after the first one.
+            this._abort(0x08000020);
             return;
         }
         const seq = data[0] & 0x7F;

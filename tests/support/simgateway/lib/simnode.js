@@ -63,6 +63,7 @@ const OPTION_DEFAULTS = {
     sdotimeout: 1000,
     wave: 0,
     minimal: 0,
+    block: 1,
     ...Drive.DEFAULTS,
 };
 
@@ -122,6 +123,10 @@ class SimNode {
         this.name = 'n' + handle;
         this.opts = Object.assign({}, OPTION_DEFAULTS, { id: handle, serial: 0x10000000 + handle, name: DEFAULT_NAME });
         parseOptions(words, this.opts);
+        // Drives answer a block initiate with the CRC bit set, as common
+        // drive stacks do, unless told otherwise.
+        if (this.opts.drive && !words.some((w) => w.toLowerCase().startsWith('crc=')))
+            this.opts.crc = 'on';
         this.storedId = null;
         this.storedRate = null;
         this.activeId = this.opts.id;

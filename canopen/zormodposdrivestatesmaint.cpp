@@ -1,0 +1,358 @@
+// The drive's maintenance states: a new node id and / or bit rate through
+// LSS (ChangeNodeParameters), the wait for the drive's boot-up that follows
+// (WaitForReboot), the restore of the factory parameters (ResetToFactory)
+// and the start of the drive's program (StartApplication). Each is entered
+// through CommInit with the request pending; the state that follows answers
+// it (Idle KS_ANSWER, Error KS_FAIL).
+#include "zormodposdrivestates.h"
+
+#include "zorbabelfish.h"
+#include "zordriveprofile.h"
+#include "zormodposdrive.h"
+
+namespace ZorNodeStates {
+
+namespace {
+
+ZorMessage interview(const QString &lines)
+{
+    return ZorMessage(KM_INTERVIEW, KS_REQUEST, lines);
+}
+
+bool isAnswerTo(const ZorMessage &message, const ZorMessage &interview)
+{
+    return message == interview && message.msgType() == KM_INTERVIEW && !message.isRequest()
+        && message.msgState() != KS_WAITING && message.msgState() != KS_INFO;
+}
+
+// The node ids of a ScanIds answer (its first line, after the last colon).
+QList<int> scannedNodes(const QString &answer)
+{
+    QList<int> nodes;
+    const QString ids = answer.section(QLatin1Char('\n'), 0, 0).section(QLatin1Char(':'), -1);
+    for (const QString &field : ids.split(QLatin1Char(','), Qt::SkipEmptyParts)) {
+        bool ok = false;
+        const int node = field.trimmed().toInt(&ok);
+        if (ok && node >= 1 && node <= 127)
+            nodes << node;
+    }
+    return nodes;
+}
+
+} // namespace
+
+// ---- ChangeNodeParameters ----------------------------------------------------------
+
+void ChangeNodeParameters::entry()
+{
+    Box &c = box();
+    ZorModPosDrive::NodeParameters &d = nodeParameters();
+    setStatus(StatusMaintenance);
+    setStatusText(tr("Preparing config. change"));
+
+    c.changeNodeId = d.newNodeId >= 1 && d.newNodeId <= 127;
+    if (!c.changeNodeId)
+        d.newNodeId = 0;
+    c.changeBitRate = d.newBitRate > 0;
+    c.active = c.changeNodeId || c.changeBitRate;
+    c.aborted = false;
+    c.lssSent = false;
+
+    QString prepare;
+    if (d.readSerial)
+        prepare += QStringLiteral("SDOReadObject:1000:2:%1,1018h,4h,unsigned32\n").arg(nodeId());
+    prepare += QStringLiteral("SDOWriteObject:1000:0:%1,3500h,3h,unsigned8,0:noresponse\n").arg(nodeId());
+    c.prepareInterview = interview(prepare);
+    c.failInterview = interview(QStringLiteral("Wait:%1:0\n").arg(0));
+    c.successInterview = interview(QStringLiteral("Wait:%1:0\n").arg(0));
+    c.scanInterview = ZorMessage();
+    c.lssInterview = ZorMessage();
+    if (!c.active)
+        return;
+
+    // A global node id change gives every device that hears it the same id:
+    // it is only sent when exactly one node answers a scan of the bus.
+    if (c.changeNodeId && !d.readSerial && d.serialNumber == 0) {
+        setStatusText(tr("Checking the bus for other nodes"));
+        c.scanInterview = interview(QStringLiteral("ScanIds:3000:0\n"));
+        sendToSlaves(c.scanInterview, true);
+        return;
+    }
+    sendToSlaves(c.prepareInterview, true);
+}
+
+QString ChangeNodeParameters::changeText() const
+{
+    const Box &c = box();
+    const ZorModPosDrive::NodeParameters &d = nodeParameters();
+    QString text;
+    if (c.changeNodeId && c.changeBitRate)
+        text = tr("Set Node ID = %1, Baud Rate = %2").arg(d.newNodeId).arg(d.newBitRate);
+    else if (c.changeNodeId)
+        text = tr("Set Node ID = %1").arg(d.newNodeId);
+    else
+        text = tr("Set Node Baud Rate = %1").arg(d.newBitRate);
+    if (d.serialNumber != 0)
+        text += tr(" (serial no. %1)").arg(d.serialNumber);
+    else
+        text += tr(" (global)");
+    return text;
+}
+
+void ChangeNodeParameters::fail(const QString &text)
+{
+    NodeRoot::box().errorText = text;
+    requestTransition<Error>();
+}
+
+void ChangeNodeParameters::takeScanAnswer(const ZorMessage &answer)
+{
+    Box &c = box();
+    if (c.aborted) {
+        fail(tr("Aborted - ") + statusText());
+        return;
+    }
+    const QList<int> nodes = answer.msgState() == KS_ANSWER ? scannedNodes(answer.data().toString())
+                                                            : QList<int>();
+    if (nodes.size() != 1) {
+        fail(tr("Failed - %1 nodes answered on the bus; a global node ID change needs exactly one. "
+                "Disconnect the other devices or use 'Change Node ID'.")
+                 .arg(nodes.size()));
+        return;
+    }
+    setStatusText(tr("Preparing config. change"));
+    sendToSlaves(c.prepareInterview, true);
+}
+
+void ChangeNodeParameters::takePrepareAnswer(const ZorMessage &answer)
+{
+    Box &c = box();
+    ZorModPosDrive::NodeParameters &d = nodeParameters();
+    if (c.aborted) {
+        // Stopped before the LSS line went out: none is sent.
+        fail(tr("Aborted - ") + statusText());
+        return;
+    }
+    const bool accepted = answer.msgState() == KS_ANSWER || (answer.msgState() == KS_TIMEOUT && !d.readSerial);
+    if (!accepted) {
+        sendToSlaves(c.failInterview, true);
+        return;
+    }
+    if (d.readSerial) {
+        qint64 serial = 0;
+        const QString first = answer.data().toString().section(QLatin1Char('\n'), 0, 0);
+        if (!ZorDriveProfile::lastNumber(first, serial) || serial <= 0 || serial > 0xFFFFFFFFLL) {
+            sendToSlaves(c.failInterview, true);
+            return;
+        }
+        d.serialNumber = quint32(serial);
+    }
+    setStatusText(changeText());
+    const bool selective = d.serialNumber != 0;
+    c.lssInterview = interview(QStringLiteral("LSSNodeParameters:30000:0:%1,%2,%3,%4\n")
+                                   .arg(selective ? QStringLiteral("s") : QStringLiteral("g"))
+                                   .arg(selective ? d.serialNumber : 0u)
+                                   .arg(d.newNodeId)
+                                   .arg(d.newBitRate));
+    c.lssSent = true;
+    sendToSlaves(c.lssInterview, true);
+}
+
+void ChangeNodeParameters::takeSuccess()
+{
+    const Box &c = box();
+    setStatusText(tr("Success - ") + statusText());
+    if (!c.changeBitRate) {
+        requestTransition<WaitForReboot>();
+        return;
+    }
+    // The interface follows the drive to its new bit rate: closed, the rate
+    // set, and opened again by CommInit.
+    showResultText(tr("Changing CAN interface baudr."));
+    sendToSlaves(ZorMessage(KM_COMM_CLOSE, KS_REQUEST, QString()), true);
+    sendToSlaves(ZorMessage(KM_COMM_SET_BAUD, KS_REQUEST, QString::number(nodeParameters().newBitRate)), true);
+    setContinuation<WaitForReboot>(Opened);
+    requestTransition<CommInit>();
+}
+
+void ChangeNodeParameters::cycle()
+{
+    Box &c = box();
+    if (!c.active) {
+        requestTransition<Idle>();
+        return;
+    }
+    ZorMessage message;
+    while (module()->getMessage(ZorModule::FromMaster, message)) {
+        if (!message.isRequest())
+            continue;
+        if (message.msgType() == KM_STOP || message.msgType() == KM_DRIVE_STOP) {
+            makePending(message);
+            c.aborted = true;
+        } else {
+            rejectRequest(message);
+        }
+    }
+    while (module()->getMessage(ZorModule::FromSlaves, message)) {
+        if (handleAccessKeyAnswer(message))
+            continue;
+        if (isAnswerTo(message, c.failInterview)) {
+            fail((c.aborted ? tr("Aborted - ") : tr("Failed - ")) + statusText());
+            return;
+        }
+        if (isAnswerTo(message, c.successInterview)) {
+            takeSuccess();
+            return;
+        }
+        if (c.lssSent && isAnswerTo(message, c.lssInterview)) {
+            if (message.msgState() == KS_ANSWER) {
+                if (c.changeNodeId)
+                    setNodeId(nodeParameters().newNodeId);
+                sendToSlaves(c.successInterview, true);
+            } else {
+                sendToSlaves(c.failInterview, true);
+            }
+            continue;
+        }
+        if (c.scanInterview.msgType() == KM_INTERVIEW && isAnswerTo(message, c.scanInterview)) {
+            takeScanAnswer(message);
+            return;
+        }
+        if (!c.lssSent && isAnswerTo(message, c.prepareInterview)) {
+            takePrepareAnswer(message);
+            if (!c.lssSent)
+                return;
+        }
+    }
+}
+
+// ---- WaitForReboot --------------------------------------------------------------------
+
+void WaitForReboot::entry()
+{
+    NodeRoot::Box &b = NodeRoot::box();
+    setStatus(StatusWaitForReboot);
+    box().keptText = statusText();
+    box().clock.start();
+    if (b.resultShown)
+        b.resultTimer.start();
+    else
+        setStatusText(tr("Waiting for Drive/Voltage Reset"));
+}
+
+void WaitForReboot::cycle()
+{
+    NodeRoot::Box &b = NodeRoot::box();
+    ZorMessage message;
+    bool masterEmpty = true;
+    while (module()->getMessage(ZorModule::FromMaster, message)) {
+        masterEmpty = false;
+        if (!message.isRequest())
+            continue;
+        Outcome outcome = handleDriveRequest(message);
+        if (outcome == NotHandled)
+            outcome = handleCommonRequest(message);
+        if (outcome == NotHandled) {
+            rejectRequest(message);
+            continue;
+        }
+        setStatusText(QStringLiteral("Drive Reset still missing"));
+        return;
+    }
+    if (masterEmpty) {
+        while (module()->getMessage(ZorModule::FromSlaves, message)) {
+            if (message.msgType() == KM_CANOPEN_BOOTUP && message.data().toInt() == nodeId()) {
+                showResultText(box().keptText);
+                requestTransition<Idle>();
+                return;
+            }
+            handleAccessKeyAnswer(message);
+        }
+    }
+    if (b.resultShown && b.resultTimer.elapsed() > timing(ZorModNode::ResultHold)) {
+        b.resultShown = false;
+        setStatusText(tr("Waiting for Drive/Voltage Reset"));
+    }
+    // A drive that never boots again must not hold the module here for good.
+    if (box().clock.elapsed() > driveTiming(ZorModPosDrive::RebootTimeout)) {
+        b.resultShown = false;
+        b.errorText = tr("No boot-up of node %1 within %2 s").arg(nodeId())
+                          .arg(driveTiming(ZorModPosDrive::RebootTimeout) / 1000.0);
+        requestTransition<Error>();
+    }
+}
+
+// ---- ResetToFactory -------------------------------------------------------------------
+
+void ResetToFactory::entry()
+{
+    setStatus(StatusFactoryReset);
+    setStatusText(tr("Resetting to Factory Settings"));
+    cancelObjectLists();
+    sendAccessKey();
+    NodeRoot::box().lastListAnswer = ZorMessage();
+    box().resetRequest = ZorMessage(KM_OBJLIST_WRITE, KS_REQUEST, QStringLiteral("ResetCmd"));
+    queueObjectList(box().resetRequest);
+}
+
+bool ResetToFactory::resetFinished()
+{
+    const ZorMessage &answer = NodeRoot::box().lastListAnswer;
+    if (answer != box().resetRequest)
+        return false;
+    if (answer.msgState() == KS_ANSWER) {
+        showResultText(tr("Reset to Factory successful"));
+        requestTransition<Idle>();
+    } else {
+        NodeRoot::box().errorText = tr("Reset to Factory failed");
+        requestTransition<Error>();
+    }
+    return true;
+}
+
+void ResetToFactory::cycle()
+{
+    processObjectListQueue();
+    if (resetFinished())
+        return;
+    // Nothing else is served while the drive resets.
+    rejectMasterRequests();
+    ZorMessage message;
+    while (module()->getMessage(ZorModule::FromSlaves, message)) {
+        handleObjectListAnswer(message);
+        handleAccessKeyAnswer(message);
+        if (resetFinished())
+            return;
+    }
+}
+
+// ---- StartApplication -----------------------------------------------------------------
+
+void StartApplication::entry()
+{
+    setStatus(StatusRestart);
+    setStatusText(tr("Exit bootloader / (Re)start Application"));
+    box().restartInterview =
+        interview(QStringLiteral("SDOWriteObject:1000:10:%1,1f51h,1h,unsigned8,%2\n").arg(nodeId()).arg(1));
+    sendToSlaves(box().restartInterview, true);
+}
+
+void StartApplication::cycle()
+{
+    rejectMasterRequests();
+    ZorMessage message;
+    while (module()->getMessage(ZorModule::FromSlaves, message)) {
+        if (!isAnswerTo(message, box().restartInterview))
+            continue;
+        if (message.msgState() == KS_ANSWER) {
+            showResultText(tr("Restart successful"));
+            requestTransition<Idle>();
+        } else {
+            NodeRoot::box().errorText = tr("Restart failed");
+            requestTransition<Error>();
+        }
+        return;
+    }
+}
+
+} // namespace ZorNodeStates

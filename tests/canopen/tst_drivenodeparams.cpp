@@ -1,0 +1,210 @@
+// The drive's maintenance states on the wire: node id and bit rate through
+// LSS (global after a check that the drive is alone, or selective by the
+// serial number read from the drive), the wait for the drive's boot-up, the
+// factory reset and the program start, against the simulated CiA 402 drive
+// whose LSS slave needs all four identity frames for a selective switch.
+#include "drivetesting.h"
+#include "zormodcaninterface.h"
+
+#include <QtTest>
+
+using namespace DriveTesting;
+
+namespace {
+
+const char NodeParamsPrepare[] = "SDOWriteObject:1000:0:2,3500h,3h,unsigned8,0:noresponse\n";
+
+// The message types the module sent down, in order, from the index on.
+QList<int> nodeParamsTypesDown(const NodeRig &rig, int first)
+{
+    QList<int> types;
+    const QList<ZorMessage> all = rig.toSlaves.messages();
+    for (int i = first; i < all.size(); ++i)
+        types << all.at(i).msgType();
+    return types;
+}
+
+} // namespace
+
+class TestDriveNodeParams : public QObject
+{
+    Q_OBJECT
+private slots:
+    void assignNodeIdGlobally()
+    {
+        NodeRig rig;
+        QVERIFY2(startRig(rig), qPrintable(rig.sim.errorString()));
+        QVERIFY(rig.waitForStatus(0, "Idle"));
+        const ZorMessage request = DriveTesting::request(KM_DRIVE_NEW_ID, "5,0");
+        rig.send(request);
+
+        QVERIFY(rig.sim.waitForLine("^LSS 2 store 5 ", 15000).hasMatch());
+        QVERIFY(rig.waitForStatus(1102, QString(), 15000));
+        const QStringList interviews = rig.sentDown(KM_INTERVIEW);
+        QVERIFY2(interviews.contains("ScanIds:3000:0\n"), qPrintable(interviews.join('|')));
+        QVERIFY(interviews.contains(QString::fromLatin1(NodeParamsPrepare)));
+        QVERIFY(interviews.contains("LSSNodeParameters:30000:0:g,0,5,0\n"));
+        QCOMPARE(rig.module()->property("NodeId"), QStringLiteral("5"));
+        QVERIFY(rig.infoTexts().contains("Success - Set Node ID = 5 (global)"));
+        QVERIFY(rig.answerTo(request).msgType() == KM_UNDEFINED);
+
+        // Another node's boot-up does not end the wait.
+        QVERIFY(rig.sim.inject("t707100"));
+        QTest::qWait(300);
+        QCOMPARE(rig.status(), 1102);
+
+        // Power cycle: the drive comes back as node 5.
+        QVERIFY(rig.sim.command("NODE BOOT 2"));
+        QCOMPARE(rig.waitForAnswer(request, 10000).msgState(), int(KS_ANSWER));
+        QVERIFY(rig.waitForStatus(0));
+        QVERIFY(rig.sim.waitForLine("^BUS n2 t705100$").hasMatch());
+    }
+
+    void globalIdChangeNeedsTheDriveAlone()
+    {
+        NodeRig rig;
+        QVERIFY2(rig.start({"--node", "2 drive=1", "--node", "3"}, newDrive(), "drive_canopen",
+                           "<NodeId>2</NodeId>"),
+                 qPrintable(rig.sim.errorString()));
+        QVERIFY(rig.waitForStatus(0, "Idle"));
+        const ZorMessage answer = rig.request(DriveTesting::request(KM_DRIVE_NEW_ID, "5,0"), 20000);
+        QCOMPARE(answer.msgState(), int(KS_FAIL));
+        QVERIFY(rig.waitForStatus(2000));
+        QVERIFY(rig.waitUntil([&] { return rig.infoText().contains("2 nodes answered"); }));
+        QVERIFY(commandWith(rig, 0, "LSSNodeParameters").isEmpty());
+        QVERIFY(commandWith(rig, 0, "3500h,3h").isEmpty());
+        QCOMPARE(rig.module()->property("NodeId"), QStringLiteral("2"));
+    }
+
+    void bitRateChangeReopensTheInterface()
+    {
+        NodeRig rig;
+        QVERIFY2(startRig(rig), qPrintable(rig.sim.errorString()));
+        QVERIFY(rig.waitForStatus(0, "Idle"));
+        const int firstDown = rig.toSlaves.messages().size();
+        const ZorMessage request = DriveTesting::request(KM_DRIVE_NEW_COMM_PARAMETERS, "250000,0");
+        rig.send(request);
+
+        QVERIFY(rig.sim.waitForLine("^LSS 2 store \\S+ 250000", 15000).hasMatch());
+        QVERIFY(rig.waitForStatus(1102, QString(), 15000));
+        // A bit-rate change alone needs no scan.
+        QVERIFY(commandWith(rig, 0, "ScanIds").isEmpty());
+        QVERIFY(rig.sentDown(KM_INTERVIEW).contains("LSSNodeParameters:30000:0:g,0,0,250000\n"));
+        QVERIFY(rig.infoTexts().contains("Success - Set Node Baud Rate = 250000 (global)"));
+        QVERIFY(rig.infoTexts().contains("Changing CAN interface baudr."));
+        // Closed, the new rate set, then opened again.
+        const QList<int> types = nodeParamsTypesDown(rig, firstDown);
+        const int close = types.indexOf(KM_COMM_CLOSE);
+        QVERIFY(close >= 0);
+        QCOMPARE(types.value(close + 1), int(KM_COMM_SET_BAUD));
+        QVERIFY(types.indexOf(KM_COMM_OPEN, close) > close);
+        QCOMPARE(rig.sentDown(KM_COMM_SET_BAUD), QStringList({"250000"}));
+        // The interface keeps the rate in its own spelling.
+        QVERIFY(rig.waitUntil([&] { return rig.canInterface()->property(QStringLiteral("Baudrate")) == QStringLiteral("250K"); }));
+        QVERIFY(rig.sim.waitForLine("^CHANNEL \\d+ open 250000").hasMatch());
+
+        QVERIFY(rig.sim.command("NODE BOOT 2"));
+        QCOMPARE(rig.waitForAnswer(request, 10000).msgState(), int(KS_ANSWER));
+    }
+
+    // The serial number is read from the drive and goes into a selective LSS
+    // line; a drive that needs all four identity frames for the selective
+    // switch does not take it, and the change fails.
+    void changeBySerialNumber()
+    {
+        NodeRig rig;
+        QVERIFY2(startRig(rig), qPrintable(rig.sim.errorString()));
+        QVERIFY(rig.waitForStatus(0, "Idle"));
+        const ZorMessage answer = rig.request(DriveTesting::request(KM_DRIVE_NEW_ID, "5,read"), 40000);
+        const QString serial = QString::number(0x10000002);
+        QVERIFY(rig.sentDown(KM_INTERVIEW).contains(QStringLiteral("SDOReadObject:1000:2:2,1018h,4h,unsigned32\n")
+                                                    + NodeParamsPrepare));
+        QVERIFY(rig.sentDown(KM_INTERVIEW).contains(QStringLiteral("LSSNodeParameters:30000:0:s,%1,5,0\n").arg(serial)));
+        QCOMPARE(answer.msgState(), int(KS_FAIL));
+        QVERIFY(rig.waitForStatus(2000, QStringLiteral("Error: Failed - Set Node ID = 5 (serial no. %1)").arg(serial)));
+        QCOMPARE(rig.module()->property("NodeId"), QStringLiteral("2"));
+        QCOMPARE(rig.sim.query("NODE STATE 2").section("stored=", 1).section(' ', 0, 0), QStringLiteral("-"));
+    }
+
+    void nothingToChange()
+    {
+        NodeRig rig;
+        QVERIFY2(startRig(rig), qPrintable(rig.sim.errorString()));
+        QVERIFY(rig.waitForStatus(0, "Idle"));
+        const int before = rig.sentDown(KM_INTERVIEW).size();
+        QCOMPARE(rig.request(DriveTesting::request(KM_DRIVE_NEW_ID, "0,0")).msgState(), int(KS_ANSWER));
+        QCOMPARE(rig.request(DriveTesting::request(KM_DRIVE_NEW_ID, "200,0")).msgState(), int(KS_ANSWER));
+        QCOMPARE(rig.sentDown(KM_INTERVIEW).size(), before);
+        QVERIFY(rig.infoTexts().contains("Preparing config. change"));
+    }
+
+    // Stopped while the serial number is read: no LSS line goes out.
+    void stopBeforeTheLssLine()
+    {
+        NodeRig rig;
+        QVERIFY2(startRig(rig, "sdodelay=600"), qPrintable(rig.sim.errorString()));
+        QVERIFY(rig.waitForStatus(0, "Idle", 20000));
+        const ZorMessage change = DriveTesting::request(KM_DRIVE_NEW_ID, "5,read");
+        rig.send(change);
+        QVERIFY(rig.waitForStatus(1101));
+        const ZorMessage stop = DriveTesting::request(KM_DRIVE_STOP);
+        rig.send(stop);
+        QCOMPARE(rig.waitForAnswer(change, 20000).msgState(), int(KS_REJECT));
+        QCOMPARE(rig.waitForAnswer(stop, 20000).msgState(), int(KS_FAIL));
+        QVERIFY(rig.waitForStatus(2000, "Error: Aborted - Preparing config. change"));
+        QVERIFY(commandWith(rig, 0, "LSSNodeParameters").isEmpty());
+    }
+
+    void rebootWaitEnds()
+    {
+        auto *drive = newDrive();
+        drive->setDriveTiming(ZorModPosDrive::RebootTimeout, 800);
+        NodeRig rig;
+        QVERIFY2(startRig(rig, QString(), QString(), drive), qPrintable(rig.sim.errorString()));
+        QVERIFY(rig.waitForStatus(0, "Idle"));
+        const ZorMessage answer = rig.request(DriveTesting::request(KM_DRIVE_NEW_ID, "6,0"), 20000);
+        QCOMPARE(answer.msgState(), int(KS_FAIL));
+        QVERIFY(rig.waitForStatus(2000));
+        QVERIFY(rig.waitUntil([&] { return rig.infoText().startsWith("Error: No boot-up of node 6"); }));
+        QVERIFY(rig.infoTexts().contains("Waiting for Drive/Voltage Reset")
+                || rig.infoTexts().contains("Success - Set Node ID = 6 (global)"));
+    }
+
+    void resetAndRestart_data()
+    {
+        QTest::addColumn<int>("what");
+        QTest::addColumn<QString>("properties");
+        QTest::addColumn<QString>("expectedLine");
+        QTest::addColumn<int>("answerState");
+        QTest::addColumn<QString>("text");
+        QTest::newRow("factory reset") << 2 << QString() << "1011h,1h" << int(KS_ANSWER)
+                                       << "Reset to Factory successful";
+        // A reset command the drive refuses: 2007h is read-only.
+        QTest::newRow("factory reset refused")
+            << 2 << "<ResetCmd>w,2007h,0h,unsigned32,1</ResetCmd>" << "2007h" << int(KS_FAIL)
+            << "Error: Reset to Factory failed";
+        QTest::newRow("start application") << 1 << QString() << "SDOWriteObject:1000:10:2,1f51h,1h,unsigned8,1\n"
+                                           << int(KS_ANSWER) << "Restart successful";
+    }
+
+    void resetAndRestart()
+    {
+        QFETCH(int, what);
+        QFETCH(QString, properties);
+        QFETCH(QString, expectedLine);
+        QFETCH(int, answerState);
+        QFETCH(QString, text);
+        NodeRig rig;
+        QVERIFY2(startRig(rig, QString(), properties), qPrintable(rig.sim.errorString()));
+        QVERIFY(rig.waitForStatus(0, "Idle"));
+        const ZorMessage answer = rig.request(DriveTesting::request(KM_DRIVE_RESET, what), 20000);
+        QCOMPARE(answer.msgState(), answerState);
+        QVERIFY2(!commandWith(rig, 0, expectedLine).isEmpty(), qPrintable(rig.sentDown(KM_INTERVIEW).join('|')));
+        QVERIFY2(rig.waitUntil([&] { return rig.infoTexts().contains(text); }), qPrintable(rig.infoTexts().join('|')));
+        QVERIFY(rig.infoTexts().contains(what == 2 ? "Resetting to Factory Settings"
+                                                   : "Exit bootloader / (Re)start Application"));
+    }
+};
+
+ZOR_TEST(TestDriveNodeParams)
+#include "tst_drivenodeparams.moc"
