@@ -5,6 +5,7 @@
 #include "zorcontentcanmonitor.h"
 #include "zorcontentcansender.h"
 #include "zorcontentdefault.h"
+#include "zorcontentdriveruxa.h"
 #include "zorcontentinteractive.h"
 #include "zorcontentproject.h"
 #include "zorcontentremotecontrol.h"
@@ -16,6 +17,7 @@
 #include "zormoddatalog.h"
 #include "zormoddrivexenax.h"
 #include "zormodnode.h"
+#include "zormodposdrive.h"
 #include "zormodremotecontrol.h"
 #include "zormodule.h"
 #include "zorpanel.h"
@@ -49,7 +51,7 @@ ZorModule *newZorModDataLog(QObject *p) { return new ZorModDataLog(p); }
 ZorModule *newZorModRemoteControl(QObject *p) { return createRemoteControlModule(p); }
 ZorModule *newZorModJoystick(QObject *) { return nullptr; }       // stand-in
 ZorModule *newZorModCommChannel(QObject *p) { return createCommChannelModule(p); }
-ZorModule *newZorModPosDrive(QObject *) { return nullptr; }       // stand-in
+ZorModule *newZorModPosDrive(QObject *p) { return createPosDriveModule(p); }
 ZorModule *newZorModXYPos(QObject *) { return nullptr; }          // stand-in
 ZorModule *newZorModTestCycle(QObject *) { return nullptr; }      // stand-in
 ZorModule *newZorModDriveXenax(QObject *p) { return createDriveXenaxModule(p); }
@@ -71,7 +73,7 @@ ZorPanel *newZorContentTrigger(QWidget *p) { return makePanel<ZorContentTrigger>
 ZorPanel *newZorContentUiPanel(QWidget *p) { return makePanel<ZorContentDefault>(p); }        // stand-in
 ZorPanel *newZorContentRemoteControl(QWidget *p) { return makePanel<ZorContentRemoteControl>(p); }
 ZorPanel *newZorContentPythonEditor(QWidget *p) { return makePanel<ZorContentDefault>(p); }   // stand-in
-ZorPanel *newZorContentDriveRuxa(QWidget *p) { return makePanel<ZorContentDefault>(p); }      // stand-in
+ZorPanel *newZorContentDriveRuxa(QWidget *p) { return makePanel<ZorContentDriveRuxa>(p); }
 ZorPanel *newZorContentDriveRuxaSetup(QWidget *p) { return makePanel<ZorContentDefault>(p); } // stand-in
 ZorPanel *newZorContentFirmware(QWidget *p) { return makePanel<ZorContentDefault>(p); }       // stand-in
 ZorPanel *newZorContentXYPos(QWidget *p) { return makePanel<ZorContentDefault>(p); }          // stand-in

@@ -18,6 +18,7 @@ const { Client } = require('./lib/client');
 const { SimNode, parseNumber } = require('./lib/simnode');
 const { parseFrameLine, frameText } = require('./lib/frame');
 const { unescapeText } = require('./lib/escape');
+const Drive = require('./lib/cia402drive');
 
 class Gateway {
     constructor() {
@@ -239,7 +240,7 @@ function parseRate(word) {
 }
 
 const COMMANDS = {
-    HELP() { return 'PING QUIT DROP ACCEPT KICK CLIENTS BITRATE TIMING INJECT NMT RAW STATUS FLOOD ACKS HEXCASE LOG NODE NODES STATS'; },
+    HELP() { return 'PING QUIT DROP ACCEPT KICK CLIENTS BITRATE TIMING INJECT NMT RAW STATUS FLOOD ACKS HEXCASE LOG NODE NODES STATS DRIVE'; },
     PING() { return ''; },
     QUIT() { setImmediate(() => shutdown(0)); return ''; },
     async DROP(w) {
@@ -334,6 +335,7 @@ const COMMANDS = {
             this.log[k] = on;
         return '';
     },
+    DRIVE(w) { return Drive.command(this, w); },
     NODES() {
         return [...this.nodes.values()].map((n) => `${n.handle}:${n.activeId}`).join(' ');
     },

@@ -12,6 +12,7 @@ const { Device, Eds, DataType, ObjectType } = require('canopen');
 const { SdoServer } = require('canopen/source/protocol/sdo_server');
 const { LssSlave, LSS_RX } = require('./lssslave');
 const { BlockDownload } = require('./sdoblock');
+const Drive = require('./cia402drive');
 const SdoAbort = require('./sdoabort');
 const { unescapeText } = require('./escape');
 
@@ -58,10 +59,11 @@ const OPTION_DEFAULTS = {
     lssloose: 0,
     lssstore: 1,
     sdotimeout: 1000,
+    ...Drive.DEFAULTS,
 };
 
 const NUMERIC_OPTIONS = ['id', 'devicetype', 'vendor', 'product', 'revision', 'serial', 'heartbeat',
-    'blksize', 'silent', 'sdodelay', 'boot', 'tpdo', 'lssloose', 'lssstore', 'sdotimeout'];
+    'blksize', 'silent', 'sdodelay', 'boot', 'tpdo', 'lssloose', 'lssstore', 'sdotimeout', ...Drive.OPTIONS];
 
 function parseNumber(text) {
     let t = String(text).trim().toLowerCase();
@@ -147,6 +149,8 @@ class SimNode {
     }
 
     shutdown() {
+        if (this.drive)
+            this.drive.stop();
         this._stopDevice();
         this.block.reset();
         for (const t of this.timers)
@@ -360,6 +364,8 @@ class SimNode {
             return;
         }
         const eds = buildDictionary(this.opts, this.activeId);
+        if (this.opts.drive)
+            Drive.addObjects(eds, this.opts);
         for (const [k, raw] of kept) {
             const [index, sub] = k.split(':').map(Number);
             const entry = eds.getEntry(index);
@@ -380,6 +386,8 @@ class SimNode {
         if (sendBootUp)
             this.send(0x700 + this.activeId, Buffer.from([0]));
         device.start();
+        if (this.opts.drive)
+            (this.drive = this.drive || new Drive.Cia402Drive(this)).bind(device, keep(0x6040));
         device.nmt.on('changeState', (state) => this.event(`NMTSTATE ${this.handle} ${state}`));
         this.event(`NMTSTATE ${this.handle} ${device.state}`);
     }

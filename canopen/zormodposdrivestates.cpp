@@ -1,0 +1,407 @@
+// The drive's root with the request handling that Idle and Error share, and
+// the states Idle, Startup and Error.
+#include "zormodposdrivestates.h"
+
+#include "zorbabelfish.h"
+#include "zordriveprofile.h"
+#include "zormodposdrive.h"
+
+namespace ZorNodeStates {
+
+namespace {
+
+bool isObjectList(int type)
+{
+    return type == KM_OBJLIST_WRITE || type == KM_OBJLIST_READ;
+}
+
+bool isFinal(int state)
+{
+    return state != KS_REQUEST && state != KS_WAITING && state != KS_INFO;
+}
+
+// The serial number field of a node parameter request ("read" or a number).
+void takeSerial(DriveRoot::Box &d, const QString &field)
+{
+    const QString serial = field.trimmed().toLower();
+    d.readSerial = serial == QLatin1String("read");
+    d.serialNumber = d.readSerial ? 0 : ZorBabelFish::stringToULong(serial);
+}
+
+} // namespace
+
+// ---- DriveRoot ------------------------------------------------------------------
+
+void DriveRoot::entry()
+{
+    Box &d = box();
+    d.actualPosition = 0.0;
+    d.actualVelocity = 0;
+    d.statusWord = 0;
+    d.controlWord = 0;
+    d.lastStatusAnswer.start();
+    d.scriptStatus = -1;
+    d.scriptOutputLine.clear();
+    d.scriptOutputSource = QStringLiteral("0");
+    // The drive writes an entered access key itself (checkAccessKey).
+    NodeRoot::box().accessKeyOnChange = false;
+}
+
+void DriveRoot::init()
+{
+    setContinuation<Error>(Failed);
+    setContinuation<Idle>(Fallback);
+}
+
+void DriveRoot::cycle()
+{
+    // Only once, right after the module started: a key stored with the
+    // project is not written behind the user's back.
+    if (ZorModPosDrive *m = drive())
+        m->forgetAccessKey();
+    setProperty(QStringLiteral("AccessKeySet"), QString(), false);
+    requestTransition<Idle>();
+}
+
+ZorModPosDrive *DriveRoot::drive() const
+{
+    return qobject_cast<ZorModPosDrive *>(module());
+}
+
+int DriveRoot::intProperty(const char *name) const
+{
+    bool ok = false;
+    const int value = property(QLatin1String(name)).trimmed().toInt(&ok);
+    return ok ? value : 0;
+}
+
+double DriveRoot::doubleProperty(const char *name) const
+{
+    bool ok = false;
+    const double value = property(QLatin1String(name)).trimmed().toDouble(&ok);
+    return ok ? value : 0.0;
+}
+
+void DriveRoot::makePending(const ZorMessage &request)
+{
+    NodeRoot::Box &b = NodeRoot::box();
+    const int state = b.pendingCommand.msgState();
+    if (b.pendingCommand.msgType() != KM_UNDEFINED && (state == KS_REQUEST || state == KS_WAITING))
+        answerRequest(b.pendingCommand, KS_REJECT);
+    b.pendingCommand = request;
+}
+
+void DriveRoot::answerRequest(ZorMessage request, int state, const QVariant &data)
+{
+    request.setMsgState(state);
+    if (data.isValid())
+        request.setData(data);
+    sendToMaster(request, true);
+}
+
+DriveRoot::Outcome DriveRoot::handleDriveRequest(const ZorMessage &request)
+{
+    Box &d = box();
+    switch (request.msgType()) {
+    case KM_START:
+    case KM_DRIVE_START:
+        makePending(request);
+        setContinuation<Startup>(Opened);
+        requestTransition<CommInit>();
+        return Leaving;
+    case KM_STOP:
+    case KM_DRIVE_STOP:
+        makePending(request);
+        NodeRoot::box().resultShown = false;
+        setStatusText(tr("Idle"));
+        setStatus(StatusIdle);
+        answerPendingCommand(true);
+        requestTransition<Idle>();
+        return Leaving;
+    case KM_DRIVE_NEW_ID: {
+        const QString data = request.data().toString();
+        d.newNodeId = quint8(ZorBabelFish::stringToUShort(data.section(QLatin1Char(','), 0, 0).trimmed()));
+        d.newBitRate = 0;
+        takeSerial(d, data.section(QLatin1Char(','), 1, 1));
+        return refuseMaintenance(request);
+    }
+    case KM_DRIVE_NEW_COMM_PARAMETERS: {
+        const QString data = request.data().toString();
+        d.newNodeId = 0;
+        d.newBitRate = ZorBabelFish::fromSuffixedStrToNumber(data.section(QLatin1Char(','), 0, 0).trimmed());
+        takeSerial(d, data.section(QLatin1Char(','), 1, 1));
+        return refuseMaintenance(request);
+    }
+    case KM_DRIVE_RESET: {
+        const int what = request.data().toInt();
+        if (what == 1 || what == 2)
+            return refuseMaintenance(request);
+        // Stays pending: the next state entered answers it.
+        makePending(request);
+        return Handled;
+    }
+    case KM_DRIVE_DOWNLOAD_START:
+        return refuseMaintenance(request);
+    default:
+        return NotHandled;
+    }
+}
+
+DriveRoot::Outcome DriveRoot::refuseMaintenance(const ZorMessage &request)
+{
+    // The node parameter, reset and download states (entered through
+    // CommInit with continuation 0, like Startup) are not part of this
+    // module yet: the request is refused rather than left unanswered.
+    rejectRequest(request);
+    return Handled;
+}
+
+DriveRoot::Outcome DriveRoot::handleCommonRequest(const ZorMessage &request)
+{
+    if (request.msgType() == KM_MASTER_OUT) {
+        const ZorMessage out(request.data().toString(), 1);
+        sendToSlaves(out, !out.hasOrigin());
+        return Handled;
+    }
+    if (!isObjectList(request.msgType()))
+        return NotHandled;
+    queueObjectList(request);
+    if (!NodeRoot::box().commOpen || nodeId() == 0) {
+        // Back here once communication is open; the list waits in the queue.
+        setContinuation<Idle>(Opened);
+        requestTransition<CommInit>();
+        return Leaving;
+    }
+    return Handled;
+}
+
+bool DriveRoot::readRequests()
+{
+    ZorMessage message;
+    while (module()->getMessage(ZorModule::FromMaster, message)) {
+        if (!message.isRequest())
+            continue;
+        Outcome outcome = handleDriveRequest(message);
+        if (outcome == NotHandled)
+            outcome = handleCommonRequest(message);
+        if (outcome == NotHandled)
+            rejectRequest(message);
+        if (outcome == Leaving)
+            return false;
+    }
+    return true;
+}
+
+bool DriveRoot::handleDriveMessage(const ZorMessage &message)
+{
+    if (handleAccessKeyAnswer(message) || handleObjectListAnswer(message))
+        return true;
+    if (message.isRequest() || !isFinal(message.msgState()))
+        return false;
+    Box &d = box();
+    for (int i = 0; i < d.motionRequests.size(); ++i) {
+        if (d.motionRequests.at(i).interview != message)
+            continue;
+        const ZorMessage request = d.motionRequests.takeAt(i).request;
+        answerRequest(request, message.msgState());
+        const QString failure = failureText(message.msgState());
+        if (!failure.isEmpty())
+            NodeRoot::box().errorText = failure;
+        return true;
+    }
+    return false;
+}
+
+void DriveRoot::sendMotionInterview(const QString &lines, const ZorMessage &request)
+{
+    const ZorMessage interview(KM_INTERVIEW, KS_REQUEST, lines);
+    box().motionRequests.append({interview, request});
+    sendToSlaves(interview, true);
+}
+
+bool DriveRoot::checkAccessKey()
+{
+    Box &d = box();
+    const NodeRoot::Box &b = NodeRoot::box();
+    ZorModPosDrive *m = drive();
+    if (m && m->takeAccessKeyPending()) {
+        d.accessKeyToSend = true;
+        if (!b.commOpen || nodeId() == 0) {
+            // The key goes out when Idle is entered again.
+            setContinuation<Idle>(Opened);
+            requestTransition<CommInit>();
+            return false;
+        }
+    }
+    if (d.accessKeyToSend && b.commOpen && nodeId() != 0) {
+        d.accessKeyToSend = false;
+        sendAccessKey();
+    }
+    return true;
+}
+
+void DriveRoot::resetSetPoint(bool forced)
+{
+    Box &d = box();
+    if (!(forced || (d.statusWord & ZorDriveProfile::SetPointAcknowledge))
+        || !(d.controlWord & ZorDriveProfile::NewSetPointBit))
+        return;
+    d.controlWord &= ~int(ZorDriveProfile::NewSetPointBit);
+    qDebug().noquote() << "reset set point bit";
+    sendToSlaves(ZorMessage(KM_INTERVIEW, KS_REQUEST,
+                            ZorDriveProfile::line(ZorDriveProfile::ControlWordWrite, nodeId(), d.controlWord)),
+                 true);
+}
+
+QString DriveRoot::failureText(int state)
+{
+    switch (state) {
+    case KS_REJECT:
+        return tr("Command Rejected");
+    case KS_FAIL:
+        return tr("Command Failed");
+    case KS_TIMEOUT:
+        return tr("Timeout");
+    default:
+        return QString();
+    }
+}
+
+// ---- Idle -----------------------------------------------------------------------
+
+void Idle::entry()
+{
+    NodeRoot::Box &b = NodeRoot::box();
+    b.errorText.clear();
+    if (b.resultShown) {
+        b.resultTimer.start();
+    } else {
+        setStatusText(tr("Idle"));
+        setStatus(StatusIdle);
+    }
+    answerPendingCommand(true);
+    for (const ZorMessage &stop : qAsConst(DriveRoot::box().repeatedStops))
+        answerRequest(stop, KS_ANSWER);
+    DriveRoot::box().repeatedStops.clear();
+}
+
+void Idle::cycle()
+{
+    if (!readRequests())
+        return;
+    ZorMessage message;
+    while (module()->getMessage(ZorModule::FromSlaves, message))
+        handleDriveMessage(message);
+
+    NodeRoot::Box &b = NodeRoot::box();
+    if (b.resultShown && b.resultTimer.elapsed() > timing(ZorModNode::ResultHold)) {
+        b.resultShown = false;
+        setStatusText(tr("Idle"));
+        setStatus(StatusIdle);
+    }
+    if (!b.errorText.isEmpty()) {
+        b.resultShown = true;
+        b.resultTimer.start();
+        setStatusText(tr("Warning: %1").arg(b.errorText));
+        b.errorText.clear();
+        setStatus(StatusIdle);
+    }
+    processObjectListQueue();
+    checkAccessKey();
+}
+
+// ---- Startup --------------------------------------------------------------------
+
+void Startup::entry()
+{
+    DriveRoot::Box &d = DriveRoot::box();
+    setStatusText(tr("Init"));
+    setStatus(StatusInit);
+    d.scriptOutputLine.clear();
+    d.scriptOutputSource = QStringLiteral("0");
+    sendAccessKey();
+    box().interview = ZorMessage(KM_INTERVIEW, KS_REQUEST, ZorDriveProfile::startupInterview(nodeId()));
+    sendToSlaves(box().interview, true);
+    d.controlWord = ZorDriveProfile::SwitchOn;
+}
+
+void Startup::cycle()
+{
+    ZorMessage message;
+    while (module()->getMessage(ZorModule::FromMaster, message)) {
+        if (!message.isRequest())
+            continue;
+        if (message.msgType() == KM_STOP || message.msgType() == KM_DRIVE_STOP) {
+            answerPendingCommand(false);
+            makePending(message);
+            cancelGatewayInterviews();
+            requestTransition<Idle>();
+            return;
+        }
+        // Object lists wait for the running drive; nothing else is served
+        // while it starts.
+        if (isObjectList(message.msgType()))
+            queueObjectList(message);
+        else
+            rejectRequest(message);
+    }
+
+    while (module()->getMessage(ZorModule::FromSlaves, message)) {
+        if (handleDriveMessage(message))
+            continue;
+        // Only the start-up interview decides; other answers (a late object
+        // list, say) do not end the start.
+        if (message != box().interview || message.msgType() != KM_INTERVIEW || !isFinal(message.msgState()))
+            continue;
+        if (message.msgState() == KS_ANSWER) {
+            const QStringList lines = ZorDriveProfile::answerLines(message.data().toString());
+            auto factor = [&lines](int index) {
+                qint64 value = 0;
+                if (!ZorDriveProfile::lastNumber(lines.value(index), value) || value <= 0 || value > 0xFFFFFFFFLL)
+                    return quint32(1);
+                return quint32(value);
+            };
+            DriveRoot::Box &d = DriveRoot::box();
+            d.positionNumerator = factor(ZorDriveProfile::NumeratorLine);
+            d.positionDenominator = factor(ZorDriveProfile::DenominatorLine);
+            requestTransition<Operational>();
+            return;
+        }
+        if (message.msgState() == KS_FAIL)
+            NodeRoot::box().errorText = tr("Init Failed");
+        else if (message.msgState() == KS_TIMEOUT)
+            NodeRoot::box().errorText = tr("Timeout");
+        requestTransition<Error>();
+        return;
+    }
+}
+
+// ---- Error ----------------------------------------------------------------------
+
+void Error::entry()
+{
+    NodeRoot::Box &b = NodeRoot::box();
+    answerPendingCommand(false);
+    setStatus(StatusError);
+    setStatusText(b.errorText.isEmpty() ? tr("Error") : tr("Error: %1").arg(b.errorText));
+    b.errorText.clear();
+}
+
+void Error::cycle()
+{
+    if (!readRequests())
+        return;
+    ZorMessage message;
+    while (module()->getMessage(ZorModule::FromSlaves, message))
+        handleDriveMessage(message);
+    NodeRoot::Box &b = NodeRoot::box();
+    if (!b.errorText.isEmpty()) {
+        setStatusText(tr("Error: %1").arg(b.errorText));
+        b.errorText.clear();
+    }
+    // An object list's result may show, but the drive stays in the error band.
+    setStatus(StatusError);
+    processObjectListQueue();
+}
+
+} // namespace ZorNodeStates

@@ -1,0 +1,98 @@
+#include "zorcontentdriveruxa.h"
+#include "ui_zorcontentdriveruxa.h"
+
+#include <cmath>
+
+ZorContentDriveRuxa::ZorContentDriveRuxa(QWidget *parent)
+    : ZorPanel(parent)
+    , ui(new Ui::ZorContentDriveRuxaClass)
+{
+    ui->setupUi(this);
+    setState(0);
+}
+
+ZorContentDriveRuxa::~ZorContentDriveRuxa()
+{
+    savePanelState();
+    delete ui;
+}
+
+bool ZorContentDriveRuxa::setupZorPanel(const QPersistentModelIndex &index, ZorAbstractDomModel *model)
+{
+    const bool bound = ZorPanel::setupZorPanel(index, model);
+    sendGuiMsg(ZorMessage(KM_GETPROPERTY, KS_REQUEST, QStringLiteral("NodeId")));
+    return bound;
+}
+
+void ZorContentDriveRuxa::setState(int status)
+{
+    if (status == lastStatus)
+        return;
+    lastStatus = status;
+    ui->lineEditDriveStatus->setStyleSheet(statusStyleSheet(status));
+    ui->lineEditNodeId->setStyleSheet(QStringLiteral("color:black"));
+    // Actual values mean something while the drive runs or is busy; not
+    // when it stands idle or failed.
+    ui->groupBoxActual->setEnabled(status >= 1 && status <= 1999);
+}
+
+void ZorContentDriveRuxa::processIn(const ZorMessage &msg)
+{
+    const int type = msg.msgType();
+    if (msg.msgState() == KS_INFO || msg.msgState() == KS_ANSWER) {
+        switch (type) {
+        case KM_STATUS:
+            setState(msg.data().toInt());
+            break;
+        case KM_GET_ACTUAL_VELOCITY:
+            ui->labelActualVelocityValue->setText(msg.data().toString());
+            ui->horizontalSliderActualVelocity->setValue(msg.data().toInt());
+            break;
+        case KM_GET_ACTUAL_POSITION: {
+            const double position = msg.data().toDouble();
+            ui->labelActualPositionValue->setText(QString::number(position, 'f', 3));
+            // Beyond its range the slider stops at its end (and the cast
+            // never sees a number an int cannot hold).
+            QSlider *slider = ui->horizontalSliderActualPosition;
+            const double clamped = qBound(double(slider->minimum()), std::trunc(position), double(slider->maximum()));
+            slider->setValue(std::isfinite(clamped) ? int(clamped) : 0);
+            break;
+        }
+        case KM_INFOTEXT: {
+            const QString text = msg.data().toString();
+            if (text.isEmpty() || text.contains(QLatin1String("Emergency")))
+                break;
+            ui->lineEditDriveStatus->setText(text);
+            appendLogText(ui->plainTextStatus, text, true);
+            break;
+        }
+        default:
+            break;
+        }
+    }
+    if (type == KM_GETPROPERTY || type == KM_SETPROPERTY)
+        takeProperty(msg.data().toString());
+}
+
+void ZorContentDriveRuxa::takeProperty(const QString &text)
+{
+    const int eq = text.indexOf(QLatin1Char('='));
+    if (eq < 0)
+        return;
+    const QString name = text.left(eq);
+    const QString value = text.mid(eq + 1);
+    if (name == QLatin1String("NodeId")) {
+        if (ui->lineEditNodeId->text() != value)
+            ui->lineEditNodeId->setText(value);
+        return;
+    }
+    const int number = value.trimmed().toInt();   // 0 when it is no integer
+    if (name == QLatin1String("TargetVelocityMin"))
+        ui->horizontalSliderActualVelocity->setMinimum(number);
+    else if (name == QLatin1String("TargetVelocityMax"))
+        ui->horizontalSliderActualVelocity->setMaximum(number);
+    else if (name == QLatin1String("TargetPositionMin"))
+        ui->horizontalSliderActualPosition->setMinimum(number);
+    else if (name == QLatin1String("TargetPositionMax"))
+        ui->horizontalSliderActualPosition->setMaximum(number);
+}
