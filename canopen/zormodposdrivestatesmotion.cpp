@@ -8,6 +8,8 @@
 #include "zordriveprofile.h"
 #include "zormodposdrive.h"
 
+#include <QDebug>
+
 namespace ZorNodeStates {
 
 namespace {
