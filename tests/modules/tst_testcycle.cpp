@@ -258,15 +258,16 @@ private slots:
     // Cycle times of 0 or below are refused before anything moves.
     void refusesCycleTimesNotAboveZero_data()
     {
-        QTest::addColumn<QString>("properties");
-        QTest::newRow("empty") << QStringLiteral("<CycleTime1></CycleTime1>");
-        QTest::newRow("zero") << QStringLiteral("<CycleTime2>0</CycleTime2>");
-        QTest::newRow("negative") << QStringLiteral("<CycleTime1>-5</CycleTime1>");
+        QTest::addColumn<QString>("setting");   // as the panel sends it
+        QTest::newRow("empty") << QStringLiteral("CycleTime1=");
+        QTest::newRow("zero") << QStringLiteral("CycleTime2=0");
+        QTest::newRow("negative") << QStringLiteral("CycleTime1=-5");
     }
     void refusesCycleTimesNotAboveZero()
     {
-        QFETCH(QString, properties);
-        StubRig rig(properties);
+        QFETCH(QString, setting);
+        StubRig rig{QString()};
+        rig.cycle->slaveIn(ZorMessage(KM_SETPROPERTY, KS_REQUEST, setting));
         rig.cycle->slaveIn(ZorMessage(KM_DRIVE_START, KS_REQUEST));
         QVERIFY(rig.waitFor([&] { return rig.master.lastInfoText() == QLatin1String("Cycle times must be above 0 ms"); }));
         QTest::qWait(100);

