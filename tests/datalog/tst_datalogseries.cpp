@@ -9,11 +9,11 @@
 
 namespace {
 
-const QDateTime T0(QDate(2024, 3, 5), QTime(10, 0));
+const QDateTime SeriesT0(QDate(2024, 3, 5), QTime(10, 0));
 
 QDateTime at(qint64 ms)
 {
-    return T0.addMSecs(ms);
+    return SeriesT0.addMSecs(ms);
 }
 
 DataLogSample valueAt(qint64 ms, float value)
@@ -23,12 +23,12 @@ DataLogSample valueAt(qint64 ms, float value)
     return s;
 }
 
-// Times of the samples, in ms after T0.
+// Times of the samples, in ms after SeriesT0.
 QList<qint64> times(const QVector<DataLogSample> &samples)
 {
     QList<qint64> list;
     for (const DataLogSample &s : samples)
-        list << T0.msecsTo(s.time());
+        list << SeriesT0.msecsTo(s.time());
     return list;
 }
 
@@ -41,7 +41,7 @@ private slots:
     void limitedListsDropTheOldest()
     {
         DataLogSeries series;
-        const qint64 t0 = DataLogSample::toWallMs(T0);
+        const qint64 t0 = DataLogSample::toWallMs(SeriesT0);
         for (int i = 0; i < DataLogSeries::Limit; ++i)
             series.append(DataLogSample::atWallMs(t0 + i, float(i)));
         QCOMPARE(series.valueCount(), DataLogSeries::Limit);
@@ -135,7 +135,7 @@ private slots:
     {
         DataLogSeries series(true);
         for (int ms = 0; ms < 200000; ++ms)
-            series.append(DataLogSample::atWallMs(DataLogSample::toWallMs(T0) + ms, 1));
+            series.append(DataLogSample::atWallMs(DataLogSample::toWallMs(SeriesT0) + ms, 1));
         const DateTimeSpan all(at(0), at(199999));
         DateTimeSpan out;
         QCOMPARE(series.valuesInWindow(0.0, all, 0, 1000, out).size(), 200000);   // 1 ms steps
