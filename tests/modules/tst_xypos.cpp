@@ -127,6 +127,59 @@ private slots:
         QVERIFY(!xy->allPropertiesText().contains(QLatin1String("Other2")));
     }
 
+    // Without a CAN interface the first actual position of an axis becomes
+    // its target and ends the sync (the taken position goes out once, in the
+    // module's format), so that later targets are sent.
+    void followsActualsWithoutInterface()
+    {
+        TestDomModel model;
+        model.setXml(TestDomModel::projectXml({{QStringLiteral("drive_canopen"), QStringLiteral("a")},
+                                               {QStringLiteral("drive_canopen"), QStringLiteral("b")},
+                                               {QStringLiteral("xypos"), QStringLiteral("XY")}}));
+        ModulePtr xy(new ZorModXYPos);
+        QVERIFY(xy->setupZorModule(model.moduleIndex(QStringLiteral("XY")), &model));
+        std::vector<ModulePtr> drives;
+        for (const char *label : {"a", "b"}) {
+            drives.emplace_back(new StartStopModule);
+            QVERIFY(drives.back()->setupZorModule(model.moduleIndex(QLatin1String(label)), &model));
+            xy->addSlave(drives.back().get());
+        }
+        GatewayRecorder toSlaves;
+        connect(xy.get(), &ZorModule::masterOut, &toSlaves, &GatewayRecorder::record, Qt::DirectConnection);
+        xy->start();
+        auto fromDrive = [&](const QString &label, int type, const QVariant &data) {
+            ZorMessage m(type, KS_INFO, data);
+            m.setOrigin(label);
+            xy->masterIn(m);
+        };
+        auto targetsTo = [&](const QString &label) {
+            QStringList texts;
+            for (const ZorMessage &m : toSlaves.ofType(KM_SETPROPERTY))
+                if (m.recipient() == label)
+                    texts << m.data().toString();
+            return texts;
+        };
+        requestTo(xy.get(), KM_ASSIGN_SLAVES);
+        QTRY_COMPARE(xy->property(QStringLiteral("DriveLabelY")), QStringLiteral("b"));
+        requestTo(xy.get(), KM_DRIVE_START);
+        QTRY_COMPARE(xy->status(), 1000);
+        fromDrive(QStringLiteral("a"), KM_STATUS, 3);
+        fromDrive(QStringLiteral("b"), KM_STATUS, 3);
+        QTRY_COMPARE(xy->status(), 1);
+        fromDrive(QStringLiteral("a"), KM_GET_ACTUAL_POSITION, 12.5);
+        QTRY_COMPARE(xy->property(QStringLiteral("ActualX")), QStringLiteral("12.500"));
+        QCOMPARE(xy->property(QStringLiteral("TargetX")), QStringLiteral("12.500"));
+        QTRY_COMPARE_WITH_TIMEOUT(targetsTo(QStringLiteral("a")), QStringList({"TargetPosition=12.500"}), 5000);
+        xy->slaveIn(ZorMessage(KM_SETPROPERTY, KS_REQUEST, QStringLiteral("TargetX=20.000")));
+        QTRY_COMPARE_WITH_TIMEOUT(targetsTo(QStringLiteral("a")),
+                                  QStringList({"TargetPosition=12.500", "TargetPosition=20.000"}), 5000);
+        QVERIFY(targetsTo(QStringLiteral("b")).isEmpty());   // no actual Y came yet
+        // Neither drive running any more: back to Idle.
+        fromDrive(QStringLiteral("a"), KM_STATUS, 2000);
+        fromDrive(QStringLiteral("b"), KM_STATUS, 0);
+        QTRY_COMPARE(xy->status(), 0);
+    }
+
     // Two drives on the bus: positioning starts once both run, reads the
     // drives' limits, sends a changed target once it stood still for 750 ms,
     // and the actual positions follow the drives.
