@@ -3,7 +3,8 @@
 #
 # A live bus comes with it: the simulated CAN gateway (tests/support/
 # simgateway) runs in the background on a free loopback port with
-# CANopen nodes 1 (heartbeat every second), 2 (a drive) and 3 (only the mandatory objects), and, when no project is
+# CANopen nodes 1 (heartbeat every second), 2 and 3 (drives) and 4 (only the
+# mandatory objects), and, when no project is
 # given on the command line, the demo project build/demo/LiveBus.zorpro
 # opens: a CAN interface on that gateway with a CAN monitor (CANopen
 # decoder) and a CAN sender. The adapter stand-ins find the gateway through
@@ -50,7 +51,8 @@ start_gateway() {
   # Its input stays open (fd 3) for as long as this script runs; its event
   # lines go to a log file so that it never blocks on a full pipe.
   node "$ZOR_ROOT/tests/support/simgateway/simgateway.js" --quiet \
-    --node "1 heartbeat=1000 wave=10000" --node "2 drive=1 vendor=0xc0ffee name=Sim\\sServo\\s402" --node "3 minimal=1" \
+    --node "1 heartbeat=1000 wave=10000" --node "2 drive=1 vendor=0xc0ffee name=Sim\\sServo\\s402" \
+    --node "3 drive=1 vendor=0xc0ffee name=Sim\\sServo\\s402" --node "4 minimal=1" \
     <"$gw_in" >"$gw_log" 2>&1 &
   gw_pid=$!
   exec 3>"$gw_in"
@@ -67,7 +69,7 @@ start_gateway() {
     return 1
   fi
   gateway="127.0.0.1:$port"
-  zor_log "simulated CAN gateway on $gateway with CANopen node 1, drive 2 and node 3"
+  zor_log "simulated CAN gateway on $gateway with CANopen node 1, drives 2 and 3 and node 4"
 }
 
 # The demo project keeps what the user saved in it; only the gateway's

@@ -16,8 +16,10 @@
 #include "zorcontentnetmanager.h"
 #include "zorcontentproject.h"
 #include "zorcontentremotecontrol.h"
+#include "zorcontenttestcycle.h"
 #include "zorcontenttrigger.h"
 #include "zorcontentuipanel.h"
+#include "zorcontentxypos.h"
 #include "zormodautomation.h"
 #include "zormodcaninterface.h"
 #include "zormodcanopengateway.h"
@@ -28,6 +30,9 @@
 #include "zormodnode.h"
 #include "zormodposdrive.h"
 #include "zormodremotecontrol.h"
+#include "zormodjoystick.h"
+#include "zormodtestcycle.h"
+#include "zormodxypos.h"
 #include "zormodule.h"
 #include "zorpanel.h"
 
@@ -58,11 +63,11 @@ ZorModule *newZorModAutomation(QObject *p) { return createAutomationModule(p); }
 ZorModule *newZorModNode(QObject *p) { return createNodeModule(p); }
 ZorModule *newZorModDataLog(QObject *p) { return new ZorModDataLog(p); }
 ZorModule *newZorModRemoteControl(QObject *p) { return createRemoteControlModule(p); }
-ZorModule *newZorModJoystick(QObject *) { return nullptr; }       // stand-in
 ZorModule *newZorModCommChannel(QObject *p) { return createCommChannelModule(p); }
 ZorModule *newZorModPosDrive(QObject *p) { return createPosDriveModule(p); }
-ZorModule *newZorModXYPos(QObject *) { return nullptr; }          // stand-in
-ZorModule *newZorModTestCycle(QObject *) { return nullptr; }      // stand-in
+ZorModule *newZorModJoystick(QObject *p) { return createJoystickModule(p); }
+ZorModule *newZorModXYPos(QObject *p) { return createXYPosModule(p); }
+ZorModule *newZorModTestCycle(QObject *p) { return createTestCycleModule(p); }
 ZorModule *newZorModDriveXenax(QObject *p) { return createDriveXenaxModule(p); }
 
 // Panels.
@@ -85,8 +90,8 @@ ZorPanel *newZorContentPythonEditor(QWidget *p) { return makePanel<ZorContentDef
 ZorPanel *newZorContentDriveRuxa(QWidget *p) { return makePanel<ZorContentDriveRuxa>(p); }
 ZorPanel *newZorContentDriveRuxaSetup(QWidget *p) { return makePanel<ZorContentDriveRuxaSetup>(p); }
 ZorPanel *newZorContentFirmware(QWidget *p) { return makePanel<ZorContentFirmware>(p); }
-ZorPanel *newZorContentXYPos(QWidget *p) { return makePanel<ZorContentDefault>(p); }          // stand-in
-ZorPanel *newZorContentTestCycle(QWidget *p) { return makePanel<ZorContentDefault>(p); }      // stand-in
+ZorPanel *newZorContentXYPos(QWidget *p) { return makePanel<ZorContentXYPos>(p); }
+ZorPanel *newZorContentTestCycle(QWidget *p) { return makePanel<ZorContentTestCycle>(p); }
 
 // --- The tables, in registration order ---------------------------------------
 

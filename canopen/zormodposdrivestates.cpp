@@ -7,6 +7,8 @@
 #include "zordriveprofile.h"
 #include "zormodposdrive.h"
 
+#include <QDebug>
+
 namespace ZorNodeStates {
 
 namespace {

@@ -9,6 +9,8 @@
 #include "zordriveprofile.h"
 #include "zormodposdrive.h"
 
+#include <QDebug>
+
 namespace ZorNodeStates {
 
 namespace {

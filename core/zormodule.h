@@ -201,6 +201,9 @@ public:
     void connectSlave(ZorModule *slave);
     void disconnectSlave(ZorModule *slave);
     QMap<QString, QPointer<ZorModule>> slaveModules() const { return slaves; }
+    // The slaves' labels and types as last linked, in label order; any
+    // thread (the module's states read it while the host relinks).
+    QMap<QString, QString> slaveTypes() const;
     // The via module standing in front of the slave of that label, if any.
     ZorModule *viaModuleFor(const QString &slaveLabel) const { return viaModules.value(slaveLabel).data(); }
 
@@ -352,6 +355,10 @@ private:
 
     // Links: host thread only.
     QMap<QString, QPointer<ZorModule>> slaves;
+    // Copy of the slaves' labels and types for the module thread.
+    mutable std::mutex slaveTypesMutex;
+    QMap<QString, QString> slaveTypesCopy;
+    void updateSlaveTypes();
     QMap<QString, ZorModuleCreator> viaFactories;
     QMap<QString, QPointer<ZorModule>> viaModules;
     void dropViaModule(const QString &slaveLabel, ZorModule *slave);

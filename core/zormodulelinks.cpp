@@ -167,6 +167,7 @@ bool ZorModule::addSlave(ZorModule *slave)
     const QString slaveLabel = slave->label();
     removeSlave(slaveLabel);
     slaves.insert(slaveLabel, slave);
+    updateSlaveTypes();
     connectSlave(slave);
 
     QDomElement element = moduleElement();
@@ -178,6 +179,21 @@ bool ZorModule::addSlave(ZorModule *slave)
         element.appendChild(s);
     }
     return true;
+}
+
+QMap<QString, QString> ZorModule::slaveTypes() const
+{
+    std::lock_guard<std::mutex> lock(slaveTypesMutex);
+    return slaveTypesCopy;
+}
+
+void ZorModule::updateSlaveTypes()
+{
+    QMap<QString, QString> copy;
+    for (auto it = slaves.cbegin(); it != slaves.cend(); ++it)
+        copy.insert(it.key(), it.value() ? it.value()->type() : QString());
+    std::lock_guard<std::mutex> lock(slaveTypesMutex);
+    slaveTypesCopy = copy;
 }
 
 bool ZorModule::removeSlave(const QString &slaveLabel)
@@ -193,6 +209,7 @@ bool ZorModule::removeSlave(const QString &slaveLabel)
     else if (slave)
         disconnectDirect(slave);
     slaves.erase(it);
+    updateSlaveTypes();
 
     QDomElement element = moduleElement();
     for (QDomElement s = element.firstChildElement(slaveTag); !s.isNull(); s = s.nextSiblingElement(slaveTag)) {
