@@ -13,6 +13,7 @@
 
 #include <QAction>
 #include <QCloseEvent>
+#include <QDockWidget>
 #include <QCoreApplication>
 #include <QDragEnterEvent>
 #include <QDropEvent>
@@ -90,8 +91,14 @@ bool Quorvane::loadProjectIntoWindow(const QString &path, bool restoreLayout, QS
         for (const QPersistentModelIndex &index : shown)
             newDock(index);
         const QByteArray state = m_project->guiState();
-        if (!state.isEmpty())
+        if (!state.isEmpty()) {
             restoreState(state);
+        } else if (!shown.isEmpty()) {
+            // Without a stored layout the first panel (the project's home
+            // page) is the front tab, not the one opened last.
+            if (QDockWidget *first = m_docks.value(shown.first()).data())
+                first->raise();
+        }
     } else {
         selectPanel(QString());
     }

@@ -222,6 +222,29 @@ private slots:
         QCOMPARE(w.pages().value(stack->currentIndex()).data().toString(), QStringLiteral("Screen"));
     }
 
+    // Without a stored layout the first panel of the tree is the front tab,
+    // not the one opened last.
+    void firstPanelInFrontWithoutStoredLayout()
+    {
+        Quorvane w;
+        w.show();
+        QVERIFY(w.appControl("open," + demo()));
+        const QList<QPersistentModelIndex> shown = w.project()->visiblePanelIndexes(false);
+        QVERIFY(shown.size() > 1);
+        QPointer<QDockWidget> first = w.docks().value(shown.first());
+        QVERIFY(first);
+        // The main window's tab bar of the docks names the front tab.
+        const auto frontTabs = [&w] {
+            QStringList fronts;
+            for (QTabBar *bar : w.findChildren<QTabBar *>()) {
+                if (bar->count() > 1)
+                    fronts << bar->tabText(bar->currentIndex());
+            }
+            return fronts;
+        };
+        QTRY_COMPARE(frontTabs(), QStringList({first->windowTitle()}));
+    }
+
     void docksInGuiMode0()
     {
         Quorvane w;
