@@ -83,6 +83,14 @@ class TestContentObjEdit : public QObject
     void bindWithList() { bind(objEditNodeElement(QStringLiteral("<EditorObjects>%1</EditorObjects>").arg(objEditList))); }
 
 private slots:
+    // The panel warns in a message box about a dictionary it cannot read; without
+    // the sample files every test would meet that box, so stop at once instead.
+    void initTestCase()
+    {
+        QVERIFY2(QFileInfo::exists(deviceDescription(QStringLiteral("demoDevice.xdd"))),
+                 qPrintable(QStringLiteral("device descriptions not found in ") + deviceDescriptionDir()));
+    }
+
     void init()
     {
         project = new TestDomModel;
