@@ -447,8 +447,7 @@ void ZorContentPythonEditor::processIn(const ZorMessage &msg)
     case KM_INFOTEXT:
         if (!infoOrAnswer)
             return;
-        if (!m_refreshPending)
-            m_state->setText(msg.data().toString());
+        m_state->setText(msg.data().toString());
         if (m_drive)
             appendLogText(m_download, msg.data().toString(), true);
         return;

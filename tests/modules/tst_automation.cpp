@@ -4,7 +4,10 @@
 #include "startstopmodule.h"
 #include "testdommodel.h"
 #include "pythonruntime.h"
+#include "simgateway.h"
 #include "zormodautomation.h"
+#include "zormodcaninterface.h"
+#include "zormodcanopengateway.h"
 #include "zortest.h"
 
 #include <QRegularExpression>
@@ -340,6 +343,30 @@ private slots:
         // but the two requests went down.
         QVERIFY(master.statusChanges().contains(1500));
         QCOMPARE(slave->status(), 0);
+    }
+
+    // The demo's script on a live bus: the automation module talks to node 1
+    // through a CAN interface, which it reaches through its own CANopen
+    // gateway.
+    void theDemoScriptReadsAndTogglesANode()
+    {
+        ZorModCanOpenGateway::registerCreator();
+        SimGateway sim;
+        QVERIFY2(sim.start({"--node", "1"}), qPrintable(sim.errorString()));
+        std::unique_ptr<ZorModule, ZorModuleDeleter> can(
+            new ZorModCanInterface(QStringLiteral("CAN1"), QStringLiteral("canusb")));
+        can->setProperty(QStringLiteral("Port"), sim.address(), false);
+        can->setProperty(QStringLiteral("Baudrate"), QStringLiteral("1M"), false);
+        can->start();
+        const auto automationFirst = qScopeGuard([this] { owner.reset(); });
+        QVERIFY(automation->addSlave(can.get()));
+        QVERIFY(automation->viaModuleFor(QStringLiteral("CAN1")));
+        automation->start();
+        control(QStringLiteral("1," ZOR_SOURCE_DIR "/resources/demo/Auto1.py"));
+        QVERIFY(waitForEnd(0, 20000));
+        QCOMPARE(output(), QStringList({"0,StdOut:node 1 device type: 0x00020192 (profile 402)",
+                                        "0,StdOut:2000h: 0x12 -> 0xED", "0,StdOut:2000h: 0xED -> 0x12",
+                                        "0,StdOut:2000h: 0x12 -> 0xED"}));
     }
 
     // One script runs at a time in the whole program: while one module's
