@@ -1061,5 +1061,5 @@ void ZorContentPythonEditor::on_actionSaveAs_triggered()
 
 void ZorContentPythonEditor::on_actionLocation_triggered()
 {
-    QDesktopServices::openUrl(QUrl(QStringLiteral("file:///") + ZorApplServices::workingDir()));
+    QDesktopServices::openUrl(QUrl::fromLocalFile(ZorApplServices::workingDir()));
 }

@@ -3,6 +3,8 @@
 # CAN1. Edit it here; F5 or Start runs it, Esc or Stop ends it.
 import Quorvane as q
 import time
+# Lines that Macro Rec. adds call ZorSendMsg by its plain name.
+from Quorvane import ZorSendMsg, ZorWaitMsg
 
 
 def sdo(line):
