@@ -405,6 +405,22 @@ QString ZorContentPythonEditor::defaultFileName() const
     return m_drive ? QStringLiteral("DriveScript.py") : QStringLiteral("AutomationScript.py");
 }
 
+QString ZorContentPythonEditor::freeScriptPath(const QString &script) const
+{
+    // Another module's script moved there before is never overwritten:
+    // "AutomationScript1.py", "AutomationScript2.py", ... are tried next.
+    const QString name = defaultFileName();
+    const QString base = name.left(name.lastIndexOf(QLatin1Char('.')));
+    for (int n = 0;; ++n) {
+        const QString path =
+            absolutePath(n == 0 ? name : QStringLiteral("%1%2.py").arg(base).arg(n));
+        bool readable = false;
+        const QString text = readFileText(path, &readable);
+        if (!QFileInfo::exists(path) || (readable && text == script))
+            return path;
+    }
+}
+
 QString ZorContentPythonEditor::absolutePath(const QString &given)
 {
     QString path = given.trimmed();
@@ -503,7 +519,7 @@ void ZorContentPythonEditor::handlePropertyAnswer(const QString &text)
         // The whole text, not trimmed: the script as it was stored.
         const QString script = text.mid(eq + 1);
         unwatch();
-        showPath(absolutePath(defaultFileName()));
+        showPath(freeScriptPath(script));
         saveFile(scriptPath(), false, script);
         m_suppressTextChange = true;
         m_script->setPlainText(script);

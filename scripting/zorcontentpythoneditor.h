@@ -128,6 +128,9 @@ private:
     void compileAndDownload();
     void downloadOff();
     static QString absolutePath(const QString &path);
+    // Where an embedded script moves: the default file, unless that holds
+    // another script already.
+    QString freeScriptPath(const QString &script) const;
 
     bool m_drive = false;
     QPalette m_normalPalette;

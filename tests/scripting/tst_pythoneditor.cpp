@@ -142,19 +142,22 @@ private slots:
     }
 
     // An embedded script moves into the default file, and the module is
-    // told to forget it.
+    // told to forget it; a default file that holds another module's script
+    // is left alone.
     void anEmbeddedScriptMovesIntoAFile()
     {
+        QVERIFY(ZorTest::writeFile(path("AutomationScript.py"), "print('other module')\n"));
         model->addModule("automation_python", "Py");
         panel = new ZorContentPythonEditor;
         connect(panel, &ZorPanel::msgOut, this, [this](const ZorMessage &m) { sent << m; });
         QVERIFY(panel->setupZorPanel(model->moduleIndex("Py"), model));
         answerProperty("Script=print('kept')\n");
         answerProperty("ScriptFileName=");
-        QCOMPARE(fileText(path("AutomationScript.py")), QStringLiteral("print('kept')\n"));
+        QCOMPARE(fileText(path("AutomationScript1.py")), QStringLiteral("print('kept')\n"));
+        QCOMPARE(fileText(path("AutomationScript.py")), QStringLiteral("print('other module')\n"));
         QCOMPARE(script()->toPlainText(), QStringLiteral("print('kept')\n"));
         QCOMPARE(sentData(KM_SETPROPERTY),
-                 QStringList({"Script=", "ScriptFileName=AutomationScript.py"}));
+                 QStringList({"Script=", "ScriptFileName=AutomationScript1.py"}));
     }
 
     void typingIsSavedASecondLater()
