@@ -87,6 +87,8 @@ write_demo_project() {
   # The operator screen of the demo; kept once there, like the project.
   mkdir -p "$demo_dir/QML"
   [ -f "$demo_dir/QML/ZorUiMain.qml" ] || cp "$ZOR_ROOT/resources/demo/QML/ZorUiMain.qml" "$demo_dir/QML/"
+  # The automation script of "Auto1", kept once there like the screen.
+  [ -f "$demo_dir/Auto1.py" ] || cp "$ZOR_ROOT/resources/demo/Auto1.py" "$demo_dir/"
 }
 
 gateway=""

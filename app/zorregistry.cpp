@@ -15,6 +15,7 @@
 #include "zorcontentplot.h"
 #include "zorcontentnetmanager.h"
 #include "zorcontentproject.h"
+#include "zorcontentpythoneditor.h"
 #include "zorcontentremotecontrol.h"
 #include "zorcontenttestcycle.h"
 #include "zorcontenttrigger.h"
@@ -86,7 +87,7 @@ ZorPanel *newZorContentPlot(QWidget *p) { return makePanel<ZorContentPlot>(p); }
 ZorPanel *newZorContentTrigger(QWidget *p) { return makePanel<ZorContentTrigger>(p); }
 ZorPanel *newZorContentUiPanel(QWidget *p) { return makePanel<ZorContentUiPanel>(p); }
 ZorPanel *newZorContentRemoteControl(QWidget *p) { return makePanel<ZorContentRemoteControl>(p); }
-ZorPanel *newZorContentPythonEditor(QWidget *p) { return makePanel<ZorContentDefault>(p); }   // stand-in
+ZorPanel *newZorContentPythonEditor(QWidget *p) { return makePanel<ZorContentPythonEditor>(p); }
 ZorPanel *newZorContentDriveRuxa(QWidget *p) { return makePanel<ZorContentDriveRuxa>(p); }
 ZorPanel *newZorContentDriveRuxaSetup(QWidget *p) { return makePanel<ZorContentDriveRuxaSetup>(p); }
 ZorPanel *newZorContentFirmware(QWidget *p) { return makePanel<ZorContentFirmware>(p); }

@@ -80,14 +80,47 @@ PyMethodDef sleepDef = {"sleep", interruptibleSleep, METH_VARARGS,
                         "sleep(seconds)\n\nDelay execution for a given number of seconds; "
                         "a stop request ends the delay at once."};
 
-// One interpreter per process: one run at a time.
-QMutex &runMutex()
+// One interpreter per process, reserved by one owner at a time. An owner
+// (an automation module for the whole of its run) may reserve it again; a
+// run under way refuses a nested run of the same owner all the same.
+struct InterpreterReservation
 {
-    static QMutex mutex;
-    return mutex;
+    QMutex mutex;
+    const void *owner = nullptr;
+    int count = 0;
+    bool running = false;
+};
+
+InterpreterReservation &reservation()
+{
+    static InterpreterReservation r;
+    return r;
 }
 
-// The native module's definition; used only while runMutex() is held. It
+// Reserves the interpreter for a run of `owner`; false when another owner
+// holds it or a run is under way.
+bool beginRun(const void *owner)
+{
+    InterpreterReservation &r = reservation();
+    QMutexLocker lock(&r.mutex);
+    if (r.running || (r.owner && r.owner != owner))
+        return false;
+    r.owner = owner;
+    ++r.count;
+    r.running = true;
+    return true;
+}
+
+void endRun(const void *owner)
+{
+    InterpreterReservation &r = reservation();
+    QMutexLocker lock(&r.mutex);
+    r.running = false;
+    if (r.owner == owner && --r.count == 0)
+        r.owner = nullptr;
+}
+
+// The native module's definition; used only by the run under way. It
 // must outlive the module, which lives until the run's finalisation.
 PyModuleDef &moduleDef()
 {
@@ -289,6 +322,38 @@ bool PythonRuntime::bind()
            && resolve("PyObject_Call", a.PyObject_Call);
 }
 
+QString PythonRuntime::busyText() const
+{
+    return QStringLiteral("Python library '%1' is busy: another script is running.")
+        .arg(m_libraryName);
+}
+
+bool PythonRuntime::reserveInterpreter(const void *owner)
+{
+    InterpreterReservation &r = reservation();
+    QMutexLocker lock(&r.mutex);
+    if (!owner || (r.owner && r.owner != owner) || (r.running && r.owner != owner))
+        return false;
+    r.owner = owner;
+    ++r.count;
+    return true;
+}
+
+void PythonRuntime::releaseInterpreter(const void *owner)
+{
+    InterpreterReservation &r = reservation();
+    QMutexLocker lock(&r.mutex);
+    if (owner && r.owner == owner && --r.count == 0)
+        r.owner = nullptr;
+}
+
+bool PythonRuntime::interpreterInUse()
+{
+    InterpreterReservation &r = reservation();
+    QMutexLocker lock(&r.mutex);
+    return r.running || r.owner;
+}
+
 QString PythonRuntime::stoppedByUserText()
 {
     return QStringLiteral("Stopped by User");
@@ -422,13 +487,12 @@ bool PythonRuntime::runScript(const QString &code, const QString &sysPathEntry, 
         m_stdErr = QStringLiteral("Python library '%1' is not available.").arg(m_libraryName);
         return false;
     }
-    if (!runMutex().tryLock()) {
-        m_stdErr = QStringLiteral("Python library '%1' is busy: another script is running.")
-                       .arg(m_libraryName);
+    if (!beginRun(interpreterOwner())) {
+        m_stdErr = busyText();
         return false;
     }
     const bool ok = runLocked(code, sysPathEntry, stdoutMode, stderrMode, moduleName, methods);
-    runMutex().unlock();
+    endRun(interpreterOwner());
     return ok;
 }
 
@@ -729,16 +793,16 @@ bool PythonRuntime::compileScriptImage(const QString &source, QString &imagePath
     }
     // The work folder is shared by every compilation: hold the interpreter
     // for the whole compilation, not only for the run.
-    if (!runMutex().tryLock()) {
-        m_stdErr = QStringLiteral("Python library '%1' is busy: another script is running.")
-                       .arg(m_libraryName);
+    if (!beginRun(interpreterOwner())) {
+        m_stdErr = busyText();
         errorText = m_stdErr;
         return false;
     }
-    struct Unlock
+    struct EndRun
     {
-        ~Unlock() { runMutex().unlock(); }
-    } unlock;
+        const void *owner;
+        ~EndRun() { endRun(owner); }
+    } endRunLater{interpreterOwner()};
 
     // The image goes beside the source; only the file name's suffix is
     // replaced, never a dot in a folder name.

@@ -11,8 +11,10 @@
 //
 // The interpreter is one per process: only one run may be under way at a
 // time. A second run started while one is going (from another thread, or
-// from a native function of the running script) is refused with a message
-// in stdErrText(). Texts cross to and from Python as UTF-8, the code, the
+// from a native function of the running script), or while another owner has
+// reserved the interpreter (reserveInterpreter), is refused with a message
+// in stdErrText(). The library is never unmapped: destroying a runtime
+// never takes the interpreter from under a run of another one. Texts cross to and from Python as UTF-8, the code, the
 // arguments and results of native functions and the redirected output alike,
 // so a script may hold and print any character. Script files are read with
 // scriptText(): their coding declaration, else UTF-8, else Latin-1.
@@ -90,6 +92,21 @@ public:
     // The text of the RuntimeError that stops a script.
     static QString stoppedByUserText();
 
+    // The interpreter is reserved by one owner at a time, for one run or for
+    // longer: an automation module reserves it from its start request to
+    // the end of its script, so that neither another module's script nor a
+    // drive-script compilation in the GUI thread can come between. Runs of a
+    // runtime count as its owner's (setInterpreterOwner; the runtime itself
+    // by default). Reservations of one owner nest. reserveInterpreter is
+    // false while another owner holds it or another owner's run is under
+    // way; releaseInterpreter undoes one reservation.
+    static bool reserveInterpreter(const void *owner);
+    static void releaseInterpreter(const void *owner);
+    // True while any owner holds the interpreter or a run is under way.
+    static bool interpreterInUse();
+    void setInterpreterOwner(const void *owner) { m_owner = owner; }
+    const void *interpreterOwner() const { return m_owner ? m_owner : this; }
+
     // Compiles a drive script (usually "DriveScript.py") into a drive image
     // beside it (".pymbin"). imagePath is set on success; libraryFolder names
     // the image-creator folder used; errorText holds the compiler's own
@@ -135,6 +152,7 @@ private:
     struct Api;
 
     bool bind();
+    QString busyText() const;
     bool runLocked(const QString &code, const QString &sysPathEntry, int stdoutMode,
                    int stderrMode, const QString &moduleName, PyMethodDef *methods);
     bool textFromObject(PyObject *object, QString &text) const;
@@ -149,6 +167,7 @@ private:
     QString m_libraryName;
     Api *m_api = nullptr;
 
+    const void *m_owner = nullptr;
     std::function<bool()> m_interruptCheck;
     // Guards what interrupt() needs of the run under way. The run's thread
     // never takes it while it holds the interpreter lock, and interrupt()

@@ -227,6 +227,7 @@ bool ZorModAutomation::runScript(const QString &givenScript, QString &errorText,
         // A stop that came while the run was starting ends it before its
         // first line.
         runtime->setInterruptCheck([this] { return pollScriptControl(); });
+        runtime->setInterpreterOwner(this);
         std::lock_guard<std::mutex> lock(m_runtimeMutex);
         m_runtime = std::move(runtime);
     }
@@ -251,7 +252,11 @@ ZorModAutomation *ZorModAutomation::activeModule()
 bool ZorModAutomation::becomeActive()
 {
     QMutexLocker locker(&activeMutex);
-    if (active && active != this)
+    if (active == this)
+        return true;
+    // The interpreter stays reserved for this module until its run has
+    // ended: no other script and no drive-script compilation comes between.
+    if (active || !PythonRuntime::reserveInterpreter(this))
         return false;
     active = this;
     return true;
@@ -260,8 +265,15 @@ bool ZorModAutomation::becomeActive()
 void ZorModAutomation::resignActive()
 {
     QMutexLocker locker(&activeMutex);
-    if (active == this)
-        active = nullptr;
+    if (active != this)
+        return;
+    active = nullptr;
+    PythonRuntime::releaseInterpreter(this);
+}
+
+QString ZorModAutomation::notStartedText()
+{
+    return QStringLiteral("0,StdErr:Script not started: another Python script is running.");
 }
 
 bool ZorModAutomation::isStopRequest(const ZorMessage &message)

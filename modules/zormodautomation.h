@@ -38,8 +38,11 @@
 // lines, each with a time stamp, make up the property "LogHistory" (at most
 // 500 lines), stored with the project when a script ends.
 //
-// The Python interpreter is one per process: a second script started while
-// another module's script runs fails at once with the runtime's "busy" text.
+// The Python interpreter is one per process and one script runs at a time:
+// a start request while another module's script runs (or while a drive
+// script is being compiled) is refused with the output line
+// "0,StdErr:Script not started: another Python script is running." and the
+// module stays where it was (Idle or Error).
 // The states are in the namespace Automation (zormodautomationstates.h).
 #pragma once
 
@@ -78,10 +81,13 @@ public:
     // Runs the script; true when it ran to its end. errorText receives what
     // the run wrote to standard error, errorLine the traceback's line.
     bool runScript(const QString &script, QString &errorText, int &errorLine);
-    // Makes this module the one the native functions serve; false when
-    // another module's script is running.
+    // Makes this module the one the native functions serve and reserves
+    // the interpreter for it; false when another module's script runs or the
+    // interpreter is in use elsewhere (a drive-script compilation).
     bool becomeActive();
     void resignActive();
+    // The output line of a start request that was refused by becomeActive.
+    static QString notStartedText();
     void loadLogHistory();
     void saveLogHistory();
     void appendLogHistory(const QString &line);

@@ -39,6 +39,10 @@ void Root::handleRequests()
             return;
         }
         if (data.section(QLatin1Char(','), 0, 0) == QLatin1String("1")) {
+            if (!m->becomeActive()) {
+                m->sendScriptOutput(ZorModAutomation::notStartedText());
+                continue;
+            }
             const int comma = data.indexOf(QLatin1Char(','));
             Root::box().script = m->scriptForStart(comma < 0 ? QString() : data.mid(comma + 1));
             requestTransition<Running>();
@@ -73,7 +77,7 @@ void Running::entry()
     setStatus(ZorModAutomation::StatusRunning);
     setStatusText(tr("Script Started"));
     if (ZorModAutomation *m = automation()) {
-        m->becomeActive();
+        m->becomeActive();   // reserved by the start request already
         m->clearStopFlag();
         m->loadLogHistory();
     }

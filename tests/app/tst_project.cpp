@@ -43,7 +43,7 @@ const char *const projectText = R"(<QuorvaneProject>
  <module type="project" label="Home">
   <module type="startstop" label="Stick"><properties><Port>COM4</Port></properties></module>
   <module type="startstop" label="Other" panelVisible="1">
-   <module type="drive_canopen_python" label="Setup" panelVisible="1"/>
+   <module type="setuppanel" label="Setup" panelVisible="1"/>
    <module type="mastersidepanel" label="Monitor"/>
   </module>
   <module type="datalog_plot" label="Plot" userLevel="2"><docs><PlotConfigurationDoc><PlotConfiguration title="P"><Curves/></PlotConfiguration></PlotConfigurationDoc></docs></module>
@@ -101,6 +101,7 @@ private slots:
         QVERIFY(project->registerModuleCreator("startstop", newStartStop));
         QVERIFY(project->registerPanelCreator("startstop", newDefaultPanel));
         QVERIFY(project->registerPanelCreator("mastersidepanel", newMasterSide));
+        QVERIFY(project->registerPanelCreator("setuppanel", newDefaultPanel));
         QVERIFY(project->loadDocument(projectDocument()));
     }
     void cleanup()

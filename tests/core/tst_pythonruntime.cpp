@@ -158,6 +158,28 @@ private slots:
         QVERIFY2(rt->stdErrText().contains("ValueError: " + text), qPrintable(rt->stdErrText()));
     }
 
+    // The output files of a run lie in a folder of that run that only its
+    // user can enter, never under a fixed name in the shared temporary
+    // folder, and go with the run.
+    void outputFilesInAPrivateFolderPerRun()
+    {
+        const QString report = "import os, sys\n"
+                               "d = os.path.dirname(sys.stdout.name)\n"
+                               "print(d)\n"
+                               "print(oct(os.stat(d).st_mode & 0o777))\n"
+                               "print(os.path.dirname(sys.stderr.name) == d)\n";
+        QVERIFY(run(report, 1, 1));
+        const QStringList first = rt->stdOutText().split('\n');
+        QVERIFY(run(report, 1, 1));
+        const QStringList second = rt->stdOutText().split('\n');
+        QCOMPARE(first.mid(1, 2), QStringList({"0o700", "True"}));
+        QCOMPARE(second.mid(1, 2), QStringList({"0o700", "True"}));
+        QVERIFY(first.at(0) != second.at(0));
+        QVERIFY(QDir::cleanPath(first.at(0)) != QDir::cleanPath(QDir::tempPath()));
+        QVERIFY(!QFileInfo::exists(first.at(0)));
+        QVERIFY(!QFileInfo::exists(second.at(0)));
+    }
+
     // Script files: as their coding declaration says, else UTF-8, else (not
     // valid UTF-8: written by an older editor) Latin-1.
     void scriptText_data()

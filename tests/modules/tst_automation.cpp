@@ -3,7 +3,11 @@
 // scripting functions that talk to other modules.
 #include "startstopmodule.h"
 #include "testdommodel.h"
+#include "pythonruntime.h"
+#include "simgateway.h"
 #include "zormodautomation.h"
+#include "zormodcaninterface.h"
+#include "zormodcanopengateway.h"
 #include "zortest.h"
 
 #include <QRegularExpression>
@@ -325,18 +329,93 @@ private slots:
         start(QStringLiteral(
             "import Quorvane as q\n"
             "print(q.ZorSendMsg('Stick:KM_START:KS_REQUEST', 'w'))\n"
+            "print(q.ZorSendMsg('Stick : KM_GETPROPERTY:KS_REQUEST:Port', 'w'))\n"
             "print(q.ZorSendMsg('Stick:KM_STOP:KS_REQUEST', 'b'))\n"
             "print(q.ZorSendMsg(':KM_STATUS:KS_INFO:1500'))\n"
             "print(repr(q.ZorWaitMsg('*KM_NOTHING*', 100)))\n"
             "q.ZorSendMsg(':KM_STATUS:KS_INFO:0')\n"));
-        QTRY_COMPARE_WITH_TIMEOUT(output().size(), 3, 10000);
+        QTRY_COMPARE_WITH_TIMEOUT(output().size(), 4, 10000);
         QVERIFY(waitForEnd());
-        QCOMPARE(output(), QStringList({"0,StdOut:Stick:KM_START:KS_ANSWER", "0,StdOut:1",
-                                        "0,StdOut:''"}));
+        QCOMPARE(output(), QStringList({"0,StdOut:Stick:KM_START:KS_ANSWER",
+                                        "0,StdOut:Stick:KM_GETPROPERTY:KS_ANSWER:Port=COM1",
+                                        "0,StdOut:1", "0,StdOut:''"}));
         // The status message went up and set the module's status; nothing
         // but the two requests went down.
         QVERIFY(master.statusChanges().contains(1500));
         QCOMPARE(slave->status(), 0);
+    }
+
+    // The demo's script on a live bus: the automation module talks to node 1
+    // through a CAN interface, which it reaches through its own CANopen
+    // gateway.
+    void theDemoScriptReadsAndTogglesANode()
+    {
+        ZorModCanOpenGateway::registerCreator();
+        SimGateway sim;
+        QVERIFY2(sim.start({"--node", "1"}), qPrintable(sim.errorString()));
+        std::unique_ptr<ZorModule, ZorModuleDeleter> can(
+            new ZorModCanInterface(QStringLiteral("CAN1"), QStringLiteral("canusb")));
+        can->setProperty(QStringLiteral("Port"), sim.address(), false);
+        can->setProperty(QStringLiteral("Baudrate"), QStringLiteral("1M"), false);
+        can->start();
+        const auto automationFirst = qScopeGuard([this] { owner.reset(); });
+        QVERIFY(automation->addSlave(can.get()));
+        QVERIFY(automation->viaModuleFor(QStringLiteral("CAN1")));
+        automation->start();
+        control(QStringLiteral("1," ZOR_SOURCE_DIR "/resources/demo/Auto1.py"));
+        QVERIFY(waitForEnd(0, 20000));
+        QCOMPARE(output(), QStringList({"0,StdOut:node 1 device type: 0x00020192 (profile 402)",
+                                        "0,StdOut:2000h: 0x12 -> 0xED", "0,StdOut:2000h: 0xED -> 0x12",
+                                        "0,StdOut:2000h: 0x12 -> 0xED"}));
+    }
+
+    // One script runs at a time in the whole program: while one module's
+    // script runs, another module's start and a drive-script compilation in
+    // this (the GUI) thread are refused, and the running script goes on.
+    void oneScriptAtATimeInTheProcess()
+    {
+        model->addModule("automation", "Auto2");
+        auto *second = new ZorModAutomation;
+        ModulePtr secondOwner(second);
+        QVERIFY(second->setupZorModule(model->moduleIndex("Auto2"), model));
+        Master secondMaster;
+        connect(second, &ZorModule::slaveOut, this,
+                [&secondMaster](const ZorMessage &m) { secondMaster.record(m); },
+                Qt::DirectConnection);
+        second->setProperty(QStringLiteral("Script"), QStringLiteral("print('second')"), false);
+        second->start();
+
+        start(QStringLiteral("import Quorvane\nprint('busy')\n"
+                             "while True:\n    Quorvane.ZorWaitMsg('nothing', 20)\n"));
+        QTRY_VERIFY(output().contains("0,StdOut:busy"));
+
+        second->slaveIn(ZorMessage(KM_SCRIPT_CONTROL, KS_REQUEST, QStringLiteral("1")));
+        QTRY_VERIFY(secondMaster.dataOf(KM_SCRIPT_MSG).contains(ZorModAutomation::notStartedText()));
+
+        QTemporaryDir dir;
+        QFile script(dir.filePath("DriveScript.py"));
+        QVERIFY(script.open(QIODevice::WriteOnly));
+        script.write("import drive\nx = 1\n");
+        script.close();
+        QString image, folder, error;
+        PythonRuntime compiler;
+        QVERIFY(!compiler.compileScriptImage(script.fileName(), image, folder, error));
+        QVERIFY2(error.contains("busy"), qPrintable(error));
+        QVERIFY(!QFileInfo::exists(dir.filePath("PythonCompilerTmp")));
+
+        // The refused module stayed idle; the first script still runs and
+        // stops as asked.
+        QVERIFY(!secondMaster.statusChanges().contains(1));
+        QCOMPARE(second->status(), 0);
+        QCOMPARE(master.lastStatus(), 1);
+        control(QStringLiteral("0"));
+        QVERIFY(waitForEnd());
+        QCOMPARE(master.dataOf(KM_INFOTEXT).last(), QStringLiteral("Stopped by User"));
+
+        // Once it has ended, the other module runs.
+        second->slaveIn(ZorMessage(KM_SCRIPT_CONTROL, KS_REQUEST, QStringLiteral("1")));
+        QTRY_VERIFY(secondMaster.dataOf(KM_SCRIPT_MSG).contains("0,StdOut:second"));
+        QTRY_COMPARE(secondMaster.lastStatus(), 0);
     }
 };
 

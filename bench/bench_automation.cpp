@@ -1,0 +1,145 @@
+// Automation script figures:
+//   automation_sendmsg_roundtrips  ZorSendMsg calls per second that a script
+//                                  makes to another module, each waiting for
+//                                  the answer ("w"): script -> automation
+//                                  module -> the other module's thread ->
+//                                  back. The wait polls every 10 ms, which
+//                                  bounds the figure.
+//   automation_script_start        from the start request to the script's
+//                                  first output line, in ms (a fresh
+//                                  interpreter each run)
+#include "testdommodel.h"
+#include "zormodautomation.h"
+
+#include <QCoreApplication>
+#include <QElapsedTimer>
+#include <QEventLoop>
+#include <QLoggingCategory>
+#include <QTimer>
+
+#include <cstdio>
+#include <functional>
+#include <memory>
+#include <mutex>
+
+namespace {
+
+struct Output
+{
+    std::mutex mutex;
+    QStringList lines;
+    int status = -1;
+};
+
+// Runs the event loop (module signals are delivered here) until the
+// condition holds or timeoutMs passed.
+bool waitUntil(const std::function<bool()> &condition, int timeoutMs)
+{
+    QElapsedTimer clock;
+    clock.start();
+    while (!condition()) {
+        if (clock.elapsed() > timeoutMs)
+            return false;
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
+    }
+    return true;
+}
+
+} // namespace
+
+int main(int argc, char **argv)
+{
+    QCoreApplication app(argc, argv);
+    QLoggingCategory::setFilterRules(QStringLiteral("*.debug=false"));
+    ZorMessage::registerMetaType();
+
+    TestDomModel model;
+    model.addModule(QStringLiteral("automation"), QStringLiteral("Auto1"));
+    model.addModule(QStringLiteral("automation"), QStringLiteral("Target"));
+    std::unique_ptr<ZorModule, ZorModuleDeleter> target(new ZorModAutomation);
+    std::unique_ptr<ZorModule, ZorModuleDeleter> automation(new ZorModAutomation);
+    if (!target->setupZorModule(model.moduleIndex(QStringLiteral("Target")), &model)
+        || !automation->setupZorModule(model.moduleIndex(QStringLiteral("Auto1")), &model)
+        || !automation->addSlave(target.get())) {
+        std::fprintf(stderr, "modules could not be set up\n");
+        return 1;
+    }
+    Output output;
+    QObject::connect(automation.get(), &ZorModule::slaveOut, [&output](const ZorMessage &m) {
+        std::lock_guard<std::mutex> lock(output.mutex);
+        // A status counts only after the last output line: the one the
+        // module reports once the script has ended.
+        if (m.msgType() == KM_SCRIPT_MSG) {
+            output.lines << m.data().toString();
+            output.status = -1;
+        }
+        else if (m.msgType() == KM_STATUS)
+            output.status = m.data().toInt();
+    });
+    target->start();
+    automation->start();
+
+    const auto lines = [&output] {
+        std::lock_guard<std::mutex> lock(output.mutex);
+        return output.lines;
+    };
+    const auto run = [&](const QString &script, int timeoutMs) {
+        {
+            std::lock_guard<std::mutex> lock(output.mutex);
+            output.lines.clear();
+            output.status = -1;
+        }
+        automation->slaveIn(ZorMessage(KM_SCRIPT_CONTROL, KS_REQUEST, QStringLiteral("1,append:") + script));
+        return waitUntil([&output] {
+            std::lock_guard<std::mutex> lock(output.mutex);
+            return output.status == 0 && !output.lines.isEmpty();
+        }, timeoutMs);
+    };
+    automation->setProperty(QStringLiteral("Script"), QStringLiteral("import Quorvane as q"), false);
+
+    // The first run loads the standard library from disk.
+    run(QStringLiteral("print('warm')"), 30000);
+
+    const int starts = 5;
+    double startMs = 0;
+    for (int i = 0; i < starts; ++i) {
+        QElapsedTimer clock;
+        clock.start();
+        automation->slaveIn(
+            ZorMessage(KM_SCRIPT_CONTROL, KS_REQUEST, QStringLiteral("1,append:print('up')")));
+        if (!waitUntil([&] { return lines().contains(QStringLiteral("0,StdOut:up")); }, 30000)) {
+            std::fprintf(stderr, "script did not start\n");
+            return 1;
+        }
+        startMs += clock.nsecsElapsed() / 1e6;
+        waitUntil([&output] {
+            std::lock_guard<std::mutex> lock(output.mutex);
+            return output.status == 0;
+        }, 30000);
+        std::lock_guard<std::mutex> lock(output.mutex);
+        output.lines.clear();
+        output.status = -1;
+    }
+
+    if (!run(QStringLiteral("import time\n"
+                            "n = 200\n"
+                            "t0 = time.perf_counter()\n"
+                            "for i in range(n):\n"
+                            "    a = q.ZorSendMsg('Target:KM_GETPROPERTY:KS_REQUEST:Script', 'w')\n"
+                            "    assert a.startswith('Target:KM_GETPROPERTY:KS_ANSWER:'), a\n"
+                            "print('%.1f' % (n / (time.perf_counter() - t0)))\n"),
+             60000)) {
+        std::fprintf(stderr, "round trips did not finish: %s\n", qPrintable(lines().join('\n')));
+        return 1;
+    }
+    const QString rate = lines().value(0).section(QLatin1Char(':'), 1);
+    bool ok = false;
+    rate.toDouble(&ok);
+    if (!ok) {
+        std::fprintf(stderr, "unexpected output: %s\n", qPrintable(lines().join('\n')));
+        return 1;
+    }
+    std::printf("automation_sendmsg_roundtrips: %s 1/s\n", qPrintable(rate));
+    std::printf("automation_script_start: %.1f ms\n", startMs / starts);
+    return 0;
+}
