@@ -580,13 +580,7 @@ QFile *ZorContentCanmonitor::newTraceFile(const QString &name)
 
 void ZorContentCanmonitor::warn(const QString &title, const QString &text)
 {
-    ZorQuestionBox::Question question;
-    question.icon = QMessageBox::Warning;
-    question.title = title;
-    question.text = text;
-    question.buttons = QMessageBox::Ok;
-    question.defaultButton = QMessageBox::Ok;
-    ZorQuestionBox::ask(this, question);
+    ZorQuestionBox::warn(this, title, text);
 }
 
 void ZorContentCanmonitor::on_toolButtonTraceFile_clicked()

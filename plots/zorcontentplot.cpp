@@ -811,11 +811,8 @@ void ZorContentPlot::copyToClipboardClicked()
 
 void ZorContentPlot::btnRemovePlotPanelClicked()
 {
-    ZorQuestionBox::Question question;
-    question.icon = QMessageBox::Warning;
-    question.title = tr("Remove Plot From Project");
-    question.text = tr("Are you sure you want to remove the plot from this project?");
-    if (ZorQuestionBox::ask(this, question) != QMessageBox::Yes)
+    if (!ZorQuestionBox::confirm(this, tr("Remove Plot From Project"),
+                                 tr("Are you sure you want to remove the plot from this project?")))
         return;
     m_timer->stop();
     m_removing = true;

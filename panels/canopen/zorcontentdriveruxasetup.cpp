@@ -168,22 +168,12 @@ void ZorContentDriveRuxaSetup::commit(std::initializer_list<const char *> names)
 
 bool ZorContentDriveRuxaSetup::confirm(const QString &title, const QString &text)
 {
-    ZorQuestionBox::Question q;
-    q.icon = QMessageBox::Warning;
-    q.title = title;
-    q.text = text;
-    return ZorQuestionBox::ask(this, q) == QMessageBox::Yes;
+    return ZorQuestionBox::confirm(this, title, text);
 }
 
 void ZorContentDriveRuxaSetup::refuse(const QString &title, const QString &text)
 {
-    ZorQuestionBox::Question q;
-    q.icon = QMessageBox::Warning;
-    q.title = title;
-    q.text = text;
-    q.buttons = QMessageBox::Ok;
-    q.defaultButton = QMessageBox::Ok;
-    ZorQuestionBox::ask(this, q);
+    ZorQuestionBox::warn(this, title, text);
 }
 
 // ---- status and messages ----------------------------------------------------------

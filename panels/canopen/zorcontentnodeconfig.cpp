@@ -473,13 +473,7 @@ void ZorContentNodeConfig::sendListRequest(int msgType, const QString &text)
 
 bool ZorContentNodeConfig::confirm(const QString &title, const QString &text)
 {
-    ZorQuestionBox::Question question;
-    question.icon = QMessageBox::Warning;
-    question.title = title;
-    question.text = text;
-    question.buttons = QMessageBox::Ok | QMessageBox::Cancel;
-    question.defaultButton = QMessageBox::Cancel;
-    return ZorQuestionBox::ask(this, question) == QMessageBox::Ok;
+    return ZorQuestionBox::confirm(this, title, text, QMessageBox::Ok);
 }
 
 void ZorContentNodeConfig::on_actionWrite_triggered(bool checked)

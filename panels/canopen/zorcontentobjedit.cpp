@@ -820,13 +820,7 @@ QString ZorContentObjEdit::askSaveFileName(const QString &title, const QString &
 
 void ZorContentObjEdit::warn(const QString &title, const QString &text)
 {
-    ZorQuestionBox::Question question;
-    question.icon = QMessageBox::Warning;
-    question.title = title;
-    question.text = text;
-    question.buttons = QMessageBox::Ok;
-    question.defaultButton = QMessageBox::Ok;
-    ZorQuestionBox::ask(this, question);
+    ZorQuestionBox::warn(this, title, text);
 }
 
 bool ZorContentObjEdit::confirm(const QString &title, const QString &text,
