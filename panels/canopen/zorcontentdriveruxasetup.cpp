@@ -2,6 +2,7 @@
 #include "ui_zorcontentdriveruxasetup.h"
 
 #include "zorbabelfish.h"
+#include "zordrivereadout.h"
 #include "zorquestionbox.h"
 
 #include <QDoubleValidator>
@@ -234,22 +235,12 @@ void ZorContentDriveRuxaSetup::processIn(const ZorMessage &msg)
         }
     }
     if (msg.msgState() == KS_INFO || msg.msgState() == KS_ANSWER) {
+        ZorDriveReadout::showActualValue(msg, ui->labelActualVelocityValue, ui->horizontalSliderActualVelocity,
+                                         ui->labelActualPositionValue, ui->horizontalSliderActualPosition);
         switch (type) {
         case KM_STATUS:
             setState(msg.data().toInt());
             break;
-        case KM_GET_ACTUAL_VELOCITY:
-            ui->labelActualVelocityValue->setText(msg.data().toString());
-            ui->horizontalSliderActualVelocity->setValue(msg.data().toInt());
-            break;
-        case KM_GET_ACTUAL_POSITION: {
-            const double position = msg.data().toDouble();
-            ui->labelActualPositionValue->setText(QString::number(position, 'f', 3));
-            QSlider *slider = ui->horizontalSliderActualPosition;
-            const double clamped = qBound(double(slider->minimum()), std::trunc(position), double(slider->maximum()));
-            slider->setValue(std::isfinite(clamped) ? int(clamped) : 0);
-            break;
-        }
         case KM_INFOTEXT: {
             const QString text = msg.data().toString();
             if (!text.isEmpty() && ui->pushButtonStart->isChecked())
@@ -283,15 +274,7 @@ void ZorContentDriveRuxaSetup::takeProperty(const QString &text)
         }
         return;
     }
-    const int number = value.trimmed().toInt();   // 0 when it is no integer
-    if (name == QLatin1String("TargetVelocityMin"))
-        ui->horizontalSliderTargetVelocity->setMinimum(number);
-    else if (name == QLatin1String("TargetVelocityMax"))
-        ui->horizontalSliderTargetVelocity->setMaximum(number);
-    else if (name == QLatin1String("TargetPositionMin"))
-        ui->horizontalSliderTargetPosition->setMinimum(number);
-    else if (name == QLatin1String("TargetPositionMax"))
-        ui->horizontalSliderTargetPosition->setMaximum(number);
+    ZorDriveReadout::setTargetRange(name, value, ui->horizontalSliderTargetVelocity, ui->horizontalSliderTargetPosition);
 }
 
 // ---- start, stop and modes ----------------------------------------------------------
