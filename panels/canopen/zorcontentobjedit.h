@@ -32,6 +32,7 @@
 
 #include "zordataobjectfilterproxy.h"
 #include "zordevicedictmodel.h"
+#include "zorobjectlistqueue.h"
 #include "zorobjeditmodel.h"
 #include "zorpanel.h"
 
@@ -138,9 +139,8 @@ private:
     QPointer<ZorObjEditModel> m_editorModel;
     QPointer<ZorDataObjectFilterProxy> m_editorProxy;
     QPointer<QItemSelectionModel> m_editorSelection;
-    QList<ZorMessage> m_queue;
+    ZorObjectListQueue m_queue;
     QHash<int, ZorMessage> m_sent; // queued requests sent and not answered, by id
-    int m_inFlight = -1;           // the one the queue waits for
     int m_lastState = -1;
     bool m_treeFocused = false;
     bool m_tableFocused = false;
