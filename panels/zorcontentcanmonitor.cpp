@@ -14,7 +14,6 @@
 #include <QDate>
 #include <QDateTime>
 #include <QDir>
-#include <QFileDialog>
 #include <QFileInfo>
 #include <QGroupBox>
 #include <QHBoxLayout>
@@ -560,18 +559,6 @@ void ZorContentCanmonitor::resizeColumns()
 }
 
 // --- trace files
-
-QString ZorContentCanmonitor::askSaveFileName(const QString &title, const QString &start,
-                                              const QString &filter)
-{
-    return QFileDialog::getSaveFileName(this, title, start, filter);
-}
-
-QString ZorContentCanmonitor::askOpenFileName(const QString &title, const QString &start,
-                                              const QString &filter)
-{
-    return QFileDialog::getOpenFileName(this, title, start, filter);
-}
 
 QFile *ZorContentCanmonitor::newTraceFile(const QString &name)
 {

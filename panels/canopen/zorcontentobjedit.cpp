@@ -16,7 +16,6 @@
 #include <QDir>
 #include <QDropEvent>
 #include <QFile>
-#include <QFileDialog>
 #include <QHeaderView>
 #include <QMimeData>
 #include <QScrollBar>
@@ -789,18 +788,6 @@ void ZorContentObjEdit::on_actionOpen_triggered()
     ZorApplServices::makeRelativeToWorkingDir(relative);
     ui->lineEditFilePath->setText(relative);
     propertyEdited(QStringLiteral("ConfigFilePath"));
-}
-
-QString ZorContentObjEdit::askOpenFileName(const QString &title, const QString &start,
-                                           const QString &filter)
-{
-    return QFileDialog::getOpenFileName(this, title, start, filter);
-}
-
-QString ZorContentObjEdit::askSaveFileName(const QString &title, const QString &start,
-                                           const QString &filter)
-{
-    return QFileDialog::getSaveFileName(this, title, start, filter);
 }
 
 void ZorContentObjEdit::warn(const QString &title, const QString &text)

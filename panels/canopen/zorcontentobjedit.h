@@ -107,11 +107,6 @@ public slots:
 protected:
     bool eventFilter(QObject *watched, QEvent *event) override;
     void resizeEvent(QResizeEvent *event) override;
-    // The file dialogs, replaceable in tests.
-    virtual QString askOpenFileName(const QString &title, const QString &start,
-                                    const QString &filter);
-    virtual QString askSaveFileName(const QString &title, const QString &start,
-                                    const QString &filter);
 
 private:
     void setDictionaryDocument(const QDomDocument &doc);
