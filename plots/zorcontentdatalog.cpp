@@ -404,12 +404,7 @@ void ZorContentDataLog::readSharedIds(const QString &text)
     if (text == m_lastSharedIds)
         return;
     m_lastSharedIds = text;
-    m_sharedIds.clear();
-    for (const QString &line : text.split(QLatin1Char('\n'), Qt::SkipEmptyParts)) {
-        const QString id = line.section(QLatin1Char(','), 0, 0);
-        if (!m_sharedIds.contains(id))
-            m_sharedIds.insert(id, line.section(QLatin1Char(','), 1, 1).toInt());
-    }
+    m_sharedIds = ZorModDataLog::sharedIdsOf(text);
     refreshSeriesScalings();
 }
 
