@@ -64,15 +64,9 @@ void ZorContentDriveRuxa::processIn(const ZorMessage &msg)
 
 void ZorContentDriveRuxa::takeProperty(const QString &text)
 {
-    const int eq = text.indexOf(QLatin1Char('='));
-    if (eq < 0)
-        return;
-    const QString name = text.left(eq);
-    const QString value = text.mid(eq + 1);
-    if (name == QLatin1String("NodeId")) {
-        if (ui->lineEditNodeId->text() != value)
-            ui->lineEditNodeId->setText(value);
-        return;
-    }
-    ZorDriveReadout::setTargetRange(name, value, ui->horizontalSliderActualVelocity, ui->horizontalSliderActualPosition);
+    QString nodeId;
+    if (ZorDriveReadout::takeProperty(text, ui->horizontalSliderActualVelocity, ui->horizontalSliderActualPosition,
+                                      nodeId)
+        && ui->lineEditNodeId->text() != nodeId)
+        ui->lineEditNodeId->setText(nodeId);
 }

@@ -262,19 +262,13 @@ void ZorContentDriveRuxaSetup::processIn(const ZorMessage &msg)
 
 void ZorContentDriveRuxaSetup::takeProperty(const QString &text)
 {
-    const int eq = text.indexOf(QLatin1Char('='));
-    if (eq < 0)
-        return;
-    const QString name = text.left(eq);
-    const QString value = text.mid(eq + 1);
-    if (name == QLatin1String("NodeId")) {
-        if (value != ui->lineEditActualId->text()) {
-            ui->lineEditActualId->setText(value);
-            ui->lineEditNewId->setText(value);
-        }
-        return;
+    QString nodeId;
+    if (ZorDriveReadout::takeProperty(text, ui->horizontalSliderTargetVelocity, ui->horizontalSliderTargetPosition,
+                                      nodeId)
+        && nodeId != ui->lineEditActualId->text()) {
+        ui->lineEditActualId->setText(nodeId);
+        ui->lineEditNewId->setText(nodeId);
     }
-    ZorDriveReadout::setTargetRange(name, value, ui->horizontalSliderTargetVelocity, ui->horizontalSliderTargetPosition);
 }
 
 // ---- start, stop and modes ----------------------------------------------------------

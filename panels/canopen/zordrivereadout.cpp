@@ -26,9 +26,18 @@ void ZorDriveReadout::showActualValue(const ZorMessage &msg, QLabel *velocityLab
     }
 }
 
-void ZorDriveReadout::setTargetRange(const QString &name, const QString &value, QSlider *velocitySlider,
-                                     QSlider *positionSlider)
+bool ZorDriveReadout::takeProperty(const QString &text, QSlider *velocitySlider, QSlider *positionSlider,
+                                   QString &nodeId)
 {
+    const int eq = text.indexOf(QLatin1Char('='));
+    if (eq < 0)
+        return false;
+    const QString name = text.left(eq);
+    const QString value = text.mid(eq + 1);
+    if (name == QLatin1String("NodeId")) {
+        nodeId = value;
+        return true;
+    }
     const int number = value.trimmed().toInt();
     if (name == QLatin1String("TargetVelocityMin"))
         velocitySlider->setMinimum(number);
@@ -38,4 +47,5 @@ void ZorDriveReadout::setTargetRange(const QString &name, const QString &value, 
         positionSlider->setMinimum(number);
     else if (name == QLatin1String("TargetPositionMax"))
         positionSlider->setMaximum(number);
+    return false;
 }

@@ -1,7 +1,8 @@
 // What the status and setup panels of a drive show alike: the actual
 // velocity and position the module reports, each on a label and a slider,
-// and the velocity and position sliders' ranges from the drive's limit
-// properties ("TargetVelocityMin/Max", "TargetPositionMin/Max").
+// the velocity and position sliders' ranges from the drive's limit
+// properties ("TargetVelocityMin/Max", "TargetPositionMin/Max") and its
+// "NodeId".
 #pragma once
 
 #include "zormessage.h"
@@ -17,8 +18,10 @@ namespace ZorDriveReadout {
 void showActualValue(const ZorMessage &msg, QLabel *velocityLabel, QSlider *velocitySlider, QLabel *positionLabel,
                      QSlider *positionSlider);
 
-// Sets a slider end when `name` is one of the limit properties; a value
-// that is no integer counts as 0. Other properties are left alone.
-void setTargetRange(const QString &name, const QString &value, QSlider *velocitySlider, QSlider *positionSlider);
+// Takes a "name=value" property text (a text without "=" is none): a limit
+// property sets its slider end, a value that is no integer counting as 0.
+// True for "NodeId", with its value in `nodeId`; other properties are left
+// alone.
+bool takeProperty(const QString &text, QSlider *velocitySlider, QSlider *positionSlider, QString &nodeId);
 
 } // namespace ZorDriveReadout
