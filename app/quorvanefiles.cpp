@@ -30,13 +30,7 @@ const QString RecentFilesKey = QStringLiteral("RecentFiles");
 
 void warn(QWidget *parent, const QString &title, const QString &text)
 {
-    ZorQuestionBox::Question box;
-    box.icon = QMessageBox::Warning;
-    box.title = title;
-    box.text = text;
-    box.buttons = QMessageBox::Ok;
-    box.defaultButton = QMessageBox::Ok;
-    ZorQuestionBox::ask(parent, box);
+    ZorQuestionBox::warn(parent, title, text);
 }
 
 bool isProjectFileName(const QString &name)

@@ -169,14 +169,7 @@ void MgrRoot::takeSlaveMessages()
 
 void MgrIdle::entry()
 {
-    NodeRoot::Box &b = NodeRoot::box();
-    b.errorText.clear();
-    if (b.resultShown) {
-        b.resultTimer.start();
-    } else {
-        setStatusText(tr("Idle"));
-        setStatus(StatusIdle);
-    }
+    enterIdle();
 }
 
 void MgrIdle::cycle()
@@ -184,16 +177,7 @@ void MgrIdle::cycle()
     if (!takeMasterRequests())
         return;
     takeSlaveMessages();
-    NodeRoot::Box &b = NodeRoot::box();
-    if (b.resultShown && b.resultTimer.elapsed() > timing(ZorModNode::ResultHold)) {
-        b.resultShown = false;
-        setStatusText(tr("Idle"));
-        setStatus(StatusIdle);
-    }
-    if (!b.errorText.isEmpty()) {
-        showResultText(tr("Warning: %1").arg(b.errorText));
-        b.errorText.clear();
-    }
+    updateIdleText();
 }
 
 // ---- NetScan ------------------------------------------------------------------------

@@ -295,14 +295,7 @@ QString DriveRoot::failureText(int state)
 
 void Idle::entry()
 {
-    NodeRoot::Box &b = NodeRoot::box();
-    b.errorText.clear();
-    if (b.resultShown) {
-        b.resultTimer.start();
-    } else {
-        setStatusText(tr("Idle"));
-        setStatus(StatusIdle);
-    }
+    enterIdle();
     answerPendingCommand(true);
     for (const ZorMessage &stop : qAsConst(DriveRoot::box().repeatedStops))
         answerRequest(stop, KS_ANSWER);
@@ -317,19 +310,8 @@ void Idle::cycle()
     while (module()->getMessage(ZorModule::FromSlaves, message))
         handleDriveMessage(message);
 
-    NodeRoot::Box &b = NodeRoot::box();
-    if (b.resultShown && b.resultTimer.elapsed() > timing(ZorModNode::ResultHold)) {
-        b.resultShown = false;
-        setStatusText(tr("Idle"));
+    if (updateIdleText())
         setStatus(StatusIdle);
-    }
-    if (!b.errorText.isEmpty()) {
-        b.resultShown = true;
-        b.resultTimer.start();
-        setStatusText(tr("Warning: %1").arg(b.errorText));
-        b.errorText.clear();
-        setStatus(StatusIdle);
-    }
     processObjectListQueue();
     checkAccessKey();
 }

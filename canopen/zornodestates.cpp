@@ -111,6 +111,33 @@ void NodeRoot::showResultText(const QString &text)
     b.resultTimer.start();
 }
 
+void NodeRoot::enterIdle()
+{
+    Box &b = box();
+    b.errorText.clear();
+    if (b.resultShown) {
+        b.resultTimer.start();
+    } else {
+        setStatusText(tr("Idle"));
+        setStatus(StatusIdle);
+    }
+}
+
+bool NodeRoot::updateIdleText()
+{
+    Box &b = box();
+    if (b.resultShown && b.resultTimer.elapsed() > timing(ZorModNode::ResultHold)) {
+        b.resultShown = false;
+        setStatusText(tr("Idle"));
+        setStatus(StatusIdle);
+    }
+    if (b.errorText.isEmpty())
+        return false;
+    showResultText(tr("Warning: %1").arg(b.errorText));
+    b.errorText.clear();
+    return true;
+}
+
 void NodeRoot::setContinuation(int key, const Macho::StateRef &target)
 {
     box().continuations.insert(key, target);

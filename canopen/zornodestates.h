@@ -133,6 +133,12 @@ struct NodeRoot : Macho::Link<NodeRoot, ZorModStates::Top>
     // Shows a result (status text) that stays for at least the result hold
     // time before NodeStarted shows "Started" again.
     void showResultText(const QString &text);
+    // The idle states of the manager and the drive. On entry a result text
+    // on display stays for a full hold time, otherwise "Idle" shows. Each
+    // cycle "Idle" comes back once the hold time is over, and an error text
+    // noted meanwhile shows as a warning result (true then).
+    void enterIdle();
+    bool updateIdleText();
 
     void setContinuation(int key, const Macho::StateRef &target);
     template<class S>

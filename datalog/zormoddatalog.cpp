@@ -72,3 +72,14 @@ QString ZorModDataLog::daqControlArguments(const ZorMessage &message)
     const int comma = text.indexOf(QLatin1Char(','));
     return comma < 0 ? QString() : text.mid(comma + 1);
 }
+
+QMap<QString, int> ZorModDataLog::sharedIdsOf(const QString &text)
+{
+    QMap<QString, int> ids;
+    for (const QString &line : text.split(QLatin1Char('\n'), Qt::SkipEmptyParts)) {
+        const QString id = line.section(QLatin1Char(','), 0, 0);
+        if (!ids.contains(id))
+            ids.insert(id, line.section(QLatin1Char(','), 1, 1).toInt());
+    }
+    return ids;
+}

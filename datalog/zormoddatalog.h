@@ -32,6 +32,7 @@
 
 #include "zormodule.h"
 
+#include <QMap>
 #include <atomic>
 
 class ZorModDataLog : public ZorModule
@@ -51,6 +52,9 @@ public:
     // code that is no number) and what follows its first comma.
     static int daqControlCode(const ZorMessage &message);
     static QString daqControlArguments(const ZorMessage &message);
+    // The registry id of each channel in a KM_DAQ_SHARED_IDS_LIST text; the
+    // first line of a channel counts, an id that is no number is 0.
+    static QMap<QString, int> sharedIdsOf(const QString &text);
 
     // Lines of a recording file read per module cycle (1000; at least 1).
     void setLinesPerCycle(int lines) { m_linesPerCycle = lines < 1 ? 1 : lines; }

@@ -1,6 +1,7 @@
 #include "zormodcommchannelstates.h"
 
 #include "zormodcommchannel.h"
+#include "zormodstartstop.h"
 #include "zormodule.h"
 
 namespace CommChannelStates {
@@ -84,18 +85,12 @@ void Idle::entry()
 
 void Idle::cycle()
 {
-    ZorModule *m = module();
-    m->clearInQueue(ZorModule::FromSlaves);
-    ZorMessage message;
-    while (m->getMessage(ZorModule::FromMaster, message)) {
-        if (isStartRequest(message)) {
-            answer(message);
-            requestTransition<Connecting>();
-            break;
-        }
-        if (isStopRequest(message))
-            answer(message);
+    // A stop while idle is only answered.
+    ZorModStartStop::Request request;
+    while ((request = ZorModStartStop::take(*this, isStartRequest, isStopRequest)) == ZorModStartStop::Stop) {
     }
+    if (request == ZorModStartStop::Start)
+        requestTransition<Connecting>();
     flushLog();
 }
 
@@ -265,21 +260,11 @@ void Error::entry()
 
 void Error::cycle()
 {
-    ZorModule *m = module();
-    m->clearInQueue(ZorModule::FromSlaves);
-    ZorMessage message;
-    while (m->getMessage(ZorModule::FromMaster, message)) {
-        if (isStartRequest(message)) {
-            answer(message);
-            requestTransition<Connecting>();
-            break;
-        }
-        if (isStopRequest(message)) {
-            answer(message);
-            requestTransition<Idle>();
-            break;
-        }
-    }
+    const ZorModStartStop::Request request = ZorModStartStop::take(*this, isStartRequest, isStopRequest);
+    if (request == ZorModStartStop::Start)
+        requestTransition<Connecting>();
+    else if (request == ZorModStartStop::Stop)
+        requestTransition<Idle>();
     flushLog();
 }
 

@@ -1,6 +1,7 @@
 #include "zormoddrivexenaxstates.h"
 
 #include "zormoddrivexenax.h"
+#include "zormodstartstop.h"
 #include "zormodule.h"
 
 #include <QDateTime>
@@ -154,16 +155,8 @@ void Idle::entry()
 
 void Idle::cycle()
 {
-    ZorModule *m = module();
-    m->clearInQueue(ZorModule::FromSlaves);
-    ZorMessage message;
-    while (m->getMessage(ZorModule::FromMaster, message)) {
-        if (isStart(message)) {
-            answer(message);
-            requestTransition<Connected>();
-            break;
-        }
-    }
+    if (ZorModStartStop::take(*this, isStart, nullptr) == ZorModStartStop::Start)
+        requestTransition<Connected>();
     flushLog();
 }
 
@@ -357,16 +350,10 @@ void Init::takeNextLine()
 
 void Init::cycle()
 {
-    ZorModule *m = module();
-    m->clearInQueue(ZorModule::FromSlaves);
-    ZorMessage message;
-    while (m->getMessage(ZorModule::FromMaster, message)) {
-        if (isStop(message)) {
-            answer(message);
-            requestTransition<Shutdown>();
-            flushLog();
-            return;
-        }
+    if (ZorModStartStop::take(*this, nullptr, isStop) == ZorModStartStop::Stop) {
+        requestTransition<Shutdown>();
+        flushLog();
+        return;
     }
 
     Box &b = box();
@@ -619,21 +606,11 @@ void Error::entry()
 
 void Error::cycle()
 {
-    ZorModule *m = module();
-    m->clearInQueue(ZorModule::FromSlaves);
-    ZorMessage message;
-    while (m->getMessage(ZorModule::FromMaster, message)) {
-        if (isStart(message)) {
-            answer(message);
-            requestTransition<Connected>();
-            break;
-        }
-        if (isStop(message)) {
-            answer(message);
-            requestTransition<Idle>();
-            break;
-        }
-    }
+    const ZorModStartStop::Request request = ZorModStartStop::take(*this, isStart, isStop);
+    if (request == ZorModStartStop::Start)
+        requestTransition<Connected>();
+    else if (request == ZorModStartStop::Stop)
+        requestTransition<Idle>();
     flushLog();
 }
 

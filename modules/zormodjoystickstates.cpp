@@ -2,6 +2,7 @@
 
 #include "zorjoystickreader.h"
 #include "zormodjoystick.h"
+#include "zormodstartstop.h"
 #include "zormodule.h"
 
 namespace JoystickInterfaceStates {
@@ -37,12 +38,6 @@ void Root::setSample(const ZorJoystickSample &sample)
     setProperty(Axes[2], QString::number(sample.z));
     setProperty(Buttons[0], (sample.buttons & 1u) ? QStringLiteral("1") : QStringLiteral("0"));
     setProperty(Buttons[1], (sample.buttons & 2u) ? QStringLiteral("1") : QStringLiteral("0"));
-}
-
-void Root::answer(ZorMessage request)
-{
-    request.setMsgState(KS_ANSWER);
-    sendToMaster(request);
 }
 
 bool Root::isStart(const ZorMessage &message)
@@ -82,16 +77,8 @@ void Idle::entry()
 
 void Idle::cycle()
 {
-    ZorModule *m = module();
-    m->clearInQueue(ZorModule::FromSlaves);
-    ZorMessage message;
-    while (m->getMessage(ZorModule::FromMaster, message)) {
-        if (isStart(message)) {
-            answer(message);
-            requestTransition<Running>();
-            return;
-        }
-    }
+    if (ZorModStartStop::take(*this, isStart, nullptr) == ZorModStartStop::Start)
+        requestTransition<Running>();
 }
 
 // --- Running -----------------------------------------------------------------------
@@ -114,17 +101,13 @@ void Running::exit()
 
 void Running::cycle()
 {
-    ZorModule *m = module();
-    m->clearInQueue(ZorModule::FromSlaves);
-    ZorMessage message;
-    while (m->getMessage(ZorModule::FromMaster, message)) {
-        if (isStart(message)) {
-            answer(message);
-        } else if (isStop(message)) {
-            answer(message);
-            requestTransition<Idle>();
-            return;
-        }
+    // A start while running is only answered.
+    ZorModStartStop::Request request;
+    while ((request = ZorModStartStop::take(*this, isStart, isStop)) == ZorModStartStop::Start) {
+    }
+    if (request == ZorModStartStop::Stop) {
+        requestTransition<Idle>();
+        return;
     }
     Root::Box &b = Root::box();
     if (b.clock.elapsed() > b.interval) {

@@ -28,7 +28,6 @@ struct Root : Macho::Link<Root, ZorModStates::Top>
 
     void setRestValues();
     void setSample(const ZorJoystickSample &sample);
-    void answer(ZorMessage request);
     static bool isStart(const ZorMessage &message);
     static bool isStop(const ZorMessage &message);
     // The text of a failed read.

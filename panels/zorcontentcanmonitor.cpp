@@ -14,7 +14,6 @@
 #include <QDate>
 #include <QDateTime>
 #include <QDir>
-#include <QFileDialog>
 #include <QFileInfo>
 #include <QGroupBox>
 #include <QHBoxLayout>
@@ -561,18 +560,6 @@ void ZorContentCanmonitor::resizeColumns()
 
 // --- trace files
 
-QString ZorContentCanmonitor::askSaveFileName(const QString &title, const QString &start,
-                                              const QString &filter)
-{
-    return QFileDialog::getSaveFileName(this, title, start, filter);
-}
-
-QString ZorContentCanmonitor::askOpenFileName(const QString &title, const QString &start,
-                                              const QString &filter)
-{
-    return QFileDialog::getOpenFileName(this, title, start, filter);
-}
-
 QFile *ZorContentCanmonitor::newTraceFile(const QString &name)
 {
     return new QFile(name);
@@ -580,13 +567,7 @@ QFile *ZorContentCanmonitor::newTraceFile(const QString &name)
 
 void ZorContentCanmonitor::warn(const QString &title, const QString &text)
 {
-    ZorQuestionBox::Question question;
-    question.icon = QMessageBox::Warning;
-    question.title = title;
-    question.text = text;
-    question.buttons = QMessageBox::Ok;
-    question.defaultButton = QMessageBox::Ok;
-    ZorQuestionBox::ask(this, question);
+    ZorQuestionBox::warn(this, title, text);
 }
 
 void ZorContentCanmonitor::on_toolButtonTraceFile_clicked()

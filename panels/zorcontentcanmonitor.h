@@ -99,11 +99,7 @@ public slots:
     void selectedRowChanged(const QModelIndex &index);
 
 protected:
-    // Seams for the dialogs and the trace file (tests replace them).
-    virtual QString askSaveFileName(const QString &title, const QString &start,
-                                    const QString &filter);
-    virtual QString askOpenFileName(const QString &title, const QString &start,
-                                    const QString &filter);
+    // Seam for the trace file (tests replace it).
     virtual QFile *newTraceFile(const QString &name);
 
 private slots:

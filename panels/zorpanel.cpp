@@ -9,6 +9,7 @@
 #include <QDebug>
 #include <QDropEvent>
 #include <QFile>
+#include <QFileDialog>
 #include <QFileInfo>
 #include <QLayout>
 #include <QMimeData>
@@ -121,6 +122,16 @@ bool ZorPanel::noteStatus(int status)
     m_hasStatus = true;
     m_lastStatus = status;
     return true;
+}
+
+QString ZorPanel::askOpenFileName(const QString &title, const QString &start, const QString &filter)
+{
+    return QFileDialog::getOpenFileName(this, title, start, filter);
+}
+
+QString ZorPanel::askSaveFileName(const QString &title, const QString &start, const QString &filter)
+{
+    return QFileDialog::getSaveFileName(this, title, start, filter);
 }
 
 void ZorPanel::setGuiMode(int mode)

@@ -188,6 +188,10 @@ protected:
     bool noteStatus(int status);
     // The part of msgIn that feeds property answers to the bound widgets.
     void applyPropertyMessage(const ZorMessage &msg);
+    // The file dialogs of the panels that open and save files; tests
+    // replace them.
+    virtual QString askOpenFileName(const QString &title, const QString &start, const QString &filter);
+    virtual QString askSaveFileName(const QString &title, const QString &start, const QString &filter);
 
 private slots:
     void doTheScrollToEnd();

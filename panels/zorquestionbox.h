@@ -31,6 +31,15 @@ public:
     // chosen; QMessageBox::NoButton when the box was closed without a choice.
     static QMessageBox::StandardButton ask(QWidget *parent, const Question &question);
 
+    // A warning with only an OK button.
+    static void warn(QWidget *parent, const QString &title, const QString &text);
+
+    // A warning that asks before going on: with `yes` QMessageBox::Yes the
+    // buttons are Yes and No, with QMessageBox::Ok they are OK and Cancel; the
+    // other one is the default. True when `yes` is chosen.
+    static bool confirm(QWidget *parent, const QString &title, const QString &text,
+                        QMessageBox::StandardButton yes = QMessageBox::Yes);
+
     // Replaces the box by `hook`; an empty hook brings the box back. GUI
     // thread only. Returns the hook that was installed before.
     static Hook setHook(Hook hook);

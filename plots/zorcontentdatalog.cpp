@@ -404,12 +404,7 @@ void ZorContentDataLog::readSharedIds(const QString &text)
     if (text == m_lastSharedIds)
         return;
     m_lastSharedIds = text;
-    m_sharedIds.clear();
-    for (const QString &line : text.split(QLatin1Char('\n'), Qt::SkipEmptyParts)) {
-        const QString id = line.section(QLatin1Char(','), 0, 0);
-        if (!m_sharedIds.contains(id))
-            m_sharedIds.insert(id, line.section(QLatin1Char(','), 1, 1).toInt());
-    }
+    m_sharedIds = ZorModDataLog::sharedIdsOf(text);
     refreshSeriesScalings();
 }
 
@@ -557,13 +552,9 @@ void ZorContentDataLog::monitoringDataChanged(const QModelIndex &topLeft, const 
 
 void ZorContentDataLog::on_actionClearMeasurements_triggered()
 {
-    ZorQuestionBox::Question question;
-    question.icon = QMessageBox::Warning;
-    question.title = tr("Clear Monitoring Data");
-    question.text = tr("Clear live measurements buffer?");
-    question.buttons = QMessageBox::Ok | QMessageBox::Cancel;
-    question.defaultButton = QMessageBox::Cancel;
-    if (ZorQuestionBox::ask(this, question) != QMessageBox::Ok || !m_model)
+    if (!ZorQuestionBox::confirm(this, tr("Clear Monitoring Data"), tr("Clear live measurements buffer?"),
+                                 QMessageBox::Ok)
+        || !m_model)
         return;
     QStringList ids;
     for (int row = 0; row < m_model->rowCount(); ++row)
@@ -754,11 +745,9 @@ void ZorContentDataLog::on_actionOpen_triggered(const QString &fileName)
     if (name.isEmpty() || !QFileInfo::exists(name))
         return;
     if (m_live) {
-        ZorQuestionBox::Question question;
-        question.icon = QMessageBox::Warning;
-        question.title = tr("Open Recording");
-        question.text = tr("This will clear the Live Mode data buffer, and switch to File Viewer mode. Are you sure?");
-        if (ZorQuestionBox::ask(this, question) != QMessageBox::Yes)
+        if (!ZorQuestionBox::confirm(
+                this, tr("Open Recording"),
+                tr("This will clear the Live Mode data buffer, and switch to File Viewer mode. Are you sure?")))
             return;
         switchMode(false);
         sendDaqControl(QStringLiteral("%1,1").arg(ZorModDataLog::SwitchMode));
@@ -798,11 +787,9 @@ void ZorContentDataLog::on_actionCancel_triggered()
 
 void ZorContentDataLog::on_actionToggleLiveMode_triggered()
 {
-    ZorQuestionBox::Question question;
-    question.icon = QMessageBox::Warning;
-    question.title = tr("Switch to Live Mode");
-    question.text = tr("This will close the viewed recording file and switch back to Live Mode. Are you sure?");
-    if (ZorQuestionBox::ask(this, question) != QMessageBox::Yes)
+    if (!ZorQuestionBox::confirm(
+            this, tr("Switch to Live Mode"),
+            tr("This will close the viewed recording file and switch back to Live Mode. Are you sure?")))
         return;
     switchMode(true);
     sendDaqControl(QStringLiteral("%1,0").arg(ZorModDataLog::SwitchMode));
@@ -854,13 +841,7 @@ void ZorContentDataLog::loadAnswered(const ZorMessage &msg)
         actionCancel->setVisible(false);
         actionReloadRecording->setEnabled(true);
         actionToggleLiveMode->setEnabled(true);
-        ZorQuestionBox::Question question;
-        question.icon = QMessageBox::Warning;
-        question.title = tr("File Load Error");
-        question.text = msg.data().toString().section(QLatin1Char(','), 1);
-        question.buttons = QMessageBox::Ok;
-        question.defaultButton = QMessageBox::Ok;
-        ZorQuestionBox::ask(this, question);
+        ZorQuestionBox::warn(this, tr("File Load Error"), msg.data().toString().section(QLatin1Char(','), 1));
         return;
     }
     default:

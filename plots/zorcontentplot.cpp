@@ -4,6 +4,7 @@
 #include "shareddataregistry.h"
 #include "valuesrangevalidator.h"
 #include "zorbabelfish.h"
+#include "zormoddatalog.h"
 #include "zorplot.h"
 #include "zorquestionbox.h"
 
@@ -365,13 +366,7 @@ void ZorContentPlot::readSharedIds(const QString &text)
     if (text == m_lastSharedIds)
         return;
     m_lastSharedIds = text;
-    m_sharedIds.clear();
-    const QStringList lines = text.split(QLatin1Char('\n'), Qt::SkipEmptyParts);
-    for (const QString &line : lines) {
-        const QString id = line.section(QLatin1Char(','), 0, 0);
-        if (!m_sharedIds.contains(id))
-            m_sharedIds.insert(id, line.section(QLatin1Char(','), 1, 1).toInt());
-    }
+    m_sharedIds = ZorModDataLog::sharedIdsOf(text);
 }
 
 // --- the update -----------------------------------------------------------------
@@ -811,11 +806,8 @@ void ZorContentPlot::copyToClipboardClicked()
 
 void ZorContentPlot::btnRemovePlotPanelClicked()
 {
-    ZorQuestionBox::Question question;
-    question.icon = QMessageBox::Warning;
-    question.title = tr("Remove Plot From Project");
-    question.text = tr("Are you sure you want to remove the plot from this project?");
-    if (ZorQuestionBox::ask(this, question) != QMessageBox::Yes)
+    if (!ZorQuestionBox::confirm(this, tr("Remove Plot From Project"),
+                                 tr("Are you sure you want to remove the plot from this project?")))
         return;
     m_timer->stop();
     m_removing = true;

@@ -93,13 +93,8 @@ void ZorNewPlotDialog::on_btnCreate_clicked()
                                                   paletteColour(row)));
     }
     if (curves.isEmpty()) {
-        ZorQuestionBox::Question question;
-        question.icon = QMessageBox::Warning;
-        question.title = tr("No Data Selected");
-        question.text = tr("You must select at least one data object for this plot.");
-        question.buttons = QMessageBox::Ok;
-        question.defaultButton = QMessageBox::Ok;
-        ZorQuestionBox::ask(this, question);
+        ZorQuestionBox::warn(this, tr("No Data Selected"),
+                             tr("You must select at least one data object for this plot."));
         return;
     }
     accept();

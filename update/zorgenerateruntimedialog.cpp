@@ -134,14 +134,9 @@ int ZorGenerateRuntimeDialog::execIfResourcesAvailable()
 {
     if (!m_resources.isEmpty())
         return exec();
-    ZorQuestionBox::Question box;
-    box.icon = QMessageBox::Warning;
-    box.title = tr("Generate Runtime Error");
-    box.text = tr("Missing required resource files for runtime generation.\nPlease contact "
-                  "technical support.");
-    box.buttons = QMessageBox::Ok;
-    box.defaultButton = QMessageBox::Ok;
-    ZorQuestionBox::ask(parentWidget(), box);
+    ZorQuestionBox::warn(parentWidget(), tr("Generate Runtime Error"),
+                         tr("Missing required resource files for runtime generation.\nPlease contact "
+                            "technical support."));
     return 0;
 }
 
@@ -182,13 +177,7 @@ QString ZorGenerateRuntimeDialog::configProgramPath(const QString &target, const
 
 void ZorGenerateRuntimeDialog::warn(const QString &title, const QString &text)
 {
-    ZorQuestionBox::Question box;
-    box.icon = QMessageBox::Warning;
-    box.title = title;
-    box.text = text;
-    box.buttons = QMessageBox::Ok;
-    box.defaultButton = QMessageBox::Ok;
-    ZorQuestionBox::ask(this, box);
+    ZorQuestionBox::warn(this, title, text);
 }
 
 void ZorGenerateRuntimeDialog::on_toolButtonBrowse_clicked()

@@ -1,7 +1,7 @@
 #include "zorcontentdriveruxa.h"
 #include "ui_zorcontentdriveruxa.h"
 
-#include <cmath>
+#include "zordrivereadout.h"
 
 ZorContentDriveRuxa::ZorContentDriveRuxa(QWidget *parent)
     : ZorPanel(parent)
@@ -40,24 +40,12 @@ void ZorContentDriveRuxa::processIn(const ZorMessage &msg)
 {
     const int type = msg.msgType();
     if (msg.msgState() == KS_INFO || msg.msgState() == KS_ANSWER) {
+        ZorDriveReadout::showActualValue(msg, ui->labelActualVelocityValue, ui->horizontalSliderActualVelocity,
+                                         ui->labelActualPositionValue, ui->horizontalSliderActualPosition);
         switch (type) {
         case KM_STATUS:
             setState(msg.data().toInt());
             break;
-        case KM_GET_ACTUAL_VELOCITY:
-            ui->labelActualVelocityValue->setText(msg.data().toString());
-            ui->horizontalSliderActualVelocity->setValue(msg.data().toInt());
-            break;
-        case KM_GET_ACTUAL_POSITION: {
-            const double position = msg.data().toDouble();
-            ui->labelActualPositionValue->setText(QString::number(position, 'f', 3));
-            // Beyond its range the slider stops at its end (and the cast
-            // never sees a number an int cannot hold).
-            QSlider *slider = ui->horizontalSliderActualPosition;
-            const double clamped = qBound(double(slider->minimum()), std::trunc(position), double(slider->maximum()));
-            slider->setValue(std::isfinite(clamped) ? int(clamped) : 0);
-            break;
-        }
         case KM_INFOTEXT: {
             const QString text = msg.data().toString();
             if (text.isEmpty() || text.contains(QLatin1String("Emergency")))
@@ -76,23 +64,9 @@ void ZorContentDriveRuxa::processIn(const ZorMessage &msg)
 
 void ZorContentDriveRuxa::takeProperty(const QString &text)
 {
-    const int eq = text.indexOf(QLatin1Char('='));
-    if (eq < 0)
-        return;
-    const QString name = text.left(eq);
-    const QString value = text.mid(eq + 1);
-    if (name == QLatin1String("NodeId")) {
-        if (ui->lineEditNodeId->text() != value)
-            ui->lineEditNodeId->setText(value);
-        return;
-    }
-    const int number = value.trimmed().toInt();   // 0 when it is no integer
-    if (name == QLatin1String("TargetVelocityMin"))
-        ui->horizontalSliderActualVelocity->setMinimum(number);
-    else if (name == QLatin1String("TargetVelocityMax"))
-        ui->horizontalSliderActualVelocity->setMaximum(number);
-    else if (name == QLatin1String("TargetPositionMin"))
-        ui->horizontalSliderActualPosition->setMinimum(number);
-    else if (name == QLatin1String("TargetPositionMax"))
-        ui->horizontalSliderActualPosition->setMaximum(number);
+    QString nodeId;
+    if (ZorDriveReadout::takeProperty(text, ui->horizontalSliderActualVelocity, ui->horizontalSliderActualPosition,
+                                      nodeId)
+        && ui->lineEditNodeId->text() != nodeId)
+        ui->lineEditNodeId->setText(nodeId);
 }

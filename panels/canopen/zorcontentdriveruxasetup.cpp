@@ -2,6 +2,7 @@
 #include "ui_zorcontentdriveruxasetup.h"
 
 #include "zorbabelfish.h"
+#include "zordrivereadout.h"
 #include "zorquestionbox.h"
 
 #include <QDoubleValidator>
@@ -168,22 +169,12 @@ void ZorContentDriveRuxaSetup::commit(std::initializer_list<const char *> names)
 
 bool ZorContentDriveRuxaSetup::confirm(const QString &title, const QString &text)
 {
-    ZorQuestionBox::Question q;
-    q.icon = QMessageBox::Warning;
-    q.title = title;
-    q.text = text;
-    return ZorQuestionBox::ask(this, q) == QMessageBox::Yes;
+    return ZorQuestionBox::confirm(this, title, text);
 }
 
 void ZorContentDriveRuxaSetup::refuse(const QString &title, const QString &text)
 {
-    ZorQuestionBox::Question q;
-    q.icon = QMessageBox::Warning;
-    q.title = title;
-    q.text = text;
-    q.buttons = QMessageBox::Ok;
-    q.defaultButton = QMessageBox::Ok;
-    ZorQuestionBox::ask(this, q);
+    ZorQuestionBox::warn(this, title, text);
 }
 
 // ---- status and messages ----------------------------------------------------------
@@ -244,22 +235,12 @@ void ZorContentDriveRuxaSetup::processIn(const ZorMessage &msg)
         }
     }
     if (msg.msgState() == KS_INFO || msg.msgState() == KS_ANSWER) {
+        ZorDriveReadout::showActualValue(msg, ui->labelActualVelocityValue, ui->horizontalSliderActualVelocity,
+                                         ui->labelActualPositionValue, ui->horizontalSliderActualPosition);
         switch (type) {
         case KM_STATUS:
             setState(msg.data().toInt());
             break;
-        case KM_GET_ACTUAL_VELOCITY:
-            ui->labelActualVelocityValue->setText(msg.data().toString());
-            ui->horizontalSliderActualVelocity->setValue(msg.data().toInt());
-            break;
-        case KM_GET_ACTUAL_POSITION: {
-            const double position = msg.data().toDouble();
-            ui->labelActualPositionValue->setText(QString::number(position, 'f', 3));
-            QSlider *slider = ui->horizontalSliderActualPosition;
-            const double clamped = qBound(double(slider->minimum()), std::trunc(position), double(slider->maximum()));
-            slider->setValue(std::isfinite(clamped) ? int(clamped) : 0);
-            break;
-        }
         case KM_INFOTEXT: {
             const QString text = msg.data().toString();
             if (!text.isEmpty() && ui->pushButtonStart->isChecked())
@@ -281,27 +262,13 @@ void ZorContentDriveRuxaSetup::processIn(const ZorMessage &msg)
 
 void ZorContentDriveRuxaSetup::takeProperty(const QString &text)
 {
-    const int eq = text.indexOf(QLatin1Char('='));
-    if (eq < 0)
-        return;
-    const QString name = text.left(eq);
-    const QString value = text.mid(eq + 1);
-    if (name == QLatin1String("NodeId")) {
-        if (value != ui->lineEditActualId->text()) {
-            ui->lineEditActualId->setText(value);
-            ui->lineEditNewId->setText(value);
-        }
-        return;
+    QString nodeId;
+    if (ZorDriveReadout::takeProperty(text, ui->horizontalSliderTargetVelocity, ui->horizontalSliderTargetPosition,
+                                      nodeId)
+        && nodeId != ui->lineEditActualId->text()) {
+        ui->lineEditActualId->setText(nodeId);
+        ui->lineEditNewId->setText(nodeId);
     }
-    const int number = value.trimmed().toInt();   // 0 when it is no integer
-    if (name == QLatin1String("TargetVelocityMin"))
-        ui->horizontalSliderTargetVelocity->setMinimum(number);
-    else if (name == QLatin1String("TargetVelocityMax"))
-        ui->horizontalSliderTargetVelocity->setMaximum(number);
-    else if (name == QLatin1String("TargetPositionMin"))
-        ui->horizontalSliderTargetPosition->setMinimum(number);
-    else if (name == QLatin1String("TargetPositionMax"))
-        ui->horizontalSliderTargetPosition->setMaximum(number);
 }
 
 // ---- start, stop and modes ----------------------------------------------------------

@@ -88,12 +88,10 @@ void ZorContentFirmware::on_pushButtonDownload_clicked(bool checked)
         giveUp();
         return;
     }
-    ZorQuestionBox::Question q;
-    q.icon = QMessageBox::Warning;
-    q.title = tr("Drive Firmware Update");
-    q.text = tr("WARNING: The existing firmware will be erased. The drive may become unusable if a wrong firmware "
-                ".bin file is used.\nAre you sure you want to perform the update?");
-    if (ZorQuestionBox::ask(this, q) != QMessageBox::Yes) {
+    if (!ZorQuestionBox::confirm(this, tr("Drive Firmware Update"),
+                                 tr("WARNING: The existing firmware will be erased. The drive may become unusable if "
+                                    "a wrong firmware .bin file is used.\nAre you sure you want to perform the "
+                                    "update?"))) {
         giveUp();
         return;
     }

@@ -430,11 +430,8 @@ void ZorContentNodeConfig::send(const ZorMessage &msg)
 
 void ZorContentNodeConfig::sendNextQueued()
 {
-    if (m_queue.isEmpty())
-        return;
-    const ZorMessage next = m_queue.takeFirst();
-    m_rowInFlight = next.msgId();
-    send(next);
+    if (!m_queue.isEmpty())
+        send(m_queue.takeNext());
 }
 
 bool ZorContentNodeConfig::sendRowRequests(int msgType)
@@ -443,27 +440,10 @@ bool ZorContentNodeConfig::sendRowRequests(int msgType)
         return false;
     if (selectedRows().isEmpty())
         ui->tableViewObjEditor->selectAll();
-    const QString text = m_model->objectListRequest(selectedRows(), msgType, false);
-    for (const QString &line : text.split(QLatin1Char('\n'))) {
-        const QString request = line.trimmed();
-        if (!request.isEmpty())
-            m_queue.append(ZorMessage(msgType, KS_REQUEST, request));
-    }
-    if (m_queue.isEmpty())
+    if (!m_queue.fill(m_model, selectedRows(), msgType))
         return false;
     sendNextQueued();
     return true;
-}
-
-void ZorContentNodeConfig::markQueuedAborted()
-{
-    const QList<ZorMessage> queued = m_queue;
-    m_queue.clear();
-    for (const ZorMessage &msg : queued) {
-        const QString line = msg.data().toString().section(QLatin1Char('#'), 0, 0).trimmed();
-        if (m_model)
-            m_model->applyObjectListAnswer(line + QLatin1Char(',') + tr("aborted"), msg.msgType(), true);
-    }
 }
 
 void ZorContentNodeConfig::sendListRequest(int msgType, const QString &text)
@@ -473,13 +453,7 @@ void ZorContentNodeConfig::sendListRequest(int msgType, const QString &text)
 
 bool ZorContentNodeConfig::confirm(const QString &title, const QString &text)
 {
-    ZorQuestionBox::Question question;
-    question.icon = QMessageBox::Warning;
-    question.title = title;
-    question.text = text;
-    question.buttons = QMessageBox::Ok | QMessageBox::Cancel;
-    question.defaultButton = QMessageBox::Cancel;
-    return ZorQuestionBox::ask(this, question) == QMessageBox::Ok;
+    return ZorQuestionBox::confirm(this, title, text, QMessageBox::Ok);
 }
 
 void ZorContentNodeConfig::on_actionWrite_triggered(bool checked)
@@ -487,7 +461,7 @@ void ZorContentNodeConfig::on_actionWrite_triggered(bool checked)
     if (!m_model)
         return;
     if (m_editMode == 0) {
-        markQueuedAborted();
+        m_queue.abort(m_model, tr("aborted"));
         if (!checked)
             return;
         if (selectedRows().isEmpty()
@@ -526,7 +500,7 @@ void ZorContentNodeConfig::on_actionRead_triggered(bool checked)
     if (!m_model)
         return;
     if (m_editMode == 0) {
-        markQueuedAborted();
+        m_queue.abort(m_model, tr("aborted"));
         if (checked && !sendRowRequests(KM_OBJLIST_READ))
             ui->actionRead->setChecked(false);
         return;
@@ -633,8 +607,7 @@ void ZorContentNodeConfig::processIn(const ZorMessage &msg)
     if (m_model)
         m_model->applyObjectListAnswer(text, type, state != KS_ANSWER);
     if (m_editMode == 0) {
-        if (msg.msgId() == m_rowInFlight) {
-            m_rowInFlight = -1;
+        if (m_queue.landed(msg.msgId())) {
             if (m_queue.isEmpty()) {
                 ui->actionWrite->setChecked(false);
                 ui->actionRead->setChecked(false);

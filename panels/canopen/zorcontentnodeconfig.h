@@ -25,6 +25,7 @@
 // "EditMode"; the panel takes them at set-up and empties the last three.
 #pragma once
 
+#include "zorobjectlistqueue.h"
 #include "zorobjeditmodel.h"
 #include "zorpanel.h"
 
@@ -87,7 +88,6 @@ private:
     QModelIndexList selectedRows() const;
     bool sendRowRequests(int msgType);
     void sendNextQueued();
-    void markQueuedAborted();
     void sendListRequest(int msgType, const QString &text);
     void send(const ZorMessage &msg);
     bool dropIntoModel(const QMimeData *mime);
@@ -102,9 +102,8 @@ private:
     QPointer<ZorAccessKeyWidget> m_accessKey;
     QPointer<ZorOverlayLabel> m_hint;
     int m_editMode = -1;
-    QList<ZorMessage> m_queue;   // row requests of edit mode 0 not yet sent
+    ZorObjectListQueue m_queue;  // row requests of edit mode 0
     QHash<int, ZorMessage> m_sent; // requests on their way, by message id
-    int m_rowInFlight = -1;      // the id of the row request on its way
     QTimer *m_resizeTimer = nullptr;
     bool m_normalizing = false;
 };

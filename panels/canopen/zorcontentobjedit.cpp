@@ -16,7 +16,6 @@
 #include <QDir>
 #include <QDropEvent>
 #include <QFile>
-#include <QFileDialog>
 #include <QHeaderView>
 #include <QMimeData>
 #include <QScrollBar>
@@ -478,13 +477,7 @@ bool ZorContentObjEdit::sendObjectListRequest(int msgType)
         if (rows.isEmpty())
             return false;
     }
-    const QString text = m_editorModel->objectListRequest(rows, msgType, false);
-    for (const QString &line : text.split(QLatin1Char('\n'))) {
-        const QString request = line.trimmed();
-        if (!request.isEmpty())
-            m_queue.append(ZorMessage(msgType, KS_REQUEST, request));
-    }
-    if (m_queue.isEmpty())
+    if (!m_queue.fill(m_editorModel, rows, msgType))
         return false;
     sendNextQueued();
     return true;
@@ -494,8 +487,7 @@ void ZorContentObjEdit::sendNextQueued()
 {
     if (m_queue.isEmpty())
         return;
-    const ZorMessage next = m_queue.takeFirst();
-    m_inFlight = next.msgId();
+    const ZorMessage next = m_queue.takeNext();
     m_sent.insert(next.msgId(), next);
     sendGuiMsg(next);
 }
@@ -504,15 +496,8 @@ void ZorContentObjEdit::abortQueue()
 {
     // The request on its way no longer holds up the next one; its answer
     // still lands in its row.
-    m_inFlight = -1;
-    const QList<ZorMessage> queued = m_queue;
-    m_queue.clear();
-    for (const ZorMessage &msg : queued) {
-        const QString line = msg.data().toString().section(QLatin1Char('#'), 0, 0).trimmed();
-        if (m_editorModel)
-            m_editorModel->applyObjectListAnswer(line + QLatin1Char(',') + tr("aborted"),
-                                                 msg.msgType(), true);
-    }
+    m_queue.forgetInFlight();
+    m_queue.abort(m_editorModel, tr("aborted"));
 }
 
 void ZorContentObjEdit::on_actionRead_triggered(bool checked)
@@ -570,9 +555,8 @@ bool ZorContentObjEdit::applyObjectListAnswer(const ZorMessage &msg)
         return false;
     if (m_editorModel)
         m_editorModel->applyObjectListAnswer(msg.data().toString(), type, state != KS_ANSWER);
-    if (msg.msgId() != m_inFlight)
+    if (!m_queue.landed(msg.msgId()))
         return true;
-    m_inFlight = -1;
     if (!m_queue.isEmpty()) {
         sendNextQueued();
     } else {
@@ -806,27 +790,9 @@ void ZorContentObjEdit::on_actionOpen_triggered()
     propertyEdited(QStringLiteral("ConfigFilePath"));
 }
 
-QString ZorContentObjEdit::askOpenFileName(const QString &title, const QString &start,
-                                           const QString &filter)
-{
-    return QFileDialog::getOpenFileName(this, title, start, filter);
-}
-
-QString ZorContentObjEdit::askSaveFileName(const QString &title, const QString &start,
-                                           const QString &filter)
-{
-    return QFileDialog::getSaveFileName(this, title, start, filter);
-}
-
 void ZorContentObjEdit::warn(const QString &title, const QString &text)
 {
-    ZorQuestionBox::Question question;
-    question.icon = QMessageBox::Warning;
-    question.title = title;
-    question.text = text;
-    question.buttons = QMessageBox::Ok;
-    question.defaultButton = QMessageBox::Ok;
-    ZorQuestionBox::ask(this, question);
+    ZorQuestionBox::warn(this, title, text);
 }
 
 bool ZorContentObjEdit::confirm(const QString &title, const QString &text,

@@ -32,6 +32,7 @@
 
 #include "zordataobjectfilterproxy.h"
 #include "zordevicedictmodel.h"
+#include "zorobjectlistqueue.h"
 #include "zorobjeditmodel.h"
 #include "zorpanel.h"
 
@@ -106,11 +107,6 @@ public slots:
 protected:
     bool eventFilter(QObject *watched, QEvent *event) override;
     void resizeEvent(QResizeEvent *event) override;
-    // The file dialogs, replaceable in tests.
-    virtual QString askOpenFileName(const QString &title, const QString &start,
-                                    const QString &filter);
-    virtual QString askSaveFileName(const QString &title, const QString &start,
-                                    const QString &filter);
 
 private:
     void setDictionaryDocument(const QDomDocument &doc);
@@ -138,9 +134,8 @@ private:
     QPointer<ZorObjEditModel> m_editorModel;
     QPointer<ZorDataObjectFilterProxy> m_editorProxy;
     QPointer<QItemSelectionModel> m_editorSelection;
-    QList<ZorMessage> m_queue;
+    ZorObjectListQueue m_queue;
     QHash<int, ZorMessage> m_sent; // queued requests sent and not answered, by id
-    int m_inFlight = -1;           // the one the queue waits for
     int m_lastState = -1;
     bool m_treeFocused = false;
     bool m_tableFocused = false;

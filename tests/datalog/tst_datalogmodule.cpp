@@ -150,6 +150,17 @@ private slots:
         QCOMPARE(ZorModDataLog::daqControlArguments(m), arguments);
     }
 
+    // Blank lines are passed over, a channel's first line counts and an id
+    // that is no number is 0.
+    void sharedIdsListRead()
+    {
+        const QMap<QString, int> ids =
+            ZorModDataLog::sharedIdsOf("001.6064h.00h,7\n\n002.6041h.00h,x\n001.6064h.00h,9\n003.1000h.00h\n");
+        const QMap<QString, int> expected{{"001.6064h.00h", 7}, {"002.6041h.00h", 0}, {"003.1000h.00h", 0}};
+        QCOMPARE(ids, expected);
+        QVERIFY(ZorModDataLog::sharedIdsOf(QString()).isEmpty());
+    }
+
     // The markers follow trigger capture and recording; file mode never
     // shows "(Trigger On)"; a file that cannot be opened is answered
     // KS_FAIL and shows no "(Recording)".

@@ -5,11 +5,13 @@
 #include "zoridwidget.h"
 #include "zorintoremptyvalidator.h"
 #include "zoroverlaylabel.h"
+#include "zorquestionbox.h"
 #include "zortest.h"
 
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
+#include <QScopeGuard>
 #include <QSignalSpy>
 #include <QTest>
 #include <QToolButton>
@@ -197,6 +199,54 @@ private slots:
         QSignalSpy clicked(button, &QPushButton::clicked);
         QTest::mouseClick(window.childAt(150, 100), Qt::LeftButton);
         QCOMPARE(clicked.size(), 1);
+    }
+
+    // The short forms build the box they stand for, and only the named
+    // button counts as going on.
+    void questionBoxShortForms()
+    {
+        QList<ZorQuestionBox::Question> asked;
+        QMessageBox::StandardButton answer = QMessageBox::NoButton;
+        ZorQuestionBox::setHook([&](const ZorQuestionBox::Question &q) {
+            asked << q;
+            return answer;
+        });
+        const auto unhook = qScopeGuard([] { ZorQuestionBox::setHook(nullptr); });
+        struct Case
+        {
+            QMessageBox::StandardButton yes;
+            QMessageBox::StandardButtons buttons;
+            QMessageBox::StandardButton defaultButton;
+            QMessageBox::StandardButton other;
+        };
+        const Case cases[] = {
+            {QMessageBox::Yes, QMessageBox::Yes | QMessageBox::No, QMessageBox::No, QMessageBox::No},
+            {QMessageBox::Ok, QMessageBox::Ok | QMessageBox::Cancel, QMessageBox::Cancel, QMessageBox::Cancel},
+        };
+        for (const Case &c : cases) {
+            asked.clear();
+            answer = c.yes;
+            QVERIFY(ZorQuestionBox::confirm(nullptr, "Title", "Text", c.yes));
+            for (QMessageBox::StandardButton no : {c.other, QMessageBox::NoButton}) {
+                answer = no;
+                QVERIFY(!ZorQuestionBox::confirm(nullptr, "Title", "Text", c.yes));
+            }
+            QCOMPARE(asked.size(), 3);
+            const ZorQuestionBox::Question &q = asked.first();
+            QCOMPARE(q.icon, QMessageBox::Warning);
+            QCOMPARE(q.title, QStringLiteral("Title"));
+            QCOMPARE(q.text, QStringLiteral("Text"));
+            QCOMPARE(q.buttons, c.buttons);
+            QCOMPARE(q.defaultButton, c.defaultButton);
+        }
+
+        asked.clear();
+        ZorQuestionBox::warn(nullptr, "Failed", "Why");
+        QCOMPARE(asked.size(), 1);
+        QCOMPARE(asked.first().icon, QMessageBox::Warning);
+        QCOMPARE(asked.first().text, QStringLiteral("Why"));
+        QCOMPARE(asked.first().buttons, QMessageBox::StandardButtons(QMessageBox::Ok));
+        QCOMPARE(asked.first().defaultButton, QMessageBox::Ok);
     }
 };
 

@@ -13,6 +13,7 @@
 #include <QList>
 #include <QSet>
 #include <QStringList>
+#include <QTest>
 
 // The node's side: records the panel's messages; answers on request.
 class FakeNode : public QObject
@@ -148,3 +149,17 @@ private:
     QMessageBox::StandardButton m_fallback;
     ZorQuestionBox::Hook m_previous;
 };
+
+// The rows of the Store and Reset actions both node panels have: the action,
+// the question's title and text, and the command sent once it is answered OK.
+inline void addStoreAndResetRows()
+{
+    QTest::addColumn<QString>("actionName");
+    QTest::addColumn<QString>("title");
+    QTest::addColumn<QString>("text");
+    QTest::addColumn<QString>("command");
+    QTest::newRow("store") << "actionStore" << "Store parameters"
+                           << "Store all parameters permanently. Are you sure?" << "StoreCmd";
+    QTest::newRow("reset") << "actionReset" << "Reset to Factory"
+                           << "Reset all parameters to factory settings. Are you sure?" << "ResetCmd";
+}

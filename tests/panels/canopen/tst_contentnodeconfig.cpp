@@ -202,14 +202,7 @@ private slots:
 
     void storeAndResetConfirm_data()
     {
-        QTest::addColumn<QString>("actionName");
-        QTest::addColumn<QString>("title");
-        QTest::addColumn<QString>("text");
-        QTest::addColumn<QString>("command");
-        QTest::newRow("store") << "actionStore" << "Store parameters"
-                               << "Store all parameters permanently. Are you sure?" << "StoreCmd";
-        QTest::newRow("reset") << "actionReset" << "Reset to Factory"
-                               << "Reset all parameters to factory settings. Are you sure?" << "ResetCmd";
+        addStoreAndResetRows();
     }
     void storeAndResetConfirm()
     {

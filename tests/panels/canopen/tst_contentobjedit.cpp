@@ -289,14 +289,7 @@ private slots:
 
     void storeAndResetAskFirst_data()
     {
-        QTest::addColumn<QString>("actionName");
-        QTest::addColumn<QString>("title");
-        QTest::addColumn<QString>("text");
-        QTest::addColumn<QString>("command");
-        QTest::newRow("store") << "actionStore" << "Store parameters"
-                               << "Store all parameters permanently. Are you sure?" << "StoreCmd";
-        QTest::newRow("reset") << "actionReset" << "Reset to Factory"
-                               << "Reset all parameters to factory settings. Are you sure?" << "ResetCmd";
+        addStoreAndResetRows();
     }
     void storeAndResetAskFirst()
     {

@@ -1,0 +1,19 @@
+// The request loop of the module states that only wait to be started or
+// stopped (idle, error and the like).
+#pragma once
+
+#include "zormodstates.h"
+
+namespace ZorModStartStop {
+
+enum Request { None, Start, Stop };
+using Test = bool (*)(const ZorMessage &);
+
+// Drops what the slaves sent and reads the master's messages up to the first
+// request that `isStart` or `isStop` accepts (a null test accepts nothing):
+// that request is answered (KS_ANSWER) and its kind returned, and what
+// follows it stays queued. The master's other messages are dropped
+// unanswered. None when no such request came.
+Request take(ZorModStates::Top &state, Test isStart, Test isStop);
+
+} // namespace ZorModStartStop
