@@ -91,7 +91,10 @@ public:
         quint8 newNodeId = 0;       // 0: keep
         quint32 newBitRate = 0;     // bit/s, 0: keep
         quint32 serialNumber = 0;   // 0: address the drive globally
-        bool readSerial = false;    // read the serial number first
+        bool readSerial = false;    // read the drive's identity (1018h) first
+        // Vendor id, product code and revision number read with the serial
+        // number: the LSS address of a selective switch.
+        quint32 identity[3] = {};
     };
     NodeParameters nodeParameters;
     QList<ZorMessage> deferredRequests;
