@@ -254,6 +254,7 @@ void WaitForReboot::entry()
     NodeRoot::Box &b = NodeRoot::box();
     setStatus(StatusWaitForReboot);
     box().keptText = statusText();
+    box().timeoutMs = driveTiming(ZorModPosDrive::RebootTimeout);
     box().clock.start();
     if (b.resultShown)
         b.resultTimer.start();
@@ -295,10 +296,9 @@ void WaitForReboot::cycle()
         setStatusText(tr("Waiting for Drive/Voltage Reset"));
     }
     // A drive that never boots again must not hold the module here for good.
-    if (box().clock.elapsed() > driveTiming(ZorModPosDrive::RebootTimeout)) {
+    if (box().clock.elapsed() > box().timeoutMs) {
         b.resultShown = false;
-        b.errorText = tr("No boot-up of node %1 within %2 s").arg(nodeId())
-                          .arg(driveTiming(ZorModPosDrive::RebootTimeout) / 1000.0);
+        b.errorText = tr("No boot-up of node %1 within %2 s").arg(nodeId()).arg(box().timeoutMs / 1000.0);
         requestTransition<Error>();
     }
 }

@@ -191,12 +191,25 @@ private slots:
         QVERIFY(commandWith(rig, 0, "LSSNodeParameters").isEmpty());
     }
 
+    // The wait for the boot-up ends after "RebootTimeout", set in the project
+    // or in code.
+    void rebootWaitEnds_data()
+    {
+        QTest::addColumn<bool>("inProject");
+        QTest::newRow("set in code") << false;
+        QTest::newRow("project property") << true;
+    }
+
     void rebootWaitEnds()
     {
+        QFETCH(bool, inProject);
         auto *drive = newDrive();
-        drive->setDriveTiming(ZorModPosDrive::RebootTimeout, 800);
+        if (!inProject)
+            drive->setDriveTiming(ZorModPosDrive::RebootTimeout, 800);
         NodeRig rig;
-        QVERIFY2(startRig(rig, QString(), QString(), drive), qPrintable(rig.sim.errorString()));
+        QVERIFY2(startRig(rig, QString(), inProject ? "<RebootTimeout>800</RebootTimeout>" : QString(), drive),
+                 qPrintable(rig.sim.errorString()));
+        QCOMPARE(rig.module()->property("RebootTimeout"), QStringLiteral("800"));
         QVERIFY(rig.waitForStatus(0, "Idle"));
         const ZorMessage answer = rig.request(DriveTesting::request(KM_DRIVE_NEW_ID, "6,0"), 20000);
         QCOMPARE(answer.msgState(), int(KS_FAIL));
@@ -204,6 +217,20 @@ private slots:
         QVERIFY(rig.waitUntil([&] { return rig.infoText().startsWith("Error: No boot-up of node 6"); }));
         QVERIFY(rig.infoTexts().contains("Waiting for Drive/Voltage Reset")
                 || rig.infoTexts().contains("Success - Set Node ID = 6 (global)"));
+    }
+
+    void rebootTimeoutProperty()
+    {
+        ZorModPosDrive drive;
+        QCOMPARE(drive.property("RebootTimeout"), QStringLiteral("30000"));
+        QCOMPARE(drive.driveTiming(ZorModPosDrive::RebootTimeout), 30000);
+        drive.setProperty("RebootTimeout", "1500");
+        QCOMPARE(drive.driveTiming(ZorModPosDrive::RebootTimeout), 1500);
+        // A value that is no time-out gives the default.
+        for (const char *bad : {"soon", "-1"}) {
+            drive.setProperty("RebootTimeout", bad);
+            QCOMPARE(drive.driveTiming(ZorModPosDrive::RebootTimeout), 30000);
+        }
     }
 
     void resetAndRestart_data()
