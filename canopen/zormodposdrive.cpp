@@ -26,7 +26,10 @@ const char *const DriveProperties[][2] = {
     {"HomingRightSwitch", "3"},
     {"KelvatroUpdateFile", "kelvatroupdate"},
     {"FirmwareFilePath", ""},
+    {"RebootTimeout", "30000"},
 };
+
+const int DefaultRebootTimeout = 30000;
 
 // Class and key of an "AccessKeySet" value ("class,key" or "class,key,ok").
 QString classAndKey(const QString &value)
@@ -44,18 +47,27 @@ ZorModPosDrive::ZorModPosDrive(QObject *parent)
         setProperty(QLatin1String(p[0]), QLatin1String(p[1]), false, true);
     forgetAccessKey();
     driveTimings[DownloadWindDown] = 5000;
-    driveTimings[RebootTimeout] = 30000;
+    driveTimings[RebootTimeout] = DefaultRebootTimeout;
     driveTimings[KelvatroSettle] = 500;
 }
 
 void ZorModPosDrive::setDriveTiming(DriveTiming which, int ms)
 {
-    if (which >= 0 && which < DriveTimingCount)
+    if (which == RebootTimeout)
+        setProperty(QStringLiteral("RebootTimeout"), QString::number(qMax(0, ms)), false);
+    else if (which >= 0 && which < DriveTimingCount)
         driveTimings[which] = qMax(0, ms);
 }
 
 int ZorModPosDrive::driveTiming(DriveTiming which) const
 {
+    if (which == RebootTimeout) {
+        // A property, so that the project, a panel or a test can set it; a
+        // value that is no number of ms gives the default.
+        bool ok = false;
+        const int ms = property(QStringLiteral("RebootTimeout")).trimmed().toInt(&ok);
+        return ok && ms >= 0 ? ms : DefaultRebootTimeout;
+    }
     return which >= 0 && which < DriveTimingCount ? driveTimings[which].load() : 0;
 }
 

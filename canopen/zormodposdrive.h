@@ -37,7 +37,9 @@
 // "Acceleration", "Deceleration", "PositionVelocity", "HomingOffset",
 // "HomingVelocitySeekSwitch", "HomingVelocitySeekZero",
 // "HomingAcceleration", "HomingHomeSwitch", "HomingLeftSwitch",
-// "HomingRightSwitch", "KelvatroUpdateFile". Positions are in user units:
+// "HomingRightSwitch", "KelvatroUpdateFile", "RebootTimeout" (ms the
+// module waits for the drive's boot-up after a node id or bit-rate change,
+// 30000 by default). Positions are in user units:
 // a target p goes to the drive as p x 608Fh.1 / 608Fh.2 increments.
 #pragma once
 
@@ -55,7 +57,8 @@ public:
     // slow set-ups can change them.
     enum DriveTiming {
         DownloadWindDown,  // a stopped or failed download ends after (5000)
-        RebootTimeout,     // the wait for the drive's boot-up (30000)
+        RebootTimeout,     // the wait for the drive's boot-up: the property
+                           // "RebootTimeout" (30000)
         KelvatroSettle,    // before and after the copy to the SD card (500)
         DriveTimingCount
     };
@@ -91,7 +94,10 @@ public:
         quint8 newNodeId = 0;       // 0: keep
         quint32 newBitRate = 0;     // bit/s, 0: keep
         quint32 serialNumber = 0;   // 0: address the drive globally
-        bool readSerial = false;    // read the serial number first
+        bool readSerial = false;    // read the drive's identity (1018h) first
+        // Vendor id, product code and revision number read with the serial
+        // number: the LSS address of a selective switch.
+        quint32 identity[3] = {};
     };
     NodeParameters nodeParameters;
     QList<ZorMessage> deferredRequests;

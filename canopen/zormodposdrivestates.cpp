@@ -29,6 +29,7 @@ void takeSerial(ZorModPosDrive::NodeParameters &d, const QString &field)
     const QString serial = field.trimmed().toLower();
     d.readSerial = serial == QLatin1String("read");
     d.serialNumber = d.readSerial ? 0 : ZorBabelFish::stringToULong(serial);
+    d.identity[0] = d.identity[1] = d.identity[2] = 0;
 }
 
 } // namespace

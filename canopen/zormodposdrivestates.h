@@ -310,6 +310,7 @@ struct WaitForReboot : Macho::Link<WaitForReboot, DriveRoot>
     {
         QString keptText;
         QElapsedTimer clock;
+        int timeoutMs = 0;   // "RebootTimeout" when the wait began
     };
 
     void entry() override;

@@ -58,9 +58,13 @@ void ChangeNodeParameters::entry()
     c.aborted = false;
     c.lssSent = false;
 
+    // A selective LSS switch needs the drive's whole LSS address: vendor id,
+    // product code, revision and serial number (1018h sub 1 to 4).
     QString prepare;
-    if (d.readSerial)
-        prepare += QStringLiteral("SDOReadObject:1000:2:%1,1018h,4h,unsigned32\n").arg(nodeId());
+    if (d.readSerial) {
+        for (int sub = 1; sub <= 4; ++sub)
+            prepare += QStringLiteral("SDOReadObject:1000:2:%1,1018h,%2h,unsigned32\n").arg(nodeId()).arg(sub);
+    }
     prepare += QStringLiteral("SDOWriteObject:1000:0:%1,3500h,3h,unsigned8,0:noresponse\n").arg(nodeId());
     c.prepareInterview = interview(prepare);
     c.failInterview = interview(QStringLiteral("Wait:%1:0\n").arg(0));
@@ -139,21 +143,38 @@ void ChangeNodeParameters::takePrepareAnswer(const ZorMessage &answer)
         return;
     }
     if (d.readSerial) {
-        qint64 serial = 0;
-        const QString first = answer.data().toString().section(QLatin1Char('\n'), 0, 0);
-        if (!ZorDriveProfile::lastNumber(first, serial) || serial <= 0 || serial > 0xFFFFFFFFLL) {
+        // The answer's first four lines: vendor id, product code, revision
+        // and serial number.
+        const QStringList lines = answer.data().toString().split(QLatin1Char('\n'), Qt::SkipEmptyParts);
+        quint32 address[4] = {};
+        for (int i = 0; i < 4; ++i) {
+            qint64 value = 0;
+            if (!ZorDriveProfile::lastNumber(lines.value(i), value) || value < 0 || value > 0xFFFFFFFFLL) {
+                sendToSlaves(c.failInterview, true);
+                return;
+            }
+            address[i] = quint32(value);
+        }
+        if (address[3] == 0) {
             sendToSlaves(c.failInterview, true);
             return;
         }
-        d.serialNumber = quint32(serial);
+        for (int i = 0; i < 3; ++i)
+            d.identity[i] = address[i];
+        d.serialNumber = address[3];
     }
     setStatusText(changeText());
     const bool selective = d.serialNumber != 0;
-    c.lssInterview = interview(QStringLiteral("LSSNodeParameters:30000:0:%1,%2,%3,%4\n")
-                                   .arg(selective ? QStringLiteral("s") : QStringLiteral("g"))
-                                   .arg(selective ? d.serialNumber : 0u)
-                                   .arg(d.newNodeId)
-                                   .arg(d.newBitRate));
+    QString lssLine = QStringLiteral("LSSNodeParameters:30000:0:%1,%2,%3,%4")
+                          .arg(selective ? QStringLiteral("s") : QStringLiteral("g"))
+                          .arg(selective ? d.serialNumber : 0u)
+                          .arg(d.newNodeId)
+                          .arg(d.newBitRate);
+    // With the identity read, the gateway sends all four switch state
+    // selective frames and awaits the drive's answer.
+    if (selective && d.readSerial)
+        lssLine += QStringLiteral(",%1,%2,%3").arg(d.identity[0]).arg(d.identity[1]).arg(d.identity[2]);
+    c.lssInterview = interview(lssLine + QLatin1Char('\n'));
     c.lssSent = true;
     sendToSlaves(c.lssInterview, true);
 }
@@ -233,6 +254,7 @@ void WaitForReboot::entry()
     NodeRoot::Box &b = NodeRoot::box();
     setStatus(StatusWaitForReboot);
     box().keptText = statusText();
+    box().timeoutMs = driveTiming(ZorModPosDrive::RebootTimeout);
     box().clock.start();
     if (b.resultShown)
         b.resultTimer.start();
@@ -274,10 +296,9 @@ void WaitForReboot::cycle()
         setStatusText(tr("Waiting for Drive/Voltage Reset"));
     }
     // A drive that never boots again must not hold the module here for good.
-    if (box().clock.elapsed() > driveTiming(ZorModPosDrive::RebootTimeout)) {
+    if (box().clock.elapsed() > box().timeoutMs) {
         b.resultShown = false;
-        b.errorText = tr("No boot-up of node %1 within %2 s").arg(nodeId())
-                          .arg(driveTiming(ZorModPosDrive::RebootTimeout) / 1000.0);
+        b.errorText = tr("No boot-up of node %1 within %2 s").arg(nodeId()).arg(box().timeoutMs / 1000.0);
         requestTransition<Error>();
     }
 }

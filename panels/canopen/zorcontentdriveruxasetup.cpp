@@ -397,9 +397,16 @@ void ZorContentDriveRuxaSetup::on_horizontalSliderTargetVelocity_rangeChanged(in
 
 void ZorContentDriveRuxaSetup::clampNewNodeId()
 {
-    int id = ZorBabelFish::stringToUShort(ui->lineEditNewId->text().trimmed()) & 0xFF;
-    id = qBound(1, id, 127);
-    ui->lineEditNewId->setText(QString::number(id));
+    // Bounded, never wrapped: the low byte of 300 would address node 44.
+    // Negative numbers and texts that are no number become 1.
+    const QString text = ui->lineEditNewId->text().trimmed();
+    bool ok = false;
+    qint64 id = ZorBabelFish::stringToULong(text, &ok);
+    if (!ok)
+        id = ZorBabelFish::stringToLong(text, &ok);
+    if (!ok)
+        id = 1;
+    ui->lineEditNewId->setText(QString::number(qBound<qint64>(1, id, 127)));
 }
 
 void ZorContentDriveRuxaSetup::on_pushButtonAssignNodeId_clicked()

@@ -64,7 +64,9 @@ private slots:
 private:
     void setState(int status);
     void startHoming(int method);
-    // Raises an empty or zero new node id to 1 and cuts one above 127 to 127.
+    // Bounds the new node id to 1..127 without wrapping: 0, negative numbers,
+    // an empty field and a text that is no number give 1, anything above 127
+    // gives 127.
     void clampNewNodeId();
     void send(int type, const QVariant &data = QVariant());
     void commit(std::initializer_list<const char *> names);

@@ -1,6 +1,6 @@
 // The drive's maintenance states on the wire: node id and bit rate through
 // LSS (global after a check that the drive is alone, or selective by the
-// serial number read from the drive), the wait for the drive's boot-up, the
+// identity read from the drive), the wait for the drive's boot-up, the
 // factory reset and the program start, against the simulated CiA 402 drive
 // whose LSS slave needs all four identity frames for a selective switch.
 #include "drivetesting.h"
@@ -107,23 +107,59 @@ private slots:
         QCOMPARE(rig.waitForAnswer(request, 10000).msgState(), int(KS_ANSWER));
     }
 
-    // The serial number is read from the drive and goes into a selective LSS
-    // line; a drive that needs all four identity frames for the selective
-    // switch does not take it, and the change fails.
+    // The drive's identity (1018h sub 1 to 4) is read and goes into a
+    // selective LSS line with the whole LSS address; the drive, which needs
+    // all four switch state selective frames, takes and stores the new id,
+    // and the module goes on as after a global change.
     void changeBySerialNumber()
     {
         NodeRig rig;
         QVERIFY2(startRig(rig), qPrintable(rig.sim.errorString()));
         QVERIFY(rig.waitForStatus(0, "Idle"));
-        const ZorMessage answer = rig.request(DriveTesting::request(KM_DRIVE_NEW_ID, "5,read"), 40000);
+        const ZorMessage request = DriveTesting::request(KM_DRIVE_NEW_ID, "5,read");
+        rig.send(request);
+
+        QVERIFY(rig.sim.waitForLine("^LSS 2 store 5 ", 15000).hasMatch());
+        QVERIFY(rig.waitForStatus(1102, QString(), 15000));
         const QString serial = QString::number(0x10000002);
-        QVERIFY(rig.sentDown(KM_INTERVIEW).contains(QStringLiteral("SDOReadObject:1000:2:2,1018h,4h,unsigned32\n")
-                                                    + NodeParamsPrepare));
-        QVERIFY(rig.sentDown(KM_INTERVIEW).contains(QStringLiteral("LSSNodeParameters:30000:0:s,%1,5,0\n").arg(serial)));
+        const QStringList interviews = rig.sentDown(KM_INTERVIEW);
+        QVERIFY2(interviews.contains(QStringLiteral("SDOReadObject:1000:2:2,1018h,1h,unsigned32\n"
+                                                    "SDOReadObject:1000:2:2,1018h,2h,unsigned32\n"
+                                                    "SDOReadObject:1000:2:2,1018h,3h,unsigned32\n"
+                                                    "SDOReadObject:1000:2:2,1018h,4h,unsigned32\n")
+                                     + NodeParamsPrepare),
+                 qPrintable(interviews.join('|')));
+        QVERIFY2(interviews.contains(QStringLiteral("LSSNodeParameters:30000:0:s,%1,5,0,%2,%3,%4\n")
+                                         .arg(serial)
+                                         .arg(0x00112233)
+                                         .arg(0x4711)
+                                         .arg(0x00010002)),
+                 qPrintable(interviews.join('|')));
+        // The selective switch was answered: no global one was needed.
+        QVERIFY(commandWith(rig, 0, "ScanIds").isEmpty());
+        QCOMPARE(rig.module()->property("NodeId"), QStringLiteral("5"));
+        QVERIFY(rig.infoTexts().contains(QStringLiteral("Success - Set Node ID = 5 (serial no. %1)").arg(serial)));
+        QCOMPARE(rig.sim.query("NODE STATE 2").section("stored=", 1).section(' ', 0, 0), QStringLiteral("5"));
+        QVERIFY(rig.answerTo(request).msgType() == KM_UNDEFINED);
+
+        // Power cycle: the drive comes back as node 5.
+        QVERIFY(rig.sim.command("NODE BOOT 2"));
+        QCOMPARE(rig.waitForAnswer(request, 10000).msgState(), int(KS_ANSWER));
+        QVERIFY(rig.waitForStatus(0));
+        QVERIFY(rig.sim.waitForLine("^BUS n2 t705100$").hasMatch());
+    }
+
+    // An identity the drive does not give in full sends no LSS line.
+    void changeBySerialNumberNeedsTheIdentity()
+    {
+        NodeRig rig;
+        QVERIFY2(startRig(rig, "minimal=1"), qPrintable(rig.sim.errorString()));
+        QVERIFY(rig.waitForStatus(0, "Idle"));
+        const ZorMessage answer = rig.request(DriveTesting::request(KM_DRIVE_NEW_ID, "5,read"), 40000);
         QCOMPARE(answer.msgState(), int(KS_FAIL));
-        QVERIFY(rig.waitForStatus(2000, QStringLiteral("Error: Failed - Set Node ID = 5 (serial no. %1)").arg(serial)));
+        QVERIFY(rig.waitForStatus(2000, "Error: Failed - Preparing config. change"));
+        QVERIFY(commandWith(rig, 0, "LSSNodeParameters").isEmpty());
         QCOMPARE(rig.module()->property("NodeId"), QStringLiteral("2"));
-        QCOMPARE(rig.sim.query("NODE STATE 2").section("stored=", 1).section(' ', 0, 0), QStringLiteral("-"));
     }
 
     void nothingToChange()
@@ -155,12 +191,25 @@ private slots:
         QVERIFY(commandWith(rig, 0, "LSSNodeParameters").isEmpty());
     }
 
+    // The wait for the boot-up ends after "RebootTimeout", set in the project
+    // or in code.
+    void rebootWaitEnds_data()
+    {
+        QTest::addColumn<bool>("inProject");
+        QTest::newRow("set in code") << false;
+        QTest::newRow("project property") << true;
+    }
+
     void rebootWaitEnds()
     {
+        QFETCH(bool, inProject);
         auto *drive = newDrive();
-        drive->setDriveTiming(ZorModPosDrive::RebootTimeout, 800);
+        if (!inProject)
+            drive->setDriveTiming(ZorModPosDrive::RebootTimeout, 800);
         NodeRig rig;
-        QVERIFY2(startRig(rig, QString(), QString(), drive), qPrintable(rig.sim.errorString()));
+        QVERIFY2(startRig(rig, QString(), inProject ? "<RebootTimeout>800</RebootTimeout>" : QString(), drive),
+                 qPrintable(rig.sim.errorString()));
+        QCOMPARE(rig.module()->property("RebootTimeout"), QStringLiteral("800"));
         QVERIFY(rig.waitForStatus(0, "Idle"));
         const ZorMessage answer = rig.request(DriveTesting::request(KM_DRIVE_NEW_ID, "6,0"), 20000);
         QCOMPARE(answer.msgState(), int(KS_FAIL));
@@ -168,6 +217,20 @@ private slots:
         QVERIFY(rig.waitUntil([&] { return rig.infoText().startsWith("Error: No boot-up of node 6"); }));
         QVERIFY(rig.infoTexts().contains("Waiting for Drive/Voltage Reset")
                 || rig.infoTexts().contains("Success - Set Node ID = 6 (global)"));
+    }
+
+    void rebootTimeoutProperty()
+    {
+        ZorModPosDrive drive;
+        QCOMPARE(drive.property("RebootTimeout"), QStringLiteral("30000"));
+        QCOMPARE(drive.driveTiming(ZorModPosDrive::RebootTimeout), 30000);
+        drive.setProperty("RebootTimeout", "1500");
+        QCOMPARE(drive.driveTiming(ZorModPosDrive::RebootTimeout), 1500);
+        // A value that is no time-out gives the default.
+        for (const char *bad : {"soon", "-1"}) {
+            drive.setProperty("RebootTimeout", bad);
+            QCOMPARE(drive.driveTiming(ZorModPosDrive::RebootTimeout), 30000);
+        }
     }
 
     void resetAndRestart_data()

@@ -307,6 +307,37 @@ private slots:
         QVERIFY(sentTexts().isEmpty());
     }
 
+    // The new node id is bounded, never wrapped to its low byte (300 would
+    // otherwise address node 44, 256 node 1).
+    void newNodeIdIsBounded_data()
+    {
+        QTest::addColumn<QString>("typed");
+        QTest::addColumn<QString>("id");
+        QTest::newRow("0") << "0" << "1";
+        QTest::newRow("1") << "1" << "1";
+        QTest::newRow("127") << "127" << "127";
+        QTest::newRow("128") << "128" << "127";
+        QTest::newRow("256") << "256" << "127";
+        QTest::newRow("300") << "300" << "127";
+        QTest::newRow("above 16 bits") << "65537" << "127";
+        QTest::newRow("hexadecimal") << "0x20" << "32";
+        QTest::newRow("hexadecimal above 127") << "0x1FF" << "127";
+        QTest::newRow("negative") << "-5" << "1";
+        QTest::newRow("blanks around") << " 12 " << "12";
+        QTest::newRow("empty") << "" << "1";
+        QTest::newRow("no number") << "abc" << "1";
+    }
+
+    void newNodeIdIsBounded()
+    {
+        QFETCH(QString, typed);
+        QFETCH(QString, id);
+        child<QLineEdit>("lineEditNewId")->setText(typed);
+        button("pushButtonAssignNodeId")->click();
+        QCOMPARE(child<QLineEdit>("lineEditNewId")->text(), id);
+        QCOMPARE(sentTexts(), QStringList{"KM_DRIVE_NEW_ID:KS_REQUEST:" + id + ",0"});
+    }
+
     void oneMegabit()
     {
         child<QComboBox>("comboBoxBaud")->setCurrentText("1M");
