@@ -88,8 +88,15 @@ bool ZorInterview::nextLine()
     // A module that took none of the lines has nothing to say about them:
     // it refuses the interview as a whole, also when failed lines would
     // not end it, so that a master with several slaves (a network manager
-    // with node modules below it) waits for the one that serves it.
-    const bool refused = !m_lines.isEmpty() && m_refusedCount == m_lines.size();
+    // with node modules below it) waits for the one that serves it. "Wait"
+    // lines are never offered to the states, so they take no part here
+    // (an object list's final line feed becomes one).
+    int offered = 0;
+    for (const QString &line : qAsConst(m_lines)) {
+        if (line.section(QLatin1Char(':'), 0, 0).trimmed() != QLatin1String("Wait"))
+            ++offered;
+    }
+    const bool refused = offered > 0 && m_refusedCount == offered;
     m_message.setMsgState(refused ? KS_REJECT : KS_ANSWER);
     return false;
 }

@@ -14,6 +14,13 @@ void ZorStatusProxy::setup()
 {
     emit layoutAboutToBeChanged();
     rebuild();
+    // Indexes kept by views (selection, current cell) stay where they were
+    // while that cell still exists.
+    const QModelIndexList kept = persistentIndexList();
+    for (const QModelIndex &old : kept) {
+        if (!gridCell(old).isValid() || !m_cells.contains(QPersistentModelIndex(gridCell(old))))
+            changePersistentIndex(old, QModelIndex());
+    }
     emit layoutChanged();
 }
 
@@ -56,15 +63,36 @@ void ZorStatusProxy::rebuild()
     }
 }
 
-void ZorStatusProxy::sourceDataChanged(const QModelIndex &, const QModelIndex &)
+void ZorStatusProxy::sourceDataChanged(const QModelIndex &topLeft, const QModelIndex &bottomRight)
 {
-    emit layoutAboutToBeChanged();
-    emit layoutChanged();
+    // Only the cells whose Value cell lies in the changed range repaint; a
+    // change of a row's status or name leaves the grid as it is.
+    if (!topLeft.isValid() || !bottomRight.isValid())
+        return;
+    const QModelIndex parent = topLeft.parent();
+    for (auto it = m_cells.constBegin(); it != m_cells.constEnd(); ++it) {
+        const QModelIndex source = it.value();
+        if (source.parent() == parent && source.row() >= topLeft.row() && source.row() <= bottomRight.row()
+            && source.column() >= topLeft.column() && source.column() <= bottomRight.column()) {
+            const QModelIndex cell = createIndex(it.key().row(), it.key().column());
+            emit dataChanged(cell, cell);
+        }
+    }
+}
+
+QModelIndex ZorStatusProxy::gridCell(const QModelIndex &proxyIndex) const
+{
+    if (!proxyIndex.isValid() || proxyIndex.model() != this)
+        return QModelIndex();
+    return m_grid.index(proxyIndex.row(), proxyIndex.column());
 }
 
 QModelIndex ZorStatusProxy::index(int row, int column, const QModelIndex &) const
 {
-    return m_cells.value(QPersistentModelIndex(m_grid.index(row, column)));
+    const QModelIndex cell = m_grid.index(row, column);
+    if (!cell.isValid() || !m_cells.value(QPersistentModelIndex(cell)).isValid())
+        return QModelIndex();
+    return createIndex(row, column);
 }
 
 QModelIndex ZorStatusProxy::parent(const QModelIndex &) const
@@ -95,16 +123,30 @@ QVariant ZorStatusProxy::headerData(int section, Qt::Orientation orientation, in
 
 QModelIndex ZorStatusProxy::mapToSource(const QModelIndex &proxyIndex) const
 {
-    if (!proxyIndex.isValid())
+    const QModelIndex cell = gridCell(proxyIndex);
+    if (!cell.isValid())
         return QModelIndex();
-    return m_cells.value(QPersistentModelIndex(proxyIndex));
+    return m_cells.value(QPersistentModelIndex(cell));
 }
 
 QModelIndex ZorStatusProxy::mapFromSource(const QModelIndex &sourceIndex) const
 {
+    if (!sourceIndex.isValid())
+        return QModelIndex();
     for (auto it = m_cells.constBegin(); it != m_cells.constEnd(); ++it) {
         if (it.value() == sourceIndex)
-            return it.key();
+            return createIndex(it.key().row(), it.key().column());
     }
     return QModelIndex();
+}
+
+Qt::ItemFlags ZorStatusProxy::flags(const QModelIndex &index) const
+{
+    // A display: the cells are shown and selected, never edited here.
+    return QAbstractProxyModel::flags(index) & ~Qt::ItemIsEditable;
+}
+
+bool ZorStatusProxy::setData(const QModelIndex &, const QVariant &, int)
+{
+    return false;
 }

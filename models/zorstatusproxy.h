@@ -4,11 +4,13 @@
 // objects of every scanned node side by side this way, kept current by the
 // object model's cyclic reads.
 //
-// The grid positions live in an internal QStandardItemModel; index() hands
-// out the object model's own Value cells, so a view over the proxy shows
-// each cell exactly as the object model does (scaled value, status colour,
-// tooltip) and cannot edit it. The grid follows value changes at once; rows
-// added to or removed from the table appear after the next setup().
+// The grid positions live in an internal QStandardItemModel. Each grid cell
+// maps to the object model's own Value cell and shows it exactly as the
+// object model does (scaled value, status colour, tooltip); the grid cannot
+// edit it. The indexes handed out are the proxy's own, so that views and
+// their headers can keep track of them. A value change repaints its cell at
+// once; rows added to or removed from the table appear after the next
+// setup().
 #pragma once
 
 #include <QAbstractProxyModel>
@@ -33,6 +35,8 @@ public:
                         int role = Qt::DisplayRole) const override;
     QModelIndex mapToSource(const QModelIndex &proxyIndex) const override;
     QModelIndex mapFromSource(const QModelIndex &sourceIndex) const override;
+    Qt::ItemFlags flags(const QModelIndex &index) const override;
+    bool setData(const QModelIndex &index, const QVariant &value, int role = Qt::EditRole) override;
 
 public slots:
     // Rebuilds the grid from the source rows.
@@ -43,6 +47,7 @@ private slots:
 
 private:
     void rebuild();
+    QModelIndex gridCell(const QModelIndex &proxyIndex) const;
 
     QStringList m_nodeKeys;
     QStringList m_nameKeys;

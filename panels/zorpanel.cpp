@@ -52,6 +52,9 @@ ZorPanel::ZorPanel(QWidget *parent)
 
 ZorPanel::~ZorPanel()
 {
+    // QWidget's destructor still hides the panel, and a line edit that loses
+    // the focus then would commit its text to a panel whose members are gone.
+    disconnect(m_propertyMapper, nullptr, this, nullptr);
     savePanelVisibility();
     qDebug().noquote() << "ZorPanel" << panelName() << "destroyed";
 }

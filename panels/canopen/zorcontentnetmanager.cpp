@@ -346,8 +346,25 @@ void ZorContentNetManager::initStatusMonitor()
 
     m_proxy->setup();
     tableViewNodeStatus->resizeColumnsToContents();
+    fitStatusColumns(0, m_proxy->columnCount() - 1);
+    // Values arrive after the grid has been laid out.
+    connect(m_proxy, &QAbstractItemModel::dataChanged, this,
+            [this](const QModelIndex &topLeft, const QModelIndex &bottomRight) {
+                fitStatusColumns(topLeft.column(), bottomRight.column());
+            });
     connect(m_monitorModel, &ZorObjEditModel::objectUpdateOut, this, &ZorPanel::sendGuiMsg);
     m_monitorModel->initObjectUpdate();
+}
+
+void ZorContentNetManager::fitStatusColumns(int first, int last)
+{
+    QHeaderView *header = tableViewNodeStatus->horizontalHeader();
+    const QAbstractItemView *view = tableViewNodeStatus;   // its size hint is public there
+    for (int column = qMax(first, 0); column <= last && column < header->count(); ++column) {
+        const int wanted = qMax(view->sizeHintForColumn(column), header->sectionSizeHint(column));
+        if (wanted > header->sectionSize(column))
+            header->resizeSection(column, wanted);
+    }
 }
 
 void ZorContentNetManager::stopStatusMonitor()

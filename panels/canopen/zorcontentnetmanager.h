@@ -65,6 +65,10 @@ private:
     void initStatusMonitor();
     void stopStatusMonitor();
     void updateGroupVisibility();
+    // Widens the node grid's columns first..last to their header text and
+    // their values, whichever needs more; they never shrink while the
+    // monitor runs.
+    void fitStatusColumns(int first, int last);
     template<class T>
     static void release(QPointer<T> &pointer);
 

@@ -250,10 +250,14 @@ private slots:
             << int(KS_REJECT) << "SDOReadObject:1000:0:1,1000h,0h,unsigned32:\nWait:0:0";
         QTest::newRow("on error continue") << "OnErrorContinue\nCAN:0:0:1,0:noresponse\nCAN:30:0:2,0:3,0\nWait:0:0"
             << int(KS_ANSWER) << "OnErrorContinue:2:1\nCAN:0:0:1,0:noresponse\nCAN:30:0:2,0:\nWait:0:0::noresponse";
-        QTest::newRow("rejected line continues") << "OnErrorContinue\nOther:0:0:x\nWait:0:0"
-            << int(KS_ANSWER) << "OnErrorContinue:1:1\nOther:0:0:x:\nWait:0:0::noresponse";
+        QTest::newRow("rejected line continues") << "OnErrorContinue\nOther:0:0:x\nCAN:0:0:1,0:noresponse\nWait:0:0"
+            << int(KS_ANSWER)
+            << "OnErrorContinue:2:1\nOther:0:0:x:\nCAN:0:0:1,0:noresponse\nWait:0:0::noresponse";
         QTest::newRow("every line refused: not this module's") << "OnErrorContinue\nOther:0:0:x\nOther:0:0:y"
             << int(KS_REJECT) << "OnErrorContinue:0:2\nOther:0:0:x:\nOther:0:0:y:";
+        // An object list ends with a line feed, which becomes a "Wait" line.
+        QTest::newRow("every line refused but waits") << "OnErrorContinue\nOther:0:0:x\nWait:0:0\nOther:0:0:y\nWait:0:0"
+            << int(KS_REJECT) << "OnErrorContinue:2:2\nOther:0:0:x:\nWait:0:0::noresponse\nOther:0:0:y:\nWait:0:0::noresponse";
         QTest::newRow("no lines: an ordinary message") << "\n\n" << int(KS_REQUEST) << "\n\n";
     }
 

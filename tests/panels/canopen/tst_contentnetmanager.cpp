@@ -13,6 +13,7 @@
 #include <QBrush>
 #include <QClipboard>
 #include <QGroupBox>
+#include <QHeaderView>
 #include <QItemSelectionModel>
 #include <QLineEdit>
 #include <QMimeData>
@@ -178,6 +179,64 @@ private slots:
         QCOMPARE(f.takeSent(), QStringList({"KM_STOP:"}));
         QVERIFY(!monitor->isUpdateRunning());
         QVERIFY(f.child<QGroupBox>("groupBoxStatus")->isVisibleTo(&f.panel));
+    }
+
+    // Every column of the node grid shows its whole object name from the
+    // start, keeps it while the values come in, and widens for a value that
+    // needs more room.
+    void nodeGridColumnsFitTheirNamesAndValues()
+    {
+        NetPanelFixture f;
+        f.child<QLineEdit>("lineEditScanList")->setText("1,2");
+        f.panel.resize(900, 600);
+        f.panel.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&f.panel));
+        f.action("actionStatus")->trigger();
+        auto *table = f.child<QTableView>("tableViewNodeStatus");
+        const QAbstractItemView *view = table;
+        QHeaderView *header = table->horizontalHeader();
+        ZorStatusProxy *grid = f.panel.statusProxy();
+        QCOMPARE(grid->columnCount(), 3);
+        // The columns too narrow for their name, as "name:width".
+        const auto cutNames = [&] {
+            QStringList cut;
+            for (int c = 0; c < grid->columnCount(); ++c) {
+                const QString name = grid->headerData(c, Qt::Horizontal).toString();
+                const int width = header->sectionSize(c);
+                if (width < header->fontMetrics().horizontalAdvance(name) || width < header->sectionSizeHint(c))
+                    cut << name + ":" + QString::number(width);
+            }
+            return cut;
+        };
+        QCOMPARE(cutNames(), QStringList());
+
+        QTRY_VERIFY(!f.sent.isEmpty() && f.sent.last().msgType() == KM_OBJLIST_READ);
+        ZorMessage answer = f.sent.last();
+        answer.setMsgState(KS_ANSWER);
+        answer.setData("001.6041h.00h,unsigned16,592\n002.1001h.00h,unsigned8,0\n"
+                       "001.1017h.00h,unsigned16,12345678901234567890123456789\n");
+        f.panel.msgIn(answer);
+        QCOMPARE(cutNames(), QStringList());
+        int heartbeat = -1;
+        for (int c = 0; c < grid->columnCount(); ++c) {
+            if (grid->headerData(c, Qt::Horizontal).toString() == "Heartbeat")
+                heartbeat = c;
+        }
+        QVERIFY(heartbeat >= 0);
+        QCOMPARE(grid->index(0, heartbeat).data().toString(), QStringLiteral("12345678901234567890123456789"));
+        QVERIFY(header->sectionSize(heartbeat) >= view->sizeHintForColumn(heartbeat));
+        QVERIFY(header->sectionSize(heartbeat) > header->sectionSizeHint(heartbeat));
+
+        // Later passes keep the widths.
+        const int width = header->sectionSize(heartbeat);
+        QTRY_VERIFY_WITH_TIMEOUT(f.sent.last() != answer && f.sent.last().msgType() == KM_OBJLIST_READ, 3000);
+        ZorMessage next = f.sent.last();
+        next.setMsgState(KS_ANSWER);
+        next.setData("001.6041h.00h,unsigned16,593\n");
+        f.panel.msgIn(next);
+        QCOMPARE(cutNames(), QStringList());
+        QCOMPARE(header->sectionSize(heartbeat), width);
+        f.action("actionStatus")->trigger();
     }
 
     void nodeMonitorWithoutScannedIds()
