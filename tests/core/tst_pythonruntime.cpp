@@ -1,5 +1,6 @@
 #include "pythonruntime.h"
 #include "zortest.h"
+#include "zortestutil.h"
 
 #include <QtTest>
 
@@ -334,6 +335,64 @@ private slots:
         QVERIFY(firstOk);
         QCOMPARE(firstOut, QStringLiteral("done\n"));
         QVERIFY(other.runScript("print(1)", QString(), 1, 1));
+    }
+
+    // Runs from different threads, one after the other, share the one
+    // interpreter, each in a namespace of its own.
+    void runsShareTheInterpreterNotTheirNames()
+    {
+        const QStringList scripts = {
+            "import sys\nleft_over = 1\nsys.zor_runs = getattr(sys, 'zor_runs', 0) + 1\n"
+            "print(id(sys), sys.zor_runs, __name__)\n",
+            "import sys, __main__\n"
+            "print(id(sys), sys.zor_runs, __name__, 'left_over' in globals(), hasattr(__main__, 'left_over'))\n"};
+        QStringList outputs;
+        for (const QString &script : scripts) {
+            bool ok = false;
+            QThread *thread = QThread::create([&] {
+                ok = run(script, 1, 1);
+                outputs << rt->stdOutText().trimmed();
+            });
+            thread->start();
+            QVERIFY(thread->wait(30000));
+            delete thread;
+            QVERIFY2(ok, qPrintable(rt->stdErrText()));
+        }
+        const QStringList first = outputs.at(0).split(' ');
+        QCOMPARE(first.size(), 3);
+        QCOMPARE(first.at(2), QStringLiteral("__main__"));
+        QCOMPARE(outputs.at(1), outputs.at(0) + " False False");
+    }
+
+    // What a run changed of the interpreter is put back when it ends: a file
+    // it left open is complete, a module it imported from its search path is
+    // read again from the file by the next run, and the search path is the
+    // interpreter's own again.
+    void aRunLeavesNothingBehind()
+    {
+        QTemporaryDir dir;
+        const QString folder = dir.path();
+        const QString leftOpen = dir.filePath("left open.txt");
+        QVERIFY(ZorTest::writeFile(dir.filePath("zorfresh.py"), "VALUE = 1\n"));
+        QVERIFY2(run("import zorfresh\nprint(zorfresh.VALUE)\n"
+                     "f = open(" + PythonRuntime::pythonStringLiteral(leftOpen) + ", 'w')\n"
+                     "f.write('x' * 100)\n"
+                     "def keep():\n    return f\n",
+                     1, 1, folder),
+                 qPrintable(rt->stdErrText()));
+        QCOMPARE(rt->stdOutText(), QStringLiteral("1\n"));
+        QCOMPARE(ZorTest::readFile(leftOpen), QByteArray(100, 'x'));
+
+        QVERIFY(ZorTest::writeFile(dir.filePath("zorfresh.py"), "VALUE = 22\n"));
+        QVERIFY(ZorTest::writeFile(dir.filePath("zornew.py"), "VALUE = 3\n"));
+        QVERIFY2(run("import zorfresh, zornew\nprint(zorfresh.VALUE, zornew.VALUE)\n", 1, 1, folder),
+                 qPrintable(rt->stdErrText()));
+        QCOMPARE(rt->stdOutText(), QStringLiteral("22 3\n"));
+
+        QVERIFY(run("import sys\nprint(" + PythonRuntime::pythonStringLiteral(folder)
+                        + " in sys.path, 'zorfresh' in sys.modules)\n",
+                    1, 1));
+        QCOMPARE(rt->stdOutText(), QStringLiteral("False False\n"));
     }
 
     // A script runs in a thread of its own, as the automation module runs
