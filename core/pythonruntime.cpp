@@ -64,8 +64,12 @@ const int kFileInput = 257;   // Py_file_input: code run as a module
 //    folders (the working folder, the image creator's folder) are dropped
 //    when the run ends: the next run imports them again from the file as
 //    it is then. The library's own modules and extension modules stay;
+//  - the run's thread counts as the program's main thread does (threads
+//    that the script starts are not daemons unless it says so), whichever
+//    thread initialised the interpreter;
 //  - threads that a script started and did not make daemons are waited for
-//    at the end of its run, as the interpreter's shutdown did.
+//    at the end of its run, as the interpreter's shutdown did; a stop
+//    request ends the wait, reported as the script's own stop would be.
 const char kRunHelpers[] =
     "import builtins, importlib, os, sys, threading, time, types\n"
     "class RuntimeError(builtins.RuntimeError):\n"
@@ -89,9 +93,12 @@ const char kRunHelpers[] =
     "    main = types.ModuleType('__main__')\n"
     "    main.__dict__.update(main_entries)\n"
     "    main.__annotations__ = {}\n"
+    "    me = threading.current_thread()\n"
     "    state = {'main': main, 'stdout': sys.stdout, 'stderr': sys.stderr,\n"
     "             'path': list(sys.path), 'modules': set(sys.modules),\n"
-    "             'threads': set(threading.enumerate()), 'opened': []}\n"
+    "             'threads': set(threading.enumerate()), 'opened': [],\n"
+    "             'me': me, 'daemonic': me._daemonic}\n"
+    "    me._daemonic = False\n"
     "    sys.modules['__main__'] = main\n"
     "    time.sleep = interruptible_sleep\n"
     "    importlib.invalidate_caches()\n"
@@ -100,12 +107,20 @@ const char kRunHelpers[] =
     "    f = open(path, 'w', encoding='utf-8', errors='backslashreplace')\n"
     "    state['opened'].append(f)\n"
     "    setattr(sys, stream, f)\n"
+    "stopped = False\n"
     "def join_threads():\n"
-    "    me = threading.current_thread()\n"
-    "    for t in threading.enumerate():\n"
-    "        if t not in state['threads'] and not t.daemon and t is not me:\n"
-    "            while t.is_alive():\n"
-    "                t.join(0.05)\n"
+    "    global stopped\n"
+    "    stopped = False\n"
+    "    try:\n"
+    "        me = threading.current_thread()\n"
+    "        for t in threading.enumerate():\n"
+    "            if (t not in state['threads'] and not t.daemon and t is not me\n"
+    "                    and not isinstance(t, threading._DummyThread)):\n"
+    "                while t.is_alive():\n"
+    "                    t.join(0.05)\n"
+    "    except RuntimeError as e:\n"
+    "        stopped = True\n"
+    "        print('RuntimeError: %s' % e, file=sys.stderr)\n"
     "def finish():\n"
     "    global state\n"
     "    s, state = state, None\n"
@@ -117,6 +132,7 @@ const char kRunHelpers[] =
     "                f.close()\n"
     "            except Exception:\n"
     "                pass\n"
+    "        s['me']._daemonic = s['daemonic']\n"
     "        sys.stdout, sys.stderr = s['stdout'], s['stderr']\n"
     "        sys.path[:] = s['path']\n"
     "        for name in ('last_type', 'last_value', 'last_traceback'):\n"
@@ -339,6 +355,7 @@ struct PythonRuntime::Api
     PyObject *(*PyErr_Occurred)();
     void (*PyErr_Clear)();
     PyObject *(*PyObject_Call)(PyObject *, PyObject *, PyObject *);
+    int (*PyObject_IsTrue)(PyObject *);
 };
 
 QString PythonRuntime::defaultLibraryName()
@@ -413,7 +430,8 @@ bool PythonRuntime::bind()
            && resolve("PyFloat_AsDouble", a.PyFloat_AsDouble)
            && resolve("PyErr_Occurred", a.PyErr_Occurred)
            && resolve("PyErr_Clear", a.PyErr_Clear)
-           && resolve("PyObject_Call", a.PyObject_Call);
+           && resolve("PyObject_Call", a.PyObject_Call)
+           && resolve("PyObject_IsTrue", a.PyObject_IsTrue);
 }
 
 QString PythonRuntime::busyText() const
@@ -755,7 +773,13 @@ int PythonRuntime::runInInterpreter(const QString &code, const QString &sysPathE
         a.PyThreadState_SetAsyncExc(m_threadId, m_stopException);
     bool ok = runIn(globals, code.toUtf8(), true);
     // Threads the script started: a stop request ends the wait.
-    ok = helper(QStringLiteral("join_threads()\n")) && ok;
+    if (helper(QStringLiteral("join_threads()\n"))) {
+        PyObject *stopped = a.PyDict_GetItemString(helpers, "stopped");
+        if (stopped && a.PyObject_IsTrue(stopped) == 1)
+            ok = false;
+    } else {
+        ok = false;
+    }
     setRunning(false);
     // An interrupt that came as the code ended must not hit what follows.
     a.PyThreadState_SetAsyncExc(m_threadId, nullptr);

@@ -466,6 +466,35 @@ private slots:
         QVERIFY(rt->stdErrText().isEmpty());
     }
 
+    // The run waits for the threads its script started, as the interpreter's
+    // shutdown did, also in a thread other than the one that ran the first
+    // script; a stop ends that wait too.
+    void interruptWhileWaitingForTheScriptsThread()
+    {
+        QSemaphore readyCount;
+        readySignal = &readyCount;
+        std::atomic<bool> ok{true};
+        QThread *thread = QThread::create([&] {
+            ok = run("import Quorvane, threading\n"
+                     "done = threading.Event()\n"
+                     "def work():\n"
+                     "    done.wait()\n"
+                     "    Quorvane.Ready()\n"
+                     "    threading.Event().wait(5)\n"
+                     "threading.Thread(target=work).start()\n"
+                     "done.set()\n",
+                     1, 1);
+        });
+        thread->start();
+        QVERIFY(readyCount.tryAcquire(1, 10000));
+        QVERIFY(!thread->wait(100));   // still waiting for the script's thread
+        QVERIFY(rt->interrupt());
+        QVERIFY(thread->wait(3000));
+        delete thread;
+        QVERIFY(!ok);
+        QCOMPARE(rt->stdErrText().trimmed(), QStringLiteral("RuntimeError: Stopped by User"));
+    }
+
     // A stop that the owner noticed while the run was starting ends the run
     // before its first line.
     void interruptCheckAtTheStart()
