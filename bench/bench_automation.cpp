@@ -7,7 +7,7 @@
 //                                  bounds the figure.
 //   automation_script_start        from the start request to the script's
 //                                  first output line, in ms (a fresh
-//                                  interpreter each run)
+//                                  namespace in the process's interpreter)
 #include "testdommodel.h"
 #include "zormodautomation.h"
 
@@ -97,7 +97,7 @@ int main(int argc, char **argv)
     };
     automation->setProperty(QStringLiteral("Script"), QStringLiteral("import Quorvane as q"), false);
 
-    // The first run loads the standard library from disk.
+    // The first run initialises the interpreter.
     run(QStringLiteral("print('warm')"), 30000);
 
     const int starts = 5;

@@ -1,6 +1,7 @@
-// Cost of one Python run: a fresh interpreter is initialised, runs a trivial
-// script and is finalised again, as every automation script run and every
-// drive-script compilation does.
+// Cost of one Python run in the process's interpreter: a fresh namespace,
+// a trivial script with its output to files, and the interpreter's state put
+// back, as every automation script run and every drive-script compilation
+// does.
 #include "pythonruntime.h"
 
 #include <QCoreApplication>
@@ -17,7 +18,7 @@ int main(int argc, char **argv)
                      qPrintable(runtime.libraryName()));
         return 1;
     }
-    // The first run pays for loading the standard library from disk.
+    // The first run initialises the interpreter.
     runtime.runScript(QStringLiteral("x = 1\n"), QString(), PythonRuntime::ToFile,
                       PythonRuntime::ToFile);
 

@@ -19,6 +19,7 @@
 #include <chrono>
 #include <cstring>
 #include <type_traits>
+#include <vector>
 
 namespace {
 
@@ -49,36 +50,157 @@ struct PyModuleDef
 const int kPythonApiVersion = 1013;
 const int kFileInput = 257;   // Py_file_input: code run as a module
 
-// Run in a private namespace at the start of every run, with %1 the stop
-// text. It defines the class that interrupt() raises: a RuntimeError whose
-// message defaults to the stop text (the interpreter raises the class
-// without arguments) and that shows and is caught as a plain RuntimeError.
-const char kInterruptPrelude[] =
-    "import builtins, time\n"
+// Run once, in the private namespace of the run helpers, when the interpreter
+// is initialised; %1 is the stop text. It defines the class that
+// interrupt() raises: a RuntimeError whose message defaults to the stop text
+// (the interpreter raises the class without arguments) and that shows and is
+// caught as a plain RuntimeError. The helpers give each run a namespace of
+// its own and put back what a run changed of the interpreter's state:
+//  - a fresh module "__main__" per run, cleared when the run ends, so that
+//    nothing of a script outlives its run (open files are closed then);
+//  - standard output and error, the module search path and the error of
+//    the last traceback as they were before the run;
+//  - modules imported from a source file outside the interpreter's own
+//    folders (the working folder, the image creator's folder) are dropped
+//    when the run ends: the next run imports them again from the file as
+//    it is then. The library's own modules and extension modules stay;
+//  - the run's thread counts as the program's main thread does (threads
+//    that the script starts are not daemons unless it says so), whichever
+//    thread initialised the interpreter;
+//  - threads that a script started and did not make daemons are waited for
+//    at the end of its run, as the interpreter's shutdown did; a stop
+//    request ends the wait, reported as the script's own stop would be.
+const char kRunHelpers[] =
+    "import builtins, importlib, os, sys, threading, time, types\n"
     "class RuntimeError(builtins.RuntimeError):\n"
     "    def __init__(self, *args):\n"
     "        builtins.RuntimeError.__init__(self, *(args or (%1,)))\n"
     "RuntimeError.__module__ = 'builtins'\n"
-    "plain_sleep = time.sleep\n";
-// Then, in the same namespace, the runtime's sleep takes the place of
-// time.sleep.
-const char kSleepPrelude[] = "time.sleep = interruptible_sleep\n";
+    "plain_sleep = time.sleep\n"
+    "idle_main = sys.modules['__main__']\n"
+    "main_entries = {k: v for k, v in idle_main.__dict__.items()\n"
+    "                if k in ('__builtins__', '__loader__', '__doc__', '__package__', '__spec__')}\n"
+    "def folder_of(path):\n"
+    "    return os.path.join(os.path.normcase(os.path.abspath(path)), '')\n"
+    "own_folders = tuple(folder_of(p) for p in sys.path if p)\n"
+    "def afresh(module):\n"
+    "    origin = getattr(getattr(module, '__spec__', None), 'origin', None)\n"
+    "    return (isinstance(origin, str) and origin.endswith(('.py', '.pyc'))\n"
+    "            and not os.path.normcase(os.path.abspath(origin)).startswith(own_folders))\n"
+    "state = None\n"
+    "def begin():\n"
+    "    global state\n"
+    "    main = types.ModuleType('__main__')\n"
+    "    main.__dict__.update(main_entries)\n"
+    "    main.__annotations__ = {}\n"
+    "    me = threading.current_thread()\n"
+    "    state = {'main': main, 'stdout': sys.stdout, 'stderr': sys.stderr,\n"
+    "             'path': list(sys.path), 'modules': set(sys.modules),\n"
+    "             'threads': set(threading.enumerate()), 'opened': [],\n"
+    "             'me': me, 'daemonic': me._daemonic}\n"
+    "    me._daemonic = False\n"
+    "    sys.modules['__main__'] = main\n"
+    "    time.sleep = interruptible_sleep\n"
+    "    importlib.invalidate_caches()\n"
+    "    return main.__dict__\n"
+    "def redirect(stream, path):\n"
+    "    f = open(path, 'w', encoding='utf-8', errors='backslashreplace')\n"
+    "    state['opened'].append(f)\n"
+    "    setattr(sys, stream, f)\n"
+    "stopped = False\n"
+    "def join_threads():\n"
+    "    global stopped\n"
+    "    stopped = False\n"
+    "    try:\n"
+    "        me = threading.current_thread()\n"
+    "        for t in threading.enumerate():\n"
+    "            if (t not in state['threads'] and not t.daemon and t is not me\n"
+    "                    and not isinstance(t, threading._DummyThread)):\n"
+    "                while t.is_alive():\n"
+    "                    t.join(0.05)\n"
+    "    except RuntimeError as e:\n"
+    "        stopped = True\n"
+    "        print('RuntimeError: %s' % e, file=sys.stderr)\n"
+    "def finish():\n"
+    "    global state\n"
+    "    s, state = state, None\n"
+    "    try:\n"
+    "        s['main'].__dict__.clear()\n"
+    "    finally:\n"
+    "        for f in s['opened']:\n"
+    "            try:\n"
+    "                f.close()\n"
+    "            except Exception:\n"
+    "                pass\n"
+    "        s['me']._daemonic = s['daemonic']\n"
+    "        sys.stdout, sys.stderr = s['stdout'], s['stderr']\n"
+    "        sys.path[:] = s['path']\n"
+    "        for name in ('last_type', 'last_value', 'last_traceback'):\n"
+    "            sys.__dict__.pop(name, None)\n"
+    "        for name in [n for n in sys.modules if n not in s['modules']]:\n"
+    "            if afresh(sys.modules[name]):\n"
+    "                del sys.modules[name]\n"
+    "        sys.modules['__main__'] = idle_main\n"
+    "        for f in (sys.stdout, sys.stderr):\n"
+    "            try:\n"
+    "                f.flush()\n"
+    "            except Exception:\n"
+    "                pass\n";
 
-// The runtime whose run is under way, for the sleep function (one run at a
-// time in the process; cleared once the interpreter is finalised).
+// The runtime whose run is under way, for the sleep function; null between
+// runs (written with the interpreter lock held).
 std::atomic<PythonRuntime *> sleepingRuntime{nullptr};
+// The library's PyObject_Call, for a sleep outside a run.
+std::atomic<PyObject *(*)(PyObject *, PyObject *, PyObject *)> plainCall{nullptr};
 
-// Its bound object is the plain time.sleep: the function keeps it for as
-// long as it lives itself, also while the interpreter shuts down.
+// Its bound object is the plain time.sleep: outside a run (a thread that a
+// script left running) it is the plain sleep.
 PyObject *interruptibleSleep(PyObject *plainSleep, PyObject *args)
 {
-    PythonRuntime *runtime = sleepingRuntime.load();
-    return runtime ? runtime->sleepCall(plainSleep, args) : nullptr;
+    if (PythonRuntime *runtime = sleepingRuntime.load())
+        return runtime->sleepCall(plainSleep, args);
+    return plainCall.load()(plainSleep, args, nullptr);
 }
 
 PyMethodDef sleepDef = {"sleep", interruptibleSleep, METH_VARARGS,
                         "sleep(seconds)\n\nDelay execution for a given number of seconds; "
                         "a stop request ends the delay at once."};
+
+// A native module made for a caller's method table; it stays in the
+// interpreter, and so does its definition, which the module refers to.
+struct NativeModule
+{
+    QByteArray name;
+    PyMethodDef *methods = nullptr;
+    PyModuleDef *def = nullptr;
+    PyObject *module = nullptr;
+};
+
+// The process's one interpreter. It is initialised by the first run (in
+// that run's thread, within its reservation) and is never finalised: the
+// interpreter must be finalised in the thread that initialised it, which
+// may be a module thread that has long ended; a thread that a script left
+// running would have to end first (the shutdown waits for it); and a thread
+// still parked in the library (a module thread that is being torn down)
+// would crash once it is gone. Whatever a run leaves open is closed when
+// its run ends (see kRunHelpers), so nothing waits for the shutdown.
+// Between runs no thread holds the interpreter lock: each run takes it in
+// its own thread (PyGILState_Ensure) and lets it go when it ends.
+struct SharedInterpreter
+{
+    std::mutex mutex;
+    bool ready = false;
+    bool failed = false;   // initialised, but the helpers could not be made
+    PyObject *helpers = nullptr;         // the run helpers' namespace
+    PyObject *stopException = nullptr;   // the class interrupt() raises
+    std::vector<NativeModule> natives;
+};
+
+SharedInterpreter &sharedInterpreter()
+{
+    static SharedInterpreter shared;
+    return shared;
+}
 
 // One interpreter per process, reserved by one owner at a time. An owner
 // (an automation module for the whole of its run) may reserve it again; a
@@ -118,14 +240,6 @@ void endRun(const void *owner)
     r.running = false;
     if (r.owner == owner && --r.count == 0)
         r.owner = nullptr;
-}
-
-// The native module's definition; used only by the run under way. It
-// must outlive the module, which lives until the run's finalisation.
-PyModuleDef &moduleDef()
-{
-    static PyModuleDef def;
-    return def;
 }
 
 QMutex &libDirMutex()
@@ -212,9 +326,7 @@ struct PythonRuntime::Api
 {
     void (*Py_InitializeEx)(int);
     int (*Py_IsInitialized)();
-    void (*Py_Finalize)();
-    int (*PyRun_SimpleString)(const char *);
-    int (*PyRun_SimpleStringFlags)(const char *, PyCompilerFlags *);
+    PyObject *(*PyRun_StringFlags)(const char *, int, PyObject *, PyObject *, PyCompilerFlags *);
     PyObject *(*PyModule_Create2)(PyModuleDef *, int);
     PyObject *(*PyImport_GetModuleDict)();
     int (*PyDict_SetItemString)(PyObject *, const char *, PyObject *);
@@ -243,6 +355,7 @@ struct PythonRuntime::Api
     PyObject *(*PyErr_Occurred)();
     void (*PyErr_Clear)();
     PyObject *(*PyObject_Call)(PyObject *, PyObject *, PyObject *);
+    int (*PyObject_IsTrue)(PyObject *);
 };
 
 QString PythonRuntime::defaultLibraryName()
@@ -289,9 +402,7 @@ bool PythonRuntime::bind()
     };
     return resolve("Py_InitializeEx", a.Py_InitializeEx)
            && resolve("Py_IsInitialized", a.Py_IsInitialized)
-           && resolve("Py_Finalize", a.Py_Finalize)
-           && resolve("PyRun_SimpleString", a.PyRun_SimpleString)
-           && resolve("PyRun_SimpleStringFlags", a.PyRun_SimpleStringFlags)
+           && resolve("PyRun_StringFlags", a.PyRun_StringFlags)
            && resolve("PyModule_Create2", a.PyModule_Create2)
            && resolve("PyImport_GetModuleDict", a.PyImport_GetModuleDict)
            && resolve("PyDict_SetItemString", a.PyDict_SetItemString)
@@ -319,7 +430,8 @@ bool PythonRuntime::bind()
            && resolve("PyFloat_AsDouble", a.PyFloat_AsDouble)
            && resolve("PyErr_Occurred", a.PyErr_Occurred)
            && resolve("PyErr_Clear", a.PyErr_Clear)
-           && resolve("PyObject_Call", a.PyObject_Call);
+           && resolve("PyObject_Call", a.PyObject_Call)
+           && resolve("PyObject_IsTrue", a.PyObject_IsTrue);
 }
 
 QString PythonRuntime::busyText() const
@@ -366,8 +478,8 @@ bool PythonRuntime::interrupt()
     std::lock_guard<std::mutex> lock(m_stateMutex);
     if (!m_running)
         return false;
-    // Running: the interpreter stays up at least until the run's thread has
-    // taken this mutex, which it does only after its code has returned.
+    // Running: the run's thread state lives at least until the run's thread
+    // has taken this mutex, which it does only after its code has returned.
     const int gil = m_api->PyGILState_Ensure();
     m_api->PyThreadState_SetAsyncExc(m_threadId, m_stopException);
     // The script's thread sets the flag before it lets the interpreter lock
@@ -382,7 +494,7 @@ bool PythonRuntime::interrupt()
 
 // Interpreter lock held: time.sleep of a run. The script's own thread waits
 // here while its code runs, where interrupt() wakes it; anything else
-// (another thread of the script, the interpreter's shutdown, a time the
+// (another thread of the script, a thread the script left running, a time the
 // plain sleep refuses or cannot hold) goes to the plain sleep.
 PyObject *PythonRuntime::sleepCall(PyObject *plainSleep, PyObject *args)
 {
@@ -421,43 +533,109 @@ PyObject *PythonRuntime::sleepCall(PyObject *plainSleep, PyObject *args)
     return nullptr;
 }
 
-// Run's thread, interpreter lock held: makes the class interrupt() raises
-// and puts the interruptible sleep in place.
-void PythonRuntime::prepareInterrupt()
+// Runs code in a namespace; an error is printed to the script's standard
+// error as the interpreter prints an uncaught one. Interpreter lock held.
+bool PythonRuntime::runIn(PyObject *globals, const QByteArray &code, bool ignoreCookie) const
 {
     const Api &a = *m_api;
-    m_stopException = nullptr;
-    sleepingRuntime = this;
-    const auto run = [&a](const QByteArray &code, PyObject *globals) {
-        PyObject *result = a.PyRun_String(code.constData(), kFileInput, globals, globals);
-        if (!result) {
+    PyCompilerFlags flags{ignoreCookie ? kIgnoreCookie : 0, kFeatureVersion};
+    PyObject *result = a.PyRun_StringFlags(code.constData(), kFileInput, globals, globals, &flags);
+    if (!result) {
+        a.PyErr_Print();
+        return false;
+    }
+    a.Py_DecRef(result);
+    return true;
+}
+
+// Initialises the interpreter on the first run and lets its lock go; later
+// calls find it ready. Called within a reservation.
+bool PythonRuntime::ensureInterpreter()
+{
+    const Api &a = *m_api;
+    SharedInterpreter &shared = sharedInterpreter();
+    std::lock_guard<std::mutex> lock(shared.mutex);
+    if (shared.ready || shared.failed)
+        return shared.ready;
+    // A script's sys.exit() must end the script, not the program: in
+    // inspect mode the interpreter reports SystemExit like any exception.
+    *a.Py_InspectFlag = 1;
+    a.Py_InitializeEx(0);
+    shared.failed = true;
+    if (!a.Py_IsInitialized())
+        return false;
+    plainCall = a.PyObject_Call;
+    PyObject *helpers = a.PyDict_New();
+    bool made = helpers
+                && runIn(helpers,
+                         QString::fromLatin1(kRunHelpers)
+                             .arg(pythonStringLiteral(stoppedByUserText()))
+                             .toLatin1(),
+                         false);
+    PyObject *plainSleep = made ? a.PyDict_GetItemString(helpers, "plain_sleep") : nullptr;
+    PyObject *sleep = plainSleep ? a.PyCFunction_NewEx(&sleepDef, plainSleep, nullptr) : nullptr;
+    made = sleep && a.PyDict_SetItemString(helpers, "interruptible_sleep", sleep) == 0;
+    if (sleep)
+        a.Py_DecRef(sleep);
+    if (made) {
+        shared.helpers = helpers;
+        shared.stopException = a.PyDict_GetItemString(helpers, "RuntimeError");
+        a.Py_IncRef(shared.stopException);
+        shared.ready = true;
+        shared.failed = false;
+    } else if (helpers) {
+        a.Py_DecRef(helpers);
+    }
+    // The initialising thread keeps its thread state; each run takes the
+    // lock through PyGILState_Ensure, which finds it again in this thread.
+    a.PyEval_SaveThread();
+    return made;
+}
+
+// Interpreter lock held: the native module for a method table, made on the
+// first run that asks for it and kept; importable under its name.
+bool PythonRuntime::installNativeModule(const QByteArray &name, PyMethodDef *methods)
+{
+    const Api &a = *m_api;
+    SharedInterpreter &shared = sharedInterpreter();
+    PyObject *module = nullptr;
+    {
+        std::lock_guard<std::mutex> lock(shared.mutex);
+        for (const NativeModule &native : shared.natives)
+            if (native.name == name && native.methods == methods)
+                module = native.module;
+    }
+    if (!module) {
+        NativeModule native;
+        native.name = name;
+        native.methods = methods;
+        native.def = new PyModuleDef;
+        std::memset(native.def, 0, sizeof *native.def);
+        native.def->m_base.ob_refcnt = 1;
+        native.def->m_name = qstrdup(name.constData());
+        native.def->m_size = -1;
+        native.def->m_methods = methods;
+        native.module = a.PyModule_Create2(native.def, kPythonApiVersion);
+        if (!native.module) {
             a.PyErr_Print();
+            delete native.def;
             return false;
         }
-        a.Py_DecRef(result);
-        return true;
-    };
-    PyObject *globals = a.PyDict_New();
-    if (globals
-        && run(QString::fromLatin1(kInterruptPrelude)
-                   .arg(pythonStringLiteral(stoppedByUserText()))
-                   .toLatin1(),
-               globals)) {
-        m_stopException = a.PyDict_GetItemString(globals, "RuntimeError");
-        PyObject *plainSleep = a.PyDict_GetItemString(globals, "plain_sleep");
-        PyObject *sleep = plainSleep ? a.PyCFunction_NewEx(&sleepDef, plainSleep, nullptr) : nullptr;
-        if (sleep) {
-            if (a.PyDict_SetItemString(globals, "interruptible_sleep", sleep) == 0)
-                run(QByteArray(kSleepPrelude), globals);
-            a.Py_DecRef(sleep);
-        }
+        module = native.module;
+        std::lock_guard<std::mutex> lock(shared.mutex);
+        shared.natives.push_back(native);
     }
-    // Without it the plain RuntimeError still stops the script.
-    if (!m_stopException)
-        m_stopException = *a.PyExc_RuntimeError;
-    a.Py_IncRef(m_stopException);
-    if (globals)
-        a.Py_DecRef(globals);
+    // Put back each run: a script may have taken it out.
+    return a.PyDict_SetItemString(a.PyImport_GetModuleDict(), name.constData(), module) == 0;
+}
+
+// Run's thread, interpreter lock held: the class interrupt() raises and the
+// interruptible sleep serve this run.
+void PythonRuntime::prepareInterrupt()
+{
+    sleepingRuntime = this;
+    m_stopException = sharedInterpreter().stopException;
+    m_api->Py_IncRef(m_stopException);
 }
 
 // Run's thread, interpreter lock held on entry and on return. The lock is
@@ -518,75 +696,19 @@ bool PythonRuntime::runLocked(const QString &code, const QString &sysPathEntry, 
     const QString stdoutFile = basePath + QStringLiteral(".stdout");
     const QString stderrFile = basePath + QStringLiteral(".stderr");
 
-    // A script's sys.exit() must end the script, not the program: in
-    // inspect mode the interpreter reports SystemExit like any exception.
-    *a.Py_InspectFlag = 1;
-    a.Py_InitializeEx(0);
-    if (!a.Py_IsInitialized()) {
+    if (!ensureInterpreter()) {
         m_stdErr = QStringLiteral("Python library '%1' cannot be initialized.").arg(m_libraryName);
         return false;
     }
 
-    const QByteArray moduleNameBytes = moduleName.toLatin1();
-    if (withModule) {
-        PyModuleDef &def = moduleDef();
-        std::memset(&def, 0, sizeof def);
-        def.m_base.ob_refcnt = 1;
-        def.m_name = moduleNameBytes.constData();
-        def.m_size = -1;
-        def.m_methods = methods;
-        PyObject *module = a.PyModule_Create2(&def, kPythonApiVersion);
-        if (!module) {
-            a.PyErr_Print();
-            a.Py_Finalize();
-            m_stdErr = QStringLiteral("Python module '%1' cannot be created.").arg(moduleName);
-            return false;
-        }
-        // Importable by name for the rest of this run.
-        a.PyDict_SetItemString(a.PyImport_GetModuleDict(), moduleNameBytes.constData(), module);
-        a.Py_DecRef(module);
-    }
+    const int gil = a.PyGILState_Ensure();
+    const int result = runInInterpreter(code, sysPathEntry, stdoutMode, stdoutFile, stderrMode,
+                                        stderrFile, withModule ? moduleName.toLatin1() : QByteArray(),
+                                        methods);
+    a.PyGILState_Release(gil);
 
-    prepareInterrupt();
-    if (stdoutMode == ToFile || stderrMode == ToFile || !sysPathEntry.isEmpty()) {
-        QString prelude = QStringLiteral("import sys\n");
-        if (!sysPathEntry.isEmpty())
-            prelude += QStringLiteral("sys.path.append(%1)\n").arg(pythonStringLiteral(sysPathEntry));
-        const QString openFile =
-            QStringLiteral("open(%1, \"w\", encoding=\"utf-8\", errors=\"backslashreplace\")");
-        if (stdoutMode == ToFile)
-            prelude += QStringLiteral("sys.stdout = ") + openFile.arg(pythonStringLiteral(stdoutFile))
-                       + QLatin1Char('\n');
-        if (stderrMode == ToFile)
-            prelude += QStringLiteral("sys.stderr = ") + openFile.arg(pythonStringLiteral(stderrFile))
-                       + QLatin1Char('\n');
-        a.PyRun_SimpleString(prelude.toUtf8().constData());
-    }
-    if (stdoutMode == ToModule && withModule) {
-        a.PyRun_SimpleString(catcherPrelude(moduleName, "StdoutCatcher", "CaptureStdOut", "stdout")
-                                 .toUtf8()
-                                 .constData());
-    }
-    if (stderrMode == ToModule && withModule) {
-        a.PyRun_SimpleString(catcherPrelude(moduleName, "StderrCatcher", "CaptureStdErr", "stderr")
-                                 .toUtf8()
-                                 .constData());
-    }
-
-    setRunning(true);
-    if (m_interruptCheck && m_interruptCheck())
-        a.PyThreadState_SetAsyncExc(m_threadId, m_stopException);
-    PyCompilerFlags flags{kIgnoreCookie, kFeatureVersion};
-    const int result = a.PyRun_SimpleStringFlags(code.toUtf8().constData(), &flags);
-    setRunning(false);
-    // An interrupt that came as the code ended must not hit the shutdown.
-    a.PyThreadState_SetAsyncExc(m_threadId, nullptr);
-    a.Py_DecRef(m_stopException);
-    m_stopException = nullptr;
-    // Flushes the redirected streams before the files are read.
-    a.Py_Finalize();
-    sleepingRuntime = nullptr;
-
+    if (result < 0)
+        return false;
     if (stdoutMode == ToFile)
         m_stdOut = readUtf8File(stdoutFile);
     if (stderrMode == ToFile) {
@@ -594,6 +716,80 @@ bool PythonRuntime::runLocked(const QString &code, const QString &sysPathEntry, 
         m_errorLine = errorLineOf(m_stdErr);
     }
     return result == 0;
+}
+
+// Run's thread, interpreter lock held: one run in a namespace of its own.
+// 0 when the code ran to its end, 1 when it raised, -1 when it could not be
+// started (m_stdErr says why).
+int PythonRuntime::runInInterpreter(const QString &code, const QString &sysPathEntry,
+                                    int stdoutMode, const QString &stdoutFile, int stderrMode,
+                                    const QString &stderrFile, const QByteArray &moduleName,
+                                    PyMethodDef *methods)
+{
+    const Api &a = *m_api;
+    PyObject *helpers = sharedInterpreter().helpers;
+    const auto helper = [this, helpers](const QString &call) {
+        return runIn(helpers, call.toUtf8(), false);
+    };
+
+    if (!moduleName.isEmpty() && !installNativeModule(moduleName, methods)) {
+        m_stdErr = QStringLiteral("Python module '%1' cannot be created.")
+                       .arg(QString::fromLatin1(moduleName));
+        return -1;
+    }
+    PyObject *globals = nullptr;
+    if (helper(QStringLiteral("run_globals = begin()\n")))
+        globals = a.PyDict_GetItemString(helpers, "run_globals");
+    if (!globals) {
+        m_stdErr = QStringLiteral("Python library '%1' cannot start a script.").arg(m_libraryName);
+        return -1;
+    }
+    a.Py_IncRef(globals);
+    if (PyObject *none = a.Py_BuildValue("")) {
+        a.PyDict_SetItemString(helpers, "run_globals", none);
+        a.Py_DecRef(none);
+    }
+    prepareInterrupt();
+
+    if (stdoutMode == ToFile)
+        helper(QStringLiteral("redirect('stdout', %1)\n").arg(pythonStringLiteral(stdoutFile)));
+    if (stderrMode == ToFile)
+        helper(QStringLiteral("redirect('stderr', %1)\n").arg(pythonStringLiteral(stderrFile)));
+    if (!sysPathEntry.isEmpty())
+        helper(QStringLiteral("sys.path.append(%1)\n").arg(pythonStringLiteral(sysPathEntry)));
+    // Scripts have always found these names in their namespace.
+    if (stdoutMode == ToFile || stderrMode == ToFile || !sysPathEntry.isEmpty())
+        runIn(globals, QByteArrayLiteral("import sys\n"), false);
+    const QString module = QString::fromLatin1(moduleName);
+    if (stdoutMode == ToModule && !moduleName.isEmpty())
+        runIn(globals, catcherPrelude(module, "StdoutCatcher", "CaptureStdOut", "stdout").toUtf8(),
+              false);
+    if (stderrMode == ToModule && !moduleName.isEmpty())
+        runIn(globals, catcherPrelude(module, "StderrCatcher", "CaptureStdErr", "stderr").toUtf8(),
+              false);
+
+    setRunning(true);
+    if (m_interruptCheck && m_interruptCheck())
+        a.PyThreadState_SetAsyncExc(m_threadId, m_stopException);
+    bool ok = runIn(globals, code.toUtf8(), true);
+    // Threads the script started: a stop request ends the wait.
+    if (helper(QStringLiteral("join_threads()\n"))) {
+        PyObject *stopped = a.PyDict_GetItemString(helpers, "stopped");
+        if (stopped && a.PyObject_IsTrue(stopped) == 1)
+            ok = false;
+    } else {
+        ok = false;
+    }
+    setRunning(false);
+    // An interrupt that came as the code ended must not hit what follows.
+    a.PyThreadState_SetAsyncExc(m_threadId, nullptr);
+    a.Py_DecRef(m_stopException);
+    m_stopException = nullptr;
+    // Closes the output files before they are read.
+    helper(QStringLiteral("finish()\n"));
+    a.Py_DecRef(globals);
+    sleepingRuntime = nullptr;
+    return ok ? 0 : 1;
 }
 
 int PythonRuntime::errorLineOf(const QString &text)

@@ -2,19 +2,28 @@
 //
 // PythonRuntime loads the Python 3 runtime library by file name when it is
 // constructed ("python3.11"; nothing links against it) and binds the entry
-// points it needs by name. Each runScript call starts a fresh interpreter,
-// runs one piece of code and finalises the interpreter again. A caller may
-// add a native module for the run (a name and a method table it owns) and
-// have the script's standard output and standard error written to files and
-// read back, or handed write by write to the module's functions
+// points it needs by name. There is one interpreter in the process: the
+// first run initialises it and it stays until the process ends (it is never
+// finalised; see SharedInterpreter in the source). Each runScript call runs
+// one piece of code in a namespace of its own, a fresh module "__main__"
+// (no name of an earlier run is seen), and puts back what the run changed of
+// the interpreter: standard output and error, the module search path, and
+// the modules it imported from source files outside the interpreter's own
+// folders, which the next run imports afresh. Threads that a script started
+// (not daemons) are waited for before the run ends. A caller may add a
+// native module for the run (a name and a method table it owns; the module
+// made for a table is kept and importable in every run that names it) and
+// have the script's standard output and standard error written to files
+// and read back, or handed write by write to the module's functions
 // "CaptureStdOut" and "CaptureStdErr".
 //
-// The interpreter is one per process: only one run may be under way at a
-// time. A second run started while one is going (from another thread, or
-// from a native function of the running script), or while another owner has
-// reserved the interpreter (reserveInterpreter), is refused with a message
-// in stdErrText(). The library is never unmapped: destroying a runtime
-// never takes the interpreter from under a run of another one. Texts cross to and from Python as UTF-8, the code, the
+// Only one run may be under way at a time. A second run started while one
+// is going (from another thread, or from a native function of the running
+// script), or while another owner has reserved the interpreter
+// (reserveInterpreter), is refused with a message in stdErrText(). Each run
+// takes the interpreter lock in its own thread and lets it go when it ends,
+// so runs may come from any thread, one after the other. The library is
+// never unmapped. Texts cross to and from Python as UTF-8, the code, the
 // arguments and results of native functions and the redirected output alike,
 // so a script may hold and print any character. Script files are read with
 // scriptText(): their coding declaration, else UTF-8, else Latin-1.
@@ -68,10 +77,10 @@ public:
     QString stdErrText() const { return m_stdErr; }
     int errorLine() const { return m_errorLine; }
 
-    // Runs `code` once in a fresh interpreter. `sysPathEntry` (when not empty)
+    // Runs `code` once in a namespace of its own. `sysPathEntry` (when not empty)
     // is appended to the module search path; `moduleName` and `methods` (when
-    // both given) make a native module importable under that name for the
-    // run. True when the code ran to its end without an uncaught exception.
+    // both given) make a native module importable under that name during
+    // the run. True when the code ran to its end without an uncaught exception.
     bool runScript(const QString &code, const QString &sysPathEntry, int stdoutMode,
                    int stderrMode, const QString &moduleName = QString(),
                    PyMethodDef *methods = nullptr);
@@ -155,6 +164,12 @@ private:
     QString busyText() const;
     bool runLocked(const QString &code, const QString &sysPathEntry, int stdoutMode,
                    int stderrMode, const QString &moduleName, PyMethodDef *methods);
+    bool ensureInterpreter();
+    bool installNativeModule(const QByteArray &name, PyMethodDef *methods);
+    int runInInterpreter(const QString &code, const QString &sysPathEntry, int stdoutMode,
+                         const QString &stdoutFile, int stderrMode, const QString &stderrFile,
+                         const QByteArray &moduleName, PyMethodDef *methods);
+    bool runIn(PyObject *globals, const QByteArray &code, bool ignoreCookie) const;
     bool textFromObject(PyObject *object, QString &text) const;
     void prepareInterrupt();
     void setRunning(bool running);
@@ -172,7 +187,7 @@ private:
     // Guards what interrupt() needs of the run under way. The run's thread
     // never takes it while it holds the interpreter lock, and interrupt()
     // takes the lock only with it held and while the run is marked running:
-    // the interpreter cannot be finalised under it.
+    // the run's thread state and m_stopException stay valid under it.
     std::mutex m_stateMutex;
     bool m_running = false;
     unsigned long m_threadId = 0;

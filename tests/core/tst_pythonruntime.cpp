@@ -1,5 +1,6 @@
 #include "pythonruntime.h"
 #include "zortest.h"
+#include "zortestutil.h"
 
 #include <QtTest>
 
@@ -336,6 +337,64 @@ private slots:
         QVERIFY(other.runScript("print(1)", QString(), 1, 1));
     }
 
+    // Runs from different threads, one after the other, share the one
+    // interpreter, each in a namespace of its own.
+    void runsShareTheInterpreterNotTheirNames()
+    {
+        const QStringList scripts = {
+            "import sys\nleft_over = 1\nsys.zor_runs = getattr(sys, 'zor_runs', 0) + 1\n"
+            "print(id(sys), sys.zor_runs, __name__)\n",
+            "import sys, __main__\n"
+            "print(id(sys), sys.zor_runs, __name__, 'left_over' in globals(), hasattr(__main__, 'left_over'))\n"};
+        QStringList outputs;
+        for (const QString &script : scripts) {
+            bool ok = false;
+            QThread *thread = QThread::create([&] {
+                ok = run(script, 1, 1);
+                outputs << rt->stdOutText().trimmed();
+            });
+            thread->start();
+            QVERIFY(thread->wait(30000));
+            delete thread;
+            QVERIFY2(ok, qPrintable(rt->stdErrText()));
+        }
+        const QStringList first = outputs.at(0).split(' ');
+        QCOMPARE(first.size(), 3);
+        QCOMPARE(first.at(2), QStringLiteral("__main__"));
+        QCOMPARE(outputs.at(1), outputs.at(0) + " False False");
+    }
+
+    // What a run changed of the interpreter is put back when it ends: a file
+    // it left open is complete, a module it imported from its search path is
+    // read again from the file by the next run, and the search path is the
+    // interpreter's own again.
+    void aRunLeavesNothingBehind()
+    {
+        QTemporaryDir dir;
+        const QString folder = dir.path();
+        const QString leftOpen = dir.filePath("left open.txt");
+        QVERIFY(ZorTest::writeFile(dir.filePath("zorfresh.py"), "VALUE = 1\n"));
+        QVERIFY2(run("import zorfresh\nprint(zorfresh.VALUE)\n"
+                     "f = open(" + PythonRuntime::pythonStringLiteral(leftOpen) + ", 'w')\n"
+                     "f.write('x' * 100)\n"
+                     "def keep():\n    return f\n",
+                     1, 1, folder),
+                 qPrintable(rt->stdErrText()));
+        QCOMPARE(rt->stdOutText(), QStringLiteral("1\n"));
+        QCOMPARE(ZorTest::readFile(leftOpen), QByteArray(100, 'x'));
+
+        QVERIFY(ZorTest::writeFile(dir.filePath("zorfresh.py"), "VALUE = 22\n"));
+        QVERIFY(ZorTest::writeFile(dir.filePath("zornew.py"), "VALUE = 3\n"));
+        QVERIFY2(run("import zorfresh, zornew\nprint(zorfresh.VALUE, zornew.VALUE)\n", 1, 1, folder),
+                 qPrintable(rt->stdErrText()));
+        QCOMPARE(rt->stdOutText(), QStringLiteral("22 3\n"));
+
+        QVERIFY(run("import sys\nprint(" + PythonRuntime::pythonStringLiteral(folder)
+                        + " in sys.path, 'zorfresh' in sys.modules)\n",
+                    1, 1));
+        QCOMPARE(rt->stdOutText(), QStringLiteral("False False\n"));
+    }
+
     // A script runs in a thread of its own, as the automation module runs
     // it, and is interrupted from the test's thread each time it reports
     // ready.
@@ -405,6 +464,35 @@ private slots:
                  qPrintable(rt->stdErrText()));
         QCOMPARE(rt->stdOutText(), QStringLiteral("again\n"));
         QVERIFY(rt->stdErrText().isEmpty());
+    }
+
+    // The run waits for the threads its script started, as the interpreter's
+    // shutdown did, also in a thread other than the one that ran the first
+    // script; a stop ends that wait too.
+    void interruptWhileWaitingForTheScriptsThread()
+    {
+        QSemaphore readyCount;
+        readySignal = &readyCount;
+        std::atomic<bool> ok{true};
+        QThread *thread = QThread::create([&] {
+            ok = run("import Quorvane, threading\n"
+                     "done = threading.Event()\n"
+                     "def work():\n"
+                     "    done.wait()\n"
+                     "    Quorvane.Ready()\n"
+                     "    threading.Event().wait(5)\n"
+                     "threading.Thread(target=work).start()\n"
+                     "done.set()\n",
+                     1, 1);
+        });
+        thread->start();
+        QVERIFY(readyCount.tryAcquire(1, 10000));
+        QVERIFY(!thread->wait(100));   // still waiting for the script's thread
+        QVERIFY(rt->interrupt());
+        QVERIFY(thread->wait(3000));
+        delete thread;
+        QVERIFY(!ok);
+        QCOMPARE(rt->stdErrText().trimmed(), QStringLiteral("RuntimeError: Stopped by User"));
     }
 
     // A stop that the owner noticed while the run was starting ends the run

@@ -369,6 +369,63 @@ private slots:
                                         "0,StdOut:2000h: 0x12 -> 0xED"}));
     }
 
+    // Scripts of two modules, one after the other, each in its module's
+    // thread: the same interpreter, but the second sees no name of the first.
+    void scriptsOfTwoModulesShareTheInterpreterNotTheirNames()
+    {
+        model->addModule("automation", "Auto2");
+        auto *second = new ZorModAutomation;
+        ModulePtr secondOwner(second);
+        QVERIFY(second->setupZorModule(model->moduleIndex("Auto2"), model));
+        Master secondMaster;
+        connect(second, &ZorModule::slaveOut, this,
+                [&secondMaster](const ZorMessage &m) { secondMaster.record(m); },
+                Qt::DirectConnection);
+
+        start(QStringLiteral("import sys\nleft_over = 1\n"
+                             "sys.zor_runs = getattr(sys, 'zor_runs', 0) + 1\n"
+                             "print(id(sys), sys.zor_runs)\n"));
+        QVERIFY(waitForEnd());
+        second->setProperty(QStringLiteral("Script"),
+                            QStringLiteral("import sys\nprint(id(sys), sys.zor_runs, 'left_over' in globals())\n"),
+                            false);
+        second->start();
+        second->slaveIn(ZorMessage(KM_SCRIPT_CONTROL, KS_REQUEST, QStringLiteral("1")));
+        QTRY_COMPARE(secondMaster.lastStatus(), 0);
+        QCOMPARE(output().size(), 1);
+        QCOMPARE(secondMaster.dataOf(KM_SCRIPT_MSG), QStringList({output().first() + " False"}));
+    }
+
+    // A drive-script compilation in this (the GUI) thread between two
+    // scripts: it works after a script has run, and a script after it runs
+    // and stops as asked.
+    void compileBetweenScripts()
+    {
+        start(QStringLiteral("print('before')\n"));
+        QVERIFY(waitForEnd());
+
+        QTemporaryDir dir;
+        QFile script(dir.filePath("DriveScript.py"));
+        QVERIFY(script.open(QIODevice::WriteOnly));
+        script.write("import drive\nx = 1\ndrive.sendtxpdo(x)\n");
+        script.close();
+        QString image, folder, error;
+        PythonRuntime compiler;
+        QVERIFY2(compiler.compileScriptImage(script.fileName(), image, folder, error),
+                 qPrintable(error + compiler.stdErrText()));
+        QCOMPARE(image, dir.filePath("DriveScript.pymbin"));
+        QVERIFY(QFileInfo(image).size() > 0);
+
+        master.clear();
+        control(QStringLiteral("1,append:print('after')\nwhile True: pass"));
+        QTRY_VERIFY(output().contains("0,StdOut:before"));
+        QTRY_VERIFY(output().contains("0,StdOut:after"));
+        control(QStringLiteral("0"));
+        QVERIFY(waitForEnd());
+        QCOMPARE(master.dataOf(KM_INFOTEXT).last(), QStringLiteral("Stopped by User"));
+        QVERIFY(output().last().contains("RuntimeError: Stopped by User"));
+    }
+
     // One script runs at a time in the whole program: while one module's
     // script runs, another module's start and a drive-script compilation in
     // this (the GUI) thread are refused, and the running script goes on.
