@@ -92,6 +92,9 @@ bool ZorCanDriverTarnNet::connectToGateway()
     m_socket->connectToHost(m_host, quint16(m_port), QIODevice::ReadWrite);
     bool allWent = m_socket->waitForConnected(m_connectTimeout);
     if (allWent) {
+        // Frames are small writes that wait for an answer: never held back
+        // for coalescing.
+        m_socket->setSocketOption(QAbstractSocket::LowDelayOption, 1);
         // One write per line, each with a short pause for the gateway's
         // answer, which is read and dropped.
         const QList<QByteArray> lines = m_initCommands.split(ZorAsciiAdapterProtocol::CR);
