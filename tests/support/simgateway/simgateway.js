@@ -45,14 +45,11 @@ class Gateway {
 
     // -- stdout -----------------------------------------------------------
 
-    // Event lines go out after the turn of the event loop that made them,
-    // behind the frames this turn sends to the clients: writing the log
-    // never holds a frame back.
     out(line) {
         this.lines.push(line);
         if (!this.flushScheduled) {
             this.flushScheduled = true;
-            setImmediate(() => this.flushOut());
+            process.nextTick(() => this.flushOut());
         }
     }
 
