@@ -72,7 +72,7 @@ Rectangle {
 
     Text {
         x: 12; y: 8
-        text: "Operator screen \u2013 node 1"
+        text: "Operator screen \u2013 node 4"
         font.pixelSize: 18; font.bold: true; color: "#243447"
     }
     Text {
