@@ -1,6 +1,6 @@
 #include "zorshareddata.h"
 
-#include <QRecursiveMutex>
+#include <chrono>
 
 ZorSharedData::~ZorSharedData()
 {
@@ -16,34 +16,34 @@ ZorSharedData &ZorSharedData::instance()
 
 int ZorSharedData::registerObject(QString *object)
 {
-    QMutexLocker registry(&registryMutex);
+    std::lock_guard<std::mutex> registry(registryMutex);
     const int id = ++lastId;
     {
-        QMutexLocker map(&mutexMapLock);
-        mutexes.insert(id, new QRecursiveMutex);
+        std::lock_guard<std::mutex> map(mutexMapLock);
+        mutexes.insert(id, new ObjectMutex);
     }
     objects.insert(id, object);
     return id;
 }
 
-QRecursiveMutex *ZorSharedData::mutexOf(int id) const
+ZorSharedData::ObjectMutex *ZorSharedData::mutexOf(int id) const
 {
-    QMutexLocker map(&mutexMapLock);
+    std::lock_guard<std::mutex> map(mutexMapLock);
     return mutexes.value(id);
 }
 
 QString *ZorSharedData::lockObject(int id, int timeoutMs)
 {
-    QMutexLocker registry(&registryMutex);
+    std::lock_guard<std::mutex> registry(registryMutex);
     QString *object = objects.value(id);
-    QRecursiveMutex *mutex = mutexOf(id);
+    ObjectMutex *mutex = mutexOf(id);
     if (!object || !mutex)
         return nullptr;
     // The registry stays locked while waiting: the object cannot be removed
     // under the waiting thread. Its mutex stays valid for the same reason.
     if (timeoutMs <= 0)
         mutex->lock();
-    else if (!mutex->tryLock(timeoutMs))
+    else if (!mutex->try_lock_for(std::chrono::milliseconds(timeoutMs)))
         return nullptr;
     return object;
 }
@@ -53,17 +53,17 @@ void ZorSharedData::unlockObject(int id)
     // The map lock is held across the unlock, so that a removal that takes
     // the mutex right after it cannot delete the mutex while unlock() still
     // runs.
-    QMutexLocker map(&mutexMapLock);
-    if (QRecursiveMutex *mutex = mutexes.value(id))
+    std::lock_guard<std::mutex> map(mutexMapLock);
+    if (ObjectMutex *mutex = mutexes.value(id))
         mutex->unlock();
 }
 
 bool ZorSharedData::removeObject(int id)
 {
     QString *object = nullptr;
-    QRecursiveMutex *mutex = nullptr;
+    ObjectMutex *mutex = nullptr;
     {
-        QMutexLocker registry(&registryMutex);
+        std::lock_guard<std::mutex> registry(registryMutex);
         object = objects.take(id);
         if (!object)
             return false;
@@ -73,7 +73,7 @@ bool ZorSharedData::removeObject(int id)
     // thread that holds it, if any.
     mutex->lock();
     {
-        QMutexLocker map(&mutexMapLock);
+        std::lock_guard<std::mutex> map(mutexMapLock);
         mutexes.remove(id);
     }
     mutex->unlock();
@@ -93,6 +93,6 @@ bool ZorSharedData::removeAllObjects()
 
 int ZorSharedData::lastObjectId() const
 {
-    QMutexLocker registry(&registryMutex);
+    std::lock_guard<std::mutex> registry(registryMutex);
     return lastId;
 }
