@@ -18,10 +18,6 @@
 // closer than a frame's length, so within any window the bus carries at most
 // one frame more than the real bus could (the one whose start was made up);
 // the time lost in a stall is lost, as on a bus whose sender fell silent.
-// A frame that an endpoint sends while a frame is being delivered to it (a
-// node's SDO answer) counts as sent when that frame ended: the simulated
-// nodes answer in no time, and this process's own work between the two
-// frames is no bus time.
 // Waits shorter than a timer tick (which fires a millisecond late or so) are
 // waited out in a setImmediate: slept (Atomics.wait) but for the last
 // fraction, which is spun, since a sleeping process wakes late on a busy
@@ -54,7 +50,6 @@ class Bus {
         this.head = 0;
         this.draining = false;
         this.busFree = 0;        // ms on the monotonic clock: the last frame's end
-        this.deliveredEnd = null; // the end of the frame being delivered, with timing
         this.timer = null;
         this.sleeping = false;
         this.onCarried = null;   // (frame, source) => void, for the bus log
@@ -83,8 +78,7 @@ class Bus {
     transmit(frame, source, done) {
         if (source && !this.carries(source))
             return false;
-        const sent = !this.timingRate ? 0 : this.deliveredEnd !== null ? this.deliveredEnd : nowMs();
-        this.queue.push({ frame, source, done, sent, end: 0 });
+        this.queue.push({ frame, source, done, sent: this.timingRate ? nowMs() : 0, end: 0 });
         this._drain();
         return true;
     }
@@ -169,18 +163,7 @@ class Bus {
         }
     }
 
-    _deliver({ frame, source, done, end }) {
-        this.deliveredEnd = this.timingRate && end ? end : null;
-        try {
-            this._deliverToEndpoints(frame, source);
-        } finally {
-            this.deliveredEnd = null;
-        }
-        if (done)
-            done();
-    }
-
-    _deliverToEndpoints(frame, source) {
+    _deliver({ frame, source, done }) {
         ++this.delivered;
         if (this.onCarried)
             this.onCarried(frame, source);
@@ -199,6 +182,8 @@ class Bus {
                 process.stderr.write(`simgateway: node ${ep.name} failed on a frame: ${e.stack}\n`);
             }
         }
+        if (done)
+            done();
     }
 }
 
