@@ -18,7 +18,8 @@ void ZorStatusProxy::setup()
     // while that cell still exists.
     const QModelIndexList kept = persistentIndexList();
     for (const QModelIndex &old : kept) {
-        if (!gridCell(old).isValid() || !m_cells.contains(QPersistentModelIndex(gridCell(old))))
+        const QModelIndex cell = gridCell(old);
+        if (!cell.isValid() || !m_cells.contains(QPersistentModelIndex(cell)))
             changePersistentIndex(old, QModelIndex());
     }
     emit layoutChanged();

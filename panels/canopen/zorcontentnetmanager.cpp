@@ -345,8 +345,8 @@ void ZorContentNetManager::initStatusMonitor()
     m_configModel->setLockedNodeId(QString());
 
     m_proxy->setup();
+    // Header text or values, whichever is wider (the view's own sizing).
     tableViewNodeStatus->resizeColumnsToContents();
-    fitStatusColumns(0, m_proxy->columnCount() - 1);
     // Values arrive after the grid has been laid out.
     connect(m_proxy, &QAbstractItemModel::dataChanged, this,
             [this](const QModelIndex &topLeft, const QModelIndex &bottomRight) {
