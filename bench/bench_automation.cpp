@@ -15,7 +15,6 @@
 #include <QElapsedTimer>
 #include <QEventLoop>
 #include <QLoggingCategory>
-#include <QTimer>
 
 #include <cstdio>
 #include <functional>
@@ -83,12 +82,13 @@ int main(int argc, char **argv)
         std::lock_guard<std::mutex> lock(output.mutex);
         return output.lines;
     };
+    const auto clearOutput = [&output] {
+        std::lock_guard<std::mutex> lock(output.mutex);
+        output.lines.clear();
+        output.status = -1;
+    };
     const auto run = [&](const QString &script, int timeoutMs) {
-        {
-            std::lock_guard<std::mutex> lock(output.mutex);
-            output.lines.clear();
-            output.status = -1;
-        }
+        clearOutput();
         automation->slaveIn(ZorMessage(KM_SCRIPT_CONTROL, KS_REQUEST, QStringLiteral("1,append:") + script));
         return waitUntil([&output] {
             std::lock_guard<std::mutex> lock(output.mutex);
@@ -116,9 +116,7 @@ int main(int argc, char **argv)
             std::lock_guard<std::mutex> lock(output.mutex);
             return output.status == 0;
         }, 30000);
-        std::lock_guard<std::mutex> lock(output.mutex);
-        output.lines.clear();
-        output.status = -1;
+        clearOutput();
     }
 
     if (!run(QStringLiteral("import time\n"

@@ -12,7 +12,6 @@
 #include <QDesktopServices>
 #include <QDir>
 #include <QFile>
-#include <QFileDialog>
 #include <QFileInfo>
 #include <QFileSystemWatcher>
 #include <QGridLayout>
@@ -40,22 +39,6 @@ const int RefreshAfterMs = 2000;
 const int DriveDownloadBusy = 1100;
 
 const char *const EditorTitle = "Python Script Editor";
-
-ZorContentPythonEditor::FileChooser &installedChooser()
-{
-    static ZorContentPythonEditor::FileChooser chooser;
-    return chooser;
-}
-
-QString chooseFile(QWidget *parent, ZorContentPythonEditor::FileDialogKind kind,
-                   const QString &title, const QString &start, const QString &filter)
-{
-    if (const auto &chooser = installedChooser())
-        return chooser(kind, title, start, filter);
-    if (kind == ZorContentPythonEditor::OpenFile)
-        return QFileDialog::getOpenFileName(parent, title, start, filter);
-    return QFileDialog::getSaveFileName(parent, title, start, filter);
-}
 
 // Restores the cursor however the function is left.
 struct WaitCursor
@@ -241,7 +224,6 @@ void ZorContentPythonEditor::buildForm()
         external->addWidget(choose, row, 2);
         m_runButtons << run;
         m_externalPaths << path;
-        m_chooseButtons << choose;
         connect(run, &QPushButton::clicked, m_runMapper, qOverload<>(&QSignalMapper::map));
         m_runMapper->setMapping(run, row);
         connect(choose, &QToolButton::clicked, m_chooseMapper, qOverload<>(&QSignalMapper::map));
@@ -256,12 +238,15 @@ void ZorContentPythonEditor::buildForm()
 
     m_outputTabs = new QTabWidget(this);
     m_outputTabs->setObjectName(QStringLiteral("tabWidgetOutput"));
-    m_tabStdOut = tab("tabStdOut");
-    m_stdOut = textView("plainTextEditStdOut");
-    (new QVBoxLayout(m_tabStdOut))->addWidget(m_stdOut);
-    m_tabStdErr = tab("tabStdErr");
-    m_stdErr = textView("plainTextEditStdErr");
-    (new QVBoxLayout(m_tabStdErr))->addWidget(m_stdErr);
+    // An output page that holds only its text view.
+    const auto outputPage = [&](const char *pageName, const char *viewName, QPlainTextEdit *&view) {
+        QWidget *page = tab(pageName);
+        view = textView(viewName);
+        (new QVBoxLayout(page))->addWidget(view);
+        return page;
+    };
+    m_tabStdOut = outputPage("tabStdOut", "plainTextEditStdOut", m_stdOut);
+    m_tabStdErr = outputPage("tabStdErr", "plainTextEditStdErr", m_stdErr);
     m_tabMessages = tab("tabMessages");
     m_hideInfo = new QCheckBox(tr("Don't add KM_STATUS messages"), m_tabMessages);
     m_hideInfo->setObjectName(QStringLiteral("checkBoxHideInfoMsg"));
@@ -272,12 +257,8 @@ void ZorContentPythonEditor::buildForm()
     messages->addWidget(m_hideInfo, 0, 0);
     messages->addWidget(m_clear, 0, 1);
     messages->addWidget(m_messages, 1, 0, 1, 2);
-    m_tabCompiler = tab("tabCompiler");
-    m_compiler = textView("plainTextEditCompiler");
-    (new QVBoxLayout(m_tabCompiler))->addWidget(m_compiler);
-    m_tabDownload = tab("tabDownload");
-    m_download = textView("plainTextEditDownload");
-    (new QVBoxLayout(m_tabDownload))->addWidget(m_download);
+    m_tabCompiler = outputPage("tabCompiler", "plainTextEditCompiler", m_compiler);
+    m_tabDownload = outputPage("tabDownload", "plainTextEditDownload", m_download);
     m_outputTabs->addTab(m_tabStdOut, tr("StdOut"));
     m_outputTabs->addTab(m_tabStdErr, tr("StdErr"));
     m_outputTabs->addTab(m_tabMessages, tr("ZorMessages"));
@@ -298,13 +279,6 @@ void ZorContentPythonEditor::buildForm()
     const QColor disabledBase = m_normalPalette.color(QPalette::Disabled, QPalette::Base);
     m_readOnlyPalette.setColor(QPalette::Active, QPalette::Base, disabledBase);
     m_readOnlyPalette.setColor(QPalette::Inactive, QPalette::Base, disabledBase);
-}
-
-ZorContentPythonEditor::FileChooser ZorContentPythonEditor::setFileChooser(FileChooser chooser)
-{
-    FileChooser previous = installedChooser();
-    installedChooser() = std::move(chooser);
-    return previous;
 }
 
 bool ZorContentPythonEditor::setupZorPanel(const QPersistentModelIndex &index,
@@ -332,6 +306,14 @@ bool ZorContentPythonEditor::setupZorPanel(const QPersistentModelIndex &index,
     return bound;
 }
 
+// While a download runs, the script and the drive's other commands wait.
+void ZorContentPythonEditor::lockForDownload(bool busy)
+{
+    for (QAction *action : {actionNew, actionOpen, actionSave, actionSaveAs, actionCompile, actionStartScript,
+                            actionStopScript, actionCheckStatus})
+        action->setEnabled(!busy);
+}
+
 void ZorContentPythonEditor::setupDrivePanel(QToolBar *bar)
 {
     static_cast<QGridLayout *>(layout())->addWidget(bar, 0, 0);
@@ -339,11 +321,7 @@ void ZorContentPythonEditor::setupDrivePanel(QToolBar *bar)
                             actionCheckStatus})
         bar->addAction(action);
     addShortcut(QKeySequence(Qt::Key_F7), SLOT(actionDownloadTriggered()));
-    connect(actionDownload, &QAction::toggled, this, [this](bool on) {
-        for (QAction *action : {actionNew, actionOpen, actionSave, actionSaveAs, actionCompile,
-                                actionStartScript, actionStopScript, actionCheckStatus})
-            action->setEnabled(!on);
-    });
+    connect(actionDownload, &QAction::toggled, this, &ZorContentPythonEditor::lockForDownload);
     for (QWidget *page : {m_tabStdOut, m_tabStdErr, m_tabMessages})
         m_outputTabs->removeTab(m_outputTabs->indexOf(page));
     m_scriptTabs->removeTab(m_scriptTabs->indexOf(m_tabExternalScripts));
@@ -573,13 +551,7 @@ void ZorContentPythonEditor::unwatch()
 
 void ZorContentPythonEditor::warn(const QString &text)
 {
-    ZorQuestionBox::Question question;
-    question.icon = QMessageBox::Warning;
-    question.title = tr(EditorTitle);
-    question.text = text;
-    question.buttons = QMessageBox::Ok;
-    question.defaultButton = QMessageBox::Ok;
-    ZorQuestionBox::ask(this, question);
+    ZorQuestionBox::warn(this, tr(EditorTitle), text);
 }
 
 bool ZorContentPythonEditor::loadFile(const QString &given, bool showErrors, bool noBackup)
@@ -685,15 +657,10 @@ void ZorContentPythonEditor::silentReloadExternalChanges()
     if (!readable || (m_fileTextKnown && text == m_fileTextSeen))
         return;
     if (m_script->document()->isModified() || m_silentSave->isActive()) {
-        ZorQuestionBox::Question question;
-        question.icon = QMessageBox::Warning;
-        question.title = tr(EditorTitle);
-        question.text = tr("The script file %1 was changed by another program.\n"
-                           "Reload it and discard your unsaved changes?")
-                            .arg(path);
-        question.buttons = QMessageBox::Yes | QMessageBox::No;
-        question.defaultButton = QMessageBox::No;
-        if (ZorQuestionBox::ask(this, question) != QMessageBox::Yes) {
+        if (!ZorQuestionBox::confirm(this, tr(EditorTitle),
+                                     tr("The script file %1 was changed by another program.\n"
+                                        "Reload it and discard your unsaved changes?")
+                                         .arg(path))) {
             // The edits stay, and are saved over the outside change.
             m_silentSave->stop();
             silentSave();
@@ -725,9 +692,7 @@ void ZorContentPythonEditor::setState(int status)
         if (wasDownloading) {
             const QSignalBlocker block(actionDownload);
             actionDownload->setChecked(status == DriveDownloadBusy);
-            for (QAction *action : {actionNew, actionOpen, actionSave, actionSaveAs, actionCompile,
-                                    actionStartScript, actionStopScript, actionCheckStatus})
-                action->setEnabled(status != DriveDownloadBusy);
+            lockForDownload(status == DriveDownloadBusy);
         }
         if (status == 0) {
             if (m_downloadPending) {
@@ -802,8 +767,8 @@ void ZorContentPythonEditor::chooseExternalScriptPath(int row)
 {
     if (row < 0 || row >= ExternalScripts)
         return;
-    QString path = chooseFile(this, OpenFile, tr("External Script %1").arg(row + 1),
-                              m_externalPaths.at(row)->text(), tr("Python Script File (*.py)"));
+    QString path = askOpenFileName(tr("External Script %1").arg(row + 1),
+                                   m_externalPaths.at(row)->text(), tr("Python Script File (*.py)"));
     if (path.isEmpty())
         return;
     ZorApplServices::makeRelativeToWorkingDir(path);
@@ -1021,13 +986,8 @@ void ZorContentPythonEditor::on_actionCheckStatus_triggered()
 
 void ZorContentPythonEditor::on_actionNew_triggered()
 {
-    ZorQuestionBox::Question question;
-    question.icon = QMessageBox::Warning;
-    question.title = tr("New Script");
-    question.text = tr("Any unsaved changes will be lost. Are you sure?");
-    question.buttons = QMessageBox::Yes | QMessageBox::No;
-    question.defaultButton = QMessageBox::No;
-    if (ZorQuestionBox::ask(this, question) != QMessageBox::Yes)
+    if (!ZorQuestionBox::confirm(this, tr("New Script"),
+                                 tr("Any unsaved changes will be lost. Are you sure?")))
         return;
     unwatch();
     m_silentSave->stop();
@@ -1041,8 +1001,8 @@ void ZorContentPythonEditor::on_actionNew_triggered()
 
 void ZorContentPythonEditor::on_actionOpen_triggered()
 {
-    const QString path = chooseFile(this, OpenFile, tr("Open Script"), scriptPath(),
-                                    tr("Python Script File (*.py)"));
+    const QString path =
+        askOpenFileName(tr("Open Script"), scriptPath(), tr("Python Script File (*.py)"));
     if (path.isEmpty())
         return;
     unwatch();
@@ -1065,8 +1025,8 @@ void ZorContentPythonEditor::on_actionSave_triggered()
 
 void ZorContentPythonEditor::on_actionSaveAs_triggered()
 {
-    const QString path = chooseFile(this, SaveFile, tr("Save Script"), absolutePath(scriptPath()),
-                                    tr("Script Files (*.py)"));
+    const QString path =
+        askSaveFileName(tr("Save Script"), absolutePath(scriptPath()), tr("Script Files (*.py)"));
     if (path.isEmpty())
         return;
     unwatch();

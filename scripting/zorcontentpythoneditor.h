@@ -19,7 +19,8 @@
 // over it.
 //
 // Every message box goes through ZorQuestionBox and every file dialog
-// through fileChooser(), so that tests answer them without a window.
+// through ZorPanel::askOpenFileName/askSaveFileName, so that tests answer
+// them without a window.
 #pragma once
 
 #include "zorpanel.h"
@@ -27,8 +28,6 @@
 #include <QElapsedTimer>
 #include <QPalette>
 #include <QPointer>
-
-#include <functional>
 
 class QAction;
 class QCheckBox;
@@ -47,12 +46,6 @@ class ZorContentPythonEditor : public ZorPanel
 {
     Q_OBJECT
 public:
-    enum FileDialogKind { OpenFile, SaveFile };
-    // (kind, title, start folder or file, filter) -> the chosen path, empty
-    // when none.
-    using FileChooser =
-        std::function<QString(FileDialogKind, const QString &, const QString &, const QString &)>;
-
     explicit ZorContentPythonEditor(QWidget *parent = nullptr);
     ~ZorContentPythonEditor() override;
 
@@ -67,10 +60,6 @@ public:
     QString compiledImagePath() const { return m_compiledImagePath; }
     QTimer *silentSaveTimer() const { return m_silentSave; }
     QTimer *silentReloadTimer() const { return m_silentReload; }
-
-    // Replaces the file dialogs (an empty chooser brings them back). GUI
-    // thread only; returns the chooser installed before.
-    static FileChooser setFileChooser(FileChooser chooser);
 
 public slots:
     void processIn(const ZorMessage &msg) override;
@@ -110,6 +99,7 @@ private:
     QAction *makeAction(const char *name, const QString &text, const QString &toolTip,
                         const QString &icon, bool checkable = false);
     void setupDrivePanel(QToolBar *bar);
+    void lockForDownload(bool busy);
     void setupAutomationPanel(QToolBar *bar);
     void handlePropertyAnswer(const QString &text);
     bool loadFile(const QString &path, bool showErrors, bool noBackup);
@@ -177,7 +167,6 @@ private:
     QPushButton *m_clear;
     QList<QPushButton *> m_runButtons;
     QList<QLineEdit *> m_externalPaths;
-    QList<QToolButton *> m_chooseButtons;
 
     QAction *actionPlay;
     QAction *actionStop;

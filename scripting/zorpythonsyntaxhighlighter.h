@@ -7,7 +7,6 @@
 
 #include <QList>
 #include <QMap>
-#include <QPointer>
 #include <QRegExp>
 #include <QSyntaxHighlighter>
 #include <QTextCharFormat>

@@ -102,6 +102,20 @@ class TestAutomation : public QObject
         }
         return false;
     }
+    // A second automation module "Auto2", owned by `secondOwner`, whose
+    // messages go to `secondMaster`; null when it cannot be set up.
+    ZorModAutomation *addSecondModule(ModulePtr &secondOwner, Master &secondMaster)
+    {
+        model->addModule("automation", "Auto2");
+        auto *second = new ZorModAutomation;
+        secondOwner.reset(second);
+        if (!second->setupZorModule(model->moduleIndex("Auto2"), model))
+            return nullptr;
+        connect(second, &ZorModule::slaveOut, this,
+                [&secondMaster](const ZorMessage &m) { secondMaster.record(m); },
+                Qt::DirectConnection);
+        return second;
+    }
     QStringList output() const
     {
         QStringList lines;
@@ -373,14 +387,10 @@ private slots:
     // thread: the same interpreter, but the second sees no name of the first.
     void scriptsOfTwoModulesShareTheInterpreterNotTheirNames()
     {
-        model->addModule("automation", "Auto2");
-        auto *second = new ZorModAutomation;
-        ModulePtr secondOwner(second);
-        QVERIFY(second->setupZorModule(model->moduleIndex("Auto2"), model));
+        ModulePtr secondOwner;
         Master secondMaster;
-        connect(second, &ZorModule::slaveOut, this,
-                [&secondMaster](const ZorMessage &m) { secondMaster.record(m); },
-                Qt::DirectConnection);
+        ZorModAutomation *second = addSecondModule(secondOwner, secondMaster);
+        QVERIFY(second);
 
         start(QStringLiteral("import sys\nleft_over = 1\n"
                              "sys.zor_runs = getattr(sys, 'zor_runs', 0) + 1\n"
@@ -431,14 +441,10 @@ private slots:
     // this (the GUI) thread are refused, and the running script goes on.
     void oneScriptAtATimeInTheProcess()
     {
-        model->addModule("automation", "Auto2");
-        auto *second = new ZorModAutomation;
-        ModulePtr secondOwner(second);
-        QVERIFY(second->setupZorModule(model->moduleIndex("Auto2"), model));
+        ModulePtr secondOwner;
         Master secondMaster;
-        connect(second, &ZorModule::slaveOut, this,
-                [&secondMaster](const ZorMessage &m) { secondMaster.record(m); },
-                Qt::DirectConnection);
+        ZorModAutomation *second = addSecondModule(secondOwner, secondMaster);
+        QVERIFY(second);
         second->setProperty(QStringLiteral("Script"), QStringLiteral("print('second')"), false);
         second->start();
 

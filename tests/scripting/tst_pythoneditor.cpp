@@ -93,7 +93,6 @@ private slots:
         panel = nullptr;
         delete model;
         ZorQuestionBox::setHook({});
-        ZorContentPythonEditor::setFileChooser({});
         PythonRuntime::setPythonLibDir(QString());
         QDir::setCurrent(savedDir);
         work.reset();
