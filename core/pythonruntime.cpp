@@ -340,7 +340,6 @@ struct PythonRuntime::Api
     void (*Py_DecRef)(PyObject *);
     PyObject **PyExc_RuntimeError;
     int *Py_InspectFlag;
-    PyObject *(*PyRun_String)(const char *, int, PyObject *, PyObject *);
     PyObject *(*PyDict_New)();
     PyObject *(*PyDict_GetItemString)(PyObject *, const char *);
     void (*Py_IncRef)(PyObject *);
@@ -416,7 +415,6 @@ bool PythonRuntime::bind()
            && resolve("Py_DecRef", a.Py_DecRef)
            && resolve("PyExc_RuntimeError", a.PyExc_RuntimeError)
            && resolve("Py_InspectFlag", a.Py_InspectFlag)
-           && resolve("PyRun_String", a.PyRun_String)
            && resolve("PyDict_New", a.PyDict_New)
            && resolve("PyDict_GetItemString", a.PyDict_GetItemString)
            && resolve("Py_IncRef", a.Py_IncRef)
@@ -481,7 +479,7 @@ bool PythonRuntime::interrupt()
     // Running: the run's thread state lives at least until the run's thread
     // has taken this mutex, which it does only after its code has returned.
     const int gil = m_api->PyGILState_Ensure();
-    m_api->PyThreadState_SetAsyncExc(m_threadId, m_stopException);
+    m_api->PyThreadState_SetAsyncExc(m_threadId, sharedInterpreter().stopException);
     // The script's thread sets the flag before it lets the interpreter lock
     // go for its sleep, so a sleep that has begun is seen here.
     if (m_scriptSleeping) {
@@ -618,6 +616,7 @@ bool PythonRuntime::installNativeModule(const QByteArray &name, PyMethodDef *met
         native.module = a.PyModule_Create2(native.def, kPythonApiVersion);
         if (!native.module) {
             a.PyErr_Print();
+            delete[] native.def->m_name;
             delete native.def;
             return false;
         }
@@ -629,13 +628,12 @@ bool PythonRuntime::installNativeModule(const QByteArray &name, PyMethodDef *met
     return a.PyDict_SetItemString(a.PyImport_GetModuleDict(), name.constData(), module) == 0;
 }
 
-// Run's thread, interpreter lock held: the class interrupt() raises and the
-// interruptible sleep serve this run.
+// Run's thread, interpreter lock held: the interruptible sleep serves this
+// run (interrupt() raises the shared interpreter's stop class, which the
+// interpreter keeps for as long as it lives).
 void PythonRuntime::prepareInterrupt()
 {
     sleepingRuntime = this;
-    m_stopException = sharedInterpreter().stopException;
-    m_api->Py_IncRef(m_stopException);
 }
 
 // Run's thread, interpreter lock held on entry and on return. The lock is
@@ -770,7 +768,7 @@ int PythonRuntime::runInInterpreter(const QString &code, const QString &sysPathE
 
     setRunning(true);
     if (m_interruptCheck && m_interruptCheck())
-        a.PyThreadState_SetAsyncExc(m_threadId, m_stopException);
+        a.PyThreadState_SetAsyncExc(m_threadId, sharedInterpreter().stopException);
     bool ok = runIn(globals, code.toUtf8(), true);
     // Threads the script started: a stop request ends the wait.
     if (helper(QStringLiteral("join_threads()\n"))) {
@@ -783,8 +781,6 @@ int PythonRuntime::runInInterpreter(const QString &code, const QString &sysPathE
     setRunning(false);
     // An interrupt that came as the code ended must not hit what follows.
     a.PyThreadState_SetAsyncExc(m_threadId, nullptr);
-    a.Py_DecRef(m_stopException);
-    m_stopException = nullptr;
     // Closes the output files before they are read.
     helper(QStringLiteral("finish()\n"));
     a.Py_DecRef(globals);

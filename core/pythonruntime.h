@@ -187,11 +187,10 @@ private:
     // Guards what interrupt() needs of the run under way. The run's thread
     // never takes it while it holds the interpreter lock, and interrupt()
     // takes the lock only with it held and while the run is marked running:
-    // the run's thread state and m_stopException stay valid under it.
+    // the run's thread state stays valid under it.
     std::mutex m_stateMutex;
     bool m_running = false;
     unsigned long m_threadId = 0;
-    PyObject *m_stopException = nullptr;   // the class raised by interrupt()
     // The script's sleep: the flags are written with the interpreter lock
     // held (the interrupt under m_stateMutex as well), m_sleepWake waits
     // under m_stateMutex without the interpreter lock.

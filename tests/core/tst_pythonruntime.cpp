@@ -2,6 +2,7 @@
 #include "zortest.h"
 #include "zortestutil.h"
 
+#include <QScopeGuard>
 #include <QtTest>
 
 #include <atomic>
@@ -335,6 +336,55 @@ private slots:
         QVERIFY(firstOk);
         QCOMPARE(firstOut, QStringLiteral("done\n"));
         QVERIFY(other.runScript("print(1)", QString(), 1, 1));
+    }
+
+    // An owner's reservation keeps out runs of every other owner until its
+    // last (nested) reservation is released; runtimes that run for the owner
+    // still run, and their runs do not end the reservation.
+    void reservationKeepsOutOtherOwners()
+    {
+        int ownerA = 0;   // owners are told apart by their addresses
+        int ownerB = 0;
+        int held = 0;
+        const auto releaseLeft = qScopeGuard([&] {
+            while (held-- > 0)
+                PythonRuntime::releaseInterpreter(&ownerA);
+        });
+        const QString busy =
+            QStringLiteral("Python library 'python3.11' is busy: another script is running.");
+
+        QVERIFY(!PythonRuntime::interpreterInUse());
+        QVERIFY(!PythonRuntime::reserveInterpreter(nullptr));
+        QVERIFY(PythonRuntime::reserveInterpreter(&ownerA));
+        ++held;
+        QVERIFY(PythonRuntime::interpreterInUse());
+        QVERIFY(PythonRuntime::reserveInterpreter(&ownerA));
+        ++held;
+        QVERIFY(!PythonRuntime::reserveInterpreter(&ownerB));
+
+        PythonRuntime other;
+        QVERIFY(!other.runScript("print(1)", QString(), 1, 1));
+        QCOMPARE(other.stdErrText(), busy);
+        PythonRuntime mine;
+        mine.setInterpreterOwner(&ownerA);
+        QVERIFY2(mine.runScript("print(1)", QString(), 1, 1), qPrintable(mine.stdErrText()));
+        QCOMPARE(mine.stdOutText(), QStringLiteral("1\n"));
+        QVERIFY(PythonRuntime::interpreterInUse());
+
+        // Only the holder's releases count, one reservation each.
+        PythonRuntime::releaseInterpreter(&ownerB);
+        QVERIFY(!other.runScript("print(1)", QString(), 1, 1));
+        PythonRuntime::releaseInterpreter(&ownerA);
+        --held;
+        QVERIFY(!other.runScript("print(1)", QString(), 1, 1));
+        QCOMPARE(other.stdErrText(), busy);
+        PythonRuntime::releaseInterpreter(&ownerA);
+        --held;
+        QVERIFY(!PythonRuntime::interpreterInUse());
+        QVERIFY2(other.runScript("print(1)", QString(), 1, 1), qPrintable(other.stdErrText()));
+        QVERIFY(PythonRuntime::reserveInterpreter(&ownerB));
+        PythonRuntime::releaseInterpreter(&ownerB);
+        QVERIFY(!PythonRuntime::interpreterInUse());
     }
 
     // Runs from different threads, one after the other, share the one
