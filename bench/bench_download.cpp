@@ -66,6 +66,14 @@ int main(int argc, char **argv)
     printf("download_block_64k: %.0f bytes/s\n", downloadRate(rig, file.fileName(), "b", size, 120000));
     printf("download_segmented_64k: %.0f bytes/s\n", downloadRate(rig, file.fileName(), "", size, 600000));
     rig.sim.command("TIMING 1000000");
+    // One short block download first: the simulator's timed path is cold
+    // right after the timing was switched on, and its first milliseconds
+    // would be counted against the program.
+    QFile warmUp(dir.filePath("warmup.bin"));
+    warmUp.open(QIODevice::WriteOnly);
+    warmUp.write(data.left(8192));
+    warmUp.close();
+    downloadRate(rig, warmUp.fileName(), "b", 8192, 120000);
     printf("download_block_64k_1mbit_timing: %.0f bytes/s\n", downloadRate(rig, file.fileName(), "b", size, 120000));
     printf("download_segmented_64k_1mbit_timing: %.0f bytes/s\n",
            downloadRate(rig, file.fileName(), "", size, 600000));

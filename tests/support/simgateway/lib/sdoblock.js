@@ -34,7 +34,7 @@ class BlockDownload {
 
     reset() {
         this.state = IDLE;
-        this.segments = null;
+        this.received = null;
         clearTimeout(this.timer);
         this.timer = null;
     }
@@ -86,7 +86,11 @@ class BlockDownload {
         this.useCrc = !!(clientCrc && serverCrc);
         ++this.transfers;
         this.blockSize = opts.blksize;
-        this.segments = [];
+        // The data goes into one buffer, as a device writes it into its
+        // memory: seven bytes a segment, grown when the size was not
+        // indicated or is large.
+        this.received = Buffer.alloc(Math.min(this.size !== null ? this.size : 0, 1 << 20) + 7);
+        this.receivedLength = 0;
         this.expected = 1;
         this.ackSeq = 0;
         this.state = RECEIVING;
@@ -113,7 +117,13 @@ class BlockDownload {
         }
         let tookLast = false;
         if (seq === this.expected) {
-            this.segments.push(Buffer.from(data.subarray(1, 8)));
+            if (this.receivedLength + 7 > this.received.length) {
+                const grown = Buffer.alloc(2 * this.received.length + 7);
+                this.received.copy(grown, 0, 0, this.receivedLength);
+                this.received = grown;
+            }
+            data.copy(this.received, this.receivedLength, 1, 8);
+            this.receivedLength += 7;
             this.ackSeq = seq;
             ++this.expected;
             tookLast = last;
@@ -142,8 +152,7 @@ class BlockDownload {
             return;
         }
         const unused = (data[0] >> 2) & 7;
-        let payload = Buffer.concat(this.segments);
-        payload = payload.subarray(0, payload.length - unused);
+        const payload = this.received.subarray(0, Math.max(0, this.receivedLength - unused));
         if (this.size !== null && payload.length !== this.size) {
             this._abort(SdoAbort.BAD_LENGTH);
             return;
@@ -167,8 +176,13 @@ class BlockDownload {
         this.reset();
     }
 
+    // The time-out restarts with every request; the timer is reused rather
+    // than made anew for each segment.
     _touch() {
-        clearTimeout(this.timer);
+        if (this.timer) {
+            this.timer.refresh();
+            return;
+        }
         this.timer = setTimeout(() => {
             this.timer = null;
             if (this.state !== IDLE)
