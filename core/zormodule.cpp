@@ -289,6 +289,11 @@ bool ZorModule::wakeupPending()
 void ZorModule::wakeup()
 {
     std::lock_guard<std::mutex> locker(waitMutex);
+    // Already pending: the thread was woken when the flag was set and reads
+    // it before it waits again, so a burst of messages (a block's segments)
+    // costs one wake-up, not one system call each.
+    if (wakePending)
+        return;
     wakePending = true;
     waitCondition.notify_all();
     // The thread's dispatcher lives until run() has returned, which it
