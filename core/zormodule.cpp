@@ -536,31 +536,24 @@ void ZorModule::newSlaveOut()
 {
     if (stopping || !outputOpen)
         return;
-    size_t count = 0;
-    {
-        std::lock_guard<std::mutex> locker(toMasterList.mutex);
-        count = toMasterList.list.size();
-    }
-    for (size_t i = 0; i < count && !stopping; ++i) {
-        ZorMessage message;
-        {
-            std::lock_guard<std::mutex> locker(toMasterList.mutex);
-            if (toMasterList.list.empty())
-                break;
-            message = toMasterList.list.front();
-            toMasterList.list.pop_front();
-            toMasterInFlight = message;
-            toMasterHasInFlight = true;
+    // One lock per message: the one that takes it also ends the previous
+    // message's flight.
+    std::unique_lock<std::mutex> locker(toMasterList.mutex);
+    for (size_t count = toMasterList.list.size(); count > 0 && !toMasterList.list.empty(); --count) {
+        if (stopping) {
+            toMasterHasInFlight = false;
+            return;
         }
+        toMasterInFlight = toMasterList.list.front();
+        toMasterList.list.pop_front();
+        toMasterHasInFlight = true;
+        const ZorMessage message(toMasterInFlight);
+        locker.unlock();
         emit slaveOut(message);
-        std::lock_guard<std::mutex> locker(toMasterList.mutex);
+        locker.lock();
         toMasterHasInFlight = false;
-        toMasterInFlight = ZorMessage();
     }
-    if (stopping)
-        return;
-    std::lock_guard<std::mutex> locker(toMasterList.mutex);
-    if (!toMasterList.list.empty())
+    if (!stopping && !toMasterList.list.empty())
         emit newSlaveOutQueued();
 }
 
