@@ -60,6 +60,16 @@ void ZorModCanOpenGateway::noteExchangeAnswered(int msgId)
     exchangesOut.remove(msgId);
 }
 
+bool ZorModCanOpenGateway::claimsSlaveAnswer(const ZorMessage &message)
+{
+    if (message.msgType() != KM_INTERVIEW || message.isRequest())
+        return false;
+    // Taken from the list of those under way: the copy that the CAN
+    // interface's masters all get afterwards is dropped here.
+    std::lock_guard<std::mutex> locker(exchangesMutex);
+    return exchangesOut.remove(message.msgId());
+}
+
 bool ZorModCanOpenGateway::wantsFromSlaves(const ZorMessage &message) const
 {
     switch (message.msgType()) {

@@ -71,6 +71,9 @@ public:
     // answer of a transfer under way (unless the states take all frames:
     // sampling, scan, "ForwardCanFrames" 1).
     bool wantsFromSlaves(const ZorMessage &message) const override;
+    // The answer to one of its exchanges under way, straight from the CAN
+    // interface's thread.
+    bool claimsSlaveAnswer(const ZorMessage &message) override;
     // Kept up to date by the states (module thread).
     void noteExchangeSent(int msgId);
     void noteExchangeAnswered(int msgId);

@@ -19,6 +19,50 @@ qint64 monotonicNow()
 
 std::atomic<ZorInterview::Clock> clockFunction{&monotonicNow};
 
+// Matches a wildcard pattern made of '*', '?' and plain ASCII characters
+// against the whole text, case-insensitively, as QRegExp::Wildcard would:
+// an answer is matched for every frame and line, and QRegExp takes
+// microseconds for each. false in `handled` for any other pattern (sets,
+// backslashes, other characters), which QRegExp then matches.
+bool simpleWildcardMatch(const QString &pattern, const QString &text, bool &handled)
+{
+    const int patternLength = pattern.size();
+    const QChar *p = pattern.constData();
+    for (int i = 0; i < patternLength; ++i) {
+        const ushort c = p[i].unicode();
+        if (c >= 0x80 || c == '[' || c == ']' || c == '\\') {
+            handled = false;
+            return false;
+        }
+    }
+    handled = true;
+    const int textLength = text.size();
+    const QChar *t = text.constData();
+    auto same = [](QChar patternChar, QChar textChar) {
+        return patternChar == textChar || patternChar.toLower() == textChar.toLower();
+    };
+    // Greedy with backtracking to the last star: linear for the patterns
+    // used here, never worse than length times length.
+    int pi = 0, ti = 0, starAt = -1, starText = 0;
+    while (ti < textLength) {
+        if (pi < patternLength && p[pi] == QLatin1Char('*')) {
+            starAt = pi++;
+            starText = ti;
+        } else if (pi < patternLength && (p[pi] == QLatin1Char('?') || same(p[pi], t[ti]))) {
+            ++pi;
+            ++ti;
+        } else if (starAt >= 0) {
+            pi = starAt + 1;
+            ti = ++starText;
+        } else {
+            return false;
+        }
+    }
+    while (pi < patternLength && p[pi] == QLatin1Char('*'))
+        ++pi;
+    return pi == patternLength;
+}
+
 // Field i of a colon-separated line ("" when missing).
 QString field(const QStringList &fields, int i)
 {
@@ -124,8 +168,13 @@ bool ZorInterview::matchAnswer(const QString &kind, const QString &text, bool fa
         return false;
     if (!kind.isEmpty() && kind != m_kind)
         return false;
-    if (!m_answerPattern.pattern().isEmpty() && !m_answerPattern.exactMatch(text))
-        return false;
+    const QString pattern = m_answerPattern.pattern();
+    if (!pattern.isEmpty()) {
+        bool handled = false;
+        const bool matches = simpleWildcardMatch(pattern, text, handled);
+        if (handled ? !matches : !m_answerPattern.exactMatch(text))
+            return false;
+    }
     recordResult(failed ? KS_FAIL : KS_WAITING, text);
     return true;
 }

@@ -7,6 +7,7 @@
 #include <QAbstractEventDispatcher>
 #include <QDebug>
 #include <QDeadlineTimer>
+#include <algorithm>
 
 namespace {
 
@@ -138,6 +139,7 @@ int ZorModule::masterQueueLimit() const { return 512; }
 int ZorModule::slaveQueueLimit() const { return 512; }
 void ZorModule::aboutToStop() {}
 void ZorModule::inputArriving(int, const ZorMessage &) {}
+bool ZorModule::claimsSlaveAnswer(const ZorMessage &) { return false; }
 bool ZorModule::wantsFromSlaves(const ZorMessage &) const { return true; }
 
 // --- pace -------------------------------------------------------------------
@@ -324,6 +326,9 @@ void ZorModule::stop()
     const QList<ZorModule *> children = findChildren<ZorModule *>(QString(), Qt::FindDirectChildrenOnly);
     QList<ZorModule *> all = children;
     all.prepend(this);
+    // Nothing is handed over directly to or from a module that ends.
+    for (ZorModule *module : all)
+        module->cutExpressLinks();
     for (ZorModule *module : all) {
         if (!module->isRunning() || module->isFinished())
             continue;
@@ -406,9 +411,13 @@ void ZorModule::appendToMaster(const ZorMessage &message)
 {
     if (stopping)
         return;
-    // One drain takes the whole list, so only the message that finds the
-    // list empty asks for one. It asks under the list's mutex: the drain
-    // takes the same mutex, which orders the queued call's event (made here,
+    // An interview answer that a via module claims is in its queue now; the
+    // copy below is for the other listeners.
+    expressToMaster(message);
+    // A drain takes what the list holds when it starts, and asks for another
+    // when more came meanwhile, so only the message that finds the list
+    // empty asks for one. It asks under the list's mutex: the drain takes
+    // the same mutex, which orders the queued call's event (made here,
     // deleted by the host thread after the drain) for ThreadSanitizer, which
     // cannot see into the posted-event queue. The connection is always
     // queued, so no slot runs here.
@@ -431,6 +440,8 @@ void ZorModule::postOut(int direction, const ZorMessage &message)
         // cancel reaches only the interviews of the module that sent it.
         if ((out.msgType() == KM_INTERVIEW || out.msgType() == KM_CANCEL_INTERVIEWS) && !out.hasOrigin())
             out.setOrigin(label());
+        if (expressToSlave(out))
+            return;
         // As in appendToMaster.
         std::lock_guard<std::mutex> locker(toSlavesList.mutex);
         const bool drainPending = !toSlavesList.list.empty();
@@ -520,20 +531,35 @@ void ZorModule::masterIn(const ZorMessage &incoming)
 // receiver's slot (a direct call in the host thread) never runs while this
 // module holds one of its locks. Only the host thread drains, so the order of
 // the messages is kept.
+//
+// Towards the master the messages are taken one at a time, so that the
+// express hand-over (expressToMaster) sees what still waits for the host
+// thread: the list and the one message being emitted. As many as the list
+// held at the start are sent; for those that came meanwhile without asking
+// for a drain (the list was not empty) another drain is asked for.
 void ZorModule::newSlaveOut()
 {
     if (stopping || !outputOpen)
         return;
-    std::deque<ZorMessage> batch;
-    {
-        std::lock_guard<std::mutex> locker(toMasterList.mutex);
-        batch.swap(toMasterList.list);
-    }
-    for (const ZorMessage &message : batch) {
-        if (stopping)
+    // One lock per message: the one that takes it also ends the previous
+    // message's flight.
+    std::unique_lock<std::mutex> locker(toMasterList.mutex);
+    for (size_t count = toMasterList.list.size(); count > 0 && !toMasterList.list.empty(); --count) {
+        if (stopping) {
+            toMasterHasInFlight = false;
             return;
+        }
+        toMasterInFlight = toMasterList.list.front();
+        toMasterList.list.pop_front();
+        toMasterHasInFlight = true;
+        const ZorMessage message(toMasterInFlight);
+        locker.unlock();
         emit slaveOut(message);
+        locker.lock();
+        toMasterHasInFlight = false;
     }
+    if (!stopping && !toMasterList.list.empty())
+        emit newSlaveOutQueued();
 }
 
 void ZorModule::newMasterOut()
@@ -544,12 +570,13 @@ void ZorModule::newMasterOut()
     {
         std::lock_guard<std::mutex> locker(toSlavesList.mutex);
         batch.swap(toSlavesList.list);
+        toSlavesDraining = !batch.empty();
     }
     const bool sniff = snifferOn;
     const QString name = sniff ? label() : QString();
     for (const ZorMessage &message : batch) {
         if (stopping)
-            return;
+            break;
         const int msgType = message.msgType();
         if (msgType == KM_DIALOG || msgType == KM_APPLICATION_CONTROL)
             emit appControlOut(message);
@@ -558,6 +585,134 @@ void ZorModule::newMasterOut()
         if (sniff && msgType != KM_CAN_FRAME && msgType != KM_COMM_STATUS)
             emitSniffer(name + QStringLiteral(" -> ") + message.toString(0));
     }
+    std::lock_guard<std::mutex> locker(toSlavesList.mutex);
+    toSlavesDraining = false;
+}
+
+// --- express hand-over ----------------------------------------------------------
+
+// One link between a via module and its slave. Each direction has a mutex of
+// its own, held while a message is handed over, so that the receiver cannot
+// be cut off (stopped, deleted) in the middle. Two, because each sender may
+// hold its own interview mutex while it sends: the via module's exchange goes
+// into the slave's interviews, the slave's answer only into the via module's
+// queue, so the two directions never wait for each other.
+struct ZorModule::ExpressLink
+{
+    std::mutex downMutex;   // guards slave
+    std::mutex upMutex;     // guards via
+    ZorModule *via = nullptr;
+    ZorModule *slave = nullptr;
+    bool slaveTakesInterviews = false;   // the slave filters its input (takes interviews)
+};
+
+void ZorModule::addExpressLink(ZorModule *slave)
+{
+    auto link = std::make_shared<ExpressLink>();
+    link->via = this;
+    link->slave = slave;
+    link->slaveTakesInterviews = !slave->bypassInputFilter();
+    expressDown = link;
+    std::lock_guard<std::mutex> locker(slave->expressMutex);
+    // Links of via modules that have gone are dropped on the way.
+    auto &links = slave->expressUp;
+    links.erase(std::remove_if(links.begin(), links.end(),
+                               [](const std::shared_ptr<ExpressLink> &l) {
+                                   std::lock_guard<std::mutex> up(l->upMutex);
+                                   return !l->via;
+                               }),
+                links.end());
+    links.push_back(link);
+}
+
+void ZorModule::cutExpressLinks()
+{
+    std::vector<std::shared_ptr<ExpressLink>> links;
+    {
+        std::lock_guard<std::mutex> locker(expressMutex);
+        links.swap(expressUp);
+    }
+    if (expressDown)
+        links.push_back(expressDown);
+    for (const std::shared_ptr<ExpressLink> &link : links) {
+        {
+            std::lock_guard<std::mutex> down(link->downMutex);
+            link->slave = nullptr;
+        }
+        std::lock_guard<std::mutex> up(link->upMutex);
+        link->via = nullptr;
+    }
+}
+
+// Module thread of a via module: an interview for the slave.
+bool ZorModule::expressToSlave(const ZorMessage &message)
+{
+    if (!expressDown || message.msgType() != KM_INTERVIEW || !message.isRequest() || snifferOn
+        || QThread::currentThread() != this)
+        return false;
+    {
+        std::lock_guard<std::mutex> locker(toSlavesList.mutex);
+        if (!toSlavesList.list.empty() || toSlavesDraining)
+            return false;
+    }
+    ExpressLink &link = *expressDown;
+    std::lock_guard<std::mutex> down(link.downMutex);
+    return link.slave && link.slaveTakesInterviews && link.slave->takeExpressInterview(message);
+}
+
+// Any thread but the module's: the part of slaveIn that takes an interview.
+bool ZorModule::takeExpressInterview(const ZorMessage &message)
+{
+    if (stopping || snifferOn || message.hasRecipient() || !acceptInterview(message))
+        return false;
+    wakeup();
+    return true;
+}
+
+// Module thread of a slave: an interview it finished, for the via module
+// that sent it.
+bool ZorModule::expressToMaster(const ZorMessage &message)
+{
+    if (message.msgType() != KM_INTERVIEW || message.isRequest() || QThread::currentThread() != this)
+        return false;
+    std::vector<std::shared_ptr<ExpressLink>> links;
+    {
+        std::lock_guard<std::mutex> locker(expressMutex);
+        if (expressUp.empty())
+            return false;
+        links = expressUp;
+    }
+    // What still waits for the host thread (only this thread appends).
+    std::vector<ZorMessage> waiting;
+    {
+        std::lock_guard<std::mutex> locker(toMasterList.mutex);
+        waiting.assign(toMasterList.list.begin(), toMasterList.list.end());
+        if (toMasterHasInFlight)
+            waiting.push_back(toMasterInFlight);
+    }
+    for (const std::shared_ptr<ExpressLink> &link : links) {
+        std::lock_guard<std::mutex> up(link->upMutex);
+        ZorModule *via = link->via;
+        if (!via)
+            continue;
+        // The answer must not overtake anything the via module takes.
+        const bool overtakes = std::any_of(waiting.begin(), waiting.end(),
+                                           [via](const ZorMessage &m) { return via->wantsFromSlaves(m); });
+        if (!overtakes && via->takeExpressAnswer(message))
+            return true;
+    }
+    return false;
+}
+
+// Any thread but the module's: the part of masterIn that queues an answer,
+// for an answer this module claims.
+bool ZorModule::takeExpressAnswer(const ZorMessage &message)
+{
+    if (stopping || snifferOn || !claimsSlaveAnswer(message))
+        return false;
+    appendLimited(fromSlavesQueue, message, slaveQueueLimit());
+    wakeup();
+    return true;
 }
 
 bool ZorModule::handleGenericRequest(ZorMessage &message)

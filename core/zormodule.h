@@ -21,6 +21,19 @@
 // answers the generic requests itself (KM_WHOAMI, the property requests,
 // KM_STATUS, KM_INFOTEXT, KM_CANCEL_INTERVIEWS, KM_SNIFFER_SET).
 //
+// Express hand-over between a via module and its slave: each exchange would
+// otherwise wake the host thread twice (there and back), which costs more
+// than the frames themselves on a fast bus. An interview the via module
+// sends its slave goes straight into the slave's interviews, and the slave's
+// answer to it straight into the via module's queue, from the sending
+// module's thread, whenever nothing it sent earlier in that direction still
+// waits for the host thread (so that the order the receiver sees is kept).
+// The answer is still emitted through the host thread as well, for the other
+// listeners of the slave; the via module has claimed it already and drops
+// that copy (claimsSlaveAnswer). Interviews and answers taken this way pass
+// neither inputArriving nor the sniffer: with a sniffer on at either end the
+// host thread carries everything.
+//
 // Interviews: a KM_INTERVIEW request from the master becomes a ZorInterview
 // record. The run loop offers every attempt of each due line to the current
 // state's handleInterviewLine, which starts the request (the CAN interface
@@ -55,7 +68,9 @@
 #include <condition_variable>
 #include <deque>
 #include <functional>
+#include <memory>
 #include <mutex>
+#include <vector>
 
 class QAbstractItemModel;
 class ZorAbstractDomModel;
@@ -125,6 +140,13 @@ public:
     // its states would drop unseen anyway. Must be thread-safe and prompt.
     // True by default.
     virtual bool wantsFromSlaves(const ZorMessage &message) const;
+    // Called in the slave's thread for an interview answer (KM_INTERVIEW, no
+    // longer a request) that the slave finished, on a via module in front of
+    // it: true claims it, and the via module takes it at once into queue 0;
+    // its copy that comes later through masterIn must then be dropped by
+    // wantsFromSlaves. Only the via module that sent the interview may
+    // claim it. Must be thread-safe and prompt. False by default.
+    virtual bool claimsSlaveAnswer(const ZorMessage &message);
 
     // Reads label, type and description again from the project item (host
     // thread, while the project waits); true when one of them changed.
@@ -283,6 +305,15 @@ private:
         std::deque<ZorMessage> list;
     };
 
+    // The express hand-over of a via module and its slave (one link each).
+    struct ExpressLink;
+    bool expressToSlave(const ZorMessage &message);
+    bool expressToMaster(const ZorMessage &message);
+    bool takeExpressInterview(const ZorMessage &message);
+    bool takeExpressAnswer(const ZorMessage &message);
+    void addExpressLink(ZorModule *slave);
+    void cutExpressLinks();
+
     MessageQueue *queueFor(int queue);
     const MessageQueue *queueFor(int queue) const;
     bool appendLimited(MessageQueue &queue, const ZorMessage &message, int limit);
@@ -337,6 +368,17 @@ private:
     MessageQueue fromSlavesQueue;
     MessageQueue toMasterList;
     MessageQueue toSlavesList;
+    // What the host thread is emitting (under the list's mutex): the message
+    // towards the master, a batch towards the slaves.
+    ZorMessage toMasterInFlight;
+    bool toMasterHasInFlight = false;
+    bool toSlavesDraining = false;
+
+    // Via module: the link to its slave, made before its thread starts.
+    std::shared_ptr<ExpressLink> expressDown;
+    // Slave: the links of the via modules in front of it.
+    std::mutex expressMutex;
+    std::vector<std::shared_ptr<ExpressLink>> expressUp;
 
     // Recursive: handleInterviewLine runs with it held, and a state may ask
     // hasPendingInterviews from there or from a hook of a transition.

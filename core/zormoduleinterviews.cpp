@@ -6,6 +6,8 @@
 #include "zorinterview.h"
 #include "zormodstates.h"
 
+#include <vector>
+
 bool ZorModule::acceptInterview(const ZorMessage &message)
 {
     if (message.msgType() != KM_INTERVIEW || !message.isRequest())
@@ -54,27 +56,37 @@ void ZorModule::finishInterview(int index)
 
 void ZorModule::offerInterviewAnswer(const QString &kind, const QString &text, bool failed)
 {
-    std::lock_guard<std::recursive_mutex> locker(interviewMutex);
-    if (insideInterviewLine) {
-        // Fed from inside handleInterviewLine: matched after the pass, so
-        // that the list is not changed under the running pass.
-        deferredAnswers.push_back({kind, text, failed});
-        return;
-    }
-    const bool onePerPass = oneInterviewPerPass();
+    // Finished interviews are sent once the mutex is given back: the
+    // requester's next interview (handed over directly by a via module) is
+    // not held up meanwhile.
+    std::vector<ZorMessage> finished;
     bool matched = false;
-    for (int i = 0; i < interviews.size();) {
-        ZorInterview *record = interviews.at(i);
-        const bool taken = record->matchAnswer(kind, text, failed);
-        matched |= taken;
-        if (taken && !record->nextLine()) {
-            finishInterview(i);
-        } else {
-            ++i;
+    {
+        std::lock_guard<std::recursive_mutex> locker(interviewMutex);
+        if (insideInterviewLine) {
+            // Fed from inside handleInterviewLine: matched after the pass, so
+            // that the list is not changed under the running pass.
+            deferredAnswers.push_back({kind, text, failed});
+            return;
         }
-        if (onePerPass)
-            break;
+        const bool onePerPass = oneInterviewPerPass();
+        for (int i = 0; i < interviews.size();) {
+            ZorInterview *record = interviews.at(i);
+            const bool taken = record->matchAnswer(kind, text, failed);
+            matched |= taken;
+            if (taken && !record->nextLine()) {
+                ZorInterview *done = interviews.takeAt(i);
+                finished.push_back(done->message());
+                delete done;
+            } else {
+                ++i;
+            }
+            if (onePerPass)
+                break;
+        }
     }
+    for (const ZorMessage &message : finished)
+        appendToMaster(message);
     // A line was answered: the next one starts without waiting out the cycle.
     if (matched)
         wakeup();

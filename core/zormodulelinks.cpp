@@ -248,6 +248,7 @@ void ZorModule::connectSlave(ZorModule *slave)
         via->viaSlaveType = slave->type();
         via->viaSlaveModule = slave;
         viaModules.insert(slave->label(), via);
+        via->addExpressLink(slave);
         via->start();
         qDebug().noquote() << "connecting ZorModule Master" << describe(this) << "with Slave"
                            << describe(slave) << "via" << describe(via);
@@ -289,6 +290,7 @@ void ZorModule::dropViaModule(const QString &slaveLabel, ZorModule *slave)
         return;
     qDebug().noquote() << "disconnecting ZorModule Master" << describe(this) << "from Slave"
                        << (slave ? describe(slave) : ('"' + slaveLabel + '"')) << "via" << describe(via);
+    via->cutExpressLinks();
     disconnect(this, nullptr, via, nullptr);
     disconnect(via, nullptr, this, nullptr);
     if (slave) {

@@ -51,6 +51,7 @@ public:
     bool refusesMaster() const override { return refuses; }
     bool oneInterviewPerPass() const override { return onePerPass; }
     bool propertyChanged(const QString &key, QString &value) override;
+    bool claimsSlaveAnswer(const ZorMessage &message) override { return claims && claims(message); }
 
     // Knobs, set before the thread starts.
     int period = 1000;
@@ -64,6 +65,9 @@ public:
     std::function<void(ZorModStates::Top &state)> onCycle;
     // Called for every interview line (module thread, interview mutex held).
     std::function<bool(const ZorInterview &line)> onInterviewLine;
+    // Asked for the interview answers a slave hands over directly (the
+    // slave's thread); none are claimed without it.
+    std::function<bool(const ZorMessage &message)> claims;
     // Called by propertyChanged (any thread).
     std::function<bool(const QString &key, QString &value)> onPropertyChanged;
 

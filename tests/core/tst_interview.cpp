@@ -167,6 +167,27 @@ private slots:
         }
     }
 
+    // Plain patterns are matched without QRegExp: every pattern against
+    // every text must give what QRegExp gives.
+    void answerMatchingAgreesWithQRegExp()
+    {
+        const QStringList patterns = {"581h,8,4? 00 10 00*", "a*b*c", "*", "**", "?", "a?", "*c", "1.0(x)+$^{|}",
+                                      "ABC", "58?h,8,[46]0*", "a\\*b", "\u00e4*", "*ab*ab"};
+        const QStringList texts = {"581h,8,4B 00 10 00 01 00 00 00", "581h,8,80 00 10 00", "abc", "aXbYbZc", "acb",
+                                   "", "a", "ab", "1.0(x)+$^{|}", "1x0(x)+$^{|}", "abc\ncab", "60", "a\\xb",
+                                   "\u00c4\u00e4", "abab", "xabxab"};
+        for (const QString &pattern : patterns) {
+            const QRegExp reference(pattern, Qt::CaseInsensitive, QRegExp::Wildcard);
+            for (const QString &text : texts) {
+                ZorInterview record(interview("CAN:0:0:1,0:" + pattern));
+                QVERIFY(record.nextLine());
+                QVERIFY(record.startAttempt());
+                QVERIFY2(record.matchAnswer("CAN", text, false) == reference.exactMatch(text),
+                         qPrintable(pattern + " / " + text));
+            }
+        }
+    }
+
     void attemptsFollowTheDeadlines()
     {
         ZorInterview::setClock(&fakeClock);

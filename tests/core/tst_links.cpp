@@ -4,8 +4,12 @@
 #include "testdommodel.h"
 #include "testmodule.h"
 
+#include <QSet>
 #include <QtTest>
+#include <atomic>
+#include <functional>
 #include <memory>
+#include <mutex>
 
 namespace {
 
@@ -186,6 +190,102 @@ private slots:
         QVERIFY(via.isNull());
         QCOMPARE(master->findChildren<ZorModule *>().size(), 1);
         QVERIFY(master->viaModuleFor("CAN1"));
+    }
+
+    // A via module's interviews and their answers pass between its thread
+    // and its slave's without the host thread, unless something sent
+    // earlier in that direction still waits for the host thread: the
+    // receiver sees everything in the order it was sent.
+    void viaInterviewsPassDirectlyInOrder()
+    {
+        Project p;
+        TestModule *master = p.add("nodeconfig", "Node1");
+        TestModule *slave = p.add("canusb", "CAN1");
+        master->slaveTypes = "canusb";
+        master->period = 0;
+        slave->period = 0;
+        // The slave answers each line at once; a line "notice" sends an
+        // info message to its masters first. It notes whether a message
+        // from the master was queued when a line came.
+        std::atomic<int> lines{0};
+        std::atomic<bool> queuedBeforeLine{false};
+        slave->onInterviewLine = [&, slave](const ZorInterview &line) {
+            queuedBeforeLine = slave->queuedCount(ZorModule::FromMaster) > 0;
+            if (line.request() == QLatin1String("notice"))
+                slave->postOut(ZorModule::ToMaster, ZorMessage(KM_INFOTEXT, KS_INFO, QStringLiteral("notice")));
+            slave->offerInterviewAnswer(QString(), line.request(), false);
+            ++lines;
+            return true;
+        };
+        std::mutex lock;
+        QStringList fromSlave;
+        QSet<int> answered;
+        std::atomic<bool> precede{false};
+        QString toSend;
+        ZorModule *via = nullptr;
+        master->addViaCreator("canusb", [&](QObject *m) {
+            auto *v = new TestModule(QStringLiteral("via"), QStringLiteral("canopen_gateway"), QString(), m);
+            v->period = 0;
+            v->claims = [](const ZorMessage &answer) { return answer.msgType() == KM_INTERVIEW; };
+            v->onCycle = [&](ZorModStates::Top &state) {
+                std::lock_guard<std::mutex> locker(lock);
+                if (!toSend.isEmpty()) {
+                    if (precede)
+                        state.sendToSlaves(ZorMessage(KM_INFOTEXT, KS_INFO, QStringLiteral("first")), false);
+                    state.sendToSlaves(ZorMessage(KM_INTERVIEW, KS_REQUEST, "X:1000:0:" + toSend + ":"), false);
+                    toSend.clear();
+                }
+                ZorMessage m;
+                while (state.module()->getMessage(ZorModule::FromSlaves, m)) {
+                    // The host thread's copy of an answer claimed before.
+                    if (m.msgType() == KM_INTERVIEW && answered.contains(m.msgId()))
+                        continue;
+                    answered.insert(m.msgId());
+                    fromSlave << m.data().toString();
+                }
+            };
+            via = v;
+            return v;
+        });
+        master->setupSlaves(p.map);
+        QVERIFY(via);
+        slave->start();
+        auto send = [&](const QString &request) {
+            std::lock_guard<std::mutex> locker(lock);
+            fromSlave.clear();
+            toSend = request;
+            via->wakeup();
+        };
+        auto received = [&] {
+            std::lock_guard<std::mutex> locker(lock);
+            return fromSlave;
+        };
+        // Waits without running the host thread's events.
+        auto waitWithoutEvents = [](const std::function<bool()> &done, int ms) {
+            QElapsedTimer clock;
+            clock.start();
+            while (!done() && clock.elapsed() < ms)
+                QThread::yieldCurrentThread();
+            return done();
+        };
+
+        // There and back while the host thread runs no events.
+        send("plain");
+        QVERIFY(waitWithoutEvents([&] { return !received().isEmpty(); }, 5000));
+        QCOMPARE(received(), QStringList{"X:1000:0:plain:plain"});
+
+        // The answer waits behind the notice the slave sent before it.
+        send("notice");
+        QTRY_COMPARE(received().size(), 2);
+        QCOMPARE(received(), (QStringList{"notice", "X:1000:0:notice:notice"}));
+
+        // The interview waits behind a message the via module sent before it.
+        precede = true;
+        const int before = lines;
+        send("plain");
+        QVERIFY(!waitWithoutEvents([&] { return lines > before; }, 200));
+        QTRY_COMPARE(received().size(), 1);
+        QVERIFY(queuedBeforeLine);
     }
 
     void viaModuleOfAVanishedSlaveGoesWithIt()

@@ -219,8 +219,12 @@ ZorMessage GatewayRig::waitFor(int type, int timeoutMs, int after)
     return result.msgType() == type ? result : ZorMessage();
 }
 
-QStringList GatewayRig::sentFrames() const
+QStringList GatewayRig::sentFrames()
 {
+    // The answer of an exchange can reach the test before the bus log of
+    // its frames has been read from the gateway's output: a command's
+    // answer comes after every line written before it.
+    sim.command(QStringLiteral("PING"));
     const QString head = QStringLiteral("BUS c%1 ").arg(canClient);
     QStringList frames;
     const QStringList lines = sim.lines();

@@ -70,7 +70,7 @@ public:
 
     // The frames the CAN interface put on the bus since the last mark, as
     // the simulated gateway logs them ("t62f823ff6000d0070000").
-    QStringList sentFrames() const;
+    QStringList sentFrames();
     void markBus() { busMark = sim.mark(); }
 
     SimGateway sim;
