@@ -31,6 +31,11 @@ void ZorHopTrace::disarm()
 
 void ZorHopTrace::record(Point point)
 {
+    // The points are passed in their order; one whose predecessor has not
+    // been passed since arm() belongs to the request before (a thread still
+    // finishing it after its answer was handed on) and is not taken.
+    if (point > 0 && stamps[point - 1].load() < 0)
+        return;
     qint64 unset = -1;
     stamps[point].compare_exchange_strong(unset, now());
 }

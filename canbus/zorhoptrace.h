@@ -2,8 +2,8 @@
 // benchmark: where an SDO request and its answer wait between the requester,
 // the CANopen gateway, the CAN interface and the adapter driver.
 //
-// Each point records the first time it is passed after arm(), on the
-// monotonic clock in nanoseconds. Unarmed, a point costs one relaxed atomic
+// Each point records the first time it is passed after arm(), once the point
+// before it has been passed, on the monotonic clock in nanoseconds. Unarmed, a point costs one relaxed atomic
 // load; only a benchmark arms the trace, with one request under way at a
 // time.
 #pragma once
