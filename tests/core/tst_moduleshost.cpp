@@ -218,7 +218,10 @@ private slots:
         QCOMPARE(f.host->actionTimeout(), 20000);
     }
 
-    void actionsOnAHundredModulesAreQuick()
+    // How long this takes is bench_modules' figure (host_create_100_modules,
+    // host_delete_100_modules); a wall-clock bound here failed on a loaded
+    // machine and under ThreadSanitizer.
+    void createsAndDeletesAHundredModules()
     {
         Fixture f;
         QList<QStringList> items;
@@ -226,20 +229,13 @@ private slots:
             items << QStringList{"canusb", QStringLiteral("CAN%1").arg(i), ""};
         f.project.model.setXml(TestDomModel::projectXml(items));
 
-        QElapsedTimer clock;
-        clock.start();
         QVERIFY(f.host->performAction(ZorModulesHost::CreateModules));
-        const qint64 create = clock.elapsed();
         QCOMPARE(f.project.modules.size(), 100);
         for (ZorModule *m : f.modules())
             QVERIFY(m->isRunning());
 
-        clock.start();
         QVERIFY(f.host->performAction(ZorModulesHost::DeleteModules));
-        const qint64 remove = clock.elapsed();
         QVERIFY(f.project.modules.isEmpty());
-        QVERIFY2(create < 1000, qPrintable(QString::number(create)));
-        QVERIFY2(remove < 1000, qPrintable(QString::number(remove)));
     }
 
     void destroyingTheHostDeletesTheModules()
