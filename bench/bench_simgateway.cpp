@@ -8,6 +8,7 @@
 // every SDO figure of the program (bench_sdo, bench_nodeobjlist,
 // bench_download) on this machine.
 #include "simgateway.h"
+#include "zorsdoblockdownload.h"
 
 #include <QCoreApplication>
 #include <QElapsedTimer>
@@ -46,38 +47,6 @@ double receiveRate(QTcpSocket &socket, int count, int timeoutMs)
     return s > 0 ? (lines - firstChunk) / s : -1;
 }
 
-// Median round trip in ms of count SDO reads of node 1's 1000h, one after
-// the other; -1 on a time-out.
-double sdoRoundTrip(QTcpSocket &socket, int count)
-{
-    std::vector<double> times;
-    QByteArray rx;
-    for (int i = 0; i < count; ++i) {
-        QElapsedTimer one;
-        one.start();
-        socket.write("t60184000100000000000\r");
-        socket.flush();
-        for (;;) {
-            const int at = rx.indexOf("t5818");
-            if (at >= 0) {
-                const int cr = rx.indexOf('\r', at);
-                if (cr >= 0) {
-                    rx.remove(0, cr + 1);
-                    break;
-                }
-            }
-            if (one.elapsed() > 3000)
-                return -1;
-            if (socket.bytesAvailable() == 0)
-                socket.waitForReadyRead(100);
-            rx += socket.readAll();
-        }
-        times.push_back(one.nsecsElapsed() / 1e6);
-    }
-    std::sort(times.begin(), times.end());
-    return times[times.size() / 2];
-}
-
 // Sends one SDO request of node 1 and waits for its answer; the answer's
 // eight data bytes as hexadecimal text, empty on a time-out.
 QByteArray sdoExchange(QTcpSocket &socket, QByteArray &rx, const QByteArray &request)
@@ -102,6 +71,34 @@ QByteArray sdoExchange(QTcpSocket &socket, QByteArray &rx, const QByteArray &req
             socket.waitForReadyRead(100);
         rx += socket.readAll();
     }
+}
+
+// count SDO reads of node 1's 1000h, one after the other: the median round
+// trip in ms and the reads per second; both -1 on a time-out.
+struct Reads
+{
+    double medianMs = -1;
+    double perSecond = -1;
+};
+
+Reads sdoReads(QTcpSocket &socket, int count)
+{
+    std::vector<double> times;
+    QByteArray rx;
+    QElapsedTimer clock;
+    clock.start();
+    for (int i = 0; i < count; ++i) {
+        QElapsedTimer one;
+        one.start();
+        if (sdoExchange(socket, rx, QByteArray::fromHex("4000100000000000")).isEmpty())
+            return Reads();
+        times.push_back(one.nsecsElapsed() / 1e6);
+    }
+    Reads reads;
+    reads.perSecond = count / (clock.nsecsElapsed() / 1e9);
+    std::sort(times.begin(), times.end());
+    reads.medianMs = times[times.size() / 2];
+    return reads;
 }
 
 // Bytes per second of a segmented download of size bytes into 1F50h:1 by a
@@ -178,31 +175,13 @@ double plainBlockDownload(QTcpSocket &socket, int size)
     QByteArray end(8, '\0');
     end[0] = char(0xc1 | (unused << 2));
     if (crc) {
-        quint16 c = 0;
-        for (const char byte : qAsConst(data)) {
-            c ^= quint16(quint8(byte)) << 8;
-            for (int bit = 0; bit < 8; ++bit)
-                c = (c & 0x8000) ? quint16((c << 1) ^ 0x1021) : quint16(c << 1);
-        }
+        const quint16 c = ZorSdoBlockDownload::crc16(data);
         end[1] = char(c & 0xff);
         end[2] = char(c >> 8);
     }
     if (!sdoExchange(socket, rx, end).startsWith("a1"))
         return -1;
     return size / (clock.nsecsElapsed() / 1e9);
-}
-
-// Expedited reads of 1000h per second, one after the other.
-double plainReadsPerSecond(QTcpSocket &socket, int count)
-{
-    QByteArray rx;
-    QElapsedTimer clock;
-    clock.start();
-    for (int i = 0; i < count; ++i) {
-        if (sdoExchange(socket, rx, QByteArray::fromHex("4000100000000000")).isEmpty())
-            return -1;
-    }
-    return count / (clock.nsecsElapsed() / 1e9);
 }
 
 bool openClient(QTcpSocket &socket, quint16 port)
@@ -271,17 +250,19 @@ int main(int argc, char **argv)
     QTcpSocket sdo;
     if (!openClient(sdo, node.port()))
         return 1;
-    sdoRoundTrip(sdo, 100);
-    std::printf("simgateway_sdo_round_trip: %.3f ms\n", sdoRoundTrip(sdo, 2000));
-    std::printf("simgateway_plain_client_reads: %.0f reads/s\n", plainReadsPerSecond(sdo, 2000));
+    sdoReads(sdo, 100);
+    const Reads reads = sdoReads(sdo, 2000);
+    std::printf("simgateway_sdo_round_trip: %.3f ms\n", reads.medianMs);
+    std::printf("simgateway_plain_client_reads: %.0f reads/s\n", reads.perSecond);
     std::printf("simgateway_plain_client_segmented_download_64k: %.0f bytes/s\n", plainSegmentedDownload(sdo, 65536));
     std::printf("simgateway_plain_client_block_download_64k: %.0f bytes/s\n", plainBlockDownload(sdo, 65536));
     node.command(QStringLiteral("TIMING 1000000"));
-    std::printf("simgateway_sdo_round_trip_1mbit_timing: %.3f ms\n", sdoRoundTrip(sdo, 2000));
+    const Reads timedReads = sdoReads(sdo, 2000);
+    std::printf("simgateway_sdo_round_trip_1mbit_timing: %.3f ms\n", timedReads.medianMs);
     // The floors under the program's SDO figures on the 1 Mbit/s timing
     // (object lists, downloads): what a client that adds no time of its own
     // gets.
-    std::printf("simgateway_plain_client_reads_1mbit_timing: %.0f reads/s\n", plainReadsPerSecond(sdo, 2000));
+    std::printf("simgateway_plain_client_reads_1mbit_timing: %.0f reads/s\n", timedReads.perSecond);
     std::printf("simgateway_plain_client_segmented_download_64k_1mbit_timing: %.0f bytes/s\n",
                 plainSegmentedDownload(sdo, 65536));
     std::printf("simgateway_plain_client_block_download_64k_1mbit_timing: %.0f bytes/s\n",
