@@ -10,6 +10,7 @@
 #include <functional>
 #include <memory>
 #include <mutex>
+#include <tuple>
 
 namespace {
 
@@ -48,6 +49,19 @@ struct Project
         owned.emplace_back(m);
         map.insert(QPersistentModelIndex(index), m);
         return m;
+    }
+    // A node module "Node1" that takes CAN interfaces, and one "CAN1";
+    // with fast, both cycle without pause.
+    std::pair<TestModule *, TestModule *> nodeAndCan(bool fast)
+    {
+        TestModule *node = add("nodeconfig", "Node1");
+        TestModule *can = add("canusb", "CAN1");
+        node->slaveTypes = "canusb";
+        if (fast) {
+            node->period = 0;
+            can->period = 0;
+        }
+        return {node, can};
     }
     QStringList slaveElements(const QString &label) const
     {
@@ -121,9 +135,8 @@ private slots:
     void directLinkCarriesBothWays()
     {
         Project p;
-        TestModule *master = p.add("nodeconfig", "Node1");
-        TestModule *slave = p.add("canusb", "CAN1");
-        master->slaveTypes = "canusb";
+        TestModule *master, *slave;
+        std::tie(master, slave) = p.nodeAndCan(false);
         master->setupSlaves(p.map);
         QVERIFY(!master->viaModuleFor("CAN1"));
 
@@ -153,11 +166,8 @@ private slots:
     void viaModuleStandsBetweenMasterAndSlave()
     {
         Project p;
-        TestModule *master = p.add("nodeconfig", "Node1");
-        TestModule *slave = p.add("canusb", "CAN1");
-        master->slaveTypes = "canusb";
-        master->period = 0;
-        slave->period = 0;
+        TestModule *master, *slave;
+        std::tie(master, slave) = p.nodeAndCan(true);
         slave->answerRequests = true;
         int created = 0;
         QVERIFY(master->addViaCreator("canusb", [&created](QObject *m) { return forwardingVia(m, &created); }));
@@ -199,11 +209,8 @@ private slots:
     void viaInterviewsPassDirectlyInOrder()
     {
         Project p;
-        TestModule *master = p.add("nodeconfig", "Node1");
-        TestModule *slave = p.add("canusb", "CAN1");
-        master->slaveTypes = "canusb";
-        master->period = 0;
-        slave->period = 0;
+        TestModule *master, *slave;
+        std::tie(master, slave) = p.nodeAndCan(true);
         // The slave answers each line at once; a line "notice" sends an
         // info message to its masters first. It notes whether a message
         // from the master was queued when a line came.
