@@ -68,6 +68,16 @@ private:
 
 using ModulePtr = std::unique_ptr<ZorModule, ZorModuleDeleter>;
 
+// A drive script DriveScript.py with the given text in dir; its path, empty
+// when it cannot be written.
+QString automationDriveScript(const QTemporaryDir &dir, const QByteArray &text)
+{
+    QFile script(dir.filePath("DriveScript.py"));
+    if (!script.open(QIODevice::WriteOnly) || script.write(text) != text.size())
+        return QString();
+    return script.fileName();
+}
+
 } // namespace
 
 class TestAutomation : public QObject
@@ -415,13 +425,11 @@ private slots:
         QVERIFY(waitForEnd());
 
         QTemporaryDir dir;
-        QFile script(dir.filePath("DriveScript.py"));
-        QVERIFY(script.open(QIODevice::WriteOnly));
-        script.write("import drive\nx = 1\ndrive.sendtxpdo(x)\n");
-        script.close();
+        const QString script = automationDriveScript(dir, "import drive\nx = 1\ndrive.sendtxpdo(x)\n");
+        QVERIFY(!script.isEmpty());
         QString image, folder, error;
         PythonRuntime compiler;
-        QVERIFY2(compiler.compileScriptImage(script.fileName(), image, folder, error),
+        QVERIFY2(compiler.compileScriptImage(script, image, folder, error),
                  qPrintable(error + compiler.stdErrText()));
         QCOMPARE(image, dir.filePath("DriveScript.pymbin"));
         QVERIFY(QFileInfo(image).size() > 0);
@@ -456,13 +464,11 @@ private slots:
         QTRY_VERIFY(secondMaster.dataOf(KM_SCRIPT_MSG).contains(ZorModAutomation::notStartedText()));
 
         QTemporaryDir dir;
-        QFile script(dir.filePath("DriveScript.py"));
-        QVERIFY(script.open(QIODevice::WriteOnly));
-        script.write("import drive\nx = 1\n");
-        script.close();
+        const QString script = automationDriveScript(dir, "import drive\nx = 1\n");
+        QVERIFY(!script.isEmpty());
         QString image, folder, error;
         PythonRuntime compiler;
-        QVERIFY(!compiler.compileScriptImage(script.fileName(), image, folder, error));
+        QVERIFY(!compiler.compileScriptImage(script, image, folder, error));
         QVERIFY2(error.contains("busy"), qPrintable(error));
         QVERIFY(!QFileInfo::exists(dir.filePath("PythonCompilerTmp")));
 
