@@ -233,20 +233,18 @@ QString ZorSdoBlockDownload::subBlockExchange(QList<QByteArray> &frames)
     const quint32 request = m_requestBase + m_node;
     const quint32 response = m_responseBase + m_node;
     m_sentInBlock = qMin(m_blockSize, m_segments - m_confirmed);
-    // The segments that await no answer are written straight into frame
-    // records: the first of them should be on its way to the CAN interface
-    // as soon as the node's confirmation came in.
+    // The segments that await no answer go as frame records of their own.
+    VSCAN_MSG frame = {};
+    frame.Id = request;
+    frame.Size = 8;
+    frame.Flags = VSCAN_FLAGS_STANDARD;
     frames.reserve(m_sentInBlock - 1);
     for (int seq = 1; seq < m_sentInBlock; ++seq) {
         const int i = m_confirmed + seq - 1;
-        QByteArray record(ZOR_FRAME_RECORD_SIZE, '\0');
-        char *d = record.data();
-        d[0] = char(request & 0xff);
-        d[1] = char((request >> 8) & 0xff);
-        d[4] = 8;
-        d[5] = char(seq);
-        memcpy(d + 6, m_chunk.constData() + i * 7, size_t(qMin(7, m_chunk.size() - i * 7)));
-        d[13] = char(VSCAN_FLAGS_STANDARD);
+        frame.Data[0] = quint8(seq);
+        memcpy(frame.Data + 1, m_chunk.constData() + i * 7, size_t(qMin(7, m_chunk.size() - i * 7)));
+        QByteArray record;
+        ZorBabelFish::fromVscanToQbytearray(frame, record);
         frames << record;
     }
     // The node's confirmation tells how far it got and the next size.
