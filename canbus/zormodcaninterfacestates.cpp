@@ -546,7 +546,6 @@ bool Open::trafficCycle()
     const bool rx = receiveFrames(flags, false);
 
     bool tx = false;
-    bool sent = false;
     bool changed = false;
     ZorMessage message;
     while (!changed && nextRequest(message)) {
@@ -564,10 +563,6 @@ bool Open::trafficCycle()
         case KM_CAN_FRAME: {
             QByteArray record = message.data().toByteArray();
             const bool queued = record.size() == 16 && d->queueTx(record);
-            // The first frame of the cycle goes out at once: the bus need not
-            // wait while the rest of a burst (a block's segments) is queued.
-            if (queued && !tx && d->flushTx(true))
-                sent = true;
             tx |= queued;
             message.setData(record);
             message.setMsgState(queued ? KS_ANSWER : KS_FAIL);
@@ -589,8 +584,6 @@ bool Open::trafficCycle()
     }
 
     if (tx && d->flushTx(true))
-        sent = true;
-    if (sent)
         flags |= ZorModCanInterface::TrafficSent;
     if (tx)
         ZorHopTrace::mark(ZorHopTrace::CanFrameWritten);
