@@ -324,7 +324,7 @@ private:
     void runInterviewPasses(bool &activity);
     bool interviewPass(bool &activity);
     bool offerLineToState(ZorInterview &record);
-    void finishInterview(int index);
+    ZorMessage takeFinishedInterview(int index);
     ZorModStates::Top &topState(Macho::StateMachine::Access &access) const;
 
     // Project binding (set in the host thread before the thread starts).

@@ -46,12 +46,14 @@ void ZorModule::cancelInterviews(const QString &origin)
     }
 }
 
-// Interview mutex held. Sends the record back and removes it from the list.
-void ZorModule::finishInterview(int index)
+// Interview mutex held. Removes the finished record from the list; its
+// message goes back to the master.
+ZorMessage ZorModule::takeFinishedInterview(int index)
 {
     ZorInterview *record = interviews.takeAt(index);
-    appendToMaster(record->message());
+    const ZorMessage message = record->message();
     delete record;
+    return message;
 }
 
 void ZorModule::offerInterviewAnswer(const QString &kind, const QString &text, bool failed)
@@ -75,9 +77,7 @@ void ZorModule::offerInterviewAnswer(const QString &kind, const QString &text, b
             const bool taken = record->matchAnswer(kind, text, failed);
             matched |= taken;
             if (taken && !record->nextLine()) {
-                ZorInterview *done = interviews.takeAt(i);
-                finished.push_back(done->message());
-                delete done;
+                finished.push_back(takeFinishedInterview(i));
             } else {
                 ++i;
             }
@@ -113,7 +113,7 @@ bool ZorModule::interviewPass(bool &activity)
         ZorInterview *record = interviews.at(i);
         bool advance = false;   // the current line is over: take the next one
         if (!record->isWaiting()) {
-            finishInterview(i);   // ended by a failure or a cancel
+            appendToMaster(takeFinishedInterview(i));   // ended by a failure or a cancel
             activity = true;
             if (onePerPass)
                 break;
@@ -143,7 +143,7 @@ bool ZorModule::interviewPass(bool &activity)
             advance = true;
         }
         if (advance && !record->nextLine())
-            finishInterview(i);
+            appendToMaster(takeFinishedInterview(i));
         else
             ++i;
         if (onePerPass)
