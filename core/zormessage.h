@@ -95,6 +95,22 @@ enum ZorMessageState {
     KS_CANCEL = 7   // cancelled
 };
 
+// Queued connections copy a message in the sending thread and read that copy
+// in the receiving one; Qt's own hand-over between the two is invisible to
+// ThreadSanitizer unless Qt itself is built with it. In such builds every
+// copy publishes itself and every copy made from a message first takes over
+// what was published for it, which states that hand-over. A copy that is
+// destroyed in another thread than the one that made it (a queued call whose
+// receiver went away before it ran) takes over what it published as well.
+#if defined(__SANITIZE_THREAD__)
+#include <sanitizer/tsan_interface.h>
+#define ZOR_MESSAGE_PUBLISH(p) __tsan_release(const_cast<void *>(static_cast<const void *>(p)))
+#define ZOR_MESSAGE_TAKE_OVER(p) __tsan_acquire(const_cast<void *>(static_cast<const void *>(p)))
+#else
+#define ZOR_MESSAGE_PUBLISH(p) ((void)0)
+#define ZOR_MESSAGE_TAKE_OVER(p) ((void)0)
+#endif
+
 class ZorMessage
 {
 public:
@@ -111,7 +127,7 @@ public:
     ZorMessage &operator=(const ZorMessage &other);
     ZorMessage(ZorMessage &&other) noexcept = default;
     ZorMessage &operator=(ZorMessage &&other) noexcept = default;
-    ~ZorMessage() = default;
+    ~ZorMessage() { ZOR_MESSAGE_TAKE_OVER(this); }
 
     int msgType() const { return m_type; }
     int msgState() const { return m_state; }
@@ -164,19 +180,6 @@ private:
     QString m_origin;    // empty when unset
 };
 
-// Queued connections copy a message in the sending thread and read that copy
-// in the receiving one; Qt's own hand-over between the two is invisible to
-// ThreadSanitizer unless Qt itself is built with it. In such builds every
-// copy publishes itself and every copy made from a message first takes over
-// what was published for it, which states that hand-over.
-#if defined(__SANITIZE_THREAD__)
-#include <sanitizer/tsan_interface.h>
-#define ZOR_MESSAGE_PUBLISH(p) __tsan_release(const_cast<void *>(static_cast<const void *>(p)))
-#define ZOR_MESSAGE_TAKE_OVER(p) __tsan_acquire(const_cast<void *>(static_cast<const void *>(p)))
-#else
-#define ZOR_MESSAGE_PUBLISH(p) ((void)0)
-#define ZOR_MESSAGE_TAKE_OVER(p) ((void)0)
-#endif
 
 inline const ZorMessage &ZorMessage::takenOver(const ZorMessage &other)
 {
