@@ -80,11 +80,9 @@ ZorPlot::ZorPlot(QWidget *parent, const QList<ZorNewPlotConfigurationData> &curv
         m_legend = new QwtLegend(this);
         m_legend->setDefaultItemMode(QwtLegendData::Checkable);
         m_legend->setMaxColumns(1);
-        m_legend->setFrameStyle(QFrame::Box | QFrame::Plain);
         m_legend->setAutoFillBackground(true);
         QPalette ground = m_legend->palette();
         ground.setColor(QPalette::Window, LabelGround);
-        ground.setColor(QPalette::WindowText, Qt::gray);
         m_legend->setPalette(ground);
         connect(this, &QwtPlot::legendDataChanged, m_legend.data(), &QwtLegend::updateLegend);
     }
@@ -235,7 +233,9 @@ Qt::Alignment ZorPlot::cursorAlignment(double x) const
 void ZorPlot::setCursorPosition(int ms, bool replotNow)
 {
     m_cursor->setXValue(ms);
-    m_cursor->setLabel(QwtText(m_window.start().addMSecs(ms).toString(QStringLiteral("hh:mm:ss.zzz"))));
+    QwtText label(m_window.start().addMSecs(ms).toString(QStringLiteral("hh:mm:ss.zzz")));
+    label.setBackgroundBrush(LabelGround);
+    m_cursor->setLabel(label);
     m_cursor->setLabelAlignment(cursorAlignment(ms));
     if (replotNow)
         replot();
@@ -379,9 +379,12 @@ void ZorPlot::showItem(const QVariant &info, bool on)
 
 bool ZorPlot::eventFilter(QObject *watched, QEvent *event)
 {
-    // The canvas also moves when the value labels change width.
-    if (m_legend && watched == canvas() && (event->type() == QEvent::Resize || event->type() == QEvent::Move))
+    // The canvas also moves when the value labels change width; the legend
+    // takes the width its names need, known once the plot is shown.
+    if (m_legend && watched == canvas() && (event->type() == QEvent::Resize || event->type() == QEvent::Move)) {
+        m_legend->resize(qMax(LegendMinimumWidth, m_legend->sizeHint().width()), m_legend->height());
         m_legend->move(canvas()->x() + canvas()->width() - m_legend->width(), 10);
+    }
     return QwtPlot::eventFilter(watched, event);
 }
 
@@ -432,9 +435,21 @@ QVector<ZorPlot::CursorLabel> ZorPlot::cursorLabels(const QwtScaleMap &xMap, con
         labels.append(label);
         wanted.append(yMap.transform(marker->yValue()) - height / 2);
     }
-    // Room is left at the bottom for the cursor's own time label.
+    // Room is left at the bottom for the cursor's own time label, and at
+    // the top for the legend where the labels would pass under it.
     const double bottom = canvasRect.bottom() - metrics.height() - 2 * LabelPadding;
-    const QVector<double> tops = spreadLabels(wanted, height, canvasRect.top() + 1, bottom);
+    double top = canvasRect.top() + 1;
+    if (m_legend && m_legend->isVisible() && !labels.isEmpty()) {
+        const QRectF legend = QRectF(m_legend->geometry()).translated(-canvas()->pos());
+        double from = labels.first().rect.left(), to = labels.first().rect.right();
+        for (const CursorLabel &label : qAsConst(labels)) {
+            from = std::min(from, label.rect.left());
+            to = std::max(to, label.rect.right());
+        }
+        if (from < legend.right() && to > legend.left())
+            top = std::max(top, legend.bottom() + LabelPadding);
+    }
+    const QVector<double> tops = spreadLabels(wanted, height, top, bottom);
     for (int i = 0; i < labels.size(); ++i)
         labels[i].rect.moveTop(tops.at(i));
     return labels;

@@ -205,6 +205,16 @@ private slots:
             QVERIFY2(std::fabs(r.center().y() - y) < 2 * r.height(), qPrintable(QString::number(r.center().y())));
         QCOMPARE(plot.curveMarker("001.6001h.00h")->label().text(), QStringLiteral("502"));
 
+        // Near the top, below the legend: the labels move down beneath it.
+        plot.setCursorPosition(15000, false);
+        data["001.6000h.00h"].values = {QPointF(14000, 999), QPointF(16000, 999)};
+        data["001.6001h.00h"].values = {QPointF(14000, 995), QPointF(16000, 995)};
+        plot.setCurveData(data);
+        const QRectF legend = QRectF(plot.legend()->geometry()).translated(-plot.canvas()->pos());
+        const QVector<QRectF> belowLegend = plot.cursorLabelRects();
+        QCOMPARE(belowLegend.size(), 2);
+        QVERIFY(apart(belowLegend + QVector<QRectF>{legend}));
+
         const QVector<double> crowded = ZorPlot::spreadLabels(QVector<double>(15, 0.0), 20, 0, 100);
         QVector<QRectF> crowdedRects;
         for (double top : crowded)
@@ -223,7 +233,6 @@ private slots:
         // On a ground of its own: grid and cursor do not run through it.
         QVERIFY(plot.legend()->autoFillBackground());
         QVERIFY(plot.legend()->palette().color(QPalette::Window).alpha() > 200);
-        QCOMPARE(plot.legend()->frameShape(), QFrame::Box);
         plot.resize(800, 400);
         plot.show();
         QVERIFY(QTest::qWaitForWindowExposed(&plot));
