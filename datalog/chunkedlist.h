@@ -1,19 +1,18 @@
 // ChunkedList: the store of a series' samples. It grows at the back and
-// gives up elements at the front, in chunks of 4096 elements, and reaches
-// any element by a shift and a mask: the window queries of the plots read
-// it by index, many times per picture, and a std::deque spends more on each
-// such look-up than on what is done with the element.
+// gives up elements at the front, in chunks of 2^ChunkShift elements, and
+// reaches any element by a shift and a mask: the window queries of the
+// plots read it by index, many times per picture, and a std::deque spends
+// more on each such look-up than on what is done with the element.
 #pragma once
 
 #include <cstddef>
 #include <memory>
 #include <vector>
 
-template<class T>
+template<class T, int ChunkShift>
 class ChunkedList
 {
 public:
-    static constexpr int ChunkShift = 12;
     static constexpr std::size_t ChunkSize = std::size_t(1) << ChunkShift;
 
     std::size_t size() const { return m_size; }
@@ -36,8 +35,9 @@ public:
     {
         --m_size;
         if (++m_head == ChunkSize) {
-            // The chunk pointers are few (245 for a million samples):
-            // moving them is cheaper than any other bookkeeping.
+            // The chunk pointers are few (about a thousand for a million
+            // samples), and this happens once a chunk: moving them is
+            // cheaper than any other bookkeeping.
             m_chunks.erase(m_chunks.begin());
             m_head = 0;
         }

@@ -92,7 +92,7 @@ void DataLogSeries::addToPeaks(float value)
     for (int level = 0; level < PeakLevels; ++level) {
         const int shift = PeakShift * (level + 1);
         const quint32 at = quint32(index & ((qint64(1) << shift) - 1));
-        ChunkedList<Peak> &peaks = m_peaks[level];
+        auto &peaks = m_peaks[level];
         if (at == 0) {
             peaks.push_back(Peak{value, value, 0, 0});
             continue;

@@ -147,14 +147,14 @@ private:
     DataLogSample m_lastValue;
     QString m_name;
     QString m_scalingText;
-    ChunkedList<Point> m_values;
+    ChunkedList<Point, 10> m_values;
     std::deque<DataLogSample> m_texts;
     // Value samples dropped from the front since the last clear: the
     // number, counted from there, of the first one kept. Blocks are counted
     // the same way: block u of level L holds the samples u x 16^(L+1) to
     // (u + 1) x 16^(L+1) - 1, and the first m_peaksDropped[L] are gone.
     qint64 m_dropped = 0;
-    ChunkedList<Peak> m_peaks[PeakLevels];
+    ChunkedList<Peak, 8> m_peaks[PeakLevels];
     qint64 m_peaksDropped[PeakLevels] = {};
     bool m_unlimited;
 };

@@ -382,7 +382,8 @@ void ZorContentPlot::updateDisplayedData()
         buildViewRequest(snapshot);
         prepareCurveWindows(snapshot);
     }
-    // A held series: the picture stays as it is, rather than blanking.
+    // A series its writer held: every curve keeps its picture, rather than
+    // being drawn empty.
     if (!snapshot.busy)
         applyCurveData(snapshot);
     if (controlsEnabled())
@@ -522,7 +523,8 @@ void ZorContentPlot::prepareCurveWindows(PlotDataSnapshot &snapshot)
         const int shared = m_sharedIds.value(id);
         DataLogSeries *series = lockSeries(shared, snapshot);
         if (!series) {
-            // A series that went away in between: this update draws nothing.
+            // A series that went away in between: this update draws
+            // nothing (a busy one keeps the picture, see busy).
             snapshot.windows.clear();
             return;
         }
