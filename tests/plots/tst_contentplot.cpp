@@ -13,7 +13,6 @@
 #include "zortest.h"
 
 #include <qwt_plot_curve.h>
-#include <qwt_symbol.h>
 
 #include <future>
 #include <memory>
