@@ -140,6 +140,9 @@ void Quorvane::newDock(const QModelIndex &index)
     }
 
     const QString name = panelName(element);
+    // A dock's title bar and its tab read "&" as a shortcut mark: doubled,
+    // it shows as itself.
+    const QString title = QString(name).replace(QLatin1Char('&'), QLatin1String("&&"));
     QDockWidget *partner = nullptr;
     bool place = true;
     if (!dock) {
@@ -156,13 +159,13 @@ void Quorvane::newDock(const QModelIndex &index)
             return;
         }
         bindHostedPanel(panel);
-        dock->setWindowTitle(name);
+        dock->setWindowTitle(title);
         dock->setObjectName(name);
         dock->setWidget(panel);
     } else {
         // An open panel keeps its place among the tabs; raising it below
         // makes it the front tab.
-        dock->setWindowTitle(name);
+        dock->setWindowTitle(title);
         dock->setObjectName(name);
         place = false;
     }

@@ -1,18 +1,24 @@
 // Data logging: how many samples per second the data-log module's sample
 // path sustains (data-log lines read, stored into shared series, written to
 // the recording file) over 10 s; how long a plot's window query takes over a
-// series of 1,000,000 samples at 1,000 pixels; and how much memory a
-// million samples take.
+// series of 1,000,000 samples at 1,000 pixels; how much memory a million
+// samples take; and how fast a data-log module opens a recording of
+// 1,000,000 lines, and how long a cancel waits meanwhile.
 #include "datalogseries.h"
 #include "shareddataregistry.h"
+#include "testdommodel.h"
 #include "zordatalogcapture.h"
+#include "zormoddatalog.h"
 
 #include <QCoreApplication>
 #include <QElapsedTimer>
+#include <QEventLoop>
 #include <QFile>
 #include <QTemporaryDir>
+#include <QTimer>
 
 #include <cstdio>
+#include <memory>
 
 namespace {
 
@@ -150,16 +156,97 @@ void registryLocks()
     SharedDataRegistry::unregister(id);
 }
 
+// A recording as the module writes it: 8 channels sampled every ms.
+bool writeRecording(const QString &path, int lines)
+{
+    QFile file(path);
+    if (!file.open(QIODevice::WriteOnly))
+        return false;
+    const int channels = 8;
+    const qint64 base = DataLogSample::toWallMs(T0);
+    QByteArray chunk;
+    for (int i = 0; i < lines; ++i) {
+        const DataLogSample s = DataLogSample::atWallMs(base + i / channels, float(i % 40000) * 0.125f - 2000);
+        chunk += s.toLine(QStringLiteral("%1.6064h.00h").arg(i % channels + 1, 3, 10, QLatin1Char('0'))).toLatin1();
+        chunk += "\r\n";
+        if (chunk.size() > (1 << 20)) {
+            file.write(chunk);
+            chunk.clear();
+        }
+    }
+    file.write(chunk);
+    QFile xml(path.chopped(3) + QStringLiteral("xml"));
+    return xml.open(QIODevice::WriteOnly) && xml.write("<CANopenObjectList/>") > 0;
+}
+
+// Runs until the module sends a KM_DAQ_CONTROL answer (not progress) or
+// the time runs out; the answer's state, or -1.
+int waitForControlAnswer(ZorModule &module, int timeoutMs)
+{
+    QEventLoop loop;
+    int state = -1;
+    const auto connection = QObject::connect(&module, &ZorModule::slaveOut, &loop, [&](const ZorMessage &m) {
+        if (m.msgType() == KM_DAQ_CONTROL && m.msgState() != KS_INFO) {
+            state = m.msgState();
+            loop.quit();
+        }
+    });
+    QTimer::singleShot(timeoutMs, &loop, &QEventLoop::quit);
+    loop.exec();
+    QObject::disconnect(connection);
+    return state;
+}
+
+void recordingLoad(const QString &folder)
+{
+    const int lines = 1000000;
+    const QString path = folder + QStringLiteral("/load.csv");
+    if (!writeRecording(path, lines)) {
+        std::printf("datalog_recording_load_1M_lines: failed (cannot write %s)\n", qPrintable(path));
+        return;
+    }
+    TestDomModel model;
+    model.addModule(QStringLiteral("datalog"), QStringLiteral("Scope"));
+    std::unique_ptr<ZorModule, ZorModuleDeleter> module(new ZorModDataLog);
+    if (!module->setupZorModule(model.moduleIndex(QStringLiteral("Scope")), &model))
+        return;
+    module->start();
+    module->slaveIn(ZorMessage(KM_DAQ_CONTROL, KS_REQUEST, QStringLiteral("5,1")));
+    QElapsedTimer clock;
+    clock.start();
+    module->slaveIn(ZorMessage(KM_DAQ_CONTROL, KS_REQUEST, QStringLiteral("4,") + path));
+    if (waitForControlAnswer(*module, 120000) != KS_ANSWER) {
+        std::printf("datalog_recording_load_1M_lines: failed (no answer)\n");
+        return;
+    }
+    const double seconds = double(clock.nsecsElapsed()) / 1e9;
+    report("datalog_recording_load_1M_lines", seconds * 1000, "ms");
+    report("datalog_recording_load_rate", lines / seconds, "lines/s");
+
+    // A cancel in the middle of a load: how long until the module echoes it.
+    module->slaveIn(ZorMessage(KM_DAQ_CONTROL, KS_REQUEST, QStringLiteral("4,") + path));
+    QEventLoop settle;
+    QTimer::singleShot(int(qBound(20.0, seconds * 1000 / 3, 2000.0)), &settle, &QEventLoop::quit);
+    settle.exec();
+    clock.start();
+    module->slaveIn(ZorMessage(KM_DAQ_CONTROL, KS_CANCEL, QStringLiteral("4")));
+    const int state = waitForControlAnswer(*module, 10000);
+    report(state == KS_CANCEL ? "datalog_recording_load_cancel_latency" : "datalog_recording_load_cancel_missed",
+           double(clock.nsecsElapsed()) / 1e6, "ms", 1);
+}
+
 } // namespace
 
 int main(int argc, char **argv)
 {
     // No GUI thread limit here: the benchmark thread is the application's.
     QCoreApplication app(argc, argv);
+    ZorMessage::registerMetaType();
     QTemporaryDir dir;
     memoryPerMillion();
     windowQueries();
     registryLocks();
     storedAndRecorded(dir.path());
+    recordingLoad(dir.path());
     return 0;
 }

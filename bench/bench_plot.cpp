@@ -2,16 +2,21 @@
 // samples each, while a writer thread appends one sample per curve every
 // 10 ms (as the data-log module does). Prints the plot's frames per second,
 // its mean update interval (the adaptive timer) and the longest stall of
-// the GUI thread, seen by a 5 ms timer, over 10 s.
+// the GUI thread, seen by a 5 ms timer, over 10 s; then the same for 10 s
+// in which the writer holds one series for 200 ms every second, with the
+// frames that drew a curve empty.
 #include "datalogseries.h"
 #include "shareddataregistry.h"
 #include "testdommodel.h"
 #include "zorcontentplot.h"
+#include "zorplot.h"
 
 #include <QApplication>
 #include <QElapsedTimer>
+#include <QEventLoop>
 #include <QThread>
 #include <QTimer>
+#include <qwt_plot_curve.h>
 
 #include <atomic>
 #include <cstdio>
@@ -52,10 +57,12 @@ int main(int argc, char **argv)
     }
 
     std::atomic<bool> running{true};
+    std::atomic<int> holdMs{0};
     QThread *writer = QThread::create([&] {
         qint64 t = now;
         QElapsedTimer clock;
         clock.start();
+        qint64 lastHold = 0;
         while (running) {
             t += PeriodMs;
             for (int c = 0; c < Curves; ++c)
@@ -63,6 +70,15 @@ int main(int argc, char **argv)
                     series->append(DataLogSample::atWallMs(t, float((t / PeriodMs + c * 100) % 1000)));
                     SharedDataRegistry::unlock(ids.at(c));
                 }
+            // Once a second, a long hold of the first series (a slow disk
+            // under the recording, a large clear).
+            if (holdMs > 0 && clock.elapsed() - lastHold >= 1000) {
+                lastHold = clock.elapsed();
+                if (SharedDataRegistry::lock(ids.first(), 0)) {
+                    QThread::msleep(ulong(holdMs.load()));
+                    SharedDataRegistry::unlock(ids.first());
+                }
+            }
             const qint64 due = (t - now);
             const qint64 ahead = due - clock.elapsed();
             if (ahead > 0)
@@ -86,11 +102,18 @@ int main(int argc, char **argv)
     panel.msgIn(ZorMessage(KM_DAQ_SHARED_IDS_LIST, KS_INFO, sharedIds));
     panel.msgIn(ZorMessage(KM_STATUS, KS_INFO, 101));
 
-    int frames = 0;
-    QObject::connect(panel.updateTimer(), &QTimer::timeout, [&] { ++frames; });
+    // Connected after the panel's own slot: runs once each update is done.
+    int frames = 0, blankFrames = 0;
+    QObject::connect(panel.updateTimer(), &QTimer::timeout, [&] {
+        ++frames;
+        for (int c = 0; c < Curves; ++c)
+            if (panel.plot()->curve(benchPlotId(c))->dataSize() == 0) {
+                ++blankFrames;
+                break;
+            }
+    });
     qint64 longestStall = 0, last = 0;
     QElapsedTimer clock;
-    clock.start();
     QTimer probe;
     probe.setInterval(5);
     QObject::connect(&probe, &QTimer::timeout, [&] {
@@ -98,16 +121,31 @@ int main(int argc, char **argv)
         longestStall = qMax(longestStall, t - last - 5);
         last = t;
     });
-    probe.start();
-    QTimer::singleShot(RunMs, &app, &QApplication::quit);
-    app.exec();
-    running = false;
-    writer->wait();
-    delete writer;
+    const auto run = [&] {
+        frames = blankFrames = 0;
+        longestStall = last = 0;
+        clock.start();
+        probe.start();
+        QEventLoop loop;
+        QTimer::singleShot(RunMs, &loop, &QEventLoop::quit);
+        loop.exec();
+        probe.stop();
+    };
 
+    run();
     std::printf("plot_frames_per_second: %.1f frames/s\n", frames * 1000.0 / RunMs);
     std::printf("plot_mean_update_interval: %.0f ms\n", frames ? double(RunMs) / frames : 0.0);
     std::printf("plot_longest_gui_stall: %lld ms\n", static_cast<long long>(longestStall));
+
+    holdMs = 200;
+    run();
+    std::printf("plot_frames_per_second_series_held: %.1f frames/s\n", frames * 1000.0 / RunMs);
+    std::printf("plot_longest_gui_stall_series_held: %lld ms\n", static_cast<long long>(longestStall));
+    std::printf("plot_blank_frames_series_held: %d frames\n", blankFrames);
+
+    running = false;
+    writer->wait();
+    delete writer;
     for (int id : ids)
         SharedDataRegistry::unregister(id);
     return 0;

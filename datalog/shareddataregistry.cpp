@@ -111,6 +111,12 @@ bool unregister(int id)
     return true;
 }
 
+bool isRegistered(int id)
+{
+    const std::shared_ptr<Entry> entry = entryOf(id);
+    return entry && !entry->going;
+}
+
 int highestId()
 {
     Registry &r = registry();

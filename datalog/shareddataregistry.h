@@ -41,6 +41,9 @@ void unlock(int id);
 // Deletes the series of the id once no one holds it; false when the id is
 // unknown (also when it was unregistered before).
 bool unregister(int id);
+// The id has a series that is not going: a lock() that failed on it timed
+// out, its series was busy.
+bool isRegistered(int id);
 // The highest id issued so far (0 before the first registration).
 int highestId();
 

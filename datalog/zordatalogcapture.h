@@ -66,8 +66,10 @@ public:
     // While a recording file is loaded, new series are unlimited.
     void setLoadingFile(bool loading) { m_loadingFile = loading; }
     void process(const QString &channel, const DataLogSample &sample);
-    // Samples skipped for an unreadable time or one going backwards.
+    // Samples skipped for an unreadable time or one going backwards, since
+    // the last reset.
     int skippedSamples() const { return m_skipped; }
+    void resetSkippedSamples() { m_skipped = 0; }
 
     // --- series
     // Registers a series for the channel when it has none; true when new.

@@ -4,6 +4,7 @@
 #include "zormoddatalog.h"
 
 #include <QDebug>
+#include <QElapsedTimer>
 #include <QFileInfo>
 
 namespace DataLogStates {
@@ -13,6 +14,10 @@ namespace {
 const QString TriggerOnMark = QStringLiteral("(Trigger On)");
 const QString RecordingMark = QStringLiteral("(Recording)");
 constexpr qint64 SummaryPeriodMs = 1000;
+// Bytes of a recording read at a time.
+constexpr qint64 LoadChunkBytes = 1 << 20;
+// Lines read between two looks at the clock.
+constexpr int LinesPerClockLook = 64;
 
 bool isDaqControlRequest(const ZorMessage &m)
 {
@@ -108,6 +113,31 @@ bool Root::handleRecordingControl(const ZorMessage &message)
     }
 }
 
+bool Root::handleQuery(const ZorMessage &message)
+{
+    if (message.msgType() == KM_DAQ_SHARED_IDS_LIST && message.isRequest()) {
+        sendSharedIds();
+        return true;
+    }
+    if (!isDaqControlRequest(message) || ZorModDataLog::daqControlCode(message) != ZorModDataLog::ReportState)
+        return false;
+    ZorMessage answer = message;
+    answer.setMsgState(KS_ANSWER);
+    answer.setData(QStringLiteral("%1,%2,%3,%4")
+                       .arg(ZorModDataLog::ReportState)
+                       .arg(stateWord())
+                       .arg(capture().isRecording() ? 1 : 0)
+                       .arg(stateFile()));
+    sendToMaster(answer, true);
+    sendSharedIds();
+    return true;
+}
+
+QString Root::stateFile() const
+{
+    return capture().isRecording() ? capture().recordingFileName() : QString();
+}
+
 void Root::startRecording(const ZorMessage &request)
 {
     QString error;
@@ -161,6 +191,12 @@ void Root::reportSkippedSamples()
                  true);
 }
 
+void Root::resetSkippedSamples()
+{
+    capture().resetSkippedSamples();
+    Root::box().reportedSkipped = 0;
+}
+
 void Root::dropSlaveMessages()
 {
     ZorMessage message;
@@ -174,6 +210,7 @@ void LiveMode::init()
 {
     ZorDataLogCapture &c = capture();
     c.clearAll();
+    resetSkippedSamples();
     box().summaryClock.start();
     c.clearTriggered();
     c.setTriggerOn(false);
@@ -212,6 +249,8 @@ void LiveIdle::step()
             requestTransition<LiveRunning>();
             return;
         }
+        if (handleQuery(message))
+            continue;
         if (type == KM_DAQ_CONFIG && message.isRequest()) {
             echoDaqConfig(message);
         } else if (type == KM_DAQ_CONTROL) {
@@ -248,6 +287,8 @@ void LiveRunning::step()
     ZorMessage message;
     while (m->getMessage(ZorModule::FromMaster, message)) {
         const int type = message.msgType();
+        if (handleQuery(message))
+            continue;
         if (type == KM_STOP && message.isRequest()) {
             sendToSlaves(ZorMessage(KM_DAQ_CONFIG, KS_CANCEL, QString()), true);
             capture().clearTriggered();
@@ -342,6 +383,11 @@ QString FileMode::xmlPathOf(const QString &path)
     return path.left(path.size() - 3) + QLatin1String("xml");
 }
 
+QString FileMode::stateFile() const
+{
+    return FileMode::box().filePath;
+}
+
 void FileMode::init()
 {
     QString ignored;
@@ -358,10 +404,10 @@ void FileMode::step()
     ZorMessage message;
     while (m->getMessage(ZorModule::FromMaster, message)) {
         const int type = message.msgType();
+        if (handleQuery(message))
+            continue;
         if (type == KM_DAQ_CONFIG && message.isRequest()) {
             echoDaqConfig(message);
-        } else if (type == KM_DAQ_SHARED_IDS_LIST && message.isRequest()) {
-            sendSharedIds();
         } else if (isDaqControlRequest(message)) {
             const int code = ZorModDataLog::daqControlCode(message);
             const QString arguments = ZorModDataLog::daqControlArguments(message);
@@ -403,6 +449,7 @@ void Loading::entry()
     refreshStatus(tr("Loading Log File..."));
     FileModeData &data = FileMode::box();
     data.errorText.clear();
+    resetSkippedSamples();
     const QString xmlPath = xmlPathOf(data.filePath);
     if (!QFileInfo::exists(data.filePath)) {
         data.errorText = tr("The requested file %1 was not found.").arg(data.filePath);
@@ -429,6 +476,8 @@ void Loading::step()
     ZorModule *m = module();
     ZorMessage message;
     while (m->getMessage(ZorModule::FromMaster, message)) {
+        if (handleQuery(message))
+            continue;
         if (ZorModDataLog::daqControlCode(message) == ZorModDataLog::LoadFile && message.msgState() == KS_CANCEL) {
             sendToMaster(message, true);
             requestTransition<NotLoaded>();
@@ -436,45 +485,81 @@ void Loading::step()
         }
     }
     FileModeData &data = FileMode::box();
-    if (data.errorText.isEmpty() && !box().file.isOpen())
+    if (data.errorText.isEmpty() && (!box().file.isOpen() || !readLines()))
         data.errorText = tr("Could not load the log file %1.").arg(data.filePath);
     if (!data.errorText.isEmpty()) {
         requestTransition<FileModeError>();
         return;
     }
-    readLines();
-    if (box().file.atEnd())
+    if (box().ended)
         requestTransition<Loaded>();
 }
 
-void Loading::readLines()
+// Reads whole chunks of the file and takes line after line out of them,
+// until the file ends, the slice's time is up or the test limit of lines
+// per cycle is reached.
+bool Loading::readLines()
 {
     Box &b = box();
-    ZorDataLogCapture &c = capture();
-    const int batch = dataLog()->linesPerCycle();
-    for (int i = 0; i < batch && !b.file.atEnd(); ++i) {
-        QByteArray bytes = b.file.readLine();
-        b.bytesRead += bytes.size();
-        while (bytes.endsWith('\n') || bytes.endsWith('\r'))
-            bytes.chop(1);
-        if (!bytes.isEmpty()) {
-            const QString line = QString::fromLatin1(bytes);
-            c.process(DataLogSample::channelOfLine(line), DataLogSample(line));
-        }
-        if (b.size <= 0)
+    const int lineLimit = dataLog()->linesPerCycle();
+    QElapsedTimer slice;
+    slice.start();
+    int lines = 0;
+    while (!b.ended) {
+        int end = b.buffer.indexOf('\n', b.position);
+        if (end < 0 && !b.file.atEnd()) {
+            // Keep the start of a line that the chunk cut.
+            b.buffer.remove(0, b.position);
+            b.position = 0;
+            const QByteArray chunk = b.file.read(LoadChunkBytes);
+            if (chunk.isEmpty())
+                return false;
+            b.buffer += chunk;
             continue;
-        const int percent = int(b.bytesRead * 100 / b.size);
-        if (percent != b.lastPercent) {
-            b.lastPercent = percent;
-            sendToMaster(ZorMessage(KM_DAQ_CONTROL, KS_INFO,
-                                    QStringLiteral("%1,%2,%3,%4")
-                                        .arg(ZorModDataLog::LoadFile)
-                                        .arg(b.bytesRead)
-                                        .arg(b.size)
-                                        .arg(percent)),
-                         true);
         }
+        // The last line may come without a line end.
+        const int next = end < 0 ? b.buffer.size() : end + 1;
+        int length = (end < 0 ? b.buffer.size() : end) - b.position;
+        const char *line = b.buffer.constData() + b.position;
+        while (length > 0 && line[length - 1] == '\r')
+            --length;
+        if (length > 0)
+            takeLine(line, length);
+        b.bytesRead += next - b.position;
+        b.position = next;
+        b.ended = end < 0;
+        reportProgress();
+        ++lines;
+        if (lineLimit > 0 && lines >= lineLimit)
+            break;
+        if (lines % LinesPerClockLook == 0 && slice.elapsed() >= ZorModDataLog::LoadSliceMs)
+            break;
     }
+    return true;
+}
+
+void Loading::takeLine(const char *line, int length)
+{
+    const QString text = QString::fromLatin1(line, length);
+    capture().process(DataLogSample::channelOfLine(text), DataLogSample(text));
+}
+
+void Loading::reportProgress()
+{
+    Box &b = box();
+    if (b.size <= 0)
+        return;
+    const int percent = int(b.bytesRead * 100 / b.size);
+    if (percent == b.lastPercent)
+        return;
+    b.lastPercent = percent;
+    sendToMaster(ZorMessage(KM_DAQ_CONTROL, KS_INFO,
+                            QStringLiteral("%1,%2,%3,%4")
+                                .arg(ZorModDataLog::LoadFile)
+                                .arg(b.bytesRead)
+                                .arg(b.size)
+                                .arg(percent)),
+                 true);
 }
 
 // ---- Loaded -------------------------------------------------------------------

@@ -66,9 +66,17 @@ protected:
     // Codes 1 (start recording), 2 (stop) and 3 (clear channels); false for
     // any other message.
     bool handleRecordingControl(const ZorMessage &message);
+    // Code 6 and a request for the shared-ids list, which every state
+    // answers; false for any other message.
+    bool handleQuery(const ZorMessage &message);
+    // The state's word in the answer to code 6.
+    virtual QString stateWord() const { return QString(); }
+    // The file named in that answer.
+    virtual QString stateFile() const;
     // Writes what was stored for the recording; reports a failure.
     void writeRecording();
     void reportSkippedSamples();
+    void resetSkippedSamples();
     void dropSlaveMessages();
 
 private:
@@ -98,6 +106,7 @@ struct LiveIdle : Macho::Link<LiveIdle, LiveMode>
 
 protected:
     void step() override;
+    QString stateWord() const override { return QStringLiteral("idle"); }
 };
 
 struct LiveRunning : Macho::Link<LiveRunning, LiveMode>
@@ -107,6 +116,7 @@ struct LiveRunning : Macho::Link<LiveRunning, LiveMode>
 
 protected:
     void step() override;
+    QString stateWord() const override { return QStringLiteral("running"); }
 
 private:
     void takeConfirmedConfiguration(const ZorMessage &answer);
@@ -135,6 +145,7 @@ struct FileMode : Macho::Link<FileMode, Root>
 
 protected:
     bool inFileMode() const override { return true; }
+    QString stateFile() const override;
     // The panel side's messages in NotLoaded, Loaded and FileModeError.
     void step() override;
     // A property was set: each state refreshes in its own way; true when it
@@ -149,6 +160,8 @@ struct NotLoaded : Macho::Link<NotLoaded, FileMode>
 
 protected:
     bool propertySet() override;
+    QString stateWord() const override { return QStringLiteral("notloaded"); }
+    QString stateFile() const override { return QString(); }
 };
 
 struct Loading : Macho::Link<Loading, FileMode>
@@ -161,6 +174,10 @@ struct Loading : Macho::Link<Loading, FileMode>
         qint64 size = 0;
         qint64 bytesRead = 0;
         int lastPercent = -1;
+        // Read from the file, not yet taken: lines from position on.
+        QByteArray buffer;
+        int position = 0;
+        bool ended = false;
     };
 
     void entry() override;
@@ -168,9 +185,13 @@ struct Loading : Macho::Link<Loading, FileMode>
 
 protected:
     void step() override;
+    QString stateWord() const override { return QStringLiteral("loading"); }
 
 private:
-    void readLines();
+    // Reads lines for one slice; false when the file could not be read.
+    bool readLines();
+    void takeLine(const char *line, int length);
+    void reportProgress();
 };
 
 struct Loaded : Macho::Link<Loaded, FileMode>
@@ -180,6 +201,7 @@ struct Loaded : Macho::Link<Loaded, FileMode>
 
 protected:
     bool propertySet() override;
+    QString stateWord() const override { return QStringLiteral("loaded"); }
 };
 
 struct LoadedTriggersModified : Macho::Link<LoadedTriggersModified, Loaded>
@@ -192,6 +214,9 @@ struct FileModeError : Macho::Link<FileModeError, FileMode>
 {
     MACHO_STATE(FileModeError)
     void entry() override;
+
+protected:
+    QString stateWord() const override { return QStringLiteral("error"); }
 };
 
 } // namespace DataLogStates

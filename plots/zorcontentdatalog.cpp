@@ -122,9 +122,15 @@ ZorContentDataLog::ZorContentDataLog(QWidget *parent)
     column->setObjectName(QStringLiteral("verticalLayout"));
     m_table = new QTableView(this);
     m_table->setObjectName(QStringLiteral("tableViewMonitoringConfig"));
+    m_warning = new QLabel(this);
+    m_warning->setObjectName(QStringLiteral("labelWarning"));
+    m_warning->setWordWrap(true);
+    m_warning->setStyleSheet(QStringLiteral("background-color: #FEE600; color:black; padding: 3px;"));
+    m_warning->hide();
     m_progress = new QProgressBar(this);
     m_progress->setObjectName(QStringLiteral("progressBar"));
     column->addWidget(m_table);
+    column->addWidget(m_warning);
     column->addWidget(m_progress);
     grid->addLayout(column, 2, 0);
 
@@ -208,6 +214,9 @@ bool ZorContentDataLog::setupZorPanel(const QPersistentModelIndex &index, ZorAbs
 
     m_live = true;
     switchMode(true);
+    // A panel made anew (its dock was closed during a recording, say)
+    // shows what the module does rather than a fresh start.
+    sendDaqControl(QString::number(ZorModDataLog::ReportState));
     return bound;
 }
 
@@ -275,7 +284,10 @@ void ZorContentDataLog::switchMode(bool live)
         actionCancel->setVisible(false);
     }
     m_progress->hide();
+    m_warning->clear();
+    m_warning->hide();
     m_recordingPath->setEnabled(live);
+    m_selectRecordingPath->setEnabled(!actionRecord->isChecked());
     updateActions();
 }
 
@@ -295,6 +307,7 @@ void ZorContentDataLog::setModelFrom(const QDomDocument &doc)
         m_table->setColumnHidden(c, !m_live);
     m_table->setAcceptDrops(m_live);
     connect(m_model.data(), &QAbstractItemModel::dataChanged, this, &ZorContentDataLog::monitoringDataChanged);
+    m_listEdited = false;
     if (oldModel)
         oldModel->deleteLater();
     if (oldSelection)
@@ -322,6 +335,7 @@ QString ZorContentDataLog::commitPanelSettings()
         QDomDocument doc;
         doc.setContent(m_model->toXml());
         saveDoc(doc, QLatin1String(MonitoringDoc));
+        m_listEdited = false;
     }
     return QString();
 }
@@ -365,7 +379,22 @@ void ZorContentDataLog::processIn(const ZorMessage &msg)
         m_state->setText(msg.data().toString());
         return;
     }
+    if (type == KM_LOGTEXT) {
+        // The module's report of skipped samples.
+        m_warning->setText(msg.data().toString().trimmed());
+        m_warning->setVisible(!m_warning->text().isEmpty());
+        return;
+    }
     const int code = ZorModDataLog::daqControlCode(msg);
+    if (code == ZorModDataLog::ReportState) {
+        if (state == KS_ANSWER)
+            followModuleState(ZorModDataLog::daqControlArguments(msg));
+        return;
+    }
+    if (code == ZorModDataLog::StartRecording && state == KS_FAIL) {
+        recordingFailed(msg);
+        return;
+    }
     if (m_live) {
         if (type == KM_DAQ_CONFIG && state == KS_ANSWER)
             refreshSeriesScalings();
@@ -374,12 +403,84 @@ void ZorContentDataLog::processIn(const ZorMessage &msg)
             mime.setText(msg.data().toString());
             m_model->dropMimeData(&mime, Qt::CopyAction, 0, 0, QModelIndex());
         } else if (code == ZorModDataLog::StartRecording && state == KS_ANSWER) {
+            m_recordingConfirmed = true;
             m_companionPath = m_recordingPathResolved.left(m_recordingPathResolved.size() - 3) + QStringLiteral("xml");
             writeCompanionFile();
         }
     } else if (code == ZorModDataLog::LoadFile) {
         loadAnswered(msg);
     }
+}
+
+void ZorContentDataLog::recordingFailed(const ZorMessage &msg)
+{
+    // The module has stopped recording already: Record is released without
+    // asking it again.
+    if (actionRecord->isChecked()) {
+        actionRecord->setChecked(false);
+        m_recordingPath->setText(m_recordingPattern);
+        // What was recorded up to the failure keeps its list of objects.
+        if (m_recordingConfirmed)
+            writeCompanionFile();
+    }
+    m_recordingConfirmed = false;
+    QString file = m_recordingPathResolved;
+    ZorApplServices::makeRelativeToWorkingDir(file);
+    ZorQuestionBox::warn(this, tr("Recording Error"),
+                         tr("Recording to %1 failed: %2").arg(file, ZorModDataLog::daqControlArguments(msg)));
+}
+
+// The answer to KM_DAQ_CONTROL 6: "<state>,<recording>,<file>".
+void ZorContentDataLog::followModuleState(const QString &arguments)
+{
+    const QString state = arguments.section(QLatin1Char(','), 0, 0);
+    const bool recording = arguments.section(QLatin1Char(','), 1, 1) == QLatin1String("1");
+    const QString file = arguments.section(QLatin1Char(','), 2);   // a path may hold commas
+    const QStringList fileModeStates = {QStringLiteral("notloaded"), QStringLiteral("loading"),
+                                        QStringLiteral("loaded"), QStringLiteral("error")};
+    if (fileModeStates.contains(state)) {
+        if (m_live) {
+            // Nothing to stop: the module left live mode already.
+            actionRecord->setChecked(false);
+            actionStart->setChecked(false);
+            switchMode(false);
+        }
+        if (state == QLatin1String("loading")) {
+            showLoading(file);
+        } else if (state == QLatin1String("loaded")) {
+            m_lastOpenedFile = file;
+            QString shown = file;
+            ZorApplServices::makeRelativeToWorkingDir(shown);
+            m_recordingPath->setText(shown);
+            loadCompanionFile(file.left(file.size() - 3) + QStringLiteral("xml"));
+            setLoadingControls(false);
+        }
+        return;
+    }
+    if (!m_live)
+        return;
+    if (state == QLatin1String("running")) {
+        actionStart->setChecked(true);
+        actionStop->setChecked(false);
+    } else if (state == QLatin1String("idle")) {
+        actionStop->setChecked(true);
+        actionStart->setChecked(false);
+    }
+    if (recording && !actionRecord->isChecked())
+        showRecording(file);
+}
+
+void ZorContentDataLog::showRecording(const QString &path)
+{
+    m_recordingPattern = m_recordingPath->text().trimmed();
+    m_recordingPathResolved = path;
+    m_companionPath = path.left(path.size() - 3) + QStringLiteral("xml");
+    m_recordingConfirmed = true;
+    takeRecordingSnapshot();
+    actionRecord->setChecked(true);
+    QString shown = path;
+    ZorApplServices::makeRelativeToWorkingDir(shown);
+    m_recordingPath->setText(shown);
 }
 
 void ZorContentDataLog::showDaqStatus(int status)
@@ -513,6 +614,8 @@ void ZorContentDataLog::on_actionDelete_triggered()
 {
     if (!m_model || !m_selection)
         return;
+    if (!m_selection->selectedIndexes().isEmpty())
+        m_listEdited = true;
     m_model->removeRows(m_selection->selectedIndexes());
     sendConfiguration();
     updateActions();
@@ -526,6 +629,7 @@ void ZorContentDataLog::on_actionCut_triggered()
 
 void ZorContentDataLog::modelRowsInserted(const QModelIndex &parent, int first, int last)
 {
+    m_listEdited = true;
     sendConfiguration();
     updateActions();
     if (!actionRecord->isChecked() || !m_snapshot || parent.isValid())
@@ -542,6 +646,8 @@ void ZorContentDataLog::monitoringDataChanged(const QModelIndex &topLeft, const 
 {
     if (topLeft.column() == ValueColumn && bottomRight.column() == ValueColumn)
         return;
+    if (m_live)
+        m_listEdited = true;
     const bool wholeRow = topLeft.row() == bottomRight.row() && topLeft.column() == 0
                           && bottomRight.column() == m_model->columnCount() - 1;
     if (wholeRow || topLeft.column() == SamplingColumn || topLeft.column() == RateColumn)
@@ -562,6 +668,8 @@ void ZorContentDataLog::on_actionClearMeasurements_triggered()
             ids.append(rowId(row));
     if (!ids.isEmpty())
         sendDaqControl(QString::number(ZorModDataLog::ClearChannels) + QLatin1Char(',') + ids.join(QLatin1Char(',')));
+    m_warning->clear();
+    m_warning->hide();
 }
 
 // --- plots ------------------------------------------------------------------------
@@ -749,23 +857,57 @@ void ZorContentDataLog::on_actionOpen_triggered(const QString &fileName)
                 this, tr("Open Recording"),
                 tr("This will clear the Live Mode data buffer, and switch to File Viewer mode. Are you sure?")))
             return;
+        if (!keepListEdits())
+            return;
         switchMode(false);
         sendDaqControl(QStringLiteral("%1,1").arg(ZorModDataLog::SwitchMode));
     }
+    showLoading(name);
+    sendDaqControl(QString::number(ZorModDataLog::LoadFile) + QLatin1Char(',') + name);
+}
+
+// Live Mode brings the list stored in the project back: edits that are not
+// stored yet are stored first, or dropped, as the user chooses.
+bool ZorContentDataLog::keepListEdits()
+{
+    if (!m_listEdited)
+        return true;
+    ZorQuestionBox::Question question;
+    question.icon = QMessageBox::Warning;
+    question.title = tr("Monitoring List Changed");
+    question.text = tr("The monitoring list has changes that are not stored in the project yet. Store them "
+                       "before switching to File Viewer mode? Otherwise Live Mode shows the list as it was.");
+    question.buttons = QMessageBox::Yes | QMessageBox::No | QMessageBox::Cancel;
+    question.defaultButton = QMessageBox::Yes;
+    const QMessageBox::StandardButton answer = ZorQuestionBox::ask(this, question);
+    if (answer == QMessageBox::Yes)
+        commitPanelSettings();
+    return answer == QMessageBox::Yes || answer == QMessageBox::No;
+}
+
+void ZorContentDataLog::showLoading(const QString &name)
+{
     m_lastOpenedFile = name;
-    for (QAction *a : {actionNewPlot, actionOpen, actionReloadRecording, actionToggleLiveMode})
-        a->setEnabled(false);
-    actionCancel->setVisible(true);
+    setLoadingControls(true);
     m_sharedIds.clear();
     m_lastSharedIds.clear();
     m_table->setModel(nullptr);
     m_table->horizontalHeader()->hide();
     m_progress->setValue(0);
     m_progress->show();
+    m_warning->clear();
+    m_warning->hide();
     QString shown = name;
     ZorApplServices::makeRelativeToWorkingDir(shown);
     m_recordingPath->setText(shown);
-    sendDaqControl(QString::number(ZorModDataLog::LoadFile) + QLatin1Char(',') + name);
+}
+
+void ZorContentDataLog::setLoadingControls(bool loading)
+{
+    for (QAction *a : {actionNewPlot, actionOpen, actionReloadRecording, actionToggleLiveMode})
+        a->setEnabled(!loading);
+    actionCancel->setVisible(loading);
+    m_selectRecordingPath->setEnabled(!loading);
 }
 
 void ZorContentDataLog::on_actionReloadRecording_triggered()
@@ -780,6 +922,7 @@ void ZorContentDataLog::on_actionCancel_triggered()
     actionCancel->setVisible(false);
     actionToggleLiveMode->setEnabled(true);
     actionOpen->setEnabled(true);
+    m_selectRecordingPath->setEnabled(true);
     m_progress->hide();
     m_progress->reset();
     m_recordingPath->clear();
@@ -793,6 +936,22 @@ void ZorContentDataLog::on_actionToggleLiveMode_triggered()
         return;
     switchMode(true);
     sendDaqControl(QStringLiteral("%1,0").arg(ZorModDataLog::SwitchMode));
+}
+
+void ZorContentDataLog::loadCompanionFile(const QString &xmlPath)
+{
+    QFile file(xmlPath);
+    if (!file.open(QIODevice::ReadOnly | QIODevice::Text))
+        return;
+    const QByteArray bytes = file.readAll();
+    // Companion files written without a declaration are Latin-1: bytes that
+    // are no UTF-8 are read as such.
+    QTextCodec::ConverterState state;
+    QTextCodec::codecForName("UTF-8")->toUnicode(bytes.constData(), bytes.size(), &state);
+    QDomDocument doc;
+    const bool parsed = state.invalidChars == 0 ? doc.setContent(bytes) : doc.setContent(QString::fromLatin1(bytes));
+    if (parsed)
+        setModelFrom(doc);
 }
 
 void ZorContentDataLog::loadAnswered(const ZorMessage &msg)
@@ -814,33 +973,15 @@ void ZorContentDataLog::loadAnswered(const ZorMessage &msg)
         // The file opened is known, so commas in its path do not matter.
         const QString text = msg.data().toString();
         const QString opened = QStringLiteral("4,%1,").arg(m_lastOpenedFile);
-        QFile file(text.startsWith(opened) ? text.mid(opened.size())
-                                           : fields.size() >= 3 ? text.section(QLatin1Char(','), 2) : QString());
-        QDomDocument doc;
-        if (file.open(QIODevice::ReadOnly | QIODevice::Text)) {
-            const QByteArray bytes = file.readAll();
-            // Companion files written without a declaration are Latin-1:
-            // bytes that are no UTF-8 are read as such.
-            QTextCodec::ConverterState state;
-            QTextCodec::codecForName("UTF-8")->toUnicode(bytes.constData(), bytes.size(), &state);
-            const bool parsed = state.invalidChars == 0 ? doc.setContent(bytes) : doc.setContent(QString::fromLatin1(bytes));
-            if (parsed)
-                setModelFrom(doc);
-        }
-        actionOpen->setEnabled(true);
-        actionNewPlot->setEnabled(true);
-        actionCancel->setVisible(false);
-        actionReloadRecording->setEnabled(true);
-        actionToggleLiveMode->setEnabled(true);
+        loadCompanionFile(text.startsWith(opened) ? text.mid(opened.size())
+                                                  : fields.size() >= 3 ? text.section(QLatin1Char(','), 2) : QString());
+        setLoadingControls(false);
         return;
     }
     case KS_FAIL: {
         m_progress->hide();
-        actionOpen->setEnabled(true);
+        setLoadingControls(false);
         actionNewPlot->setEnabled(false);
-        actionCancel->setVisible(false);
-        actionReloadRecording->setEnabled(true);
-        actionToggleLiveMode->setEnabled(true);
         ZorQuestionBox::warn(this, tr("File Load Error"), msg.data().toString().section(QLatin1Char(','), 1));
         return;
     }

@@ -13,6 +13,14 @@
 // Viewer mode: Open has the module load a recorded CSV file; the table then
 // shows the objects of its companion XML file and plots are made from them.
 //
+// The panel follows its module: a recording the module could not start or
+// had to stop releases Record and shows the module's error; a panel made
+// anew (a dock closed and opened again) asks the module what it does
+// (KM_DAQ_CONTROL 6) and shows it: recording, acquisition, viewer mode and
+// the recording viewed. Samples the module skipped are reported below the
+// table. Edits of the monitoring list that are not in the project yet are
+// not dropped without asking when a recording is opened.
+//
 // The panel reads the module's shared series (SharedDataRegistry) only to
 // pass each row's scaling text to its series; the plots read the samples.
 #pragma once
@@ -62,6 +70,10 @@ public:
     QString recordingPath() const { return m_recordingPathResolved; }
     QString companionPath() const { return m_companionPath; }
     QString lastOpenedFile() const { return m_lastOpenedFile; }
+    QLabel *warningLabel() const { return m_warning; }
+    QToolButton *selectRecordingPathButton() const { return m_selectRecordingPath; }
+    // The monitoring list was changed since it was set or stored.
+    bool isListEdited() const { return m_listEdited; }
     // The first free plot label made from a name (see plotConfigured).
     QString uniquePlotName(const QString &name) const;
     // A data-log value as the table shows it: six significant digits when
@@ -110,6 +122,13 @@ private:
     void writeCompanionFile();
     void showDaqStatus(int status);
     void loadAnswered(const ZorMessage &msg);
+    void recordingFailed(const ZorMessage &msg);
+    void followModuleState(const QString &arguments);
+    void showLoading(const QString &name);
+    void showRecording(const QString &path);
+    void loadCompanionFile(const QString &xmlPath);
+    void setLoadingControls(bool loading);
+    bool keepListEdits();
     QList<QPair<QString, QString>> objectsForPlot() const;
     QString rowId(int row) const;
 
@@ -127,6 +146,8 @@ private:
     QString m_lastSharedIds;
     QMap<QString, int> m_sharedIds;
     int m_status = -1;
+    bool m_recordingConfirmed = false;
+    bool m_listEdited = false;
     QPointer<QToolBar> m_toolBar;
     QPointer<ZorNewPlotDialog> m_dialog;
     QPointer<ZorOverlayLabel> m_overlay;
@@ -142,5 +163,6 @@ private:
     QToolButton *m_selectRecordingPath;
     QTableView *m_table;
     QProgressBar *m_progress;
+    QLabel *m_warning;
     QGridLayout *m_toolbarLayout;
 };

@@ -34,7 +34,6 @@ namespace {
 constexpr int Divisions = 20;
 constexpr int ScrollSteps = 200;
 constexpr int PageStep = 5;
-constexpr int LockTimeoutMs = 5000;
 constexpr int FastestUpdateMs = 100;
 constexpr int SlowestUpdateMs = 2000;
 const char DocName[] = "PlotConfigurationDoc";
@@ -378,12 +377,25 @@ void ZorContentPlot::updateDisplayedData()
     m_updateClock.start();
     PlotDataSnapshot snapshot;
     collectSeriesRanges(snapshot);
-    collectDataRange(snapshot);
-    buildViewRequest(snapshot);
-    prepareCurveWindows(snapshot);
-    applyCurveData(snapshot);
+    if (!snapshot.busy) {
+        collectDataRange(snapshot);
+        buildViewRequest(snapshot);
+        prepareCurveWindows(snapshot);
+    }
+    // A series its writer held: every curve keeps its picture, rather than
+    // being drawn empty.
+    if (!snapshot.busy)
+        applyCurveData(snapshot);
     if (controlsEnabled())
         m_timer->start(int(qBound<qint64>(FastestUpdateMs, m_updateClock.elapsed(), SlowestUpdateMs)));
+}
+
+DataLogSeries *ZorContentPlot::lockSeries(int id, PlotDataSnapshot &snapshot) const
+{
+    DataLogSeries *series = SharedDataRegistry::lock(id, LockWaitMs);
+    if (!series && SharedDataRegistry::isRegistered(id))
+        snapshot.busy = true;
+    return series;
 }
 
 // Each series is locked only for as long as it takes to copy its range and
@@ -400,7 +412,9 @@ void ZorContentPlot::collectSeriesRanges(PlotDataSnapshot &snapshot)
             snapshot.allLocked = false;
             continue;
         }
-        DataLogSeries *series = SharedDataRegistry::lock(shared, LockTimeoutMs);
+        DataLogSeries *series = lockSeries(shared, snapshot);
+        if (snapshot.busy)
+            return;
         if (!series) {
             snapshot.allLocked = false;
             continue;
@@ -485,7 +499,9 @@ void ZorContentPlot::prepareCurveWindows(PlotDataSnapshot &snapshot)
             if (!m_plot->isCurveVisible(id))
                 continue;
             const int shared = m_sharedIds.value(id);
-            DataLogSeries *series = SharedDataRegistry::lock(shared, LockTimeoutMs);
+            DataLogSeries *series = lockSeries(shared, snapshot);
+            if (snapshot.busy)
+                return;
             if (!series)
                 continue;
             DateTimeSpan candidate = request.window;
@@ -505,9 +521,10 @@ void ZorContentPlot::prepareCurveWindows(PlotDataSnapshot &snapshot)
 
     for (const QString &id : qAsConst(ids)) {
         const int shared = m_sharedIds.value(id);
-        DataLogSeries *series = SharedDataRegistry::lock(shared, LockTimeoutMs);
+        DataLogSeries *series = lockSeries(shared, snapshot);
         if (!series) {
-            // A series that went away in between: this update draws nothing.
+            // A series that went away in between: this update draws
+            // nothing (a busy one keeps the picture, see busy).
             snapshot.windows.clear();
             return;
         }
@@ -540,17 +557,27 @@ void ZorContentPlot::applyCurveData(PlotDataSnapshot &snapshot)
                 m_scalings.remove(id);
             }
             const qint64 startMs = DataLogSample::toWallMs(window.span.start());
-            const auto toPoints = [&](const QVector<DataLogSample> &samples, QVector<QPointF> &out) {
+            // An invalid sample marks a gap: the next point begins a new line.
+            const auto toPoints = [&](const QVector<DataLogSample> &samples, QVector<QPointF> &out,
+                                      QVector<int> *breaks) {
                 out.reserve(samples.size());
+                bool gap = false;
                 for (const DataLogSample &s : samples) {
+                    if (!s.isValid()) {
+                        gap = true;
+                        continue;
+                    }
+                    if (gap && breaks && !out.isEmpty())
+                        breaks->append(out.size());
+                    gap = false;
                     double y = s.value();
                     if (scaling && !scaling->scale(s.value(), &y))
                         y = 0;
                     out.append(QPointF(double(s.wallMs() - startMs), y));
                 }
             };
-            toPoints(window.values, curvePoints.first);
-            toPoints(window.texts, curvePoints.second);
+            toPoints(window.values, curvePoints.values, &curvePoints.breaks);
+            toPoints(window.texts, curvePoints.texts, nullptr);
             if (request.jump != 0 && window.span.start() != m_requestedWindow.start())
                 m_requestedWindow = window.span;
             m_pendingJump = 0;

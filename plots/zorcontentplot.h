@@ -6,7 +6,10 @@
 // last update, 100 to 2000 ms) the panel locks each curve's series in turn,
 // copies the samples of the shown window (thinned to the pixel resolution)
 // and unlocks it again, so no series is held longer than one copy and the
-// GUI thread never waits long for the module's thread.
+// GUI thread never waits long for the module's thread: at most LockWaitMs.
+// A series its writer holds longer than that keeps every curve's last
+// picture for that update (the next one comes soon); a series that is gone,
+// or a channel without one, leaves the curves empty.
 //
 // The plot shows 20 divisions of the chosen Time/Div. It follows the live
 // end while the scroll bar is at its maximum, no navigation button moved it
@@ -38,12 +41,15 @@
 #include <QPointer>
 #include <QVector>
 
+class DataLogSeries;
 class QTimer;
 
 class ZorContentPlot : public ZorPanel
 {
     Q_OBJECT
 public:
+    // Longest wait for a series that its writer holds, in ms.
+    static constexpr int LockWaitMs = 20;
     // Ms per division of the Time/Div entries, "1 min/div" to "100 msec/div".
     static const int TimePerDivMs[9];
     static constexpr int DefaultTimeIndex = 5;
@@ -144,9 +150,14 @@ private:
         QMap<QString, DateTimeSpan> ranges;
         QMap<QString, QString> scalingTexts;
         bool allLocked = true;
+        // A series was held by its writer beyond LockWaitMs.
+        bool busy = false;
     };
 
     void buildWidgets();
+    // The series of a curve's registry id, locked; null when it could not
+    // be had, with busy set when its writer held it.
+    DataLogSeries *lockSeries(int id, PlotDataSnapshot &snapshot) const;
     void enableControls(bool on);
     void readSharedIds(const QString &text);
     void collectSeriesRanges(PlotDataSnapshot &snapshot);

@@ -2,16 +2,20 @@
 
 #include "canvas.h"
 #include "timescaledraw.h"
+#include "zorplotcurve.h"
 #include "zorplotmarker.h"
 
 #include <QApplication>
 #include <QClipboard>
 #include <QEvent>
+#include <QFontMetricsF>
+#include <QPainter>
 #include <QPen>
 #include <QPixmap>
-#include <QRegularExpression>
 #include <QResizeEvent>
+#include <algorithm>
 #include <cmath>
+#include <numeric>
 #include <qwt_legend.h>
 #include <qwt_legend_label.h>
 #include <qwt_picker_machine.h>
@@ -27,16 +31,22 @@ namespace {
 constexpr int Divisions = 20;
 constexpr int LegendRowHeight = 26;
 constexpr int LegendMinimumWidth = 220;
+// Value labels: space around the text, and their distance from the cursor.
+constexpr double LabelPadding = 3;
+constexpr double LabelOffset = 8;
+// A ground the grid and the cursor do not show through.
+const QColor LabelGround(255, 255, 255, 235);
 
 QPen thinPen(const QColor &colour, Qt::PenStyle style)
 {
     return QPen(QBrush(colour), 0, style, Qt::SquareCap, Qt::BevelJoin);
 }
 
-// The first two words of an object name: the curve's title.
-QString curveTitle(const QString &objectName)
+// The title of a curve: its object name, or its data-object id without one.
+QString curveTitle(const ZorNewPlotConfigurationData &record)
 {
-    return objectName.section(QRegularExpression(QStringLiteral("\\s+")), 0, 1);
+    const QString name = record.objectName.simplified();
+    return name.isEmpty() ? record.dataObjectId : name;
 }
 
 } // namespace
@@ -70,13 +80,16 @@ ZorPlot::ZorPlot(QWidget *parent, const QList<ZorNewPlotConfigurationData> &curv
         m_legend = new QwtLegend(this);
         m_legend->setDefaultItemMode(QwtLegendData::Checkable);
         m_legend->setMaxColumns(1);
+        m_legend->setAutoFillBackground(true);
+        QPalette ground = m_legend->palette();
+        ground.setColor(QPalette::Window, LabelGround);
+        m_legend->setPalette(ground);
         connect(this, &QwtPlot::legendDataChanged, m_legend.data(), &QwtLegend::updateLegend);
     }
 
     for (int i = 0; i < curves.size(); ++i) {
         const ZorNewPlotConfigurationData &record = curves.at(i);
-        const QString title = curveTitle(record.objectName);
-        auto *curve = new QwtPlotCurve(title);
+        auto *curve = new ZorPlotCurve(curveTitle(record));
         curve->setStyle(QwtPlotCurve::Lines);
         curve->setPen(QPen(record.color));
         curve->setRenderHint(QwtPlotItem::RenderAntialiased, true);
@@ -89,7 +102,7 @@ ZorPlot::ZorPlot(QWidget *parent, const QList<ZorNewPlotConfigurationData> &curv
         auto *marker = new ZorPlotMarker(curve);
         marker->setValue(0, 0);
         marker->attach(this);
-        m_curveMarkers.insert(title, marker);
+        m_curveMarkers.insert(record.dataObjectId, marker);
     }
 
     if (m_legend) {
@@ -220,7 +233,9 @@ Qt::Alignment ZorPlot::cursorAlignment(double x) const
 void ZorPlot::setCursorPosition(int ms, bool replotNow)
 {
     m_cursor->setXValue(ms);
-    m_cursor->setLabel(QwtText(m_window.start().addMSecs(ms).toString(QStringLiteral("hh:mm:ss.zzz"))));
+    QwtText label(m_window.start().addMSecs(ms).toString(QStringLiteral("hh:mm:ss.zzz")));
+    label.setBackgroundBrush(LabelGround);
+    m_cursor->setLabel(label);
     m_cursor->setLabelAlignment(cursorAlignment(ms));
     if (replotNow)
         replot();
@@ -239,6 +254,11 @@ void ZorPlot::canvasClicked(const QPointF &pos)
 QDateTime ZorPlot::windowCentre() const
 {
     return m_window.start().addMSecs(m_window.durationMs() / Divisions * 10);
+}
+
+QwtPlotCurve *ZorPlot::curve(const QString &id) const
+{
+    return m_curves.value(id);
 }
 
 int ZorPlot::visibleSampleCount() const
@@ -274,27 +294,28 @@ void ZorPlot::setCurveData(const QMap<QString, CurvePoints> &data)
 {
     removeTextMarkers();
     for (auto it = data.cbegin(); it != data.cend(); ++it) {
-        QwtPlotCurve *curve = m_curves.value(it.key());
+        ZorPlotCurve *curve = m_curves.value(it.key());
         if (!curve)
             continue;
-        curve->setSamples(it.value().first);
-        updateCurveMarker(curve, it.value().first);
-        addTextMarkers(curve, it.value().second);
+        curve->setSegments(it.value().values, it.value().breaks);
+        updateCurveMarker(curve, m_curveMarkers.value(it.key()), it.value());
+        addTextMarkers(curve, it.value().texts);
     }
     replot();
 }
 
-bool ZorPlot::updateCurveMarker(QwtPlotCurve *curve, const QVector<QPointF> &points)
+bool ZorPlot::updateCurveMarker(ZorPlotCurve *curve, ZorPlotMarker *marker, const CurvePoints &data)
 {
-    ZorPlotMarker *marker = m_curveMarkers.value(curve->title().text());
     if (!marker || !curve->isVisible())
         return false;
     const double cx = m_cursor->xValue();
     const QPointF none(0, 0);
+    const QVector<QPointF> &points = data.values;
     bool found = false;
     double y = 0;
     QPointF before = none;
-    for (const QPointF &p : points) {
+    for (int i = 0; i < points.size(); ++i) {
+        const QPointF &p = points.at(i);
         if (p.x() == cx) {
             y = p.y();
             found = true;
@@ -304,8 +325,9 @@ bool ZorPlot::updateCurveMarker(QwtPlotCurve *curve, const QVector<QPointF> &poi
             before = p;
             continue;
         }
-        // The first point after the cursor.
-        if (before != none && p != none) {
+        // The first point after the cursor; nothing was sampled in between
+        // when a gap separates the two.
+        if (before != none && p != none && !curve->breaksBefore(i)) {
             y = before.y() + (p.y() - before.y()) * (cx - before.x()) / (p.x() - before.x());
             found = true;
         }
@@ -348,15 +370,113 @@ void ZorPlot::showItem(const QVariant &info, bool on)
     if (!item)
         return;
     item->setVisible(on);
-    if (ZorPlotMarker *marker = m_curveMarkers.value(item->title().text()))
-        marker->setVisible(on);
+    for (auto it = m_curves.cbegin(); it != m_curves.cend(); ++it)
+        if (it.value() == item)
+            if (ZorPlotMarker *marker = m_curveMarkers.value(it.key()))
+                marker->setVisible(on);
     replot();
 }
 
 bool ZorPlot::eventFilter(QObject *watched, QEvent *event)
 {
-    // The canvas also moves when the value labels change width.
-    if (m_legend && watched == canvas() && (event->type() == QEvent::Resize || event->type() == QEvent::Move))
+    // The canvas also moves when the value labels change width; the legend
+    // takes the width its names need, known once the plot is shown.
+    if (m_legend && watched == canvas() && (event->type() == QEvent::Resize || event->type() == QEvent::Move)) {
+        m_legend->resize(qMax(LegendMinimumWidth, m_legend->sizeHint().width()), m_legend->height());
         m_legend->move(canvas()->x() + canvas()->width() - m_legend->width(), 10);
+    }
     return QwtPlot::eventFilter(watched, event);
+}
+
+QVector<double> ZorPlot::spreadLabels(const QVector<double> &wanted, double height, double top, double bottom)
+{
+    const int n = wanted.size();
+    QVector<int> order(n);
+    std::iota(order.begin(), order.end(), 0);
+    std::stable_sort(order.begin(), order.end(), [&](int a, int b) { return wanted.at(a) < wanted.at(b); });
+    QVector<double> tops(n);
+    const double lowest = std::max(top, bottom - height);
+    for (int k = 0; k < n; ++k)
+        tops[order[k]] = qBound(top, wanted.at(order[k]), lowest);
+    // Down from the top, then back up from the bottom; what does not fit
+    // in the end hangs below the bottom rather than over another label.
+    for (int k = 1; k < n; ++k)
+        tops[order[k]] = std::max(tops[order[k]], tops[order[k - 1]] + height);
+    if (n > 0 && tops[order[n - 1]] > lowest) {
+        tops[order[n - 1]] = lowest;
+        for (int k = n - 2; k >= 0; --k)
+            tops[order[k]] = std::min(tops[order[k]], tops[order[k + 1]] - height);
+        tops[order[0]] = std::max(tops[order[0]], top);
+        for (int k = 1; k < n; ++k)
+            tops[order[k]] = std::max(tops[order[k]], tops[order[k - 1]] + height);
+    }
+    return tops;
+}
+
+QVector<ZorPlot::CursorLabel> ZorPlot::cursorLabels(const QwtScaleMap &xMap, const QwtScaleMap &yMap,
+                                                   const QRectF &canvasRect) const
+{
+    QVector<CursorLabel> labels;
+    QVector<double> wanted;
+    const QFontMetricsF metrics(canvas()->font());
+    const double height = metrics.height() + 2 * LabelPadding;
+    const double cx = xMap.transform(m_cursor->xValue());
+    const bool right = (cursorAlignment(m_cursor->xValue()) & Qt::AlignRight) != 0;
+    for (auto it = m_curveMarkers.cbegin(); it != m_curveMarkers.cend(); ++it) {
+        const ZorPlotMarker *marker = it.value();
+        if (!marker->isVisible() || !marker->symbol() || marker->label().isEmpty())
+            continue;
+        CursorLabel label;
+        label.text = marker->label().text();
+        label.colour = marker->curve()->pen().color();
+        const double width = metrics.horizontalAdvance(label.text) + 2 * LabelPadding;
+        const double x = right ? cx + LabelOffset : cx - LabelOffset - width;
+        label.rect = QRectF(x, 0, width, height);
+        labels.append(label);
+        wanted.append(yMap.transform(marker->yValue()) - height / 2);
+    }
+    // Room is left at the bottom for the cursor's own time label, and at
+    // the top for the legend where the labels would pass under it.
+    const double bottom = canvasRect.bottom() - metrics.height() - 2 * LabelPadding;
+    double top = canvasRect.top() + 1;
+    if (m_legend && m_legend->isVisible() && !labels.isEmpty()) {
+        const QRectF legend = QRectF(m_legend->geometry()).translated(-canvas()->pos());
+        double from = labels.first().rect.left(), to = labels.first().rect.right();
+        for (const CursorLabel &label : qAsConst(labels)) {
+            from = std::min(from, label.rect.left());
+            to = std::max(to, label.rect.right());
+        }
+        if (from < legend.right() && to > legend.left())
+            top = std::max(top, legend.bottom() + LabelPadding);
+    }
+    const QVector<double> tops = spreadLabels(wanted, height, top, bottom);
+    for (int i = 0; i < labels.size(); ++i)
+        labels[i].rect.moveTop(tops.at(i));
+    return labels;
+}
+
+QVector<QRectF> ZorPlot::cursorLabelRects() const
+{
+    QVector<QRectF> rects;
+    for (const CursorLabel &label :
+         cursorLabels(canvasMap(QwtPlot::xBottom), canvasMap(QwtPlot::yLeft), QRectF(canvas()->contentsRect())))
+        rects.append(label.rect);
+    return rects;
+}
+
+void ZorPlot::drawItems(QPainter *painter, const QRectF &canvasRect, const QwtScaleMap maps[axisCnt]) const
+{
+    QwtPlot::drawItems(painter, canvasRect, maps);
+    const QVector<CursorLabel> labels = cursorLabels(maps[QwtPlot::xBottom], maps[QwtPlot::yLeft], canvasRect);
+    if (labels.isEmpty())
+        return;
+    painter->save();
+    painter->setFont(canvas()->font());
+    for (const CursorLabel &label : labels) {
+        painter->setPen(QPen(label.colour, 1));
+        painter->setBrush(LabelGround);
+        painter->drawRect(label.rect);
+        painter->drawText(label.rect, Qt::AlignCenter, label.text);
+    }
+    painter->restore();
 }

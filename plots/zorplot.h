@@ -3,7 +3,14 @@
 // five), with a vertical cursor labelled with its time, a marker per curve
 // showing the curve's value at the cursor (interpolated between samples),
 // triangle markers for text samples and, with more than one curve, a
-// checkable legend in the canvas's top right corner.
+// checkable legend on a white ground in the canvas's top right corner.
+//
+// A curve is titled with its object name in full (its data-object id when
+// it has none), so that legend entries can be told apart. A curve breaks
+// where its data has a gap (ZorPlotCurve), and the cursor shows no value of
+// a curve inside one of its gaps. The value labels at the cursor are laid
+// out together: each sits beside its marker, moved up or down as little as
+// needed so that no two overlap, on a white ground in its curve's colour.
 //
 // X coordinates are milliseconds from the window's start; y coordinates are
 // the (scaled) sample values. The widget owns no data: its panel sets the
@@ -27,14 +34,21 @@
 class QwtPlotCurve;
 class QwtPlotMarker;
 class QwtPlotPicker;
+class ZorPlotCurve;
 class ZorPlotMarker;
 
 class ZorPlot : public QwtPlot
 {
     Q_OBJECT
 public:
-    // Value points and text points of one curve.
-    using CurvePoints = QPair<QVector<QPointF>, QVector<QPointF>>;
+    // What one curve shows: its value points, its text points and the
+    // indices of the value points that begin a new line after a gap.
+    struct CurvePoints
+    {
+        QVector<QPointF> values;
+        QVector<QPointF> texts;
+        QVector<int> breaks;
+    };
 
     ZorPlot(QWidget *parent, const QList<ZorNewPlotConfigurationData> &curves);
     ~ZorPlot() override;
@@ -58,16 +72,23 @@ public:
     static QString timeLabelFormat(double msPerDiv);
     // 21 ticks origin + i x step, majors at every fifth.
     static QwtScaleDiv makeScaleDiv(double step, double origin);
+    // Tops for labels of the given height that want to sit at the given
+    // tops: within [top, bottom - height] as far as they fit, in the same
+    // order, each at least height below the one above it.
+    static QVector<double> spreadLabels(const QVector<double> &wanted, double height, double top, double bottom);
 
     // For the panel and tests.
     QwtLegend *legend() const { return m_legend.data(); }
-    QwtPlotCurve *curve(const QString &id) const { return m_curves.value(id); }
-    ZorPlotMarker *curveMarker(const QString &title) const { return m_curveMarkers.value(title); }
+    QwtPlotCurve *curve(const QString &id) const;
+    ZorPlotMarker *curveMarker(const QString &id) const { return m_curveMarkers.value(id); }
     QwtPlotMarker *cursorMarker() const { return m_cursor; }
     int textMarkerCount() const { return int(m_textMarkers.size()); }
     QwtScaleDiv xScaleDiv() const { return m_xDiv; }
     QwtScaleDiv yScaleDiv() const { return m_yDiv; }
     int cursorPosition() const;
+    // Where the value labels at the cursor are drawn now, in canvas
+    // coordinates, in the order of the curves' ids.
+    QVector<QRectF> cursorLabelRects() const;
 
 signals:
     void cursorMoved(int ms);
@@ -78,18 +99,27 @@ public slots:
 
 protected:
     bool eventFilter(QObject *watched, QEvent *event) override;
+    void drawItems(QPainter *painter, const QRectF &canvasRect, const QwtScaleMap maps[axisCnt]) const override;
 
 private:
+    struct CursorLabel
+    {
+        QRectF rect;
+        QString text;
+        QColor colour;
+    };
+
     void setTimeScale(double msPerDiv);
     void installTimeScaleDraw();
-    bool updateCurveMarker(QwtPlotCurve *curve, const QVector<QPointF> &points);
+    bool updateCurveMarker(ZorPlotCurve *curve, ZorPlotMarker *marker, const CurvePoints &points);
+    QVector<CursorLabel> cursorLabels(const QwtScaleMap &xMap, const QwtScaleMap &yMap, const QRectF &canvasRect) const;
     void addTextMarkers(QwtPlotCurve *curve, const QVector<QPointF> &points);
     void removeTextMarkers();
     Qt::Alignment cursorAlignment(double x) const;
 
     QPointer<QwtLegend> m_legend;
-    QMap<QString, QwtPlotCurve *> m_curves;
-    QMap<QString, ZorPlotMarker *> m_curveMarkers;
+    QMap<QString, ZorPlotCurve *> m_curves;
+    QMap<QString, ZorPlotMarker *> m_curveMarkers;   // by data-object id
     QList<ZorPlotMarker *> m_textMarkers;
     DateTimeSpan m_window;
     QDateTime m_referenceTime;

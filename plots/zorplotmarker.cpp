@@ -7,3 +7,7 @@ ZorPlotMarker::ZorPlotMarker(QwtPlotCurve *curve)
     , m_curve(curve)
 {
 }
+
+void ZorPlotMarker::drawLabel(QPainter *, const QRectF &, const QPointF &) const
+{
+}

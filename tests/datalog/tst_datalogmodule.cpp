@@ -1,6 +1,7 @@
 // The data-log module without a bus: its properties, its control messages,
-// the status texts with their markers, recording requests, and file mode
-// (loading a recording with progress, its errors, cancel).
+// the status texts with their markers, recording requests, the state it
+// reports to a panel made anew, and file mode (loading a recording in time
+// slices with progress, its errors, cancel).
 #include "datalogtesting.h"
 #include "testdommodel.h"
 #include "zormoddatalog.h"
@@ -13,7 +14,7 @@
 
 #include <memory>
 
-namespace {
+namespace tst_datalogmodule {
 
 using ModulePtr = std::unique_ptr<ZorModule, ZorModuleDeleter>;
 
@@ -24,7 +25,9 @@ void writeFile(const QString &path, const QByteArray &bytes)
     file.write(bytes);
 }
 
-} // namespace
+} // namespace tst_datalogmodule
+
+using namespace tst_datalogmodule;
 
 class TestDataLogModule : public QObject
 {
@@ -337,6 +340,99 @@ private slots:
         writeFile(file("ok.xml"), "<x/>");
         QCOMPARE(waitForAnswer(control("4," + file("ok.csv"))).msgState(), int(KS_ANSWER));
         QVERIFY(waitForStatus(201, "Recording Loaded"));
+    }
+
+    // What a panel made anew learns: the state, whether and where the
+    // module records, the recording it shows; and the shared ids, in every
+    // state.
+    void stateReportedOnRequest()
+    {
+        const auto stateOf = [this]() {
+            const ZorMessage answer = waitForAnswer(control("6"));
+            return answer.msgState() == KS_ANSWER ? answer.data().toString() : QStringLiteral("no answer");
+        };
+        module->start();
+        QVERIFY(waitForStatus(0, "Idle"));
+        QCOMPARE(stateOf(), QStringLiteral("6,idle,0,"));
+        const QString csv = file("rec, 1.csv");
+        QCOMPARE(waitForAnswer(control("1," + csv)).msgState(), int(KS_ANSWER));
+        QCOMPARE(stateOf(), "6,idle,1," + csv);
+        send(KM_START, KS_REQUEST, QString());
+        QVERIFY(waitForStatus(101, "Live Mode (Recording)"));
+        module->masterIn(ZorMessage(KM_DAQ_CONFIG, KS_ANSWER, "001.6064h.00h,pos,integer32,Software,100,1\n"));
+        QTRY_VERIFY(panel.sharedIds().contains("001.6064h.00h"));
+        panel.clear();
+        QCOMPARE(stateOf(), "6,running,1," + csv);
+        QCOMPARE(panel.sharedIds().keys(), QStringList{"001.6064h.00h"});
+        panel.clear();
+        send(KM_DAQ_SHARED_IDS_LIST, KS_REQUEST, QString());
+        QTRY_COMPARE(panel.sharedIds().keys(), QStringList{"001.6064h.00h"});
+
+        send(KM_STOP, KS_REQUEST, QString());
+        control("2");
+        control("5,1");
+        QVERIFY(waitForStatus(1201, "No recording loaded"));
+        QCOMPARE(stateOf(), QStringLiteral("6,notloaded,0,"));
+        writeFile(file("rec, 1.xml"), "<CANopenObjectList/>");
+        QCOMPARE(waitForAnswer(control("4," + csv)).msgState(), int(KS_ANSWER));
+        QCOMPARE(stateOf(), "6,loaded,0," + csv);
+        control("4," + file("missing.csv"));
+        QVERIFY(waitForStatus(2200, "Log Viewer Error"));
+        QCOMPARE(stateOf(), "6,error,0," + file("missing.csv"));
+    }
+
+    // A long recording is read in slices of a few ms, not in one go: the
+    // module answers between them, reports progress as it goes, and counts
+    // the samples it had to skip anew for each recording.
+    void longRecordingReadInSlices()
+    {
+        const int lines = 300000;
+        QByteArray bytes;
+        bytes.reserve(lines * 42);
+        const qint64 t0 = DataLogSample::toWallMs(QDateTime(QDate(2024, 3, 5), QTime(10, 0)));
+        for (int i = 0; i < lines; ++i) {
+            bytes += DataLogSample::atWallMs(t0 + i, float(i % 1000)).toLine("001.6064h.00h").toLatin1();
+            bytes += "\r\n";
+        }
+        bytes += "001.6064h.00h,not a time,1";   // the last line without its line end
+        writeFile(file("long.csv"), bytes);
+        writeFile(file("long.xml"), "<x/>");
+        startInFileMode();
+
+        const ZorMessage load = control("4," + file("long.csv"));
+        const ZorMessage query = control("6");
+        const ZorMessage state = waitForAnswer(query);
+        QCOMPARE(state.data().toString(), "6,loading,0," + file("long.csv"));
+        QCOMPARE(waitForAnswer(load).msgState(), int(KS_ANSWER));
+        QVERIFY(waitForStatus(201, "Recording Loaded"));
+        int at = -1;
+        const QList<ZorMessage> all = panel.all();
+        for (int i = 0; i < all.size() && at < 0; ++i)
+            if (all.at(i) == query && all.at(i).msgState() == KS_ANSWER)
+                at = i;
+        // The answer came while the load was still going on.
+        int progressAfter = 0;
+        for (int i = at + 1; i < all.size(); ++i)
+            if (all.at(i).msgType() == KM_DAQ_CONTROL && all.at(i).msgState() == KS_INFO)
+                ++progressAfter;
+        QVERIFY2(progressAfter > 0, "loaded in one go");
+        QCOMPARE(panel.dataOf(KM_DAQ_CONTROL, KS_INFO).last(),
+                 QStringLiteral("4,%1,%1,100").arg(QFileInfo(file("long.csv")).size()));
+        const int id = panel.sharedIds().value("001.6064h.00h");
+        DataLogSeries *series = SharedDataRegistry::lock(id, 5000);
+        QVERIFY(series);
+        const int count = series->valueCount();
+        const float last = series->lastValue().value();
+        SharedDataRegistry::unlock(id);
+        QCOMPARE(count, lines);
+        QCOMPARE(last, float((lines - 1) % 1000));
+        QTRY_VERIFY(panel.dataOf(KM_LOGTEXT).join(' ').contains("1 samples skipped"));
+
+        // Loaded again: still one skipped sample, not two.
+        panel.clear();
+        QCOMPARE(waitForAnswer(control("4," + file("long.csv"))).msgState(), int(KS_ANSWER));
+        QTRY_COMPARE(panel.dataOf(KM_LOGTEXT).size(), 1);
+        QVERIFY(panel.dataOf(KM_LOGTEXT).first().startsWith("1 samples skipped"));
     }
 
     void cancelReturnsToNotLoaded()

@@ -1,8 +1,8 @@
 // The data-log panel: the monitoring list sent to the module, live values,
 // shared ids and scalings, plots added below the module, the clipboard,
-// recording paths and the companion file, and viewer mode with its load,
-// progress, failure and cancel; then the panel against a running data-log
-// module, recording and reopening what it recorded.
+// recording paths and the companion file, failed recordings, a panel made
+// anew that follows its module, list edits kept on request, and viewer mode
+// with its load, progress, skipped samples, failure and cancel.
 #include "datalogseries.h"
 #include "shareddataregistry.h"
 #include "testdommodel.h"
@@ -17,7 +17,7 @@
 
 #include <memory>
 
-namespace {
+namespace tst_contentdatalog {
 
 const QString dataLogPosition = QStringLiteral("001.6064h.00h");
 const QString dataLogVelocity = QStringLiteral("001.60ffh.00h");
@@ -31,7 +31,19 @@ const char dataLogObjects[] =
     "</CANopenObjectList></MonitoringObjects></docs>"
     "<module type=\"datalog_plot\" label=\"Plot\"/><module type=\"datalog_plot\" label=\"Plot 1\"/>";
 
-} // namespace
+// A recording of one object: the CSV file (empty) and its companion file.
+void writeRecordingPair(const QString &csv)
+{
+    QFile(csv).open(QIODevice::WriteOnly);
+    QFile xml(csv.chopped(3) + "xml");
+    QVERIFY(xml.open(QIODevice::WriteOnly));
+    xml.write("<CANopenObjectList><CANopenObject index=\"6041\" subIndex=\"0\" nodeId=\"1\" name=\"Statusword\" "
+              "dataType=\"6\"/></CANopenObjectList>");
+}
+
+} // namespace tst_contentdatalog
+
+using namespace tst_contentdatalog;
 
 class TestContentDataLog : public QObject
 {
@@ -44,6 +56,8 @@ class TestContentDataLog : public QObject
     QList<ZorMessage> sent;
     QList<ZorQuestionBox::Question> asked;
     QMessageBox::StandardButton answer = QMessageBox::Yes;
+    // Answers to questions of these titles; `answer` to any other.
+    QMap<QString, QMessageBox::StandardButton> answers;
 
     QAction *action(const char *name) const { return panel->findChild<QAction *>(name); }
     void fromModule(int type, int state, const QVariant &data) { panel->msgIn(ZorMessage(type, state, data)); }
@@ -80,9 +94,10 @@ private slots:
         sent.clear();
         asked.clear();
         answer = QMessageBox::Yes;
+        answers.clear();
         ZorQuestionBox::setHook([this](const ZorQuestionBox::Question &q) {
             asked << q;
-            return answer;
+            return answers.value(q.title, answer);
         });
         model.reset(new TestDomModel);
         model->addModule("datalog", "Scope", QString(), QLatin1String(dataLogObjects));
@@ -270,6 +285,138 @@ private slots:
         QVERIFY(!panel->recordingPathEdit()->isReadOnly());
     }
 
+    // The module could not start recording, or had to stop (its disk
+    // full): Record is released, the path field given back and the module's
+    // error shown; the module, which stopped already, is not asked again.
+    void failedRecordingReleasesRecord()
+    {
+        panel->recordingPathEdit()->setText("failing.csv");
+        action("actionRecord")->trigger();
+        QVERIFY(action("actionRecord")->isChecked());
+        sent.clear();
+        fromModule(KM_DAQ_CONTROL, KS_FAIL, QStringLiteral("1,Is a directory"));
+        QVERIFY(!action("actionRecord")->isChecked());
+        QCOMPARE(panel->recordingPathEdit()->text(), QStringLiteral("failing.csv"));
+        QVERIFY(!panel->recordingPathEdit()->isReadOnly());
+        QVERIFY(action("actionClearMeasurements")->isEnabled());
+        QCOMPARE(asked.last().title, QStringLiteral("Recording Error"));
+        QVERIFY2(asked.last().text.contains("Recordings/failing.csv") && asked.last().text.contains("Is a directory"),
+                 qPrintable(asked.last().text));
+        QVERIFY(sent.isEmpty());
+        QVERIFY(!QFile::exists(dir.filePath("Recordings/failing.xml")));
+
+        // Confirmed, then failing: what was recorded keeps its companion file.
+        action("actionRecord")->trigger();
+        fromModule(KM_DAQ_CONTROL, KS_ANSWER, QStringLiteral("1"));
+        QVERIFY(QFile::remove(panel->companionPath()));
+        sent.clear();
+        fromModule(KM_DAQ_CONTROL, KS_FAIL, QStringLiteral("1,No space left on device"));
+        QVERIFY(!action("actionRecord")->isChecked());
+        QVERIFY(asked.last().text.contains("No space left on device"));
+        QVERIFY(QFile::exists(panel->companionPath()));
+        QVERIFY(sent.isEmpty());
+    }
+
+    // A panel made anew (its dock closed and opened again) asks its module
+    // what it does and shows it: acquisition and a recording from before,
+    // which Record then stops as usual.
+    void newPanelFollowsARecordingModule()
+    {
+        QCOMPARE(sentOf(KM_DAQ_CONTROL), QStringList{"6"});
+        QVERIFY(QDir(dir.path()).mkpath("Recordings"));
+        const QString csv = dir.filePath("Recordings/old, run.csv");
+        fromModule(KM_DAQ_CONTROL, KS_ANSWER, "6,running,1," + csv);
+        QVERIFY(action("actionRecord")->isChecked());
+        QVERIFY(action("actionStart")->isChecked());
+        QVERIFY(!action("actionStop")->isChecked());
+        QCOMPARE(panel->recordingPathEdit()->text(), QStringLiteral("Recordings/old, run.csv"));
+        QVERIFY(panel->recordingPathEdit()->isReadOnly());
+        QVERIFY(!panel->selectRecordingPathButton()->isEnabled());
+
+        sent.clear();
+        action("actionRecord")->trigger();
+        QCOMPARE(sentOf(KM_DAQ_CONTROL), QStringList{"2"});
+        QVERIFY(QFile::exists(dir.filePath("Recordings/old, run.xml")));
+        QCOMPARE(panel->recordingPathEdit()->text(), QStringLiteral("measurements_DATETIME.csv"));
+
+        // An idle module that records nothing changes nothing.
+        fromModule(KM_DAQ_CONTROL, KS_ANSWER, QStringLiteral("6,idle,0,"));
+        QVERIFY(!action("actionRecord")->isChecked());
+        QVERIFY(action("actionStop")->isChecked());
+    }
+
+    // A module in file mode puts a panel made anew into viewer mode, with
+    // the recording the module shows or is loading; nothing is sent.
+    void newPanelFollowsAModuleInFileMode()
+    {
+        const QString csv = dir.filePath("viewed.csv");
+        writeRecordingPair(csv);
+        fromModule(KM_STATUS, KS_INFO, 201);
+        sent.clear();
+        fromModule(KM_DAQ_CONTROL, KS_ANSWER, "6,loaded,0," + csv);
+        QVERIFY(!panel->isLive());
+        QVERIFY(sent.isEmpty());
+        QCOMPARE(table()->rowCount(), 1);
+        QCOMPARE(panel->lastOpenedFile(), csv);
+        QVERIFY(action("actionNewPlot")->isEnabled());
+        QVERIFY(action("actionToggleLiveMode")->isEnabled());
+
+        fromModule(KM_DAQ_CONTROL, KS_ANSWER, "6,loading,0," + csv);
+        QVERIFY(action("actionCancel")->isVisible());
+        QVERIFY(!action("actionOpen")->isEnabled());
+        QVERIFY(!panel->selectRecordingPathButton()->isEnabled());
+        QVERIFY(panel->progressBar()->isVisibleTo(panel.get()));
+        fromModule(KM_DAQ_CONTROL, KS_ANSWER, "4," + csv + "," + csv.chopped(3) + "xml");
+        QVERIFY(panel->selectRecordingPathButton()->isEnabled());
+        QCOMPARE(table()->rowCount(), 1);
+        QVERIFY(sent.isEmpty());
+    }
+
+    // Live Mode brings back the list stored in the project: edits that are
+    // not stored yet are stored first, or dropped, as the user says; Cancel
+    // stays in live mode.
+    void listEditsNotDroppedUnasked()
+    {
+        const QString csv = dir.filePath("edits.csv");
+        writeRecordingPair(csv);
+        panel->table()->selectRow(0);
+        action("actionDelete")->trigger();
+        QVERIFY(panel->isListEdited());
+
+        answers["Monitoring List Changed"] = QMessageBox::Cancel;
+        sent.clear();
+        panel->on_actionOpen_triggered(csv);
+        QCOMPARE(asked.size(), 2);
+        QCOMPARE(asked.at(0).title, QStringLiteral("Open Recording"));
+        QCOMPARE(asked.at(1).title, QStringLiteral("Monitoring List Changed"));
+        QVERIFY(panel->isLive());
+        QVERIFY(sent.isEmpty());
+
+        answers["Monitoring List Changed"] = QMessageBox::Yes;
+        panel->on_actionOpen_triggered(csv);
+        QVERIFY(!panel->isLive());
+        const QDomElement stored =
+            model->moduleElement("Scope").firstChildElement("docs").firstChildElement("MonitoringObjects");
+        QCOMPARE(stored.elementsByTagName("CANopenObject").size(), 1);
+        action("actionToggleLiveMode")->trigger();
+        QCOMPARE(table()->rowCount(), 1);
+        QVERIFY(!panel->isListEdited());
+
+        // Dropped on request: Live Mode shows the stored list again.
+        panel->table()->selectRow(0);
+        action("actionDelete")->trigger();
+        answers["Monitoring List Changed"] = QMessageBox::No;
+        panel->on_actionOpen_triggered(csv);
+        QVERIFY(!panel->isLive());
+        action("actionToggleLiveMode")->trigger();
+        QCOMPARE(table()->rowCount(), 1);
+
+        // Without edits only the first question comes.
+        asked.clear();
+        panel->on_actionOpen_triggered(csv);
+        QCOMPARE(asked.size(), 1);
+    }
+
     void invalidRecordingPathIsRefused()
     {
         for (const QString &typed : {QStringLiteral("a?b.csv"), QStringLiteral("  "), QStringLiteral("x<y")}) {
@@ -313,6 +460,7 @@ private slots:
                                        ("KM_DAQ_CONTROL:4," + csv).left(55)}));
         QCOMPARE(sentOf(KM_DAQ_CONTROL).last(), "4," + csv);
         QVERIFY(!action("actionOpen")->isEnabled());
+        QVERIFY(!panel->selectRecordingPathButton()->isEnabled());
         QVERIFY(action("actionCancel")->isVisible());
         QVERIFY(!action("actionStart")->isVisible());
         QVERIFY(panel->progressBar()->isVisibleTo(panel.get()));
@@ -325,6 +473,7 @@ private slots:
         QVERIFY(!panel->progressBar()->isVisibleTo(panel.get()));
 
         fromModule(KM_DAQ_CONTROL, KS_ANSWER, "4," + csv + "," + xml);
+        QVERIFY(panel->selectRecordingPathButton()->isEnabled());
         QCOMPARE(table()->rowCount(), 1);
         QCOMPARE(table()->index(0, 3).data().toString(), QString("Status \u00b5"));
         QVERIFY(panel->table()->isColumnHidden(5));
@@ -332,9 +481,16 @@ private slots:
         QVERIFY(action("actionReloadRecording")->isEnabled());
         QVERIFY(!action("actionCancel")->isVisible());
 
+        // Samples the module skipped are reported below the table, until
+        // the next load.
+        fromModule(KM_LOGTEXT, KS_INFO, QStringLiteral("2 samples skipped so far: their time is unreadable"));
+        QVERIFY(panel->warningLabel()->isVisibleTo(panel.get()));
+        QVERIFY(panel->warningLabel()->text().startsWith("2 samples skipped"));
+
         // A failed reload keeps viewer mode, with the module's error shown.
         sent.clear();
         action("actionReloadRecording")->trigger();
+        QVERIFY(!panel->warningLabel()->isVisibleTo(panel.get()));
         QCOMPARE(sentOf(KM_DAQ_CONTROL), QStringList{"4," + csv});
         fromModule(KM_DAQ_CONTROL, KS_FAIL, QStringLiteral("4,cannot read 'old.csv', line 3"));
         QCOMPARE(asked.last().title, QStringLiteral("File Load Error"));

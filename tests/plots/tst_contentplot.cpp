@@ -1,19 +1,24 @@
 // The time-plot panel: its configuration document (new, saved, reloaded,
 // with any text in its names), Time/Div and Value/Div, the statuses that
-// enable it, curves read live from the shared series, the scroll bar's
-// range and the navigation steps, and removal.
+// enable it, curves read live from the shared series, gaps, a series held
+// by its writer, the scroll bar's range and the navigation steps, and
+// removal.
 #include "datalogseries.h"
 #include "shareddataregistry.h"
 #include "testdommodel.h"
 #include "zorcontentplot.h"
+#include "zorplotcurve.h"
+#include "zorplotmarker.h"
 #include "zorquestionbox.h"
 #include "zortest.h"
 
 #include <qwt_plot_curve.h>
 
+#include <future>
 #include <memory>
+#include <thread>
 
-namespace {
+namespace tst_contentplot {
 
 const QString contentPlotId = QStringLiteral("001.6064h.00h");
 
@@ -36,7 +41,9 @@ int contentPlotSeries(const QDateTime &first, int seconds)
     return SharedDataRegistry::registerSeries(series);
 }
 
-} // namespace
+} // namespace tst_contentplot
+
+using namespace tst_contentplot;
 
 class TestContentPlot : public QObject
 {
@@ -229,6 +236,81 @@ private slots:
         fromModule(KM_DAQ_SHARED_IDS_LIST, KS_INFO, QStringLiteral("001.60ffh.00h,999\n"));
         panel->updateDisplayedData();
         QCOMPARE(curve->dataSize(), size_t(0));
+    }
+
+    // A writer that holds a series longer than the panel waits: every
+    // curve keeps its last picture (no blank frame), and the next update
+    // draws again.
+    void heldSeriesKeepsThePicture()
+    {
+        QVERIFY(open(contentPlotDocs("Plot", QDateTime::currentDateTime().addSecs(-3600))));
+        shareSeries(95);
+        fromModule(KM_STATUS, KS_INFO, 101);
+        panel->resize(900, 500);
+        panel->show();
+        QVERIFY(QTest::qWaitForWindowExposed(panel.get()));
+        panel->updateDisplayedData();
+        const QwtPlotCurve *curve = panel->plot()->curve(contentPlotId);
+        const size_t shown = curve->dataSize();
+        QVERIFY(shown > 50);
+        const QPointF lastPoint = curve->sample(int(shown) - 1);
+
+        const int id = registered.last();
+        std::promise<void> held, release;
+        std::thread writer([&] {
+            SharedDataRegistry::lock(id, 0);
+            held.set_value();
+            release.get_future().wait();
+            SharedDataRegistry::unlock(id);
+        });
+        held.get_future().wait();
+        panel->timePerDivBox()->setCurrentIndex(4);   // a picture that would change
+        panel->updateDisplayedData();
+        QCOMPARE(curve->dataSize(), shown);
+        QCOMPARE(curve->sample(int(shown) - 1), lastPoint);
+        QVERIFY(panel->updateTimer()->isActive());
+        release.set_value();
+        writer.join();
+
+        panel->updateDisplayedData();
+        QVERIFY(curve->dataSize() != shown);
+    }
+
+    // Acquisition stopped for 20 s: the curve breaks over the gap, and the
+    // cursor shows no value inside it.
+    void gapBreaksTheCurve()
+    {
+        QVERIFY(open(contentPlotDocs("Plot", QDateTime::currentDateTime().addSecs(-3600))));
+        const QDateTime first = QDateTime(QDate::currentDate(), QTime(QTime::currentTime().hour(), 0));
+        auto *series = new DataLogSeries;
+        for (qint64 t : {0, 30000})
+            for (qint64 ms = t; ms <= t + 10000; ms += 100)
+                series->append(DataLogSample::atWallMs(DataLogSample::toWallMs(first) + ms, float(ms) / 100));
+        registered << SharedDataRegistry::registerSeries(series);
+        fromModule(KM_DAQ_SHARED_IDS_LIST, KS_INFO, QStringLiteral("%1,%2\n").arg(contentPlotId).arg(registered.last()));
+        fromModule(KM_STATUS, KS_INFO, 101);
+        panel->timePerDivBox()->setCurrentIndex(4);   // 2 sec/div: the window shows 0 to 40 s
+        panel->resize(900, 500);
+        panel->show();
+        QVERIFY(QTest::qWaitForWindowExposed(panel.get()));
+        panel->updateDisplayedData();
+        QCOMPARE(panel->shownWindow().start(), first);
+
+        auto *curve = dynamic_cast<ZorPlotCurve *>(panel->plot()->curve(contentPlotId));
+        QVERIFY(curve);
+        QCOMPARE(curve->dataSize(), size_t(202));
+        QCOMPARE(curve->breaks(), QVector<int>{101});
+        QCOMPARE(curve->sample(100).x(), 10000.0);
+        QCOMPARE(curve->sample(101).x(), 30000.0);
+
+        ZorPlotMarker *marker = panel->plot()->curveMarker(contentPlotId);
+        panel->plot()->setCursorPosition(20000, false);
+        panel->updateDisplayedData();
+        QVERIFY(!marker->symbol());
+        panel->plot()->setCursorPosition(5050, false);
+        panel->updateDisplayedData();
+        QVERIFY(marker->symbol());
+        QCOMPARE(marker->yValue(), 50.5);
     }
 
     void scrollBarRangeFollowsTheData_data()
