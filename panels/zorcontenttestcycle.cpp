@@ -200,7 +200,11 @@ void ZorContentTestCycle::showReport(const QString &report)
     const QFontMetricsF metrics(box->font());
     qreal widest = 0;
     for (const QString &line : report.split(QLatin1Char('\n'))) {
+        // The table's lines: the column heads and one line per drive (the
+        // date and the count are only two fields).
         const QStringList fields = line.split(QLatin1Char('\t'));
+        if (fields.size() < 3)
+            continue;
         for (int i = 0; i + 1 < fields.size(); ++i)
             widest = qMax(widest, metrics.horizontalAdvance(fields.at(i)));
     }
