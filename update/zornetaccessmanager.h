@@ -45,8 +45,8 @@ public:
     void download(const QString &url, const QString &localPath);
     void abortAll();
 
-    // The code of the latest download that ended with -1, -2 or -3; 0 when
-    // none has. Each report carries its own download's code, not this one.
+    // The code of the latest download that ended with a negative code; 0
+    // when none has. Each report carries its own download's code, not this one.
     int lastErrorCode() const { return m_lastErrorCode; }
     int runningCount() const { return m_downloads.size(); }
 

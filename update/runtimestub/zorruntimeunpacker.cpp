@@ -11,8 +11,6 @@
 #include <archive.h>
 #include <archive_entry.h>
 
-#include <memory>
-
 namespace {
 
 QString tr(const char *text)
@@ -67,7 +65,6 @@ bool ZorRuntimeUnpacker::unpack(const QString &targetFolder)
 {
     m_error.clear();
     m_archiveDamaged = false;
-    m_fileCount = 0;
     ArchiveReader reader;
     archive *a = reader.handle;
     archive_read_support_format_7zip(a);
@@ -126,7 +123,6 @@ bool ZorRuntimeUnpacker::unpack(const QString &targetFolder)
         if (file.error() != QFileDevice::NoError)
             return fail(tr("could not write \"%1\": %2").arg(target, file.errorString()), false);
         file.setPermissions(permissionsOf(int(archive_entry_perm(entry))));
-        ++m_fileCount;
     }
     return true;
 }

@@ -3,9 +3,9 @@
 // Every entry must lie inside the archive's one top-level folder; that
 // folder is written as `targetFolder` (its name may differ from the one in
 // the archive, when the runtime unpacks into a fresh folder beside an
-// existing one). Files and folders only, each with the permission bits the
-// archive keeps (less the user's umask), so programs stay executable.
-// Existing files of the same name are replaced.
+// existing one). Files and folders only, each file with the permission bits
+// the archive keeps (the owner may always read and write it), so programs
+// stay executable. Existing files of the same name are replaced.
 #pragma once
 
 #include <QString>
@@ -23,7 +23,6 @@ public:
     QString error() const { return m_error; }
     // True when the failure lies in the archive, not in the target folder.
     bool archiveDamaged() const { return m_archiveDamaged; }
-    int fileCount() const { return m_fileCount; }
 
 private:
     bool fail(const QString &text, bool damaged);
@@ -33,5 +32,4 @@ private:
     QString m_topFolder;
     QString m_error;
     bool m_archiveDamaged = false;
-    int m_fileCount = 0;
 };
