@@ -104,6 +104,16 @@ QStringList archiveEntries(const QString &archive)
     return entries;
 }
 
+QStringList runtimeWorkFolders()
+{
+    return QDir(QDir::temp().filePath(ZorApplServices::tempFolderName()))
+        .entryList({QStringLiteral("quorvane_runtime_temp_*")}, QDir::Dirs);
+}
+
+} // namespace
+
+namespace RuntimeGeneratorTesting {
+
 struct RuntimeRun
 {
     int exitCode = -1;
@@ -128,13 +138,9 @@ RuntimeRun runRuntime(const QString &file, const QStringList &arguments = QStrin
     return run;
 }
 
-QStringList runtimeWorkFolders()
-{
-    return QDir(QDir::temp().filePath(ZorApplServices::tempFolderName()))
-        .entryList({QStringLiteral("quorvane_runtime_temp_*")}, QDir::Dirs);
-}
+} // namespace RuntimeGeneratorTesting
 
-} // namespace
+using namespace RuntimeGeneratorTesting;
 
 class TestRuntimeGenerator : public QObject
 {
