@@ -374,6 +374,8 @@ void Quorvane::on_actionUpdate_triggered()
         return;
     ZorUpdateDialog dialog(this);
     connect(&dialog, &ZorUpdateDialog::msgOut, this, &Quorvane::appControlIn);
+    // The wizard ends this program only once the new one has started.
+    connect(this, &Quorvane::appControlResponse, &dialog, &ZorUpdateDialog::appControlResponse);
     dialog.exec();
 }
 

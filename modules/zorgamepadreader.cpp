@@ -28,6 +28,7 @@ void listenToGamepads(ZorGamepadReader *reader)
                      });
     for (int id : manager->connectedGamepads())
         reader->connected(id);
+    reader->listening();
 }
 
 } // namespace
@@ -45,6 +46,19 @@ void ZorGamepadReader::startListener()
         return;
     QCoreApplication *app = QCoreApplication::instance();
     QMetaObject::invokeMethod(app, [this] { listenToGamepads(this); }, Qt::QueuedConnection);
+}
+
+bool ZorGamepadReader::isReady()
+{
+    if (!QCoreApplication::instance())
+        return true;
+    startListener();
+    return listenerReady.load();
+}
+
+void ZorGamepadReader::listening()
+{
+    listenerReady.store(true);
 }
 
 int ZorGamepadReader::read(int index, ZorJoystickSample &sample)

@@ -33,6 +33,9 @@ public:
     virtual ~ZorJoystickReader() = default;
     // Reads controller `index` (0 the first, 1 the second). Any thread.
     virtual int read(int index, ZorJoystickSample &sample) = 0;
+    // False while the reader cannot know yet which controllers there are
+    // (a read would report one missing that is there). Any thread.
+    virtual bool isReady() { return true; }
 
     // The reader in use: the one set last, else the Qt Gamepad reader.
     static ZorJoystickReader *instance();

@@ -12,6 +12,7 @@ namespace {
 const QString Axes[] = {QStringLiteral("xpos"), QStringLiteral("ypos"), QStringLiteral("zpos")};
 const QString Buttons[] = {QStringLiteral("Button1Pressed"), QStringLiteral("Button2Pressed")};
 const QString RestAxis = QStringLiteral("32767");
+const int ReaderWaitMs = 2000;
 
 } // namespace
 
@@ -110,6 +111,11 @@ void Running::cycle()
         return;
     }
     Root::Box &b = Root::box();
+    // Polls wait for the reader to know the controllers (a moment after the
+    // first start); a reader whose listener never reports is polled anyway
+    // after a while, so that the module says what it finds.
+    if (!ZorJoystickReader::instance()->isReady() && b.clock.elapsed() < ReaderWaitMs)
+        return;
     if (b.clock.elapsed() > b.interval) {
         poll();
         b.clock.restart();

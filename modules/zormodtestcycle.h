@@ -13,6 +13,12 @@
 // with "DebugMode" above 0, written to "testcycle_stats_<start>.txt" in the
 // working folder. KM_DRIVE_START_HOMING homes all drives (method 35) instead.
 //
+// A start that cannot run (no drives linked, a cycle time not above 0) is
+// answered KS_FAIL with the reason, which also becomes the status text. A
+// move a drive did not take is counted and its reason (by the answer's
+// state and the drive's limits, asked for when cycling begins) goes to the
+// master as KM_LOGTEXT.
+//
 // Status: 0 idle, 1 cycling, 2 homing, 1000 / 1001 initializing a test
 // cycle / homing, 1002 stopping. The states are in zormodtestcyclestates.h.
 #pragma once

@@ -1,6 +1,7 @@
 #include "zormodtestcyclestates.h"
 
 #include "zormodtestcycle.h"
+#include "zormovefailure.h"
 
 #include <QDateTime>
 #include <QFile>
@@ -82,9 +83,12 @@ void Idle::entry()
     setStatus(0);
 }
 
-QString Idle::startRefusal() const
+QString Idle::startRefusal(bool homing) const
 {
-    if (intProperty(QStringLiteral("CycleTime1")) <= 0 || intProperty(QStringLiteral("CycleTime2")) <= 0)
+    if (module()->slaveTypes().isEmpty())
+        return homing ? tr("No drives to home: link drives to the test cycle")
+                      : tr("No drives to cycle: link drives to the test cycle");
+    if (!homing && (intProperty(QStringLiteral("CycleTime1")) <= 0 || intProperty(QStringLiteral("CycleTime2")) <= 0))
         return tr("Cycle times must be above 0 ms");
     return QString();
 }
@@ -97,21 +101,23 @@ void Idle::cycle()
     while (m->getMessage(ZorModule::FromMaster, message)) {
         if (!message.isRequest())
             continue;
-        if (message.msgType() == KM_DRIVE_START) {
-            const QString refusal = startRefusal();
-            if (!refusal.isEmpty()) {
-                setStatusText(refusal);
-                continue;
-            }
-            Root::box().homingRequested = false;
-            requestTransition<Initializing>();
-            return;
+        const bool start = message.msgType() == KM_DRIVE_START;
+        const bool homing = message.msgType() == KM_DRIVE_START_HOMING;
+        if (!start && !homing)
+            continue;
+        // A start that cannot run is answered, so that the panel returns to
+        // its idle look and says why.
+        const QString refusal = startRefusal(homing);
+        if (!refusal.isEmpty()) {
+            setStatusText(refusal);
+            message.setMsgState(KS_FAIL);
+            message.setData(refusal);
+            sendToMaster(message);
+            continue;
         }
-        if (message.msgType() == KM_DRIVE_START_HOMING) {
-            Root::box().homingRequested = true;
-            requestTransition<Initializing>();
-            return;
-        }
+        Root::box().homingRequested = homing;
+        requestTransition<Initializing>();
+        return;
     }
 }
 
@@ -210,6 +216,8 @@ void Cycling::entry()
     c.accepted.clear();
     c.errors.clear();
     c.skipped.clear();
+    c.minimum.clear();
+    c.maximum.clear();
     c.reportLines = QStringList{HeaderLine.arg(0)};
     for (auto it = slaves.cbegin(); it != slaves.cend(); ++it) {
         c.driveLabels.append(it.key());
@@ -217,10 +225,14 @@ void Cycling::entry()
         c.accepted.append(0);
         c.errors.append(0);
         c.skipped.append(0);
+        c.minimum.append(QString());
+        c.maximum.append(QString());
         c.reportLines.append(QString());
         updateReportLine(c.driveLabels.size() - 1);
     }
     setStatusText(timeStamp() + QStringLiteral("Init ") + reportText());
+    for (const char *name : {"TargetPositionMin", "TargetPositionMax"})
+        sendToAllDrives(KM_GETPROPERTY, QString::fromLatin1(name));
 }
 
 void Cycling::exit()
@@ -232,7 +244,10 @@ void Cycling::cycle()
 {
     Root::Box &c = Root::box();
     if (c.driveCount == 0) {
-        setStatusText(tr("No drives to cycle: link drives to the test cycle"));
+        // The drives were unlinked while the run started.
+        const QString reason = tr("No drives to cycle: link drives to the test cycle");
+        setStatusText(reason);
+        sendToMaster(ZorMessage(KM_LOGTEXT, KS_INFO, reason));
         requestTransition<Idle>();
         return;
     }
@@ -268,19 +283,40 @@ void Cycling::countAnswers()
     Root::Box &c = Root::box();
     ZorMessage message;
     while (module()->getMessage(ZorModule::FromSlaves, message)) {
+        if (message.msgType() == KM_GETPROPERTY && message.isAnswer()) {
+            const int drive = c.driveLabels.indexOf(message.origin());
+            const QString text = message.data().toString();
+            const QString name = text.section(QLatin1Char('='), 0, 0);
+            if (drive >= 0 && name == QLatin1String("TargetPositionMin"))
+                c.minimum[drive] = text.section(QLatin1Char('='), 1);
+            else if (drive >= 0 && name == QLatin1String("TargetPositionMax"))
+                c.maximum[drive] = text.section(QLatin1Char('='), 1);
+            continue;
+        }
         if (message.msgType() != KM_DRIVE_GO_TO_EXTENDED || message.isRequest())
             continue;
         const int drive = c.driveLabels.indexOf(message.recipient());
         if (drive < 0)
             continue;
-        if (message.msgState() == KS_ANSWER)
+        if (message.msgState() == KS_ANSWER) {
             ++c.accepted[drive];
-        else if (message.msgState() == KS_CANCEL)
+        } else if (message.msgState() == KS_CANCEL) {
             ++c.skipped[drive];
-        else
+        } else {
             ++c.errors[drive];
+            reportFailedMove(drive, message);
+        }
         updateReportLine(drive);
     }
+}
+
+void Cycling::reportFailedMove(int drive, const ZorMessage &answer)
+{
+    const Root::Box &c = Root::box();
+    const QString target = answer.data().toString().section(QLatin1Char(','), 0, 0);
+    sendToMaster(ZorMessage(KM_LOGTEXT, KS_INFO,
+                            ZorMoveFailure::text(c.driveLabels.at(drive), target, answer.msgState(),
+                                                 c.minimum.at(drive), c.maximum.at(drive))));
 }
 
 bool Cycling::beginHalfCycleIfDue()

@@ -37,6 +37,10 @@ struct Root : Macho::Link<Root, ZorModStates::Top>
         QVector<int> accepted;
         QVector<int> errors;
         QVector<int> skipped;
+        // The drives' limits as they reported them, for the reason of a
+        // failed move; empty while unknown.
+        QVector<QString> minimum;
+        QVector<QString> maximum;
         QString statsFileName;
     };
 
@@ -62,9 +66,9 @@ struct Idle : Macho::Link<Idle, Root>
     void cycle() override;
 
 private:
-    // The reason a test cycle cannot start with these settings; empty when
-    // it can.
-    QString startRefusal() const;
+    // The reason a run cannot start with these settings and drives; empty
+    // when it can.
+    QString startRefusal(bool homing) const;
 };
 
 struct Initializing : Macho::Link<Initializing, Root>
@@ -100,7 +104,10 @@ struct Cycling : Macho::Link<Cycling, Root>
 
 private:
     void readStopRequests();
+    // Counts the move answers (telling the master why a move failed) and
+    // takes the drives' limits.
     void countAnswers();
+    void reportFailedMove(int drive, const ZorMessage &answer);
     // False when the run ended (a transition was requested).
     bool beginHalfCycleIfDue();
     void commandNextDrive();

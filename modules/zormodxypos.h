@@ -10,7 +10,10 @@
 // the drives' actual positions, limits and states come back as the
 // properties "ActualX", "ActualY", "MinX" ... and as KM_STATUS / KM_INFOTEXT
 // with the drive's label as origin. KM_PLAYERCMD_PLAY / _STOP go on to the
-// interface. The states are in zormodxyposstates.h.
+// interface. Starting moves nothing: the drives' actual positions become
+// the targets, and only a target changed after that is sent. A drive that
+// does not take its target is named with the reason (KM_LOGTEXT). The
+// states are in zormodxyposstates.h.
 #pragma once
 
 #include "zormodule.h"

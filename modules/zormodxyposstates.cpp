@@ -1,6 +1,7 @@
 #include "zormodxyposstates.h"
 
 #include "zormodxypos.h"
+#include "zormovefailure.h"
 
 #include <QDebug>
 
@@ -99,6 +100,51 @@ void Root::processDriveMsgBasic(const ZorMessage &message)
     }
 }
 
+bool Root::assignLabels(bool askNamesAlways)
+{
+    const QMap<QString, QString> slaves = module()->slaveTypes();
+    const QString oldX = property(DriveLabelX);
+    const QString oldY = property(DriveLabelY);
+    const QString oldInterface = property(InterfaceLabel);
+    QString x = slaves.contains(oldX) ? oldX : QString();
+    QString y = slaves.contains(oldY) ? oldY : QString();
+    QString interface;
+    for (auto it = slaves.cbegin(); it != slaves.cend(); ++it) {
+        const QString &label = it.key();
+        if (isDriveType(it.value())) {
+            if (x.isEmpty() && label != y)
+                x = label;
+            else if (y.isEmpty() && label != x)
+                y = label;
+        } else if (isInterfaceType(it.value())) {
+            interface = label;
+        }
+    }
+    setProperty(DriveLabelX, x);
+    setProperty(DriveLabelY, y);
+    setProperty(InterfaceLabel, interface);
+    if (!interface.isEmpty() && (askNamesAlways || interface != oldInterface)) {
+        for (int n = 0; n <= 2; ++n)
+            sendToLabel(KM_GETPROPERTY, interface, SendSeqName + QString::number(n));
+    }
+    box().slaves = slaves;
+    box().slavesSeen = true;
+    return x != oldX || y != oldY;
+}
+
+bool Root::followSlaveMap()
+{
+    const QMap<QString, QString> slaves = module()->slaveTypes();
+    if (!box().slavesSeen) {
+        box().slaves = slaves;
+        box().slavesSeen = true;
+        return false;
+    }
+    if (slaves == box().slaves)
+        return false;
+    return assignLabels(false);
+}
+
 void Root::sendToLabel(int type, const QString &label, const QVariant &data)
 {
     ZorMessage message(type, KS_REQUEST, data);
@@ -125,6 +171,7 @@ void Idle::entry()
 void Idle::cycle()
 {
     ZorModule *m = module();
+    followSlaveMap();
     ZorMessage message;
     while (m->getMessage(ZorModule::FromSlaves, message))
         processDriveMsgBasic(message);
@@ -142,36 +189,30 @@ void Idle::cycle()
 
 void Idle::assignSlaves(ZorMessage request)
 {
-    const QMap<QString, QString> slaves = module()->slaveTypes();
-    QString x = property(DriveLabelX);
-    QString y = property(DriveLabelY);
-    QString interface;
-    if (!slaves.contains(x))
-        x.clear();
-    if (!slaves.contains(y))
-        y.clear();
-    for (auto it = slaves.cbegin(); it != slaves.cend(); ++it) {
-        const QString &label = it.key();
-        if (isDriveType(it.value())) {
-            if (x.isEmpty() && label != y)
-                x = label;
-            else if (y.isEmpty() && label != x)
-                y = label;
-        } else if (isInterfaceType(it.value())) {
-            interface = label;
-        }
-    }
-    setProperty(DriveLabelX, x);
-    setProperty(DriveLabelY, y);
-    setProperty(InterfaceLabel, interface);
-    if (!interface.isEmpty()) {
-        for (int n = 0; n <= 2; ++n)
-            sendToLabel(KM_GETPROPERTY, interface, SendSeqName + QString::number(n));
-    }
+    assignLabels(true);
     request.setMsgState(KS_ANSWER);
-    request.setData(x + QLatin1Char(',') + y + QLatin1Char(',') + interface);
+    request.setData(property(DriveLabelX) + QLatin1Char(',') + property(DriveLabelY) + QLatin1Char(',')
+                    + property(InterfaceLabel));
     sendToMaster(request);
 }
+
+// --- an axis that went -------------------------------------------------------------
+
+namespace {
+
+// In Initializing and Positioning: an axis drive unlinked under the running
+// positioning ends it.
+bool axisWent(Root &state)
+{
+    if (!state.followSlaveMap())
+        return false;
+    state.sendToSlaves(ZorMessage(KM_DRIVE_STOP, KS_REQUEST));
+    state.sendToMaster(ZorMessage(KM_LOGTEXT, KS_INFO,
+                                  Root::tr("An axis drive is no longer linked: positioning stopped.")));
+    return true;
+}
+
+} // namespace
 
 // --- Initializing ------------------------------------------------------------------
 
@@ -185,6 +226,10 @@ void Initializing::entry()
 void Initializing::cycle()
 {
     ZorModule *m = module();
+    if (axisWent(*this)) {
+        requestTransition<Idle>();
+        return;
+    }
     ZorMessage message;
     while (m->getMessage(ZorModule::FromSlaves, message))
         processDriveMsgBasic(message);
@@ -206,10 +251,12 @@ void Positioning::entry()
 {
     setStatus(1);
     box().settleTimer.start();
-    box().lastTargetX.clear();
-    box().lastTargetY.clear();
+    box().lastTargetX = property(QStringLiteral("TargetX"));
+    box().lastTargetY = property(QStringLiteral("TargetY"));
     box().pendingX = false;
     box().pendingY = false;
+    box().actualSeenX = false;
+    box().actualSeenY = false;
     Root::box().syncTargetX = true;
     Root::box().syncTargetY = true;
     sendToSlaves(ZorMessage(KM_SET_PROFILE_MODE, KS_REQUEST, 1));
@@ -226,11 +273,17 @@ void Positioning::exit()
 void Positioning::cycle()
 {
     ZorModule *m = module();
+    if (axisWent(*this)) {
+        requestTransition<Idle>();
+        return;
+    }
     ZorMessage message;
     while (m->getMessage(ZorModule::FromSlaves, message)) {
         processDriveMsgBasic(message);
         if (isReport(message))
             processDriveMsg(message);
+        else if (message.msgType() == KM_DRIVE_GO_TO_TARGET && !message.isRequest())
+            reportFailedMove(message);
     }
     if (readMasterMessages()) {
         takeChangedTargets();
@@ -302,29 +355,52 @@ void Positioning::processDriveMsg(const ZorMessage &message)
     if (!fromX && !fromY)
         return;
     const int type = message.msgType();
+    const QString targetName = fromX ? QStringLiteral("TargetX") : QStringLiteral("TargetY");
+    QString &lastTarget = fromX ? box().lastTargetX : box().lastTargetY;
     if (type == KM_GETPROPERTY || type == KM_SETPROPERTY) {
         QString name, value;
         splitProperty(message.data().toString(), name, value);
         const QString axis = fromX ? QStringLiteral("X") : QStringLiteral("Y");
-        if (name == QLatin1String("TargetPosition"))
-            setProperty(QStringLiteral("Target") + axis, value);
-        else if (name == QLatin1String("TargetPositionMin"))
+        if (name == QLatin1String("TargetPosition")) {
+            // The drive's last target stands for its position only until
+            // the actual position arrives, and it is never sent back.
+            const bool actualSeen = fromX ? box().actualSeenX : box().actualSeenY;
+            if (!actualSeen && !value.trimmed().isEmpty()) {
+                setProperty(targetName, value);
+                lastTarget = value;
+            }
+        } else if (name == QLatin1String("TargetPositionMin")) {
             setProperty(QStringLiteral("Min") + axis, value);
-        else if (name == QLatin1String("TargetPositionMax"))
+        } else if (name == QLatin1String("TargetPositionMax")) {
             setProperty(QStringLiteral("Max") + axis, value);
+        }
     } else if (type == KM_GET_ACTUAL_POSITION) {
         const QString actual = QString::number(message.data().toDouble(), 'f', 3);
-        const QString sent = message.data().toString();
         Root::Box &r = Root::box();
         bool &sync = fromX ? r.syncTargetX : r.syncTargetY;
+        (fromX ? box().actualSeenX : box().actualSeenY) = true;
         setProperty(fromX ? QStringLiteral("ActualX") : QStringLiteral("ActualY"), actual);
         if (sync) {
-            setProperty(fromX ? QStringLiteral("TargetX") : QStringLiteral("TargetY"), actual);
-            (fromX ? box().lastTargetX : box().lastTargetY) = sent;
+            // Where the drive stands becomes the target, as the one already
+            // taken: nothing moves until the target is changed.
+            setProperty(targetName, actual);
+            lastTarget = actual;
             if (interfaceRunning())
                 sync = false;
         }
     }
+}
+
+void Positioning::reportFailedMove(const ZorMessage &answer)
+{
+    const bool fromX = isDriveX(answer);
+    if ((!fromX && !isDriveY(answer)) || answer.msgState() == KS_ANSWER || answer.msgState() == KS_CANCEL)
+        return;
+    const QString axis = fromX ? QStringLiteral("X") : QStringLiteral("Y");
+    sendToMaster(ZorMessage(KM_LOGTEXT, KS_INFO,
+                            ZorMoveFailure::text(answer.origin(), fromX ? box().lastTargetX : box().lastTargetY,
+                                                 answer.msgState(), property(QStringLiteral("Min") + axis),
+                                                 property(QStringLiteral("Max") + axis))));
 }
 
 } // namespace XYPanel

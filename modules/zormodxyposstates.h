@@ -9,11 +9,18 @@
 // set on entering Positioning and whenever the CAN interface does not run
 // (its send sequences may move the drives), cleared by the first actual
 // position that arrives while the interface runs, or at once without one.
+// A target taken over this way is where the drive stands: it is not sent,
+// so starting moves nothing until the user moves the target.
+//
+// The module follows its slaves as the project links and unlinks them: a
+// changed slave map chooses the axes and the interface again, and an axis
+// drive that goes while positioning stops the positioning.
 #pragma once
 
 #include "zormodstates.h"
 
 #include <QElapsedTimer>
+#include <QMap>
 
 namespace XYPanel {
 
@@ -28,6 +35,9 @@ struct Root : Macho::Link<Root, ZorModStates::Top>
         int interfaceStatus = 0;
         bool syncTargetX = false;
         bool syncTargetY = false;
+        // The slave map last seen, label -> type.
+        QMap<QString, QString> slaves;
+        bool slavesSeen = false;
     };
 
     void init() override;
@@ -40,6 +50,14 @@ struct Root : Macho::Link<Root, ZorModStates::Top>
     void sendToLabel(int type, const QString &label, const QVariant &data = QVariant());
     // An interface runs (status 1) or none is assigned.
     bool interfaceRunning() const;
+    // Chooses the axes and the interface among the slaves (a kept label
+    // stays while it names a slave) and sets the three label properties;
+    // asks the interface for its sequence names when it is new (or always).
+    // True when an axis label changed.
+    bool assignLabels(bool askNamesAlways);
+    // Assigns again when the slave map changed since the last look; true
+    // when an axis label changed then.
+    bool followSlaveMap();
     static bool isStop(const ZorMessage &message);
     // name and value of a property text split at its first "=".
     static void splitProperty(const QString &text, QString &name, QString &value);
@@ -73,6 +91,9 @@ struct Positioning : Macho::Link<Positioning, Root>
         bool pendingX = false;
         bool pendingY = false;
         QElapsedTimer settleTimer;
+        // The axis has reported its actual position in this run.
+        bool actualSeenX = false;
+        bool actualSeenY = false;
     };
 
     void entry() override;
@@ -81,6 +102,8 @@ struct Positioning : Macho::Link<Positioning, Root>
 
 private:
     void processDriveMsg(const ZorMessage &message);
+    // Tells the master why an axis drive did not take its target.
+    void reportFailedMove(const ZorMessage &answer);
     // False when a stop request ended the reading.
     bool readMasterMessages();
     void takeChangedTargets();

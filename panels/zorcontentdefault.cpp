@@ -136,5 +136,8 @@ void ZorContentDefault::setState(int status)
     const bool active = status >= 1 && status <= 1999;
     ui->pushButtonStart->setChecked(active);
     ui->pushButtonStart->setEnabled(!active);
-    ui->pushButtonStop->setEnabled(active);
+    // A module showing an error (2000 and above) may still be running, as a
+    // joystick that keeps polling for its controller: it can always be
+    // stopped.
+    ui->pushButtonStop->setEnabled(status >= 1);
 }

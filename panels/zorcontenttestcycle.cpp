@@ -1,6 +1,9 @@
 #include "zorcontenttestcycle.h"
 #include "ui_zorcontenttestcycle.h"
 
+#include <QFontDatabase>
+#include <QFontInfo>
+#include <QFontMetricsF>
 #include <QPalette>
 #include <QScrollBar>
 
@@ -45,6 +48,14 @@ ZorContentTestCycle::ZorContentTestCycle(QWidget *parent)
         connect(ui->checkBoxSetOptionalParameters, &QCheckBox::toggled, w, &QWidget::setEnabled);
     ui->checkBoxSetOptionalParameters->setChecked(true);
     ui->checkBoxSetOptionalParameters->setChecked(false);
+    // The platform's fixed-width font; where it names none that is (as on
+    // a bare X server), the generic one.
+    QFont fixed = QFontDatabase::systemFont(QFontDatabase::FixedFont);
+    if (!QFontInfo(fixed).fixedPitch()) {
+        fixed.setFamily(QStringLiteral("monospace"));
+        fixed.setStyleHint(QFont::TypeWriter);
+    }
+    ui->plainTextEditStatistics->setFont(fixed);
 }
 
 ZorContentTestCycle::~ZorContentTestCycle()
@@ -81,6 +92,7 @@ QString ZorContentTestCycle::commitPanelSettings()
 void ZorContentTestCycle::on_pushButtonStart_clicked(bool checked)
 {
     if (checked) {
+        ui->labelStatus->clear();
         commitPanelSettings();
         send(KM_DRIVE_START);
     } else {
@@ -90,31 +102,54 @@ void ZorContentTestCycle::on_pushButtonStart_clicked(bool checked)
 
 void ZorContentTestCycle::on_pushButtonHoming_clicked()
 {
+    ui->labelStatus->clear();
     send(KM_DRIVE_START_HOMING);
 }
 
 void ZorContentTestCycle::on_pushButtonStop_clicked()
 {
     send(KM_DRIVE_STOP);
+    // The module is idle: nothing will report back, so the panel leaves
+    // its busy look by itself.
+    if (m_statusShown && m_lastStatus == 0)
+        showStatus(0, true);
+}
+
+QString ZorContentTestCycle::statusLine() const
+{
+    return ui->labelStatus->text();
 }
 
 void ZorContentTestCycle::processIn(const ZorMessage &msg)
 {
     const int state = msg.msgState();
+    const int type = msg.msgType();
+    if (state == KS_FAIL && (type == KM_DRIVE_START || type == KM_DRIVE_START_HOMING)) {
+        ui->labelStatus->setText(msg.data().toString());
+        showStatus(0, true);
+        return;
+    }
     if (state != KS_INFO && state != KS_ANSWER)
         return;
-    switch (msg.msgType()) {
+    switch (type) {
     case KM_STATUS:
         showStatus(msg.data().toInt());
         break;
     case KM_INFOTEXT: {
         const QString text = msg.data().toString();
-        if (text.contains(ReportMark))
+        if (text.contains(ReportMark)) {
             showReport(text);
-        else if (!text.isEmpty())
-            ui->pushButtonStart->setText(text);
+        } else if (!text.isEmpty()) {
+            ui->labelStatus->setText(text);
+            if (m_statusShown && m_lastStatus != 0)
+                ui->pushButtonStart->setText(text);
+        }
         break;
     }
+    case KM_LOGTEXT:
+        if (!msg.data().toString().isEmpty())
+            ui->labelStatus->setText(msg.data().toString());
+        break;
     case KM_GETPROPERTY:
         if (state == KS_ANSWER) {
             const QString data = msg.data().toString();
@@ -128,9 +163,9 @@ void ZorContentTestCycle::processIn(const ZorMessage &msg)
     }
 }
 
-void ZorContentTestCycle::showStatus(int status)
+void ZorContentTestCycle::showStatus(int status, bool force)
 {
-    if (m_statusShown && status == m_lastStatus)
+    if (!force && m_statusShown && status == m_lastStatus)
         return;
     m_statusShown = true;
     m_lastStatus = status;
@@ -155,11 +190,25 @@ void ZorContentTestCycle::showStatus(int status)
     ui->pushButtonStart->setChecked(status != 0);
 }
 
+// The report's fields are separated by tabs: in a fixed-width font, with tab
+// stops wider than any field, the columns line up.
 void ZorContentTestCycle::showReport(const QString &report)
 {
     QPlainTextEdit *box = ui->plainTextEditStatistics;
     const int position = box->textCursor().position();
     const int scroll = box->verticalScrollBar()->value();
+    const QFontMetricsF metrics(box->font());
+    qreal widest = 0;
+    for (const QString &line : report.split(QLatin1Char('\n'))) {
+        // The table's lines: the column heads and one line per drive (the
+        // date and the count are only two fields).
+        const QStringList fields = line.split(QLatin1Char('\t'));
+        if (fields.size() < 3)
+            continue;
+        for (int i = 0; i + 1 < fields.size(); ++i)
+            widest = qMax(widest, metrics.horizontalAdvance(fields.at(i)));
+    }
+    box->setTabStopDistance(widest + 2 * metrics.horizontalAdvance(QLatin1Char(' ')));
     box->setPlainText(report);
     QTextCursor cursor = box->textCursor();
     cursor.setPosition(qMin(position, report.size()));

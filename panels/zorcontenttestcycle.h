@@ -2,10 +2,14 @@
 //
 // It edits the two positions with their cycle times and optional profile
 // parameters, starts a test cycle or homing, asks for the stop at Position 2,
-// and shows the module's statistics report. The module's status text is a
-// report when it holds "Test Cycle Count"; any other text becomes the caption
-// of the start button while the module works. The start button's colour and
-// the stop button's text follow the module's status.
+// and shows the module's statistics report (columns lined up). The module's
+// status text is a report when it holds "Test Cycle Count"; any other text
+// shows in the status line below the buttons and, while the module works,
+// on the start button as well. The start button's colour and the stop
+// button's text follow the module's status. A start the module refuses
+// (answered KS_FAIL with the reason) puts the panel back to its idle look
+// with the reason in the status line; so do the module's reasons for failed
+// moves (KM_LOGTEXT).
 #pragma once
 
 #include "zorpanel.h"
@@ -32,8 +36,12 @@ public slots:
     void on_pushButtonHoming_clicked();
     void on_pushButtonStop_clicked();
 
+    // The status line below the buttons.
+    QString statusLine() const;
+
 private:
-    void showStatus(int status);
+    // With `force`, also when the status is the one shown last.
+    void showStatus(int status, bool force = false);
     void showReport(const QString &report);
     void showProperty(const QString &name, const QString &value);
     // The line edit of a numbered setting ("Position1" .. "CycleTime2").

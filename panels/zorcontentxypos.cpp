@@ -116,6 +116,10 @@ void ZorContentXYPos::processIn(const ZorMessage &msg)
     const bool report = state == KS_INFO || state == KS_ANSWER;
     if (!report)
         return;
+    if (type == KM_LOGTEXT) {
+        ui->labelMessage->setText(msg.data().toString());
+        return;
+    }
     const QString origin = msg.origin();
     if (!origin.isEmpty()) {
         const bool fromX = origin == m_driveLabelX;
@@ -156,12 +160,24 @@ void ZorContentXYPos::setControlsActive(bool active)
         w->setEnabled(active);
 }
 
+QString ZorContentXYPos::messageLine() const
+{
+    return ui->labelMessage->text();
+}
+
 void ZorContentXYPos::showProperty(const QString &name, const QString &value)
 {
-    if (name == QLatin1String("DriveLabelX")) {
-        m_driveLabelX = value;
-    } else if (name == QLatin1String("DriveLabelY")) {
-        m_driveLabelY = value;
+    if (name == QLatin1String("DriveLabelX") || name == QLatin1String("DriveLabelY")) {
+        const bool x = name.endsWith(QLatin1Char('X'));
+        QString &label = x ? m_driveLabelX : m_driveLabelY;
+        if (label == value)
+            return;
+        // Another drive (or none): nothing of the one before stays shown.
+        label = value;
+        QLineEdit *state = x ? ui->lineEditStateX : ui->lineEditStateY;
+        state->clear();
+        state->setStyleSheet(QString());
+        (x ? m_lastStatusX : m_lastStatusY) = -1;
     } else if (name == QLatin1String("InterfaceLabel")) {
         m_interfaceLabel = value;
     } else if (name == QLatin1String("ActualX") || name == QLatin1String("ActualY")) {

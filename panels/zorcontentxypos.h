@@ -9,7 +9,9 @@
 // Enter, "+" and "-" prepare the CAN interface's send sequences 0, 1 and 2,
 // Space or "*" raises the "power" parameter by 10 %, Delete or Backspace
 // cancels; 500 ms after the last of these the prepared sequence is played.
-// Escape stops the positioning.
+// Escape stops the positioning. The module's own notices (why a drive did
+// not take its target, an axis drive unlinked) show in a line below the
+// values; the axis labels follow the module's, as the project relinks it.
 #pragma once
 
 #include "zorpanel.h"
@@ -38,6 +40,8 @@ public:
     ZorTargetCross *targetCross() const { return m_cross; }
     QGraphicsEllipseItem *actualMarker() const { return m_marker; }
     double jogFactor() const { return m_jogFactor; }
+    // The line of the module's notices.
+    QString messageLine() const;
 
 public slots:
     void processIn(const ZorMessage &msg) override;

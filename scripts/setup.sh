@@ -6,7 +6,7 @@ ZOR_ROOT=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 ZOR_PACKAGES="g++ cmake ninja-build pkg-config
   qtbase5-dev qtscript5-dev qtdeclarative5-dev qml-module-qtquick2 libqt5svg5-dev libqt5gamepad5-dev
   libqwt-qt5-dev libhidapi-dev libpython3.11 python3.11 p7zip-full qt5-style-plugins
-  xvfb xauth imagemagick libxml2-utils unzip"
+  xvfb xauth imagemagick libxml2-utils unzip libarchive-dev"
 
 zor_log() { printf '== %s\n' "$*" >&2; }
 

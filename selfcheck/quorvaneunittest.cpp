@@ -12,7 +12,6 @@
 #include "zormoduletester.h"
 #include "zorregistry.h"
 #include "zorshareddata.h"
-#include "zorstandinmodule.h"
 
 #include <QDir>
 #include <QDeadlineTimer>
@@ -194,28 +193,20 @@ QDomDocument sampleDocument()
     return document;
 }
 
-// Slave types of the module kinds whose classes the program does not build
-// yet; their rows get stand-ins that link the same way.
-QString standInSlaveTypes(const QString &type)
-{
-    if (type == QLatin1String("drive_canopen") || type == QLatin1String("drive_ruxa"))
-        return QStringLiteral("canusb,ethernet");
-    if (type == QLatin1String("testcycle"))
-        return QStringLiteral("drive_canopen+,drive_ruxa+");
-    return QString();
-}
+// The class the program's registry makes for each row of the sample project.
+const char *const SampleRowClasses[SampleRows] = {
+    "ZorModCanInterface", "ZorModPosDrive",  "ZorModCanInterface", "ZorModPosDrive",
+    "ZorModAutomation",   "ZorModTestCycle", "ZorModAutomation",   "ZorModNode"};
 
 using ModulePtr = std::unique_ptr<ZorModule, ZorModuleDeleter>;
 
-// The module the program makes for a row of the sample project, set up on it.
+// The module the program makes for a row of the sample project, set up on
+// it; null when the registry has no class for the row's kind.
 ModulePtr moduleForRow(const ZorModuleRegistry &creators, ZorDomModel &model, int row)
 {
     const QModelIndex index = model.index(row, 0, model.index(0, 0));
-    const QString type = QuorvaneProject::moduleType(index);
-    ModulePtr module(creators.create(type));
-    if (!module)
-        module.reset(new ZorStandInModule(standInSlaveTypes(type)));
-    if (!module->setupZorModule(index, &model))
+    ModulePtr module(creators.create(QuorvaneProject::moduleType(index)));
+    if (module && !module->setupZorModule(index, &model))
         module.reset();
     return module;
 }
@@ -603,6 +594,15 @@ void QuorvaneUnitTest::testZorModule()
     ZorModuleRegistry creators;
     ZorRegistry::PanelCreators panelCreators;
     ZorRegistry::registerAll(creators, panelCreators);
+    // The links checked below are those of the program's own module
+    // classes: each kind of the sample project must have its class.
+    for (int row = 0; row < SampleRows; ++row) {
+        const QString type = QuorvaneProject::moduleType(model.index(row, 0, projectItem));
+        const ModulePtr made(creators.create(type));
+        QVERIFY2(made, qPrintable(QStringLiteral("no module class for \"%1\"").arg(type)));
+        QCOMPARE(QString::fromLatin1(made->metaObject()->className()),
+                 QString::fromLatin1(SampleRowClasses[row]));
+    }
 
     // Modules of the case; masters go before their slaves when the case ends.
     ModulePtr modules[SampleRows];

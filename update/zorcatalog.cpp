@@ -10,8 +10,8 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QSet>
-#include <QTextStream>
 #include <QTimer>
+#include <QUrl>
 
 namespace {
 
@@ -63,6 +63,7 @@ void ZorCatalog::reset()
     m_title.clear();
     m_description.clear();
     m_catalogXml.clear();
+    m_catalogBytes.clear();
     m_workFolder.clear();
     m_installFolder.clear();
     m_catalogUrl.clear();
@@ -94,12 +95,14 @@ bool ZorCatalog::loadCatalog(const QString &path, bool keepState)
     QFile file(path);
     if (!file.open(QIODevice::ReadOnly))
         return false;
+    const QByteArray bytes = file.readAll();
     QDomDocument doc;
-    if (!doc.setContent(&file, false))
+    if (!doc.setContent(bytes, false))
         return false;
     if (!parse(doc))
         return false;
     m_catalogXml = doc.toString(5);
+    m_catalogBytes = bytes;
     return true;
 }
 
@@ -150,6 +153,11 @@ bool ZorCatalog::parse(const QDomDocument &doc)
     return true;
 }
 
+ZorNetAccessManager *ZorCatalog::downloader() const
+{
+    return m_downloader.data();
+}
+
 int ZorCatalog::componentCount() const
 {
     int count = 0;
@@ -176,9 +184,15 @@ QString ZorCatalog::categoryFolder(const QString &category)
     return category.simplified();
 }
 
+// The link text is a path of the server's folder, written as its file names
+// are: each part is percent-encoded as the catalogue's own name is, so that
+// blanks and letters beyond ASCII reach the server as what they are.
 QString ZorCatalog::componentUrl(const QString &linkText) const
 {
-    return ZorApplServices::pathWithoutLastPart(m_catalogUrl) + QLatin1Char('/') + linkText;
+    QStringList parts = linkText.split(QLatin1Char('/'));
+    for (QString &part : parts)
+        part = QString::fromLatin1(QUrl::toPercentEncoding(part));
+    return ZorApplServices::pathWithoutLastPart(m_catalogUrl) + QLatin1Char('/') + parts.join(QLatin1Char('/'));
 }
 
 // Components are kept apart by their place in the download order, so that
@@ -258,6 +272,9 @@ void ZorCatalog::fileDownloaded(bool ok, const QString &url, const QString &loca
             emit catalogInitializationCompleted(
                 loaded, loaded ? QString() : tr("Could not load downloaded catalog file."), false);
         } else {
+            const QString reason = m_downloader->failureText(errorCode, url);
+            if (!reason.isEmpty())
+                emit statusChanged(reason);
             emit catalogInitializationCompleted(
                 false,
                 errorCode == -1
@@ -270,6 +287,9 @@ void ZorCatalog::fileDownloaded(bool ok, const QString &url, const QString &loca
     if (!m_installing)
         return;
     if (!ok || !m_downloads.contains(url) || !markDownloaded(m_downloads.value(url))) {
+        const QString reason = m_downloader->failureText(errorCode, url);
+        if (!reason.isEmpty())
+            emit statusChanged(reason);
         failInstall();
         return;
     }
@@ -348,23 +368,20 @@ bool ZorCatalog::installFile(const QString &downloaded, const QString &targetFol
     return true;
 }
 
+// The file is written as it was read: serialised again, a processing
+// instruction inside a text gains a line break (and the title read back
+// differs), and the encoding it declares might no longer be the one used.
 bool ZorCatalog::writeCatalogFile(const QString &path) const
 {
     if (m_catalogXml.isEmpty() || QFileInfo::exists(path))
         return false;
-    QDomDocument doc;
-    if (!doc.setContent(m_catalogXml, false))
-        return false;
     QFile file(path);
     if (!file.open(QIODevice::WriteOnly | QIODevice::NewOnly))
         return false;
-    // Written in the encoding its declaration names, so that the file reads
-    // back as the same catalogue.
-    QTextStream stream(&file);
-    stream.setCodec("UTF-8");
-    doc.save(stream, 5, QDomNode::EncodingFromDocument);
-    stream.flush();
-    return stream.status() == QTextStream::Ok && file.error() == QFileDevice::NoError;
+    if (file.write(m_catalogBytes) == m_catalogBytes.size() && file.flush())
+        return true;
+    file.remove();
+    return false;
 }
 
 QString ZorCatalog::versionText() const

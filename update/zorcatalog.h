@@ -45,8 +45,9 @@ public:
     bool loadCatalog(const QString &path, bool keepState);
     // Downloads every component and installs them into `installFolder`.
     void install(const QString &installFolder);
-    // Writes the loaded catalogue to a new file; false when nothing is
-    // loaded, the file exists already or writing fails.
+    // Writes the loaded catalogue, byte for byte as it was read, to a new
+    // file; false when nothing is loaded, the file exists already or writing
+    // fails.
     bool writeCatalogFile(const QString &path) const;
 
     // "<title> <yyyy-MM-dd of the generation date>"; empty without a title.
@@ -61,6 +62,8 @@ public:
     QString installFolder() const { return m_installFolder; }
     QString whatsNewFile() const { return m_whatsNewFile; }
     QString workFolder() const { return m_workFolder; }
+    // The transfers' own settings (time-out, size limit) are set here.
+    ZorNetAccessManager *downloader() const;
 
     // The file name a link is installed under: its text after the last "/".
     static QString localFileName(const QString &linkText);
@@ -99,6 +102,8 @@ private:
     QString m_whatsNewFile;
     QList<CatalogEntry> m_entries;
     QString m_catalogXml;
+    // The catalogue file's bytes as loaded; written back unchanged.
+    QByteArray m_catalogBytes;
     QPointer<ZorNetAccessManager> m_downloader;
     QString m_catalogUrl;
     // The URL the catalogue itself was asked for: its report is told from a

@@ -8,10 +8,13 @@
 #include <QCloseEvent>
 #include <QCoreApplication>
 #include <QDir>
+#include <QDirIterator>
 #include <QFile>
 #include <QFileDialog>
+#include <QProcess>
 #include <QRegularExpression>
 #include <QSettings>
+#include <QStandardPaths>
 #include <QTemporaryFile>
 #include <QTextStream>
 
@@ -175,6 +178,29 @@ QString ZorGenerateRuntimeDialog::configProgramPath(const QString &target, const
     return path.replace(QLatin1Char('\\'), QStringLiteral("\\\\"));
 }
 
+void ZorGenerateRuntimeDialog::stripDebugInformation(const QString &folder)
+{
+    const QString strip = QStandardPaths::findExecutable(QStringLiteral("strip"));
+    if (strip.isEmpty())
+        return;
+    QDirIterator files(folder, QDir::Files | QDir::NoSymLinks, QDirIterator::Subdirectories);
+    while (files.hasNext()) {
+        const QString path = files.next();
+        QFile file(path);
+        if (!file.open(QIODevice::ReadOnly) || file.read(4) != QByteArray("\x7f" "ELF", 4))
+            continue;
+        file.close();
+        // A file the tool cannot handle is packed as it is.
+        QProcess tool;
+        tool.setStandardOutputFile(QProcess::nullDevice());
+        tool.setStandardErrorFile(QProcess::nullDevice());
+        tool.start(strip, {QStringLiteral("--strip-debug"), path});
+        if (!tool.waitForFinished(kToolTimeoutMs))
+            tool.kill();
+        tool.waitForFinished(5000);
+    }
+}
+
 void ZorGenerateRuntimeDialog::warn(const QString &title, const QString &text)
 {
     ZorQuestionBox::warn(this, title, text);
@@ -195,17 +221,10 @@ void ZorGenerateRuntimeDialog::on_toolButtonBrowse_clicked()
     ui->lineEditTargetPath->setText(chosen);
 }
 
-// The console stub unpacks into the folder it is started in, which for a
-// program started by the main window is the main window's working folder
-// (that of the open project, packed again on its next save): it is told to
-// unpack beside the runtime file instead, replacing an earlier test's files
-// without asking.
 void ZorGenerateRuntimeDialog::on_pushButtonStartRuntime_clicked()
 {
     const QString target = ui->lineEditTargetPath->text().trimmed();
-    const QString folder = QFileInfo(target).absolutePath();
-    emit msgOut(ZorMessage(KM_APPLICATION_CONTROL, KS_REQUEST,
-                           QStringLiteral("startprocess,\"%1\",\"-o%2\",-y").arg(target, folder)));
+    emit msgOut(ZorMessage(KM_APPLICATION_CONTROL, KS_REQUEST, QStringLiteral("startprocess,\"%1\"").arg(target)));
 }
 
 void ZorGenerateRuntimeDialog::on_pushButtonCancel_clicked()
@@ -347,6 +366,7 @@ bool ZorGenerateRuntimeDialog::prepareWorkFolder(const QString &workFolder, cons
     addBuildTreeSkips(source, skipFolders, skipFiles);
     if (!ZorApplServices::copyDir(source, workFolder, skipFolders, skipFiles))
         return false;
+    stripDebugInformation(workFolder);
 
     QDir work(workFolder);
     const QString userResource = QLatin1String(kUserResource);

@@ -9,9 +9,13 @@
 // holds one folder named after the target's base name: the application
 // folder without "Templates", "Projects" and the other runtime resource
 // files, with the project saved as "Templates/runtime.zortpl". The stub is
-// "quorvane_runtime.sfx" in the 7-Zip tool's folder (a 7-Zip console
-// self-extractor here: the runtime unpacks itself into the folder it is run
-// in).
+// "quorvane_runtime.sfx" in the 7-Zip tool's folder (built from
+// update/runtimestub): run, the runtime unpacks that folder beside itself
+// and starts the program in it with the packed project.
+//
+// Programs and libraries are packed without their debug information where
+// the platform has a tool to take it off ("strip"): it is most of their
+// size, and packing it made the generation slow.
 //
 // Everything is built in a work folder below the system temporary folder,
 // which goes again whether generation succeeds or fails; the target is
@@ -66,6 +70,10 @@ public:
     // it: "<target base name>/<program>" in native separators, every
     // backslash doubled.
     static QString configProgramPath(const QString &target, const QString &program);
+    // Takes the debug information off every ELF program and library below
+    // the folder with the "strip" tool; nothing where there is no such tool
+    // (and a file it cannot handle stays as it is).
+    static void stripDebugInformation(const QString &folder);
 
 signals:
     void msgOut(const ZorMessage &msg);

@@ -4,13 +4,20 @@
 #include <QNetworkAccessManager>
 #include <QNetworkProxyFactory>
 #include <QNetworkRequest>
-#include <QSaveFile>
 #include <QUrl>
 
 namespace {
 // Set on a reply once its finish has been handled: a reply aborted from
 // inside one of its own signals may report its finish more than once.
 const char kHandled[] = "zorDownloadHandled";
+// What Qt may hold of a reply before it is read: the rest waits in the
+// socket, so a download costs this much memory whatever its size.
+const qint64 kReadBufferBytes = 1024 * 1024;
+
+bool isOk(QNetworkReply *reply)
+{
+    return reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt() == 200;
+}
 }
 
 ZorNetAccessManager::ZorNetAccessManager(QObject *parent, const QString &userName,
@@ -44,10 +51,74 @@ void ZorNetAccessManager::download(const QString &url, const QString &localPath)
         return;
     }
     QNetworkReply *reply = m_access->get(QNetworkRequest(QUrl(url, QUrl::StrictMode)));
+    reply->setReadBufferSize(kReadBufferBytes);
     auto *info = new ZorDownloadInfo(reply);
     info->url = url;
     info->localPath = localPath;
     m_downloads.insert(url, info);
+    connect(reply, &QNetworkReply::readyRead, this, [this, reply] { receive(reply); });
+    connect(reply, &QNetworkReply::metaDataChanged, this, [this, reply] { checkAnnouncedSize(reply); });
+    // Anything that arrives, a login question included, shows the server
+    // is still there.
+    connect(reply, &QNetworkReply::downloadProgress, &info->stallTimer, qOverload<>(&QTimer::start));
+    connect(reply, &QNetworkReply::metaDataChanged, &info->stallTimer, qOverload<>(&QTimer::start));
+    connect(&info->stallTimer, &QTimer::timeout, this, [this, info] { giveUp(info, -4); });
+    info->stallTimer.start(m_stallTimeoutMs);
+}
+
+void ZorNetAccessManager::giveUp(ZorDownloadInfo *info, int errorCode)
+{
+    info->errorCode = errorCode;
+    m_lastErrorCode = errorCode;
+    info->stallTimer.stop();
+    if (info->reply() && info->reply()->isRunning())
+        info->reply()->abort();
+}
+
+void ZorNetAccessManager::checkAnnouncedSize(QNetworkReply *reply)
+{
+    ZorDownloadInfo *info = recordOf(reply);
+    if (!info || !isOk(reply))
+        return;
+    bool known = false;
+    const qint64 announced = reply->header(QNetworkRequest::ContentLengthHeader).toLongLong(&known);
+    if (known && announced > m_maxDownloadBytes)
+        giveUp(info, -5);
+}
+
+void ZorNetAccessManager::receive(QNetworkReply *reply)
+{
+    if (!reply->isOpen())
+        return;   // aborted
+    ZorDownloadInfo *info = recordOf(reply);
+    if (!info) {
+        reply->readAll();
+        return;
+    }
+    info->stallTimer.start();
+    // Only the answer that counts is kept: a refused login's page is not
+    // the file.
+    const QByteArray data = reply->readAll();
+    if (!isOk(reply) || info->errorCode != 0)
+        return;
+    if (info->written() + data.size() > m_maxDownloadBytes) {
+        giveUp(info, -5);
+        return;
+    }
+    if (!info->write(data) && reply->isRunning())
+        reply->abort();
+}
+
+QString ZorNetAccessManager::failureText(int errorCode, const QString &url) const
+{
+    if (errorCode == -4) {
+        return tr("Nothing arrived from %1 for %2 s: the transfer was stopped.")
+            .arg(url)
+            .arg(m_stallTimeoutMs / 1000.0);
+    }
+    if (errorCode == -5)
+        return tr("%1 is larger than the %2 bytes a download may have: it was refused.").arg(url).arg(m_maxDownloadBytes);
+    return QString();
 }
 
 void ZorNetAccessManager::abortAll()
@@ -83,9 +154,7 @@ void ZorNetAccessManager::authenticationRequired(QNetworkReply *reply, QAuthenti
         return;
     if (info->authenticationAnswered) {
         // Asked again: the server refused the credentials.
-        info->errorCode = -1;
-        m_lastErrorCode = -1;
-        reply->abort();
+        giveUp(info, -1);
         return;
     }
     info->authenticationAnswered = true;
@@ -108,46 +177,35 @@ void ZorNetAccessManager::replyFinished(QNetworkReply *reply)
         emit downloadFinished(false, reply->request().url().toString(), QString(), -3);
         return;
     }
+    receive(reply);
     const QString url = info->url;
     const QString localPath = info->localPath;
     const int errorCode = info->errorCode;
     m_downloads.remove(url);
 
-    const bool transferred =
-        reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt() == 200
-        && reply->error() == QNetworkReply::NoError && receivedAll(*info);
+    const bool transferred = isOk(reply) && reply->error() == QNetworkReply::NoError && errorCode == 0
+                             && receivedAll(*info);
+    // Committed only when whole; otherwise the record takes its partial
+    // data with it.
+    const bool written = transferred && info->commit();
     delete info;
     if (!transferred) {
         if (!m_aborted)
             emit downloadFinished(false, url, localPath, errorCode);
         return;
     }
-    const bool written = writeFile(localPath, reply->readAll());
     emit downloadFinished(written, url, localPath, errorCode);
 }
 
-// A reply of known length must have delivered all of it. One of unknown
-// length (chunked, or compressed on the way) is complete when it finished
-// without a network error: a transfer cut short ends in one.
+// A reply of known length must have delivered all of it, and all of that
+// must be in the file. One of unknown length (chunked, or compressed on the
+// way) is complete when it finished without a network error: a transfer cut
+// short ends in one.
 bool ZorNetAccessManager::receivedAll(const ZorDownloadInfo &info)
 {
-    return info.bytesTotal < 0 || info.bytesReceived == info.bytesTotal;
-}
-
-// Replaces the file only with the whole data: a full disk or a failed write
-// leaves any earlier file as it was and reports failure.
-bool ZorNetAccessManager::writeFile(const QString &path, const QByteArray &data)
-{
-    if (path.isEmpty())
+    if (info.writeFailed)
         return false;
-    QSaveFile file(path);
-    if (!file.open(QIODevice::WriteOnly))
-        return false;
-    if (file.write(data) != data.size()) {
-        file.cancelWriting();
-        return false;
-    }
-    return file.commit();
+    return info.bytesTotal < 0 || (info.bytesReceived == info.bytesTotal && info.written() == info.bytesTotal);
 }
 
 void ZorNetAccessManager::onProxyAuthenticationRequired(const QNetworkProxy &, QAuthenticator *)

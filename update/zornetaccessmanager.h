@@ -10,10 +10,16 @@
 // end silently. Transfers use the operating system's proxy settings; a proxy
 // that asks for a login makes them fail.
 //
+// Data goes to the local file as it arrives (never held whole in memory)
+// and the file appears only once the download succeeded. A body larger than
+// maxDownloadBytes() is refused, whether announced or received, and a
+// transfer that receives nothing for stallTimeoutMs() is given up.
+//
 // Error codes of downloadFinished: 0 (status, network, incomplete data or an
 // unwritable file), -1 (login refused), -2 (that URL text is already being
 // downloaded; reported at once and not started again), -3 (a reply finished
-// that no download of this object started).
+// that no download of this object started), -4 (nothing arrived within the
+// time-out), -5 (larger than allowed). failureText() words the last two.
 //
 // GUI thread only.
 #pragma once
@@ -39,10 +45,21 @@ public:
     void download(const QString &url, const QString &localPath);
     void abortAll();
 
-    // The code of the latest download that ended with -1, -2 or -3; 0 when
-    // none has. Each report carries its own download's code, not this one.
+    // The code of the latest download that ended with a negative code; 0
+    // when none has. Each report carries its own download's code, not this one.
     int lastErrorCode() const { return m_lastErrorCode; }
     int runningCount() const { return m_downloads.size(); }
+
+    // A transfer that receives nothing for this long fails with -4
+    // (30000 ms; tests make it short). Applies to downloads started later.
+    void setStallTimeoutMs(int ms) { m_stallTimeoutMs = ms; }
+    int stallTimeoutMs() const { return m_stallTimeoutMs; }
+    // A body larger than this fails with -5 (4 GiB).
+    void setMaxDownloadBytes(qint64 bytes) { m_maxDownloadBytes = bytes; }
+    qint64 maxDownloadBytes() const { return m_maxDownloadBytes; }
+    // What a failure with code -4 or -5 means, for the user; empty for the
+    // other codes, whose callers word their own.
+    QString failureText(int errorCode, const QString &url) const;
 
 signals:
     void downloadFinished(bool ok, const QString &url, const QString &localPath, int errorCode);
@@ -56,7 +73,11 @@ public slots:
 private:
     ZorDownloadInfo *recordOf(QNetworkReply *reply) const;
     static bool receivedAll(const ZorDownloadInfo &info);
-    static bool writeFile(const QString &path, const QByteArray &data);
+    // Takes what the reply holds into the local file.
+    void receive(QNetworkReply *reply);
+    void checkAnnouncedSize(QNetworkReply *reply);
+    // Ends a transfer with this code (it finishes as failed).
+    void giveUp(ZorDownloadInfo *info, int errorCode);
 
     QNetworkAccessManager *m_access;
     QMap<QString, ZorDownloadInfo *> m_downloads;
@@ -64,4 +85,6 @@ private:
     QString m_password;
     int m_lastErrorCode = 0;
     bool m_aborted = false;
+    int m_stallTimeoutMs = 30000;
+    qint64 m_maxDownloadBytes = qint64(4) * 1024 * 1024 * 1024;
 };

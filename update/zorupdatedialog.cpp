@@ -80,6 +80,10 @@ ZorUpdateDialog::ZorUpdateDialog(QWidget *parent)
     m_log->setReadOnly(true);
     m_progressBar->setRange(0, 100);
     m_progressBar->hide();
+    // Enter presses the default button only, never the one that happens to
+    // have the focus (a disabled next button hands it to Cancel).
+    m_nextButton->setAutoDefault(false);
+    m_cancelButton->setAutoDefault(false);
     m_nextButton->setDefault(true);
 
     auto *login = new QGridLayout;
@@ -171,13 +175,22 @@ void ZorUpdateDialog::onDownloadProgressUpdate(qint64 done, qint64 total)
         m_progressBar->show();
 }
 
+void ZorUpdateDialog::setForward(bool nextIsForward)
+{
+    const bool next = nextIsForward && !m_nextButton->isHidden() && m_nextButton->isEnabled();
+    m_nextButton->setDefault(next);
+    m_cancelButton->setDefault(!next);
+    if (next && !m_userNameEdit->hasFocus() && !m_passwordEdit->hasFocus())
+        m_nextButton->setFocus();
+}
+
 void ZorUpdateDialog::showError(const QString &text)
 {
     m_step = StepError;
     setStatus(text);
     m_cancelButton->setEnabled(true);
     m_nextButton->hide();
-    m_nextButton->setDefault(false);
+    setForward(false);
 }
 
 void ZorUpdateDialog::offerDownload(const QString &text)
@@ -187,6 +200,7 @@ void ZorUpdateDialog::offerDownload(const QString &text)
     m_cancelButton->setEnabled(true);
     m_nextButton->setEnabled(true);
     m_step = StepOffered;
+    setForward(true);
 }
 
 void ZorUpdateDialog::backToLogin(const QString &text)
@@ -198,6 +212,7 @@ void ZorUpdateDialog::backToLogin(const QString &text)
     m_passwordEdit->setFocus();
     m_nextButton->setText(tr("Check for Updates"));
     m_step = StepLogin;
+    setForward(true);
 }
 
 void ZorUpdateDialog::wizardNextStep()
@@ -354,9 +369,7 @@ void ZorUpdateDialog::catalogInstallCompleted(bool ok)
     setStatus(tr("\nUpdate successful!\n\nThe new application files have been copied to:\n")
               + m_catalog->installFolder());
     m_cancelButton->setEnabled(true);
-    m_cancelButton->setDefault(true);
     m_cancelButton->setText(tr("Close"));
-    m_nextButton->setDefault(false);
     m_step = StepInstalled;
     // Starting a program the new version does not hold would only end this one.
     const QString program = m_catalog->installFolder() + QLatin1Char('/') + programFileName();
@@ -367,18 +380,51 @@ void ZorUpdateDialog::catalogInstallCompleted(bool ok)
         m_nextButton->hide();
         setStatus(tr("The new files hold no program '%1' to start.").arg(programFileName()));
     }
+    setForward(true);
 }
 
 void ZorUpdateDialog::restart()
 {
+    if (m_restartPending)
+        return;
+    const QString folder = m_catalog->installFolder();
+    const QString program = folder + QLatin1Char('/') + programFileName();
+    // This program ends only once the new one runs: one that cannot start
+    // (no execute bit, as files unpacked from a zip made on Windows have)
+    // would leave the user with neither.
+    if (!QFileInfo(program).isExecutable()) {
+        setStatus(tr("\nThe new version cannot be started: '%1' is not an executable program (it has "
+                     "no permission to run). This version stays open; the new files stay in '%2', "
+                     "where you can make the program executable and start it yourself.")
+                      .arg(program, folder));
+        return;
+    }
     const auto quoted = [](const QString &path) { return QLatin1Char('"') + path + QLatin1Char('"'); };
-    QString command = QStringLiteral("startprocess,")
-                      + quoted(m_catalog->installFolder() + QLatin1Char('/') + programFileName());
+    QString command = QStringLiteral("startprocess,") + quoted(program);
     if (!m_catalog->whatsNewFile().isEmpty())
         command += QLatin1Char(',') + quoted(m_catalog->whatsNewFile());
-    emit msgOut(ZorMessage(KM_APPLICATION_CONTROL, KS_REQUEST, command));
-    emit msgOut(ZorMessage(KM_APPLICATION_CONTROL, KS_REQUEST, QStringLiteral("exit")));
-    accept();
+    m_restartRequest = ZorMessage(KM_APPLICATION_CONTROL, KS_REQUEST, command);
+    m_restartPending = true;
+    m_nextButton->setEnabled(false);
+    setStatus(tr("\nStarting the new version..."));
+    emit msgOut(m_restartRequest);
+}
+
+void ZorUpdateDialog::appControlResponse(const ZorMessage &msg)
+{
+    if (!m_restartPending || msg.msgId() != m_restartRequest.msgId() || msg.msgState() == KS_REQUEST)
+        return;
+    m_restartPending = false;
+    if (msg.msgState() == KS_ANSWER) {
+        emit msgOut(ZorMessage(KM_APPLICATION_CONTROL, KS_REQUEST, QStringLiteral("exit")));
+        accept();
+        return;
+    }
+    setStatus(tr("The new version could not be started. This version stays open; the new files stay "
+                 "in '%1'.")
+                  .arg(m_catalog ? m_catalog->installFolder() : QString()));
+    m_nextButton->setEnabled(true);
+    setForward(true);
 }
 
 void ZorUpdateDialog::dropCatalog()

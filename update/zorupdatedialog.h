@@ -9,6 +9,12 @@
 // "<UpdateUserPrefix><user>-Catalog.zorctl" in that folder, and the HTTP
 // login is the prefixed user name with the password. The catalogue saved in
 // each installed folder is what the next check compares against.
+//
+// The forward action of each step is the default button (Enter). "Restart
+// with new version" first checks that the new program is executable, asks
+// the main window to start it, and ends this one only once the main window
+// answers that it started (appControlResponse); otherwise the wizard stays
+// open, says why, and the new folder is left for the user.
 #pragma once
 
 #include "zormessage.h"
@@ -59,6 +65,8 @@ public slots:
     void wizardCanceled();
     void catalogInitializationCompleted(bool ok, const QString &errorText, bool downloadFailed);
     void catalogInstallCompleted(bool ok);
+    // The main window's answer to an app-control request.
+    void appControlResponse(const ZorMessage &msg);
 
 protected:
     void closeEvent(QCloseEvent *event) override;
@@ -69,6 +77,9 @@ private:
     void startInstallation();
     void restart();
     void showError(const QString &text);
+    // Makes the next button, when enabled, the one Enter presses; otherwise
+    // the cancel button.
+    void setForward(bool nextIsForward);
     void offerDownload(const QString &text);
     void backToLogin(const QString &text);
     // Makes the new version's folder in `parent` and saves the catalogue in
@@ -94,4 +105,7 @@ private:
     QString m_catalogFileName;
     QString m_applicationFolder;
     int m_step = StepLogin;
+    // The start of the new program, while its answer is awaited.
+    ZorMessage m_restartRequest;
+    bool m_restartPending = false;
 };

@@ -40,6 +40,9 @@ public:
         std::lock_guard<std::mutex> lock(mutex);
         return lastIndex;
     }
+    bool isReady() override { return ready.load(); }
+
+    std::atomic<bool> ready{true};
 
 private:
     mutable std::mutex mutex;
@@ -100,6 +103,25 @@ private slots:
         owner.reset();
         ZorJoystickReader::setInstance(nullptr);
         fake.set(ZorJoystickReader::Ok);
+        fake.ready = true;
+    }
+
+    // Polls wait until the reader knows the controllers: a start never
+    // reports a controller missing that is only not listed yet.
+    void pollsOnceTheReaderIsReady()
+    {
+        fake.ready = false;
+        ZorModule *stick = start(QStringLiteral("<UpdateInterval>10</UpdateInterval>"));
+        QTRY_COMPARE(joystickNotices(master), JoystickRest);
+        const ZorMessage request = requestTo(stick, KM_START);
+        QTRY_COMPARE(master.answerState(request), int(KS_ANSWER));
+        QTest::qWait(300);
+        QCOMPARE(fake.readCount(), 0);
+        QCOMPARE(master.lastStatus(), 1);
+        fake.ready = true;
+        QTRY_VERIFY(fake.readCount() > 0);
+        QTRY_VERIFY(joystickNotices(master).size() >= 10);
+        QVERIFY(master.dataOf(KM_STATUS).filter(QStringLiteral("2000")).isEmpty());
     }
 
     // Rest values at start; every poll then sends the five values, in order,
@@ -207,6 +229,10 @@ private slots:
     void readsGamepadEvents()
     {
         ZorGamepadReader reader;
+        // Ready once its listener, in the main thread, has taken the
+        // controllers there are.
+        QVERIFY(!reader.isReady());
+        QTRY_VERIFY(reader.isReady());
         ZorJoystickSample sample;
         QCOMPARE(reader.read(2, sample), int(ZorJoystickReader::InvalidParameters));
         QCOMPARE(reader.read(0, sample), int(ZorJoystickReader::Unplugged));

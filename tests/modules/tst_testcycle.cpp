@@ -2,8 +2,8 @@
 // bus (staggered moves between the two positions, the counts, the
 // statistics file and the final report when stopping), and with two
 // stand-in drives whose answers the test chooses (every answer state, an
-// unknown label, the move texts, homing, the refusals and the runs without
-// drives).
+// unknown label, the move texts and the reasons of failed moves, homing,
+// and the starts that are refused).
 #include "drivepairrig.h"
 #include "moduletesting.h"
 #include "startstopmodule.h"
@@ -61,6 +61,10 @@ class TestTestCycle : public QObject
             if (withDrives) {
                 driveA.reset(new StartStopModule);
                 driveB.reset(new StartStopModule);
+                for (ZorModule *d : {driveA.get(), driveB.get()}) {
+                    d->setProperty(QStringLiteral("TargetPositionMin"), QStringLiteral("-100"), false);
+                    d->setProperty(QStringLiteral("TargetPositionMax"), QStringLiteral("500"), false);
+                }
                 driveA->setupZorModule(model.moduleIndex(QStringLiteral("DriveA")), &model);
                 driveB->setupZorModule(model.moduleIndex(QStringLiteral("DriveB")), &model);
                 c->addSlave(driveA.get());
@@ -77,6 +81,17 @@ class TestTestCycle : public QObject
             for (const ZorMessage &m : toDrives.ofType(KM_DRIVE_GO_TO_EXTENDED))
                 list << m.recipient() + QLatin1Char(':') + m.data().toString();
             return list;
+        }
+        // The drive's answers to the cycle's questions for its limits, as the
+        // stand-in gives them itself (whichever comes first, the values are
+        // the same).
+        void answerLimits(const QString &label)
+        {
+            for (const char *text : {"TargetPositionMin=-100", "TargetPositionMax=500"}) {
+                ZorMessage answer(KM_GETPROPERTY, KS_ANSWER, QString::fromLatin1(text));
+                answer.setOrigin(label);
+                cycle->masterIn(answer);
+            }
         }
         void answerMove(const QString &label, int state)
         {
@@ -197,6 +212,7 @@ private slots:
         rig.cycle->slaveIn(ZorMessage(KM_DRIVE_START, KS_REQUEST));
         QVERIFY(rig.waitFor([&] { return rig.moves().size() == 2; }));
         QCOMPARE(rig.moves(), QStringList({QStringLiteral("DriveA:1000.000,t"), QStringLiteral("DriveB:1000.000,t")}));
+        rig.answerLimits(QStringLiteral("DriveB"));
         rig.answerMove(QStringLiteral("DriveA"), KS_ANSWER);
         rig.answerMove(QStringLiteral("DriveB"), KS_CANCEL);
         rig.answerMove(QStringLiteral("DriveB"), KS_FAIL);
@@ -212,6 +228,12 @@ private slots:
         QVERIFY2(statsFiles().isEmpty(), "DebugMode 0 wrote a file");
         QCOMPARE(rig.master.infoTexts().filter(QStringLiteral("Stopping at Position 2")).size(), 1);
         QTRY_COMPARE(rig.master.lastStatus(), 0);
+        // Each failed move tells the master why; a skipped one does not.
+        QCOMPARE(rig.master.dataOf(KM_LOGTEXT),
+                 QStringList({QStringLiteral("DriveB: the move to 1000.000 failed: it lies beyond the drive's "
+                                             "limits -100 to 500"),
+                              QStringLiteral("DriveB: the move to 1000.000 failed: the drive is not ready for it "
+                                             "(not in profile position mode, or stopping)")}));
     }
 
     // A second run starts from nothing: its first report counts from 0, and
@@ -255,37 +277,47 @@ private slots:
         QVERIFY(rig.master.infoTexts().contains(QStringLiteral("Homing all Drives (Pos = 0)")));
     }
 
-    // Cycle times of 0 or below are refused before anything moves.
-    void refusesCycleTimesNotAboveZero_data()
+    // A start that cannot run is refused at once, before anything moves:
+    // answered KS_FAIL with the reason, which is also the status text.
+    void refusesStartsThatCannotRun_data()
     {
         QTest::addColumn<QString>("setting");   // as the panel sends it
-        QTest::newRow("empty") << QStringLiteral("CycleTime1=");
-        QTest::newRow("zero") << QStringLiteral("CycleTime2=0");
-        QTest::newRow("negative") << QStringLiteral("CycleTime1=-5");
+        QTest::addColumn<bool>("drives");
+        QTest::addColumn<int>("request");
+        QTest::addColumn<QString>("reason");
+        const QString times = QStringLiteral("Cycle times must be above 0 ms");
+        QTest::newRow("empty cycle time") << QStringLiteral("CycleTime1=") << true << int(KM_DRIVE_START) << times;
+        QTest::newRow("zero") << QStringLiteral("CycleTime2=0") << true << int(KM_DRIVE_START) << times;
+        QTest::newRow("negative") << QStringLiteral("CycleTime1=-5") << true << int(KM_DRIVE_START) << times;
+        QTest::newRow("no drives") << QString() << false << int(KM_DRIVE_START)
+                                   << QStringLiteral("No drives to cycle: link drives to the test cycle");
+        QTest::newRow("homing without drives") << QString() << false << int(KM_DRIVE_START_HOMING)
+                                               << QStringLiteral("No drives to home: link drives to the test cycle");
     }
-    void refusesCycleTimesNotAboveZero()
+    void refusesStartsThatCannotRun()
     {
         QFETCH(QString, setting);
-        StubRig rig{QString()};
-        rig.cycle->slaveIn(ZorMessage(KM_SETPROPERTY, KS_REQUEST, setting));
-        rig.cycle->slaveIn(ZorMessage(KM_DRIVE_START, KS_REQUEST));
-        QVERIFY(rig.waitFor([&] { return rig.master.lastInfoText() == QLatin1String("Cycle times must be above 0 ms"); }));
-        QTest::qWait(100);
+        QFETCH(bool, drives);
+        QFETCH(int, request);
+        QFETCH(QString, reason);
+        StubRig rig{QString(), drives};
+        if (!setting.isEmpty())
+            rig.cycle->slaveIn(ZorMessage(KM_SETPROPERTY, KS_REQUEST, setting));
+        const ZorMessage start = requestTo(rig.cycle.get(), request);
+        QTRY_COMPARE(rig.master.answerState(start), int(KS_FAIL));
+        for (const ZorMessage &m : rig.master.all())
+            if (m == start && m.msgState() == KS_FAIL)
+                QCOMPARE(m.data().toString(), reason);
+        QCOMPARE(rig.master.lastInfoText(), reason);
+        QVERIFY(rig.master.dataOf(KM_STATUS).filter(QRegularExpression(QStringLiteral("^100[01]$"))).isEmpty());
         QCOMPARE(rig.toDrives.messages().size(), 0);
-        QVERIFY(rig.master.dataOf(KM_STATUS).filter(QStringLiteral("1000")).isEmpty());
-    }
-
-    // Without drives the run ends in Idle with a reason, and nothing is sent.
-    void withoutDrivesReturnsToIdle()
-    {
-        StubRig rig{QString(), false};
-        rig.cycle->slaveIn(ZorMessage(KM_DRIVE_START, KS_REQUEST));
-        QVERIFY(rig.waitFor([&] { return rig.master.lastInfoText().startsWith(QLatin1String("No drives")); }));
-        QTRY_COMPARE(rig.master.lastStatus(), 0);
-        QVERIFY(rig.toDrives.ofType(KM_DRIVE_GO_TO_EXTENDED).isEmpty());
-        // Idle again: a second start is taken.
-        rig.cycle->slaveIn(ZorMessage(KM_DRIVE_START, KS_REQUEST));
-        QTRY_COMPARE(rig.master.dataOf(KM_STATUS).filter(QStringLiteral("1000")).size(), 2);
+        // Still idle: a start that can run is taken.
+        if (drives) {
+            rig.cycle->slaveIn(ZorMessage(KM_SETPROPERTY, KS_REQUEST, QStringLiteral("CycleTime1=100")));
+            rig.cycle->slaveIn(ZorMessage(KM_SETPROPERTY, KS_REQUEST, QStringLiteral("CycleTime2=100")));
+            rig.cycle->slaveIn(ZorMessage(KM_DRIVE_START, KS_REQUEST));
+            QTRY_COMPARE(rig.master.dataOf(KM_STATUS).filter(QStringLiteral("1000")).size(), 1);
+        }
     }
 };
 

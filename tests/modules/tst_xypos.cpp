@@ -1,4 +1,5 @@
-// The XY positioning module: slave assignment and its answer, and on the
+// The XY positioning module: slave assignment and its answer, the axes
+// following the live slave map, a start that moves nothing, and on the
 // simulated bus with two CiA 402 drives and the CAN interface: the property
 // requests on entering positioning, a target that is sent once it has stood
 // still, the actual positions following the drives, and the send-sequence
@@ -127,28 +128,38 @@ private slots:
         QVERIFY(!xy->allPropertiesText().contains(QLatin1String("Other2")));
     }
 
-    // Without a CAN interface the first actual position of an axis becomes
-    // its target and ends the sync (the taken position goes out once, in the
-    // module's format), so that later targets are sent.
-    void followsActualsWithoutInterface()
+    // Starting moves nothing: without a CAN interface the first actual
+    // position of an axis becomes its target, and neither that nor the
+    // drive's stored target ("TargetPosition" 0, whenever its answer comes)
+    // is sent. A target the user then sets goes out once it stood still; a
+    // drive that refuses it says why.
+    void startMovesNothingUntilTheTargetChanges()
     {
         TestDomModel model;
-        model.setXml(TestDomModel::projectXml({{QStringLiteral("drive_canopen"), QStringLiteral("a")},
-                                               {QStringLiteral("drive_canopen"), QStringLiteral("b")},
+        const QString stored = QStringLiteral("<properties><TargetPosition>0</TargetPosition>"
+                                              "<TargetPositionMin>0</TargetPositionMin>"
+                                              "<TargetPositionMax>10</TargetPositionMax></properties>");
+        model.setXml(TestDomModel::projectXml({{QStringLiteral("drive_canopen"), QStringLiteral("a"), QString(), stored},
+                                               {QStringLiteral("drive_canopen"), QStringLiteral("b"), QString(), stored},
                                                {QStringLiteral("xypos"), QStringLiteral("XY")}}));
         ModulePtr xy(new ZorModXYPos);
         QVERIFY(xy->setupZorModule(model.moduleIndex(QStringLiteral("XY")), &model));
         std::vector<ModulePtr> drives;
+        std::vector<std::unique_ptr<MasterRecorder>> driveAnswers;
         for (const char *label : {"a", "b"}) {
             drives.emplace_back(new StartStopModule);
             QVERIFY(drives.back()->setupZorModule(model.moduleIndex(QLatin1String(label)), &model));
+            driveAnswers.emplace_back(new MasterRecorder);
+            driveAnswers.back()->attach(drives.back().get());
             xy->addSlave(drives.back().get());
         }
+        MasterRecorder master;
+        master.attach(xy.get());
         GatewayRecorder toSlaves;
         connect(xy.get(), &ZorModule::masterOut, &toSlaves, &GatewayRecorder::record, Qt::DirectConnection);
         xy->start();
-        auto fromDrive = [&](const QString &label, int type, const QVariant &data) {
-            ZorMessage m(type, KS_INFO, data);
+        auto fromDrive = [&](const QString &label, int type, int state, const QVariant &data) {
+            ZorMessage m(type, state, data);
             m.setOrigin(label);
             xy->masterIn(m);
         };
@@ -163,21 +174,86 @@ private slots:
         QTRY_COMPARE(xy->property(QStringLiteral("DriveLabelY")), QStringLiteral("b"));
         requestTo(xy.get(), KM_DRIVE_START);
         QTRY_COMPARE(xy->status(), 1000);
-        fromDrive(QStringLiteral("a"), KM_STATUS, 3);
-        fromDrive(QStringLiteral("b"), KM_STATUS, 3);
+        fromDrive(QStringLiteral("a"), KM_STATUS, KS_INFO, 3);
+        fromDrive(QStringLiteral("b"), KM_STATUS, KS_INFO, 3);
         QTRY_COMPARE(xy->status(), 1);
-        fromDrive(QStringLiteral("a"), KM_GET_ACTUAL_POSITION, 12.5);
+        fromDrive(QStringLiteral("a"), KM_GET_ACTUAL_POSITION, KS_INFO, 12.5);
         QTRY_COMPARE(xy->property(QStringLiteral("ActualX")), QStringLiteral("12.500"));
         QCOMPARE(xy->property(QStringLiteral("TargetX")), QStringLiteral("12.500"));
-        QTRY_COMPARE_WITH_TIMEOUT(targetsTo(QStringLiteral("a")), QStringList({"TargetPosition=12.500"}), 5000);
+        // The stand-in drives have answered the property requests of
+        // positioning (the stored target among them), and the module took
+        // their limits.
+        QTRY_VERIFY(driveAnswers.at(0)->dataOf(KM_GETPROPERTY).contains(QStringLiteral("TargetPosition=0"))
+                    && driveAnswers.at(1)->dataOf(KM_GETPROPERTY).contains(QStringLiteral("TargetPositionMax=10")));
+        QTRY_COMPARE(xy->property(QStringLiteral("MaxY")), QStringLiteral("10"));
+        QTest::qWait(ZorModXYPos::SettleMs + 250);
+        QCOMPARE(targetsTo(QStringLiteral("a")), QStringList());
+        QCOMPARE(targetsTo(QStringLiteral("b")), QStringList());
+        QVERIFY(toSlaves.ofType(KM_DRIVE_GO_TO_TARGET).isEmpty());
+        QCOMPARE(xy->property(QStringLiteral("TargetX")), QStringLiteral("12.500"));
+
         xy->slaveIn(ZorMessage(KM_SETPROPERTY, KS_REQUEST, QStringLiteral("TargetX=20.000")));
-        QTRY_COMPARE_WITH_TIMEOUT(targetsTo(QStringLiteral("a")),
-                                  QStringList({"TargetPosition=12.500", "TargetPosition=20.000"}), 5000);
-        QVERIFY(targetsTo(QStringLiteral("b")).isEmpty());   // no actual Y came yet
+        QTRY_COMPARE_WITH_TIMEOUT(targetsTo(QStringLiteral("a")), QStringList({"TargetPosition=20.000"}), 5000);
+        QVERIFY(targetsTo(QStringLiteral("b")).isEmpty());
+        fromDrive(QStringLiteral("a"), KM_DRIVE_GO_TO_TARGET, KS_FAIL, 1);
+        QTRY_COMPARE(master.dataOf(KM_LOGTEXT),
+                     QStringList({"a: the move to 20.000 failed: it lies beyond the drive's limits 0 to 10"}));
         // Neither drive running any more: back to Idle.
-        fromDrive(QStringLiteral("a"), KM_STATUS, 2000);
-        fromDrive(QStringLiteral("b"), KM_STATUS, 0);
+        fromDrive(QStringLiteral("a"), KM_STATUS, KS_INFO, 2000);
+        fromDrive(QStringLiteral("b"), KM_STATUS, KS_INFO, 0);
         QTRY_COMPARE(xy->status(), 0);
+    }
+
+    // The axes follow the slaves as the project links and unlinks them; an
+    // axis drive that goes while positioning stops it.
+    void followsTheLiveSlaveMap()
+    {
+        TestDomModel model;
+        model.setXml(TestDomModel::projectXml({{QStringLiteral("drive_canopen"), QStringLiteral("a")},
+                                               {QStringLiteral("drive_canopen"), QStringLiteral("b")},
+                                               {QStringLiteral("drive_canopen"), QStringLiteral("c")},
+                                               {QStringLiteral("xypos"), QStringLiteral("XY")}}));
+        ModulePtr xy(new ZorModXYPos);
+        QVERIFY(xy->setupZorModule(model.moduleIndex(QStringLiteral("XY")), &model));
+        std::vector<ModulePtr> drives;
+        for (const char *label : {"a", "b", "c"}) {
+            drives.emplace_back(new StartStopModule);
+            QVERIFY(drives.back()->setupZorModule(model.moduleIndex(QLatin1String(label)), &model));
+        }
+        xy->addSlave(drives.at(0).get());
+        xy->addSlave(drives.at(1).get());
+        MasterRecorder master;
+        master.attach(xy.get());
+        GatewayRecorder toSlaves;
+        connect(xy.get(), &ZorModule::masterOut, &toSlaves, &GatewayRecorder::record, Qt::DirectConnection);
+        xy->start();
+        requestTo(xy.get(), KM_ASSIGN_SLAVES);
+        QTRY_COMPARE(xy->property(QStringLiteral("DriveLabelY")), QStringLiteral("b"));
+
+        // Unlinked in Idle: the panel hears of the empty axis.
+        QVERIFY(xy->removeSlave(QStringLiteral("b")));
+        QTRY_COMPARE(xy->property(QStringLiteral("DriveLabelY")), QString());
+        QTRY_VERIFY(master.dataOf(KM_SETPROPERTY).contains(QStringLiteral("DriveLabelY=")));
+        QVERIFY(xy->addSlave(drives.at(2).get()));
+        QTRY_COMPARE(xy->property(QStringLiteral("DriveLabelY")), QStringLiteral("c"));
+        QCOMPARE(xy->property(QStringLiteral("DriveLabelX")), QStringLiteral("a"));
+
+        // Unlinked while positioning: the drives are stopped, and why is said.
+        requestTo(xy.get(), KM_DRIVE_START);
+        for (const char *label : {"a", "c"}) {
+            ZorMessage running(KM_STATUS, KS_INFO, 3);
+            running.setOrigin(QLatin1String(label));
+            xy->masterIn(running);
+        }
+        QTRY_COMPARE(xy->status(), 1);
+        const int stopsBefore = toSlaves.ofType(KM_DRIVE_STOP).size();
+        QVERIFY(xy->removeSlave(QStringLiteral("a")));
+        QTRY_COMPARE(xy->status(), 0);
+        QTRY_VERIFY(toSlaves.ofType(KM_DRIVE_STOP).size() > stopsBefore);
+        QCOMPARE(xy->property(QStringLiteral("DriveLabelX")), QString());
+        QCOMPARE(xy->property(QStringLiteral("DriveLabelY")), QStringLiteral("c"));
+        QTRY_COMPARE(master.dataOf(KM_LOGTEXT),
+                     QStringList({QStringLiteral("An axis drive is no longer linked: positioning stopped.")}));
     }
 
     // Two drives on the bus: positioning starts once both run, reads the
@@ -221,11 +297,11 @@ private slots:
             return xyNotice(rig.fromModule, QStringLiteral("MinX")) == QLatin1String("-2047")
                    && xyNotice(rig.fromModule, QStringLiteral("MaxY")) == QLatin1String("2047");
         }));
-        // Once the actual positions were taken as targets (the interface
-        // runs), each axis sends its synchronised target once.
+        // The actual positions become the targets (the interface runs);
+        // nothing is sent for them.
         QVERIFY(rig.waitUntil([&] {
-            return xySentTo(rig, KM_SETPROPERTY, QStringLiteral("DriveA")).size() == 1
-                   && xySentTo(rig, KM_SETPROPERTY, QStringLiteral("DriveB")).size() == 1;
+            return xyNotice(rig.fromModule, QStringLiteral("ActualX")) == QLatin1String("0.000")
+                   && xyNotice(rig.fromModule, QStringLiteral("TargetY")) == QLatin1String("0.000");
         }));
 
         QElapsedTimer still;
@@ -235,12 +311,12 @@ private slots:
             QTest::qWait(100);
         }
         rig.send(ZorMessage(KM_SETPROPERTY, KS_REQUEST, QStringLiteral("TargetY=0.500")));
-        QVERIFY(rig.waitUntil([&] { return xySentTo(rig, KM_SETPROPERTY, QStringLiteral("DriveA")).size() == 2; }));
+        QVERIFY(rig.waitUntil([&] { return xySentTo(rig, KM_SETPROPERTY, QStringLiteral("DriveA")).size() == 1; }));
         QVERIFY2(still.elapsed() >= 750, "the target was sent before it stood still");
-        QCOMPARE(xySentTo(rig, KM_SETPROPERTY, QStringLiteral("DriveA")).last(), QStringLiteral("TargetPosition=1.000"));
-        QCOMPARE(xySentTo(rig, KM_DRIVE_GO_TO_TARGET, QStringLiteral("DriveA")).last(), QStringLiteral("1"));
-        QVERIFY(rig.waitUntil([&] { return xySentTo(rig, KM_SETPROPERTY, QStringLiteral("DriveB")).size() == 2; }));
-        QCOMPARE(xySentTo(rig, KM_SETPROPERTY, QStringLiteral("DriveB")).last(), QStringLiteral("TargetPosition=0.500"));
+        QCOMPARE(xySentTo(rig, KM_SETPROPERTY, QStringLiteral("DriveA")), QStringList({"TargetPosition=1.000"}));
+        QCOMPARE(xySentTo(rig, KM_DRIVE_GO_TO_TARGET, QStringLiteral("DriveA")), QStringList({"1"}));
+        QVERIFY(rig.waitUntil([&] { return xySentTo(rig, KM_SETPROPERTY, QStringLiteral("DriveB")).size() == 1; }));
+        QCOMPARE(xySentTo(rig, KM_SETPROPERTY, QStringLiteral("DriveB")), QStringList({"TargetPosition=0.500"}));
         QVERIFY(!rig.fromModule.ofType(KM_NEW_POSITION_RUN).isEmpty());
 
         // The drives move there, and the actual positions follow.
@@ -253,7 +329,7 @@ private slots:
                    && xyNotice(rig.fromModule, QStringLiteral("ActualY")) == QLatin1String("0.500");
         }));
         QTest::qWait(900);
-        QCOMPARE(xySentTo(rig, KM_SETPROPERTY, QStringLiteral("DriveA")).size(), 2);
+        QCOMPARE(xySentTo(rig, KM_SETPROPERTY, QStringLiteral("DriveA")).size(), 1);
 
         // Sequence commands go on to the slaves unless their data is a plain
         // number other than 0, 1 or 2 (the panel's "n,parameter1=p" counts

@@ -112,6 +112,13 @@ private slots:
         panel->msgIn(ZorMessage(KM_STATUS, KS_INFO, 1500));
         QCOMPARE(state->styleSheet(), QStringLiteral("marker"));
 
+        // An error status: the module may still run, so it can be stopped
+        // (and started again).
+        panel->msgIn(ZorMessage(KM_STATUS, KS_INFO, 2000));
+        QVERIFY(!button("pushButtonStart")->isChecked());
+        QVERIFY(button("pushButtonStart")->isEnabled());
+        QVERIFY(button("pushButtonStop")->isEnabled());
+
         panel->msgIn(ZorMessage(KM_STATUS, KS_INFO, -5));
         QCOMPARE(state->styleSheet(), QStringLiteral("background-color: #5EBE37; color:black"));
         QVERIFY(!button("pushButtonStart")->isChecked());

@@ -1,7 +1,9 @@
 // The test-cycle panel: the settings it asks for and commits, start, homing
-// and stop, the look of each module status, and the module's report versus
-// its state texts.
+// and stop, the look of each module status, the module's report (its
+// columns lined up) versus its state texts, and a start the module refuses.
 #include "zorcontenttestcycle.h"
+#include "testdommodel.h"
+#include "zormodtestcycle.h"
 #include "zortest.h"
 
 class TestContentTestCycle : public QObject
@@ -112,13 +114,88 @@ private slots:
         QVERIFY(stats->toPlainText().endsWith(QLatin1String("A\t6")));
         QCOMPARE(stats->textCursor().position(), 20);
 
+        // A state text shows in the status line; while the module works it
+        // is the start button's caption too.
+        status(0);
+        panel->msgIn(ZorMessage(KM_INFOTEXT, KS_INFO, QStringLiteral("No drives to cycle")));
+        QCOMPARE(panel->statusLine(), QStringLiteral("No drives to cycle"));
+        QCOMPARE(button("pushButtonStart")->text(), QStringLiteral("Start Test Cycle"));
+        status(1);
         panel->msgIn(ZorMessage(KM_INFOTEXT, KS_INFO, QStringLiteral("Test Cycle Running")));
         QCOMPARE(button("pushButtonStart")->text(), QStringLiteral("Test Cycle Running"));
+        QCOMPARE(panel->statusLine(), QStringLiteral("Test Cycle Running"));
         panel->msgIn(ZorMessage(KM_INFOTEXT, KS_INFO, QString()));
         QCOMPARE(button("pushButtonStart")->text(), QStringLiteral("Test Cycle Running"));
-        status(1);
+        panel->msgIn(ZorMessage(KM_LOGTEXT, KS_INFO, QStringLiteral("DriveB: the move to 9.000 failed")));
+        QCOMPARE(panel->statusLine(), QStringLiteral("DriveB: the move to 9.000 failed"));
         status(0);
         QCOMPARE(button("pushButtonStart")->text(), QStringLiteral("Start Test Cycle"));
+    }
+
+    // In the statistics box each column starts at the same place on every
+    // line, however long the drive labels.
+    void reportColumnsLineUp()
+    {
+        const QString report = QStringLiteral("2026-01-02\t10:11:12\nTest Cycle Count\t12\n"
+                                              "Drive\t# Positions\t# Accepted\t# Errors\t# Skipped (previous target "
+                                              "not reached)\nA\t5\t4\t1\t0\nLong drive label 12\t1234\t1000\t200\t34");
+        panel->resize(1200, 600);
+        panel->show();
+        QVERIFY(QTest::qWaitForWindowExposed(panel));
+        panel->msgIn(ZorMessage(KM_INFOTEXT, KS_INFO, report));
+        QPlainTextEdit *stats = child<QPlainTextEdit>("plainTextEditStatistics");
+        QVERIFY(QFontInfo(stats->font()).fixedPitch());
+        // The x of each field's start on the lines of the table.
+        const auto columnStarts = [&](int line) {
+            QList<int> xs;
+            const QTextBlock block = stats->document()->findBlockByNumber(line);
+            int offset = 0;
+            for (const QString &field : block.text().split(QLatin1Char('\t'))) {
+                QTextCursor cursor(block);
+                cursor.setPosition(block.position() + offset);
+                xs << stats->cursorRect(cursor).left();
+                offset += field.size() + 1;
+            }
+            return xs;
+        };
+        const QList<int> heads = columnStarts(2);
+        QCOMPARE(heads.size(), 5);
+        QCOMPARE(columnStarts(3), heads);
+        QCOMPARE(columnStarts(4), heads);
+    }
+
+    // A start the module refuses puts the panel back to its idle look, with
+    // the reason in the status line: parameters and Homing usable, Stop off.
+    void refusedStartLeavesThePanelUsable()
+    {
+        TestDomModel model;
+        model.setXml(TestDomModel::projectXml({{QStringLiteral("testcycle"), QStringLiteral("Cycle")}}));
+        std::unique_ptr<ZorModule, ZorModuleDeleter> module(new ZorModTestCycle);
+        QVERIFY(module->setupZorModule(model.moduleIndex(QStringLiteral("Cycle")), &model));
+        connect(panel, &ZorPanel::msgOut, module.get(), &ZorModule::slaveIn);
+        connect(module.get(), &ZorModule::slaveOut, panel, &ZorPanel::msgIn);
+        module->start();
+        QVERIFY(panel->setupZorPanel(model.moduleIndex(QStringLiteral("Cycle")), &model));
+        QTRY_COMPARE(child<QLineEdit>("lineEditCycle1")->text(), QStringLiteral("1000"));
+
+        QPushButton *start = button("pushButtonStart");
+        start->click();
+        QVERIFY(start->isChecked());
+        QTRY_COMPARE(panel->statusLine(), QStringLiteral("No drives to cycle: link drives to the test cycle"));
+        QVERIFY(!start->isChecked());
+        QCOMPARE(start->text(), QStringLiteral("Start Test Cycle"));
+        QVERIFY(!button("pushButtonStop")->isEnabled());
+        QVERIFY(button("pushButtonHoming")->isEnabled());
+        QVERIFY(child<QGroupBox>("groupBoxCycleParameters")->isEnabled());
+
+        // Again, and with homing: each refusal shows.
+        panel->findChild<QLabel *>("labelStatus")->clear();
+        start->click();
+        QTRY_COMPARE(panel->statusLine(), QStringLiteral("No drives to cycle: link drives to the test cycle"));
+        QVERIFY(!start->isChecked());
+        button("pushButtonHoming")->click();
+        QTRY_COMPARE(panel->statusLine(), QStringLiteral("No drives to home: link drives to the test cycle"));
+        module->stop();
     }
 };
 

@@ -170,6 +170,22 @@ private slots:
         property(QStringLiteral("SendSeqName2=Go"));
         QCOMPARE(child<QToolButton>("toolButtonCmd1")->text(), QStringLiteral("[Enter] : Read devic..."));
         QCOMPARE(child<QToolButton>("toolButtonCmd3")->text(), QStringLiteral("[-] : Go"));
+
+        // Another X drive (the project relinked the module): nothing of the
+        // one before stays, and the new one's reports are shown.
+        property(QStringLiteral("DriveLabelX=DriveC"));
+        QCOMPARE(child<QLineEdit>("lineEditStateX")->text(), QString());
+        QCOMPARE(child<QLineEdit>("lineEditStateX")->styleSheet(), QString());
+        panel->msgIn(status);
+        QCOMPARE(child<QLineEdit>("lineEditStateX")->styleSheet(), QString());
+        status.setOrigin(QStringLiteral("DriveC"));
+        panel->msgIn(status);
+        QCOMPARE(child<QLineEdit>("lineEditStateX")->styleSheet(),
+                 QStringLiteral("background-color: #FEE600; color:black"));
+
+        // The module's notices show in their own line.
+        panel->msgIn(ZorMessage(KM_LOGTEXT, KS_INFO, QStringLiteral("DriveC: the move to 20.000 failed")));
+        QCOMPARE(panel->messageLine(), QStringLiteral("DriveC: the move to 20.000 failed"));
     }
 
     // Space three times, then Enter: 500 ms later stop and play sequence 0

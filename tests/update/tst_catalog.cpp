@@ -1,6 +1,7 @@
 // The update catalogue: reading and checking catalogue files, comparing
 // them, and installing their packages from a loopback update server.
 #include "zorcatalog.h"
+#include "zornetaccessmanager.h"
 
 #include "catalogserver.h"
 #include "updatetesting.h"
@@ -150,27 +151,93 @@ private slots:
     }
 
     // The saved catalogue is what the next check compares against: it must
-    // read back as the same catalogue, also in the encoding it declares.
+    // read back as the same catalogue, in the encoding it declares and with
+    // the texts as they were read.
+    void writtenCatalogReadsBackTheSame_data()
+    {
+        QTest::addColumn<QByteArray>("xml");
+        QTest::addColumn<QString>("title");
+        QTest::addColumn<QString>("description");
+        const QByteArray rest = "<GenerationDate>2024-05-06 07:08:09.010</GenerationDate>"
+                                "<Package name=\"A\" category=\"core\"><Link url=\"a.zip\"/></Package>"
+                                "</Catalog>\n";
+        QTest::newRow("declared Latin-1")
+            << "<?xml version=\"1.0\" encoding=\"ISO-8859-1\"?>\n<Catalog>"
+               "<Title>Quorvane Z\xfcrich</Title><Description>\xe9t\xe9</Description>" + rest
+            << QStringLiteral("Quorvane Zürich") << QStringLiteral("été");
+        QTest::newRow("processing instructions in the texts")
+            << "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<Catalog>"
+               "<Title>Quorvane<?render bold?> 2</Title><Description><?x y?>Release<?z?> notes</Description>"
+                   + rest
+            << QStringLiteral("Quorvane 2") << QStringLiteral("Release notes");
+    }
+
     void writtenCatalogReadsBackTheSame()
     {
+        QFETCH(QByteArray, xml);
+        QFETCH(QString, title);
+        QFETCH(QString, description);
         QTemporaryDir dir;
-        const QByteArray latin1 = "<?xml version=\"1.0\" encoding=\"ISO-8859-1\"?>\n<Catalog>"
-                                  "<Title>Quorvane Z\xfcrich</Title><Description>\xe9t\xe9</Description>"
-                                  "<GenerationDate>2024-05-06 07:08:09.010</GenerationDate>"
-                                  "<Package name=\"A\" category=\"core\"><Link url=\"a.zip\"/></Package>"
-                                  "</Catalog>\n";
-        QVERIFY(writeFile(dir.filePath("in.zorctl"), latin1));
+        QVERIFY(writeFile(dir.filePath("in.zorctl"), xml));
         ZorCatalog in(nullptr, kUser, kPassword);
         QVERIFY(!in.writeCatalogFile(dir.filePath("nothing.zorctl")));
         QVERIFY(in.loadCatalog(dir.filePath("in.zorctl"), false));
-        QCOMPARE(in.title(), QStringLiteral("Quorvane Zürich"));
+        QCOMPARE(in.title(), title);
+        QCOMPARE(in.description(), description);
         QVERIFY(in.writeCatalogFile(dir.filePath("out.zorctl")));
         QVERIFY(!in.writeCatalogFile(dir.filePath("out.zorctl")));
 
         ZorCatalog out(nullptr, kUser, kPassword);
         QVERIFY(out.loadCatalog(dir.filePath("out.zorctl"), false));
-        QCOMPARE(out.title(), QStringLiteral("Quorvane Zürich"));
+        QCOMPARE(out.title(), title);
+        QCOMPARE(out.description(), description);
         QVERIFY(!out.differsFrom(in));
+    }
+
+    // Link texts are paths of the server's folder: blanks and letters beyond
+    // ASCII reach it percent-encoded, and the files keep their names.
+    void linksArePercentEncoded()
+    {
+        const QString root = m_root.filePath("encoded");
+        QVERIFY(writeFile(root + "/QVbob-Catalog.zorctl",
+                          catalogXml({{"News", "whatsnew", {"news/whats new.html"}},
+                                      {"Data", "core", {QStringLiteral("Grüße/daten ä.txt")}}})));
+        QVERIFY(writeFile(root + "/news/whats new.html", "<p>new</p>"));
+        QVERIFY(writeFile(root + QStringLiteral("/Grüße/daten ä.txt"), "data"));
+        QTemporaryDir target;
+        ZorCatalog catalog(nullptr, kUser, kPassword);
+        QList<QVariant> report;
+        QVERIFY(initialize(catalog, "encoded", "QVbob-Catalog.zorctl", report));
+        QVERIFY(report.at(0).toBool());
+        const int before = m_server.pathsWithStatus(200).size();
+        QVERIFY(install(catalog, target.path()));
+        QCOMPARE(m_server.pathsWithStatus(200).mid(before),
+                 QStringList({"/encoded/Gr%C3%BC%C3%9Fe/daten%20%C3%A4.txt", "/encoded/news/whats%20new.html"}));
+        QCOMPARE(filesBelow(target.path()), QStringList({"WhatsNew/whats new.html", QStringLiteral("daten ä.txt")}));
+        QCOMPARE(readFile(target.filePath("WhatsNew/whats new.html")), QByteArray("<p>new</p>"));
+    }
+
+    // A component that stops arriving fails the install once nothing came
+    // for the time-out, and the status says so.
+    void stalledComponentFailsTheInstall()
+    {
+        const QString root = m_root.filePath("stalled");
+        QVERIFY(writeFile(root + "/QVbob-Catalog.zorctl", catalogXml({{"Core", "core", {"stall/big.bin"}}})));
+        QVERIFY(writeFile(root + "/big.bin", QByteArray(256 * 1024, 'x')));
+        QTemporaryDir target;
+        ZorCatalog catalog(nullptr, kUser, kPassword);
+        QSignalSpy texts(&catalog, &ZorCatalog::statusChanged);
+        QList<QVariant> report;
+        QVERIFY(initialize(catalog, "stalled", "QVbob-Catalog.zorctl", report));
+        catalog.downloader()->setStallTimeoutMs(500);
+        QElapsedTimer clock;
+        clock.start();
+        QVERIFY(!install(catalog, target.path()));
+        QVERIFY2(clock.elapsed() < 15000, "the stalled transfer was not given up in time");
+        QCOMPARE(texts.last().at(0).toString(),
+                 QStringLiteral("Nothing arrived from %1 for 0.5 s: the transfer was stopped.")
+                     .arg(m_server.url("stalled/stall/big.bin")));
+        QCOMPARE(filesBelow(target.path()), QStringList());
     }
 
     // Every component downloaded in ascending URL order, core installed

@@ -172,6 +172,80 @@ private slots:
         QVERIFY(reportAt(finished, 1).ok);
         QVERIFY(!QFileInfo::exists(out.filePath("big.bin")));
     }
+
+    // Data reaches the disk as it arrives: while a transfer stalls half-way,
+    // the half received is already written. Nothing arriving for the
+    // time-out ends it (-4), and neither the file nor its partial data stay.
+    void streamsToDiskAndGivesUpWhenNothingArrives()
+    {
+        QTemporaryDir out;
+        ZorNetAccessManager manager(nullptr, kDownloadUser, kDownloadPassword);
+        manager.setStallTimeoutMs(1500);
+        QSignalSpy finished(&manager, &ZorNetAccessManager::downloadFinished);
+        const QString url = m_server.url("files/stall/big.bin");
+        QElapsedTimer clock;
+        clock.start();
+        manager.download(url, out.filePath("big.bin"));
+        // The partial file may be one without a name (opened as a temporary
+        // file of the folder): it is found among the process's open files.
+        const auto writtenSoFar = [&] {
+            qint64 size = 0;
+            for (const QFileInfo &f : QDir(out.path()).entryInfoList(QDir::Files | QDir::Hidden))
+                size += f.size();
+            for (const QFileInfo &fd : QDir(QStringLiteral("/proc/self/fd")).entryInfoList(QDir::AllEntries | QDir::System | QDir::Hidden)) {
+                if (fd.symLinkTarget().startsWith(out.path() + QLatin1Char('/')))
+                    size += fd.size();
+            }
+            return size;
+        };
+        QTRY_COMPARE_WITH_TIMEOUT(writtenSoFar(), qint64(128 * 1024), 10000);
+        QVERIFY(finished.isEmpty());
+        QVERIFY(finished.wait(20000));
+        const Report r = reportAt(finished, 0);
+        QVERIFY2(clock.elapsed() >= 1500,
+                 qPrintable(QStringLiteral("given up before the time-out: %1 ms, code %2").arg(clock.elapsed()).arg(r.code)));
+        QVERIFY(!r.ok);
+        QCOMPARE(r.code, -4);
+        QCOMPARE(manager.lastErrorCode(), -4);
+        QCOMPARE(manager.failureText(r.code, url),
+                 QStringLiteral("Nothing arrived from %1 for 1.5 s: the transfer was stopped.").arg(url));
+        QCOMPARE(QDir(out.path()).entryList(QDir::Files | QDir::Hidden), QStringList());
+    }
+
+    // A body larger than the limit is refused whether its length is
+    // announced or only found while it arrives; one within it arrives.
+    void refusesBodiesOverTheLimit_data()
+    {
+        QTest::addColumn<QString>("path");
+        QTest::addColumn<int>("code");
+        QTest::newRow("announced") << "files/big.bin" << -5;
+        QTest::newRow("chunked, found while arriving") << "files/chunked/big.bin" << -5;
+        QTest::newRow("within the limit") << "files/a.txt" << 0;
+    }
+
+    void refusesBodiesOverTheLimit()
+    {
+        QFETCH(QString, path);
+        QFETCH(int, code);
+        QTemporaryDir out;
+        ZorNetAccessManager manager(nullptr, kDownloadUser, kDownloadPassword);
+        manager.setMaxDownloadBytes(100000);
+        QSignalSpy finished(&manager, &ZorNetAccessManager::downloadFinished);
+        const QString url = m_server.url(path);
+        manager.download(url, out.filePath("file"));
+        QVERIFY(finished.wait(20000));
+        QCOMPARE(finished.size(), 1);
+        const Report r = reportAt(finished, 0);
+        QCOMPARE(r.code, code);
+        QCOMPARE(r.ok, code == 0);
+        if (code == 0) {
+            QCOMPARE(readFile(out.filePath("file")), sampleText());
+        } else {
+            QCOMPARE(QDir(out.path()).entryList(QDir::Files | QDir::Hidden), QStringList());
+            QCOMPARE(manager.failureText(code, url),
+                     QStringLiteral("%1 is larger than the 100000 bytes a download may have: it was refused.").arg(url));
+        }
+    }
 };
 
 ZOR_TEST(TestDownloads)

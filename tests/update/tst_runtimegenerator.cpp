@@ -4,6 +4,7 @@
 
 #include "quorvane.h"
 #include "quorvaneproject.h"
+#include "rcclient.h"
 #include "updatetesting.h"
 #include "zorapplservices.h"
 #include "zorquestionbox.h"
@@ -18,6 +19,7 @@
 #include <QListWidget>
 #include <QProgressBar>
 #include <QPushButton>
+#include <QTcpServer>
 
 using namespace UpdateTesting;
 
@@ -110,6 +112,36 @@ QStringList runtimeWorkFolders()
 
 } // namespace
 
+namespace RuntimeGeneratorTesting {
+
+struct RuntimeRun
+{
+    int exitCode = -1;
+    QString output;
+    QString errors;
+};
+
+// Runs a runtime file from another folder, with no terminal on its input,
+// as a program started by the main window runs.
+RuntimeRun runRuntime(const QString &file, const QStringList &arguments = QStringList())
+{
+    QProcess p;
+    p.setWorkingDirectory(QDir::tempPath());
+    p.start(file, arguments);
+    p.closeWriteChannel();
+    RuntimeRun run;
+    if (!p.waitForFinished(120000) || p.exitStatus() != QProcess::NormalExit)
+        return run;
+    run.exitCode = p.exitCode();
+    run.output = QString::fromLocal8Bit(p.readAllStandardOutput());
+    run.errors = QString::fromLocal8Bit(p.readAllStandardError());
+    return run;
+}
+
+} // namespace RuntimeGeneratorTesting
+
+using namespace RuntimeGeneratorTesting;
+
 class TestRuntimeGenerator : public QObject
 {
     Q_OBJECT
@@ -129,14 +161,13 @@ class TestRuntimeGenerator : public QObject
         const QString build = ZorTest::buildPath(QString());
         bool ok = true;
         if (programSource.isEmpty()) {
-            ok = writeFile(folder + '/' + program, "#!/bin/sh\necho runtime\n")
+            // Notes its arguments beside itself and ends with a status of its own.
+            ok = writeFile(folder + '/' + program,
+                           "#!/bin/sh\necho \"$@\" > \"$(dirname \"$0\")/args.txt\"\nexit 7\n")
                  && QFile::setPermissions(folder + '/' + program, QFile::ReadOwner | QFile::WriteOwner
                                                                       | QFile::ExeOwner);
         } else {
-            // Without its debug information the program packs in a second
-            // instead of half a minute on a busy machine.
-            ok = copyFile(programSource, folder + '/' + program)
-                 && QProcess::execute(QStringLiteral("strip"), {folder + '/' + program}) == 0;
+            ok = copyFile(programSource, folder + '/' + program);
         }
         for (const char *name : {"Quorvane.rcc", "Quorvane.user.rcc", "runtime.desktop.rcc",
                                  "runtime.operator.rcc"})
@@ -264,24 +295,127 @@ private slots:
                  QStringList({folder, folder + "/Quorvane.rcc", folder + "/Quorvane.user.rcc",
                               folder + "/Templates", folder + "/Templates/runtime.zortpl", folder + "/prog"}));
 
-        // "Test Runtime .exe" unpacks beside the file, also a second time.
+        // "Test Runtime .exe" starts the runtime file itself, which unpacks
+        // beside itself and starts the program with the packed project.
         QSignalSpy out(&g.dialog, &ZorGenerateRuntimeDialog::msgOut);
         g.test->click();
         QCOMPARE(out.size(), 1);
         const QString command = out.at(0).at(0).value<ZorMessage>().data().toString();
-        QCOMPARE(command, "startprocess,\"" + target + "\",\"-o" + outFolder + "\",-y");
-        QStringList started = Quorvane::startProcessCommandLine(command.mid(13));
-        const QString program = started.takeFirst();
-        for (int run = 0; run < 2; ++run) {
-            QProcess p;
-            p.start(program, started);
-            QVERIFY(p.waitForFinished(60000));
-            QCOMPARE(p.exitCode(), 0);
-        }
-        QCOMPARE(filesBelow(outFolder + '/' + folder),
-                 QStringList({"Quorvane.rcc", "Quorvane.user.rcc", "Templates/runtime.zortpl", "prog"}));
-        QVERIFY(QDir(outFolder + '/' + folder).removeRecursively());
+        QCOMPARE(command, "startprocess,\"" + target + "\"");
+        QCOMPARE(Quorvane::startProcessCommandLine(command.mid(13)), QStringList({target}));
+        const RuntimeRun run = runRuntime(target);
+        QCOMPARE(run.exitCode, 7);
+        const QString unpacked = outFolder + '/' + folder;
+        QCOMPARE(readFile(unpacked + "/args.txt").trimmed(), (unpacked + "/Templates/runtime.zortpl").toUtf8());
+        QVERIFY(QDir(unpacked).removeRecursively());
         QFile::remove(target);
+    }
+
+    // The runtime file unpacks once: started again it starts the program
+    // from the files of its last run. A folder it did not unpack is never
+    // replaced without a yes (there is no terminal here to ask on): the
+    // runtime unpacks into a fresh folder beside it, which later starts use.
+    // Arguments other than "-y" go on to the program.
+    void runtimeUnpacksOnceAndReplacesNothing()
+    {
+        const QString outFolder = path("once");
+        const QString target = outFolder + "/Line.exe";
+        {
+            Generator g(m_project.data());
+            Boxes boxes;
+            QVERIFY2(g.run(target), qPrintable(g.status->text()));
+        }
+        const QString project = "/Templates/runtime.zortpl";
+        RuntimeRun run = runRuntime(target);
+        QCOMPARE(run.exitCode, 7);
+        QVERIFY2(run.output.contains("unpacking into \"" + outFolder + "/Line\""), qPrintable(run.output));
+        QVERIFY(QFileInfo(outFolder + "/Line/prog").isExecutable());
+        QCOMPARE(filesBelow(outFolder + "/Line"),
+                 QStringList({".quorvane_runtime", "Quorvane.rcc", "Quorvane.user.rcc", "Templates/runtime.zortpl",
+                              "args.txt", "prog"}));
+
+        // Started again: nothing is unpacked, a file changed since stays.
+        QVERIFY(writeFile(outFolder + "/Line/Quorvane.rcc", "changed by the user"));
+        run = runRuntime(target);
+        QCOMPARE(run.exitCode, 7);
+        QVERIFY2(!run.output.contains("unpacking"), qPrintable(run.output));
+        QCOMPARE(readFile(outFolder + "/Line/Quorvane.rcc"), QByteArray("changed by the user"));
+
+        // A folder of that name that another runtime (or the user) made.
+        QVERIFY(QFile::remove(outFolder + "/Line/.quorvane_runtime"));
+        run = runRuntime(target, {"one", "two words"});
+        QCOMPARE(run.exitCode, 7);
+        QVERIFY2(run.errors.contains("\"" + outFolder + "/Line\" exists already; unpacking into \"" + outFolder
+                                     + "/Line (1)\""),
+                 qPrintable(run.errors));
+        QCOMPARE(readFile(outFolder + "/Line/Quorvane.rcc"), QByteArray("changed by the user"));
+        QCOMPARE(readFile(outFolder + "/Line (1)/args.txt").trimmed(),
+                 (outFolder + "/Line (1)" + project + " one two words").toUtf8());
+        run = runRuntime(target);
+        QVERIFY2(!run.output.contains("unpacking"), qPrintable(run.output));
+        QCOMPARE(QDir(outFolder).entryList(QDir::Dirs | QDir::NoDotAndDotDot), QStringList({"Line", "Line (1)"}));
+
+        // "-y" replaces the files of the folder without asking.
+        QVERIFY(QDir(outFolder + "/Line (1)").removeRecursively());
+        run = runRuntime(target, {"-y"});
+        QCOMPARE(run.exitCode, 7);
+        QCOMPARE(readFile(outFolder + "/Line/Quorvane.rcc"), readFile(path("small/Quorvane.rcc")));
+        QCOMPARE(QDir(outFolder).entryList(QDir::Dirs | QDir::NoDotAndDotDot), QStringList({"Line"}));
+    }
+
+    // A runtime file that is damaged, cut short or no runtime at all says
+    // so, ends with status 2 and leaves nothing beside it.
+    void damagedRuntimeSaysWhy_data()
+    {
+        QTest::addColumn<QString>("damage");
+        QTest::addColumn<QString>("message");
+        QTest::newRow("the bare stub") << "stub" << "cannot be used: it holds no runtime configuration";
+        QTest::newRow("cut short") << "cut" << "cannot be used: its packed files are cut short (";
+        QTest::newRow("packed data changed") << "flip" << "is damaged: ";
+        QTest::newRow("no program named") << "noprogram" << "cannot be used: its runtime configuration names no "
+                                                              "program to start";
+    }
+
+    void damagedRuntimeSaysWhy()
+    {
+        QFETCH(QString, damage);
+        QFETCH(QString, message);
+        const QString built = path("damaged/built/Line.exe");
+        if (!QFileInfo::exists(built)) {
+            Generator g(m_project.data());
+            Boxes boxes;
+            QVERIFY2(g.run(built), qPrintable(g.status->text()));
+        }
+        const QByteArray stub = readFile(ZorApplServices::archiveToolDir() + "/quorvane_runtime.sfx");
+        QByteArray file = readFile(built);
+        const int archiveAt = file.indexOf(k7zSignature, stub.size());
+        QVERIFY(archiveAt > stub.size());
+        if (damage == "stub") {
+            file = stub;
+        } else if (damage == "cut") {
+            file.truncate(archiveAt + (file.size() - archiveAt) / 2);
+        } else if (damage == "flip") {
+            // The packed streams lie between the 32-byte start header and the
+            // archive's own header at the end.
+            for (int i = archiveAt + 40; i < archiveAt + 240; ++i)
+                file[i] = char(file.at(i) ^ 0x55);
+        } else {
+            const int at = file.indexOf("RunProgram=", stub.size());
+            QVERIFY(at > 0);
+            file.replace(at, 11, "RunNothing=");
+        }
+        const QString folder = path("damaged/" + damage);
+        QVERIFY(writeFile(folder + "/Line.exe", file));
+        QVERIFY(QFile::setPermissions(folder + "/Line.exe", QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner));
+        const RuntimeRun run = runRuntime(folder + "/Line.exe");
+        QCOMPARE(run.exitCode, 2);
+        // Without its configuration the runtime knows only its file name.
+        const QString title = damage == "stub" ? QStringLiteral("Line.exe") : QStringLiteral("Quorvane Runtime");
+        QVERIFY2(run.errors.contains(QStringLiteral("%1: the runtime file \"%2/Line.exe\" ").arg(title, folder)
+                                     + message),
+                 qPrintable(run.errors));
+        QCOMPARE(QDir(folder).entryList(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden),
+                 QStringList({"Line.exe"}));
     }
 
     // A generation that fails late replaces nothing and leaves no work
@@ -307,52 +441,105 @@ private slots:
         QVERIFY(!g.generate->isHidden() && g.generate->isEnabled() && g.cancel->isEnabled());
     }
 
-    // The whole program packed: the file unpacks itself where it is run, and
-    // the program inside starts with the packed project.
-    void generatedRuntimeUnpacksAndStarts()
+    // The whole program packed: run in an empty folder, the runtime file
+    // unpacks itself there and starts the program with the packed project,
+    // whose remote-control server then takes the app-control "exit". The
+    // program's debug log, which it writes in its folder, shows a whole run;
+    // the runtime ends with the program's status. The packed program
+    // carries no debug information.
+    void generatedRuntimeStartsTheProgram()
     {
+        const quint16 port = RcClient::freePort();
+        QVERIFY(port != 0);
+        const QString projectXml = QStringLiteral(
+            "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<QuorvaneProject><module type=\"project\">"
+            "<module type=\"remotecontrol\" label=\"Remote\"><properties>"
+            "<RemoteControlMode>1</RemoteControlMode><RemoteControlConnection>SERVER:%1</RemoteControlConnection>"
+            "<RemoteControlAllowControl>1</RemoteControlAllowControl></properties></module>"
+            "</module></QuorvaneProject>\n").arg(port);
+        QVERIFY(writeFile(path("remote/Remote.zorpro"), projectXml.toUtf8()));
+        QVERIFY(ZorApplServices::zipFiles(path("Remote.zorzip"), path("remote") + "/*", 30000, false));
+        // Loaded here too, the project's server may take the port: it goes
+        // with the project, before the runtime starts.
+        QScopedPointer<QuorvaneProject> project(new QuorvaneProject);
+        QString error;
+        QVERIFY2(project->load(path("Remote.zorzip"), error), qPrintable(error));
+
         const QString app = path("app");
         QVERIFY(makeApplicationFolder(app, "Quorvane", ZorTest::buildPath("Quorvane")));
         ZorGenerateRuntimeDialog::setApplicationFiles(app, "Quorvane");
-        const QString target = path("out dir/Line3.exe");
+        const QString built = path("out dir/Line3.exe");
         {
-            Generator g(m_project.data());
-            g.select("runtime.operator.rcc");
+            Generator g(project.data());
+            g.select("runtime.desktop.rcc");
             Boxes boxes;
-            const bool generated = g.run(target);
+            const bool generated = g.run(built);
             ZorGenerateRuntimeDialog::setApplicationFiles(path("small"), "prog");
             QVERIFY2(generated, qPrintable(g.status->text() + boxes.shown.join('\n')));
         }
-        const QStringList entries = archiveEntries(target);
+        project.reset();
+        QTRY_VERIFY_WITH_TIMEOUT(QTcpServer().listen(QHostAddress::LocalHost, port), 20000);
+        const QStringList entries = archiveEntries(built);
         QVERIFY(entries.contains("Line3/Quorvane"));
-        QVERIFY(entries.contains("Line3/Quorvane.user.rcc"));
         QVERIFY(entries.contains("Line3/Templates/runtime.zortpl"));
         QVERIFY(!entries.contains("Line3/Projects"));
         QVERIFY(!entries.contains("Line3/Templates/Standard.zortpl"));
         QVERIFY(!entries.contains("Line3/runtime.operator.rcc"));
 
         const QString run = path("run");
+        const QString target = run + "/Line3.exe";
         QVERIFY(QDir().mkpath(run));
-        QProcess unpack;
-        unpack.setWorkingDirectory(run);
-        unpack.start(target, QStringList());
-        QVERIFY(unpack.waitForFinished(120000));
-        QCOMPARE(unpack.exitCode(), 0);
-        QCOMPARE(readFile(run + "/Line3/Quorvane.user.rcc"), readFile(app + "/runtime.operator.rcc"));
-        QVERIFY(QFileInfo(run + "/Line3/Quorvane").isExecutable());
-
-        QProcess program;
+        QVERIFY(QFile::copy(built, target));
+        QProcess runtime;
         QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-        env.insert("QUORVANE_STARTUP_PROBE", "1");
         env.insert("QT_QPA_PLATFORM", "offscreen");
-        program.setProcessEnvironment(env);
-        program.setWorkingDirectory(run);
-        program.start(run + "/Line3/Quorvane", {"/minimized"});
-        QVERIFY(program.waitForFinished(120000));
-        const QString output = QString::fromUtf8(program.readAllStandardOutput());
-        QCOMPARE(program.exitCode(), 0);
-        QVERIFY2(output.contains("window_title: "), qPrintable(output));
-        QVERIFY2(!output.contains("message: "), qPrintable(output));
+        runtime.setProcessEnvironment(env);
+        runtime.setWorkingDirectory(QDir::tempPath());
+        runtime.setProcessChannelMode(QProcess::ForwardedErrorChannel);
+        runtime.start(target, {"/debugmode=1"});
+        QVERIFY(runtime.waitForStarted(10000));
+        runtime.closeWriteChannel();
+
+        // The server listens once the program has opened the project.
+        std::unique_ptr<RcClient> client;
+        // Should the test fail half-way, the program started by the runtime
+        // is asked to end all the same: killing the runtime would leave it.
+        struct EndsTheProgram
+        {
+            QProcess &runtime;
+            std::unique_ptr<RcClient> &client;
+            ~EndsTheProgram()
+            {
+                if (runtime.state() != QProcess::Running)
+                    return;
+                if (client)
+                    client->send("Remote:KM_APPLICATION_CONTROL:KS_REQUEST:exit\n\n");
+                if (!QTest::qWaitFor([this] { return runtime.state() == QProcess::NotRunning; }, 20000))
+                    runtime.kill();
+            }
+        } ending{runtime, client};
+        QElapsedTimer clock;
+        clock.start();
+        bool connected = false;
+        while (!connected && runtime.state() == QProcess::Running && clock.elapsed() < 120000) {
+            client.reset(new RcClient);
+            connected = client->connectTo(port, QStringLiteral("127.0.0.1"), 5000);
+            if (!connected)
+                QTest::qWait(200);
+        }
+        QVERIFY2(connected, qPrintable(client ? client->errorString() : QStringLiteral("the runtime ended")));
+        client->send("Remote:KM_APPLICATION_CONTROL:KS_REQUEST:exit\n\n");
+        // The event loop runs meanwhile: the client's line must go out.
+        QTRY_COMPARE_WITH_TIMEOUT(runtime.state(), QProcess::NotRunning, 60000);
+        QCOMPARE(runtime.exitStatus(), QProcess::NormalExit);
+        QCOMPARE(runtime.exitCode(), 0);
+
+        const QString program = run + "/Line3/Quorvane";
+        QVERIFY(QFileInfo(program).isExecutable());
+        QVERIFY2(!readFile(program).contains(".debug_info"), "the packed program carries debug information");
+        QCOMPARE(readFile(run + "/Line3/Quorvane.user.rcc"), readFile(app + "/runtime.desktop.rcc"));
+        const QByteArray log = readFile(run + "/Line3/zordebuglog_main.txt");
+        QVERIFY2(log.contains("log started") && log.contains("log stopped"), log.right(2000).constData());
     }
 
     void resourceFilesAndSelection()

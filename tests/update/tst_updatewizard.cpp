@@ -97,7 +97,11 @@ private slots:
                           catalogXml({{"A", "core", {"a"}}, {"B", "template", {}}})));
         QVERIFY(writeFile(updates + "/QVslow-Catalog.zorctl", catalogXml({{"Core", "core", {"stall/big.bin"}}})));
         QVERIFY(writeFile(updates + "/big.bin", QByteArray(256 * 1024, 'x')));
-        QVERIFY2(m_server.start(m_root.path(), {{"QValice", "secret"}, {"QVbroken", "pw"}, {"QVslow", "pw"}}),
+        // As a zip made on Windows: no execute bit on the program.
+        QVERIFY(writeFile(updates + "/QVwin-Catalog.zorctl", catalogXml({{"Core", "core", {"win/app.zip"}}})));
+        QVERIFY(writeFile(updates + "/win/app.zip", ZorTest::storedZip({{programName().toUtf8(), "#!/bin/sh\n"}})));
+        QVERIFY2(m_server.start(m_root.path(), {{"QValice", "secret"}, {"QVbroken", "pw"}, {"QVslow", "pw"},
+                                                {"QVwin", "pw"}}),
                  qPrintable(m_server.errorString()));
         // No trailing "/": the wizard adds it.
         QVERIFY(loadConfiguration(m_config.path(), {{"UpdateUrl", m_server.url("updates")},
@@ -153,15 +157,22 @@ private slots:
         QCOMPARE(w.cancel->text(), QStringLiteral("Close"));
         QCOMPARE(w.next->text(), QStringLiteral("Restart with new version"));
 
+        // This program ends once the main window answers that the new one
+        // started.
         QSignalSpy out(&w.dialog, &ZorUpdateDialog::msgOut);
         w.next->click();
-        QCOMPARE(out.size(), 2);
+        QCOMPARE(out.size(), 1);
         const auto command = out.at(0).at(0).value<ZorMessage>();
         QCOMPARE(command.msgType(), int(KM_APPLICATION_CONTROL));
         QCOMPARE(command.msgState(), int(KS_REQUEST));
         const QString program = folder + '/' + programName();
         const QString news = folder + "/WhatsNew/whatsnew.html";
         QCOMPARE(command.data().toString(), "startprocess,\"" + program + "\",\"" + news + "\"");
+        QVERIFY(!w.next->isEnabled());
+        ZorMessage started = command;
+        started.setMsgState(KS_ANSWER);
+        w.dialog.appControlResponse(started);
+        QCOMPARE(out.size(), 2);
         QCOMPARE(out.at(1).at(0).value<ZorMessage>().data().toString(), QStringLiteral("exit"));
         QCOMPARE(w.dialog.result(), int(QDialog::Accepted));
         // The main window starts the program with the file as its argument,
@@ -186,6 +197,73 @@ private slots:
         w.next->click();
         QTRY_COMPARE_WITH_TIMEOUT(w.dialog.step(), int(ZorUpdateDialog::StepInstalled), 60000);
         QVERIFY(QFileInfo(apps.filePath(QStringLiteral("%1 (1)/%2").arg(kVersion, programName()))).isFile());
+    }
+
+    // A new program that cannot start never ends this one: without its
+    // execute bit nothing is asked of the main window; a start the main
+    // window reports failed is no reason to exit either. The new folder
+    // stays, and the wizard says why.
+    void newProgramThatCannotStartKeepsThisOne()
+    {
+        QTemporaryDir apps;
+        QVERIFY(QDir().mkpath(apps.filePath("current")));
+        Wizard w(apps.filePath("current"));
+        w.check("win", "pw");
+        QTRY_COMPARE_WITH_TIMEOUT(w.dialog.step(), int(ZorUpdateDialog::StepOffered), 20000);
+        w.next->click();
+        QTRY_COMPARE_WITH_TIMEOUT(w.dialog.step(), int(ZorUpdateDialog::StepInstalled), 60000);
+        const QString folder = QDir(apps.path()).absoluteFilePath(kVersion);
+        const QString program = folder + '/' + programName();
+        QVERIFY(QFileInfo(program).isFile() && !QFileInfo(program).isExecutable());
+
+        QSignalSpy out(&w.dialog, &ZorUpdateDialog::msgOut);
+        w.next->click();
+        QCOMPARE(out.size(), 0);
+        QVERIFY2(w.text().endsWith(QStringLiteral("The new version cannot be started: '%1' is not an executable "
+                                                  "program (it has no permission to run). This version stays "
+                                                  "open; the new files stay in '%2', where you can make the "
+                                                  "program executable and start it yourself.")
+                                       .arg(program, folder)),
+                 qPrintable(w.text()));
+        QCOMPARE(w.dialog.step(), int(ZorUpdateDialog::StepInstalled));
+        QVERIFY(w.next->isEnabled());
+
+        QVERIFY(QFile::setPermissions(program, QFile::permissions(program) | QFile::ExeOwner));
+        w.next->click();
+        QCOMPARE(out.size(), 1);
+        ZorMessage refused = out.at(0).at(0).value<ZorMessage>();
+        refused.setMsgState(KS_FAIL);
+        w.dialog.appControlResponse(refused);
+        QCOMPARE(out.size(), 1);
+        QVERIFY(w.text().endsWith(QStringLiteral("The new version could not be started. This version stays open; "
+                                                 "the new files stay in '%1'.")
+                                      .arg(folder)));
+        QVERIFY(w.next->isEnabled());
+        QVERIFY(QFileInfo(program).isFile());
+        QCOMPARE(w.dialog.result(), 0);
+    }
+
+    // Enter takes the step forward, wherever the focus is: the check from
+    // the password, the download with the focus on Cancel.
+    void enterTakesTheForwardStep()
+    {
+        QTemporaryDir apps;
+        QVERIFY(QDir().mkpath(apps.filePath("current")));
+        Wizard w(apps.filePath("current"));
+        w.dialog.show();
+        QVERIFY(QTest::qWaitForWindowActive(&w.dialog));
+        w.user->setText("alice");
+        w.password->setText("secret");
+        w.password->setFocus();
+        QTest::keyClick(w.password, Qt::Key_Return);
+        QTRY_COMPARE_WITH_TIMEOUT(w.dialog.step(), int(ZorUpdateDialog::StepOffered), 20000);
+        QVERIFY(w.next->isDefault() && !w.cancel->isDefault());
+        w.cancel->setFocus();
+        QTest::keyClick(w.cancel, Qt::Key_Return);
+        QTRY_COMPARE_WITH_TIMEOUT(w.dialog.step(), int(ZorUpdateDialog::StepInstalled), 60000);
+        QVERIFY(w.dialog.isVisible());
+        QVERIFY(w.next->isDefault());
+        w.dialog.reject();
     }
 
     void wrongPasswordReturnsToLogin()

@@ -33,6 +33,7 @@ import socket
 import sys
 import threading
 import time
+import urllib.parse
 
 
 def main():
@@ -67,6 +68,9 @@ def main():
             self.wfile.write(body)
 
         def file_bytes(self, relative):
+            # The request path is percent-encoded; the files are named as
+            # the decoded text reads.
+            relative = urllib.parse.unquote(relative)
             path = os.path.realpath(os.path.join(root, relative.lstrip("/")))
             if not path.startswith(root + os.sep) or not os.path.isfile(path):
                 return None
