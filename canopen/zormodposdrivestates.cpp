@@ -64,6 +64,10 @@ void DriveRoot::cycle()
     if (ZorModPosDrive *m = drive())
         m->forgetAccessKey();
     setProperty(QStringLiteral("AccessKeySet"), QString(), false);
+    // The bus is listened to from the start: a drive's own script prints
+    // through emergencies whether or not the drive was started from here.
+    // Communication counts as open only once CommInit has opened it.
+    sendToSlaves(ZorMessage(KM_COMM_OPEN, KS_REQUEST, QString()), true);
     requestTransition<Idle>();
 }
 
