@@ -5,7 +5,10 @@
 #include "zordrivereadout.h"
 #include "zorquestionbox.h"
 
+#include <QApplication>
 #include <QDoubleValidator>
+#include <QKeyEvent>
+#include <QShortcutEvent>
 #include <QFontMetrics>
 #include <QIntValidator>
 #include <QTimer>
@@ -116,6 +119,30 @@ ZorContentDriveRuxaSetup::ZorContentDriveRuxaSetup(QWidget *parent)
         intRange(e, 1, 9);
     ui->lineEditTargetPos->setValidator(rangeValidator(-2048, 2048, ui->lineEditTargetPos));
     ui->lineEditHomingOffset->setValidator(rangeValidator(-2048, 2048, ui->lineEditHomingOffset));
+
+    ui->pushButtonStop->installEventFilter(this);
+    qApp->installEventFilter(this);
+}
+
+bool ZorContentDriveRuxaSetup::eventFilter(QObject *watched, QEvent *event)
+{
+    if (event->type() == QEvent::Shortcut && watched == ui->pushButtonStop
+        && static_cast<QShortcutEvent *>(event)->isAmbiguous() && ui->pushButtonStop->isEnabled()) {
+        on_pushButtonStop_clicked();
+        return true;
+    }
+    if (event->type() == QEvent::ShortcutOverride) {
+        const auto *key = static_cast<QKeyEvent *>(event);
+        QWidget *focus = QApplication::focusWidget();
+        if (key->key() == Qt::Key_Escape && key->modifiers() == Qt::NoModifier && focus && isAncestorOf(focus)
+            && ui->pushButtonStop->isEnabled()) {
+            // Taken here: the Esc shortcuts of other panels do not compete.
+            on_pushButtonStop_clicked();
+            event->accept();
+            return true;
+        }
+    }
+    return ZorPanel::eventFilter(watched, event);
 }
 
 ZorContentDriveRuxaSetup::~ZorContentDriveRuxaSetup()

@@ -11,7 +11,8 @@
 // raised by 1000 while busy or warning, 2000 error) in its colours. A
 // "drive_tamrix" module has no homing and no initial setup: those tabs go.
 // The module's texts show in full in a status line under the buttons; the
-// "New Baud Rt." proposed is the CAN interface's current bit rate.
+// "New Baud Rt." proposed is the CAN interface's current bit rate. Esc
+// stops the drive whatever other Esc shortcuts the window holds.
 // The panel never touches the bus; failures reach the user through the
 // module's status and texts.
 #pragma once
@@ -38,6 +39,12 @@ public:
 
 public slots:
     void processIn(const ZorMessage &msg) override;
+
+protected:
+    // Esc stops the drive: while the focus is in the panel, and when its
+    // Stop button's shortcut is shared with other Esc buttons of the window
+    // (a shared shortcut would only move the focus).
+    bool eventFilter(QObject *watched, QEvent *event) override;
 
 private slots:
     void on_pushButtonStart_clicked(bool checked);
