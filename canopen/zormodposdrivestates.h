@@ -29,7 +29,12 @@
 // Every request a state cannot serve is answered KS_REJECT, also one that
 // a newer request displaces as the pending command. Motion requests (mode
 // change, moves, homing) are answered when their interview comes back:
-// KS_ANSWER when the drive took every line, else the interview's state.
+// KS_ANSWER when the drive took every line, else the interview's state. A
+// mode is entered once the drive has taken it; after a refusal the module
+// stays in (or goes to) the mode the drive reports in 6061h, and motion
+// requests sent meanwhile wait for that. A stop's interview that the drive
+// does not take leads to Error, from which a stop sends the sequence again;
+// a new script for a running drive is downloaded after the stop sequence.
 // The node parameter, reset and download states are entered like Startup,
 // through CommInit with continuation 0; the request stays pending and the
 // state that follows answers it (Idle KS_ANSWER, Error KS_FAIL).

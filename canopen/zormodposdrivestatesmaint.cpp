@@ -202,8 +202,9 @@ void ChangeNodeParameters::cycle()
         if (isAnswerTo(message, c.failInterview)) {
             QString text = (c.aborted ? tr("Aborted - ") : tr("Failed - ")) + statusText();
             if (!c.refusal.isEmpty())
-                text += QStringLiteral(": ") + c.refusal
-                    + tr(". Disconnect the other devices or use 'Change Node ID'.");
+                text += QStringLiteral(": ") + c.refusal;
+            if (c.refusal.contains(QLatin1String("slaves answered")))
+                text += tr(". Disconnect the other devices or use 'Change Node ID'.");
             fail(text);
             return;
         }
