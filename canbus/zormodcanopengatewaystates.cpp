@@ -524,7 +524,6 @@ void SetNodeParameters::takeFrame(const ZorMessage &frame)
     if (b.lssStep == b.lssInquiryStep && frame.msgState() == KS_INFO && frameOf(frame, cobId, data)
         && ZorLssMaster::identityAnswer(cobId, data, propertyId("LssResponseId", 0x7e4), field, value)) {
         ++b.lssAnswers[field];
-        b.lssValues[field].insert(value);
     }
     Operating::takeFrame(frame);
 }
@@ -536,7 +535,7 @@ void SetNodeParameters::countEnded()
     gateway()->setTransferAnswerId(0);
     int slaves = 0;
     for (int field = 0; field < 4; ++field)
-        slaves = qMax(slaves, qMax(b.lssAnswers[field], b.lssValues[field].size()));
+        slaves = qMax(slaves, b.lssAnswers[field]);
     ++b.lssStep;
     if (slaves != 1) {
         b.lssFailed = true;
@@ -574,10 +573,8 @@ void SetNodeParameters::handleExchangeAnswer(const ZorMessage &answer)
     ++b.lssStep;
     // An inquiry comes next: the slaves' identity answers are watched.
     if (!b.lssFailed && b.lssStep == b.lssInquiryStep) {
-        for (int field = 0; field < 4; ++field) {
-            b.lssAnswers[field] = 0;
-            b.lssValues[field].clear();
-        }
+        for (int &answers : b.lssAnswers)
+            answers = 0;
         gateway()->setTransferAnswerId(propertyId("LssResponseId", 0x7e4));
     }
     sendNextStep();

@@ -115,8 +115,7 @@ struct Operating : Macho::Link<Operating, Root>
         // and the answers counted until the window ends (-1: not counting).
         int lssInquiryStep = -1;
         qint64 lssCountUntil = -1;
-        int lssAnswers[4] = {};
-        QSet<quint32> lssValues[4];
+        int lssAnswers[4] = {};     // answers to each of the four inquiries
         // Sampling
         ZorMessage samplingConfig;
         // Scan
