@@ -7,10 +7,10 @@
 
 #include <QApplication>
 #include <QDoubleValidator>
-#include <QKeyEvent>
-#include <QShortcutEvent>
 #include <QFontMetrics>
 #include <QIntValidator>
+#include <QKeyEvent>
+#include <QShortcutEvent>
 #include <QTimer>
 #include <cmath>
 
