@@ -10,6 +10,8 @@
 #include "zorxmlnesting.h"
 
 #include <QDebug>
+#include <QElapsedTimer>
+#include <QThread>
 #include <QDir>
 #include <QFileInfo>
 #include <QSettings>
@@ -244,6 +246,34 @@ bool QuorvaneProject::renameModule(const QString &text, const QModelIndex &index
     return true;
 }
 
+void QuorvaneProject::stopMovingDrives()
+{
+    // A drive module in a motion state: operating or in a mode, also while
+    // a warning shows (status raised by 1000).
+    const auto moving = [this] {
+        for (ZorModule *m : qAsConst(m_modules)) {
+            const QString type = m ? m->type() : QString();
+            if (type != QLatin1String("drive_canopen") && type != QLatin1String("drive_ruxa")
+                && type != QLatin1String("drive_tamrix"))
+                continue;
+            const int status = m->status() % 1000;
+            if (m->status() < 2000 && status >= 1 && status <= 4)
+                return true;
+        }
+        return false;
+    };
+    if (!moving())
+        return;
+    // The stop sequence needs the modules below each drive (its gateway and
+    // CAN interface) for a moment: they go once the drives are stopped, or
+    // after a bound for drives that do not answer.
+    broadcast(ZorMessage(KM_DRIVE_STOP, KS_REQUEST));
+    QElapsedTimer clock;
+    clock.start();
+    while (moving() && clock.elapsed() < 2000)
+        QThread::msleep(5);
+}
+
 void QuorvaneProject::close()
 {
     qDebug() << "QuorvaneProject emits prepareToClose() ";
@@ -254,6 +284,7 @@ void QuorvaneProject::close()
     for (const QPointer<ZorPanel> &panel : panels)
         delete panel.data();
 
+    stopMovingDrives();
     performHostAction(DeleteModules);
 
     ZorDomModel *old = m_model.data();

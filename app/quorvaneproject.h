@@ -253,6 +253,9 @@ private:
     void registerCreators();
     void installModel(ZorDomModel *model);
     void performHostAction(int action);
+    // Closing: drives that move get KM_DRIVE_STOP and are waited for (at
+    // most 2 s) before their modules are deleted.
+    void stopMovingDrives();
     void logModuleMessages();
     void documentEdited();
     bool askPanels(QString &errorText);

@@ -121,6 +121,29 @@ QString ZorLssMaster::storeLine(quint16 requestId, quint16 responseId, int timeo
                                 answerPattern(responseId, StoreConfiguration));
 }
 
+QString ZorLssMaster::inquireIdentityLines(quint16 requestId, quint16 responseId, int timeoutMs)
+{
+    QString text;
+    for (int command = InquireVendor; command <= InquireSerial; ++command)
+        text += ZorCanExchange::line(timeoutMs,
+                                     ZorCanExchange::frameText(requestId, ZorCanExchange::bytes8({command})),
+                                     answerPattern(responseId, quint8(command)));
+    return text;
+}
+
+bool ZorLssMaster::identityAnswer(quint32 cobId, const QByteArray &data, quint16 responseId, int &field,
+                                  quint32 &value)
+{
+    if (cobId != responseId || data.size() != 8)
+        return false;
+    const quint8 command = quint8(data.at(0));
+    if (command < InquireVendor || command > InquireSerial)
+        return false;
+    field = command - InquireVendor;
+    value = ZorCanExchange::getUnsigned(data, 1, 4);
+    return true;
+}
+
 bool ZorLssMaster::answerError(const QString &answerText, int &errorCode, int &specificError)
 {
     const QStringList lines = ZorCanExchange::resultLines(answerText);

@@ -24,6 +24,16 @@
 // "s" the line may go on with the vendor id, product code and revision
 // number ("s,serial,node id,bit rate,vendor,product,revision"): then the
 // whole selective sequence is sent and the node's 44h awaited.
+//
+// A global switch reaches every LSS slave on the bus, whatever its node id,
+// also an unconfigured one (node id FFh) that sends no boot-up. A node id
+// is therefore given globally only when exactly one slave is there: once
+// in configuration mode, every slave answers the four inquire identity
+// requests (5Ah to 5Dh) with its own vendor id, product code, revision and
+// serial number, and the master counts the answers. Identity answers of
+// two slaves differ (their LSS addresses do), so two slaves never answer as
+// one frame; an inquire node id would not do, two unconfigured slaves would
+// both answer FFh.
 #pragma once
 
 #include <QString>
@@ -40,6 +50,8 @@ public:
         SwitchSelectiveVendor = 0x40,
         SwitchSelectiveSerial = 0x43,
         SwitchSelectiveAnswer = 0x44,
+        InquireVendor = 0x5a,   // 5Ah..5Dh: vendor, product, revision, serial
+        InquireSerial = 0x5d,
     };
 
     struct Request
@@ -74,6 +86,14 @@ public:
     static QString configureNodeIdLine(quint16 requestId, quint16 responseId, quint8 nodeId, int timeoutMs);
     static QString configureBitTimingLine(quint16 requestId, quint16 responseId, int tableIndex, int timeoutMs);
     static QString storeLine(quint16 requestId, quint16 responseId, int timeoutMs);
+
+    // The four inquire identity requests, each awaiting its first answer
+    // within timeoutMs (the answers of further slaves come as frames).
+    static QString inquireIdentityLines(quint16 requestId, quint16 responseId, int timeoutMs);
+    // A received frame that answers an inquire identity request: which
+    // field (0 vendor .. 3 serial) and its value.
+    static bool identityAnswer(quint32 cobId, const QByteArray &data, quint16 responseId, int &field,
+                               quint32 &value);
 
     // The error code (byte 1) and specific error (byte 2) of the answer in
     // an answered configure or store exchange; false when the exchange holds

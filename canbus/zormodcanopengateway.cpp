@@ -7,7 +7,7 @@
 
 namespace {
 
-const int DefaultTimings[ZorModCanOpenGateway::TimingCount] = {5000, 2000, 1000, 2000, 2000, 400, 500};
+const int DefaultTimings[ZorModCanOpenGateway::TimingCount] = {5000, 2000, 1000, 2000, 2000, 400, 500, 250};
 
 } // namespace
 
@@ -94,6 +94,37 @@ bool ZorModCanOpenGateway::wantsFromSlaves(const ZorMessage &message) const
     default:
         return true;
     }
+}
+
+void ZorModCanOpenGateway::inputArriving(int queue, const ZorMessage &message)
+{
+    if (queue != FromMaster || message.msgType() != KM_CANCEL_INTERVIEWS || message.msgState() != KS_ANSWER)
+        return;
+    {
+        std::lock_guard<std::mutex> locker(cancelsMutex);
+        lastCancels.insert(message.origin(), message.msgId());
+    }
+    if (!passesOnCancels)
+        return;
+    ZorMessage cancel(KM_CANCEL_INTERVIEWS, KS_REQUEST, QString());
+    cancel.setOrigin(message.origin());
+    postOut(ToSlaves, cancel);
+}
+
+int ZorModCanOpenGateway::lastCancelOf(const QString &requester) const
+{
+    std::lock_guard<std::mutex> locker(cancelsMutex);
+    return lastCancels.value(requester, 0);
+}
+
+bool ZorModCanOpenGateway::takesPrecedence(const QString &requester, int interviewId)
+{
+    std::lock_guard<std::mutex> locker(cancelsMutex);
+    const int cancel = lastCancels.value(requester, 0);
+    if (!cancel || interviewId < cancel || precedenceTaken.value(requester, 0) == cancel)
+        return false;
+    precedenceTaken.insert(requester, cancel);
+    return true;
 }
 
 void ZorModCanOpenGateway::setTiming(Timing which, int ms)

@@ -29,6 +29,7 @@
 
 #include "zormodule.h"
 
+#include <QHash>
 #include <QSet>
 #include <atomic>
 #include <mutex>
@@ -47,6 +48,7 @@ public:
         ScanProbeWait,        // how long the scan waits for its probes (2000)
         ScanProbeTimeout,     // time-out of one probe (400)
         SamplePollTimeout,    // wait for the answer to one sampling poll (500)
+        LssCountWindow,       // answers of further LSS slaves after the first (250)
         TimingCount
     };
 
@@ -82,6 +84,23 @@ public:
     // 0 for none.
     void setTransferAnswerId(quint32 cobId) { transferAnswerId = cobId; }
 
+    // A requester's cancel, answered by the framework in the host thread,
+    // is passed on to the CAN interface right there, before any exchange
+    // the gateway sends for a later interview of that requester: the cancel
+    // reaches only what was under way before it (a stop's own first
+    // exchange is never cancelled by the stop's leading cancel). Not while
+    // sampling, whose polls carry the requester's origin too.
+    void inputArriving(int queue, const ZorMessage &message) override;
+    void setPassesOnCancels(bool on) { passesOnCancels = on; }
+    // The last cancel of the requester: its message id, 0 for none. Every
+    // interview the requester sent before it has a smaller id, every later
+    // one a greater (ids come from one rising counter).
+    int lastCancelOf(const QString &requester) const;
+    // True once for the first interview that follows a cancel of its
+    // requester: that interview (a stop) takes its node's SDO channel at
+    // once. Module thread.
+    bool takesPrecedence(const QString &requester, int interviewId);
+
     // Makes this module the CANopen gateway that the framework places between
     // requesters and CAN interfaces.
     static void registerCreator();
@@ -92,6 +111,10 @@ private:
     std::atomic<quint32> transferAnswerId{0};
     mutable std::mutex exchangesMutex;
     QSet<int> exchangesOut;
+    std::atomic<bool> passesOnCancels{true};
+    mutable std::mutex cancelsMutex;
+    QHash<QString, int> lastCancels;        // requester -> id of its last cancel
+    QHash<QString, int> precedenceTaken;    // requester -> the cancel that gave it
 };
 
 // The gateway creator the framework calls with the requesting module as

@@ -89,7 +89,9 @@ bool Root::takeChannel(int node, int holdMs)
 {
     Box &b = Root::box();
     ZorModule *m = module();
-    if (!channels().acquire(node, b.lineToken, holdMs, m, [m] { m->wakeup(); }))
+    if (b.urgentLine)
+        channels().seize(node, b.lineToken, holdMs);
+    else if (!channels().acquire(node, b.lineToken, holdMs, m, [m] { m->wakeup(); }))
         return false;
     b.lineNode = node;
     return true;
@@ -192,12 +194,17 @@ void Operating::cycle()
             if (property(QStringLiteral("ForwardCanFrames")).trimmed() == QLatin1String("1"))
                 sendToMaster(message, true);
             reportBootUpOrEmergency(message);
-            checkTransferAbort(message);
+            takeFrame(message);
         } else if (type != KM_COMM_STATUS && !message.isRequest()) {
             sendToMaster(message, false);
         }
     }
     takeRequesterMessages();
+}
+
+void Operating::takeFrame(const ZorMessage &frame)
+{
+    checkTransferAbort(frame);
 }
 
 bool Operating::cyclesOnlyWhenWoken() const
@@ -216,26 +223,11 @@ void Operating::takeRequesterMessages()
             requestTransition<Sampling>();
             return;
         }
-        if (type == KM_CANCEL_INTERVIEWS && message.msgState() == KS_ANSWER)
-            requesterCancelled(message, true);
-        else if (message.isRequest() && type != KM_INTERVIEW)
+        // A requester's cancel was passed on to the CAN interface when it
+        // arrived (ZorModCanOpenGateway::inputArriving).
+        if (message.isRequest() && type != KM_INTERVIEW)
             sendToSlaves(message, false);
     }
-}
-
-void Operating::requesterCancelled(const ZorMessage &answer, bool passOn)
-{
-    // The requester's interviews here are cancelled: a transfer of its line
-    // that still waits for the node's channel never starts.
-    if (answer.origin() == Root::box().requester)
-        dropWaitingTransfer();
-    if (!passOn)
-        return;
-    // Its exchanges still pending at the CAN interface (they carry its
-    // origin) go too.
-    ZorMessage cancel(KM_CANCEL_INTERVIEWS, KS_REQUEST, QString());
-    cancel.setOrigin(answer.origin());
-    sendToSlaves(cancel, false);
 }
 
 void Operating::startTransfer(const QString &exchange)
@@ -251,6 +243,12 @@ void Operating::startWaitingTransfer()
     Root::Box &b = Root::box();
     if (b.waitingExchange.isEmpty())
         return;
+    // A transfer of a line that its requester cancelled never starts; the
+    // interview that follows the cancel (a stop) is a later one.
+    if (gateway()->lastCancelOf(b.requester) > b.lineInterviewId) {
+        dropWaitingTransfer();
+        return;
+    }
     if (b.waitingUntil >= 0 && b.clock.elapsed() >= b.waitingUntil) {
         // The line has ended by its time-out meanwhile.
         dropWaitingTransfer();
@@ -287,8 +285,14 @@ void Operating::applySdoStep(const ZorSdoClient::Step &step)
         if (b.sdo.isBusy())
             b.exchangeId = id;
     }
-    for (const QString &text : step.answers)
-        offerInterviewAnswer(b.kind, text, step.failed);
+    if (b.noResponseLine && !step.answers.isEmpty()) {
+        // Whatever the node answered (an acknowledgement, or the abort of a
+        // node without the object), the line awaited no answer: it is done.
+        offerInterviewAnswer(b.kind, ZorCanExchange::NoResponse, false);
+    } else {
+        for (const QString &text : step.answers)
+            offerInterviewAnswer(b.kind, text, step.failed);
+    }
     if (!step.answers.isEmpty())
         ZorHopTrace::mark(ZorHopTrace::GatewayLineAnswered);
     if (!b.sdo.isBusy()) {
@@ -318,6 +322,11 @@ bool Operating::handleInterviewLine(const ZorInterview &line)
     b.kind = line.kind();
     b.request = line.request();
     b.timeoutMs = line.timeoutMs();
+    b.noResponseLine = false;
+    b.lineInterviewId = line.message().msgId();
+    if (b.lineInterviewId != b.urgentInterviewId && gateway()->takesPrecedence(b.requester, b.lineInterviewId))
+        b.urgentInterviewId = b.lineInterviewId;
+    b.urgentLine = b.lineInterviewId == b.urgentInterviewId;
     // Whatever was under way belongs to an earlier line, which has ended
     // (by its time-out, or a cancel): its transfer is given up.
     b.exchangeId = 0;
@@ -375,7 +384,12 @@ bool Operating::handleInterviewLine(const ZorInterview &line)
         QString error;
         if (line.expectedAnswer().isEmpty())
             setLineExpectedAnswer(ZorSdoClient::writePattern(address));
-        if (!b.sdo.startWrite(address, b.timeoutMs, line.expectsNoResponse(), exchange, error)) {
+        // A write that awaits no answer still takes one that comes within
+        // the line's time-out, so that it ends at once; only without a
+        // time-out nothing is awaited at all.
+        b.noResponseLine = line.expectsNoResponse() && b.timeoutMs > 0;
+        if (!b.sdo.startWrite(address, b.timeoutMs, line.expectsNoResponse() && !b.noResponseLine, exchange,
+                              error)) {
             if (error.isEmpty())
                 return false;
             offerInterviewAnswer(SdoWrite, error, true);
@@ -432,6 +446,16 @@ void SetNodeParameters::entry()
     const quint16 requestId = propertyId("LssRequestId", 0x7e5);
     const quint16 responseId = propertyId("LssResponseId", 0x7e4);
     const int timeout = timing(ZorModCanOpenGateway::LssAnswerTimeout);
+    b.lssError.clear();
+    b.lssInquiryStep = -1;
+    b.lssCountUntil = -1;
+    // A node id given globally goes to every slave in configuration mode:
+    // the slaves are counted first.
+    if (b.lss.nodeId && !b.lss.fullAddress && b.lss.command == ZorLssMaster::SwitchModeGlobal) {
+        b.lssInquiryStep = b.lssSteps.size();
+        b.lssSteps << ZorMessage(KM_INTERVIEW, KS_REQUEST,
+                                 ZorLssMaster::inquireIdentityLines(requestId, responseId, timeout));
+    }
     // One exchange per request, so that an error code ends the sequence
     // before the next request goes out.
     if (b.lss.nodeId)
@@ -465,22 +489,95 @@ bool SetNodeParameters::stepSucceeded(const ZorMessage &answer) const
     return true;
 }
 
+void SetNodeParameters::exit()
+{
+    gateway()->setTransferAnswerId(0);
+}
+
+bool SetNodeParameters::cyclesOnlyWhenWoken() const
+{
+    return Operating::box().lssCountUntil < 0;
+}
+
+void SetNodeParameters::cycle()
+{
+    Operating::cycle();
+    const Operating::Box &b = Operating::box();
+    if (b.lssCountUntil >= 0 && Root::box().clock.elapsed() >= b.lssCountUntil)
+        countEnded();
+}
+
+void SetNodeParameters::sendNextStep()
+{
+    Operating::Box &b = Operating::box();
+    // Back to waiting mode after the last step or the first that failed.
+    sendToCanInterface(!b.lssFailed && b.lssStep < b.lssSteps.size() ? b.lssSteps.at(b.lssStep) : b.lssLeave);
+}
+
+void SetNodeParameters::takeFrame(const ZorMessage &frame)
+{
+    Operating::Box &b = Operating::box();
+    quint32 cobId = 0;
+    QByteArray data;
+    int field = 0;
+    quint32 value = 0;
+    if (b.lssStep == b.lssInquiryStep && frame.msgState() == KS_INFO && frameOf(frame, cobId, data)
+        && ZorLssMaster::identityAnswer(cobId, data, propertyId("LssResponseId", 0x7e4), field, value)) {
+        ++b.lssAnswers[field];
+    }
+    Operating::takeFrame(frame);
+}
+
+void SetNodeParameters::countEnded()
+{
+    Operating::Box &b = Operating::box();
+    b.lssCountUntil = -1;
+    gateway()->setTransferAnswerId(0);
+    int slaves = 0;
+    for (int field = 0; field < 4; ++field)
+        slaves = qMax(slaves, b.lssAnswers[field]);
+    ++b.lssStep;
+    if (slaves != 1) {
+        b.lssFailed = true;
+        b.lssError = slaves == 0
+            ? QStringLiteral("error - no LSS slave answered")
+            : QStringLiteral("error - %1 LSS slaves answered, a node ID is given globally only to a single one")
+                  .arg(slaves);
+        qDebug().noquote() << module()->label() << "LSS:" << b.lssError;
+    }
+    sendNextStep();
+}
+
 void SetNodeParameters::handleExchangeAnswer(const ZorMessage &answer)
 {
     Operating::Box &b = Operating::box();
     if (answer == b.lssLeave) {
         const bool ok = !b.lssFailed;
-        offerInterviewAnswer(LssNodeParameters, ok ? QStringLiteral("ok") : QStringLiteral("error"), !ok);
+        offerInterviewAnswer(LssNodeParameters,
+                             ok ? QStringLiteral("ok") : b.lssError.isEmpty() ? QStringLiteral("error") : b.lssError,
+                             !ok);
         requestTransition<Operating>();
         return;
     }
     if (b.lssStep >= b.lssSteps.size() || !(answer == b.lssSteps.at(b.lssStep)))
         return;
+    if (b.lssStep == b.lssInquiryStep) {
+        // The first answers are in (or none came); the others of further
+        // slaves follow as frames within the window.
+        b.lssCountUntil = Root::box().clock.elapsed() + timing(ZorModCanOpenGateway::LssCountWindow);
+        module()->wakeup();
+        return;
+    }
     if (!stepSucceeded(answer))
         b.lssFailed = true;
     ++b.lssStep;
-    // Back to waiting mode after the last step or the first that failed.
-    sendToCanInterface(!b.lssFailed && b.lssStep < b.lssSteps.size() ? b.lssSteps.at(b.lssStep) : b.lssLeave);
+    // An inquiry comes next: the slaves' identity answers are watched.
+    if (!b.lssFailed && b.lssStep == b.lssInquiryStep) {
+        for (int &answers : b.lssAnswers)
+            answers = 0;
+        gateway()->setTransferAnswerId(propertyId("LssResponseId", 0x7e4));
+    }
+    sendNextStep();
 }
 
 // ---- Downloading ----------------------------------------------------------------
@@ -710,6 +807,7 @@ void Sampling::entry()
 {
     qDebug().noquote() << "Sampling State started for" << module()->label();
     gateway()->setTakesAllFrames(true);
+    gateway()->setPassesOnCancels(false);
     box().clock.start();
     box().configPending = true;
     module()->setCycleTime(10);
@@ -719,6 +817,7 @@ void Sampling::exit()
 {
     qDebug().noquote() << "Sampling State ended for" << module()->label();
     gateway()->setTakesAllFrames(false);
+    gateway()->setPassesOnCancels(true);
     module()->setCycleTime(15);
     // Polls still under way are no longer waited for.
     channels().releaseAll(Root::box().pollToken);
@@ -812,9 +911,7 @@ void Sampling::cycle()
             }
             break;
         }
-        if (message.msgType() == KM_CANCEL_INTERVIEWS && message.msgState() == KS_ANSWER)
-            requesterCancelled(message, false);
-        else if (message.isRequest() && message.msgType() != KM_INTERVIEW)
+        if (message.isRequest() && message.msgType() != KM_INTERVIEW)
             sendToSlaves(message, true);
     }
 }

@@ -72,6 +72,15 @@ struct Root : Macho::Link<Root, ZorModStates::Top>
         QString waitingExchange;
         qint64 waitingUntil = -1;
         QElapsedTimer clock;
+        // The interview of the line dispatched last (its message id), and
+        // the interview that came first after a cancel of its requester:
+        // its lines seize their node's channel.
+        int lineInterviewId = 0;
+        int urgentInterviewId = 0;
+        bool urgentLine = false;
+        // The served write awaits no answer ("noresponse"): the node's
+        // acknowledgement or abort only ends it early.
+        bool noResponseLine = false;
     };
 
     void init() override;
@@ -80,7 +89,8 @@ struct Root : Macho::Link<Root, ZorModStates::Top>
 protected:
     ZorSdoChannels &channels();
     // Takes the node's channel for the served line (for holdMs); false when
-    // another transfer has it (this gateway is woken when it is free).
+    // another transfer has it (this gateway is woken when it is free). The
+    // lines of an interview that follows its requester's cancel seize it.
     bool takeChannel(int node, int holdMs);
     void releaseLineChannel();
     // How long a served line holds its node's channel per exchange.
@@ -100,6 +110,12 @@ struct Operating : Macho::Link<Operating, Root>
         int lssStep = 0;
         ZorMessage lssLeave;
         bool lssFailed = false;
+        QString lssError;           // the answer of a failed line, "error" when empty
+        // A global node id: the step that inquires the slaves' identities,
+        // and the answers counted until the window ends (-1: not counting).
+        int lssInquiryStep = -1;
+        qint64 lssCountUntil = -1;
+        int lssAnswers[4] = {};     // answers to each of the four inquiries
         // Sampling
         ZorMessage samplingConfig;
         // Scan
@@ -116,6 +132,8 @@ struct Operating : Macho::Link<Operating, Root>
     // An answer of the CAN interface to an exchange (a KM_INTERVIEW that is
     // no longer a request).
     virtual void handleExchangeAnswer(const ZorMessage &answer);
+    // A frame received from the bus (after the boot-up and emergency check).
+    virtual void takeFrame(const ZorMessage &frame);
 
 protected:
     ZorModCanOpenGateway *gateway() const;
@@ -144,9 +162,6 @@ protected:
     void applySdoStep(const ZorSdoClient::Step &step);
     // A received frame that may be the node's abort of the served transfer.
     void checkTransferAbort(const ZorMessage &frame);
-    // A requester's cancel answered by the framework: its exchanges at the
-    // CAN interface are cancelled too (not while sampling).
-    void requesterCancelled(const ZorMessage &answer, bool passOn);
 };
 
 struct LssConfigMode : Macho::Link<LssConfigMode, Operating>
@@ -159,12 +174,20 @@ struct SetNodeParameters : Macho::Link<SetNodeParameters, LssConfigMode>
 {
     MACHO_STATE(SetNodeParameters)
     void entry() override;
+    void exit() override;
+    void cycle() override;
+    bool cyclesOnlyWhenWoken() const override;
     void handleExchangeAnswer(const ZorMessage &answer) override;
+    void takeFrame(const ZorMessage &frame) override;
 
 private:
     // True when the answer to an LSS step lets the configuration go on; a
     // configure or store answer with an error code is logged and ends it.
     bool stepSucceeded(const ZorMessage &answer) const;
+    // The counting window is over: one slave lets the configuration go on,
+    // none or several end it.
+    void countEnded();
+    void sendNextStep();
 };
 
 struct Downloading : Macho::Link<Downloading, Operating>

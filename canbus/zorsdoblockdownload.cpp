@@ -123,24 +123,34 @@ bool ZorSdoBlockDownload::setup(const QString &request, QString &error)
     return true;
 }
 
-bool ZorSdoBlockDownload::checkRecords(QString &error) const
+bool ZorSdoBlockDownload::checkRecordLayout(const QByteArray &data, QString &error)
 {
-    if (!m_records)
-        return true;
-    const qint64 size = m_data.size();
+    const qint64 size = data.size();
+    if (size == 0) {
+        error = tr("no records");
+        return false;
+    }
     for (qint64 pos = 0; pos < size;) {
         if (size - pos < 16) {
-            error = tr("error - record header cut short at byte %1").arg(pos);
+            error = tr("record header cut short at byte %1").arg(pos);
             return false;
         }
-        const qint64 length = 16 + qint64(ZorCanExchange::getUnsigned(m_data, int(pos + 8), 4));
+        const qint64 length = 16 + qint64(ZorCanExchange::getUnsigned(data, int(pos + 8), 4));
         if (length > size - pos) {
-            error = tr("error - record at byte %1 reaches past the end of the data").arg(pos);
+            error = tr("record at byte %1 reaches past the end of the data").arg(pos);
             return false;
         }
         pos += length;
     }
     return true;
+}
+
+bool ZorSdoBlockDownload::checkRecords(QString &error) const
+{
+    if (!m_records || checkRecordLayout(m_data, error))
+        return true;
+    error = tr("error - ") + error;
+    return false;
 }
 
 bool ZorSdoBlockDownload::start(QString &exchange, QString &error)

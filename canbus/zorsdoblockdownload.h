@@ -105,6 +105,11 @@ public:
 
     static constexpr quint32 GeneralError = 0x08000000;
 
+    // Data sent as records ("l"): each record is 16 header bytes and the
+    // payload whose length header bytes 8 to 11 hold, little-endian, and the
+    // records fill the data exactly. False with the reason when they do not.
+    static bool checkRecordLayout(const QByteArray &data, QString &error);
+
 private:
     enum Phase { Idle, Initiate, SubBlock, End, Segments };
 

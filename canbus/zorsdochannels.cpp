@@ -74,6 +74,14 @@ bool ZorSdoChannels::acquire(int node, Token token, int holdMs, const void *owne
     return false;
 }
 
+void ZorSdoChannels::seize(int node, Token token, int holdMs)
+{
+    std::lock_guard<std::mutex> locker(m_mutex);
+    Hold &hold = m_holds[node];
+    hold.token = token;
+    hold.until = now() + qMax(0, holdMs);
+}
+
 void ZorSdoChannels::release(int node, Token token)
 {
     std::lock_guard<std::mutex> locker(m_mutex);

@@ -15,7 +15,8 @@
 // each other as well. A hold lapses after the time it was taken for (the
 // transfer's time-out and a margin), so a transfer that is never given back
 // cannot block the node for good. Whoever finds a channel taken names a
-// wake-up that is called once the channel is free again.
+// wake-up that is called once the channel is free again. A transfer that
+// must not wait (the stop of a drive) seizes the channel instead.
 //
 // Thread-safe: the gateways run in threads of their own.
 #pragma once
@@ -43,6 +44,11 @@ public:
     // token has already is renewed). False when another token holds it; then
     // `wake` (of `owner`) is called once, when the channel becomes free.
     bool acquire(int node, Token token, int holdMs, const void *owner = nullptr, const Wake &wake = Wake());
+    // Takes the node's channel for the token for holdMs whoever holds it: a
+    // stop of a drive must not wait for another transfer to end. The
+    // transfer that held it goes on unaware; its node answers it or aborts
+    // it, and its own release no longer frees the channel.
+    void seize(int node, Token token, int holdMs);
     // Gives the channel back when the token holds it.
     void release(int node, Token token);
     // Gives back every channel the token holds.

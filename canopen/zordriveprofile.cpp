@@ -23,6 +23,7 @@ const char *const Templates[] = {
     "SDOReadObject:1000:2:%1,6041h,0,unsigned16\n",
     "SDOReadObject:1000:2:%1,606ch,0h,integer32\n",
     "SDOReadObject:1000:2:%1,6063h,0h,integer32\n",
+    "SDOReadObject:1000:2:%1,6061h,0h,integer8\n",
 };
 
 } // namespace

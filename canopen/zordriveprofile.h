@@ -58,7 +58,8 @@ public:
         SwitchAssignmentWrite,     // 60B8h
         StatusWordRead,            // 6041h
         VelocityRead,              // 606Ch
-        PositionRead               // 6063h
+        PositionRead,              // 6063h
+        ModeDisplayRead            // 6061h, the mode the drive runs in
     };
     static QString line(Line which, int node, qint64 value = 0);
 

@@ -7,11 +7,15 @@
 //              the module type of the first "ProjectTypes" key that matches
 //              its vendor id or device name ("default" otherwise), and the
 //              result goes to "ConfigurableIds"
-//   data 2     build: removes the modules the last build created
-//              ("ProjectLabelsCreated"), then adds one module per entry of
-//              "ConfigurableIds" through the main window's app control
-//              ("addmodule,<type>,"), one request at a time, and sets each new
-//              module's "NodeId"
+//   data 2     build: asks the project's node and drive modules (its
+//              slaves) for their properties, removes those of the last
+//              build ("ProjectLabelsCreated") that still carry its mark
+//              "BuiltBy" (<manager label>:<label>; a module the user put
+//              under a freed label stays), then adds one module per entry
+//              of "ConfigurableIds" whose node no module addresses yet
+//              through the main window's app control ("addmodule,<type>,"),
+//              one request at a time, and sets each new module's "NodeId"
+//              and "BuiltBy"
 //   other      status monitor: keeps communication open and serves the object
 //              lists (KM_OBJLIST_READ / _WRITE) of the panel's node monitor
 // KM_STOP returns to idle. Emergencies of the node "NodeId" are shown as

@@ -125,11 +125,19 @@ QString MgrRoot::addedLabel(const ZorMessage &answer)
     return label;
 }
 
+QString MgrRoot::builtByMark(const QString &label) const
+{
+    return module()->label() + QLatin1Char(':') + label;
+}
+
 void MgrRoot::sendNodeId(const QString &label, const QString &nodeId)
 {
     ZorMessage message(KM_SETPROPERTY, KS_REQUEST, QStringLiteral("NodeId=") + nodeId);
     message.setRecipient(label);
     sendToSlaves(message, true);
+    ZorMessage mark(KM_SETPROPERTY, KS_REQUEST, QStringLiteral("BuiltBy=") + builtByMark(label));
+    mark.setRecipient(label);
+    sendToSlaves(mark, true);
 }
 
 bool MgrRoot::takeLateAddAnswer(const ZorMessage &message, QStringList *created)
@@ -311,6 +319,28 @@ void StatusMon::cycle()
 
 // ---- BuildProject -----------------------------------------------------------------------
 
+namespace {
+
+bool isNodeModuleType(const QString &type)
+{
+    return type == QLatin1String("drive_tamrix") || type == QLatin1String("drive_canopen")
+        || type == QLatin1String("drive_ruxa") || type == QLatin1String("nodeconfig");
+}
+
+// "name=value" lines of a KM_GETALLPROPERTIES answer.
+QMap<QString, QString> propertiesOf(const QString &text)
+{
+    QMap<QString, QString> values;
+    for (const QString &line : text.split(QLatin1Char('\n'))) {
+        const int eq = line.indexOf(QLatin1Char('='));
+        if (eq > 0)
+            values.insert(ZorModule::propertyKey(line.left(eq)), line.mid(eq + 1));
+    }
+    return values;
+}
+
+} // namespace
+
 void BuildProject::entry()
 {
     Box &p = box();
@@ -324,6 +354,65 @@ void BuildProject::entry()
     for (const auto &entry : ZorNetworkScan::configurableIds(property(QStringLiteral("ConfigurableIds")))) {
         p.ids << QString::number(entry.first);
         p.types << entry.second;
+    }
+    // The node and drive modules of the project are the manager's slaves:
+    // each says what it is before the build touches anything.
+    const QMap<QString, QString> slaves = module()->slaveTypes();
+    for (auto it = slaves.cbegin(); it != slaves.cend(); ++it) {
+        if (isNodeModuleType(it.value()))
+            p.awaited.insert(it.key());
+    }
+    p.survey = ZorMessage(KM_GETALLPROPERTIES, KS_REQUEST, QString());
+    if (!p.awaited.isEmpty())
+        sendToSlaves(p.survey, true);
+    p.requestClock.start();
+}
+
+bool BuildProject::takeSurvey()
+{
+    Box &p = box();
+    ZorMessage message;
+    while (!p.awaited.isEmpty() && module()->getMessage(ZorModule::FromSlaves, message)) {
+        if (isAnswerTo(message, p.survey) && p.awaited.remove(message.origin())) {
+            p.modules.insert(message.origin(), propertiesOf(message.data().toString()));
+            continue;
+        }
+        takeLateAddAnswer(message, &p.created);
+    }
+    // A module that never answers is taken as unknown: not removed.
+    if (!p.awaited.isEmpty() && p.requestClock.elapsed() <= managerTiming(ZorModNetManager::AppControlTimeout))
+        return false;
+    p.awaited.clear();
+    plan();
+    p.surveyed = true;
+    return true;
+}
+
+void BuildProject::plan()
+{
+    Box &p = box();
+    // Removed: the modules the last build made that still carry its mark. A
+    // module that took a freed label, or that lost the mark, is the user's.
+    QStringList remove;
+    for (const QString &label : qAsConst(p.labelsToRemove)) {
+        if (!p.modules.contains(label))
+            continue;   // gone already
+        if (p.modules.value(label).value(QStringLiteral("BuiltBy")) == builtByMark(label))
+            remove << label;
+        else
+            p.notes << tr("%1 kept (not made by this build)").arg(label);
+    }
+    p.labelsToRemove = remove;
+    // Added: no second module for a node that one already addresses.
+    for (int i = p.ids.size() - 1; i >= 0; --i) {
+        for (auto it = p.modules.cbegin(); it != p.modules.cend(); ++it) {
+            if (remove.contains(it.key()) || it.value().value(QStringLiteral("NodeId")).trimmed() != p.ids.at(i))
+                continue;
+            p.notes.prepend(tr("node %1 has %2 already").arg(p.ids.at(i), it.key()));
+            p.ids.removeAt(i);
+            p.types.removeAt(i);
+            break;
+        }
     }
 }
 
@@ -381,11 +470,19 @@ bool BuildProject::sendNextRemoval()
 void BuildProject::cycle()
 {
     Box &p = box();
-    if (p.ids.isEmpty()) {
+    if (p.ids.isEmpty() && p.notes.isEmpty()) {
         p.finished = true;
         NodeRoot::box().errorText = tr("No configurable nodes");
         requestTransition<MgrError>();
         return;
+    }
+    if (!p.surveyed) {
+        if (!takeSurvey()) {
+            takeMasterRequests();
+            return;
+        }
+        for (const QString &note : qAsConst(p.notes))
+            setStatusText(tr("Building Project: %1").arg(note));
     }
     ZorMessage message;
     for (;;) {
@@ -438,7 +535,8 @@ void BuildProject::finish()
         return;
     }
     setStatus(StatusIdle);
-    showResultText(tr("Project Build Complete"));
+    showResultText(p.notes.isEmpty() ? tr("Project Build Complete")
+                                     : tr("Project Build Complete; %1").arg(p.notes.join(QStringLiteral("; "))));
     answerPendingCommand(true);
     requestTransition<MgrIdle>();
 }

@@ -19,6 +19,7 @@
 #include "zornodestates.h"
 
 #include <QMap>
+#include <QSet>
 #include <QStringList>
 
 namespace ZorNodeStates {
@@ -61,8 +62,11 @@ struct MgrRoot : Macho::Link<MgrRoot, NodeRoot>
     // node id (a build in progress takes the label into its own list,
     // created). True when the message was one.
     bool takeLateAddAnswer(const ZorMessage &message, QStringList *created = nullptr);
-    // Sends "NodeId=<id>" to the new module of that label.
+    // Sends "NodeId=<id>" to the new module of that label, and the mark
+    // that tells it was made by this manager's build ("BuiltBy").
     void sendNodeId(const QString &label, const QString &nodeId);
+    // "BuiltBy" of a module this manager's build made with that label.
+    QString builtByMark(const QString &label) const;
     // The label an "addmodule" answer carries, or "" when it is none.
     static QString addedLabel(const ZorMessage &answer);
     // Keeps a new start or stop request; one still waiting is failed first.
@@ -124,6 +128,13 @@ struct BuildProject : Macho::Link<BuildProject, MgrRoot>
         QElapsedTimer requestClock;  // started with it
         QString removing;            // the label of the removal on its way
         bool finished = false;
+        // Before anything is removed or added: what the node and drive
+        // modules of the project are (their labels, "NodeId" and "BuiltBy").
+        ZorMessage survey;
+        QSet<QString> awaited;       // modules that have not answered yet
+        QMap<QString, QMap<QString, QString>> modules;   // label -> properties
+        bool surveyed = false;
+        QStringList notes;           // what the build left alone, and why
     };
 
     void entry() override;
@@ -131,6 +142,12 @@ struct BuildProject : Macho::Link<BuildProject, MgrRoot>
     void cycle() override;
 
 private:
+    // Takes the modules' answers to the survey; true once all are in (or
+    // the time is up) and the plan is made.
+    bool takeSurvey();
+    // Removes only the modules of the last build that still carry its mark,
+    // and adds none for a node that another module already addresses.
+    void plan();
     // The answer (or the time-out) of the request on its way, or an
     // unanswered message when nothing is due.
     bool nextAnswer(ZorMessage &message);

@@ -27,6 +27,10 @@
 // drive took every line, KS_FAIL (or the gateway's state) when it refused
 // one; a request the current state does not serve is answered KS_REJECT.
 //
+// The CAN interface's "Baudrate", when it answers a panel's KM_MASTER_OUT
+// request for it or announces a change, goes to the masters as the notice
+// KM_SETPROPERTY "InterfaceBaudrate=<rate>" (not a property of the drive).
+//
 // Reports: KM_STATUS (0 idle, 1 operating, 2 velocity, 3 position, 4 homing
 // mode, 1000 starting, raised by 1000 while a warning shows, 2000 error),
 // KM_INFOTEXT, and with every fifth status poll KM_GET_ACTUAL_VELOCITY

@@ -64,6 +64,10 @@ void DriveRoot::cycle()
     if (ZorModPosDrive *m = drive())
         m->forgetAccessKey();
     setProperty(QStringLiteral("AccessKeySet"), QString(), false);
+    // The bus is listened to from the start: a drive's own script prints
+    // through emergencies whether or not the drive was started from here.
+    // Communication counts as open only once CommInit has opened it.
+    sendToSlaves(ZorMessage(KM_COMM_OPEN, KS_REQUEST, QString()), true);
     requestTransition<Idle>();
 }
 
@@ -119,6 +123,13 @@ void DriveRoot::answerRequest(ZorMessage request, int state, const QVariant &dat
     sendToMaster(request, true);
 }
 
+void DriveRoot::rejectHeldRequests()
+{
+    for (const ZorMessage &held : qAsConst(box().heldRequests))
+        rejectRequest(held);
+    box().heldRequests.clear();
+}
+
 DriveRoot::Outcome DriveRoot::handleDriveRequest(const ZorMessage &request)
 {
     ZorModPosDrive::NodeParameters &d = nodeParameters();
@@ -131,6 +142,15 @@ DriveRoot::Outcome DriveRoot::handleDriveRequest(const ZorMessage &request)
         return Leaving;
     case KM_STOP:
     case KM_DRIVE_STOP:
+        if (machine().inState<Error>() && NodeRoot::box().commOpen && nodeId() != 0) {
+            // The drive may have been left enabled: the stop sequence goes
+            // out (again), and only the drive's taking it leads to Idle.
+            makePending(request);
+            cancelGatewayInterviews();
+            box().errorStop = ZorMessage(KM_INTERVIEW, KS_REQUEST, ZorDriveProfile::stopInterview(nodeId()));
+            sendToSlaves(box().errorStop, true);
+            return Handled;
+        }
         makePending(request);
         NodeRoot::box().resultShown = false;
         setStatusText(tr("Idle"));
@@ -138,18 +158,19 @@ DriveRoot::Outcome DriveRoot::handleDriveRequest(const ZorMessage &request)
         answerPendingCommand(true);
         requestTransition<Idle>();
         return Leaving;
-    case KM_DRIVE_NEW_ID: {
-        const QString data = request.data().toString();
-        d.newNodeId = quint8(ZorBabelFish::stringToUShort(data.section(QLatin1Char(','), 0, 0).trimmed()));
-        d.newBitRate = 0;
-        takeSerial(d, data.section(QLatin1Char(','), 1, 1));
-        return enterMaintenance<ChangeNodeParameters>(request);
-    }
+    case KM_DRIVE_NEW_ID:
     case KM_DRIVE_NEW_COMM_PARAMETERS: {
         const QString data = request.data().toString();
-        d.newNodeId = 0;
-        d.newBitRate = ZorBabelFish::fromSuffixedStrToNumber(data.section(QLatin1Char(','), 0, 0).trimmed());
+        const QString first = data.section(QLatin1Char(','), 0, 0).trimmed();
+        const bool newId = request.msgType() == KM_DRIVE_NEW_ID;
+        d.newNodeId = newId ? quint8(ZorBabelFish::stringToUShort(first)) : 0;
+        d.newBitRate = newId ? 0 : ZorBabelFish::fromSuffixedStrToNumber(first);
         takeSerial(d, data.section(QLatin1Char(','), 1, 1));
+        // A global change addresses whatever LSS slave is there, also one
+        // without a node id: opening communication does not go looking for
+        // the drive's node id first (its scan resets every node).
+        if (!d.readSerial && d.serialNumber == 0)
+            NodeRoot::box().autoIdEnabled = false;
         return enterMaintenance<ChangeNodeParameters>(request);
     }
     case KM_DRIVE_RESET: {
@@ -215,6 +236,17 @@ bool DriveRoot::handleDriveMessage(const ZorMessage &message)
 {
     if (takeScriptStatus(message))
         return true;
+    // The CAN interface's bit rate, asked for by a panel (KM_MASTER_OUT) or
+    // announced when it changes: the panels propose it for a new rate.
+    const int type = message.msgType();
+    const QString text = message.data().toString();
+    if ((type == KM_GETPROPERTY || type == KM_SETPROPERTY) && !message.isRequest()
+        && ZorModule::propertyKey(text.section(QLatin1Char('='), 0, 0)) == QLatin1String("Baudrate")) {
+        sendToMaster(ZorMessage(KM_SETPROPERTY, KS_INFO,
+                                QStringLiteral("InterfaceBaudrate=") + text.section(QLatin1Char('='), 1)),
+                     true);
+        return true;
+    }
     if (message.msgType() == KM_CANOPEN_EMERGENCY) {
         handleEmergency(message);
         return true;
@@ -237,11 +269,12 @@ bool DriveRoot::handleDriveMessage(const ZorMessage &message)
     return false;
 }
 
-void DriveRoot::sendMotionInterview(const QString &lines, const ZorMessage &request)
+ZorMessage DriveRoot::sendMotionInterview(const QString &lines, const ZorMessage &request)
 {
     const ZorMessage interview(KM_INTERVIEW, KS_REQUEST, lines);
     box().motionRequests.append({interview, request});
     sendToSlaves(interview, true);
+    return interview;
 }
 
 bool DriveRoot::checkAccessKey()
@@ -296,6 +329,7 @@ QString DriveRoot::failureText(int state)
 
 void Idle::entry()
 {
+    rejectHeldRequests();
     enterIdle();
     answerPendingCommand(true);
     for (const ZorMessage &stop : qAsConst(DriveRoot::box().repeatedStops))
@@ -388,6 +422,9 @@ void Startup::cycle()
 void Error::entry()
 {
     NodeRoot::Box &b = NodeRoot::box();
+    rejectHeldRequests();
+    DriveRoot::box().errorStop = ZorMessage();
+    b.autoIdEnabled = true;
     answerPendingCommand(false);
     for (const ZorMessage &stop : qAsConst(DriveRoot::box().repeatedStops))
         answerRequest(stop, KS_FAIL);
@@ -408,8 +445,21 @@ void Error::cycle()
     if (!readRequests())
         return;
     ZorMessage message;
-    while (module()->getMessage(ZorModule::FromSlaves, message))
-        handleDriveMessage(message);
+    DriveRoot::Box &d = DriveRoot::box();
+    while (module()->getMessage(ZorModule::FromSlaves, message)) {
+        if (message != d.errorStop || message.isRequest() || !isFinal(message.msgState())) {
+            handleDriveMessage(message);
+            continue;
+        }
+        d.errorStop = ZorMessage();
+        if (message.msgState() == KS_ANSWER) {
+            NodeRoot::box().resultShown = false;
+            requestTransition<Idle>();
+            return;
+        }
+        NodeRoot::box().errorText = tr("Stop failed, the drive may still be enabled");
+        answerPendingCommand(false);
+    }
     NodeRoot::Box &b = NodeRoot::box();
     if (!b.errorText.isEmpty()) {
         setStatusText(tr("Error: %1").arg(b.errorText));

@@ -29,7 +29,12 @@
 // Every request a state cannot serve is answered KS_REJECT, also one that
 // a newer request displaces as the pending command. Motion requests (mode
 // change, moves, homing) are answered when their interview comes back:
-// KS_ANSWER when the drive took every line, else the interview's state.
+// KS_ANSWER when the drive took every line, else the interview's state. A
+// mode is entered once the drive has taken it; after a refusal the module
+// stays in (or goes to) the mode the drive reports in 6061h, and motion
+// requests sent meanwhile wait for that. A stop's interview that the drive
+// does not take leads to Error, from which a stop sends the sequence again;
+// a new script for a running drive is downloaded after the stop sequence.
 // The node parameter, reset and download states are entered like Startup,
 // through CommInit with continuation 0; the request stays pending and the
 // state that follows answers it (Idle KS_ANSWER, Error KS_FAIL).
@@ -105,6 +110,15 @@ struct DriveRoot : Macho::Link<DriveRoot, NodeRoot>
         QList<MotionRequest> motionRequests;
         // Stops that came while the stop sequence ran; Idle answers them.
         QList<ZorMessage> repeatedStops;
+        // Motion requests that came while a mode change was on its way;
+        // the mode the drive then runs in takes them (Idle and Error
+        // refuse what is left).
+        QList<ZorMessage> heldRequests;
+        // The stop sequence sent from Error (after a stop or start that
+        // failed, the drive may still be enabled): Idle once it was taken.
+        ZorMessage errorStop;
+        // The drive booted with its new node id while the change ended.
+        bool newIdBooted = false;
     };
 
     void entry() override;
@@ -125,6 +139,7 @@ struct DriveRoot : Macho::Link<DriveRoot, NodeRoot>
     void makePending(const ZorMessage &request);
     void answerRequest(ZorMessage request, int state, const QVariant &data = QVariant());
     void rejectRequest(const ZorMessage &request) { answerRequest(request, KS_REJECT); }
+    void rejectHeldRequests();
 
     // Requests of Idle and Error: start, stop, node parameters, reset,
     // download.
@@ -159,8 +174,9 @@ struct DriveRoot : Macho::Link<DriveRoot, NodeRoot>
     // The drive's emergencies: script output lines, the output source, the
     // embedded interpreter's errors and every other code.
     void handleEmergency(const ZorMessage &message);
-    // Sends a motion interview and keeps the request until its answer.
-    void sendMotionInterview(const QString &lines, const ZorMessage &request);
+    // Sends a motion interview and keeps the request until its answer;
+    // returns the interview.
+    ZorMessage sendMotionInterview(const QString &lines, const ZorMessage &request);
 
     // Idle and Error: the access key entered since the last write goes to
     // the drive (communication is opened for it first). False when a
@@ -216,6 +232,16 @@ struct Operational : Macho::Link<Operational, DriveRoot>
         bool warningShown = false;
         QString savedText;                // the mode's own text and number,
         int savedStatus = 0;              // shown again after a warning
+        // A mode change on its way: its interview, the mode asked for, and
+        // the read of 6061h that follows when the drive refused it. Motion
+        // requests wait meanwhile and are judged against the mode the
+        // drive then runs in.
+        ZorMessage modeChange;
+        int modeAsked = 0;
+        ZorMessage modeRead;
+        // What the stop sequence was started for when no stop was asked: a
+        // script replacement, served once the drive is stopped.
+        ZorMessage afterStop;
     };
 
     void entry() override;
@@ -227,14 +253,25 @@ struct Operational : Macho::Link<Operational, DriveRoot>
     void showWarning();
 
     bool readMotionRequests();
-    void readMotionAnswers();
+    // False when a transition was requested.
+    bool readMotionAnswers();
     void pollStatus();
     void writeVelocity();
 
     void startStopSequence(const ZorMessage &request);
     bool stopping() const;
+    // The stop interview came back: Idle, or Error when the drive did not
+    // take it (it may still be enabled); a script replacement waiting for
+    // the stop is served now.
+    void stopAnswered(const ZorMessage &answer);
     // False when a transition was requested.
     bool changeMode(const ZorMessage &request);
+    bool modeChanging() const;
+    // The answer of the mode change, and of the read of 6061h after a
+    // refusal: the module goes to the mode the drive runs in.
+    void takeModeChangeAnswer(const ZorMessage &answer);
+    void takeModeRead(const ZorMessage &answer);
+    void enterMode(int mode);
     void moveToTarget(const ZorMessage &request);
     void takeExtendedRequest(const ZorMessage &request);
     void moveExtended();
@@ -284,7 +321,7 @@ struct ChangeNodeParameters : Macho::Link<ChangeNodeParameters, DriveRoot>
         bool active = false;
         bool aborted = false;
         bool lssSent = false;
-        ZorMessage scanInterview;     // global id change: who is on the bus
+        QString refusal;              // why the gateway refused the LSS line
         ZorMessage prepareInterview;  // serial number read, 3500h.3 write
         ZorMessage lssInterview;
         ZorMessage failInterview;
@@ -296,7 +333,6 @@ struct ChangeNodeParameters : Macho::Link<ChangeNodeParameters, DriveRoot>
 
     // "Set Node ID = 5 (global)" and the like.
     QString changeText() const;
-    void takeScanAnswer(const ZorMessage &answer);
     void takePrepareAnswer(const ZorMessage &answer);
     void takeSuccess();
     void fail(const QString &text);
@@ -381,6 +417,10 @@ struct Downloading : Macho::Link<Downloading, DriveRoot>
         ZorMessage abortInterview;
         ZorMessage finalInterview;
         bool checkSent = false;
+        QString invalidReason;        // why the file is refused
+        // The drive was changed: its program cleared, or a new script
+        // begun (the preparation was taken).
+        bool driveChanged = false;
     };
 
     void entry() override;
@@ -389,6 +429,12 @@ struct Downloading : Macho::Link<Downloading, DriveRoot>
 
     void buildScriptInterviews(const QString &path);
     void buildFirmwareInterviews(const QString &path);
+    // The whole file is checked before the drive is touched: a firmware
+    // file must be a sequence of records, a script a complete drive image.
+    // False with the reason.
+    bool checkPayload(QString &reason) const;
+    // What the drive holds after a session that did not complete.
+    QString leftOnDrive() const;
     // A failed transfer or stop: the final interview becomes the abort's
     // wind-down, which leaves the drive in its boot loader.
     void sendFinal();

@@ -14,7 +14,9 @@
 
 #include "zordriveroots.h"
 #include "zormodposdrive.h"
+#include "zorsdoblockdownload.h"
 
+#include <QCoreApplication>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
@@ -56,6 +58,49 @@ QString programControl(int node, int value)
     return QStringLiteral("SDOWriteObject:1000:10:%1,1f51h,1h,unsigned8,%2\n").arg(node).arg(value);
 }
 
+// CRC-32 as drive images carry it (IEEE 802.3, reflected, as zlib's).
+quint32 crc32(const QByteArray &data)
+{
+    quint32 crc = 0xFFFFFFFFu;
+    for (const char c : data) {
+        crc ^= quint8(c);
+        for (int bit = 0; bit < 8; ++bit)
+            crc = (crc >> 1) ^ (0xEDB88320u & (0u - (crc & 1u)));
+    }
+    return ~crc;
+}
+
+quint32 littleEndian32(const QByteArray &data, int offset)
+{
+    quint32 value = 0;
+    for (int i = 3; i >= 0; --i)
+        value = (value << 8) | quint8(data.at(offset + i));
+    return value;
+}
+
+// A drive image: a 16-byte header ("PMIM", ..., its whole size in bytes
+// 12 to 15), the modules, and an 8-byte trailer ("PMEN" and the CRC-32 of
+// everything before it).
+bool checkScriptImage(const QByteArray &image, QString &reason)
+{
+    if (image.size() < 24 || !image.startsWith("PMIM")) {
+        reason = QCoreApplication::translate("ZorModPosDrive", "no drive image (it does not start with PMIM)");
+        return false;
+    }
+    if (littleEndian32(image, 12) != quint32(image.size())) {
+        reason = QCoreApplication::translate("ZorModPosDrive", "drive image of %1 bytes, its header says %2")
+                     .arg(image.size())
+                     .arg(littleEndian32(image, 12));
+        return false;
+    }
+    const int trailer = image.size() - 8;
+    if (image.mid(trailer, 4) != "PMEN" || littleEndian32(image, trailer + 4) != crc32(image.left(trailer))) {
+        reason = QCoreApplication::translate("ZorModPosDrive", "drive image damaged (its end mark or CRC is wrong)");
+        return false;
+    }
+    return true;
+}
+
 QString deviceTypeCheck(int node)
 {
     // The boot loader reports this device type; anything else is not ready
@@ -88,6 +133,10 @@ void Downloading::entry()
     QString linePath = s.filePath;
     linePath.replace(QLatin1Char(':'), QLatin1Char(';'));
     s.payloadValid = !s.filePath.isEmpty() && QFileInfo(s.filePath).isFile();
+    if (!s.payloadValid)
+        s.invalidReason = tr("no file \"%1\"").arg(s.filePath);
+    else if (!checkPayload(s.invalidReason))
+        s.payloadValid = false;
 
     if (s.payloadValid) {
         if (s.kind == QLatin1String("s")) {
@@ -104,11 +153,42 @@ void Downloading::entry()
             setStatusText(tr("Download via KELVATRO - Init"));
         } else {
             s.payloadValid = false;
+            s.invalidReason = tr("no download of the kind \"%1\"").arg(s.kind);
         }
     }
     if (s.payloadValid && s.initInterview.msgState() == KS_REQUEST)
         sendToSlaves(s.initInterview, true);
     answerPendingCommand(s.payloadValid);
+}
+
+bool Downloading::checkPayload(QString &reason) const
+{
+    const Box &s = box();
+    const bool script = s.kind == QLatin1String("s");
+    if (!script && s.kind != QLatin1String("f") && s.kind != QLatin1String("b"))
+        return true;   // an SD card file is the adapter's to check; other kinds are refused anyway
+    QFile file(s.filePath);
+    if (!file.open(QIODevice::ReadOnly)) {
+        reason = tr("cannot read \"%1\"").arg(s.filePath);
+        return false;
+    }
+    const QByteArray data = file.readAll();
+    QString why;
+    const bool ok = script ? checkScriptImage(data, why) : ZorSdoBlockDownload::checkRecordLayout(data, why);
+    if (!ok)
+        reason = (script ? tr("\"%1\" is no drive script image: %2") : tr("\"%1\" is no firmware image: %2"))
+                     .arg(QFileInfo(s.filePath).fileName(), why);
+    return ok;
+}
+
+QString Downloading::leftOnDrive() const
+{
+    const Box &s = box();
+    if (!s.driveChanged)
+        return tr("the drive was not changed");
+    if (s.kind == QLatin1String("s"))
+        return tr("the drive holds an unfinished script; download the script again");
+    return tr("the drive holds no program and stays in its boot loader; download the firmware again");
 }
 
 void Downloading::buildScriptInterviews(const QString &path)
@@ -188,11 +268,17 @@ bool Downloading::endSession()
     if (late)
         cancelGatewayInterviews();
     setStatusText(tr("Download session end"));
+    NodeRoot::Box &b = NodeRoot::box();
     if (s.failed) {
-        NodeRoot::Box &b = NodeRoot::box();
         if (b.errorText.isEmpty())
             b.errorText = tr("Download failed");
+        b.errorText += QStringLiteral(" - ") + leftOnDrive();
         requestTransition<Error>();
+    } else if (s.ending) {
+        // Stopped: what the drive is left with stays on display.
+        setStatus(StatusIdle);
+        showResultText(tr("Warning: Download stopped - %1").arg(leftOnDrive()));
+        requestTransition<Idle>();
     } else {
         requestTransition<Idle>();
     }
@@ -244,6 +330,8 @@ void Downloading::takeAnswer(const ZorMessage &message)
         return;
     }
     if (message == s.initInterview) {
+        if (message.msgState() == KS_ANSWER)
+            s.driveChanged = true;
         if (s.ending)
             return;   // stopped while the drive was prepared: no download
         if (message.msgState() == KS_ANSWER) {
@@ -273,7 +361,9 @@ void Downloading::cycle()
     Box &s = box();
     if (!s.payloadValid) {
         setStatusText(tr("Download Init Failed"));
-        NodeRoot::box().errorText = tr("Download Init Failed");
+        NodeRoot::box().errorText = s.invalidReason.isEmpty()
+            ? tr("Download Init Failed")
+            : tr("Download Init Failed: %1").arg(s.invalidReason);
         requestTransition<Error>();
         return;
     }

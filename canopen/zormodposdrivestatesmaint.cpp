@@ -25,18 +25,18 @@ bool isAnswerTo(const ZorMessage &message, const ZorMessage &interview)
         && message.msgState() != KS_WAITING && message.msgState() != KS_INFO;
 }
 
-// The node ids of a ScanIds answer (its first line, after the last colon).
-QList<int> scannedNodes(const QString &answer)
+// Why the gateway refused an LSS line: the text after "error - " in the
+// failed line's answer ("LSSNodeParameters:...:error - 2 LSS slaves ...").
+QString lssRefusal(const QString &answer)
 {
-    QList<int> nodes;
-    const QString ids = answer.section(QLatin1Char('\n'), 0, 0).section(QLatin1Char(':'), -1);
-    for (const QString &field : ids.split(QLatin1Char(','), Qt::SkipEmptyParts)) {
-        bool ok = false;
-        const int node = field.trimmed().toInt(&ok);
-        if (ok && node >= 1 && node <= 127)
-            nodes << node;
+    for (const QString &line : answer.split(QLatin1Char('\n'), Qt::SkipEmptyParts)) {
+        if (!line.startsWith(QLatin1String("LSSNodeParameters:")))
+            continue;
+        const int at = line.indexOf(QLatin1String(":error - "));
+        if (at >= 0)
+            return line.mid(at + 9);
     }
-    return nodes;
+    return QString();
 }
 
 } // namespace
@@ -57,31 +57,32 @@ void ChangeNodeParameters::entry()
     c.active = c.changeNodeId || c.changeBitRate;
     c.aborted = false;
     c.lssSent = false;
+    DriveRoot::box().newIdBooted = false;
+    // Opening communication for a global change looked for no node id (the
+    // drive may have none yet); later starts do again.
+    NodeRoot::box().autoIdEnabled = true;
 
     // A selective LSS switch needs the drive's whole LSS address: vendor id,
-    // product code, revision and serial number (1018h sub 1 to 4).
+    // product code, revision and serial number (1018h sub 1 to 4). A
+    // global change needs nothing of the drive: an unconfigured one has no
+    // node id to be asked by. The gateway gives a node id globally only
+    // when a single LSS slave answers, so nothing on the bus is reset or
+    // changed when others are there.
     QString prepare;
     if (d.readSerial) {
         for (int sub = 1; sub <= 4; ++sub)
             prepare += QStringLiteral("SDOReadObject:1000:2:%1,1018h,%2h,unsigned32\n").arg(nodeId()).arg(sub);
     }
-    prepare += QStringLiteral("SDOWriteObject:1000:0:%1,3500h,3h,unsigned8,0:noresponse\n").arg(nodeId());
+    if (nodeId() >= 1 && nodeId() <= 127)
+        prepare += QStringLiteral("SDOWriteObject:1000:0:%1,3500h,3h,unsigned8,0:noresponse\n").arg(nodeId());
+    else
+        prepare += QStringLiteral("Wait:0:0\n");
     c.prepareInterview = interview(prepare);
     c.failInterview = interview(QStringLiteral("Wait:%1:0\n").arg(0));
     c.successInterview = interview(QStringLiteral("Wait:%1:0\n").arg(0));
-    c.scanInterview = ZorMessage();
     c.lssInterview = ZorMessage();
     if (!c.active)
         return;
-
-    // A global node id change gives every device that hears it the same id:
-    // it is only sent when exactly one node answers a scan of the bus.
-    if (c.changeNodeId && !d.readSerial && d.serialNumber == 0) {
-        setStatusText(tr("Checking the bus for other nodes"));
-        c.scanInterview = interview(QStringLiteral("ScanIds:3000:0\n"));
-        sendToSlaves(c.scanInterview, true);
-        return;
-    }
     sendToSlaves(c.prepareInterview, true);
 }
 
@@ -107,25 +108,6 @@ void ChangeNodeParameters::fail(const QString &text)
 {
     NodeRoot::box().errorText = text;
     requestTransition<Error>();
-}
-
-void ChangeNodeParameters::takeScanAnswer(const ZorMessage &answer)
-{
-    Box &c = box();
-    if (c.aborted) {
-        fail(tr("Aborted - ") + statusText());
-        return;
-    }
-    const QList<int> nodes = answer.msgState() == KS_ANSWER ? scannedNodes(answer.data().toString())
-                                                            : QList<int>();
-    if (nodes.size() != 1) {
-        fail(tr("Failed - %1 nodes answered on the bus; a global node ID change needs exactly one. "
-                "Disconnect the other devices or use 'Change Node ID'.")
-                 .arg(nodes.size()));
-        return;
-    }
-    setStatusText(tr("Preparing config. change"));
-    sendToSlaves(c.prepareInterview, true);
 }
 
 void ChangeNodeParameters::takePrepareAnswer(const ZorMessage &answer)
@@ -218,8 +200,20 @@ void ChangeNodeParameters::cycle()
         if (handleAccessKeyAnswer(message))
             continue;
         if (isAnswerTo(message, c.failInterview)) {
-            fail((c.aborted ? tr("Aborted - ") : tr("Failed - ")) + statusText());
+            QString text = (c.aborted ? tr("Aborted - ") : tr("Failed - ")) + statusText();
+            if (!c.refusal.isEmpty())
+                text += QStringLiteral(": ") + c.refusal;
+            if (c.refusal.contains(QLatin1String("slaves answered")))
+                text += tr(". Disconnect the other devices or use 'Change Node ID'.");
+            fail(text);
             return;
+        }
+        // An unconfigured drive takes its new id at once and boots with it,
+        // before the wait for its boot-up has begun.
+        if (c.lssSent && message.msgType() == KM_CANOPEN_BOOTUP && c.changeNodeId
+            && message.data().toInt() == nodeParameters().newNodeId) {
+            DriveRoot::box().newIdBooted = true;
+            continue;
         }
         if (isAnswerTo(message, c.successInterview)) {
             takeSuccess();
@@ -231,13 +225,10 @@ void ChangeNodeParameters::cycle()
                     setNodeId(nodeParameters().newNodeId);
                 sendToSlaves(c.successInterview, true);
             } else {
+                c.refusal = lssRefusal(message.data().toString());
                 sendToSlaves(c.failInterview, true);
             }
             continue;
-        }
-        if (c.scanInterview.msgType() == KM_INTERVIEW && isAnswerTo(message, c.scanInterview)) {
-            takeScanAnswer(message);
-            return;
         }
         if (!c.lssSent && isAnswerTo(message, c.prepareInterview)) {
             takePrepareAnswer(message);
@@ -281,6 +272,12 @@ void WaitForReboot::cycle()
         setStatusText(QStringLiteral("Drive Reset still missing"));
         return;
     }
+    if (DriveRoot::box().newIdBooted) {
+        DriveRoot::box().newIdBooted = false;
+        showResultText(box().keptText);
+        requestTransition<Idle>();
+        return;
+    }
     if (masterEmpty) {
         while (module()->getMessage(ZorModule::FromSlaves, message)) {
             if (message.msgType() == KM_CANOPEN_BOOTUP && message.data().toInt() == nodeId()) {
@@ -296,10 +293,14 @@ void WaitForReboot::cycle()
         setStatusText(tr("Waiting for Drive/Voltage Reset"));
     }
     // A drive that never boots again must not hold the module here for good.
+    // The change itself was made and stored: a warning, not an error.
     if (box().clock.elapsed() > box().timeoutMs) {
-        b.resultShown = false;
-        b.errorText = tr("No boot-up of node %1 within %2 s").arg(nodeId()).arg(box().timeoutMs / 1000.0);
-        requestTransition<Error>();
+        setStatus(StatusIdle);
+        showResultText(tr("Warning: no boot-up of node %1 within %2 s; switch the drive off and on to use "
+                          "its new settings")
+                           .arg(nodeId())
+                           .arg(box().timeoutMs / 1000.0));
+        requestTransition<Idle>();
     }
 }
 

@@ -31,6 +31,14 @@ bool isMotionRequest(int type)
         || type == KM_DRIVE_START_HOMING;
 }
 
+// "1,<script text>": the drive's script is to be replaced.
+bool isScriptReplacement(const ZorMessage &request)
+{
+    const QString data = request.data().toString();
+    return request.msgType() == KM_SCRIPT_CONTROL && data.contains(QLatin1Char(','))
+        && data.section(QLatin1Char(','), 0, 0).trimmed().toInt() == 1;
+}
+
 // The fields of an extended move: "position,flags[,velocity,acc,dec]".
 struct ExtendedMove
 {
@@ -101,11 +109,8 @@ void Operational::showWarning()
 
 void Operational::cycle()
 {
-    if (!readMotionRequests())
+    if (!readMotionRequests() || !readMotionAnswers())
         return;
-    readMotionAnswers();
-    if (stopping() && box().stopInterview.msgState() != KS_REQUEST)
-        return;   // the stop interview came back: on the way to Idle
 
     Box &o = box();
     NodeRoot::Box &b = NodeRoot::box();
@@ -132,15 +137,45 @@ bool Operational::stopping() const
     return box().stopInterview.msgType() == KM_INTERVIEW;
 }
 
+bool Operational::modeChanging() const
+{
+    return box().modeChange.msgType() == KM_INTERVIEW || box().modeRead.msgType() == KM_INTERVIEW;
+}
+
 bool Operational::readMotionRequests()
 {
+    Box &o = box();
+    QList<ZorMessage> &held = DriveRoot::box().heldRequests;
     ZorMessage request;
-    while (module()->getMessage(ZorModule::FromMaster, request)) {
+    for (;;) {
+        // Requests held for a mode change first, in their order.
+        if (!modeChanging() && !held.isEmpty())
+            request = held.takeFirst();
+        else if (!module()->getMessage(ZorModule::FromMaster, request))
+            break;
         if (!request.isRequest())
             continue;
         const int type = request.msgType();
         if (stopping() && (isMotionRequest(type) || type == KM_START || type == KM_DRIVE_START)) {
             rejectRequest(request);   // the drive is being stopped
+            continue;
+        }
+        if (isScriptReplacement(request)) {
+            // A new script is never downloaded into an enabled drive: the
+            // drive is stopped first, the download follows.
+            if (o.afterStop.msgType() != KM_UNDEFINED)
+                rejectRequest(request);
+            else if (stopping())
+                o.afterStop = request;
+            else {
+                o.afterStop = request;
+                startStopSequence(ZorMessage());
+            }
+            continue;
+        }
+        if (modeChanging() && isMotionRequest(type)) {
+            // Judged once the drive has taken the mode, or refused it.
+            held << request;
             continue;
         }
         switch (type) {
@@ -196,7 +231,7 @@ bool Operational::readMotionRequests()
     return true;
 }
 
-void Operational::readMotionAnswers()
+bool Operational::readMotionAnswers()
 {
     Box &o = box();
     DriveRoot::Box &d = DriveRoot::box();
@@ -206,9 +241,23 @@ void Operational::readMotionAnswers()
         bool followed = false;
         if (!message.isRequest() && message.msgType() == KM_INTERVIEW) {
             if (message == o.stopInterview) {
-                o.stopInterview.setMsgState(message.msgState());
-                requestTransition<Idle>();
-                return;
+                stopAnswered(message);
+                return false;
+            }
+            if (message == o.modeChange && isFinal(message.msgState())) {
+                const bool taken = message.msgState() == KS_ANSWER;
+                takeModeChangeAnswer(message);
+                if (taken)
+                    return false;   // into the new mode
+                if (!b.errorText.isEmpty())
+                    showWarning();
+                continue;
+            }
+            if (message == o.modeRead && isFinal(message.msgState())) {
+                takeModeRead(message);
+                if (!b.errorText.isEmpty())
+                    showWarning();
+                return false;
             }
             if (message == o.statusPoll) {
                 takeStatusPollAnswer(message);
@@ -236,6 +285,7 @@ void Operational::readMotionAnswers()
         if (!b.errorText.isEmpty())
             showWarning();
     }
+    return true;
 }
 
 void Operational::pollStatus()
@@ -301,17 +351,48 @@ void Operational::takeStatusPollAnswer(const ZorMessage &answer)
 
 void Operational::startStopSequence(const ZorMessage &request)
 {
-    makePending(request);
+    Box &o = box();
+    if (request.msgType() != KM_UNDEFINED)
+        makePending(request);
     // What still runs at the gateway comes back cancelled; the motion
-    // requests waiting for it are answered so.
+    // requests waiting for it are answered so. The cancel goes first, so
+    // that it reaches only what was sent before the stop.
     cancelGatewayInterviews();
-    box().stopInterview = ZorMessage(KM_INTERVIEW, KS_REQUEST, P::stopInterview(nodeId()));
-    sendToSlaves(box().stopInterview, true);
+    o.stopInterview = ZorMessage(KM_INTERVIEW, KS_REQUEST, P::stopInterview(nodeId()));
+    sendToSlaves(o.stopInterview, true);
     DriveRoot::box().controlWord = P::DisableVoltage;
+    o.modeChange = ZorMessage();
+    o.modeRead = ZorMessage();
+    rejectHeldRequests();
+}
+
+void Operational::stopAnswered(const ZorMessage &answer)
+{
+    Box &o = box();
+    o.stopInterview.setMsgState(answer.msgState());
+    const ZorMessage script = o.afterStop;
+    o.afterStop = ZorMessage();
+    if (answer.msgState() != KS_ANSWER) {
+        // The drive did not take the stop: it may still be enabled, which
+        // "Idle" would hide.
+        NodeRoot::box().errorText = tr("Stop failed, the drive may still be enabled");
+        if (script.msgType() != KM_UNDEFINED)
+            answerRequest(script, KS_FAIL, tr("The drive did not stop; its script was not replaced"));
+        requestTransition<Error>();
+        return;
+    }
+    if (script.msgType() == KM_UNDEFINED) {
+        requestTransition<Idle>();
+        return;
+    }
+    // Stopped: now the script is written, compiled and downloaded.
+    makePending(script);
+    requestTransition<DriveScriptUpdate>();
 }
 
 bool Operational::changeMode(const ZorMessage &request)
 {
+    Box &o = box();
     DriveRoot::Box &d = DriveRoot::box();
     const int node = nodeId();
     const int mode = request.data().toInt();
@@ -328,17 +409,69 @@ bool Operational::changeMode(const ZorMessage &request)
         answerRequest(request, KS_ANSWER);   // no such mode: nothing changes
         return true;
     }
-    d.controlWord = P::EnableOperation;
-    sendMotionInterview(P::line(P::ModeWrite, node, mode) + P::line(P::ControlWordWrite, node, P::EnableOperation)
-                            + P::line(P::ControlWordCheck, node, P::EnableOperation),
-                        request);
-    if (mode == P::ProfilePosition)
-        requestTransition<PositionMode>();
-    else if (mode == P::ProfileVelocity)
-        requestTransition<VelocityMode>();
+    // The module takes the mode once the drive has: a drive that refuses
+    // it stays in its mode, and so does the module.
+    o.modeAsked = mode;
+    o.modeChange = sendMotionInterview(P::line(P::ModeWrite, node, mode)
+                                           + P::line(P::ControlWordWrite, node, P::EnableOperation)
+                                           + P::line(P::ControlWordCheck, node, P::EnableOperation),
+                                       request);
+    return true;
+}
+
+void Operational::takeModeChangeAnswer(const ZorMessage &answer)
+{
+    Box &o = box();
+    o.modeChange = ZorMessage();
+    // Answers the request (and notes "Command Failed" and the like).
+    handleDriveMessage(answer);
+    if (answer.msgState() == KS_ANSWER) {
+        DriveRoot::box().controlWord = P::EnableOperation;
+        enterMode(o.modeAsked);
+        return;
+    }
+    // Switched on but not enabled, the drive runs no mode whatever 6061h
+    // shows: the module stays. Enabled in a mode, the mode the drive runs
+    // in now decides where the module stands.
+    if (!machine().inState<VelocityMode>() && !machine().inState<PositionMode>() && !machine().inState<HomingMode>())
+        return;
+    o.modeRead = ZorMessage(KM_INTERVIEW, KS_REQUEST, P::line(P::ModeDisplayRead, nodeId()));
+    sendToSlaves(o.modeRead, true);
+}
+
+void Operational::takeModeRead(const ZorMessage &answer)
+{
+    Box &o = box();
+    o.modeRead = ZorMessage();
+    qint64 mode = 0;
+    if (answer.msgState() == KS_ANSWER && P::lastNumber(P::answerLines(answer.data().toString()).value(0), mode))
+        enterMode(int(mode));
     else
-        requestTransition<HomingMode>();
-    return false;
+        NodeRoot::box().errorText = failureText(answer.msgState());
+}
+
+void Operational::enterMode(int mode)
+{
+    const bool inMode = machine().inState<VelocityMode>() || machine().inState<PositionMode>()
+        || machine().inState<HomingMode>();
+    switch (mode) {
+    case P::ProfilePosition:
+        if (!machine().inState<PositionMode>())
+            requestTransition<PositionMode>();
+        break;
+    case P::ProfileVelocity:
+        if (!machine().inState<VelocityMode>())
+            requestTransition<VelocityMode>();
+        break;
+    case P::Homing:
+        if (!machine().inState<HomingMode>())
+            requestTransition<HomingMode>();
+        break;
+    default:
+        if (inMode)
+            requestTransition<Operational>();
+        break;
+    }
 }
 
 // ---- position moves ------------------------------------------------------------------------

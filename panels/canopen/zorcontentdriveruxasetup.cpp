@@ -5,8 +5,12 @@
 #include "zordrivereadout.h"
 #include "zorquestionbox.h"
 
+#include <QApplication>
 #include <QDoubleValidator>
+#include <QFontMetrics>
 #include <QIntValidator>
+#include <QKeyEvent>
+#include <QShortcutEvent>
 #include <QTimer>
 #include <cmath>
 
@@ -93,6 +97,9 @@ ZorContentDriveRuxaSetup::ZorContentDriveRuxaSetup(QWidget *parent)
     for (int method = 1; method <= 30; ++method)
         ui->comboBoxHoming->addItem(QString::number(method));
     ui->comboBoxHoming->setCurrentIndex(16);
+    // Wide enough for the mode and warning texts; longer ones are elided.
+    const QFontMetrics metrics = ui->pushButtonStart->fontMetrics();
+    ui->pushButtonStart->setFixedWidth(metrics.horizontalAdvance(QStringLiteral("Warning: Command Rejected")) + 24);
     lastStatus = -1;
     setState(0);
     swingStep = 0;
@@ -112,6 +119,30 @@ ZorContentDriveRuxaSetup::ZorContentDriveRuxaSetup(QWidget *parent)
         intRange(e, 1, 9);
     ui->lineEditTargetPos->setValidator(rangeValidator(-2048, 2048, ui->lineEditTargetPos));
     ui->lineEditHomingOffset->setValidator(rangeValidator(-2048, 2048, ui->lineEditHomingOffset));
+
+    ui->pushButtonStop->installEventFilter(this);
+    qApp->installEventFilter(this);
+}
+
+bool ZorContentDriveRuxaSetup::eventFilter(QObject *watched, QEvent *event)
+{
+    if (event->type() == QEvent::Shortcut && watched == ui->pushButtonStop
+        && static_cast<QShortcutEvent *>(event)->isAmbiguous() && ui->pushButtonStop->isEnabled()) {
+        on_pushButtonStop_clicked();
+        return true;
+    }
+    if (event->type() == QEvent::ShortcutOverride) {
+        const auto *key = static_cast<QKeyEvent *>(event);
+        QWidget *focus = QApplication::focusWidget();
+        if (key->key() == Qt::Key_Escape && key->modifiers() == Qt::NoModifier && focus && isAncestorOf(focus)
+            && ui->pushButtonStop->isEnabled()) {
+            // Taken here: the Esc shortcuts of other panels do not compete.
+            on_pushButtonStop_clicked();
+            event->accept();
+            return true;
+        }
+    }
+    return ZorPanel::eventFilter(watched, event);
 }
 
 ZorContentDriveRuxaSetup::~ZorContentDriveRuxaSetup()
@@ -147,6 +178,8 @@ bool ZorContentDriveRuxaSetup::setupZorPanel(const QPersistentModelIndex &index,
     registerLineEdit(QStringLiteral("HomingLeftSwitch"), ui->lineEditLeftSwitchInput, 0, false);
     registerLineEdit(QStringLiteral("HomingRightSwitch"), ui->lineEditRightSwitchInput, 0, false);
     send(KM_WHOAMI);
+    // The rate the CAN interface runs at, asked through the module.
+    send(KM_MASTER_OUT, QStringLiteral(":KM_GETPROPERTY:KS_REQUEST:Baudrate"));
     ui->accessPanel->attachToPanel(this);
     return bound;
 }
@@ -188,7 +221,7 @@ void ZorContentDriveRuxaSetup::setState(int status)
     const QColor grey(Qt::lightGray);
 
     if (status == 0) {
-        ui->pushButtonStart->setText(tr("Start Drive"));
+        setStartCaption(tr("Start Drive"));
         paintButton(ui->pushButtonStart, base, grey);
         ui->pushButtonStart->setChecked(false);
     } else {
@@ -243,8 +276,10 @@ void ZorContentDriveRuxaSetup::processIn(const ZorMessage &msg)
             break;
         case KM_INFOTEXT: {
             const QString text = msg.data().toString();
+            if (!text.isEmpty())
+                ui->labelStatus->setText(text);
             if (!text.isEmpty() && ui->pushButtonStart->isChecked())
-                ui->pushButtonStart->setText(text);
+                setStartCaption(text);
             break;
         }
         default:
@@ -260,8 +295,26 @@ void ZorContentDriveRuxaSetup::processIn(const ZorMessage &msg)
         takeProperty(msg.data().toString());
 }
 
+void ZorContentDriveRuxaSetup::setStartCaption(const QString &text)
+{
+    QPushButton *button = ui->pushButtonStart;
+    const int room = button->width() - 16;
+    const QString shown = button->fontMetrics().elidedText(text, Qt::ElideRight, room);
+    button->setText(shown);
+    button->setToolTip(shown == text ? QString() : text);
+}
+
 void ZorContentDriveRuxaSetup::takeProperty(const QString &text)
 {
+    if (text.section(QLatin1Char('='), 0, 0).trimmed() == QLatin1String("InterfaceBaudrate")) {
+        // The interface's rate is proposed as the new one.
+        const quint32 rate = bitRateOf(text.section(QLatin1Char('='), 1));
+        for (int i = 0; i < ui->comboBoxBaud->count(); ++i) {
+            if (rate && bitRateOf(ui->comboBoxBaud->itemText(i)) == rate)
+                ui->comboBoxBaud->setCurrentIndex(i);
+        }
+        return;
+    }
     QString nodeId;
     if (ZorDriveReadout::takeProperty(text, ui->horizontalSliderTargetVelocity, ui->horizontalSliderTargetPosition,
                                       nodeId)

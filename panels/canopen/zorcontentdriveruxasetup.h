@@ -10,6 +10,9 @@
 // mirror the module status (0 off, 2/3/4 velocity, position, homing mode,
 // raised by 1000 while busy or warning, 2000 error) in its colours. A
 // "drive_tamrix" module has no homing and no initial setup: those tabs go.
+// The module's texts show in full in a status line under the buttons; the
+// "New Baud Rt." proposed is the CAN interface's current bit rate. Esc
+// stops the drive whatever other Esc shortcuts the window holds.
 // The panel never touches the bus; failures reach the user through the
 // module's status and texts.
 #pragma once
@@ -37,6 +40,12 @@ public:
 public slots:
     void processIn(const ZorMessage &msg) override;
 
+protected:
+    // Esc stops the drive: while the focus is in the panel, and when its
+    // Stop button's shortcut is shared with other Esc buttons of the window
+    // (a shared shortcut would only move the focus).
+    bool eventFilter(QObject *watched, QEvent *event) override;
+
 private slots:
     void on_pushButtonStart_clicked(bool checked);
     void on_pushButtonStop_clicked();
@@ -63,6 +72,10 @@ private slots:
 
 private:
     void setState(int status);
+    // The caption of "Start Drive": elided to the button's width, so that a
+    // long text never widens the panel; the whole text is in the status
+    // line below and in the button's tool tip.
+    void setStartCaption(const QString &text);
     void startHoming(int method);
     // Bounds the new node id to 1..127 without wrapping: 0, negative numbers,
     // an empty field and a text that is no number give 1, anything above 127

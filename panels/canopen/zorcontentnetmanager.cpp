@@ -1,5 +1,6 @@
 #include "zorcontentnetmanager.h"
 
+#include "zorcontentnetmanagermarks.h"
 #include "zorobjeditmodel.h"
 #include "zorpanelicons.h"
 #include "zorstatusproxy.h"
@@ -83,6 +84,11 @@ ZorObjEditModel *ZorContentNetManager::monitorModel() const
 ZorStatusProxy *ZorContentNetManager::statusProxy() const
 {
     return m_proxy.data();
+}
+
+ZorContentNetManagerMarks *ZorContentNetManager::monitorMarks() const
+{
+    return m_marks.data();
 }
 
 QAction *ZorContentNetManager::newAction(const char *name, const QString &text, const QString &icon,
@@ -250,6 +256,8 @@ void ZorContentNetManager::processIn(const ZorMessage &msg)
             appendLogText(plainTextEditStatus, text, true);
         }
     }
+    if (m_marks)
+        m_marks->takeMessage(msg);
     if (m_monitorModel)
         m_monitorModel->objectUpdateIn(msg);
 }
@@ -322,13 +330,15 @@ void ZorContentNetManager::updateGroupVisibility()
 
 void ZorContentNetManager::initStatusMonitor()
 {
+    release(m_marks);
     release(m_proxy);
     release(m_monitorModel);
 
     m_monitorModel = new ZorObjEditModel(QDomDocument(), false, this);
     m_proxy = new ZorStatusProxy(this);
     m_proxy->setSourceModel(m_monitorModel);
-    tableViewNodeStatus->setModel(m_proxy);
+    m_marks = new ZorContentNetManagerMarks(this);
+    tableViewNodeStatus->setModel(m_marks);
 
     for (const QString &part : lineEditScanList->text().split(QLatin1Char(','), Qt::SkipEmptyParts)) {
         bool ok = false;
@@ -345,10 +355,11 @@ void ZorContentNetManager::initStatusMonitor()
     m_configModel->setLockedNodeId(QString());
 
     m_proxy->setup();
+    m_marks->setGrid(m_proxy);
     // Header text or values, whichever is wider (the view's own sizing).
     tableViewNodeStatus->resizeColumnsToContents();
     // Values arrive after the grid has been laid out.
-    connect(m_proxy, &QAbstractItemModel::dataChanged, this,
+    connect(m_marks, &QAbstractItemModel::dataChanged, this,
             [this](const QModelIndex &topLeft, const QModelIndex &bottomRight) {
                 fitStatusColumns(topLeft.column(), bottomRight.column());
             });
@@ -371,6 +382,8 @@ void ZorContentNetManager::stopStatusMonitor()
 {
     if (m_monitorModel)
         m_monitorModel->stopObjectUpdate();
+    if (m_marks)
+        m_marks->stop();
 }
 
 void ZorContentNetManager::on_actionDelete_triggered()

@@ -5,7 +5,8 @@
 // data objects the node monitor reads (Node Mon. Config) and runs the node
 // monitor (Node Monitor): one copy of the configured objects per scanned
 // node id, read cyclically through the manager and shown as a grid of
-// "Node n" rows and one column per object (ZorStatusProxy).
+// "Node n" rows and one column per object (ZorStatusProxy), in which a node
+// that stopped answering is marked (ZorContentNetManagerMarks).
 //
 // The configured objects are kept in the project as the panel document
 // "EditorObjects"; "Scanned Node IDs" and "Configurable Node IDs" are the
@@ -25,6 +26,7 @@ class QLineEdit;
 class QPlainTextEdit;
 class QTableView;
 class QToolBar;
+class ZorContentNetManagerMarks;
 class ZorObjEditModel;
 class ZorStatusProxy;
 
@@ -42,6 +44,9 @@ public:
     ZorObjEditModel *configurationModel() const;
     ZorObjEditModel *monitorModel() const;
     ZorStatusProxy *statusProxy() const;
+    // What the node monitor's table shows: the grid with silent nodes
+    // marked.
+    ZorContentNetManagerMarks *monitorMarks() const;
 
 public slots:
     void processIn(const ZorMessage &msg) override;
@@ -97,5 +102,6 @@ private:
     QPointer<QItemSelectionModel> m_configSelection;
     QPointer<ZorObjEditModel> m_monitorModel;
     QPointer<ZorStatusProxy> m_proxy;
+    QPointer<ZorContentNetManagerMarks> m_marks;
     int m_lastStatus = -1;
 };

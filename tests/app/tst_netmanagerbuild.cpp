@@ -120,6 +120,33 @@ private slots:
         QCOMPARE(nodeIdOf("Node01"), QStringLiteral("42"));
     }
 
+    // A built module deleted by the user, and a module of the user's own
+    // that took its freed label: a rebuild keeps the user's module. Nor does
+    // a build add a second module for a node that a module addresses.
+    void rebuildKeepsTheUsersModules()
+    {
+        build("5:nodeconfig");
+        QTRY_COMPARE(manager()->infoText(), QStringLiteral("Project Build Complete"));
+        QCOMPARE(manager()->property("ProjectLabelsCreated"), QStringLiteral("Node02"));
+        QTRY_COMPARE(nodeIdOf("Node02"), QStringLiteral("5"));
+        QTRY_COMPARE(module("Node02")->property("BuiltBy"), QStringLiteral("Network:Node02"));
+        QVERIFY(window->appControl("removemodule,Node02"));
+        QString label;
+        QVERIFY(project()->addModule("nodeconfig", "Node02", "mine", QModelIndex(),
+                                     "<properties><NodeId>11</NodeId></properties>", QDomElement(), &label));
+        QCOMPARE(label, QStringLiteral("Node02"));
+
+        build("6, 11, 42");
+        QTRY_COMPARE(manager()->infoText(), QStringLiteral("Project Build Complete; node 11 has Node02 already; "
+                                                       "node 42 has Node01 already; Node02 kept (not made by "
+                                                       "this build)"));
+        QCOMPARE(topLabels(), QStringList({"CAN1", "Network", "Node01", "Node02", "Node03"}));
+        QCOMPARE(module("Node02")->description(), QStringLiteral("mine"));
+        QCOMPARE(nodeIdOf("Node02"), QStringLiteral("11"));
+        QTRY_COMPARE(nodeIdOf("Node03"), QStringLiteral("6"));
+        QCOMPARE(manager()->property("ProjectLabelsCreated"), QStringLiteral("Node03"));
+    }
+
     // A dialog holds the main window's requests up: the manager's requests
     // time out and the build fails; once the dialog is closed the modules
     // are made all the same, and the manager takes them into its list.

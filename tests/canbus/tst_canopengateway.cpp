@@ -3,6 +3,7 @@
 // answer, and the requester gets its lines completed; boot-up and emergency
 // frames come up as messages.
 #include "gatewayrig.h"
+#include "zorsdochannels.h"
 #include "zortest.h"
 
 #include <QRegularExpression>
@@ -10,7 +11,8 @@
 
 namespace {
 
-const QStringList Nodes = {"--node", "1", "--node", "2", "--node", "5", "--node", "47", "--node", "6 silent=1"};
+const QStringList Nodes = {"--node", "1",  "--node", "2", "--node", "5", "--node", "47", "--node", "6 silent=1",
+                           "--node", "48 sdodelay=200"};
 
 QString resultOf(const ZorMessage &answer)
 {
@@ -353,6 +355,71 @@ private slots:
         QTRY_COMPARE(rig->canInterface()->pendingInterviewCount(), 0);
         // The gateway serves the next line at once.
         QCOMPARE(rig->interview("SDOReadObject:1000:0:1,1001h,0h,unsigned8").msgState(), int(KS_ANSWER));
+    }
+
+    // A write that awaits no answer ("noresponse") still ends with the
+    // node's acknowledgement or abort, long before its time-out; only a node
+    // that stays silent lets the time-out end it.
+    void writeAwaitingNoAnswerEndsWithTheNodes_data()
+    {
+        QTest::addColumn<QString>("request");
+        QTest::addColumn<int>("timeoutMs");
+        QTest::newRow("acknowledged") << "47,2000h,0h,unsigned8,5" << 60000;
+        QTest::newRow("no such object") << "47,5fffh,0h,unsigned8,1" << 60000;
+        QTest::newRow("silent node") << "6,2000h,0h,unsigned8,1" << 300;
+    }
+
+    void writeAwaitingNoAnswerEndsWithTheNodes()
+    {
+        QFETCH(QString, request);
+        QFETCH(int, timeoutMs);
+        const QString line = QStringLiteral("SDOWriteObject:%1:0:%2:noresponse").arg(timeoutMs).arg(request);
+        const ZorMessage answer = rig->interview(line, 10000);
+        QCOMPARE(answer.msgState(), int(KS_ANSWER));
+        QCOMPARE(resultOf(answer), line);
+        QCOMPARE(rig->sentFrames().size(), 1);
+    }
+
+    // A requester cancels what it has under way and sends its next line at
+    // once (a drive's stop): the cancel reaches the exchange that was under
+    // way, never the new line's own, which goes out once and is answered.
+    void cancelLeavesTheNextLineAlone()
+    {
+        ZorMessage read(KM_INTERVIEW, KS_REQUEST, "SDOReadObject:5000:0:48,1000h,0h,unsigned32");
+        read.setOrigin("Node1");
+        ZorMessage cancel(KM_CANCEL_INTERVIEWS, KS_REQUEST);
+        cancel.setOrigin("Node1");
+        ZorMessage write(KM_INTERVIEW, KS_REQUEST, "SDOWriteObject:1000:0:48,2001h,0h,unsigned16,4660");
+        write.setOrigin("Node1");
+        rig->send(read);
+        QTRY_COMPARE(rig->sentFrames().size(), 1);
+        rig->send(cancel);
+        rig->send(write);
+        QVERIFY(GatewayRig::waitUntil(rig->fromGateway, [&] { return rig->fromGateway.ofType(KM_INTERVIEW).size() == 2; },
+                                      10000));
+        const QList<ZorMessage> answers = rig->fromGateway.ofType(KM_INTERVIEW);
+        QCOMPARE(answers.at(0).msgState(), int(KS_CANCEL));
+        QCOMPARE(answers.at(1).msgState(), int(KS_ANSWER));
+        QCOMPARE(rig->sentFrames(), QStringList({"t63084000100000000000", "t63082b01200034120000"}));
+    }
+
+    // The first interview after its requester's cancel takes its node's SDO
+    // channel whoever holds it: it never waits for another transfer.
+    void lineAfterCancelSeizesTheNodesChannel()
+    {
+        std::shared_ptr<ZorSdoChannels> channels = ZorSdoChannels::forBus(rig->canInterface());
+        const ZorSdoChannels::Token other = ZorSdoChannels::newToken();
+        channels->acquire(47, other, 60000);
+        // An ordinary line waits for the channel and ends by its time-out.
+        QCOMPARE(rig->interview("SDOWriteObject:300:0:47,2000h,0h,unsigned8,1").msgState(), int(KS_TIMEOUT));
+        QCOMPARE(rig->sentFrames(), QStringList());
+        ZorMessage cancel(KM_CANCEL_INTERVIEWS, KS_REQUEST);
+        cancel.setOrigin("Node1");
+        rig->send(cancel);
+        const ZorMessage answer = rig->interview("SDOWriteObject:1000:0:47,2000h,0h,unsigned8,2");
+        channels->release(47, other);
+        QCOMPARE(answer.msgState(), int(KS_ANSWER));
+        QCOMPARE(rig->sentFrames(), QStringList({"t62f82f00200002000000"}));
     }
 
     // Two requesters, each with its own gateway, on one CAN interface: the

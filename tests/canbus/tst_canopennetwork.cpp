@@ -9,8 +9,9 @@ class TestCanOpenNetwork : public QObject
 {
     Q_OBJECT
 private slots:
-    // Switch mode global, node id, bit timing, store, back to waiting: five
-    // frames on 7E5h in this order.
+    // Switch mode global, the four inquire identity requests that count the
+    // slaves, node id, bit timing, store, back to waiting: nine frames on
+    // 7E5h in this order.
     void lssSetsNodeIdAndBitRate()
     {
         GatewayRig rig;
@@ -22,7 +23,9 @@ private slots:
         // The frame back to waiting mode may follow the answer: the frames
         // are compared once the gateway has sent them all.
         QTRY_COMPARE_WITH_TIMEOUT(rig.sentFrames(),
-                                  QStringList({"t7e580401000000000000", "t7e581105000000000000",
+                                  QStringList({"t7e580401000000000000", "t7e585a00000000000000",
+                                               "t7e585b00000000000000", "t7e585c00000000000000",
+                                               "t7e585d00000000000000", "t7e581105000000000000",
                                                "t7e581300040000000000", "t7e581700000000000000",
                                                "t7e580400000000000000"}),
                                   10000);
@@ -85,10 +88,63 @@ private slots:
         QCOMPARE(answer.msgState(), int(KS_FAIL));
         QCOMPARE(answer.data().toString(), QStringLiteral("LSSNodeParameters:90000:0:x,0,5,125000:error"));
         QTRY_COMPARE_WITH_TIMEOUT(rig.sentFrames(),
-                                  QStringList({"t7e580401000000000000", "t7e581105000000000000",
+                                  QStringList({"t7e580401000000000000", "t7e585a00000000000000",
+                                               "t7e585b00000000000000", "t7e585c00000000000000",
+                                               "t7e585d00000000000000", "t7e581105000000000000",
                                                "t7e581300040000000000", "t7e580400000000000000"}),
                                   10000);
         QVERIFY(rig.sim.waitForLine("^BUS n3 t7e481301000000000000$").hasMatch());   // error code 1
+    }
+
+    // A node id given globally reaches every LSS slave, also an unconfigured
+    // one (node id FFh, no boot-up, no SDO): it is given only when the
+    // inquire identity requests are answered by exactly one slave. Else the
+    // slaves go back to waiting mode unchanged, and the line says why.
+    void lssGlobalNodeIdOnlyToASingleSlave_data()
+    {
+        QTest::addColumn<QStringList>("nodes");
+        QTest::addColumn<QString>("result");
+        QTest::newRow("one unconfigured device") << QStringList({"--node", "3 id=255"}) << "ok";
+        QTest::newRow("a configured and an unconfigured one")
+            << QStringList({"--node", "3", "--node", "4 id=255"})
+            << "error - 2 LSS slaves answered, a node ID is given globally only to a single one";
+        QTest::newRow("two unconfigured ones") << QStringList({"--node", "3 id=255", "--node", "4 id=255"})
+                                               << "error - 2 LSS slaves answered, a node ID is given globally "
+                                                  "only to a single one";
+        QTest::newRow("none") << QStringList() << "error - no LSS slave answered";
+    }
+
+    void lssGlobalNodeIdOnlyToASingleSlave()
+    {
+        QFETCH(QStringList, nodes);
+        QFETCH(QString, result);
+        GatewayRig rig;
+        QVERIFY2(rig.start(nodes), qPrintable(rig.sim.errorString()));
+        rig.gateway()->setTiming(ZorModCanOpenGateway::LssAnswerTimeout, 300);
+        const int mark = rig.sim.mark();
+        rig.markBus();
+        const QString line = QStringLiteral("LSSNodeParameters:30000:0:x,0,5,0");
+        const ZorMessage answer = rig.interview(line, 10000);
+        QCOMPARE(answer.data().toString(), line + ':' + result);
+        QCOMPARE(answer.msgState(), int(result == "ok" ? KS_ANSWER : KS_FAIL));
+        // Without an answer to the first inquiry the others are not sent.
+        const QStringList inquiries = nodes.isEmpty()
+            ? QStringList({"t7e585a00000000000000"})
+            : QStringList({"t7e585a00000000000000", "t7e585b00000000000000", "t7e585c00000000000000",
+                           "t7e585d00000000000000"});
+        const QStringList configure({"t7e581105000000000000", "t7e581700000000000000"});
+        QTRY_COMPARE_WITH_TIMEOUT(rig.sentFrames(),
+                                  QStringList({"t7e580401000000000000"}) + inquiries
+                                      + (result == "ok" ? configure : QStringList())
+                                      + QStringList({"t7e580400000000000000"}),
+                                  10000);
+        if (result == "ok") {
+            // Back in waiting mode the device takes its first id and boots.
+            QVERIFY(rig.sim.waitForLine("^BUS n3 t705100$").hasMatch());
+            QCOMPARE(rig.interview("SDOReadObject:1000:0:5,1000h,0h,unsigned32").msgState(), int(KS_ANSWER));
+        } else {
+            QVERIFY(rig.sim.lines().mid(mark).filter(QRegularExpression("^LSS \\d nodeid")).isEmpty());
+        }
     }
 
     // Without the full address one selective frame goes out, as ever; a

@@ -55,6 +55,35 @@ QString downloadFirmware(const QTemporaryDir &dir, const QString &name, int reco
     return path;
 }
 
+// A drive-script image as the image creator writes it: "PMIM" header with
+// the image size in bytes 12 to 15, the modules (random bytes here), and the
+// trailer "PMEN" with the CRC-32 of everything before it.
+QString downloadScriptImage(const QTemporaryDir &dir, const QString &name, int bodySize)
+{
+    QByteArray image("PMIM\x01\x09\0\0\x01\0\0\0", 12);
+    QByteArray size(4, '\0');
+    qToLittleEndian<quint32>(quint32(16 + bodySize + 8), reinterpret_cast<uchar *>(size.data()));
+    image += size;
+    QRandomGenerator gen(bodySize);
+    for (int i = 0; i < bodySize; ++i)
+        image += char(gen.bounded(256));
+    quint32 crc = 0xFFFFFFFFu;
+    for (const char c : qAsConst(image)) {
+        crc ^= quint8(c);
+        for (int k = 0; k < 8; ++k)
+            crc = (crc >> 1) ^ ((crc & 1) ? 0xEDB88320u : 0u);
+    }
+    QByteArray trailer("PMEN");
+    QByteArray crcBytes(4, '\0');
+    qToLittleEndian<quint32>(~crc, reinterpret_cast<uchar *>(crcBytes.data()));
+    image += trailer + crcBytes;
+    const QString path = dir.filePath(name);
+    QFile f(path);
+    if (!f.open(QIODevice::WriteOnly) || f.write(image) != image.size())
+        return QString();
+    return path;
+}
+
 QString downloadSha1(const QString &path)
 {
     QFile f(path);
@@ -189,26 +218,53 @@ private slots:
         QCOMPARE(downloadProgramControls(rig, mark).last(), QStringLiteral("1"));
     }
 
+    // Nothing on the drive is touched for a request that cannot succeed: a
+    // file that is not of its kind is checked whole and refused before the
+    // program or script would be cleared.
     void refusedRequests_data()
     {
         QTest::addColumn<QString>("data");
-        QTest::newRow("missing file") << "f,/no/such/firmware.bin";
-        QTest::newRow("unknown kind") << "x,%1";
-        QTest::newRow("no path") << "b";
+        QTest::addColumn<QString>("reason");
+        QTest::newRow("missing file") << "f,/no/such/firmware.bin" << "no file";
+        QTest::newRow("unknown kind") << "x,%1" << "no download of the kind";
+        QTest::newRow("no path") << "b" << "no file";
+        QTest::newRow("plain bin as firmware") << "f,%1" << "\"small.bin\" is no firmware image: record at byte 0";
+        QTest::newRow("plain bin by block") << "b,%1" << "is no firmware image";
+        QTest::newRow("firmware cut short") << "b,%2" << "record at byte 4096 reaches past the end";
+        QTest::newRow("plain bin as script") << "s,%1" << "is no drive script image";
+        QTest::newRow("damaged script image") << "s,%3" << "drive image damaged";
     }
 
     void refusedRequests()
     {
         QFETCH(QString, data);
+        QFETCH(QString, reason);
         const QString path = downloadPayload(dir, "small.bin", 64);
+        // Two records, the second cut short.
+        const QString firmware = downloadFirmware(dir, "cut.bin", 2, 4080);
+        QFile cut(firmware);
+        QVERIFY(cut.resize(4096 + 100));
+        const QString image = downloadScriptImage(dir, "damaged.pymbin", 200);
+        QFile damaged(image);
+        QVERIFY(damaged.open(QIODevice::ReadWrite));
+        QVERIFY(damaged.seek(100));
+        QVERIFY(damaged.putChar('x'));
+        damaged.close();
         NodeRig rig;
         QVERIFY2(startRig(rig), qPrintable(rig.sim.errorString()));
         QVERIFY(rig.waitForStatus(0, "Idle"));
-        QCOMPARE(rig.request(DriveTesting::request(KM_DRIVE_DOWNLOAD_START, data.arg(path)), 20000).msgState(),
-                 int(KS_FAIL));
+        const int mark = rig.sim.mark();
+        const QString filled = QString(data).replace("%1", path).replace("%2", firmware).replace("%3", image);
+        const ZorMessage answer = rig.request(DriveTesting::request(KM_DRIVE_DOWNLOAD_START, filled), 20000);
+        QCOMPARE(answer.msgState(), int(KS_FAIL));
         QVERIFY(rig.waitForStatus(2000));
         QVERIFY(rig.infoTexts().contains("Download Init Failed"));
-        QVERIFY(commandWith(rig, 0, "1f51h").isEmpty());
+        QVERIFY2(rig.waitUntil([&] {
+            return rig.infoText().startsWith("Error: Download Init Failed: ") && rig.infoText().contains(reason);
+        }),
+                 qPrintable(rig.infoText()));
+        QCOMPARE(rig.sentDown(KM_INTERVIEW).size(), 0);
+        QCOMPARE(rig.sim.lines().mid(mark).filter(QRegularExpression("^(PROGCTL|DOMAIN) 2 ")), QStringList());
     }
 
     // A stop aborts the transfer; the program is never started.
@@ -225,8 +281,11 @@ private slots:
                               60000));
         const ZorMessage stop = DriveTesting::request(KM_STOP);
         QCOMPARE(rig.request(stop, 30000).msgState(), int(KS_ANSWER));
-        QCOMPARE(rig.status(), 0);
+        QVERIFY(rig.waitForStatus(0));
         QVERIFY(rig.infoTexts().contains("Download canceled"));
+        // Not a plain "Idle": the drive was left without its program.
+        QVERIFY(rig.infoTexts().contains("Warning: Download stopped - the drive holds no program and stays in its "
+                                         "boot loader; download the firmware again"));
         const QStringList sent = rig.sentDown(KM_INTERVIEW);
         QCOMPARE(sent.count(QString::fromLatin1(DownloadAbort)), 2);
         QVERIFY(!sent.contains("SDOWriteObject:1000:10:2,1f51h,1h,unsigned8,1\n"));
@@ -256,12 +315,13 @@ private slots:
         QVERIFY(!rig.sentDown(KM_INTERVIEW).contains("SDOWriteObject:1000:10:2,1f51h,1h,unsigned8,1\n"));
         QVERIFY(rig.sentDown(KM_CANCEL_INTERVIEWS).size() >= 1);
         QVERIFY(rig.infoTexts().contains("Download session end"));
-        QVERIFY2(rig.infoText().startsWith("Error: Download"), qPrintable(rig.infoText()));
+        QVERIFY2(rig.infoText().startsWith("Error: Download") && rig.infoText().endsWith("download the firmware again"),
+                 qPrintable(rig.infoText()));
     }
 
     void scriptImage()
     {
-        const QString path = downloadPayload(dir, "MyScript.pymbin", 3000);
+        const QString path = downloadScriptImage(dir, "MyScript.pymbin", 3000);
         NodeRig rig;
         QVERIFY2(startRig(rig), qPrintable(rig.sim.errorString()));
         QVERIFY(rig.waitForStatus(0, "Idle"));

@@ -7,10 +7,85 @@
 
 using namespace DriveTesting;
 
+namespace DriveMotionStops {
+
+// The frames of the stop sequence on the drive's SDO request COB-ID 602h:
+// mode 0, then switch on, shutdown and disable voltage, each read back.
+const QStringList StopFrames = {
+    "t60282f60600000000000", "t60282b40600007000000", "t60284040600000000000", "t60282b40600006000000",
+    "t60284040600000000000", "t60282b40600000000000", "t60284040600000000000",
+};
+
+// The frames the module sent to node 2 about 6040h and 6060h from the mark
+// on, in bus order.
+QStringList controlFrames(NodeRig &rig, int mark)
+{
+    rig.sim.command(QStringLiteral("PING"));   // the bus log is read up to here
+    QStringList frames;
+    const QStringList lines = rig.sim.lines();
+    const QRegularExpression control(QStringLiteral("^BUS c\\d+ (t6028..(4060|6060)..........)$"));
+    for (int i = mark; i < lines.size(); ++i) {
+        const QRegularExpressionMatch m = control.match(lines.at(i));
+        if (m.hasMatch())
+            frames << m.captured(1);
+    }
+    return frames;
+}
+
+} // namespace DriveMotionStops
+
 class TestDriveMotion : public QObject
 {
     Q_OBJECT
 private slots:
+    // Twenty stops in a row from velocity and position mode, each sent
+    // while the drive module has a status poll or a motion command on its
+    // way: every stop puts its whole sequence on the bus, each frame once
+    // (a frame sent again would be an SDO retry after a time-out, a missing
+    // one a cancelled exchange), and the drive ends switched off.
+    void stopsPromptly()
+    {
+        using namespace DriveMotionStops;
+        NodeRig rig;
+        QVERIFY2(startRig(rig, QString(), "<TargetVelocity>1500</TargetVelocity><TargetPosition>300</TargetPosition>"
+                                          "<TargetPositionMax>5000</TargetPositionMax>"),
+                 qPrintable(rig.sim.errorString()));
+        QVERIFY(rig.waitForStatus(0, "Idle"));
+        for (int i = 0; i < 20; ++i) {
+            const bool velocity = i % 2 == 0;
+            QVERIFY(startInMode(rig, velocity ? 3 : 1));
+            if (velocity) {
+                QVERIFY(waitForDrive(rig, "state", "operation_enabled"));
+            } else {
+                QCOMPARE(rig.request(request(KM_DRIVE_GO_TO_TARGET, 1)).msgState(), int(KS_ANSWER));
+            }
+            QVERIFY(rig.waitUntil([&] { return driveState(rig).value("vel") != "0"; }));
+            // Every other stop right behind a status poll, the others right
+            // behind a motion command.
+            const int sent = rig.sentDown(KM_INTERVIEW).size();
+            if (i % 4 < 2)
+                QVERIFY(rig.waitUntil([&] {
+                    const QStringList all = rig.sentDown(KM_INTERVIEW);
+                    return all.size() > sent && isStatusPoll(all.last());
+                }));
+            else
+                setDriveProperty(rig, velocity ? "TargetVelocity" : "TargetPosition",
+                                 QString::number(velocity ? 1400 + i : 200 + i));
+            const int mark = rig.sim.mark();
+            const ZorMessage stop = request(i % 3 ? KM_DRIVE_STOP : KM_STOP);
+            QCOMPARE(rig.request(stop).msgState(), int(KS_ANSWER));
+            QVERIFY(rig.waitForStatus(0, "Idle"));
+            QCOMPARE(driveState(rig).value("state"), QStringLiteral("switch_on_disabled"));
+            // Earlier frames of a move may precede the stop's own.
+            QStringList frames = controlFrames(rig, mark);
+            const int first = frames.indexOf(StopFrames.first());
+            QVERIFY2(first >= 0, qPrintable(frames.join(' ')));
+            QCOMPARE(frames.mid(first), StopFrames);
+            QVERIFY2(!rig.infoTexts().contains("Warning: Timeout"), qPrintable(QString::number(i)));
+        }
+        QCOMPARE(rig.sentDown(KM_CANCEL_INTERVIEWS).size(), 20);
+    }
+
     void velocityMode()
     {
         NodeRig rig;
@@ -186,20 +261,51 @@ private slots:
     }
 
     // Motion requests are answered from their interview: the drive's abort
-    // is the requester's failure.
+    // is the requester's failure. A refused mode leaves the module in the
+    // mode the drive runs in, and later requests are judged against it.
     void refusedByDrive()
     {
         NodeRig rig;
         // A drive without homing.
-        QVERIFY2(startRig(rig, "modes=0x05", "<PositionVelocity>9000</PositionVelocity>"),
-                 qPrintable(rig.sim.errorString()));
+        QVERIFY2(startRig(rig, "modes=0x05"), qPrintable(rig.sim.errorString()));
         QCOMPARE(rig.request(request(KM_DRIVE_START), 20000).msgState(), int(KS_ANSWER));
-        QCOMPARE(rig.request(request(KM_SET_PROFILE_MODE, 6)).msgState(), int(KS_FAIL));
-        QVERIFY(rig.waitForStatus(1004, "Warning: Command Failed"));
 
-        QCOMPARE(rig.request(request(KM_SET_PROFILE_MODE, 1)).msgState(), int(KS_ANSWER));
+        // Enabled in velocity mode: the drive refuses homing and runs on,
+        // and so does the module, after reading the mode back.
+        QCOMPARE(rig.request(request(KM_SET_PROFILE_MODE, 3)).msgState(), int(KS_ANSWER));
+        QVERIFY(waitForDrive(rig, "vel", "1000"));
+        int next = rig.sentDown(KM_INTERVIEW).size();
+        QCOMPARE(rig.request(request(KM_SET_PROFILE_MODE, 6)).msgState(), int(KS_FAIL));
+        QVERIFY(rig.waitForStatus(1002, "Warning: Command Failed"));
+        QVERIFY(rig.waitUntil([&] { return !commandWith(rig, next, "6061h").isEmpty(); }));
+        QVERIFY(rig.waitForStatus(2, "Velocity Mode"));
+        QVERIFY(!rig.infoTexts().contains("Homing Mode"));
+        QCOMPARE(rig.request(request(KM_DRIVE_START_HOMING, 35)).msgState(), int(KS_REJECT));
+        QCOMPARE(driveState(rig).value("state"), QStringLiteral("operation_enabled"));
+        QCOMPARE(driveState(rig).value("mode"), QStringLiteral("3"));
+        QCOMPARE(driveState(rig).value("vel"), QStringLiteral("1000"));
+
+        // Switched on, not enabled: the module stays "Operating".
+        QCOMPARE(rig.request(request(KM_SET_PROFILE_MODE, 0)).msgState(), int(KS_ANSWER));
+        QVERIFY(rig.waitForStatus(1, "Operating"));
+        next = rig.sentDown(KM_INTERVIEW).size();
+        QCOMPARE(rig.request(request(KM_SET_PROFILE_MODE, 6)).msgState(), int(KS_FAIL));
+        QVERIFY(rig.waitForStatus(1001, "Warning: Command Failed"));
+        QVERIFY(rig.waitForStatus(1, "Operating"));
+        QVERIFY(commandWith(rig, next, "6061h").isEmpty());
+        QCOMPARE(rig.request(request(KM_DRIVE_START_HOMING, 35)).msgState(), int(KS_REJECT));
+
+        // A move sent right behind its mode change waits for the mode and
+        // is served in it.
+        const ZorMessage mode = request(KM_SET_PROFILE_MODE, 1);
+        const ZorMessage move = request(KM_DRIVE_GO_TO_TARGET, 1);
+        rig.send(mode);
+        rig.send(move);
+        QCOMPARE(rig.waitForAnswer(mode).msgState(), int(KS_ANSWER));
+        QCOMPARE(rig.waitForAnswer(move).msgState(), int(KS_ANSWER));
         QVERIFY(rig.waitForStatus(3, "Position Mode"));
         // 9000 rpm is beyond the drive's maximum profile velocity.
+        setDriveProperty(rig, "PositionVelocity", "9000");
         QCOMPARE(rig.request(request(KM_DRIVE_GO_TO_TARGET, 1)).msgState(), int(KS_FAIL));
         QVERIFY(rig.waitForStatus(1003, "Warning: Command Failed"));
     }

@@ -72,8 +72,10 @@ private slots:
         NodeRig rig;
         QVERIFY2(startRig(rig), qPrintable(rig.sim.errorString()));
         QVERIFY(rig.waitForStatus(0, "Idle"));
-        // Comes through once the gateway runs for the drive.
-        QCOMPARE(rig.request(DriveTesting::request(KM_SCRIPT_CONTROL, "-1")).msgState(), int(KS_ANSWER));
+        // The module listens from its start: the drive's script prints also
+        // before anything was asked of the drive.
+        QVERIFY(rig.waitUntil([&] { return rig.canInterface()->status() == 1; }));
+        QVERIFY(rig.sentDown(KM_INTERVIEW).isEmpty());
 
         QVERIFY(rig.sim.command("NODE EMCY 2 50 ff 00 48 69 5c 6e 00"));
         QVERIFY(rig.waitUntil([&] { return scriptMessages(rig) == QStringList({"0,StdOut:Hi"}); }));
@@ -120,6 +122,37 @@ private slots:
                                                         .arg(QString(image).replace(':', ';'))));
         rig.sim.setCursor(mark);
         QVERIFY(rig.sim.waitForLine("^SCRIPT 2 \\d+ \\S+ " + QByteArray("DriveScript").leftJustified(16, ' ').toHex()).hasMatch());
+    }
+
+    // A new script for a drive that runs: the drive is stopped first (the
+    // whole stop sequence on the bus), then the script goes down; the
+    // module never shows "Idle" with the drive still enabled.
+    void replacementStopsARunningDriveFirst()
+    {
+        QTemporaryDir work;
+        const QString saved = QDir::currentPath();
+        QVERIFY(QDir::setCurrent(work.path()));
+        NodeRig rig;
+        QVERIFY2(startRig(rig), qPrintable(rig.sim.errorString()));
+        QVERIFY(startInMode(rig, 3));
+        QVERIFY(waitForDrive(rig, "vel", "1000"));
+        const int mark = rig.sim.mark();
+        const int texts = rig.infoTexts().size();
+        const ZorMessage answer = rig.request(DriveTesting::request(KM_SCRIPT_CONTROL, "1,import drive\n"), 20000);
+        const bool ended = answer.msgState() == KS_ANSWER && rig.waitForStatus(0, QString(), 60000);
+        QDir::setCurrent(saved);
+        QVERIFY2(ended, qPrintable(rig.infoTexts().join('|')));
+        QCOMPARE(rig.sentDown(KM_CANCEL_INTERVIEWS).size(), 1);
+        // Disable voltage, read back, and only then the script's "FPRG".
+        rig.sim.command("PING");
+        const QStringList bus = rig.sim.lines().mid(mark).filter(QRegularExpression("^BUS c"));
+        const int stopped = bus.indexOf(QRegularExpression("^BUS c\\d+ t60282b40600000000000$"));
+        const int script = bus.indexOf(QRegularExpression("^BUS c\\d+ t602823502f0146505247$"));
+        QVERIFY2(stopped >= 0 && script > stopped, qPrintable(bus.join('|')));
+        QCOMPARE(driveState(rig).value("state"), QStringLiteral("switch_on_disabled"));
+        const QStringList after = rig.infoTexts().mid(texts);
+        const int download = after.indexOf("Script Download Init");
+        QVERIFY2(download > 0 && !after.mid(0, download).contains("Idle"), qPrintable(after.join('|')));
     }
 
     // A script file that cannot be written stops the update: nothing is

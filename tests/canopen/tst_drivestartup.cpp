@@ -65,7 +65,7 @@ private slots:
 
         const int mark = rig.sim.mark();
         QCOMPARE(rig.request(request(KM_DRIVE_START), 20000).msgState(), int(KS_ANSWER));
-        QCOMPARE(rig.status(), 1);
+        QVERIFY(rig.waitForStatus(1, "Operating"));
         QCOMPARE(rig.infoTexts(), QStringList({"Idle", "Start communication", "Init", "Operating"}));
         QCOMPARE(rig.sentDown(KM_INTERVIEW).value(0), QString::fromLatin1(StartupInterview));
         rig.sim.setCursor(mark);
@@ -74,9 +74,10 @@ private slots:
         QCOMPARE(driveState(rig).value("state"), QStringLiteral("switched_on"));
         QCOMPARE(driveState(rig).value("mode"), QStringLiteral("3"));
 
-        // Running already: answered at once.
+        // Running already: answered at once. (The first opening is the
+        // module's own, at its start, to hear the drive's emergencies.)
         QCOMPARE(rig.request(request(KM_START)).msgState(), int(KS_ANSWER));
-        QCOMPARE(rig.sentDown(KM_COMM_OPEN).size(), 1);
+        QCOMPARE(rig.sentDown(KM_COMM_OPEN).size(), 2);
 
         int next = rig.sentDown(KM_INTERVIEW).size();
         QCOMPARE(rig.request(request(KM_DRIVE_STOP)).msgState(), int(KS_ANSWER));
@@ -88,8 +89,26 @@ private slots:
 
         // Started again: through communication and the whole start-up.
         QCOMPARE(rig.request(request(KM_START), 20000).msgState(), int(KS_ANSWER));
-        QCOMPARE(rig.sentDown(KM_COMM_OPEN).size(), 2);
+        QCOMPARE(rig.sentDown(KM_COMM_OPEN).size(), 3);
         QCOMPARE(rig.infoText(), QStringLiteral("Operating"));
+    }
+
+    // A standard drive has no drive-script objects: it aborts the write of
+    // 3500h.2 at once (06020000h), and the start-up goes on with that
+    // answer, sending the write once and nothing again.
+    void standardDriveStarts()
+    {
+        NodeRig rig;
+        QVERIFY2(startRig(rig, "scripting=0"), qPrintable(rig.sim.errorString()));
+        QVERIFY(rig.waitForStatus(0, "Idle"));
+        const int mark = rig.sim.mark();
+        QCOMPARE(rig.request(request(KM_DRIVE_START), 20000).msgState(), int(KS_ANSWER));
+        QVERIFY(rig.waitForStatus(1, "Operating"));
+        rig.sim.setCursor(mark);
+        QVERIFY(rig.sim.waitForLine("^BUS c\\d+ t60282f00350200000000$").hasMatch());
+        QVERIFY(rig.sim.waitForLine("^BUS n2 t58288000350200000206$").hasMatch());
+        QCOMPARE(rig.sim.lines().mid(mark).filter(QRegularExpression("^BUS c\\d+ t60282f003502")).size(), 1);
+        QCOMPARE(driveState(rig).value("state"), QStringLiteral("switched_on"));
     }
 
     void stopWhileStarting()
@@ -149,7 +168,7 @@ private slots:
         const ZorMessage read = rig.request(request(KM_OBJLIST_READ, "r,6041h,0h,unsigned16"));
         QCOMPARE(read.msgState(), int(KS_ANSWER));
         QCOMPARE(read.data().toString(), QStringLiteral("r,6041h,0h,unsigned16,592\n"));   // 0250h
-        QCOMPARE(rig.sentDown(KM_COMM_OPEN).size(), 1);
+        QCOMPARE(rig.sentDown(KM_COMM_OPEN).size(), 2);
         QVERIFY(rig.waitForStatus(0, "Idle"));
 
         // An entered key is written at once; it reads "ok" afterwards.

@@ -9,6 +9,7 @@
 #include "zortest.h"
 
 #include <QtTest>
+#include <QVBoxLayout>
 #include <cmath>
 #include <functional>
 #include <memory>
@@ -393,6 +394,46 @@ private slots:
         QCOMPARE(sentTexts().mid(0, 3), QStringList({"KM_SETPROPERTY:KS_REQUEST:TargetPosition=200.000",
                                                      "KM_SETPROPERTY:KS_REQUEST:TargetPosition=300.000",
                                                      "KM_SETPROPERTY:KS_REQUEST:TargetPosition=400.000"}));
+    }
+
+    // Esc stops the drive while the focus is in the panel, also with other
+    // Esc buttons in the window (a shortcut they share would only move the
+    // focus), and with the focus elsewhere once the shared shortcut comes
+    // to the panel's Stop; nothing while the drive is off.
+    void escStopsTheDrive()
+    {
+        QWidget window;
+        auto *layout = new QVBoxLayout(&window);
+        auto *other = new QPushButton(QStringLiteral("Stop script"), &window);
+        other->setShortcut(Qt::Key_Escape);
+        int otherClicks = 0;
+        connect(other, &QPushButton::clicked, this, [&otherClicks] { ++otherClicks; });
+        auto *setup = new ZorContentDriveRuxaSetup(&window);
+        layout->addWidget(other);
+        layout->addWidget(setup);
+        QStringList stops;
+        connect(setup, &ZorPanel::msgOut, this, [&stops](const ZorMessage &m) { stops << m.toString(); });
+        window.show();
+        QVERIFY(QTest::qWaitForWindowActive(&window));
+        setup->msgIn(ZorMessage(KM_STATUS, KS_INFO, 2));
+        auto *field = setup->findChild<QLineEdit *>("lineEditTargetVel");
+        field->setFocus();
+        QTRY_VERIFY(field->hasFocus());
+        QTest::keyClick(field, Qt::Key_Escape);
+        QCOMPARE(stops, QStringList({"KM_DRIVE_STOP:KS_REQUEST"}));
+        QCOMPARE(otherClicks, 0);
+
+        other->setFocus();
+        QTRY_VERIFY(other->hasFocus());
+        QTest::keyClick(other, Qt::Key_Escape);
+        QTest::keyClick(other, Qt::Key_Escape);
+        QCOMPARE(stops.size(), 2);
+
+        setup->msgIn(ZorMessage(KM_STATUS, KS_INFO, 0));
+        field->setFocus();
+        QTRY_VERIFY(field->hasFocus());
+        QTest::keyClick(field, Qt::Key_Escape);
+        QCOMPARE(stops.size(), 2);
     }
 
     void tamrixHasNoHomingOrSetup()

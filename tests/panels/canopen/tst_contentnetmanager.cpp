@@ -4,6 +4,7 @@
 // configuration table's clipboard actions and its document in the project.
 #include "testdommodel.h"
 #include "zorcontentnetmanager.h"
+#include "zorcontentnetmanagermarks.h"
 #include "zorobjeditmodel.h"
 #include "zorstatusproxy.h"
 #include "zortest.h"
@@ -140,7 +141,9 @@ private slots:
         QCOMPARE(grid->rowCount(), 2);
         QCOMPARE(grid->columnCount(), 3);
         QCOMPARE(grid->headerData(1, Qt::Vertical).toString(), QStringLiteral("Node 5"));
-        QCOMPARE(f.child<QTableView>("tableViewNodeStatus")->model(), grid);
+        // Shown with silent nodes marked.
+        QCOMPARE(f.child<QTableView>("tableViewNodeStatus")->model(), f.panel.monitorMarks());
+        QCOMPARE(f.panel.monitorMarks()->sourceModel(), grid);
         // The configuration keeps no node id of its own.
         QCOMPARE(f.panel.configurationModel()->lockedNodeId(), QString());
 

@@ -35,13 +35,15 @@
 //
 // Node options: drive=1 (makes the node a drive), encoder= (608Fh.1, 4096),
 // revolutions= (608Fh.2, 1), maxspeed= (607Fh, rpm, 6000), modes= (6502h
-// bits: 0 profile position, 2 profile velocity, 5 homing; 0x25).
+// bits: 0 profile position, 2 profile velocity, 5 homing; 0x25),
+// scripting=0 (a standard drive without the drive-script objects 3500h:
+// their reads and writes abort 06020000h, as for every missing object).
 
 const { DataType, ObjectType } = require('canopen');
 const Program = require('./driveprogram');
 
-const OPTIONS = ['drive', 'encoder', 'revolutions', 'maxspeed', 'modes', ...Program.OPTIONS];
-const DEFAULTS = { drive: 0, encoder: 4096, revolutions: 1, maxspeed: 6000, modes: 0x25, ...Program.DEFAULTS };
+const OPTIONS = ['drive', 'encoder', 'revolutions', 'maxspeed', 'modes', 'scripting', ...Program.OPTIONS];
+const DEFAULTS = { drive: 0, encoder: 4096, revolutions: 1, maxspeed: 6000, modes: 0x25, scripting: 1, ...Program.DEFAULTS };
 
 const VALUE_RANGE_EXCEEDED = 0x06090030;
 const VALUE_TOO_HIGH = 0x06090031;
@@ -101,11 +103,13 @@ function addObjects(eds, opts) {
             r.addSubObject(sub, { parameterName: label, dataType, accessType, defaultValue: value }));
         return r;
     };
-    record(0x3500, 'Drive script', [
-        [1, 'Script status', DataType.INTEGER8, 'ro', 0],
-        [2, 'Script control', DataType.INTEGER8, 'rw', 0],
-        [3, 'Parameter change lock', DataType.UNSIGNED8, 'rw', 0],
-    ]);
+    if (opts.scripting) {
+        record(0x3500, 'Drive script', [
+            [1, 'Script status', DataType.INTEGER8, 'ro', 0],
+            [2, 'Script control', DataType.INTEGER8, 'rw', 0],
+            [3, 'Parameter change lock', DataType.UNSIGNED8, 'rw', 0],
+        ]);
+    }
     Program.addObjects(eds);
     add(0x603F, 'Error code', DataType.UNSIGNED16, 'ro', 0);
     add(0x6063, 'Position actual internal value', DataType.INTEGER32, 'ro', 0);
