@@ -328,6 +328,69 @@ private slots:
         QVERIFY(timerOf(model, Once)->interval() >= 5000);
     }
 
+    // The node module answers KS_FAIL when one object of a list failed,
+    // with every object's result line: the others show their values and
+    // keep their own intervals; only the failed one is retried in 5 s.
+    void aFailedListShowsEachObjectsOwnResult()
+    {
+        ZorObjEditModel model(table(), false);
+        FakeNode node(model);
+        model.initObjectUpdate();
+        ZorMessage answer = node.requests.last();
+        answer.setMsgState(KS_FAIL);
+        answer.setData("001.2000h.00h,unsigned16,5 # fast\n"
+                       "001.2001h.00h,unsigned16,,error Object does not exist (6020000h) # slow\n"
+                       "001.2002h.00h,unsigned16,7 # once\n"
+                       "001.2003h.00h,unsigned16,8 # edited\n"
+                       "001.2006h.00h,unsigned16,9 # cyclic rw\n");
+        model.objectUpdateIn(answer);
+        QCOMPARE(model.index(0, 5).data().toString(), QStringLiteral("5"));
+        QCOMPARE(status(model, 0), QStringLiteral("read ok"));
+        QCOMPARE(code(model, 1), 3);
+        QCOMPARE(status(model, 1), QStringLiteral("error Object does not exist (6020000h)"));
+        for (int row : {2, 3, 6}) {
+            QCOMPARE(code(model, row), 1);
+            QCOMPARE(status(model, row), QStringLiteral("read ok"));
+        }
+        QCOMPARE(model.index(6, 5).data().toString(), QStringLiteral("9"));
+        QCOMPARE(timerOf(model, Fast)->interval(), 100);
+        QCOMPARE(timerOf(model, CyclicRw)->interval(), 1000);
+        QVERIFY(timerOf(model, Slow)->interval() >= 5000);
+        QVERIFY(!timerOf(model, Once)->isActive()); // read once, and it was
+
+        // A request the module sends back unchanged (its queue was full)
+        // carries no results: every object failed.
+        model.setGlobalUpdateInterval(0);
+        ZorMessage refused = node.requests.last();
+        refused.setMsgState(KS_FAIL);
+        model.objectUpdateIn(refused);
+        for (int row : {0, 1, 2, 3, 6}) {
+            QCOMPARE(code(model, row), 3);
+            QCOMPARE(status(model, row), QStringLiteral("read error"));
+        }
+    }
+
+    // A table locked to "0 (Scan)" names its objects with node 0; the node
+    // module reads them through its NodeId and answers with that node.
+    void nodeZeroRowsAreAnsweredThroughTheNodeId()
+    {
+        ZorObjEditModel model(table(), true);
+        model.setLockedNodeId("0 (Scan)");
+        FakeNode node(model);
+        model.initObjectUpdate();
+        const ZorMessage request = node.requests.last();
+        QCOMPARE(idsOf(request).first(), QStringLiteral("000.2000h.00h"));
+        ZorMessage answer = request;
+        answer.setMsgState(KS_ANSWER);
+        answer.setData(FakeNode::resultOf(request, nullptr).replace("000.", "005."));
+        model.objectUpdateIn(answer);
+        for (int row : {0, 1, 2, 3, 6})
+            QCOMPARE(status(model, row), QStringLiteral("read ok"));
+        QCOMPARE(timerOf(model, "000.2000h.00h")->interval(), 100);
+        QCOMPARE(timerOf(model, "000.2006h.00h")->interval(), 1000);
+        QVERIFY(!timerOf(model, "000.2002h.00h")->isActive());
+    }
+
     void aFormatChangeNeverDropsTheAnswerOnItsWay()
     {
         ZorObjEditModel model(table(true), false);
