@@ -88,6 +88,46 @@ private slots:
         for (int row = 0; row < 3; ++row)
             QCOMPARE(model->index(row, 0).data(ZorObjEditModel::StatusCodeRole).toInt(), 1);
     }
+
+    // A list mode reads the whole table in one request; one object of fifty
+    // that the node does not hold makes the answer KS_FAIL, and the other
+    // 49 rows show their values all the same.
+    void fiftyObjectsWithOneMissingInAListMode()
+    {
+        NodeRig rig;
+        QVERIFY2(rig.start({"--node", "1 heartbeat=0 extra=49", "--quiet"}, createNodeModule(nullptr), "nodeconfig",
+                           "<NodeId>1</NodeId>"),
+                 qPrintable(rig.sim.errorString()));
+        QString rows;
+        for (int i = 0; i < 49; ++i)
+            rows += QStringLiteral("<CANopenObject index='%1' objectType='7' dataType='7' accessType='rw' name='E%2'/>")
+                        .arg(0x3000 + i, 4, 16)
+                        .arg(i);
+        rows += QStringLiteral("<CANopenObject index='5555' objectType='7' dataType='7' accessType='rw' name='Missing'/>");
+        TestDomModel project;
+        project.setXml(TestDomModel::projectXml(
+            {{"nodeconfig", "Node1", "node",
+              QStringLiteral("<docs><SetupObjects><CANopenObjectList>%1</CANopenObjectList></SetupObjects>"
+                             "<EditModeDoc><EditMode>1</EditMode></EditModeDoc></docs>")
+                  .arg(rows)}}));
+        ZorContentNodeConfig panel;
+        connect(&panel, &ZorPanel::msgOut, rig.module(), &ZorModule::slaveIn, Qt::QueuedConnection);
+        connect(rig.module(), &ZorModule::slaveOut, &panel, &ZorPanel::msgIn, Qt::QueuedConnection);
+        QVERIFY(panel.setupZorPanel(project.moduleIndex("Node1"), &project));
+        QTRY_COMPARE(panel.model()->lockedNodeId(), QStringLiteral("1"));
+        QCOMPARE(panel.editMode(), 1);
+        ZorObjEditModel *model = panel.model();
+        QCOMPARE(model->rowCount(), 50);
+        auto *read = panel.findChild<QAction *>("actionRead");
+        panel.actionRead();
+        QTRY_VERIFY_WITH_TIMEOUT(!read->isChecked(), 30000);
+        for (int i = 0; i < 49; ++i) {
+            QCOMPARE(nodeCfgLiveValue(model, i), QString::number(0x3000 + i));
+            QCOMPARE(model->index(i, 0).data(ZorObjEditModel::StatusCodeRole).toInt(), 1);
+        }
+        QCOMPARE(model->index(49, 0).data(ZorObjEditModel::StatusCodeRole).toInt(), 3);
+        QVERIFY(model->index(49, 10).data().toString().contains("6020000h"));
+    }
 };
 
 ZOR_TEST(TestNodeConfigLive)
