@@ -308,16 +308,28 @@ private slots:
         QVERIFY(timerOf(model, Fast)->interval() != timerOf(model, Slow)->interval());
     }
 
+    // The node module answers KS_FAIL when one object of a list failed, and
+    // KS_TIMEOUT when its time ran out, with the result lines it has: each
+    // object shows its own, whatever the state. Objects left out failed.
+    void linesLeftOutOrWithErrorsFail_data()
+    {
+        QTest::addColumn<int>("state");
+        QTest::newRow("answer") << int(KS_ANSWER);
+        QTest::newRow("fail") << int(KS_FAIL);
+        QTest::newRow("timeout") << int(KS_TIMEOUT);
+    }
     void linesLeftOutOrWithErrorsFail()
     {
+        QFETCH(int, state);
         ZorObjEditModel model(table(), false);
         FakeNode node(model);
         model.initObjectUpdate();
         ZorMessage answer = node.requests.last();
-        answer.setMsgState(KS_ANSWER);
+        answer.setMsgState(state);
         answer.setData("001.2000h.00h,unsigned16,5 # fast\n"
                        "001.2001h.00h,unsigned16,,error abort (6010000h) # slow\n");
         model.objectUpdateIn(answer);
+        QCOMPARE(model.index(0, 5).data().toString(), QStringLiteral("5"));
         QCOMPARE(status(model, 0), QStringLiteral("read ok"));
         QCOMPARE(status(model, 1), QStringLiteral("error abort (6010000h)"));
         QCOMPARE(status(model, 2), QStringLiteral("read error")); // left out
@@ -328,39 +340,13 @@ private slots:
         QVERIFY(timerOf(model, Once)->interval() >= 5000);
     }
 
-    // The node module answers KS_FAIL when one object of a list failed,
-    // with every object's result line: the others show their values and
-    // keep their own intervals; only the failed one is retried in 5 s.
-    void aFailedListShowsEachObjectsOwnResult()
+    // A request the module sends back unchanged (its queue was full)
+    // carries no results: every object failed.
+    void aRequestSentBackUnchangedFailsEveryObject()
     {
         ZorObjEditModel model(table(), false);
         FakeNode node(model);
         model.initObjectUpdate();
-        ZorMessage answer = node.requests.last();
-        answer.setMsgState(KS_FAIL);
-        answer.setData("001.2000h.00h,unsigned16,5 # fast\n"
-                       "001.2001h.00h,unsigned16,,error Object does not exist (6020000h) # slow\n"
-                       "001.2002h.00h,unsigned16,7 # once\n"
-                       "001.2003h.00h,unsigned16,8 # edited\n"
-                       "001.2006h.00h,unsigned16,9 # cyclic rw\n");
-        model.objectUpdateIn(answer);
-        QCOMPARE(model.index(0, 5).data().toString(), QStringLiteral("5"));
-        QCOMPARE(status(model, 0), QStringLiteral("read ok"));
-        QCOMPARE(code(model, 1), 3);
-        QCOMPARE(status(model, 1), QStringLiteral("error Object does not exist (6020000h)"));
-        for (int row : {2, 3, 6}) {
-            QCOMPARE(code(model, row), 1);
-            QCOMPARE(status(model, row), QStringLiteral("read ok"));
-        }
-        QCOMPARE(model.index(6, 5).data().toString(), QStringLiteral("9"));
-        QCOMPARE(timerOf(model, Fast)->interval(), 100);
-        QCOMPARE(timerOf(model, CyclicRw)->interval(), 1000);
-        QVERIFY(timerOf(model, Slow)->interval() >= 5000);
-        QVERIFY(!timerOf(model, Once)->isActive()); // read once, and it was
-
-        // A request the module sends back unchanged (its queue was full)
-        // carries no results: every object failed.
-        model.setGlobalUpdateInterval(0);
         ZorMessage refused = node.requests.last();
         refused.setMsgState(KS_FAIL);
         model.objectUpdateIn(refused);

@@ -3,10 +3,8 @@
 // one CANopen node of an independent stack. Row by row (edit mode 0) and
 // the whole list with the node's store command (edit mode 3).
 #include "nodepaneltesting.h"
-#include "noderig.h"
-#include "testdommodel.h"
+#include "livepaneltesting.h"
 #include "zorcontentnodeconfig.h"
-#include "zormodnode.h"
 #include "zortest.h"
 
 #include <QAction>
@@ -36,18 +34,11 @@ private slots:
     void rowsAndListsOnTheNode()
     {
         NodeRig rig;
-        QVERIFY2(rig.start({"--node", "1 heartbeat=0", "--quiet"}, createNodeModule(nullptr), "nodeconfig",
-                           "<NodeId>1</NodeId>"),
-                 qPrintable(rig.sim.errorString()));
+        QVERIFY2(startLiveNode(rig, 1), qPrintable(rig.sim.errorString()));
         // The panel's own project element holds its list.
         TestDomModel project;
-        project.setXml(TestDomModel::projectXml(
-            {{"nodeconfig", "Node1", "node",
-              QStringLiteral("<docs><SetupObjects>%1</SetupObjects></docs>").arg(nodeCfgLiveList)}}));
         ZorContentNodeConfig panel;
-        connect(&panel, &ZorPanel::msgOut, rig.module(), &ZorModule::slaveIn, Qt::QueuedConnection);
-        connect(rig.module(), &ZorModule::slaveOut, &panel, &ZorPanel::msgIn, Qt::QueuedConnection);
-        QVERIFY(panel.setupZorPanel(project.moduleIndex("Node1"), &project));
+        QVERIFY(bindLivePanel(panel, rig, project, QStringLiteral("<SetupObjects>%1</SetupObjects>").arg(nodeCfgLiveList)));
         QTRY_COMPARE(panel.model()->lockedNodeId(), QStringLiteral("1"));
         auto *read = panel.findChild<QAction *>("actionRead");
         auto *write = panel.findChild<QAction *>("actionWrite");
@@ -95,25 +86,12 @@ private slots:
     void fiftyObjectsWithOneMissingInAListMode()
     {
         NodeRig rig;
-        QVERIFY2(rig.start({"--node", "1 heartbeat=0 extra=49", "--quiet"}, createNodeModule(nullptr), "nodeconfig",
-                           "<NodeId>1</NodeId>"),
-                 qPrintable(rig.sim.errorString()));
-        QString rows;
-        for (int i = 0; i < 49; ++i)
-            rows += QStringLiteral("<CANopenObject index='%1' objectType='7' dataType='7' accessType='rw' name='E%2'/>")
-                        .arg(0x3000 + i, 4, 16)
-                        .arg(i);
-        rows += QStringLiteral("<CANopenObject index='5555' objectType='7' dataType='7' accessType='rw' name='Missing'/>");
+        QVERIFY2(startLiveNode(rig, 1, "extra=49"), qPrintable(rig.sim.errorString()));
         TestDomModel project;
-        project.setXml(TestDomModel::projectXml(
-            {{"nodeconfig", "Node1", "node",
-              QStringLiteral("<docs><SetupObjects><CANopenObjectList>%1</CANopenObjectList></SetupObjects>"
-                             "<EditModeDoc><EditMode>1</EditMode></EditModeDoc></docs>")
-                  .arg(rows)}}));
         ZorContentNodeConfig panel;
-        connect(&panel, &ZorPanel::msgOut, rig.module(), &ZorModule::slaveIn, Qt::QueuedConnection);
-        connect(rig.module(), &ZorModule::slaveOut, &panel, &ZorPanel::msgIn, Qt::QueuedConnection);
-        QVERIFY(panel.setupZorPanel(project.moduleIndex("Node1"), &project));
+        QVERIFY(bindLivePanel(panel, rig, project,
+                              "<SetupObjects>" + fiftyObjectsOneMissing("updates:r,w") + "</SetupObjects>"
+                              "<EditModeDoc><EditMode>1</EditMode></EditModeDoc>"));
         QTRY_COMPARE(panel.model()->lockedNodeId(), QStringLiteral("1"));
         QCOMPARE(panel.editMode(), 1);
         ZorObjEditModel *model = panel.model();

@@ -4,44 +4,14 @@
 // description; the values read are the node's own.
 #include "devicedescriptions.h"
 #include "nodepaneltesting.h"
-#include "noderig.h"
-#include "testdommodel.h"
+#include "livepaneltesting.h"
 #include "zorcontentobjedit.h"
-#include "zormodnode.h"
 #include "zortest.h"
 
 #include <QAction>
 #include <QTest>
 #include <QTimer>
 
-namespace objeditlive {
-
-// The editor list: 49 objects the node holds (extra=49: 3000h to 3030h,
-// each holding its own index) and one it does not.
-QString fiftyObjects()
-{
-    QString rows;
-    for (int i = 0; i < 49; ++i)
-        rows += QStringLiteral("<CANopenObject index='%1' objectType='7' dataType='7' accessType='rw' "
-                               "name='Extra %2' zorUiFormat='updates:r1000'/>")
-                    .arg(0x3000 + i, 4, 16)
-                    .arg(i);
-    rows += QStringLiteral("<CANopenObject index='5555' objectType='7' dataType='7' accessType='rw' "
-                           "name='Missing' zorUiFormat='updates:r1000'/>");
-    return QStringLiteral("<CANopenObjectList>%1</CANopenObjectList>").arg(rows);
-}
-
-// A panel on the rig's module whose own project element holds `list`.
-void bindPanel(ZorContentObjEdit &panel, NodeRig &rig, TestDomModel &project, const QString &list)
-{
-    project.setXml(TestDomModel::projectXml(
-        {{"nodeconfig", "Node1", "node", QStringLiteral("<docs><EditorObjects>%1</EditorObjects></docs>").arg(list)}}));
-    QObject::connect(&panel, &ZorPanel::msgOut, rig.module(), &ZorModule::slaveIn, Qt::QueuedConnection);
-    QObject::connect(rig.module(), &ZorModule::slaveOut, &panel, &ZorPanel::msgIn, Qt::QueuedConnection);
-    panel.setupZorPanel(project.moduleIndex("Node1"), &project);
-}
-
-} // namespace objeditlive
 
 class TestObjEditLive : public QObject
 {
@@ -61,9 +31,7 @@ private slots:
     void readWriteAndSynchOnTheNode()
     {
         NodeRig rig;
-        QVERIFY2(rig.start({"--node", "1 heartbeat=0", "--quiet"}, createNodeModule(nullptr), "nodeconfig",
-                           "<NodeId>1</NodeId>"),
-                 qPrintable(rig.sim.errorString()));
+        QVERIFY2(startLiveNode(rig, 1), qPrintable(rig.sim.errorString()));
         ZorContentObjEdit panel;
         connect(&panel, &ZorPanel::msgOut, rig.module(), &ZorModule::slaveIn, Qt::QueuedConnection);
         connect(rig.module(), &ZorModule::slaveOut, &panel, &ZorPanel::msgIn, Qt::QueuedConnection);
@@ -116,14 +84,13 @@ private slots:
     void textsTravelWhole()
     {
         NodeRig rig;
-        QVERIFY2(rig.start({"--node", "1 heartbeat=0", "--quiet"}, createNodeModule(nullptr), "nodeconfig",
-                           "<NodeId>1</NodeId>"),
-                 qPrintable(rig.sim.errorString()));
+        QVERIFY2(startLiveNode(rig, 1), qPrintable(rig.sim.errorString()));
         TestDomModel project;
         ZorContentObjEdit panel;
-        objeditlive::bindPanel(panel, rig, project,
-                               "<CANopenObjectList><CANopenObject index='2006' objectType='7' dataType='9' "
-                               "accessType='rw' name='Test visible string'/></CANopenObjectList>");
+        QVERIFY(bindLivePanel(panel, rig, project,
+                              "<EditorObjects><CANopenObjectList><CANopenObject index='2006' objectType='7' "
+                              "dataType='9' accessType='rw' name='Test visible string'/></CANopenObjectList>"
+                              "</EditorObjects>"));
         QTRY_COMPARE(panel.editorModel()->lockedNodeId(), QStringLiteral("1"));
         ZorObjEditModel *editor = panel.editorModel();
         const QModelIndex text = editor->index(0, ZorDeviceDescModel::ValueColumn);
@@ -158,12 +125,11 @@ private slots:
     void fiftyObjectsWithOneMissingInSynchMode()
     {
         NodeRig rig;
-        QVERIFY2(rig.start({"--node", "1 heartbeat=0 extra=49", "--quiet"}, createNodeModule(nullptr), "nodeconfig",
-                           "<NodeId>1</NodeId>"),
-                 qPrintable(rig.sim.errorString()));
+        QVERIFY2(startLiveNode(rig, 1, "extra=49"), qPrintable(rig.sim.errorString()));
         TestDomModel project;
         ZorContentObjEdit panel;
-        objeditlive::bindPanel(panel, rig, project, objeditlive::fiftyObjects());
+        QVERIFY(bindLivePanel(panel, rig, project,
+                              "<EditorObjects>" + fiftyObjectsOneMissing("updates:r1000") + "</EditorObjects>"));
         QTRY_COMPARE(panel.editorModel()->lockedNodeId(), QStringLiteral("1"));
         ZorObjEditModel *editor = panel.editorModel();
         QCOMPARE(editor->rowCount(), 50);
@@ -196,9 +162,7 @@ private slots:
     void nodeZeroRowsReadThroughTheNodeId()
     {
         NodeRig rig;
-        QVERIFY2(rig.start({"--node", "5 heartbeat=0", "--quiet"}, createNodeModule(nullptr), "nodeconfig",
-                           "<NodeId>5</NodeId>"),
-                 qPrintable(rig.sim.errorString()));
+        QVERIFY2(startLiveNode(rig, 5), qPrintable(rig.sim.errorString()));
         QCOMPARE(rig.request(ZorMessage(KM_START, KS_REQUEST)).msgState(), int(KS_ANSWER));
         QDomDocument doc;
         QVERIFY(doc.setContent(QStringLiteral(
