@@ -1,7 +1,8 @@
 // The object dictionary and object editor panel of a CANopen node.
 //
 // Above: the object dictionary of the node's device description file
-// (".xdd", ".xdc" or ".eds") as a tree (ZorDeviceDictModel). Below: the
+// (".xdd", ".xdc" or ".eds") as a tree (ZorDeviceDictModel), read in a
+// thread of its own when the module names it or the user opens it. Below: the
 // object editor, a table of chosen objects with their values
 // (ZorObjEditModel), read from and written to the node through the panel's
 // node module as KM_OBJLIST_READ and KM_OBJLIST_WRITE requests. Objects come
