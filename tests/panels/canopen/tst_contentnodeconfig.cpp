@@ -365,7 +365,10 @@ private slots:
                             "<CANopenObject index='2000' objectType='7' dataType='5' accessType='rw' name='Plain'"
                             " actualValue='18' zorUiFormat='shape:text'/>"
                             "</CANopenObjectList></SetupObjects>"));
+        // The panel shows row 0 at once.
         ZorObjEditModel *model = panel->model();
+        for (int row = 0; row < 3; ++row)
+            QCOMPARE(model->index(row, 0).data(ZorObjEditModel::StatusCodeRole).toInt(), 0);
         const QString before = model->toXml();
         for (int round = 0; round < 2; ++round) {
             for (int row : {0, 1, 2, 0})
