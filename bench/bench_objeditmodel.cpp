@@ -2,11 +2,20 @@
 // XML (QDom's share, printed apart), loading it into the model (the model
 // and every row's data-object id), building the read request of
 // all rows, applying a 5,000-line answer, and exporting CSV and concise DCF.
+// Then value-scaling formulas: the cost of a call (a value not seen before,
+// and one shown again), the memory each distinct formula takes, and what a
+// runaway formula costs before it is refused.
+#include "scalingevaluator.h"
+#include "valuescaling.h"
 #include "zorobjeditmodel.h"
 
 #include <QCoreApplication>
 #include <QElapsedTimer>
+#include <QFile>
+#include <QRegularExpression>
 #include <cstdio>
+#include <memory>
+#include <vector>
 
 namespace {
 
@@ -44,6 +53,65 @@ QString answerText(const QString &request)
                   + line.section(QLatin1Char('#'), 1).trimmed() + QLatin1Char('\n');
     }
     return answer;
+}
+
+// Resident memory of this process in kB (Linux).
+qint64 residentKb()
+{
+    QFile status(QStringLiteral("/proc/self/status"));
+    if (!status.open(QIODevice::ReadOnly))
+        return 0;
+    const QRegularExpressionMatch m =
+        QRegularExpression(QStringLiteral("VmRSS:\\s+(\\d+)")).match(QString::fromLatin1(status.readAll()));
+    return m.hasMatch() ? m.captured(1).toLongLong() : 0;
+}
+
+void scalingFigures()
+{
+    ValueScaling formula(QStringLiteral("=x*0.5+10"));
+    const int calls = 2000;
+    QElapsedTimer timer;
+    timer.start();
+    double sum = 0;
+    for (int i = 0; i < calls; ++i) {
+        double y = 0;
+        formula.scale(i, &y);
+        sum += y;
+    }
+    const double newValueUs = timer.nsecsElapsed() / 1e3 / calls;
+    timer.restart();
+    for (int i = 0; i < calls; ++i) {
+        double y = 0;
+        formula.scale(i % 100, &y);
+        sum += y;
+    }
+    const double keptValueUs = timer.nsecsElapsed() / 1e3 / calls;
+
+    const int formulas = 2000;
+    const qint64 before = residentKb();
+    std::vector<std::unique_ptr<ValueScaling>> records;
+    for (int i = 0; i < formulas; ++i) {
+        records.push_back(std::make_unique<ValueScaling>(QStringLiteral("=x*%1+1").arg(i)));
+        double y = 0;
+        records.back()->scale(i, &y);
+    }
+    const double perFormulaKb = double(residentKb() - before) / formulas;
+
+    timer.restart();
+    ValueScaling runaway(QStringLiteral("=(function(){for(;;){}})()"));
+    double y = 0;
+    runaway.scale(1, &y);
+    const double refusedMs = timer.nsecsElapsed() / 1e6;
+    if (runaway.isValid() || sum <= 0) {
+        std::fprintf(stderr, "the runaway formula was not refused\n");
+        return;
+    }
+    std::printf("objedit_scaling_call_new_value: %.1f us\n", newValueUs);
+    std::printf("objedit_scaling_call_kept_value: %.2f us\n", keptValueUs);
+    std::printf("objedit_scaling_memory_per_formula: %.1f kB\n", perFormulaKb);
+    std::printf("objedit_scaling_engines_for_2000_formulas: %d count\n",
+                ScalingEvaluator::instance().engineCount());
+    std::printf("objedit_scaling_runaway_refused: %.1f ms\n", refusedMs);
 }
 
 double msSince(QElapsedTimer &timer)
@@ -115,5 +183,6 @@ int main(int argc, char **argv)
     std::printf("objedit_apply_answer_5000: %.1f ms\n", answerMs);
     std::printf("objedit_csv_export_5000: %.1f ms\n", csvMs);
     std::printf("objedit_dcf_export_5000: %.1f ms\n", dcfMs);
+    scalingFigures();
     return 0;
 }

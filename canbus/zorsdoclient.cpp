@@ -14,8 +14,9 @@ constexpr int MaxUploadBytes = 1 << 20;
 
 bool isMarkedNumber(const QString &trimmed)
 {
-    return trimmed.endsWith(QLatin1Char('h')) || trimmed.startsWith(QLatin1String("0x"))
-        || trimmed.startsWith(QLatin1String("0b"));
+    return trimmed.endsWith(QLatin1Char('h'), Qt::CaseInsensitive)
+        || trimmed.startsWith(QLatin1String("0x"), Qt::CaseInsensitive)
+        || trimmed.startsWith(QLatin1String("0b"), Qt::CaseInsensitive);
 }
 
 // Reads a decimal text as a 64-bit number; false when it is none.
@@ -49,8 +50,10 @@ bool ZorSdoClient::parseAddress(const QString &request, ZorSdoAddress &address)
     address.index = quint16(index);
     address.subIndex = quint8(sub);
     address.dataType = fields.value(3).trimmed().toLower();
-    // The value is everything after the fourth comma, exactly as written.
-    address.value = fields.size() > 4 ? request.section(QLatin1Char(','), 4) : QString();
+    // The value is everything after the fourth comma, exactly as written;
+    // a text that holds separators comes as a quoted field.
+    address.value = fields.size() > 4 ? ZorBabelFish::unquoteField(request.section(QLatin1Char(','), 4))
+                                      : QString();
     return true;
 }
 

@@ -44,7 +44,7 @@ struct ZorSdoAddress
     quint16 index = 0;
     quint8 subIndex = 0;
     QString dataType;   // lower case
-    QString value;      // the fifth and later fields, as given
+    QString value;      // the fifth and later fields, as given (a quoted field unquoted)
 };
 
 class ZorSdoClient
@@ -76,7 +76,8 @@ public:
 
     // Splits "node,index,subindex,type[,value...]": node 1..127, index and
     // subindex read by the number readers, the type folded to lower case,
-    // the value taken as written. False when an address field is wrong.
+    // the value taken as written (a quoted field, "\"a:b, c\"", without its
+    // quotes). False when an address field is wrong.
     static bool parseAddress(const QString &request, ZorSdoAddress &address);
     // "47,60ffh,0h" and, with a fourth field, "47,60ffh,0h,ok".
     static QString addressText(int node, int index, int subIndex);

@@ -127,8 +127,8 @@ bool NodeRoot::handleObjectListAnswer(const ZorMessage &message)
     answer.setData(result.text);
     if (b.objectTableRequest && b.objectTable) {
         // A table comes back as a table: its rows carry the values read and
-        // the status of each object.
-        b.objectTable->applyObjectListAnswer(result.text, type, answerState != KS_ANSWER);
+        // the status of each object, each from its own result line.
+        b.objectTable->applyRequestAnswer(b.currentObjectList.data().toString(), answer);
         answer.setData(b.objectTable->toXml());
     }
     b.objectTable.reset();
@@ -152,7 +152,7 @@ bool NodeRoot::objectTableToList(QString &list, int msgType)
     xml.remove(QRegularExpression(QStringLiteral("SilentReadWrite"),
                                   QRegularExpression::CaseInsensitiveOption));
     QDomDocument doc;
-    if (!doc.setContent(xml))
+    if (!ZorDeviceDescModel::readXml(xml, doc))
         return false;
     b.objectTable = std::make_shared<ZorObjEditModel>(doc, true);
     b.objectTable->setLockedNodeId(QString::number(nodeId()));

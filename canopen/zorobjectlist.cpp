@@ -4,6 +4,7 @@
 #include "zormessage.h"
 
 #include <QRegularExpression>
+#include <limits>
 
 namespace {
 
@@ -15,31 +16,64 @@ const QChar Comma = QLatin1Char(',');
 const QChar Colon = QLatin1Char(':');
 const QChar LineFeed = QLatin1Char('\n');
 
-bool isIdForm(const QStringList &fields)
+// One command of a list: the fields before the value (data-object id and
+// type, or access, index, subindex and type) and the value, which is
+// everything after them: a quoted field, or the rest of the command as
+// written (so that an unquoted "Motor, 24V" stays one value).
+struct Command
 {
-    return ZorBabelFish::isDataObjectId(fields.value(0).trimmed());
-}
+    QStringList lead;
+    bool idForm = false;
+    bool hasValue = false;
+    QString value;
+
+    explicit Command(const QString &text)
+    {
+        idForm = ZorBabelFish::isDataObjectId(
+            ZorBabelFish::splitOutsideQuotes(text, Comma).value(0).trimmed());
+        const int leading = idForm ? 2 : 4;
+        int from = 0;
+        for (int n = 0; n < leading; ++n) {
+            const int comma = ZorBabelFish::indexOutsideQuotes(text, Comma, from);
+            if (comma < 0) {
+                lead = ZorBabelFish::splitOutsideQuotes(text, Comma);
+                return;
+            }
+            from = comma + 1;
+        }
+        lead = ZorBabelFish::splitOutsideQuotes(text.left(from - 1), Comma);
+        hasValue = true;
+        const QString rest = text.mid(from);
+        value = rest.trimmed().startsWith(QLatin1Char('"')) ? ZorBabelFish::unquoteField(rest)
+                                                             : rest.trimmed();
+    }
+
+    int leadCount() const { return idForm ? 2 : 4; }
+
+    // Fields 0..count-1 of the lead, missing ones empty, so that the fields
+    // a result adds always land at the same position.
+    QString leading(int count) const
+    {
+        QStringList out = lead.mid(0, count);
+        while (out.size() < count)
+            out << QString();
+        return out.join(Comma);
+    }
+    // The lead and the value field as the list line carries them.
+    QString withValue() const { return leading(leadCount()) + Comma + ZorBabelFish::quoteField(value); }
+    QString text() const { return hasValue ? withValue() : lead.join(Comma); }
+};
 
 // A data-object id whose node part is 0 names the module's own node.
-void putOwnNode(QStringList &fields, int nodeId)
+void putOwnNode(Command &command, int nodeId)
 {
-    const QString id = fields.value(0).trimmed();
+    const QString id = command.lead.value(0).trimmed();
     quint32 node = 1;
     quint16 index = 0;
     quint8 sub = 0;
     if (nodeId < 1 || !ZorBabelFish::fromDataObjectId(id, node, index, sub) || node != 0)
         return;
-    fields[0] = QStringLiteral("%1").arg(nodeId, 3, 10, QLatin1Char('0')) + id.mid(id.indexOf(QLatin1Char('.')));
-}
-
-// Fields 0..count-1 of a command, missing ones empty, so that the fields a
-// result adds always land at the same position.
-QString leadingFields(const QStringList &fields, int count)
-{
-    QStringList out = fields.mid(0, count);
-    while (out.size() < count)
-        out << QString();
-    return out.join(Comma);
+    command.lead[0] = QStringLiteral("%1").arg(nodeId, 3, 10, QLatin1Char('0')) + id.mid(id.indexOf(QLatin1Char('.')));
 }
 
 // Everything after the n-th comma ("" when there are fewer commas).
@@ -48,42 +82,49 @@ QString afterComma(const QString &text, int n)
     return text.count(Comma) >= n ? text.section(Comma, n) : QString();
 }
 
-QString writeLine(QStringList &fields, const ZorObjectList::Context &context)
+// The value as the gateway's line takes it: after the object's fields,
+// quoted when it holds a separator of interview lines.
+QString interviewValue(const Command &command)
 {
-    if (isIdForm(fields)) {
-        putOwnNode(fields, context.nodeId);
-        const QString typeAndValue = QStringList(fields.mid(1)).join(Comma);
-        // A write without a value is unused, never a write of 0.
-        if (afterComma(typeAndValue, 1).trimmed().isEmpty())
+    return Comma + ZorBabelFish::quoteField(command.value, true);
+}
+
+QString writeLine(Command &command, const ZorObjectList::Context &context)
+{
+    // A write without a value is unused, never a write of 0.
+    if (command.idForm) {
+        putOwnNode(command, context.nodeId);
+        if (command.value.trimmed().isEmpty())
             return WaitLine;
-        return WriteHead + ZorBabelFish::fromDataObjectIdToSdoString(fields.at(0).trimmed()) + Comma + typeAndValue;
+        return WriteHead + ZorBabelFish::fromDataObjectIdToSdoString(command.lead.at(0).trimmed()) + Comma
+            + command.lead.value(1) + interviewValue(command);
     }
-    const QString access = fields.value(0).trimmed().toLower();
+    const QString access = command.lead.value(0).trimmed().toLower();
     if (!access.isEmpty() && !access.contains(QLatin1Char('w')))
         return WaitLine;
-    const QString object = QStringList(fields.mid(1)).join(Comma);
-    if (afterComma(object, 3).trimmed().isEmpty())
+    if (command.value.trimmed().isEmpty())
         return WaitLine;
-    return WriteHead + QString::number(context.nodeId) + Comma + object;
+    return WriteHead + QString::number(context.nodeId) + Comma + QStringList(command.lead.mid(1)).join(Comma)
+        + interviewValue(command);
 }
 
-QString readLine(QStringList &fields, const ZorObjectList::Context &context)
+QString readLine(Command &command, const ZorObjectList::Context &context)
 {
-    if (isIdForm(fields)) {
-        putOwnNode(fields, context.nodeId);
-        return ReadHead + ZorBabelFish::fromDataObjectIdToSdoString(fields.at(0).trimmed()) + Comma
-            + fields.value(1);
+    if (command.idForm) {
+        putOwnNode(command, context.nodeId);
+        return ReadHead + ZorBabelFish::fromDataObjectIdToSdoString(command.lead.at(0).trimmed()) + Comma
+            + command.lead.value(1);
     }
-    if (fields.value(0).trimmed().toLower().contains(QLatin1String("wo")))
+    if (command.lead.value(0).trimmed().toLower().contains(QLatin1String("wo")))
         return WaitLine;
-    return ReadHead + QString::number(context.nodeId) + Comma + QStringList(fields.mid(1, 3)).join(Comma);
+    return ReadHead + QString::number(context.nodeId) + Comma + QStringList(command.lead.mid(1, 3)).join(Comma);
 }
 
-int lineBudget(const QString &line)
+qint64 lineBudget(const QString &line)
 {
     const QStringList head = line.split(Colon);
-    const int timeout = qMax(head.value(1).toInt(), 1);
-    const int retries = head.value(2).toInt();
+    const qint64 timeout = qMax(head.value(1).toInt(), 1);
+    const qint64 retries = head.value(2).toInt();
     return (retries + 1) * timeout * 2;
 }
 
@@ -95,6 +136,21 @@ QStringList linesOf(const QString &text)
     if (lines.size() > 1 && lines.last().isEmpty())
         lines.removeLast();
     return lines;
+}
+
+// What follows the n-th ":" of an interview answer line (outside quoted
+// fields: the request part may carry a quoted value); null when the line
+// has fewer.
+QString afterColon(const QString &line, int n)
+{
+    int from = 0;
+    for (int i = 0; i < n; ++i) {
+        const int colon = ZorBabelFish::indexOutsideQuotes(line, Colon, from);
+        if (colon < 0)
+            return QString();
+        from = colon + 1;
+    }
+    return line.mid(from);
 }
 
 // The gateway's SDO abort as a read result: the value field reads
@@ -127,7 +183,7 @@ bool ZorObjectList::isObjectTable(const QString &text)
 
 void ZorObjectList::splitLine(const QString &line, QString &command, QString &comment)
 {
-    const int hash = line.indexOf(QLatin1Char('#'));
+    const int hash = ZorBabelFish::indexOutsideQuotes(line, QLatin1Char('#'));
     command = (hash < 0 ? line : line.left(hash)).trimmed();
     comment = hash < 0 ? QString() : line.mid(hash + 1).trimmed();
 }
@@ -139,6 +195,7 @@ ZorObjectList::Interview ZorObjectList::build(const QString &list, int msgType, 
         lines.removeFirst();
 
     Interview out;
+    qint64 budget = 0;
     if (lines.size() >= 2 && !lines.at(1).isEmpty())
         out.text = OnErrorContinue + LineFeed;
     const bool write = msgType == KM_OBJLIST_WRITE;
@@ -156,14 +213,16 @@ ZorObjectList::Interview ZorObjectList::build(const QString &list, int msgType, 
         }
         QString interviewLine = WaitLine;
         if (!command.isEmpty()) {
-            QStringList fields = command.split(Comma);
-            interviewLine = write ? writeLine(fields, context) : readLine(fields, context);
-            command = fields.join(Comma);
+            Command parsed(command);
+            interviewLine = write ? writeLine(parsed, context) : readLine(parsed, context);
+            command = parsed.text();
         }
         out.text += interviewLine + LineFeed;
-        out.budgetMs += lineBudget(interviewLine);
+        budget += lineBudget(interviewLine);
         out.list += command + commentPart(comment) + LineFeed;
     }
+    // Ample for any list a bus can serve, and never past what a timer takes.
+    out.budgetMs = int(qMin<qint64>(budget, std::numeric_limits<int>::max()));
     return out;
 }
 
@@ -186,10 +245,10 @@ ZorObjectList::Result ZorObjectList::results(const QString &answer, int answerSt
             result.text += request + LineFeed;
             continue;
         }
-        const QStringList fields = command.split(Comma);
-        const bool idForm = isIdForm(fields);
-        const QString answerPart = answerLine.section(Colon, 4);
-        const bool answered = answerLine.count(Colon) >= 4 && !answerPart.isEmpty();
+        const Command parsed(command);
+        const int leadCount = parsed.leadCount();
+        const QString answerPart = afterColon(answerLine, 4);
+        const bool answered = !answerPart.isEmpty();
 
         // The line's own outcome: a written object's result field, a read value.
         QString own;
@@ -202,8 +261,8 @@ ZorObjectList::Result ZorObjectList::results(const QString &answer, int answerSt
             ok = answered && answerPart.count(Comma) >= 4 && !isAbortText(own);
         }
         if (ok) {
-            result.text += write ? leadingFields(fields, idForm ? 3 : 5) + Comma
-                                 : leadingFields(fields, idForm ? 2 : 4) + Comma + own;
+            result.text += write ? parsed.withValue() + Comma
+                                 : parsed.leading(leadCount) + Comma + ZorBabelFish::quoteField(own);
             result.text += commentPart(comment) + LineFeed;
             continue;
         }
@@ -216,7 +275,8 @@ ZorObjectList::Result ZorObjectList::results(const QString &answer, int answerSt
         else
             error = answerState == KS_TIMEOUT ? QStringLiteral("timeout") : QStringLiteral("error");
         result.failed = true;
-        result.text += leadingFields(fields, idForm ? 3 : 5) + Comma + error + commentPart(comment) + LineFeed;
+        result.text += parsed.withValue() + Comma + ZorBabelFish::quoteField(error) + commentPart(comment)
+            + LineFeed;
     }
     return result;
 }

@@ -11,6 +11,12 @@
 //   StoreCmd / ResetCmd               the node's property of that name
 //   (empty)                           nothing to do
 //
+// The value is the rest of the command after the type. A value that holds
+// "," or "#" (a text such as "Pump #2") comes as a quoted field
+// (ZorBabelFish::quoteField); results carry values and error texts the same
+// way, so every text reads back as the node holds it. A value that holds
+// ":" goes to the gateway quoted as well.
+//
 // A first line beginning "SilentReadWrite" asks the node to work without
 // status texts. Every line becomes one interview line: "SDOWriteObject"
 // (1000 ms, one retry), "SDOReadObject" (750 ms, no retry) or "Wait:0:0" for
@@ -51,7 +57,8 @@ public:
     {
         QString text;            // the interview lines, each ended by "\n"
         QString list;            // the list as normalised, one line per command
-        int budgetMs = 0;        // how long the whole interview may take
+        int budgetMs = 0;        // how long the whole interview may take (at
+                                 // most the largest int: about 24 days)
     };
 
     struct Result

@@ -57,18 +57,19 @@ bool readDecimal(QStringView s, bool &negative, quint64 &magnitude)
 enum class Notation { Hex, Bin, Dec };
 
 // Picks the notation of a trimmed number text and the part holding its digits.
-// The "h" suffix is tested first, so "0bf8h" is hexadecimal.
+// The "h" suffix is tested first, so "0bf8h" is hexadecimal. Markers are
+// read in either letter case ("0X1F", "1FH").
 Notation notationOf(QStringView t, QStringView &digits)
 {
-    if (t.endsWith(QLatin1Char('h'))) {
+    if (t.endsWith(QLatin1Char('h'), Qt::CaseInsensitive)) {
         digits = t.left(t.size() - 1);
         return Notation::Hex;
     }
-    if (t.startsWith(QLatin1String("0x"))) {
+    if (t.startsWith(QLatin1String("0x"), Qt::CaseInsensitive)) {
         digits = t.mid(2);
         return Notation::Hex;
     }
-    if (t.startsWith(QLatin1String("0b"))) {
+    if (t.startsWith(QLatin1String("0b"), Qt::CaseInsensitive)) {
         digits = t.mid(2);
         return Notation::Bin;
     }
@@ -374,14 +375,124 @@ QString ZorBabelFish::objectCodeName(const QString &code)
 QString ZorBabelFish::dataTypeName(const QString &code)
 {
     static const char *const names[] = {
-        nullptr, "BOOLEAN", "INTEGER8", "INTEGER16", "INTEGER32", "UNSIGNED8", "UNSIGNED16",
-        "UNSIGNED32", "REAL32", "VISIBLE_STRING", "OCTET_STRING", "UNICODE_STRING",
-        "TIME_OF_DAY", "TIME_DIFFERENCE", "reserved", "DOMAIN"};
+        nullptr,      "BOOLEAN",    "INTEGER8",   "INTEGER16",      "INTEGER32",      "UNSIGNED8",
+        "UNSIGNED16", "UNSIGNED32", "REAL32",     "VISIBLE_STRING", "OCTET_STRING",   "UNICODE_STRING",
+        "TIME_OF_DAY", "TIME_DIFFERENCE", "reserved", "DOMAIN",     "INTEGER24",      "REAL64",
+        "INTEGER40",  "INTEGER48",  "INTEGER56",  "INTEGER64",      "UNSIGNED24",     "reserved",
+        "UNSIGNED40", "UNSIGNED48", "UNSIGNED56", "UNSIGNED64"};
     bool ok = false;
     const quint32 v = stringToULong(code, &ok) & 0xffff;
     if (!ok || v >= sizeof(names) / sizeof(names[0]) || !names[v])
         return QString();
     return QString::fromLatin1(names[v]);
+}
+
+// ---- Fields of list lines ---------------------------------------------------
+
+namespace {
+
+bool isFieldSeparator(QChar c)
+{
+    return c == QLatin1Char(',') || c == QLatin1Char(':');
+}
+
+// Walks a text field by field and calls visit(position) for every character
+// outside quoted fields; visit returns false to stop the walk.
+template <typename Visit>
+void walkOutsideQuotes(const QString &text, Visit visit)
+{
+    bool fieldStart = true;
+    bool quoted = false;
+    for (int i = 0; i < text.size(); ++i) {
+        const QChar c = text.at(i);
+        if (quoted) {
+            if (c == QLatin1Char('"')) {
+                if (i + 1 < text.size() && text.at(i + 1) == QLatin1Char('"'))
+                    ++i;
+                else
+                    quoted = false;
+            }
+            continue;
+        }
+        if (fieldStart && c == QLatin1Char('"')) {
+            quoted = true;
+            fieldStart = false;
+            continue;
+        }
+        if (!visit(i))
+            return;
+        if (isFieldSeparator(c))
+            fieldStart = true;
+        else if (!c.isSpace())
+            fieldStart = false;
+    }
+}
+
+} // namespace
+
+QString ZorBabelFish::quoteField(const QString &text, bool quoteColons)
+{
+    bool needed = !text.isEmpty() && (text.front().isSpace() || text.back().isSpace());
+    for (int i = 0; !needed && i < text.size(); ++i) {
+        const QChar c = text.at(i);
+        needed = c == QLatin1Char(',') || c == QLatin1Char('#') || c == QLatin1Char('"')
+            || (quoteColons && c == QLatin1Char(':'));
+    }
+    if (!needed)
+        return text;
+    QString quoted = text;
+    quoted.replace(QLatin1Char('"'), QLatin1String("\"\""));
+    return QLatin1Char('"') + quoted + QLatin1Char('"');
+}
+
+QString ZorBabelFish::unquoteField(const QString &field)
+{
+    int i = 0;
+    while (i < field.size() && field.at(i).isSpace())
+        ++i;
+    if (i == field.size() || field.at(i) != QLatin1Char('"'))
+        return field;
+    QString text;
+    for (++i; i < field.size(); ++i) {
+        const QChar c = field.at(i);
+        if (c == QLatin1Char('"')) {
+            if (i + 1 < field.size() && field.at(i + 1) == QLatin1Char('"')) {
+                ++i;
+            } else {
+                break;
+            }
+        }
+        text += c;
+    }
+    return text;
+}
+
+int ZorBabelFish::indexOutsideQuotes(const QString &text, QChar c, int from)
+{
+    int found = -1;
+    walkOutsideQuotes(text, [&](int i) {
+        if (i >= from && text.at(i) == c) {
+            found = i;
+            return false;
+        }
+        return true;
+    });
+    return found;
+}
+
+QStringList ZorBabelFish::splitOutsideQuotes(const QString &text, QChar separator)
+{
+    QStringList fields;
+    int start = 0;
+    walkOutsideQuotes(text, [&](int i) {
+        if (text.at(i) == separator) {
+            fields << text.mid(start, i - start);
+            start = i + 1;
+        }
+        return true;
+    });
+    fields << text.mid(start);
+    return fields;
 }
 
 // ---- Item-model positions ----------------------------------------------------

@@ -21,6 +21,7 @@
 #include <QDateTime>
 #include <QScriptValue>
 #include <QString>
+#include <QStringList>
 #include <memory>
 #include <mutex>
 
@@ -46,9 +47,9 @@ public:
 
     // ---- Number texts -------------------------------------------------
     // The trimmed text is hexadecimal when it ends with "h" or starts with
-    // "0x", binary when it starts with "0b", else decimal. Markers are
-    // case-sensitive, hexadecimal digits are not. A text that is not a number
-    // in its notation gives 0 and sets ok to false.
+    // "0x", binary when it starts with "0b", else decimal. Markers and
+    // hexadecimal digits are read in either letter case ("0X1F", "1FH"). A
+    // text that is not a number in its notation gives 0 and sets ok to false.
     // stringToLong reads hexadecimal and binary as 64-bit numbers and keeps
     // the low 32 bits ("0xffffffff" is -1); decimal must fit 32 bits signed.
     static qint32 stringToLong(const QString &text, bool *ok = nullptr);
@@ -85,7 +86,30 @@ public:
 
     // ---- CANopen names ("" for an unknown code or a text that is no number)
     static QString objectCodeName(const QString &code);
+    // BOOLEAN (1) to UNSIGNED64 (1Bh).
     static QString dataTypeName(const QString &code);
+
+    // ---- Fields of list lines ------------------------------------------
+    // Object lists ("001.2006h.00h,visible_string,Pump # name") separate
+    // their fields by "," and end a command at "#"; interview lines
+    // ("SDOWriteObject:1000:1:1,2006h,00h,...") separate them by ":" as well.
+    // A value holding a separator or a double quote, or beginning or ending
+    // with a blank, travels as a quoted field: in double quotes, each quote
+    // in it doubled (Pump #2 becomes "Pump #2", say "hi" becomes
+    // "say ""hi"""). quoteColons: the field goes into an interview line.
+    // A quoted field begins with its quote (blanks before it allowed) at the
+    // start of the text or right after a "," or ":"; a quote anywhere else
+    // is a plain character, so unquoted texts read as they always did.
+    static QString quoteField(const QString &text, bool quoteColons = false);
+    // The text of a field: a quoted field without its quotes and with its
+    // doubled quotes made single; any other field as it stands.
+    static QString unquoteField(const QString &field);
+    // The position of the first `c` at or after `from` that is not inside a
+    // quoted field; -1 when there is none.
+    static int indexOutsideQuotes(const QString &text, QChar c, int from = 0);
+    // The text split at every `separator` outside quoted fields; the fields
+    // as they stand (neither trimmed nor unquoted).
+    static QStringList splitOutsideQuotes(const QString &text, QChar separator);
 
     // ---- Item-model positions: "MIDX-2-0-5-1" ---------------------------
     static QString fromModelIndexToKey(const QModelIndex &index);

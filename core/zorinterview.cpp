@@ -1,5 +1,7 @@
 #include "zorinterview.h"
 
+#include "zorbabelfish.h"
+
 #include <QElapsedTimer>
 #include <atomic>
 
@@ -105,7 +107,9 @@ bool ZorInterview::nextLine()
     if (m_message.msgState() != KS_WAITING)
         return false;
     if (m_lineIndex < m_lines.size()) {
-        const QStringList fields = m_lines.at(m_lineIndex++).split(QLatin1Char(':'));
+        // A value in a request (a text written to an object) may hold ":"
+        // when it travels as a quoted field.
+        const QStringList fields = ZorBabelFish::splitOutsideQuotes(m_lines.at(m_lineIndex++), QLatin1Char(':'));
         m_lineHead = QStringList(fields.mid(0, 3)).join(QLatin1Char(':')).trimmed();
         const QStringList head = m_lineHead.split(QLatin1Char(':'));
         m_kind = field(head, 0);

@@ -1,8 +1,18 @@
 #include "valuescaling.h"
 
+#include "scalingevaluator.h"
+
+#include <QCoreApplication>
 #include <QRegularExpression>
-#include <QScriptEngine>
 #include <cmath>
+
+namespace {
+
+// Results kept per record; a record that sees more distinct values starts
+// over.
+const int MaxKeptResults = 4096;
+
+}
 
 ValueScaling::ValueScaling() = default;
 
@@ -25,10 +35,15 @@ ValueScaling &ValueScaling::operator=(const ValueScaling &other)
 
 ValueScaling::~ValueScaling()
 {
-    // The function belongs to the engine: release it first.
-    m_function = QScriptValue();
-    m_script.clear();
-    m_engine.reset();
+    releaseFormula();
+}
+
+void ValueScaling::releaseFormula()
+{
+    if (m_formula)
+        ScalingEvaluator::instance().release(m_formula);
+    m_formula = 0;
+    m_results.clear();
 }
 
 QString ValueScaling::canonical(const QString &text)
@@ -49,11 +64,11 @@ void ValueScaling::setText(const QString &text)
 
 void ValueScaling::parse()
 {
+    releaseFormula();
     m_factorValue = 0;
     m_valid = false;
     m_factor = false;
-    m_function = QScriptValue();
-    m_script.clear();
+    m_error.clear();
     m_empty = m_text.isEmpty();
     if (m_empty) {
         m_factor = true;
@@ -73,18 +88,8 @@ void ValueScaling::parse()
     QString body = m_text;
     if (body.startsWith(QLatin1Char('=')))
         body.remove(0, 1);
-    m_script = QStringLiteral("(function(x) { return %1; })").arg(canonical(body));
-    if (QScriptEngine::checkSyntax(m_script).state() != QScriptSyntaxCheckResult::Valid)
-        return;
-    if (!m_engine)
-        m_engine = std::make_unique<QScriptEngine>();
-    m_function = m_engine->evaluate(m_script, QString(), 1);
-    if (m_engine->hasUncaughtException()) {
-        m_engine->clearExceptions();
-        m_function = QScriptValue();
-        return;
-    }
-    m_valid = m_function.isFunction();
+    m_formula = ScalingEvaluator::instance().compile(canonical(body), &m_error);
+    m_valid = m_formula != 0;
 }
 
 bool ValueScaling::scale(double raw, double *scaled) const
@@ -95,17 +100,30 @@ bool ValueScaling::scale(double raw, double *scaled) const
         result = m_factorValue * raw;
         ok = true;
     } else if (m_valid) {
-        QScriptValue function = m_function;
-        const QScriptValue value = function.call(QScriptValue(), QScriptValueList() << QScriptValue(raw));
-        if (m_engine->hasUncaughtException()) {
-            m_engine->clearExceptions();
-        } else if (value.isNumber() && std::isfinite(value.toNumber())) {
-            result = value.toNumber();
-            ok = true;
+        const auto kept = m_results.constFind(raw);
+        if (kept != m_results.constEnd()) {
+            result = kept.value();
+            ok = !std::isnan(result);
+        } else {
+            double value = 0;
+            const ScalingEvaluator::Outcome outcome = ScalingEvaluator::instance().call(m_formula, raw, &value);
+            if (outcome == ScalingEvaluator::TooLong) {
+                // It would cost its caller as much again each time.
+                m_valid = false;
+                m_error = QCoreApplication::translate("ValueScaling", "the formula ran longer than %1 ms")
+                              .arg(ScalingEvaluator::TimeLimitMs);
+                m_results.clear();
+            } else {
+                ok = outcome == ScalingEvaluator::Number;
+                result = ok ? value : 0;
+                if (m_results.size() >= MaxKeptResults)
+                    m_results.clear();
+                m_results.insert(raw, ok ? value : std::nan(""));
+            }
         }
     }
     if (scaled)
-        *scaled = result;
+        *scaled = ok ? result : 0;
     return ok;
 }
 

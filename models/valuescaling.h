@@ -10,16 +10,16 @@
 //
 // Formulas keep their letter case (names such as Math.PI stay as written);
 // only a lone "X" is read as the variable x, so "=X*2" and "=x*2" are the
-// same formula. Each record evaluates in a script engine of its own, created
-// on first use in the thread that uses the record; a record is used by one
-// thread at a time.
+// same formula. A formula is outside input: it is checked by the parser
+// alone (it must be one expression) and runs in the shared thread and
+// engine of ScalingEvaluator, which gives up on it past 50 ms; a formula
+// that ran too long is refused from then on (invalid, with the reason in
+// error()). Results are kept per raw value, so a value shown again costs
+// nothing. A record is used by one thread at a time.
 #pragma once
 
-#include <QScriptValue>
+#include <QHash>
 #include <QString>
-#include <memory>
-
-class QScriptEngine;
 
 class ValueScaling
 {
@@ -40,6 +40,9 @@ public:
     bool isFactor() const { return m_factor; }
     bool isValid() const { return m_valid; }
     double factor() const { return m_factorValue; }
+    // Why a formula is refused (not one expression, no function, ran too
+    // long); empty while the scaling is valid.
+    QString error() const { return m_error; }
 
     // The scaled value of a raw one; false (result 0) when the scaling is
     // invalid or a formula gives no finite number.
@@ -50,14 +53,15 @@ public:
 
 private:
     void parse();
+    void releaseFormula();
     static QString canonical(const QString &text);
 
     QString m_text;
     bool m_empty = true;
     bool m_factor = true;
-    bool m_valid = true;
+    mutable bool m_valid = true;
     double m_factorValue = 1.0;
-    std::unique_ptr<QScriptEngine> m_engine;
-    QString m_script;
-    QScriptValue m_function;
+    mutable QString m_error;
+    int m_formula = 0; // ScalingEvaluator handle
+    mutable QHash<double, double> m_results;
 };

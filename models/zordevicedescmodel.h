@@ -23,9 +23,8 @@
 // Index, subindex and node id texts are read as ZorBabelFish reads numbers;
 // index and subindex texts without "0x" in front or "h" at the end are
 // hexadecimal all the same ("1018" means 1018h) and are shown with the "h"
-// appended. dataType and objectType texts are decimal unless marked
-// hexadecimal, and zero-padded texts ("0007", "000A") are the hexadecimal
-// codes of CiA 311 files.
+// appended. dataType and objectType texts are hexadecimal too, as CiA 311
+// writes them (hexBinary): "7", "0007", "10" (INTEGER24), "1B", "0x001B".
 //
 // Models live in one thread (a panel's model in the GUI thread, a node
 // module's temporary one in the module's thread).
@@ -129,14 +128,24 @@ public:
     static QString formatEntry(const QString &format, const QString &key);
     static void setFormatEntry(QString &format, const QString &key, const QString &value);
 
-    // Number codes of dataType and objectType texts (see above); 0 for a
-    // text that is no number.
+    // Number codes of dataType and objectType texts (hexadecimal, see
+    // above); 0 for a text that is no number.
     static quint32 typeCode(const QString &text, bool *ok = nullptr);
     // Index and subindex texts with the "h" appended unless marked.
     static QString withHexMarker(const QString &text);
     // The first element below root (depth first, in document order) whose
     // name without namespace prefix is `name`; null when there is none.
     static QDomElement firstElementByLocalName(const QDomNode &root, const QString &name);
+
+    // Elements nested deeper than this are refused: building a document
+    // takes time that grows with the square of its depth, and no object
+    // table or device description comes near it.
+    static const int MaxXmlDepth = 256;
+    // Reads an XML text (an object table, a device description) into doc
+    // in time linear in its size: false, doc empty, with the reason in
+    // *error when it is not well-formed or nested deeper than MaxXmlDepth.
+    static bool readXml(const QByteArray &text, QDomDocument &doc, QString *error = nullptr);
+    static bool readXml(const QString &text, QDomDocument &doc, QString *error = nullptr);
 
 public slots:
     // Locked models only: the node id that column 2 shows and every

@@ -7,7 +7,6 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QMimeData>
-#include <QXmlStreamReader>
 #include <cmath>
 
 namespace {
@@ -47,17 +46,6 @@ QString accessOfParameter(const QString &access)
     if (a == QLatin1String("const"))
         return QStringLiteral("const");
     return a.toLower();
-}
-
-// Names of the CANopen data types beyond DOMAIN, which the tree shows too.
-QString longTypeName(quint32 code)
-{
-    static const char *const names[] = {
-        "integer24", "real64", "integer40", "integer48", "integer56", "integer64",
-        "unsigned24", "reserved", "unsigned40", "unsigned48", "unsigned56", "unsigned64"};
-    if (code < 0x10 || code > 0x1b)
-        return QString();
-    return QString::fromLatin1(names[code - 0x10]);
 }
 
 struct TypeRange
@@ -223,16 +211,7 @@ QVariant ZorDeviceDictModel::data(const QModelIndex &index, int role) const
     // The value cells show what the parameter list gives the object.
     if (index.column() == ValueColumn || index.column() == DefaultColumn)
         completeRow(index);
-    const QVariant base = ZorDeviceDescModel::data(index, role);
-    if (index.column() == DataTypeColumn && !base.isValid()
-        && (role == Qt::DisplayRole || role == Qt::EditRole)) {
-        bool ok = false;
-        const quint32 code = typeCode(elementOf(index).attribute(QStringLiteral("dataType")), &ok);
-        const QString name = ok ? longTypeName(code) : QString();
-        if (!name.isEmpty())
-            return name;
-    }
-    return base;
+    return ZorDeviceDescModel::data(index, role);
 }
 
 void ZorDeviceDictModel::completeRow(const QModelIndex &index) const
@@ -369,18 +348,9 @@ bool ZorDeviceDictModel::readDescriptionFile(const QString &path, QDomDocument &
         if (!ZorEdsReader::toObjectTable(content, read, &reason))
             return fail(reason);
     } else {
-        QString message;
-        int line = 0;
-        int column = 0;
-        // The stream reader builds the document two to three times faster
-        // than the SAX reader behind setContent(QByteArray); elements are
-        // matched by local name, so namespaces are not processed either way.
-        QXmlStreamReader reader(content);
-        if (!read.setContent(&reader, false, &message, &line, &column))
-            return fail(tr("Not a well-formed XML file: %1 (line %2, column %3).")
-                            .arg(message)
-                            .arg(line)
-                            .arg(column));
+        QString reason;
+        if (!readXml(content, read, &reason))
+            return fail(reason);
         if (firstElementByLocalName(read, QStringLiteral("CANopenObjectList")).isNull())
             return fail(tr("The file holds no CANopen object list."));
     }

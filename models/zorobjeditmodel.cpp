@@ -64,8 +64,9 @@ enum class ValueProblem { None, NotANumber, OutOfRange };
 ValueProblem readTypedValue(const QString &text, IntegerType type, qint64 &value)
 {
     const QString t = text.trimmed();
-    const bool pattern = t.startsWith(QLatin1String("0x")) || t.endsWith(QLatin1Char('h'))
-        || t.startsWith(QLatin1String("0b"));
+    const bool pattern = t.startsWith(QLatin1String("0x"), Qt::CaseInsensitive)
+        || t.endsWith(QLatin1Char('h'), Qt::CaseInsensitive)
+        || t.startsWith(QLatin1String("0b"), Qt::CaseInsensitive);
     const quint64 widthMask = type.bits == 32 ? 0xffffffffULL : ((1ULL << type.bits) - 1);
     if (pattern) {
         bool ok = false;
@@ -224,20 +225,31 @@ QVariant ZorObjEditModel::data(const QModelIndex &index, int role) const
             default: return QVariant();
             }
         }
-        if (valueCell && data(index, Qt::DisplayRole).isValid() && scalingFor(index))
-            return QIcon(QStringLiteral(":/Icons/Icons/status_scaled_16x16.png"));
+        if (valueCell && data(index, Qt::DisplayRole).isValid()) {
+            const ValueScaling *scaling = scalingFor(index);
+            if (scaling && scaling->isValid())
+                return QIcon(QStringLiteral(":/Icons/Icons/status_scaled_16x16.png"));
+        }
         return ZorDeviceDescModel::data(index, role);
     case Qt::ToolTipRole: {
+        const ValueScaling *scaling = scalingFor(index);
+        // A formula that is refused shows its raw values; say why.
+        const QString refused = scaling && !scaling->isValid()
+            ? tr("Scaling refused: %1").arg(scaling->error().isEmpty() ? tr("no number") : scaling->error())
+            : QString();
+        if (column == ScalingColumn && !refused.isEmpty())
+            return refused;
         if (!valueCell)
             return ZorDeviceDescModel::data(index, role);
         const QString access = e.attribute(QStringLiteral("accessType"));
         const quint32 type = typeCode(e.attribute(QStringLiteral("dataType")));
-        const ValueScaling *scaling = scalingFor(index);
         const QString value = cellDisplay(index, ValueColumn);
         const QString typeName = cellDisplay(index, DataTypeColumn);
-        QString tip = scaling ? tr("Scaled = %1, Unscaled = %3, Type = %2")
-                                    .arg(value, typeName, data(index, RawValueRole).toString())
-                              : tr("Value = %1, Type = %2").arg(value, typeName);
+        QString tip = scaling && refused.isEmpty()
+            ? tr("Scaled = %1, Unscaled = %3, Type = %2").arg(value, typeName, data(index, RawValueRole).toString())
+            : tr("Value = %1, Type = %2").arg(value, typeName);
+        if (!refused.isEmpty())
+            tip += QStringLiteral(". ") + refused;
         if (column != ValueColumn)
             return tip;
         if (isWritableText(access)) {
@@ -249,7 +261,7 @@ QVariant ZorObjEditModel::data(const QModelIndex &index, int role) const
                 else if (flags(index) & Qt::ItemIsEditable)
                     tip += tr(". Edit in decimal, hex (0x.. or ..h) or binary format (0b...) possible.");
             } else if (type == 9) {
-                tip += tr(". Write access not supported in the current version.");
+                tip += tr(". Edit as text; it is written as typed.");
             }
         } else {
             tip += access == QLatin1String("const") ? tr(". Const value, never changes.")
@@ -260,6 +272,11 @@ QVariant ZorObjEditModel::data(const QModelIndex &index, int role) const
     case Qt::ForegroundRole:
         if (column == ValueColumn && isWritableAccess(index))
             return QBrush(Qt::black);
+        if (column == ScalingColumn) {
+            const ValueScaling *scaling = scalingFor(index);
+            if (scaling && !scaling->isValid())
+                return QBrush(QColor(0xd0, 0x20, 0x20));
+        }
         return QBrush(QColor(64, 64, 64));
     case StatusCodeRole:
         return e.attribute(StatusAttr).toInt();
@@ -361,8 +378,11 @@ bool ZorObjEditModel::setData(const QModelIndex &index, const QVariant &value, i
 
     if (column == ScalingColumn && !text.isEmpty())
         text.replace(QLatin1Char(','), QLatin1Char('.'));
+    // A value that arrives takes the notation of the row: of the value it
+    // replaces, or of the default when there is none yet.
     if (column == ValueColumn && role == RawValueRole)
-        text = inStoredNotation(old, text, typeCode(e.attribute(QStringLiteral("dataType"))));
+        text = inStoredNotation(old.isEmpty() ? e.attribute(QStringLiteral("defaultValue")) : old, text,
+                                typeCode(e.attribute(QStringLiteral("dataType"))));
     if (column == ValueColumn && role == Qt::EditRole) {
         if (const ValueScaling *scaling = scalingFor(index)) {
             if (!scaling->isFactor())
@@ -463,7 +483,9 @@ QString ZorObjEditModel::objectListRequest(const QModelIndexList &rows, int msgT
                     problem = readTypedValue(raw, integer, n);
                     value = QString::number(n);
                 } else {
-                    value = raw;
+                    // Texts travel whole: "Pump #2" and "Motor, 24V" as
+                    // quoted fields.
+                    value = ZorBabelFish::quoteField(raw);
                 }
             }
             if (problem == ValueProblem::NotANumber) {
@@ -473,9 +495,12 @@ QString ZorObjEditModel::objectListRequest(const QModelIndexList &rows, int msgT
                 code = StatusError;
                 words = tr("value out of range");
             } else {
+                // The name is the line's comment; a line break would end
+                // the line.
+                QString name = cellDisplay(row, NameColumn);
+                name.replace(QLatin1Char('\n'), QLatin1Char(' ')).replace(QLatin1Char('\r'), QLatin1Char(' '));
                 text += data(row, DataObjectIdRole).toString() + QLatin1Char(',') + type
-                    + QLatin1Char(',') + value + QLatin1String(" # ") + cellDisplay(row, NameColumn)
-                    + QLatin1Char('\n');
+                    + QLatin1Char(',') + value + QLatin1String(" # ") + name + QLatin1Char('\n');
                 words = operation + tr("started");
             }
         }
@@ -484,13 +509,16 @@ QString ZorObjEditModel::objectListRequest(const QModelIndexList &rows, int msgT
     return text;
 }
 
-void ZorObjEditModel::applyObjectListAnswer(const QString &text, int msgType, bool failed)
+QVector<ZorObjEditModel::LineOutcome> ZorObjEditModel::applyLines(const QString &text, int msgType,
+                                                                  bool failed)
 {
+    QVector<LineOutcome> outcomes;
     const QString operation = statusWords(msgType);
     const QString stamp = timeStamp();
     for (const QString &line : text.split(QLatin1Char('\n'))) {
-        const QString body = line.section(QLatin1Char('#'), 0, 0).trimmed();
-        const QStringList fields = body.split(QLatin1Char(','));
+        const int hash = ZorBabelFish::indexOutsideQuotes(line, QLatin1Char('#'));
+        const QString body = (hash < 0 ? line : line.left(hash)).trimmed();
+        const QStringList fields = ZorBabelFish::splitOutsideQuotes(body, QLatin1Char(','));
         QString key = fields.value(0).trimmed();
         QString value;
         QString error;
@@ -509,23 +537,69 @@ void ZorObjEditModel::applyObjectListAnswer(const QString &text, int msgType, bo
             value = fields.value(4);
             error = fields.value(5);
         }
+        // Quoted fields carry texts with "," and "#"; others stand as they are.
+        value = ZorBabelFish::unquoteField(value);
+        error = ZorBabelFish::unquoteField(error).trimmed();
         const QModelIndex row = findDataObject(key);
         if (!row.isValid())
             continue;
         // A value the user set and that waits to be written stays: the read
         // was asked for before the edit.
-        if (msgType == KM_OBJLIST_READ && m_pendingWrites.contains(row.data(DataObjectIdRole).toString()))
+        if (msgType == KM_OBJLIST_READ && m_pendingWrites.contains(row.data(DataObjectIdRole).toString())) {
+            outcomes.append({row, false});
             continue;
-        const bool lineFailed = failed || !error.trimmed().isEmpty();
+        }
+        const bool lineFailed = failed || !error.isEmpty();
         if (!lineFailed)
             setData(row.sibling(row.row(), ValueColumn), value, RawValueRole);
-        QString status;
-        if (!error.trimmed().isEmpty())
-            status = error.trimmed();
-        else
-            status = operation + (failed ? tr("error") : tr("ok"));
+        const QString status = !error.isEmpty() ? error : operation + (failed ? tr("error") : tr("ok"));
         setRowStatus(row, lineFailed ? StatusError : StatusOk, stamp + status);
+        outcomes.append({row, lineFailed});
     }
+    return outcomes;
+}
+
+void ZorObjEditModel::applyObjectListAnswer(const QString &text, int msgType, bool failed)
+{
+    applyLines(text, msgType, failed);
+}
+
+QVector<QPair<QString, bool>> ZorObjEditModel::applyRequestAnswer(const QString &requestText,
+                                                                 const ZorMessage &answer)
+{
+    const int state = answer.msgState();
+    const int msgType = answer.msgType();
+    const QString text = answer.data().toString();
+    // The node module answers KS_FAIL (or KS_TIMEOUT) with the result line
+    // of every object when some of them failed; a request that comes back
+    // unchanged (refused at once), cancelled or rejected carries none.
+    const bool carriesResults =
+        state == KS_ANSWER || ((state == KS_FAIL || state == KS_TIMEOUT) && text != requestText);
+    QHash<QString, bool> answered;
+    if (carriesResults) {
+        for (const LineOutcome &o : applyLines(text, msgType, false)) {
+            if (o.row.isValid())
+                answered.insert(o.row.data(DataObjectIdRole).toString(), o.failed);
+        }
+    }
+    // Every object of the request, by its row: the answer names a node-0
+    // object by the node that served it.
+    QVector<QPair<QString, bool>> outcomes;
+    const QString failedText = timeStamp() + statusWords(msgType) + tr("error");
+    for (const QString &line : requestText.split(QLatin1Char('\n'))) {
+        const QString id = ZorBabelFish::splitOutsideQuotes(line, QLatin1Char(',')).value(0).trimmed();
+        if (!ZorBabelFish::isDataObjectId(id))
+            continue;
+        const QModelIndex row = findDataObject(id);
+        if (!row.isValid())
+            continue;
+        const QString rowId = row.data(DataObjectIdRole).toString();
+        const auto found = answered.constFind(rowId);
+        if (found == answered.constEnd())
+            setRowStatus(row, StatusError, failedText);
+        outcomes.append({rowId, found == answered.constEnd() || found.value()});
+    }
+    return outcomes;
 }
 
 void ZorObjEditModel::setToDefault(const QModelIndexList &rows)
@@ -557,19 +631,35 @@ QString ZorObjEditModel::toCsvText(const QModelIndexList &rows) const
     return text;
 }
 
-QByteArray ZorObjEditModel::toBinaryObjectList(const QModelIndexList &rows) const
+QByteArray ZorObjEditModel::toBinaryObjectList(const QModelIndexList &rows, BinaryListReport *report) const
 {
+    BinaryListReport counts;
     QByteArray out(4, '\0');
-    quint32 count = 0;
     for (const QModelIndex &row : collectRows(rows)) {
         const QString type = cellDisplay(row, DataTypeColumn);
         const QString raw = cellRaw(row, ValueColumn);
-        QByteArray value;
+        // A master applying the list writes every record: read-only objects
+        // would only give it aborts.
+        if (!isWritableText(cellDisplay(row, AccessColumn))) {
+            ++counts.notWritable;
+            continue;
+        }
         const IntegerType integer = integerType(type);
+        if (!integer.bits && type != QLatin1String("visible_string")) {
+            ++counts.otherType;
+            continue;
+        }
+        if (raw.isEmpty()) {
+            ++counts.noValue;
+            continue;
+        }
+        QByteArray value;
         if (integer.bits) {
             qint64 n = 0;
-            if (readTypedValue(raw, integer, n) != ValueProblem::None)
-                continue; // a record with a made-up value would be worse than none
+            if (readTypedValue(raw, integer, n) != ValueProblem::None) {
+                ++counts.badValue; // a record with a made-up value would be worse than none
+                continue;
+            }
             const quint32 bits = quint32(n);
             if (integer.bits == 8)
                 appendLittleEndian(value, quint8(bits));
@@ -577,17 +667,24 @@ QByteArray ZorObjEditModel::toBinaryObjectList(const QModelIndexList &rows) cons
                 appendLittleEndian(value, quint16(bits));
             else
                 appendLittleEndian(value, bits);
-        } else if (type == QLatin1String("visible_string")) {
-            value = raw.toLatin1();
         } else {
-            continue;
+            bool latin1 = true;
+            for (const QChar c : raw)
+                latin1 = latin1 && c.unicode() <= 0xff;
+            if (!latin1) {
+                ++counts.badValue;
+                continue;
+            }
+            value = raw.toLatin1();
         }
         appendLittleEndian(out, ZorBabelFish::stringToUShort(cellDisplay(row, IndexColumn)));
         appendLittleEndian(out, quint8(ZorBabelFish::stringToUShort(cellDisplay(row, SubIndexColumn))));
         appendLittleEndian(out, quint32(value.size()));
         out += value;
-        ++count;
+        ++counts.written;
     }
-    qToLittleEndian(count, out.data());
+    qToLittleEndian(quint32(counts.written), out.data());
+    if (report)
+        *report = counts;
     return out;
 }

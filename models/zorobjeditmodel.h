@@ -32,6 +32,7 @@
 #include <QMap>
 #include <QPointer>
 #include <QTimer>
+#include <QVector>
 #include <memory>
 
 class ValueScaling;
@@ -86,16 +87,39 @@ public:
     QString objectListRequest(const QModelIndexList &rows, int msgType, bool silent);
     // Puts the values and results of an answer into the rows: lines of
     // data-object id, type, value, error (or node, index, subindex, type,
-    // value, error, matched through the locked node id). A line with an
-    // error text, or any line when failed, turns its row red; others store
-    // the value and turn green.
+    // value, error, matched through the locked node id); values and errors
+    // that hold "," or "#" come as quoted fields. A line with an error text,
+    // or any line when failed, turns its row red; others store the value
+    // and turn green.
     void applyObjectListAnswer(const QString &text, int msgType, bool failed);
+    // Applies the answer to a request built by objectListRequest (its text
+    // as sent) line by line, also when it came back KS_FAIL or KS_TIMEOUT
+    // with result lines (the node module's answer when some objects
+    // failed): each row shows its own value or error. An answer without
+    // result lines (cancelled, rejected, or the request sent back
+    // unchanged) fails every object of the request, and so does the answer
+    // for each object it leaves out. Objects are matched as numbers, so a
+    // node-0 row is answered by the node that served it. Gives each object
+    // of the request (by the row's own data-object id, in request order)
+    // with whether it failed.
+    QVector<QPair<QString, bool>> applyRequestAnswer(const QString &requestText, const ZorMessage &answer);
     // Writable rows take their default value (status 0 "default").
     void setToDefault(const QModelIndexList &rows);
+    // Why rows stay out of a concise DCF.
+    struct BinaryListReport
+    {
+        int written = 0;
+        int notWritable = 0; // "ro" or "const": a master must not write them
+        int noValue = 0;
+        int badValue = 0;    // no number, out of the type's range, no Latin-1 text
+        int otherType = 0;   // a type the list does not carry
+        int leftOut() const { return notWritable + noValue + badValue + otherType; }
+    };
     // Concise DCF: record count, then index, subindex, size and value of
-    // each row of an integer type or "visible_string" whose value fits its
+    // each row that a master may write (access empty or with "w": rw, wo,
+    // rww, rwr) of an integer type or "visible_string" whose value fits its
     // type; little-endian. The count is the number of records written.
-    QByteArray toBinaryObjectList(const QModelIndexList &rows) const;
+    QByteArray toBinaryObjectList(const QModelIndexList &rows, BinaryListReport *report = nullptr) const;
     // ";"-separated text with a header line of attribute names; fields that
     // hold ";", quotes or line breaks are quoted.
     QString toCsvText(const QModelIndexList &rows) const;
@@ -147,8 +171,13 @@ private:
     void advanceStagger();
     void deleteObjectTimer(const QString &id);
     int timeoutFor(const ZorMessage &request) const;
-    void failUnanswered(const QString &requestText, const QString &answerText, int msgType,
-                        bool rearm);
+
+    struct LineOutcome
+    {
+        QPersistentModelIndex row;
+        bool failed;
+    };
+    QVector<LineOutcome> applyLines(const QString &text, int msgType, bool failed);
 
     QMap<int, bool> m_readOnlyColumns;
     mutable QHash<QString, ValueScaling *> m_scalings;

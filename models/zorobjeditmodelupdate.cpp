@@ -16,8 +16,7 @@
 
 #include "zorbabelfish.h"
 
-#include <QSet>
-#include <QTime>
+#include <limits>
 
 namespace {
 
@@ -41,7 +40,7 @@ QStringList objectIdsOf(const QString &text)
 {
     QStringList ids;
     for (const QString &line : text.split(QLatin1Char('\n'))) {
-        const QString id = line.section(QLatin1Char('#'), 0, 0).section(QLatin1Char(','), 0, 0).trimmed();
+        const QString id = ZorBabelFish::splitOutsideQuotes(line, QLatin1Char(',')).value(0).trimmed();
         if (ZorBabelFish::isDataObjectId(id))
             ids << id;
     }
@@ -212,9 +211,10 @@ int ZorObjEditModel::timeoutFor(const ZorMessage &request) const
 {
     if (m_requestTimeout > 0)
         return m_requestTimeout;
-    const int lines = objectIdsOf(request.data().toString()).size();
-    const int perLine = request.msgType() == KM_OBJLIST_WRITE ? WriteLineBudgetMs : ReadLineBudgetMs;
-    return lines * perLine + TimeoutSlackMs;
+    const qint64 lines = objectIdsOf(request.data().toString()).size();
+    const qint64 perLine = request.msgType() == KM_OBJLIST_WRITE ? WriteLineBudgetMs : ReadLineBudgetMs;
+    // A timer takes at most the largest int (about 24 days).
+    return int(qMin<qint64>(lines * perLine + TimeoutSlackMs, std::numeric_limits<int>::max()));
 }
 
 void ZorObjEditModel::processPendingReadWriteRequest()
@@ -236,24 +236,6 @@ void ZorObjEditModel::processPendingReadWriteRequest()
     }
 }
 
-void ZorObjEditModel::failUnanswered(const QString &requestText, const QString &answerText,
-                                     int msgType, bool rearm)
-{
-    const QStringList answeredIds = objectIdsOf(answerText);
-    const QSet<QString> answered(answeredIds.cbegin(), answeredIds.cend());
-    const QString text = QTime::currentTime().toString(QStringLiteral("hh:mm:ss"))
-        + QLatin1Char(' ') + statusWords(msgType) + tr("error");
-    for (const QString &id : objectIdsOf(requestText)) {
-        if (answered.contains(id))
-            continue;
-        const QModelIndex row = findDataObject(id);
-        if (row.isValid())
-            setRowStatus(row, StatusError, text);
-        if (rearm)
-            rearmObjectTimer(id, true, false);
-    }
-}
-
 void ZorObjEditModel::objectUpdateIn(ZorMessage msg)
 {
     if (msg != m_pendingRequest || !isRequestPending())
@@ -264,28 +246,16 @@ void ZorObjEditModel::objectUpdateIn(ZorMessage msg)
     const QString requestText = m_pendingRequest.data().toString();
     m_pendingRequest = ZorMessage(KM_UNDEFINED, KS_INFO);
 
-    // Anything but KS_ANSWER failed as a whole (cancelled, timed out, or
-    // sent back unchanged): no row of it turns green.
-    const bool failed = msg.msgState() != KS_ANSWER;
-    const QString text = msg.data().toString();
-    applyObjectListAnswer(text, msg.msgType(), failed);
-    const bool rearm = m_running && msg.msgType() == KM_OBJLIST_READ;
-    // Objects of the request that the answer leaves out were not read or
-    // written either.
-    failUnanswered(requestText, text, msg.msgType(), rearm);
+    // Each object of the request shows its own outcome; objects the answer
+    // does not serve count as failed.
+    const QVector<QPair<QString, bool>> outcomes = applyRequestAnswer(requestText, msg);
 
     processPendingReadWriteRequest();
 
-    if (!rearm)
+    if (!m_running || msg.msgType() != KM_OBJLIST_READ)
         return;
-    for (const QString &line : text.split(QLatin1Char('\n'))) {
-        const QStringList fields =
-            line.section(QLatin1Char('#'), 0, 0).split(QLatin1Char(','));
-        const QString id = fields.value(0).trimmed();
-        if (id.isEmpty())
-            continue;
-        rearmObjectTimer(id, failed || !fields.value(3).trimmed().isEmpty(), false);
-    }
+    for (const auto &outcome : outcomes)
+        rearmObjectTimer(outcome.first, outcome.second, false);
 }
 
 void ZorObjEditModel::requestTimedOut()
@@ -294,13 +264,8 @@ void ZorObjEditModel::requestTimedOut()
         return;
     // The answer that never came: every line failed with "timeout".
     QString lines;
-    for (const QString &line : m_pendingRequest.data().toString().split(QLatin1Char('\n'))) {
-        const QStringList fields = line.section(QLatin1Char('#'), 0, 0).split(QLatin1Char(','));
-        const QString id = fields.value(0).trimmed();
-        if (ZorBabelFish::isDataObjectId(id))
-            lines += id + QLatin1Char(',') + fields.value(1).trimmed() + QLatin1String(",,")
-                + tr("timeout") + QLatin1Char('\n');
-    }
+    for (const QString &id : objectIdsOf(m_pendingRequest.data().toString()))
+        lines += id + QLatin1String(",,,") + tr("timeout") + QLatin1Char('\n');
     ZorMessage answer = m_pendingRequest;
     answer.setMsgState(KS_TIMEOUT);
     answer.setData(lines);

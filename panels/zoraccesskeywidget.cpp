@@ -52,14 +52,25 @@ void ZorAccessKeyWidget::request(int type, const QString &text)
 void ZorAccessKeyWidget::setNewKey()
 {
     const QString keyClass = ui->comboBoxAccessKey->currentText();
-    const quint32 key = ZorBabelFish::stringToULong(ui->lineEditAccessKey->text());
+    bool isNumber = false;
+    const quint32 key = ZorBabelFish::stringToULong(ui->lineEditAccessKey->text(), &isNumber);
+    if (!isNumber) {
+        // Nothing is sent for a text that is no number (it would go as key 0).
+        ui->lineEditAccessKey->setStyleSheet(QStringLiteral("background-color: #FF6052; color:black"));
+        ui->lineEditAccessKey->setToolTip(tr("Not a number: the key is not set"));
+        return;
+    }
+    ui->lineEditAccessKey->setToolTip(QString());
     m_keys.insert(keyClass, key);
     request(KM_SETPROPERTY, QStringLiteral("%1=%2,%3").arg(KeySetName, keyClass).arg(key));
 }
 
 void ZorAccessKeyWidget::forceNewKey()
 {
-    request(KM_SETPROPERTY, KeySetName + QLatin1Char('='));
+    bool isNumber = false;
+    ZorBabelFish::stringToULong(ui->lineEditAccessKey->text(), &isNumber);
+    if (isNumber)
+        request(KM_SETPROPERTY, KeySetName + QLatin1Char('='));
     setNewKey();
 }
 

@@ -277,17 +277,27 @@ void ZorEditorWidget::takeValue(const QString &text, bool refresh)
     m_valueText = text;
     m_position = positionOf(text);
 
-    // Each control's own echo stops at the equality tests.
-    if (ui->dial->isVisibleTo(this))
-        ui->dial->setValue(m_position);
-    if (ui->horizontalSlider->isVisibleTo(this))
-        ui->horizontalSlider->setValue(m_position);
-    if (ui->lineEdit->isVisibleTo(this) && ui->lineEdit->text() != text)
-        ui->lineEdit->setText(text);
-    if (ui->comboBox->isVisibleTo(this))
-        ui->comboBox->setCurrentIndex(ui->comboBox->findData(text, Qt::UserRole, Qt::MatchExactly));
+    // The controls only show the value: a dial or slider clamped to its
+    // range, a line edit whose validator refuses the text, must not write a
+    // value of their own back (an object outside the editor's range stays
+    // as it is, and selecting its row changes nothing).
+    {
+        const QSignalBlocker dialBlocker(ui->dial);
+        const QSignalBlocker sliderBlocker(ui->horizontalSlider);
+        const QSignalBlocker lineBlocker(ui->lineEdit);
+        const QSignalBlocker comboBlocker(ui->comboBox);
+        if (ui->dial->isVisibleTo(this))
+            ui->dial->setValue(m_position);
+        if (ui->horizontalSlider->isVisibleTo(this))
+            ui->horizontalSlider->setValue(m_position);
+        if (ui->lineEdit->isVisibleTo(this) && ui->lineEdit->text() != text)
+            ui->lineEdit->setText(text);
+        if (ui->comboBox->isVisibleTo(this))
+            ui->comboBox->setCurrentIndex(ui->comboBox->findData(text, Qt::UserRole, Qt::MatchExactly));
+    }
 
-    if (m_model && m_cell.isValid() && m_cell.data(Qt::EditRole).toString() != text)
+    // Showing a row (refresh) never writes: only a change the user makes.
+    if (!refresh && m_model && m_cell.isValid() && m_cell.data(Qt::EditRole).toString() != text)
         m_model->setData(m_cell, text, Qt::EditRole);
 }
 

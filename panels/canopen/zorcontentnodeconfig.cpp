@@ -560,8 +560,12 @@ void ZorContentNodeConfig::processIn(const ZorMessage &msg)
                 ui->lineEditState->setStyleSheet(statusStyleSheet(status));
         } else if (type == KM_INFOTEXT) {
             const QString text = msg.data().toString();
-            if (!text.contains(QLatin1String("Emergency")))
+            if (!text.contains(QLatin1String("Emergency"))) {
+                // A narrow dock shows the start of the text; the tip has all.
                 ui->lineEditState->setText(text);
+                ui->lineEditState->setCursorPosition(0);
+                ui->lineEditState->setToolTip(text);
+            }
         }
     }
 
@@ -604,8 +608,10 @@ void ZorContentNodeConfig::processIn(const ZorMessage &msg)
         return;
     const ZorMessage request = m_sent.take(msg.msgId());
     const QString text = msg.data().toString();
+    // Each row shows its own result, also when the answer as a whole failed
+    // (one missing object makes a list's answer KS_FAIL).
     if (m_model)
-        m_model->applyObjectListAnswer(text, type, state != KS_ANSWER);
+        m_model->applyRequestAnswer(request.data().toString(), msg);
     if (m_editMode == 0) {
         if (m_queue.landed(msg.msgId())) {
             if (m_queue.isEmpty()) {

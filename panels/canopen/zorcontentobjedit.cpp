@@ -10,17 +10,20 @@
 #include "zorobjeditmodel.h"
 #include "zoroverlaylabel.h"
 #include "zorquestionbox.h"
+#include "zorwrappingtoolbar.h"
 
 #include <QApplication>
 #include <QClipboard>
 #include <QDir>
 #include <QDropEvent>
 #include <QFile>
+#include <QFileInfo>
 #include <QHeaderView>
 #include <QMimeData>
 #include <QScrollBar>
+#include <QThread>
 #include <QTimer>
-#include <QToolBar>
+#include <memory>
 
 namespace {
 
@@ -42,7 +45,9 @@ ZorContentObjEdit::ZorContentObjEdit(QWidget *parent)
     ui->treeViewDeviceCfg->installEventFilter(this);
     ui->tableViewEditor->installEventFilter(this);
 
-    auto *toolBar = new QToolBar(this);
+    // Fourteen actions: in a narrow panel the tool bar takes a second line
+    // rather than hiding the last ones.
+    auto *toolBar = new ZorWrappingToolBar(this);
     toolBar->setObjectName(QStringLiteral("toolBar"));
     toolBar->setToolButtonStyle(Qt::ToolButtonTextUnderIcon);
     toolBar->setIconSize(QSize(32, 32));
@@ -50,7 +55,7 @@ ZorContentObjEdit::ZorContentObjEdit(QWidget *parent)
                             ui->actionReset, ui->actionSynch, ui->actionOpen, ui->actionAdd,
                             ui->actionDelete, ui->actionCut, ui->actionCopy, ui->actionPaste,
                             ui->actionDefault, ui->actionExport})
-        toolBar->addAction(action);
+        toolBar->addButton(action);
     ui->gridLayoutTop->addWidget(toolBar, 2, 0, 1, 4);
     // Which actions may be used follows from the checked ones (Write
     // excludes Read and the other way round, Synch excludes both and Store
@@ -217,8 +222,49 @@ void ZorContentObjEdit::setEditorDocument(const QDomDocument &doc)
     updateEditorActions();
 }
 
+void ZorContentObjEdit::loadDictionaryFileInBackground(const QString &path, bool fromDialog)
+{
+    QString absolute = path.trimmed();
+    if (!absolute.isEmpty())
+        ZorApplServices::makeAbsoluteToWorkingDir(absolute);
+    struct Outcome
+    {
+        QDomDocument doc;
+        QString error;
+        bool read = false;
+    };
+    auto outcome = std::make_shared<Outcome>();
+    const int load = ++m_dictionaryLoads;
+    // A description file can be large: it is read and parsed in a thread of
+    // its own, and the window goes on meanwhile.
+    QThread *reader = QThread::create([absolute, outcome] {
+        outcome->read = ZorDeviceDictModel::readDescriptionFile(absolute, outcome->doc, &outcome->error);
+    });
+    connect(reader, &QThread::finished, reader, &QObject::deleteLater);
+    connect(reader, &QThread::finished, this, [this, load, outcome, path, fromDialog] {
+        // A later load replaced this one.
+        if (load != m_dictionaryLoads)
+            return;
+        m_treeOverlay->setText(tr("Load a dictionary file using 'Open Dict.'"));
+        setDictionaryDocument(outcome->read ? outcome->doc : QDomDocument());
+        if (fromDialog && !outcome->read) {
+            warn(tr("File error"), tr("Could not open\n%1").arg(path) + QStringLiteral("\n\n") + outcome->error);
+        } else if (fromDialog) {
+            QString relative = path;
+            ZorApplServices::makeRelativeToWorkingDir(relative);
+            ui->lineEditFilePath->setText(relative);
+            propertyEdited(QStringLiteral("ConfigFilePath"));
+        }
+        emit dictionaryLoaded(outcome->read);
+    });
+    m_treeOverlay->setText(tr("Reading %1 ...").arg(QFileInfo(absolute).fileName()));
+    reader->start();
+}
+
 bool ZorContentObjEdit::loadDictionaryFile(const QString &path, QString *error)
 {
+    // Whatever is still being read in the background is not shown.
+    ++m_dictionaryLoads;
     QString absolute = path.trimmed();
     if (!absolute.isEmpty())
         ZorApplServices::makeAbsoluteToWorkingDir(absolute);
@@ -247,6 +293,9 @@ void ZorContentObjEdit::setTableAppearance()
             ui->tableViewEditor->setColumnHidden(column, true);
     }
     resizeEditorColumns();
+    // The user sizes the UI format column; it starts wide enough for its
+    // texts.
+    ui->tableViewEditor->resizeColumnToContents(ZorObjEditModel::UiFormatColumn);
 }
 
 void ZorContentObjEdit::setUserLevel(int level)
@@ -551,10 +600,14 @@ bool ZorContentObjEdit::applyObjectListAnswer(const ZorMessage &msg)
         return false;
     // Only answers to this panel's own requests: the module sends every
     // answer to all its masters, and its other panels have requests too.
-    if (!m_sent.remove(msg.msgId()))
+    const auto sent = m_sent.constFind(msg.msgId());
+    if (sent == m_sent.constEnd())
         return false;
+    const QString request = sent.value().data().toString();
+    m_sent.erase(sent);
+    // Each row shows its own result, also when the answer as a whole failed.
     if (m_editorModel)
-        m_editorModel->applyObjectListAnswer(msg.data().toString(), type, state != KS_ANSWER);
+        m_editorModel->applyRequestAnswer(request, msg);
     if (!m_queue.landed(msg.msgId()))
         return true;
     if (!m_queue.isEmpty()) {
@@ -576,7 +629,7 @@ void ZorContentObjEdit::processIn(const ZorMessage &msg)
         if (type == KM_STATUS)
             setState(msg.data().toInt());
         else if (type == KM_INFOTEXT)
-            ui->lineEditState->setText(msg.data().toString());
+            showStatusText(msg.data().toString());
     }
     if (type == KM_GETPROPERTY) {
         const QString data = msg.data().toString();
@@ -591,7 +644,7 @@ void ZorContentObjEdit::processIn(const ZorMessage &msg)
                 ZorApplServices::makeRelativeToWorkingDir(relative);
             if (ui->lineEditFilePath->text() != relative)
                 ui->lineEditFilePath->setText(relative);
-            loadDictionaryFile(relative);
+            loadDictionaryFileInBackground(relative, false);
         }
     }
     if (applyObjectListAnswer(msg))
@@ -602,7 +655,7 @@ void ZorContentObjEdit::processIn(const ZorMessage &msg)
 
 // --- the older forms of the editor list -------------------------------------
 
-QString ZorContentObjEdit::convertObjectList(const QString &text, int *dropped)
+QString ZorContentObjEdit::convertObjectList(const QString &text, QStringList *leftOver)
 {
     // The names the older form used for data types 1 to 15, any letter case.
     QHash<QString, int> typeCodes;
@@ -612,7 +665,7 @@ QString ZorContentObjEdit::convertObjectList(const QString &text, int *dropped)
     QDomDocument doc;
     QDomElement list = doc.createElement(QStringLiteral("CANopenObjectList"));
     doc.appendChild(list);
-    int bad = 0;
+    QStringList bad;
     for (const QString &line : text.split(QRegExp(QStringLiteral("[\r\n]")), Qt::SkipEmptyParts)) {
         if (line.trimmed().isEmpty())
             continue;
@@ -622,23 +675,30 @@ QString ZorContentObjEdit::convertObjectList(const QString &text, int *dropped)
         const QString sub = fields.value(2).trimmed();
         const QString typeName = fields.value(3).trimmed().toLower();
         const QString value = fields.value(4).trimmed();
-        if (index.isEmpty() || sub.isEmpty() || value.isEmpty() || !typeCodes.contains(typeName)) {
-            ++bad;
+        bool indexOk = false;
+        bool subOk = false;
+        ZorBabelFish::stringToUShort(ZorDeviceDescModel::withHexMarker(index), &indexOk);
+        ZorBabelFish::stringToUShort(ZorDeviceDescModel::withHexMarker(sub), &subOk);
+        if (!indexOk || !subOk || !typeCodes.contains(typeName)) {
+            bad << line.trimmed();
             continue;
         }
         // Built as elements, so that quotes, "<" and "&" in names and values
-        // come out escaped.
+        // come out escaped. A line without a value (a list of objects to
+        // read) is an object without one.
         QDomElement object = doc.createElement(QStringLiteral("CANopenSubObject"));
         object.setAttribute(QStringLiteral("name"), name);
         object.setAttribute(QStringLiteral("index"), index);
         object.setAttribute(QStringLiteral("subIndex"), sub);
         object.setAttribute(QStringLiteral("objectType"), QStringLiteral("7"));
-        object.setAttribute(QStringLiteral("dataType"), QString::number(typeCodes.value(typeName)));
-        object.setAttribute(QStringLiteral("actualValue"), value);
+        // Type codes are hexadecimal in object tables ("A" is OCTET_STRING).
+        object.setAttribute(QStringLiteral("dataType"), QString::number(typeCodes.value(typeName), 16).toUpper());
+        if (!value.isEmpty())
+            object.setAttribute(QStringLiteral("actualValue"), value);
         list.appendChild(object);
     }
-    if (dropped)
-        *dropped = bad;
+    if (leftOver)
+        *leftOver = bad;
     if (!list.hasChildNodes())
         return QString();
     return doc.toString(1);
@@ -647,24 +707,26 @@ QString ZorContentObjEdit::convertObjectList(const QString &text, int *dropped)
 void ZorContentObjEdit::takeOverOlderList(const QString &name, const QString &value)
 {
     QString table = value;
-    int dropped = 0;
+    QStringList leftOver;
     if (name == ObjectListProperty)
-        table = convertObjectList(value, &dropped);
+        table = convertObjectList(value, &leftOver);
     if (table.trimmed().isEmpty())
         return; // nothing taken over: the property keeps the list
     QDomDocument check;
-    if (!check.setContent(table))
+    if (!ZorDeviceDescModel::readXml(table, check))
         return;
     setEditorDocument(QDomDocument());
     QMimeData mime;
     mime.setText(table);
     if (!dropIntoEditor(&mime) || m_editorModel->rowCount() == 0)
         return;
-    // Only now, with the rows taken, the module's property is emptied.
-    sendGuiMsg(ZorMessage(KM_SETPROPERTY, KS_REQUEST, name + QLatin1Char('=')));
-    if (dropped > 0)
-        ui->lineEditState->setText(
-            tr("%1 line(s) of the older object list could not be taken over").arg(dropped));
+    // Only now, with the rows taken, the module's property gives them up;
+    // the lines that could not be taken over stay in it.
+    sendGuiMsg(ZorMessage(KM_SETPROPERTY, KS_REQUEST, name + QLatin1Char('=') + leftOver.join(QLatin1Char('\n'))));
+    if (!leftOver.isEmpty())
+        showStatusText(tr("%n line(s) of the older object list stay in the property \"%1\": %2", "",
+                          leftOver.size())
+                           .arg(name, leftOver.join(QStringLiteral(" | "))));
 }
 
 // --- store, reset, synch, default, export -----------------------------------
@@ -748,11 +810,39 @@ void ZorContentObjEdit::on_actionExport_triggered()
     if (!writeFile(name, m_editorModel->toCsvText(rows).toUtf8(), true))
         warn(tr("File error"), tr("Could not write\n%1").arg(name));
     const QString binary = name.left(name.size() - 4) + QLatin1String(".cdcf");
-    if (!writeFile(binary, m_editorModel->toBinaryObjectList(rows), false))
+    ZorObjEditModel::BinaryListReport report;
+    if (!writeFile(binary, m_editorModel->toBinaryObjectList(rows, &report), false)) {
         warn(tr("File error"), tr("Could not write\n%1").arg(binary));
+        return;
+    }
+    if (report.leftOut() == 0)
+        return;
+    // The CSV file has every row; say which ones the concise DCF lacks.
+    QStringList reasons;
+    if (report.notWritable)
+        reasons << tr("%n read-only or constant", "", report.notWritable);
+    if (report.noValue)
+        reasons << tr("%n without a value", "", report.noValue);
+    if (report.badValue)
+        reasons << tr("%n whose value does not fit the data type", "", report.badValue);
+    if (report.otherType)
+        reasons << tr("%n of a data type the concise DCF does not carry", "", report.otherType);
+    warn(tr("Export to CSV and CDCF"),
+         tr("%1 of %2 objects are left out of\n%3:\n%4.")
+             .arg(report.leftOut())
+             .arg(report.leftOut() + report.written)
+             .arg(binary, reasons.join(QStringLiteral(";\n"))));
 }
 
 // --- module status ----------------------------------------------------------
+
+void ZorContentObjEdit::showStatusText(const QString &text)
+{
+    // The start of a long text shows; the tip has all of it.
+    ui->lineEditState->setText(text);
+    ui->lineEditState->setCursorPosition(0);
+    ui->lineEditState->setToolTip(text);
+}
 
 void ZorContentObjEdit::setState(int code)
 {
@@ -777,17 +867,8 @@ void ZorContentObjEdit::on_actionOpen_triggered()
     const QString name = askOpenFileName(tr("Open Device Description/Configuration"),
                                          ui->lineEditFilePath->text(),
                                          tr("CANopen Device Description/Configuration (*.xdd *.xdc *.eds)"));
-    if (name.isEmpty())
-        return;
-    QString error;
-    if (!loadDictionaryFile(name, &error)) {
-        warn(tr("File error"), tr("Could not open\n%1").arg(name) + QStringLiteral("\n\n") + error);
-        return;
-    }
-    QString relative = name;
-    ZorApplServices::makeRelativeToWorkingDir(relative);
-    ui->lineEditFilePath->setText(relative);
-    propertyEdited(QStringLiteral("ConfigFilePath"));
+    if (!name.isEmpty())
+        loadDictionaryFileInBackground(name, true);
 }
 
 void ZorContentObjEdit::warn(const QString &title, const QString &text)

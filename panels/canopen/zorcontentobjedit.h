@@ -1,7 +1,8 @@
 // The object dictionary and object editor panel of a CANopen node.
 //
 // Above: the object dictionary of the node's device description file
-// (".xdd", ".xdc" or ".eds") as a tree (ZorDeviceDictModel). Below: the
+// (".xdd", ".xdc" or ".eds") as a tree (ZorDeviceDictModel), read in a
+// thread of its own when the module names it or the user opens it. Below: the
 // object editor, a table of chosen objects with their values
 // (ZorObjEditModel), read from and written to the node through the panel's
 // node module as KM_OBJLIST_READ and KM_OBJLIST_WRITE requests. Objects come
@@ -27,7 +28,8 @@
 // to the file-path field. Projects of older versions kept the list in the
 // module property "ObjectList" (lines "access,index,subindex,type,value #
 // name") or "ObjectsEdited" (an object table); such a list is taken over
-// once and the property emptied.
+// once and the property emptied. Lines of the older form that cannot be
+// taken over stay in the property, and the status line names them.
 #pragma once
 
 #include "zordataobjectfilterproxy.h"
@@ -61,16 +63,26 @@ public:
     // Loads a description file into the dictionary tree; false (with an
     // empty tree and the reason in *error) when it cannot be read.
     bool loadDictionaryFile(const QString &path, QString *error = nullptr);
+    // The same in a thread of its own (the window goes on meanwhile), as the
+    // file-path property and the Open action load; dictionaryLoaded tells
+    // when the tree shows it. A load started later wins. From the dialog: a
+    // file that cannot be read is reported in a message box, one that can
+    // becomes the module's "ConfigFilePath".
+    void loadDictionaryFileInBackground(const QString &path, bool fromDialog);
 
     // The older "ObjectList" property text as an object table; empty when
-    // no line qualifies. Lines that do not qualify are counted in *dropped.
-    static QString convertObjectList(const QString &text, int *dropped = nullptr);
+    // no line qualifies. Lines that do not qualify (an unknown data type, no
+    // index or subindex) go into *leftOver as they stand.
+    static QString convertObjectList(const QString &text, QStringList *leftOver = nullptr);
 
     ZorDeviceDictModel *dictionaryModel() const { return m_dictModel; }
     ZorObjEditModel *editorModel() const { return m_editorModel; }
     ZorDataObjectFilterProxy *dictionaryProxy() const { return m_dictProxy; }
     ZorDataObjectFilterProxy *editorProxy() const { return m_editorProxy; }
     int queuedRequests() const { return m_queue.size(); }
+
+signals:
+    void dictionaryLoaded(bool read);
 
 public slots:
     void setUserLevel(int level) override;
@@ -121,6 +133,7 @@ private:
     void abortQueue();
     bool applyObjectListAnswer(const ZorMessage &msg);
     void takeOverOlderList(const QString &name, const QString &value);
+    void showStatusText(const QString &text);
     void warn(const QString &title, const QString &text);
     bool confirm(const QString &title, const QString &text,
                  QMessageBox::StandardButtons buttons = QMessageBox::Ok | QMessageBox::Cancel,
@@ -137,6 +150,7 @@ private:
     ZorObjectListQueue m_queue;
     QHash<int, ZorMessage> m_sent; // queued requests sent and not answered, by id
     int m_lastState = -1;
+    int m_dictionaryLoads = 0;
     bool m_treeFocused = false;
     bool m_tableFocused = false;
     QTimer *m_resizeTimer = nullptr;

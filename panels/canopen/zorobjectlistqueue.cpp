@@ -1,5 +1,6 @@
 #include "zorobjectlistqueue.h"
 
+#include "zorbabelfish.h"
 #include "zorobjeditmodel.h"
 
 bool ZorObjectListQueue::fill(ZorObjEditModel *model, const QModelIndexList &rows, int msgType)
@@ -35,7 +36,9 @@ void ZorObjectListQueue::abort(ZorObjEditModel *model, const QString &abortedTex
     if (!model)
         return;
     for (const ZorMessage &msg : queued) {
-        const QString line = msg.data().toString().section(QLatin1Char('#'), 0, 0).trimmed();
+        const QString text = msg.data().toString();
+        const int hash = ZorBabelFish::indexOutsideQuotes(text, QLatin1Char('#'));
+        const QString line = (hash < 0 ? text : text.left(hash)).trimmed();
         model->applyObjectListAnswer(line + QLatin1Char(',') + abortedText, msg.msgType(), true);
     }
 }

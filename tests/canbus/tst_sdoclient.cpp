@@ -160,6 +160,35 @@ private slots:
                  QStringLiteral("1,1000h,0h,unsigned32,1"));
     }
 
+    // A value with the separators of interview lines comes quoted and is
+    // written whole; an unquoted value is everything after the type.
+    void valuesAreTakenWhole_data()
+    {
+        QTest::addColumn<QString>("request");
+        QTest::addColumn<QString>("value");
+        QTest::newRow("quoted") << "1,2006h,0h,visible_string,\"12:30, \"\"a\"\" #2\"" << "12:30, \"a\" #2";
+        QTest::newRow("unquoted with comma") << "1,2006h,0h,visible_string,a, b" << "a, b";
+        QTest::newRow("quote inside") << "1,2006h,0h,visible_string,5\" screen" << "5\" screen";
+    }
+    void valuesAreTakenWhole()
+    {
+        QFETCH(QString, request);
+        ZorSdoAddress address;
+        QVERIFY(ZorSdoClient::parseAddress(request, address));
+        QTEST(address.value, "value");
+    }
+
+    // "0X80" is the bit pattern of -128 for an INTEGER8, as "0x80" is.
+    void upperCaseMarkersAreNumbers()
+    {
+        ZorSdoClient client;
+        ZorSdoAddress address;
+        QVERIFY(ZorSdoClient::parseAddress("1,2003h,0h,integer8,0X80", address));
+        QString exchange, error;
+        QVERIFY(client.startWrite(address, 1000, false, exchange, error));
+        QVERIFY2(exchange.contains("601h,8,2f 03 20 00 80 00 00 00"), qPrintable(exchange));
+    }
+
     void stringsOutsideLatin1AreRefused()
     {
         ZorSdoClient client;

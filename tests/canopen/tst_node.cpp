@@ -225,7 +225,7 @@ private slots:
         QCOMPARE(read.msgState(), int(KS_FAIL));
         QCOMPARE(read.data().toString(),
                  QStringLiteral("005.2000h.00h,unsigned8,33\nr,2001h,0h,unsigned16,4660 # u16\n"
-                                "005.2008h.00h,unsigned32,,error write only, odd (6010001h)\n"
+                                "005.2008h.00h,unsigned32,,\"error write only, odd (6010001h)\"\n"
                                 "005.2006h.00h,visible_string,error 42\n"));
         QVERIFY(rig.waitForStatus(1200, "Reading objects Error"));
 

@@ -5,6 +5,7 @@
 #include "zortest.h"
 
 #include <QtTest>
+#include <limits>
 
 class TestObjectList : public QObject
 {
@@ -37,9 +38,20 @@ private slots:
         QTest::newRow("id write of node 0") << "000.60ffh.00h,integer32,5" << w << 7
                                             << "SDOWriteObject:1000:1:7,60ffh,00h,integer32,5\n"
                                             << "007.60ffh.00h,integer32,5\n" << 4000;
-        QTest::newRow("string value keeps its commas") << "001.2006h.00h,visible_string,a,b" << w << 1
-                                                       << "SDOWriteObject:1000:1:1,2006h,00h,visible_string,a,b\n"
-                                                       << "001.2006h.00h,visible_string,a,b\n" << 4000;
+        // A value is the rest of the command; a text with separators goes on
+        // as a quoted field, in the interview also for ":".
+        QTest::newRow("unquoted string value keeps its commas")
+            << "001.2006h.00h,visible_string,a,b" << w << 1
+            << "SDOWriteObject:1000:1:1,2006h,00h,visible_string,\"a,b\"\n"
+            << "001.2006h.00h,visible_string,\"a,b\"\n" << 4000;
+        QTest::newRow("quoted string value")
+            << "001.2006h.00h,visible_string,\"Pump #2, \"\"left\"\"\" # Name" << w << 1
+            << "SDOWriteObject:1000:1:1,2006h,00h,visible_string,\"Pump #2, \"\"left\"\"\"\n"
+            << "001.2006h.00h,visible_string,\"Pump #2, \"\"left\"\"\" # Name\n" << 4000;
+        QTest::newRow("colon quoted for the gateway only")
+            << "w,2006h,0h,visible_string,12:30" << w << 5
+            << "SDOWriteObject:1000:1:5,2006h,0h,visible_string,\"12:30\"\n"
+            << "w,2006h,0h,visible_string,12:30\n" << 4000;
         QTest::newRow("write without value") << "rw,6060h,0h,integer8" << w << 5 << "Wait:0:0\n"
                                              << "rw,6060h,0h,integer8\n" << 2;
         QTest::newRow("id write without value") << "001.6060h.00h,integer8, # mode" << w << 5 << "Wait:0:0\n"
@@ -112,7 +124,22 @@ private slots:
         QTest::newRow("string value with error in it")
             << "001.2006h.00h,visible_string\n" << r
             << "SDOReadObject:750:0:1,2006h,00h,visible_string:1,2006h,0h,visible_string,error: none, all fine"
-            << int(KS_ANSWER) << "" << "001.2006h.00h,visible_string,error: none, all fine\n" << false;
+            << int(KS_ANSWER) << "" << "001.2006h.00h,visible_string,\"error: none, all fine\"\n" << false;
+        QTest::newRow("text read whole") << "001.2006h.00h,visible_string, # Name\n" << r
+                                         << "SDOReadObject:750:0:1,2006h,00h,visible_string:1,2006h,0h,"
+                                            "visible_string,Pump #2, \"left\""
+                                         << int(KS_ANSWER) << ""
+                                         << "001.2006h.00h,visible_string,\"Pump #2, \"\"left\"\"\" # Name\n"
+                                         << false;
+        QTest::newRow("text with colon written")
+            << "001.2006h.00h,visible_string,\"a:b, c\" # n\n" << w
+            << "SDOWriteObject:1000:1:1,2006h,00h,visible_string,\"a:b, c\":1,2006h,0h,ok" << int(KS_ANSWER) << ""
+            << "001.2006h.00h,visible_string,\"a:b, c\", # n\n" << false;
+        QTest::newRow("error text with comma quoted")
+            << "005.2007h.00h,unsigned32,1\n" << w
+            << "SDOWriteObject:1000:1:5,2007h,00h,unsigned32,1:5,2007h,0h,error code 06010002h" << int(KS_FAIL)
+            << "bit1,read only\nbit25,wrong, really"
+            << "005.2007h.00h,unsigned32,1,\"error read only, wrong, really (6010002h)\"\n" << true;
         QTest::newRow("read aborted") << "001.2008h.00h,unsigned32\n" << r
                                       << "SDOReadObject:750:0:1,2008h,00h,unsigned32:1,2008h,0h,unsigned32,error code 06010001h"
                                       << int(KS_FAIL) << "" << "001.2008h.00h,unsigned32,,error (6010001h)\n" << true;
@@ -152,6 +179,17 @@ private slots:
         const ZorObjectList::Result result = ZorObjectList::results(answer, state, list, type, errorTexts);
         QTEST(result.text, "result");
         QTEST(result.failed, "failed");
+    }
+
+    // Each write line allows 4000 ms; a list of 540,000 of them is still
+    // given a budget, not a negative number (the int sum overflows).
+    void budgetOfAHugeList()
+    {
+        const QString line = QStringLiteral("w,2000h,0h,unsigned8,1\n");
+        const ZorObjectList::Interview built =
+            ZorObjectList::build(line.repeated(540000), KM_OBJLIST_WRITE, ZorObjectList::Context());
+        // 2,160,000,002 ms, kept at what a timer takes (about 24.8 days).
+        QCOMPARE(built.budgetMs, std::numeric_limits<int>::max());
     }
 
     void errorCodes_data()

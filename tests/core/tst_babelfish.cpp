@@ -42,6 +42,11 @@ private slots:
         QTest::newRow("0bf8h") << int(UShort) << "0bf8h" << qint64(0x0bf8) << true;
         QTest::newRow("0bh") << int(UByte) << "0bh" << qint64(0x0b) << true;
         QTest::newRow("upper-case digits") << int(ULong) << "0xABCdef" << qint64(0xabcdef) << true;
+        QTest::newRow("upper-case suffix") << int(ULong) << "FFH" << qint64(0xff) << true;
+        QTest::newRow("upper-case prefix") << int(ULong) << "0X10" << qint64(0x10) << true;
+        QTest::newRow("upper-case suffix 10H") << int(UShort) << "10H" << qint64(0x10) << true;
+        QTest::newRow("upper-case binary") << int(UByte) << "0B101" << qint64(5) << true;
+        QTest::newRow("upper-case signed") << int(Long) << "0XFFFFFFFF" << qint64(-1) << true;
         QTest::newRow("long -1") << int(Long) << "0xffffffff" << qint64(-1) << true;
         QTest::newRow("long min") << int(Long) << "0x80000000" << qint64(-2147483648LL) << true;
         QTest::newRow("long max") << int(Long) << "0x7fffffff" << qint64(2147483647) << true;
@@ -70,8 +75,6 @@ private slots:
         QTest::newRow("binary prefix alone") << int(ULong) << "0b" << qint64(0) << false;
         QTest::newRow("bad binary digit") << int(ULong) << "0b102" << qint64(0) << false;
         QTest::newRow("hex without marker") << int(Long) << "12ab" << qint64(0) << false;
-        QTest::newRow("upper-case suffix") << int(ULong) << "FFH" << qint64(0) << false;
-        QTest::newRow("upper-case prefix") << int(ULong) << "0XFF" << qint64(0) << false;
         QTest::newRow("inner blank") << int(Long) << "1 2" << qint64(0) << false;
         QTest::newRow("blank after prefix") << int(ULong) << "0x ff" << qint64(0) << false;
         QTest::newRow("double prefix") << int(ULong) << "0x0xff" << qint64(0) << false;
@@ -220,7 +223,10 @@ private slots:
         QTest::newRow("type 1") << true << "1" << "BOOLEAN";
         QTest::newRow("type 14") << true << "14" << "reserved";
         QTest::newRow("type 15") << true << "fh" << "DOMAIN";
-        QTest::newRow("type 16") << true << "16" << "";
+        QTest::newRow("type 10h") << true << "16" << "INTEGER24";
+        QTest::newRow("type 1Ah") << true << "1Ah" << "UNSIGNED56";
+        QTest::newRow("type 1Bh") << true << "0x1B" << "UNSIGNED64";
+        QTest::newRow("type 1Ch") << true << "0x1C" << "";
         QTest::newRow("type 0") << true << "0" << "";
         QTest::newRow("type garbage") << true << "seven" << "";
         QTest::newRow("type low 16 bits") << true << "0x10007" << "UNSIGNED32";
@@ -237,6 +243,59 @@ private slots:
         QFETCH(QString, code);
         QFETCH(QString, name);
         QCOMPARE(dataType ? ZorBabelFish::dataTypeName(code) : ZorBabelFish::objectCodeName(code), name);
+    }
+
+    // Values with the separators of list lines travel as quoted fields and
+    // read back as they were; unquoted texts read as they always did.
+    void quotedFields_data()
+    {
+        QTest::addColumn<QString>("text");
+        QTest::addColumn<QString>("field");
+        QTest::addColumn<QString>("interviewField");
+
+        QTest::newRow("plain") << "Pump 2" << "Pump 2" << "Pump 2";
+        QTest::newRow("hash") << "Pump #2" << "\"Pump #2\"" << "\"Pump #2\"";
+        QTest::newRow("comma") << "Motor, 24V" << "\"Motor, 24V\"" << "\"Motor, 24V\"";
+        QTest::newRow("semicolon") << "a;b" << "a;b" << "a;b";
+        QTest::newRow("colon") << "12:30" << "12:30" << "\"12:30\"";
+        QTest::newRow("quotes") << "say \"hi\"" << "\"say \"\"hi\"\"\"" << "\"say \"\"hi\"\"\"";
+        QTest::newRow("edge blanks") << " x " << "\" x \"" << "\" x \"";
+        QTest::newRow("non-ASCII") << QString::fromUtf8("Grüße 25°C") << QString::fromUtf8("Grüße 25°C")
+                                   << QString::fromUtf8("Grüße 25°C");
+        QTest::newRow("empty") << "" << "" << "";
+    }
+    void quotedFields()
+    {
+        QFETCH(QString, text);
+        QFETCH(QString, field);
+        QFETCH(QString, interviewField);
+        QCOMPARE(ZorBabelFish::quoteField(text), field);
+        QCOMPARE(ZorBabelFish::quoteField(text, true), interviewField);
+        QCOMPARE(ZorBabelFish::unquoteField(field), text);
+        QCOMPARE(ZorBabelFish::unquoteField(interviewField), text);
+
+        // Inside a line: the fields and the comment come out whole.
+        const QString line = "001.2006h.00h,visible_string," + field + " # Name, with \"comma\"";
+        const int hash = ZorBabelFish::indexOutsideQuotes(line, '#');
+        QCOMPARE(line.mid(hash), QStringLiteral("# Name, with \"comma\""));
+        const QStringList fields = ZorBabelFish::splitOutsideQuotes(line.left(hash).trimmed(), ',');
+        QCOMPARE(fields.size(), 3);
+        QCOMPARE(ZorBabelFish::unquoteField(fields.at(2)), text);
+        const QString interview = "SDOWriteObject:1000:1:1,2006h,00h,visible_string," + interviewField + ":1,2006h,0h,ok";
+        const QStringList parts = ZorBabelFish::splitOutsideQuotes(interview, ':');
+        QCOMPARE(parts.size(), 5);
+        QCOMPARE(parts.at(4), QStringLiteral("1,2006h,0h,ok"));
+    }
+
+    void unquotedTextsReadAsBefore()
+    {
+        // A quote that does not open a field is a plain character.
+        QCOMPARE(ZorBabelFish::splitOutsideQuotes("a,5\" screen,b", ','), QStringList({"a", "5\" screen", "b"}));
+        QCOMPARE(ZorBabelFish::indexOutsideQuotes("5\" # size", '#'), 3);
+        QCOMPARE(ZorBabelFish::unquoteField(" plain "), QStringLiteral(" plain "));
+        // An unclosed quote runs to the end of the text.
+        QCOMPARE(ZorBabelFish::indexOutsideQuotes("a,\"b # c", '#'), -1);
+        QCOMPARE(ZorBabelFish::unquoteField("\"b # c"), QStringLiteral("b # c"));
     }
 
     void modelIndexKeys()

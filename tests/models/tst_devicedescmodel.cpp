@@ -143,6 +143,37 @@ private slots:
         QCOMPARE(cell.data(ZorDeviceDescModel::NumberRole), number);
     }
 
+    // CiA 311 writes data types as hexBinary: one to four hex digits, or
+    // with "0x"; every form is hexadecimal ("10" is INTEGER24).
+    void dataTypesAreHexadecimalInEveryForm_data()
+    {
+        QTest::addColumn<QString>("dataType");
+        QTest::addColumn<QString>("shown");
+        static const char *const names[] = {
+            "boolean",      "integer8",       "integer16",       "integer32",    "unsigned8",
+            "unsigned16",   "unsigned32",     "real32",          "visible_string", "octet_string",
+            "unicode_string", "time_of_day",  "time_difference", "reserved",     "domain",
+            "integer24",    "real64",         "integer40",       "integer48",    "integer56",
+            "integer64",    "unsigned24",     "reserved",        "unsigned40",   "unsigned48",
+            "unsigned56",   "unsigned64"};
+        for (int code = 1; code <= 0x1b; ++code) {
+            const QString name = QLatin1String(names[code - 1]);
+            QStringList forms = {QString::number(code, 16).toUpper(), QString::number(code, 16),
+                                 QStringLiteral("%1").arg(code, 2, 16, QLatin1Char('0')).toUpper(),
+                                 QStringLiteral("%1").arg(code, 4, 16, QLatin1Char('0')).toUpper(),
+                                 QStringLiteral("0x%1").arg(code, 4, 16, QLatin1Char('0'))};
+            forms.removeDuplicates();
+            for (const QString &form : qAsConst(forms))
+                QTest::addRow("%s", qPrintable(form)) << form << name;
+        }
+    }
+    void dataTypesAreHexadecimalInEveryForm()
+    {
+        QFETCH(QString, dataType);
+        ZorDeviceDescModel model(listOf("<CANopenObject dataType='" + dataType + "'/>"), false);
+        QTEST(model.index(0, ZorDeviceDescModel::DataTypeColumn).data().toString(), "shown");
+    }
+
     void rowsGiveDataObjectIdsAndHeaders()
     {
         ZorDeviceDescModel model(documentOf(Table), false);

@@ -5,6 +5,7 @@
 #include "zordevicedictmodel.h"
 #include "zortest.h"
 
+#include <QDir>
 #include <QMimeData>
 #include <QRegularExpression>
 #include <QSignalSpy>
@@ -430,6 +431,65 @@ private slots:
         QVERIFY(doc.documentElement().isNull());
         ZorDeviceDictModel model(doc);
         QCOMPARE(model.rowCount(), 0);
+    }
+
+    // Building a document takes time growing with the square of its depth:
+    // a file nested 10,000 levels is refused before it is built, with the
+    // reason; the depth real files have is read.
+    void deepNestingIsRefused()
+    {
+        auto nested = [](int depth, const QByteArray &inner) {
+            return QByteArray("<a>").repeated(depth) + inner + QByteArray("</a>").repeated(depth);
+        };
+        QTemporaryDir dir;
+        QFile file(dir.filePath("deep.xdd"));
+        QVERIFY(file.open(QIODevice::WriteOnly));
+        file.write(nested(10000, "<CANopenObjectList/>"));
+        file.close();
+        QDomDocument doc;
+        QString error;
+        QVERIFY(!ZorDeviceDictModel::readDescriptionFile(file.fileName(), doc, &error));
+        QVERIFY2(error.contains("nested more than 256 elements deep"), qPrintable(error));
+
+        QVERIFY(file.open(QIODevice::WriteOnly | QIODevice::Truncate));
+        file.write(nested(ZorDeviceDescModel::MaxXmlDepth - 2,
+                          "<CANopenObjectList><CANopenObject index='1000'/></CANopenObjectList>"));
+        file.close();
+        QVERIFY2(ZorDeviceDictModel::readDescriptionFile(file.fileName(), doc, &error), qPrintable(error));
+        QCOMPARE(ZorDeviceDictModel(doc).rowCount(), 1);
+
+        // Object tables from the clipboard or a peer: the same limit.
+        ZorDeviceDescModel table(QDomDocument(), false);
+        QMimeData mime;
+        mime.setText(QString::fromLatin1(nested(10000, "<CANopenObjectList><CANopenObject index='1000'/></CANopenObjectList>")));
+        QVERIFY(!table.dropMimeData(&mime, Qt::CopyAction, -1, -1, QModelIndex()));
+        QCOMPARE(table.rowCount(), 0);
+    }
+
+    // The demo's description files are valid CiA 311: every array and
+    // record has its sub-index 0, and "subNumber" counts its sub-objects.
+    void demoDescriptionsHaveSubIndexZero()
+    {
+        const QDir demo(QStringLiteral(ZOR_SOURCE_DIR "/resources/demo"));
+        const QStringList files = demo.entryList({"*.xdd", "*.xdc"}, QDir::Files);
+        QVERIFY(!files.isEmpty());
+        for (const QString &name : files) {
+            QDomDocument doc;
+            QString error;
+            QVERIFY2(ZorDeviceDictModel::readDescriptionFile(demo.filePath(name), doc, &error), qPrintable(error));
+            ZorDeviceDictModel model(doc);
+            for (int r = 0; r < model.rowCount(); ++r) {
+                const QModelIndex object = model.index(r, 0);
+                const QDomElement e = model.elementOf(object);
+                const int code = int(ZorDeviceDescModel::typeCode(e.attribute("objectType")));
+                if (code != 8 && code != 9)
+                    continue;
+                const QString where = name + ' ' + object.data().toString();
+                QVERIFY2(model.rowCount(object) > 0, qPrintable(where));
+                QVERIFY2(model.index(0, 1, object).data(ZorDeviceDescModel::NumberRole).toInt() == 0, qPrintable(where));
+                QVERIFY2(e.attribute("subNumber").toInt() == model.rowCount(object), qPrintable(where));
+            }
+        }
     }
 
     void missingFileGivesAReason()

@@ -113,17 +113,23 @@ private slots:
         QTest::addColumn<QString>("stored");
         QTest::addColumn<QString>("arriving");
         QTest::addColumn<QString>("result");
-        QTest::newRow("0x, unsigned16") << 6 << "0x0000" << "4660" << "0x1234";
-        QTest::newRow("h, unsigned16") << 6 << "0000h" << "4660" << "1234h";
-        QTest::newRow("0b, unsigned8") << 5 << "0b0" << "5" << "0b00000101";
-        QTest::newRow("decimal stays") << 6 << "7" << "4660" << "4660";
-        QTest::newRow("empty stays") << 6 << "" << "12" << "12";
-        QTest::newRow("negative in hex, integer8") << 2 << "0x00" << "-1" << "0xff";
-        QTest::newRow("negative in bits, integer16") << 3 << "0b0" << "-2" << "0b1111111111111110";
-        QTest::newRow("negative, integer32 h") << 4 << "0h" << "-1" << "ffffffffh";
-        QTest::newRow("unsigned32 top") << 7 << "0X0" << "4294967295" << "0xffffffff";
-        QTest::newRow("string type") << 9 << "0x41" << "abc" << "abc";
-        QTest::newRow("not a number") << 6 << "0x0000" << "n/a" << "n/a";
+        QTest::addColumn<QString>("defaultValue");
+        QTest::newRow("0x, unsigned16") << 6 << "0x0000" << "4660" << "0x1234" << "";
+        QTest::newRow("h, unsigned16") << 6 << "0000h" << "4660" << "1234h" << "";
+        QTest::newRow("0b, unsigned8") << 5 << "0b0" << "5" << "0b00000101" << "";
+        QTest::newRow("decimal stays") << 6 << "7" << "4660" << "4660" << "";
+        QTest::newRow("empty stays") << 6 << "" << "12" << "12" << "";
+        QTest::newRow("negative in hex, integer8") << 2 << "0x00" << "-1" << "0xff" << "";
+        QTest::newRow("negative in bits, integer16") << 3 << "0b0" << "-2" << "0b1111111111111110" << "";
+        QTest::newRow("negative, integer32 h") << 4 << "0h" << "-1" << "ffffffffh" << "";
+        QTest::newRow("unsigned32 top") << 7 << "0X0" << "4294967295" << "0xffffffff" << "";
+        QTest::newRow("string type") << 9 << "0x41" << "abc" << "abc" << "";
+        QTest::newRow("not a number") << 6 << "0x0000" << "n/a" << "n/a" << "";
+        // Without a value yet, the row's notation is its default's.
+        QTest::newRow("empty, hex default") << 7 << "" << "131474" << "0x00020192" << "0x00000000";
+        QTest::newRow("empty, h default") << 6 << "" << "4660" << "1234h" << "0h";
+        QTest::newRow("empty, decimal default") << 6 << "" << "4660" << "4660" << "0";
+        QTest::newRow("value beats default") << 6 << "7" << "4660" << "4660" << "0x0000";
     }
     void arrivingValuesKeepTheStoredNotation()
     {
@@ -131,7 +137,10 @@ private slots:
         QFETCH(QString, stored);
         QFETCH(QString, arriving);
         QFETCH(QString, result);
+        QFETCH(QString, defaultValue);
         ZorObjEditModel model(oneObject(dataType, "rw", stored), false);
+        if (!defaultValue.isEmpty())
+            model.elementOf(model.index(0, 0)).setAttribute("defaultValue", defaultValue);
         QVERIFY(model.setData(model.index(0, 5), arriving, ZorObjEditModel::RawValueRole));
         QCOMPARE(model.index(0, 5).data(ZorObjEditModel::RawValueRole).toString(), result);
         QCOMPARE(statusCode(model, 0), 0); // a value alone sets no status
@@ -199,8 +208,7 @@ private slots:
                  QStringLiteral("Value = 3, Type = unsigned16. Edit in decimal, hex (0x.. or "
                                 "..h) or binary format (0b...) possible."));
         QCOMPARE(cell(4, 5, Qt::ToolTipRole).toString(),
-                 QStringLiteral("Value = text, Type = visible_string. Write access not "
-                                "supported in the current version."));
+                 QStringLiteral("Value = text, Type = visible_string. Edit as text; it is written as typed."));
         QCOMPARE(cell(3, 6, Qt::ToolTipRole).toString(), QStringLiteral("Value = 3, Type = unsigned16"));
 
         auto editable = [&](int row, int column) {
@@ -258,6 +266,11 @@ private slots:
         QTest::newRow("binary unsigned16") << W << 6 << "rw" << "0b1010" << "001.2000h.00h,unsigned16,10 # Obj" << 2 << "write started";
         QTest::newRow("h unsigned32") << W << 7 << "wo" << "ffffffffh" << "001.2000h.00h,unsigned32,4294967295 # Obj" << 2 << "write started";
         QTest::newRow("string") << W << 9 << "rw" << "a b" << "001.2000h.00h,visible_string,a b # Obj" << 2 << "write started";
+        QTest::newRow("string with # and ,") << W << 9 << "rw" << "Pump #2, \"left\""
+                                             << "001.2000h.00h,visible_string,\"Pump #2, \"\"left\"\"\" # Obj" << 2
+                                             << "write started";
+        QTest::newRow("0X80 integer8") << W << 2 << "rw" << "0X80" << "001.2000h.00h,integer8,-128 # Obj" << 2 << "write started";
+        QTest::newRow("10H unsigned16") << W << 6 << "rw" << "10H" << "001.2000h.00h,unsigned16,16 # Obj" << 2 << "write started";
         QTest::newRow("0x1ff unsigned8") << W << 5 << "rw" << "0x1ff" << "" << 3 << "value out of range";
         QTest::newRow("300 integer8") << W << 2 << "rw" << "300" << "" << 3 << "value out of range";
         QTest::newRow("200 integer8") << W << 2 << "rw" << "200" << "" << 3 << "value out of range";
@@ -309,7 +322,7 @@ private slots:
         model.setLockedNodeId("1");
         model.applyObjectListAnswer("001.1000h.00h,unsigned32,131474 # Device Type, with comma\n"
                                     "\n"
-                                    "001.1001h.00h,unsigned8,,Timeout # Error\n"
+                                    "001.1001h.00h,unsigned8,,\"Timeout, twice\" # Error\n"
                                     "001.7777h.00h,unsigned8,5\n"
                                     "OnErrorContinue,2 lines\n"
                                     "1,1017h,0h,unsigned16,1000\n",
@@ -319,11 +332,18 @@ private slots:
         QCOMPARE(statusWords(model, 0), QStringLiteral("read ok"));
         QCOMPARE(model.index(1, 5).data().toString(), QStringLiteral("9"));
         QCOMPARE(statusCode(model, 1), 3);
-        QCOMPARE(statusWords(model, 1), QStringLiteral("Timeout"));
+        QCOMPARE(statusWords(model, 1), QStringLiteral("Timeout, twice"));
         QCOMPARE(model.index(2, 5).data().toString(), QStringLiteral("1000"));
         QCOMPARE(statusWords(model, 2), QStringLiteral("read ok"));
 
-        // A failed answer stores nothing and turns every row red.
+        // Texts come whole from quoted fields.
+        model.applyObjectListAnswer("001.1000h.00h,visible_string,\"Motor, 24V # \"\"A\"\"\" # Device Type\n",
+                                    KM_OBJLIST_READ, false);
+        QCOMPARE(model.index(0, 5).data().toString(), QStringLiteral("Motor, 24V # \"A\""));
+        QCOMPARE(statusWords(model, 0), QStringLiteral("read ok"));
+
+        // Failed as a whole (aborted rows of a panel's queue): nothing is
+        // stored, the row turns red.
         model.applyObjectListAnswer("001.1017h.00h,unsigned16,2000,\n", KM_OBJLIST_WRITE, true);
         QCOMPARE(model.index(2, 5).data().toString(), QStringLiteral("1000"));
         QCOMPARE(statusCode(model, 2), 3);
@@ -331,6 +351,56 @@ private slots:
         model.applyObjectListAnswer("001.1017h.00h,unsigned16,2000,\n", KM_OBJLIST_WRITE, false);
         QCOMPARE(model.index(2, 5).data().toString(), QStringLiteral("2000"));
         QCOMPARE(statusWords(model, 2), QStringLiteral("write ok"));
+    }
+
+    // The answer to a request, by its state: result lines are applied line
+    // by line whatever the state; an answer without them fails every
+    // object of the request, as does a line the answer leaves out.
+    void requestAnswers_data()
+    {
+        QTest::addColumn<int>("state");
+        QTest::addColumn<bool>("unchanged"); // the request sent back as it was
+        QTest::addColumn<QString>("answer");
+        QTest::addColumn<QStringList>("values");
+        QTest::addColumn<QStringList>("words");
+        const QString results = "001.2000h.00h,unsigned16,5 # a\n"
+                                "001.2001h.00h,unsigned16,,error Object does not exist (6020000h) # b\n";
+        const QStringList mixedValues = {"5", "1", "1"};
+        const QStringList mixedWords = {"read ok", "error Object does not exist (6020000h)", "read error"};
+        QTest::newRow("answer") << int(KS_ANSWER) << false << results << mixedValues << mixedWords;
+        QTest::newRow("fail with results") << int(KS_FAIL) << false << results << mixedValues << mixedWords;
+        QTest::newRow("timeout with results") << int(KS_TIMEOUT) << false << results << mixedValues << mixedWords;
+        const QStringList none = {"1", "1", "1"};
+        const QStringList allFailed = {"read error", "read error", "read error"};
+        QTest::newRow("fail, request sent back") << int(KS_FAIL) << true << "" << none << allFailed;
+        QTest::newRow("cancel") << int(KS_CANCEL) << true << "" << none << allFailed;
+        QTest::newRow("reject") << int(KS_REJECT) << false << results << none << allFailed;
+        QTest::newRow("fail with an error text only") << int(KS_FAIL) << false
+                                                      << "error: the object table is not valid XML" << none
+                                                      << allFailed;
+    }
+    void requestAnswers()
+    {
+        QFETCH(int, state);
+        QFETCH(bool, unchanged);
+        QFETCH(QString, answer);
+        QFETCH(QStringList, values);
+        QFETCH(QStringList, words);
+        ZorObjEditModel model(editListOf(R"x(
+ <CANopenObject index="2000" nodeId="1" name="a" objectType="7" dataType="6" accessType="rw" actualValue="1"/>
+ <CANopenObject index="2001" nodeId="1" name="b" objectType="7" dataType="6" accessType="rw" actualValue="1"/>
+ <CANopenObject index="2002" nodeId="1" name="c" objectType="7" dataType="6" accessType="rw" actualValue="1"/>)x"),
+                              false);
+        const QString request = model.objectListRequest({}, KM_OBJLIST_READ, false);
+        ZorMessage msg(KM_OBJLIST_READ, state, unchanged ? request : answer);
+        const QVector<QPair<QString, bool>> outcomes = model.applyRequestAnswer(request, msg);
+        QCOMPARE(outcomes.size(), 3);
+        for (int row = 0; row < 3; ++row) {
+            QCOMPARE(model.index(row, 5).data().toString(), values.at(row));
+            QCOMPARE(statusWords(model, row), words.at(row));
+            QCOMPARE(statusCode(model, row), words.at(row) == "read ok" ? 1 : 3);
+            QCOMPARE(outcomes.at(row).second, words.at(row) != "read ok");
+        }
     }
 
     void setToDefaultTouchesWritableRowsOnly()
@@ -385,7 +455,8 @@ with open(sys.argv[1], newline='', encoding='utf-8') as f:
         const QString path = dir.filePath("objects.dcf");
         QFile file(path);
         QVERIFY(file.open(QIODevice::WriteOnly));
-        file.write(model.toBinaryObjectList({}));
+        ZorObjEditModel::BinaryListReport report;
+        file.write(model.toBinaryObjectList({}, &report));
         file.close();
 
         const QByteArray out = python(R"x(
@@ -404,12 +475,17 @@ print(json.dumps(records))
 )x",
                                       path);
         const QJsonArray records = QJsonDocument::fromJson(out).array();
-        // 0x1ff does not fit an UNSIGNED8 and REAL32 is no listed type: the
-        // count holds the five records written.
+        // A master may write only these: 1000h (ro) and 1008h (const) stay
+        // out, 0x1ff does not fit an UNSIGNED8 and REAL32 is no listed type;
+        // the count holds the three records written.
         QCOMPARE(QString::fromUtf8(QJsonDocument(records).toJson(QJsonDocument::Compact)),
-                 QStringLiteral("[[4096,0,4,\"92010200\"],[24640,0,2,\"0f00\"],"
-                                "[24698,0,4,\"38ffffff\"],[8193,3,1,\"ff\"],"
-                                "[4104,0,5,\"51756f7276\"]]"));
+                 QStringLiteral("[[24640,0,2,\"0f00\"],[24698,0,4,\"38ffffff\"],[8193,3,1,\"ff\"]]"));
+        QCOMPARE(report.written, 3);
+        QCOMPARE(report.notWritable, 2);
+        QCOMPARE(report.badValue, 1);
+        QCOMPARE(report.otherType, 1);
+        QCOMPARE(report.noValue, 0);
+        QCOMPARE(report.leftOut(), 4);
         QCOMPARE(model.toBinaryObjectList({model.index(3, 0)}).toHex(),
                  QByteArray("0100000001200301000000ff"));
     }

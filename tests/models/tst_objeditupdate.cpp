@@ -308,16 +308,28 @@ private slots:
         QVERIFY(timerOf(model, Fast)->interval() != timerOf(model, Slow)->interval());
     }
 
+    // The node module answers KS_FAIL when one object of a list failed, and
+    // KS_TIMEOUT when its time ran out, with the result lines it has: each
+    // object shows its own, whatever the state. Objects left out failed.
+    void linesLeftOutOrWithErrorsFail_data()
+    {
+        QTest::addColumn<int>("state");
+        QTest::newRow("answer") << int(KS_ANSWER);
+        QTest::newRow("fail") << int(KS_FAIL);
+        QTest::newRow("timeout") << int(KS_TIMEOUT);
+    }
     void linesLeftOutOrWithErrorsFail()
     {
+        QFETCH(int, state);
         ZorObjEditModel model(table(), false);
         FakeNode node(model);
         model.initObjectUpdate();
         ZorMessage answer = node.requests.last();
-        answer.setMsgState(KS_ANSWER);
+        answer.setMsgState(state);
         answer.setData("001.2000h.00h,unsigned16,5 # fast\n"
                        "001.2001h.00h,unsigned16,,error abort (6010000h) # slow\n");
         model.objectUpdateIn(answer);
+        QCOMPARE(model.index(0, 5).data().toString(), QStringLiteral("5"));
         QCOMPARE(status(model, 0), QStringLiteral("read ok"));
         QCOMPARE(status(model, 1), QStringLiteral("error abort (6010000h)"));
         QCOMPARE(status(model, 2), QStringLiteral("read error")); // left out
@@ -326,6 +338,43 @@ private slots:
         QVERIFY(timerOf(model, Slow)->interval() >= 5000);
         QVERIFY(timerOf(model, Once)->isActive());
         QVERIFY(timerOf(model, Once)->interval() >= 5000);
+    }
+
+    // A request the module sends back unchanged (its queue was full)
+    // carries no results: every object failed.
+    void aRequestSentBackUnchangedFailsEveryObject()
+    {
+        ZorObjEditModel model(table(), false);
+        FakeNode node(model);
+        model.initObjectUpdate();
+        ZorMessage refused = node.requests.last();
+        refused.setMsgState(KS_FAIL);
+        model.objectUpdateIn(refused);
+        for (int row : {0, 1, 2, 3, 6}) {
+            QCOMPARE(code(model, row), 3);
+            QCOMPARE(status(model, row), QStringLiteral("read error"));
+        }
+    }
+
+    // A table locked to "0 (Scan)" names its objects with node 0; the node
+    // module reads them through its NodeId and answers with that node.
+    void nodeZeroRowsAreAnsweredThroughTheNodeId()
+    {
+        ZorObjEditModel model(table(), true);
+        model.setLockedNodeId("0 (Scan)");
+        FakeNode node(model);
+        model.initObjectUpdate();
+        const ZorMessage request = node.requests.last();
+        QCOMPARE(idsOf(request).first(), QStringLiteral("000.2000h.00h"));
+        ZorMessage answer = request;
+        answer.setMsgState(KS_ANSWER);
+        answer.setData(FakeNode::resultOf(request, nullptr).replace("000.", "005."));
+        model.objectUpdateIn(answer);
+        for (int row : {0, 1, 2, 3, 6})
+            QCOMPARE(status(model, row), QStringLiteral("read ok"));
+        QCOMPARE(timerOf(model, "000.2000h.00h")->interval(), 100);
+        QCOMPARE(timerOf(model, "000.2006h.00h")->interval(), 1000);
+        QVERIFY(!timerOf(model, "000.2002h.00h")->isActive());
     }
 
     void aFormatChangeNeverDropsTheAnswerOnItsWay()

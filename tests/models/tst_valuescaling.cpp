@@ -1,7 +1,10 @@
+#include "scalingevaluator.h"
 #include "valuescaling.h"
 #include "zortest.h"
 
 #include <QTest>
+#include <memory>
+#include <vector>
 
 class TestValueScaling : public QObject
 {
@@ -91,6 +94,52 @@ private slots:
         QCOMPARE(b, 6.0);
         copy.setText(QString());
         QVERIFY(copy.isEmpty() && copy.isFactor() && copy.canScaleBack());
+    }
+
+    // A formula that never ends is given up after about 50 ms and refused
+    // from then on; its caller is not held again.
+    void runawayFormulaIsRefused()
+    {
+        const ValueScaling runaway("=(function(){for(;;){}})()");
+        QVERIFY(runaway.isValid()); // one expression: nothing ran yet
+        double result = -1;
+        QVERIFY(!runaway.scale(1, &result));
+        QCOMPARE(result, 0.0);
+        QVERIFY(!runaway.isValid());
+        QVERIFY2(runaway.error().contains("50 ms"), qPrintable(runaway.error()));
+        QVERIFY(!runaway.scale(2, &result));
+        // Other formulas go on working.
+        const ValueScaling fine("=x+1");
+        QVERIFY(fine.scale(1, &result));
+        QCOMPARE(result, 2.0);
+    }
+
+    // A text that would close the function around it and run its own code
+    // is refused by the parser before any of it runs.
+    void formulaTextNeverRunsWhileItIsRead()
+    {
+        const ValueScaling injected("=1; }); Math.abs = function() { return 42; }; (function(x) { return 1");
+        QVERIFY(!injected.isValid());
+        QVERIFY2(injected.error().contains("no single expression"), qPrintable(injected.error()));
+        const ValueScaling looping("=1}); for(;;){}; (function(){ return 1");
+        QVERIFY(!looping.isValid());
+        double result = 0;
+        QVERIFY(ValueScaling("=Math.abs(x)").scale(-3, &result));
+        QCOMPARE(result, 3.0);
+    }
+
+    // Formulas share one engine: each distinct formula costs a function,
+    // not an engine of its own.
+    void formulasShareOneEngine()
+    {
+        std::vector<std::unique_ptr<ValueScaling>> records;
+        for (int i = 0; i < 200; ++i) {
+            records.push_back(std::make_unique<ValueScaling>(QStringLiteral("=x*%1").arg(i)));
+            double result = 0;
+            QVERIFY(records.back()->scale(2, &result));
+            QCOMPARE(result, 2.0 * i);
+        }
+        QCOMPARE(ScalingEvaluator::instance().engineCount(), 1);
     }
 };
 

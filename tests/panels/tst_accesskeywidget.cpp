@@ -83,6 +83,21 @@ private slots:
         QCOMPARE(sentTexts(panel), QStringList({"KM_SETPROPERTY:AccessKeySet=",
                                                 "KM_SETPROPERTY:AccessKeySet=Service,16"}));
         QCOMPARE(keys->keyOf("Service"), 16u);
+
+        // Text that is no number is refused, never sent as key 0; the
+        // number markers may be upper case.
+        panel.sent.clear();
+        for (const char *text : {"abc", "12x", ""}) {
+            edit->setText(text);
+            emit edit->editingFinished();
+            keys->findChild<QToolButton *>("toolButtonOk")->click();
+        }
+        QVERIFY(panel.sent.isEmpty());
+        QCOMPARE(edit->styleSheet(), QStringLiteral("background-color: #FF6052; color:black"));
+        QCOMPARE(keys->keyOf("Service"), 16u);
+        edit->setText("0X20");
+        emit edit->editingFinished();
+        QCOMPARE(sentTexts(panel), QStringList({"KM_SETPROPERTY:AccessKeySet=Service,32"}));
     }
 };
 

@@ -59,14 +59,16 @@ public:
 
     // The result lines the node module gives for a list: a read line gets
     // the value the node holds (or "timeout" when it holds none), a write
-    // line an empty result field and its value is kept.
+    // line an empty result field and its value is kept. Texts with "," or
+    // "#" travel as quoted fields both ways.
     QString resultOf(const ZorMessage &request)
     {
         QString result;
         for (const QString &line : request.data().toString().split('\n')) {
-            const QString command = line.section('#', 0, 0).trimmed();
-            const QString comment = line.section('#', 1).trimmed();
-            const QStringList fields = command.split(',');
+            const int hash = ZorBabelFish::indexOutsideQuotes(line, '#');
+            const QString command = (hash < 0 ? line : line.left(hash)).trimmed();
+            const QString comment = hash < 0 ? QString() : line.mid(hash + 1).trimmed();
+            const QStringList fields = ZorBabelFish::splitOutsideQuotes(command, ',');
             const QString id = fields.value(0).trimmed();
             if (!ZorBabelFish::isDataObjectId(id)) {
                 result += line + '\n';
@@ -74,11 +76,13 @@ public:
             }
             QString out;
             if (request.msgType() == KM_OBJLIST_READ) {
-                out = values.contains(id) ? QStringLiteral("%1,%2,%3").arg(id, fields.value(1), values.value(id))
-                                          : QStringLiteral("%1,%2,,timeout").arg(id, fields.value(1));
+                out = values.contains(id)
+                    ? QStringLiteral("%1,%2,%3").arg(id, fields.value(1), ZorBabelFish::quoteField(values.value(id)))
+                    : QStringLiteral("%1,%2,,timeout").arg(id, fields.value(1));
             } else {
-                values.insert(id, fields.value(2).trimmed());
-                out = QStringLiteral("%1,%2,%3,").arg(id, fields.value(1), fields.value(2).trimmed());
+                const QString value = ZorBabelFish::unquoteField(fields.value(2).trimmed());
+                values.insert(id, value);
+                out = QStringLiteral("%1,%2,%3,").arg(id, fields.value(1), ZorBabelFish::quoteField(value));
             }
             result += out + (comment.isEmpty() ? QString() : " # " + comment) + '\n';
         }

@@ -191,12 +191,13 @@ private slots:
         bindInMode(0);
         selectAllRows();
         action("actionRead")->trigger();
-        node->values.insert("001.1017h.00h", "42");
         panel->msgIn(ZorMessage(KM_OBJLIST_READ, KS_ANSWER, "001.1017h.00h,unsigned16,7"));
         QCOMPARE(panel->model()->index(0, 5).data().toString(), QStringLiteral("1000"));
         QCOMPARE(panel->queuedRequests(), 2);
-        node->answerNext(KS_TIMEOUT);
+        // The module's own answer: its time budget ran out for the line.
+        node->answer(node->unanswered().first(), KS_TIMEOUT, "001.1017h.00h,unsigned16,,timeout # Heartbeat\n");
         QCOMPARE(panel->model()->index(0, 0).data(ZorObjEditModel::StatusCodeRole).toInt(), 3);
+        QCOMPARE(panel->model()->index(0, 5).data().toString(), QStringLiteral("1000"));
         QCOMPARE(panel->queuedRequests(), 1);
     }
 
@@ -333,6 +334,70 @@ private slots:
         QCOMPARE(valueLine->text(), QStringLiteral("250"));
     }
 
+    // One object the node does not hold makes the module's answer KS_FAIL;
+    // the list modes show every other row's value all the same.
+    void listModesShowEachRowsOwnResult()
+    {
+        bindInMode(1);
+        node->values.insert("001.1017h.00h", "250");
+        node->values.insert("001.2001h.00h", "-7");
+        action("actionRead")->trigger();
+        node->answerNext(KS_FAIL); // 2000h: "timeout"
+        ZorObjEditModel *model = panel->model();
+        QCOMPARE(model->index(0, 5).data().toString(), QStringLiteral("250"));
+        QCOMPARE(model->index(2, 5).data().toString(), QStringLiteral("-7"));
+        for (int row : {0, 2})
+            QCOMPARE(model->index(row, 0).data(ZorObjEditModel::StatusCodeRole).toInt(), 1);
+        QCOMPARE(model->index(1, 0).data(ZorObjEditModel::StatusCodeRole).toInt(), 3);
+        QVERIFY(model->index(1, 10).data().toString().endsWith("timeout"));
+        QVERIFY(!action("actionRead")->isChecked());
+    }
+
+    // Showing a row in the value editor neither writes nor marks it, also
+    // when its value lies outside the editor's range or is no number.
+    void selectingRowsChangesNothing()
+    {
+        bind(QStringLiteral("<SetupObjects><CANopenObjectList>"
+                            "<CANopenObject index='1017' objectType='7' dataType='6' accessType='rw' name='Out of range'"
+                            " actualValue='9000' zorUiFormat='shape:slider; range:0,5000'/>"
+                            "<CANopenObject index='1000' objectType='7' dataType='7' accessType='rw' name='Hex'"
+                            " actualValue='0x00020192' zorUiFormat='shape:dial; range:0,100'/>"
+                            "<CANopenObject index='2000' objectType='7' dataType='5' accessType='rw' name='Plain'"
+                            " actualValue='18' zorUiFormat='shape:text'/>"
+                            "</CANopenObjectList></SetupObjects>"));
+        // The panel shows row 0 at once.
+        ZorObjEditModel *model = panel->model();
+        for (int row = 0; row < 3; ++row)
+            QCOMPARE(model->index(row, 0).data(ZorObjEditModel::StatusCodeRole).toInt(), 0);
+        const QString before = model->toXml();
+        for (int round = 0; round < 2; ++round) {
+            for (int row : {0, 1, 2, 0})
+                table()->selectRow(row);
+        }
+        QCOMPARE(model->toXml(), before);
+        QCOMPARE(model->index(0, 5).data().toString(), QStringLiteral("9000"));
+        QCOMPARE(model->index(1, 5).data().toString(), QStringLiteral("0x00020192"));
+        auto *valueLine = panel->findChild<QWidget *>("editor")->findChild<QLineEdit *>("lineEdit");
+        table()->selectRow(0);
+        QCOMPARE(valueLine->text(), QStringLiteral("9000"));
+        QVERIFY(node->ofType(KM_OBJLIST_WRITE).isEmpty());
+    }
+
+    // A scaling formula that never ends is given up after about 50 ms and
+    // refused from then on: the panel opens and shows the raw value.
+    void runawayScalingFormulaIsRefused()
+    {
+        bind(QStringLiteral("<SetupObjects><CANopenObjectList>"
+                            "<CANopenObject index='2000' objectType='7' dataType='5' accessType='rw' name='Runaway'"
+                            " actualValue='18' zorScaling='=(function(){for(;;){}})()'/>"
+                            "</CANopenObjectList></SetupObjects>"));
+        ZorObjEditModel *model = panel->model();
+        QCOMPARE(model->index(0, 5).data().toString(), QStringLiteral("18"));
+        QVERIFY2(model->index(0, 5).data(Qt::ToolTipRole).toString().contains("Scaling refused"),
+                 qPrintable(model->index(0, 5).data(Qt::ToolTipRole).toString()));
+        QVERIFY(model->index(0, 13).data(Qt::ToolTipRole).toString().contains("50 ms"));
+    }
+
     void statusLine()
     {
         bindInMode(0);
@@ -344,6 +409,11 @@ private slots:
         QCOMPARE(state->styleSheet(), QStringLiteral("background-color: #FEE600; color:black"));
         node->report(KM_STATUS, 2000);
         QCOMPARE(state->styleSheet(), QStringLiteral("background-color: #FF6052; color:black"));
+        // A text longer than the field shows from its start, whole in the tip.
+        const QString longText = "Writing objects OK: Node1, level1, 700 objects, and more words than fit";
+        node->report(KM_INFOTEXT, longText);
+        QCOMPARE(state->cursorPosition(), 0);
+        QCOMPARE(state->toolTip(), longText);
     }
 };
 

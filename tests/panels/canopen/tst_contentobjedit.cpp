@@ -17,7 +17,9 @@
 #include <QTableView>
 #include <QTemporaryDir>
 #include <QTest>
+#include <QSignalSpy>
 #include <QTreeView>
+#include <functional>
 
 namespace {
 
@@ -81,6 +83,14 @@ class TestContentObjEdit : public QObject
         node->property("NodeId", "1");
     }
     void bindWithList() { bind(objEditNodeElement(QStringLiteral("<EditorObjects>%1</EditorObjects>").arg(objEditList))); }
+    // Description files are read in the background: starts a load and
+    // waits until the tree shows its outcome.
+    bool whenLoaded(const std::function<void()> &start)
+    {
+        QSignalSpy loaded(panel, &ZorContentObjEdit::dictionaryLoaded);
+        start();
+        return loaded.wait(10000);
+    }
 
 private slots:
     // The panel warns in a message box about a dictionary it cannot read; without
@@ -109,7 +119,7 @@ private slots:
         bind();
         QuestionRecorder questions;
         panel->openName = deviceDescription("demoDevice.xdd");
-        action("actionOpen")->trigger();
+        QVERIFY(whenLoaded([this] { action("actionOpen")->trigger(); }));
         QVERIFY(questions.asked.isEmpty());
         QCOMPARE(panel->dictionaryModel()->rowCount(), 48);
         QCOMPARE(child<QLineEdit>("lineEditFilePath")->text(), panel->openName);
@@ -153,12 +163,12 @@ private slots:
         bad.write("<ISO15745ProfileContainer><CANopenObjectList>");
         bad.close();
         panel->openName = deviceDescription("demoDevice.xdd");
-        action("actionOpen")->trigger();
+        QVERIFY(whenLoaded([this] { action("actionOpen")->trigger(); }));
         node->sent.clear();
 
         QuestionRecorder questions(QMessageBox::Ok);
         panel->openName = bad.fileName();
-        action("actionOpen")->trigger();
+        QVERIFY(whenLoaded([this] { action("actionOpen")->trigger(); }));
         QCOMPARE(questions.titles(), QStringList{"File error"});
         QVERIFY(questions.asked.first().text.startsWith("Could not open\n" + bad.fileName() + "\n\n"));
         QCOMPARE(panel->dictionaryModel()->rowCount(), 0);
@@ -171,9 +181,9 @@ private slots:
     {
         bind();
         QuestionRecorder questions;
-        node->property("ConfigFilePath", deviceDescription("DS301_profile.eds"));
+        QVERIFY(whenLoaded([this] { node->property("ConfigFilePath", deviceDescription("DS301_profile.eds")); }));
         QCOMPARE(panel->dictionaryModel()->rowCount(), 33);
-        node->property("ConfigFilePath", "/nonexistent/file.xdd");
+        QVERIFY(whenLoaded([this] { node->property("ConfigFilePath", "/nonexistent/file.xdd"); }));
         QCOMPARE(panel->dictionaryModel()->rowCount(), 0);
         QVERIFY(questions.asked.isEmpty());
     }
@@ -338,6 +348,23 @@ private slots:
         QVERIFY(action("actionRead")->isEnabled());
     }
 
+    // One object the node does not hold: the module answers KS_FAIL with
+    // every object's line; the others show their values in synch mode too.
+    void synchShowsEveryObjectAlsoWhenOneFails()
+    {
+        bindWithList();
+        QuestionRecorder questions(QMessageBox::Ok);
+        action("actionSynch")->trigger();
+        node->values = {{"001.1017h.00h", "100"}, {"001.2000h.00h", "7"}};
+        node->answerNext(KS_FAIL); // 1000h: "timeout"
+        QCOMPARE(cell(1, 5), QStringLiteral("100"));
+        QCOMPARE(cell(2, 5), QStringLiteral("7"));
+        for (int row : {1, 2})
+            QCOMPARE(editor()->index(row, 0).data(ZorObjEditModel::StatusCodeRole).toInt(), 1);
+        QCOMPARE(editor()->index(0, 0).data(ZorObjEditModel::StatusCodeRole).toInt(), 3);
+        QVERIFY(cell(0, 10).endsWith("timeout"));
+    }
+
     void synchNeedsConfirmation()
     {
         bindWithList();
@@ -367,7 +394,12 @@ private slots:
         panel->saveName = dir.filePath("values");
         QuestionRecorder questions;
         action("actionExport")->trigger();
-        QVERIFY(questions.asked.isEmpty());
+        // The concise DCF holds what a master may write: not the read-only
+        // device type, and the export says so.
+        QCOMPARE(questions.titles(), QStringList{"Export to CSV and CDCF"});
+        QCOMPARE(questions.asked.first().text,
+                 "1 of 3 objects are left out of\n" + dir.filePath("values.cdcf") + ":\n1 read-only or constant.");
+        questions.asked.clear();
         QFile csv(dir.filePath("values.csv"));
         QFile cdcf(dir.filePath("values.cdcf"));
         QVERIFY(csv.open(QIODevice::ReadOnly));
@@ -408,15 +440,24 @@ private slots:
         node->property("ObjectList", "w,1000h,0h,unsigned32,0 # Device Type\n"
                                      "w,2000h,1h,UNSIGNED8,5 # Gain \"fast\" & <slow>\r\n"
                                      "w,2001h,0h,bogus,1 # unknown type\n"
-                                     "w,2002h,0h,unsigned8, # no value\n");
-        QCOMPARE(editor()->rowCount(), 2);
+                                     "w,2002h,0h,unsigned8, # no value\n"
+                                     "w,2003h,0h,octet_string,ab # bytes\n");
+        QCOMPARE(editor()->rowCount(), 4);
         QCOMPARE(cell(0, 0), QStringLiteral("1000h"));
         QCOMPARE(cell(0, 1), QStringLiteral("0h"));
         QCOMPARE(editor()->elementOf(editor()->index(0, 0)).attribute("dataType"), QStringLiteral("7"));
         QCOMPARE(cell(0, 5), QStringLiteral("0"));
         QCOMPARE(cell(0, 3), QStringLiteral("Device Type"));
         QCOMPARE(cell(1, 3), QStringLiteral("Gain \"fast\" & <slow>"));
-        QCOMPARE(node->textsOf(KM_SETPROPERTY), QStringList{"ObjectList="});
+        // A line without a value is an object to read.
+        QCOMPARE(cell(2, 3), QStringLiteral("no value"));
+        QCOMPARE(cell(2, 5), QString());
+        QCOMPARE(cell(3, 8), QStringLiteral("octet_string"));
+        // The line that cannot be taken over stays in the property, and the
+        // status line names it.
+        QCOMPARE(node->textsOf(KM_SETPROPERTY), QStringList{"ObjectList=w,2001h,0h,bogus,1 # unknown type"});
+        const QString status = child<QLineEdit>("lineEditState")->text();
+        QVERIFY2(status.contains("w,2001h,0h,bogus,1 # unknown type"), qPrintable(status));
     }
 
     void olderListWithoutUsableLinesIsKept()
@@ -436,7 +477,7 @@ private slots:
     void searchFiltersTheDictionary()
     {
         bind();
-        node->property("ConfigFilePath", deviceDescription("demoDevice.xdd"));
+        QVERIFY(whenLoaded([this] { node->property("ConfigFilePath", deviceDescription("demoDevice.xdd")); }));
         child<QLineEdit>("lineEditSearchDict")->setText("heartbeat");
         QCOMPARE(panel->dictionaryProxy()->rowCount(), 2); // 1016h and 1017h
         child<QLineEdit>("lineEditSearchDict")->setText("no such object");
@@ -447,7 +488,7 @@ private slots:
     void editorSelectionFollowsTheDictionary()
     {
         bindWithList();
-        node->property("ConfigFilePath", deviceDescription("demoDevice.xdd"));
+        QVERIFY(whenLoaded([this] { node->property("ConfigFilePath", deviceDescription("demoDevice.xdd")); }));
         const QModelIndex heartbeat = panel->dictionaryModel()->findObject("0", "1017h", "0");
         tree()->setCurrentIndex(panel->dictionaryProxy()->mapFromSource(heartbeat));
         QCOMPARE(table()->currentIndex().row(), 1);

@@ -3,10 +3,8 @@
 // one CANopen node of an independent stack. Row by row (edit mode 0) and
 // the whole list with the node's store command (edit mode 3).
 #include "nodepaneltesting.h"
-#include "noderig.h"
-#include "testdommodel.h"
+#include "livepaneltesting.h"
 #include "zorcontentnodeconfig.h"
-#include "zormodnode.h"
 #include "zortest.h"
 
 #include <QAction>
@@ -36,18 +34,11 @@ private slots:
     void rowsAndListsOnTheNode()
     {
         NodeRig rig;
-        QVERIFY2(rig.start({"--node", "1 heartbeat=0", "--quiet"}, createNodeModule(nullptr), "nodeconfig",
-                           "<NodeId>1</NodeId>"),
-                 qPrintable(rig.sim.errorString()));
+        QVERIFY2(startLiveNode(rig, 1), qPrintable(rig.sim.errorString()));
         // The panel's own project element holds its list.
         TestDomModel project;
-        project.setXml(TestDomModel::projectXml(
-            {{"nodeconfig", "Node1", "node",
-              QStringLiteral("<docs><SetupObjects>%1</SetupObjects></docs>").arg(nodeCfgLiveList)}}));
         ZorContentNodeConfig panel;
-        connect(&panel, &ZorPanel::msgOut, rig.module(), &ZorModule::slaveIn, Qt::QueuedConnection);
-        connect(rig.module(), &ZorModule::slaveOut, &panel, &ZorPanel::msgIn, Qt::QueuedConnection);
-        QVERIFY(panel.setupZorPanel(project.moduleIndex("Node1"), &project));
+        QVERIFY(bindLivePanel(panel, rig, project, QStringLiteral("<SetupObjects>%1</SetupObjects>").arg(nodeCfgLiveList)));
         QTRY_COMPARE(panel.model()->lockedNodeId(), QStringLiteral("1"));
         auto *read = panel.findChild<QAction *>("actionRead");
         auto *write = panel.findChild<QAction *>("actionWrite");
@@ -87,6 +78,33 @@ private slots:
         QVERIFY(rig.sim.waitForLine("^BUS c\\d+ t60182310100173617665", 1000).hasMatch());
         for (int row = 0; row < 3; ++row)
             QCOMPARE(model->index(row, 0).data(ZorObjEditModel::StatusCodeRole).toInt(), 1);
+    }
+
+    // A list mode reads the whole table in one request; one object of fifty
+    // that the node does not hold makes the answer KS_FAIL, and the other
+    // 49 rows show their values all the same.
+    void fiftyObjectsWithOneMissingInAListMode()
+    {
+        NodeRig rig;
+        QVERIFY2(startLiveNode(rig, 1, "extra=49"), qPrintable(rig.sim.errorString()));
+        TestDomModel project;
+        ZorContentNodeConfig panel;
+        QVERIFY(bindLivePanel(panel, rig, project,
+                              "<SetupObjects>" + fiftyObjectsOneMissing("updates:r,w") + "</SetupObjects>"
+                              "<EditModeDoc><EditMode>1</EditMode></EditModeDoc>"));
+        QTRY_COMPARE(panel.model()->lockedNodeId(), QStringLiteral("1"));
+        QCOMPARE(panel.editMode(), 1);
+        ZorObjEditModel *model = panel.model();
+        QCOMPARE(model->rowCount(), 50);
+        auto *read = panel.findChild<QAction *>("actionRead");
+        panel.actionRead();
+        QTRY_VERIFY_WITH_TIMEOUT(!read->isChecked(), 30000);
+        for (int i = 0; i < 49; ++i) {
+            QCOMPARE(nodeCfgLiveValue(model, i), QString::number(0x3000 + i));
+            QCOMPARE(model->index(i, 0).data(ZorObjEditModel::StatusCodeRole).toInt(), 1);
+        }
+        QCOMPARE(model->index(49, 0).data(ZorObjEditModel::StatusCodeRole).toInt(), 3);
+        QVERIFY(model->index(49, 10).data().toString().contains("6020000h"));
     }
 };
 

@@ -63,13 +63,14 @@ const OPTION_DEFAULTS = {
     sdotimeout: 1000,
     wave: 0,
     minimal: 0,
+    extra: 0,
     block: 1,
     ...Drive.DEFAULTS,
 };
 
 const NUMERIC_OPTIONS = ['id', 'devicetype', 'vendor', 'product', 'revision', 'serial', 'heartbeat',
     'blksize', 'block', 'silent', 'sdodelay', 'boot', 'tpdo', 'lssloose', 'lssstore', 'lssrates', 'sdotimeout', 'wave', 'minimal',
-    ...Drive.OPTIONS];
+    'extra', ...Drive.OPTIONS];
 
 function parseNumber(text) {
     let t = String(text).trim().toLowerCase();
@@ -493,6 +494,10 @@ function buildDictionary(opts, id) {
     add(0x6061, 'Modes of operation display', DataType.INTEGER8, 'ro', 0);
     add(0x6064, 'Position actual value', DataType.INTEGER32, 'ro', 0);
     add(0x60FF, 'Target velocity', DataType.INTEGER32, 'rw', 0);
+    // Large tables: extra=n adds n UNSIGNED32 objects from 3000h on, each
+    // holding its own index.
+    for (let i = 0; i < Math.min(opts.extra, 0x1000); ++i)
+        add(0x3000 + i, `Extra ${i}`, DataType.UNSIGNED32, 'rw', 0x3000 + i);
 
     if (opts.tpdo >= 0) {
         eds.addTransmitPdo({
