@@ -106,6 +106,20 @@ int main(int argc, char **argv)
             return output.status == 0 && !output.lines.isEmpty();
         }, timeoutMs);
     };
+    // Runs a script that prints one number, and returns it as text; empty,
+    // with the reason on stderr, when it did not.
+    const auto figure = [&](const QString &script, int timeoutMs) {
+        if (!run(script, timeoutMs)) {
+            std::fprintf(stderr, "the script did not finish: %s\n", qPrintable(lines().join('\n')));
+            return QString();
+        }
+        const QString value = lines().value(0).section(QLatin1Char(':'), 1);
+        bool ok = false;
+        value.toDouble(&ok);
+        if (!ok)
+            std::fprintf(stderr, "unexpected output: %s\n", qPrintable(lines().join('\n')));
+        return ok ? value : QString();
+    };
     automation->setProperty(QStringLiteral("Script"), QStringLiteral("import Quorvane as q"), false);
 
     // The first run initialises the interpreter.
@@ -130,24 +144,16 @@ int main(int argc, char **argv)
         clearOutput();
     }
 
-    if (!run(QStringLiteral("import time\n"
-                            "n = 200\n"
-                            "t0 = time.perf_counter()\n"
-                            "for i in range(n):\n"
-                            "    a = q.ZorSendMsg('Target:KM_GETPROPERTY:KS_REQUEST:Script', 'w')\n"
-                            "    assert a.startswith('Target:KM_GETPROPERTY:KS_ANSWER:'), a\n"
-                            "print('%.1f' % (n / (time.perf_counter() - t0)))\n"),
-             60000)) {
-        std::fprintf(stderr, "round trips did not finish: %s\n", qPrintable(lines().join('\n')));
+    const QString rate = figure(QStringLiteral("import time\n"
+                                               "n = 2000\n"
+                                               "t0 = time.perf_counter()\n"
+                                               "for i in range(n):\n"
+                                               "    a = q.ZorSendMsg('Target:KM_GETPROPERTY:KS_REQUEST:Script', 'w')\n"
+                                               "    assert a.startswith('Target:KM_GETPROPERTY:KS_ANSWER:'), a\n"
+                                               "print('%.1f' % (n / (time.perf_counter() - t0)))\n"),
+                                60000);
+    if (rate.isEmpty())
         return 1;
-    }
-    const QString rate = lines().value(0).section(QLatin1Char(':'), 1);
-    bool ok = false;
-    rate.toDouble(&ok);
-    if (!ok) {
-        std::fprintf(stderr, "unexpected output: %s\n", qPrintable(lines().join('\n')));
-        return 1;
-    }
     std::printf("automation_sendmsg_roundtrips: %s 1/s\n", qPrintable(rate));
     std::printf("automation_script_start: %.1f ms\n", startMs / starts);
     std::fflush(stdout);
@@ -184,7 +190,7 @@ int main(int argc, char **argv)
     });
     automation->start();
     automation->setProperty(QStringLiteral("Script"), QStringLiteral("import Quorvane as q"), false);
-    if (!run(QStringLiteral("import time\n"
+    const QString readMs = figure(QStringLiteral("import time\n"
                             "objects = ['1000h,0h,unsigned32', '1017h,0h,unsigned16',\n"
                             "           '1018h,1h,unsigned32', '1018h,2h,unsigned32', '2000h,0h,unsigned8']\n"
                             "q.ZorSendMsg('CAN1:KM_COMM_OPEN:KS_REQUEST', 'b')\n"
@@ -196,16 +202,9 @@ int main(int argc, char **argv)
                             "for i in range(1000):\n"
                             "    read(objects[i % len(objects)])\n"
                             "print('%.1f' % ((time.perf_counter() - t0) * 1000))\n"),
-             120000)) {
-        std::fprintf(stderr, "reads did not finish: %s\n", qPrintable(lines().join('\n')));
+                                  120000);
+    if (readMs.isEmpty())
         return 1;
-    }
-    const QString readMs = lines().value(0).section(QLatin1Char(':'), 1);
-    readMs.toDouble(&ok);
-    if (!ok) {
-        std::fprintf(stderr, "unexpected output: %s\n", qPrintable(lines().join('\n')));
-        return 1;
-    }
     std::printf("automation_read_1000_objects_1mbit_timing: %s ms\n", qPrintable(readMs));
     return 0;
 }

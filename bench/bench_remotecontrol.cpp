@@ -119,25 +119,42 @@ private:
     std::atomic<qint64> &answered;
 };
 
+// A remote-control server "RC1" on a free port with a Xenax drive "drive1"
+// as its slave.
+struct Server
+{
+    Server()
+    {
+        model.addModule("remotecontrol", "RC1");
+        model.addModule("drive_xenax", "drive1");
+        rc->setupZorModule(model.moduleIndex("RC1"), &model);
+        drive->setupZorModule(model.moduleIndex("drive1"), &model);
+        rc->addSlave(drive.get());
+        rc->setProperty(QStringLiteral("RemoteControlConnection"), QStringLiteral("SERVER:%1").arg(port), false);
+        rc->setProperty(QStringLiteral("RemoteControlMode"), QStringLiteral("1"), false);
+    }
+    // Starts both modules and waits until the server listens.
+    void start()
+    {
+        drive->start();
+        rc->start();
+        QElapsedTimer wait;
+        wait.start();
+        while (!rc->networking()->isListening() && wait.elapsed() < 10000)
+            spin(5);
+    }
+
+    TestDomModel model;
+    std::unique_ptr<ZorModRemoteControl, ZorModuleDeleter> rc{new ZorModRemoteControl};
+    std::unique_ptr<ZorModDriveXenax, ZorModuleDeleter> drive{new ZorModDriveXenax};
+    const quint16 port = freePort();
+};
+
 double requestsPerSecond(int clientCount)
 {
-    TestDomModel model;
-    model.addModule("remotecontrol", "RC1");
-    model.addModule("drive_xenax", "drive1");
-    std::unique_ptr<ZorModRemoteControl, ZorModuleDeleter> rc(new ZorModRemoteControl);
-    std::unique_ptr<ZorModDriveXenax, ZorModuleDeleter> drive(new ZorModDriveXenax);
-    rc->setupZorModule(model.moduleIndex("RC1"), &model);
-    drive->setupZorModule(model.moduleIndex("drive1"), &model);
-    rc->addSlave(drive.get());
-    const quint16 port = freePort();
-    rc->setProperty(QStringLiteral("RemoteControlConnection"), QStringLiteral("SERVER:%1").arg(port), false);
-    rc->setProperty(QStringLiteral("RemoteControlMode"), QStringLiteral("1"), false);
-    drive->start();
-    rc->start();
-    QElapsedTimer wait;
-    wait.start();
-    while (!rc->networking()->isListening() && wait.elapsed() < 10000)
-        spin(5);
+    Server server;
+    server.start();
+    const quint16 port = server.port;
 
     QThread clientThread;
     clientThread.start();
@@ -218,7 +235,7 @@ class Flooder
 {
 public:
     Flooder(QObject *context, quint16 port, const QByteArray &frame, qint64 count)
-        : frame(frame), left(count)
+        : left(count), frame(frame)
     {
         socket = new QTcpSocket(context);
         QObject::connect(socket, &QTcpSocket::connected, context, [this] { fill(); });
@@ -288,29 +305,15 @@ private:
 // by one peer.
 bool floodRemoteControl(const char *name, const QByteArray &frame, qint64 count)
 {
-    TestDomModel model;
-    model.addModule("remotecontrol", "RC1");
-    model.addModule("drive_xenax", "drive1");
-    std::unique_ptr<ZorModRemoteControl, ZorModuleDeleter> rc(new ZorModRemoteControl);
-    std::unique_ptr<ZorModDriveXenax, ZorModuleDeleter> drive(new ZorModDriveXenax);
-    rc->setupZorModule(model.moduleIndex("RC1"), &model);
-    drive->setupZorModule(model.moduleIndex("drive1"), &model);
-    rc->addSlave(drive.get());
+    Server server;
     ZorContentRemoteControl panel;
-    QObject::connect(&panel, &ZorPanel::msgOut, rc.get(), &ZorModule::slaveIn);
-    QObject::connect(rc.get(), &ZorModule::slaveOut, &panel, &ZorPanel::msgIn);
-    panel.setupZorPanel(model.moduleIndex("RC1"), &model);
+    QObject::connect(&panel, &ZorPanel::msgOut, server.rc.get(), &ZorModule::slaveIn);
+    QObject::connect(server.rc.get(), &ZorModule::slaveOut, &panel, &ZorPanel::msgIn);
+    panel.setupZorPanel(server.model.moduleIndex("RC1"), &server.model);
     panel.resize(600, 400);
     panel.show();
-    const quint16 port = freePort();
-    rc->setProperty(QStringLiteral("RemoteControlConnection"), QStringLiteral("SERVER:%1").arg(port), false);
-    rc->setProperty(QStringLiteral("RemoteControlMode"), QStringLiteral("1"), false);
-    drive->start();
-    rc->start();
-    QElapsedTimer wait;
-    wait.start();
-    while (!rc->networking()->isListening() && wait.elapsed() < 10000)
-        spin(5);
+    server.start();
+    const quint16 port = server.port;
     spin(300);
 
     QThread clientThread;
