@@ -479,7 +479,11 @@ bool PythonRuntime::interrupt()
     // Running: the run's thread state lives at least until the run's thread
     // has taken this mutex, which it does only after its code has returned.
     const int gil = m_api->PyGILState_Ensure();
-    m_api->PyThreadState_SetAsyncExc(m_threadId, sharedInterpreter().stopException);
+    // A marked native call raises the stop itself when it sees its owner's
+    // flag; it lets the interpreter lock go only while it waits, so it is
+    // either waiting now or has not yet looked.
+    if (!m_inNativeCall)
+        m_api->PyThreadState_SetAsyncExc(m_threadId, sharedInterpreter().stopException);
     // The script's thread sets the flag before it lets the interpreter lock
     // go for its sleep, so a sleep that has begun is seen here.
     if (m_scriptSleeping) {
@@ -488,6 +492,40 @@ bool PythonRuntime::interrupt()
     }
     m_api->PyGILState_Release(gil);
     return true;
+}
+
+PythonRuntime::NativeCall::NativeCall(PythonRuntime *runtime)
+{
+    if (runtime && runtime->isLoaded()
+        && runtime->m_api->PyThread_get_thread_ident() == runtime->m_scriptThread.load()) {
+        m_runtime = runtime;
+        runtime->m_inNativeCall = true;
+    }
+}
+
+PythonRuntime::NativeCall::~NativeCall()
+{
+    if (m_runtime)
+        m_runtime->m_inNativeCall = false;
+}
+
+void PythonRuntime::raiseStop() const
+{
+    if (!isLoaded())
+        return;
+    m_api->PyThreadState_SetAsyncExc(m_api->PyThread_get_thread_ident(), nullptr);
+    setRuntimeError(stoppedByUserText());
+}
+
+void PythonRuntime::withoutInterpreterLock(const std::function<void()> &wait) const
+{
+    if (!isLoaded()) {
+        wait();
+        return;
+    }
+    void *threadState = m_api->PyEval_SaveThread();
+    wait();
+    m_api->PyEval_RestoreThread(threadState);
 }
 
 // Interpreter lock held: time.sleep of a run. The script's own thread waits

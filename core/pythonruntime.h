@@ -101,6 +101,36 @@ public:
     // The text of the RuntimeError that stops a script.
     static QString stoppedByUserText();
 
+    // A native function of the caller that ends by itself when its owner
+    // stops the script (it watches a stop flag that the owner sets before
+    // it calls interrupt(), and then raises the stop with raiseStop) marks
+    // its call with one of these. An interrupt() that comes meanwhile
+    // leaves the raising to it: the script sees one stop, at the line of
+    // the call, and not a second one raised a moment later wherever the
+    // script is then (in its exception handling, or in the traceback's
+    // printing). Script's thread, interpreter lock held; calls from other
+    // threads of the script are not marked.
+    class NativeCall
+    {
+    public:
+        explicit NativeCall(PythonRuntime *runtime);
+        ~NativeCall();
+        NativeCall(const NativeCall &) = delete;
+        NativeCall &operator=(const NativeCall &) = delete;
+
+    private:
+        PythonRuntime *m_runtime = nullptr;
+    };
+    // Inside a native function: raises RuntimeError "Stopped by User" at
+    // its call (the function then returns nullptr), taking back a stop that
+    // interrupt() had already made pending for this thread, so that it is
+    // raised once.
+    void raiseStop() const;
+    // Inside a native function (interpreter lock held): runs `wait` with the
+    // lock let go, so that the script's other threads and interrupt() go on
+    // while the function waits, and takes the lock again.
+    void withoutInterpreterLock(const std::function<void()> &wait) const;
+
     // The interpreter is reserved by one owner at a time, for one run or for
     // longer: an automation module reserves it from its start request to
     // the end of its script, so that neither another module's script nor a
@@ -197,5 +227,8 @@ private:
     std::atomic<unsigned long> m_scriptThread{0};
     std::atomic<bool> m_scriptSleeping{false};
     std::atomic<bool> m_sleepInterrupted{false};
+    // A marked native call of the script's thread is under way (written
+    // and read with the interpreter lock held).
+    std::atomic<bool> m_inNativeCall{false};
     std::condition_variable m_sleepWake;
 };

@@ -288,6 +288,16 @@ bool ZorModule::wakeupPending()
     return wakePending;
 }
 
+bool ZorModule::waitForWakeup(int ms)
+{
+    std::unique_lock<std::mutex> locker(waitMutex);
+    if (!wakePending && !stopping && ms > 0)
+        waitCondition.wait_for(locker, std::chrono::milliseconds(ms));
+    const bool woken = wakePending || stopping;
+    wakePending = false;
+    return woken;
+}
+
 void ZorModule::wakeup()
 {
     std::lock_guard<std::mutex> locker(waitMutex);

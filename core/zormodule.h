@@ -260,6 +260,13 @@ public:
     // socket's data in processEvents), so that new work ends that wait at
     // once too. Module thread.
     void setWakeupInterruptsEvents(bool on) { wakeupInterruptsEvents = on; }
+    // Module thread, for a state that waits inside its cycle for what its
+    // queues bring (a script waiting for an answer): sleeps until the module
+    // is woken (a message or interview arrived, a stop was asked, wakeup()
+    // was called) or ms have passed, without polling. A wake-up that came
+    // since the last one was taken ends it at once, so a message queued
+    // after the caller last looked is never slept over. True when woken.
+    bool waitForWakeup(int ms);
     // Stops the thread and waits until it has ended. A module whose states do
     // not return within stopTimeout() ms is reported loudly and waited for;
     // its thread is never terminated.

@@ -9,6 +9,8 @@ const int PollWaitMs = 15;
 // Polls per readAvailable: a device that streams without pause must not
 // keep the module thread in here.
 const int MaxPollsPerRead = 64;
+// What the socket reads ahead of the receive buffer.
+const int ReadChunkBytes = 64 << 10;
 
 } // namespace
 
@@ -24,8 +26,10 @@ bool ZorCommChannel::open(const QString &endpoint, int timeoutMs)
     m_host = (colon < 0 ? endpoint : endpoint.left(colon)).trimmed();
     m_port = colon < 0 ? 0 : endpoint.mid(colon + 1).trimmed().toInt();
     m_buffer.clear();
+    m_overflowed = false;
 
     m_socket = new QTcpSocket;
+    m_socket->setReadBufferSize(ReadChunkBytes);
     m_socket->connectToHost(m_host, quint16(m_port), QIODevice::ReadWrite);
     if (m_socket->waitForConnected(timeoutMs))
         return true;
@@ -71,12 +75,27 @@ bool ZorCommChannel::readAvailable()
 {
     if (!m_socket)
         return false;
-    for (int i = 0; i < MaxPollsPerRead && m_socket->waitForReadyRead(0); ++i) {
+    bool arrived = false;
+    for (int i = 0; i < MaxPollsPerRead; ++i) {
+        m_socket->waitForReadyRead(0);
+        const qint64 available = m_socket->bytesAvailable();
+        if (available <= 0)
+            break;
+        const qint64 room = m_maxBufferBytes - m_buffer.size();
+        if (room <= 0) {
+            // Full since the last read, and the owner took nothing of it: a
+            // device that sends without end what is never taken is cut off
+            // before it fills the memory.
+            if (!arrived) {
+                m_overflowed = true;
+                m_socket->abort();
+            }
+            break;
+        }
+        m_buffer += m_socket->read(qMin(available, room));
+        arrived = true;
     }
-    if (m_socket->bytesAvailable() <= 0)
-        return false;
-    m_buffer += m_socket->readAll();
-    return true;
+    return arrived;
 }
 
 int ZorCommChannel::takeAll(QByteArray &out)

@@ -10,6 +10,11 @@
 //
 // A simulated channel (setSimulated) never opens a socket: the owning module
 // answers in place of the device.
+//
+// The receive buffer is bounded: a device that sends more than
+// maxBufferBytes() that the owner does not take (a line protocol's data
+// without its terminator) is disconnected, and overflowed() says so. The
+// socket itself reads at most a chunk ahead.
 #pragma once
 
 #include <QByteArray>
@@ -68,6 +73,12 @@ public:
     int port() const { return m_port; }
     QByteArray buffer() const { return m_buffer; }
 
+    // The receive buffer's bound (default 1 MiB); past it the connection is
+    // closed and overflowed() is true until the next open.
+    int maxBufferBytes() const { return m_maxBufferBytes; }
+    void setMaxBufferBytes(int bytes) { m_maxBufferBytes = qMax(1, bytes); }
+    bool overflowed() const { return m_overflowed; }
+
     // Time allowed for written bytes to leave (ms).
     static constexpr int FlushTimeoutMs = 2000;
 
@@ -76,5 +87,7 @@ private:
     QString m_host;
     QByteArray m_buffer;
     int m_port = 0;
+    int m_maxBufferBytes = 1 << 20;
     bool m_simulated = false;
+    bool m_overflowed = false;
 };

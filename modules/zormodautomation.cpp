@@ -10,11 +10,14 @@
 #include <QMutex>
 #include <QPointer>
 #include <QRegExp>
-#include <QThread>
 
 namespace {
 
-const int PollMs = 10;
+// The longest a script's wait sleeps between two looks at its stop flag
+// and queues when nothing wakes it: a safety net only, since every message
+// from the slaves, every request from the master and a stop request wake
+// the wait at once.
+const int WaitSliceMs = 100;
 
 // The module whose script runs: the native functions serve it alone.
 QMutex activeMutex;
@@ -37,8 +40,16 @@ QString answerText(const QString &label, const ZorMessage &message)
 
 PyObject *stoppedByUser(ZorModAutomation *m)
 {
-    m->runtime()->setRuntimeError(PythonRuntime::stoppedByUserText());
+    m->runtime()->raiseStop();
     return nullptr;
+}
+
+// Sleeps until something arrives for the module (or its stop is asked), at
+// most ms, with the interpreter lock let go meanwhile.
+void waitForInput(ZorModAutomation *m, qint64 ms)
+{
+    const int slice = int(qBound<qint64>(1, ms, WaitSliceMs));
+    m->runtime()->withoutInterpreterLock([m, slice] { m->waitForWakeup(slice); });
 }
 
 // --- the native module "Quorvane" ----------------------------------------------------
@@ -48,6 +59,7 @@ PyObject *zorSendMsg(PyObject *, PyObject *args)
     ZorModAutomation *m = ZorModAutomation::activeModule();
     if (!m)
         return nullptr;
+    const PythonRuntime::NativeCall call(m->runtime());
     if (m->pollScriptControl())
         return stoppedByUser(m);
     QString text;
@@ -76,28 +88,24 @@ PyObject *zorSendMsg(PyObject *, PyObject *args)
         if (message.msgType() == KM_STATUS)
             m->setStatus(message.data().toInt());
     }
-    QThread::msleep(PollMs);
 
     const bool wait = options.contains(QLatin1Char('w'));
     const bool asFlag = options.contains(QLatin1Char('b'));
     QString answer;
-    if (wait || asFlag) {
-        while (!m->stopRequested()) {
-            ZorMessage received;
-            if (!m->getMessage(ZorModule::FromSlaves, received)) {
-                QThread::msleep(PollMs);
-                if (m->pollScriptControl())
-                    return stoppedByUser(m);
-                continue;
-            }
-            m->traceReceived(received);
-            if (received.msgId() == message.msgId()) {
-                answer = answerText(target.isEmpty() ? received.origin() : target, received);
-                break;
-            }
-        }
-        if (answer.isEmpty() && m->stopRequested())
+    // There is no time-out: the answer, or a stop, ends the wait.
+    while (wait || asFlag) {
+        if (m->pollScriptControl())
             return stoppedByUser(m);
+        ZorMessage received;
+        if (!m->getMessage(ZorModule::FromSlaves, received)) {
+            waitForInput(m, WaitSliceMs);
+            continue;
+        }
+        m->traceReceived(received);
+        if (received.msgId() == message.msgId()) {
+            answer = answerText(target.isEmpty() ? received.origin() : target, received);
+            break;
+        }
     }
     if (!answer.isEmpty() && asFlag)
         return m->runtime()->buildInt(answer.contains(QLatin1String("KS_ANSWER")) ? 1 : 0);
@@ -109,6 +117,7 @@ PyObject *zorWaitMsg(PyObject *, PyObject *args)
     ZorModAutomation *m = ZorModAutomation::activeModule();
     if (!m)
         return nullptr;
+    const PythonRuntime::NativeCall call(m->runtime());
     QString pattern;
     int timeoutMs = 0;
     if (!m->runtime()->parseStringIntArgs(args, pattern, timeoutMs))
@@ -117,7 +126,8 @@ PyObject *zorWaitMsg(PyObject *, PyObject *args)
     QElapsedTimer clock;
     clock.start();
     for (;;) {
-        if (timeoutMs != 0 && clock.elapsed() >= timeoutMs)
+        const qint64 left = timeoutMs == 0 ? WaitSliceMs : timeoutMs - clock.elapsed();
+        if (left <= 0)
             return m->runtime()->buildString(QString());
         if (m->pollScriptControl())
             return stoppedByUser(m);
@@ -128,7 +138,7 @@ PyObject *zorWaitMsg(PyObject *, PyObject *args)
             if (matcher.exactMatch(text))
                 return m->runtime()->buildString(text);
         }
-        QThread::msleep(PollMs);
+        waitForInput(m, left);
     }
 }
 
@@ -317,11 +327,13 @@ void ZorModAutomation::finishScriptControl()
 
 void ZorModAutomation::interruptScript()
 {
-    // The flag first: a script waiting inside ZorSendMsg or ZorWaitMsg holds
-    // the interpreter lock that the interrupt waits for, and lets it go once
-    // it sees the flag. Outside a run the flag is cleared when the next run
-    // starts; the stop request itself stays queued for the states.
+    // The flag first, and the wake-up: a script inside ZorSendMsg or
+    // ZorWaitMsg wakes, sees the flag and raises the stop at its own line,
+    // and the interrupt leaves that call to it. Outside a run the flag is
+    // cleared when the next run starts; the stop request itself stays
+    // queued for the states.
     m_stopFlag = true;
+    wakeup();
     std::lock_guard<std::mutex> lock(m_runtimeMutex);
     if (m_runtime)
         m_runtime->interrupt();

@@ -26,14 +26,21 @@
 //   KM_SCRIPT_CONTROL "1,append:<code>" the same with one more line of code
 //   KM_SCRIPT_CONTROL "1,<file>"        run that file
 //   KM_SCRIPT_CONTROL "0", KM_STOP      stop
+// ZorSendMsg and ZorWaitMsg wait on the module's queue from the slaves
+// without polling: a message that arrives wakes the script at once, and so
+// do a stop request and the end of a time-out.
+//
 // A stop request, and stopping the module (closing the project), raise
 // RuntimeError "Stopped by User" in the running script at once, wherever it
-// is (PythonRuntime::interrupt); a script that catches it may go on, but
-// its later calls of ZorSendMsg and ZorWaitMsg fail with the same error.
+// is (PythonRuntime::interrupt), once, at the script's own line (a wait in
+// ZorSendMsg or ZorWaitMsg raises it at that call); a script that catches
+// it may go on, but its later calls of ZorSendMsg and ZorWaitMsg fail with
+// the same error.
 //
 // Reports to the master: KM_SCRIPT_MSG "0,StdOut:<line>" and
 // "<line>,StdErr:<text>", KM_STATUS (0 idle, 1 running, 10000 script error)
-// and KM_INFOTEXT ("Script Started", "Stopped by User", "Script Error"), and,
+// and KM_INFOTEXT ("Script Started", "Script Finished", "Stopped by User",
+// "Script Error"), and,
 // while its sniffer is on, KM_AUTOMATION_SNIFFER_MSG trace lines. The output
 // lines, each with a time stamp, make up the property "LogHistory" (at most
 // 500 lines), stored with the project when a script ends.

@@ -107,6 +107,7 @@ void Running::cycle()
                                                    : QStringLiteral("0"),
                                      errorText));
     if (ok) {
+        setStatusText(tr("Script Finished"));
         requestTransition<Idle>();
     } else if (errorText.contains(PythonRuntime::stoppedByUserText())) {
         setStatusText(tr("Stopped by User"));

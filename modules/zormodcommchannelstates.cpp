@@ -71,6 +71,18 @@ bool CommRoot::isStopRequest(const ZorMessage &message)
            && (message.msgType() == KM_STOP || message.msgType() == KM_COMM_CLOSE);
 }
 
+ZorModStartStop::Request CommRoot::takeStartStop()
+{
+    // Data for a channel that is not connected fails at once, with the
+    // reason, so that a requester waiting for the answer never waits in vain.
+    return ZorModStartStop::take(*this, isStartRequest, isStopRequest, [this](ZorMessage message) {
+        if (!message.isRequest() || message.msgType() != KM_COMM_DATA)
+            return;
+        message.setData(tr("not connected: %1").arg(statusText()));
+        answer(message, KS_FAIL);
+    });
+}
+
 // --- Idle --------------------------------------------------------------------------
 
 void Idle::entry()
@@ -87,7 +99,7 @@ void Idle::cycle()
 {
     // A stop while idle is only answered.
     ZorModStartStop::Request request;
-    while ((request = ZorModStartStop::take(*this, isStartRequest, isStopRequest)) == ZorModStartStop::Stop) {
+    while ((request = takeStartStop()) == ZorModStartStop::Stop) {
     }
     if (request == ZorModStartStop::Start)
         requestTransition<Connecting>();
@@ -239,7 +251,13 @@ void Connected::cycle()
     // A device that closed the connection sends nothing more and takes no
     // writes: show it rather than going on silently.
     ZorCommChannel &channel = Connecting::box().channel;
-    if (!channel.isSimulated() && !channel.isConnected()) {
+    if (channel.overflowed()) {
+        CommRoot::box().errorText = tr("Connection closed %1: more than %2 bytes without CR")
+                                        .arg(endpoint())
+                                        .arg(channel.maxBufferBytes());
+        log(CommRoot::box().errorText);
+        requestTransition<Error>();
+    } else if (!channel.isSimulated() && !channel.isConnected()) {
         CommRoot::box().errorText = tr("Connection lost %1").arg(endpoint());
         requestTransition<Error>();
     }
@@ -260,7 +278,7 @@ void Error::entry()
 
 void Error::cycle()
 {
-    const ZorModStartStop::Request request = ZorModStartStop::take(*this, isStartRequest, isStopRequest);
+    const ZorModStartStop::Request request = takeStartStop();
     if (request == ZorModStartStop::Start)
         requestTransition<Connecting>();
     else if (request == ZorModStartStop::Stop)

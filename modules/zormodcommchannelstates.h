@@ -7,11 +7,14 @@
 //     Error          status 2000; waits for the master to start or stop
 //
 // Start or open requests lead from Idle and Error to Connecting, stop or
-// close requests from Connected and Error to Idle. A failed connection, and
-// one that the device closes, end in Error; there is no automatic retry.
+// close requests from Connected and Error to Idle. A failed connection, one
+// that the device closes, and one whose device sends more than the receive
+// buffer holds without a line end, end in Error; there is no automatic
+// retry. Outside Connected, data requests fail (KS_FAIL) with the reason.
 #pragma once
 
 #include "zorcommchannel.h"
+#include "zormodstartstop.h"
 #include "zormodstates.h"
 #include "zortrafficlog.h"
 
@@ -44,6 +47,9 @@ struct CommRoot : Macho::Link<CommRoot, ZorModStates::Top>
     void answer(ZorMessage request, int state = KS_ANSWER);
     static bool isStartRequest(const ZorMessage &message);
     static bool isStopRequest(const ZorMessage &message);
+    // Idle and Error: ZorModStartStop::take, with every KM_COMM_DATA request
+    // answered KS_FAIL ("not connected: " and the status text).
+    ZorModStartStop::Request takeStartStop();
 };
 
 struct Idle : Macho::Link<Idle, CommRoot>

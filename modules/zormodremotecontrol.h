@@ -28,12 +28,20 @@
 //                             every IPv4 interface)
 //   RemoteControlSecret       when set, the first message of every
 //                             connection must be this text
-//   RemoteControlAllowControl requests that run scripts or programs, download
-//                             to drives or reach the main window
-//                             (KM_SCRIPT_CONTROL, KM_DRIVE_DOWNLOAD_START,
-//                             KM_MASTER_OUT, KM_APPLICATION_CONTROL,
-//                             KM_DIALOG) are refused from the network
-//                             (KS_REJECT) unless this is "1"
+//   RemoteControlAllowControl a request from the network may read anything,
+//                             but one that runs code, writes files or
+//                             downloads (guardedRequests(): script and
+//                             file-path properties, recording files, script
+//                             control, downloads, messages for the main
+//                             window) is refused (KS_REJECT, with the reason
+//                             in the log) unless this is "1"
+//   RemoteControlIdleTimeout  seconds after which a client that sent
+//                             nothing is closed (default 300; 0: never)
+//
+// What the slaves report once a second (KS_INFO KM_STATUS) goes to the
+// clients only when it changed; and at most a few hundred messages a second
+// show in the log ("remoteIn:  ", "remoteOut: ", each cut to a readable
+// length), the rest counted in one line a second.
 // The states are in the namespace RemoteControl (zormodremotecontrolstates.h).
 #pragma once
 
@@ -63,9 +71,20 @@ public:
     // The wait in Error before a new attempt (5000 ms; any thread).
     int retryDelayMs() const { return m_retryDelayMs; }
     void setRetryDelayMs(int ms) { m_retryDelayMs = ms; }
-    // Types of the requests that are refused from the network unless
-    // "RemoteControlAllowControl" allows them.
-    static bool isGuardedType(int msgType);
+    // The requests from the network that are refused unless
+    // "RemoteControlAllowControl" allows them: the one list of them (the
+    // help page shows it too). `applies` null: every request of the type.
+    struct GuardedRequest
+    {
+        int msgType;
+        const char *which;    // which of that type, as the help page says it
+        const char *reason;   // why, for the log
+        bool (*applies)(const ZorMessage &message);
+    };
+    static const QList<GuardedRequest> &guardedRequests();
+    // Why a message from the network is refused unless allowed ("it would
+    // run code"); empty when it is free to pass.
+    static QString guardReason(const ZorMessage &message);
 
     static const QString ModeProperty;
     static const QString ConnectionProperty;
@@ -73,6 +92,7 @@ public:
     static const QString BindAddressProperty;
     static const QString SecretProperty;
     static const QString AllowControlProperty;
+    static const QString IdleTimeoutProperty;
 
 signals:
     void serverSignal(int command);

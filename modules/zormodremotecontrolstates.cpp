@@ -94,6 +94,7 @@ void Networking::entry()
         property(RC::FilterProperty).split(QLatin1Char(','), Qt::SkipEmptyParts);
     for (const QString &pattern : patterns)
         box().filters << QRegExp(pattern, Qt::CaseInsensitive, QRegExp::Wildcard);
+    box().logWindow.start();
 }
 
 void Networking::cycle()
@@ -115,6 +116,9 @@ void Networking::cycle()
     net->setEndpoint(host, quint16(port));
     net->setBindAddress(property(RC::BindAddressProperty));
     net->setSecret(property(RC::SecretProperty));
+    bool numeric = false;
+    const double idleSeconds = property(RC::IdleTimeoutProperty).trimmed().toDouble(&numeric);
+    net->setIdleTimeout(numeric && idleSeconds > 0 ? int(qMin(idleSeconds * 1000, 2e9)) : 0);
     if (net->isServer())
         requestTransition<Server>();
     else
@@ -123,12 +127,20 @@ void Networking::cycle()
 
 bool Networking::refuseGuarded(ZorMessage message)
 {
-    if (!RC::isGuardedType(message.msgType()) || property(RC::AllowControlProperty).trimmed() == QLatin1String("1"))
+    // Replies to what this side asked pass; requests and notices do not
+    // (some modules act on a notice as on a request). In client mode the
+    // remote tree's notices only reach this module's panel.
+    if (message.msgState() != KS_REQUEST
+        && (message.msgState() != KS_INFO || machine().inState<Client>()))
         return false;
-    // Replies to what this side asked pass; requests and notices do not.
-    if (message.msgState() != KS_REQUEST && message.msgState() != KS_INFO)
+    const QString reason = RC::guardReason(message);
+    if (reason.isEmpty() || property(RC::AllowControlProperty).trimmed() == QLatin1String("1"))
         return false;
-    sendInfo(tr("Refused %1 from the network").arg(ZorMessage::msgTypeName(message.msgType())));
+    QString what = ZorMessage::msgTypeName(message.msgType());
+    if (message.msgType() == KM_SETPROPERTY || message.msgType() == KM_DAQ_CONTROL)
+        what += QLatin1Char(' ') + message.data().toString().section(QLatin1Char('='), 0, 0).left(80);
+    sendInfo(tr("Refused %1 from the network: %2 (not allowed on the panel)")
+                 .arg(what, reason));
     if (message.isRequest()) {
         message.setMsgState(KS_REJECT);
         reply(message);
@@ -153,8 +165,9 @@ bool Networking::receive()
         return true;
     }
     ZorRcNetworking *net = remote()->networking();
+    flushTrafficLog();
     for (const QString &text : net->takeIncoming()) {
-        sendInfo(QStringLiteral("remoteIn:  ") + text);
+        logTraffic(QStringLiteral("remoteIn:  "), text);
         if (text.startsWith(ClientPrefix)) {
             box().clientForm = true;
             deliver(ZorMessage(text.mid(text.indexOf(QLatin1Char(':')) + 1), 3));
@@ -196,9 +209,50 @@ void Networking::reply(const ZorMessage &message)
     for (const QRegExp &filter : qAsConst(box().filters))
         if (filter.exactMatch(text))
             return;
-    sendInfo(QStringLiteral("remoteOut: ") + text);
+    logTraffic(QStringLiteral("remoteOut: "), text);
     if (remote()->networking()->appendOutgoing(text))
         remote()->sendServerCommand(3);
+}
+
+void Networking::logTraffic(const QString &prefix, const QString &text)
+{
+    Box &b = box();
+    if (b.logged >= LoggedPerSecond) {
+        ++b.notLogged;
+        return;
+    }
+    ++b.logged;
+    if (text.size() <= LoggedTextChars) {
+        sendInfo(prefix + text);
+        return;
+    }
+    sendInfo(prefix + text.left(LoggedTextChars)
+             + tr(" [... %1 more characters not logged]").arg(text.size() - LoggedTextChars));
+}
+
+void Networking::flushTrafficLog()
+{
+    Box &b = box();
+    if (b.logWindow.elapsed() < 1000)
+        return;
+    if (b.notLogged > 0)
+        sendInfo(tr("%1 further messages in and out not logged (more than %2 a second)")
+                     .arg(b.notLogged)
+                     .arg(LoggedPerSecond));
+    b.logged = 0;
+    b.notLogged = 0;
+    b.logWindow.start();
+}
+
+bool Networking::statusChanged(const ZorMessage &message)
+{
+    if (message.msgType() != KM_STATUS || message.msgState() != KS_INFO)
+        return true;
+    QVariant &last = box().lastStatus[message.origin()];
+    if (last.isValid() && last == message.data())
+        return false;
+    last = message.data();
+    return true;
 }
 
 // --- Server ------------------------------------------------------------------------
@@ -224,7 +278,8 @@ void Server::cycle()
     ZorModule *m = module();
     ZorMessage message;
     while (m->getMessage(ZorModule::FromSlaves, message))
-        forward(message);
+        if (statusChanged(message))
+            forward(message);
     // What the module base did not answer from the master side is no
     // business of a server.
     m->clearInQueue(ZorModule::FromMaster);

@@ -18,6 +18,8 @@
 #include "zormodstates.h"
 
 #include <QElapsedTimer>
+#include <QHash>
+#include <QVariant>
 #include <QList>
 #include <QRegExp>
 
@@ -58,7 +60,19 @@ struct Networking : Macho::Link<Networking, Root>
     {
         bool clientForm = false;
         QList<QRegExp> filters;
+        // The last status each slave reported, by its label.
+        QHash<QString, QVariant> lastStatus;
+        // The log of messages in and out: lines in the current second, and
+        // those left out.
+        QElapsedTimer logWindow;
+        int logged = 0;
+        int notLogged = 0;
     };
+
+    // Lines of messages in and out that the log shows a second; texts
+    // longer than LoggedTextChars are cut there, with a mark.
+    static const int LoggedPerSecond = 200;
+    static const int LoggedTextChars = 4096;
 
     void entry() override;
     void cycle() override;
@@ -66,6 +80,13 @@ struct Networking : Macho::Link<Networking, Root>
     // The first step of every Server and Client cycle: received messages and
     // status texts. True when it asked for a transition.
     bool receive();
+    // "remoteIn:  " or "remoteOut: " and a message text, to the log, within
+    // the lines a second it shows.
+    void logTraffic(const QString &prefix, const QString &text);
+    // Says how many lines were left out once their second is over.
+    void flushTrafficLog();
+    // False for a slave's periodic status that repeats the last one.
+    bool statusChanged(const ZorMessage &message);
     // Writes a message to the remote side unless it is excluded or filtered.
     void forward(const ZorMessage &message);
     // The same for an answer of this module's own, which no type excludes.

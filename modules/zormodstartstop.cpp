@@ -2,7 +2,8 @@
 
 #include "zormodule.h"
 
-ZorModStartStop::Request ZorModStartStop::take(ZorModStates::Top &state, Test isStart, Test isStop)
+ZorModStartStop::Request ZorModStartStop::take(ZorModStates::Top &state, Test isStart, Test isStop,
+                                               const std::function<void(const ZorMessage &)> &other)
 {
     ZorModule *m = state.module();
     m->clearInQueue(ZorModule::FromSlaves);
@@ -14,6 +15,8 @@ ZorModStartStop::Request ZorModStartStop::take(ZorModStates::Top &state, Test is
             state.sendToMaster(message);
             return kind;
         }
+        if (other)
+            other(message);
     }
     return None;
 }

@@ -88,6 +88,12 @@ void ZorRcNetworking::setLimits(const Limits &newLimits)
     limits = newLimits;
 }
 
+void ZorRcNetworking::setIdleTimeout(int ms)
+{
+    std::lock_guard<std::recursive_mutex> locker(mutex);
+    limits.idleTimeoutMs = qMax(0, ms);
+}
+
 bool ZorRcNetworking::isServer() const
 {
     std::lock_guard<std::recursive_mutex> locker(mutex);
@@ -99,7 +105,20 @@ QStringList ZorRcNetworking::takeIncoming()
     std::lock_guard<std::recursive_mutex> locker(mutex);
     QStringList taken;
     taken.swap(incoming);
+    incomingChars = 0;
+    // Connections held back at the cap go on being read.
+    for (const Connection &c : qAsConst(connections)) {
+        if (c.held) {
+            QMetaObject::invokeMethod(this, &ZorRcNetworking::dataArrived, Qt::QueuedConnection);
+            break;
+        }
+    }
     return taken;
+}
+
+bool ZorRcNetworking::incomingFull() const
+{
+    return incoming.size() >= limits.maxIncoming || incomingChars >= limits.maxIncomingBytes;
 }
 
 QStringList ZorRcNetworking::takeStatusTexts()
@@ -199,7 +218,11 @@ void ZorRcNetworking::start()
             socket->connectToHost(host, port, QIODevice::ReadWrite);
         }
         statusTimer.setSingleShot(false);
-        statusTimer.start(limits.statusPeriodMs);
+        // Often enough that an idle connection goes soon after its time-out.
+        int tick = limits.statusPeriodMs;
+        if (server && limits.idleTimeoutMs > 0)
+            tick = qMin(tick, qMax(20, limits.idleTimeoutMs / 4));
+        statusTimer.start(tick);
         started = true;
     }
     emit newData();
@@ -225,6 +248,7 @@ void ZorRcNetworking::stop()
     connections.clear();
     // What came in for the ended session is not carried into the next one.
     incoming.clear();
+    incomingChars = 0;
     statusTexts.clear();
     pendingError.clear();
     connectClock.invalidate();
@@ -234,10 +258,14 @@ void ZorRcNetworking::stop()
 
 void ZorRcNetworking::addConnection(QTcpSocket *socket, bool admitted)
 {
+    // Qt reads no more than this ahead of us: what a peer sends beyond it
+    // waits in the system's buffers and, past those, in the peer.
+    socket->setReadBufferSize(ReadChunkBytes);
     Connection c;
     c.socket = socket;
     c.peer = peerText(socket);
     c.admitted = admitted;
+    c.lastInput.start();
     connections << c;
 }
 
@@ -286,10 +314,21 @@ void ZorRcNetworking::dataArrived()
         std::lock_guard<std::recursive_mutex> locker(mutex);
         const int before = incoming.size();
         for (Connection &c : connections) {
-            if (!c.socket || c.socket->bytesAvailable() <= 0)
+            if (!c.socket)
                 continue;
-            c.buffer += c.socket->readAll();
-            takeMessages(c);
+            // Complete messages left from a read held back at the cap first.
+            if (c.held && (!takeMessages(c) || c.held))
+                continue;
+            while (c.socket->bytesAvailable() > 0) {
+                if (incomingFull()) {
+                    c.held = true;
+                    break;
+                }
+                c.buffer += c.socket->read(ReadChunkBytes);
+                c.lastInput.start();
+                if (!takeMessages(c) || c.held)
+                    break;
+            }
         }
         arrived = incoming.size() > before;
     }
@@ -301,12 +340,18 @@ bool ZorRcNetworking::takeMessages(Connection &c)
 {
     const int max = limits.maxFrameBytes;
     int pos = 0;
+    c.held = false;
     for (;;) {
         // A message ends where a line feed follows the line feed that ended
         // its last line: the first "\n\n" after its start.
         const int at = c.buffer.indexOf(MessageEnd, pos);
         if (at < 0)
             break;
+        if (c.admitted && incomingFull()) {
+            // The rest waits until the module has taken what is there.
+            c.held = true;
+            break;
+        }
         if (at - pos > max) {
             closeConnection(c, tr("message longer than %1 bytes").arg(max));
             return false;
@@ -322,9 +367,10 @@ bool ZorRcNetworking::takeMessages(Connection &c)
             continue;
         }
         incoming << text;
+        incomingChars += text.size();
     }
     c.buffer.remove(0, pos);
-    if (c.buffer.size() > max) {
+    if (!c.held && c.buffer.size() > max) {
         closeConnection(c, tr("message longer than %1 bytes").arg(max));
         return false;
     }
@@ -352,6 +398,18 @@ void ZorRcNetworking::dropClosedConnections()
             socket->deleteLater();
         }
         connections.removeAt(i);
+    }
+}
+
+void ZorRcNetworking::closeIdleConnections()
+{
+    if (limits.idleTimeoutMs <= 0)
+        return;
+    for (Connection &c : connections) {
+        if (!c.socket || c.socket->state() != QAbstractSocket::ConnectedState || c.held
+            || c.socket->bytesAvailable() > 0 || c.lastInput.elapsed() <= limits.idleTimeoutMs)
+            continue;
+        closeConnection(c, tr("nothing received for %1 s").arg(limits.idleTimeoutMs / 1000.0));
     }
 }
 
@@ -395,6 +453,7 @@ void ZorRcNetworking::newStatus()
             pendingError.clear();
         }
         if (server) {
+            closeIdleConnections();
             dropClosedConnections();
         } else {
             const bool isConnected = !connections.isEmpty() && connections.first().socket

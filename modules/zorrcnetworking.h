@@ -22,9 +22,17 @@
 // that secret (else it is closed, and it hears nothing before); a message
 // longer than the frame limit closes its connection; the number of clients
 // and the output queued for each client are limited (a client that does not
-// read is closed). These closings are progress lines, never errors: one
-// client cannot stop the server. Only socket errors that Qt raised since the
-// last status tick become "error:" lines.
+// read is closed); a client that sends nothing for the idle time-out is
+// closed (server mode), so that idle connections cannot keep the others
+// out. These closings are progress lines, never errors: one client cannot
+// stop the server. Only socket errors that Qt raised since the last status
+// tick become "error:" lines.
+//
+// Memory stays bounded whatever the peers send: each socket buffers at most
+// a read chunk, and the received messages waiting for the module are capped
+// in number and bytes. At the cap the connections are not read further (the
+// peers' TCP windows close, so a fast sender is slowed, not dropped) until
+// the module has taken what waits.
 #pragma once
 
 #include <QElapsedTimer>
@@ -51,7 +59,12 @@ public:
         qint64 maxQueuedBytes = 16 << 20;     // per client
         int connectTimeoutMs = 10000;         // client mode
         int statusPeriodMs = 1000;            // the status tick
+        int maxIncoming = 4096;               // messages waiting for the module
+        qint64 maxIncomingBytes = 8 << 20;    // their characters
+        int idleTimeoutMs = 300000;           // server mode; 0: none
     };
+    // What one read takes from a socket, and what a socket buffers.
+    static const int ReadChunkBytes = 256 << 10;
 
     explicit ZorRcNetworking(QObject *parent = nullptr);
     ~ZorRcNetworking() override;
@@ -64,6 +77,8 @@ public:
     void setBindAddress(const QString &address);
     void setSecret(const QString &secret);
     void setLimits(const Limits &limits);
+    // The idle time-out alone (the module's property), in ms; 0: none.
+    void setIdleTimeout(int ms);
     bool isServer() const;
 
     // --- the lists (any thread)
@@ -102,6 +117,8 @@ private:
         QByteArray buffer;          // received since the last complete message
         QString peer;
         bool admitted = false;      // the secret was given (or none is needed)
+        bool held = false;          // not read further while the module is behind
+        QElapsedTimer lastInput;    // since the connection or its last bytes
     };
 
     void addConnection(QTcpSocket *socket, bool admitted);
@@ -110,6 +127,8 @@ private:
     bool takeMessages(Connection &connection);
     void closeConnection(Connection &connection, const QString &reason);
     void dropClosedConnections();
+    void closeIdleConnections();
+    bool incomingFull() const;
     void noteError(const QString &text);
     static QString peerText(const QTcpSocket *socket);
 
@@ -128,6 +147,7 @@ private:
     std::condition_variable_any stopped;
     QStringList statusTexts;
     QStringList incoming;
+    qint64 incomingChars = 0;
     QStringList outgoing;
     // A socket or server error raised since the last status tick.
     QString pendingError;

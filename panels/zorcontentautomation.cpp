@@ -1,15 +1,14 @@
 #include "zorcontentautomation.h"
 #include "ui_zorcontentautomation.h"
 
+#include "zorscriptstopkey.h"
+
 #include <QLayout>
 #include <QRegularExpression>
 #include <QTextCursor>
 #include <QToolBar>
 
 namespace {
-
-// As many lines as the module keeps in its "LogHistory".
-const int MaxHistoryLines = 500;
 
 QString trimmedEnd(QString text)
 {
@@ -65,6 +64,8 @@ bool ZorContentAutomation::setupZorPanel(const QPersistentModelIndex &index,
 
 void ZorContentAutomation::on_actionPlay_triggered()
 {
+    // Esc stops it wherever the focus is.
+    ZorScriptStopKey::watch(this, [this] { return m_running; }, [this] { on_actionStop_triggered(); });
     sendGuiMsg(ZorMessage(KM_SCRIPT_CONTROL, KS_REQUEST, QStringLiteral("1")));
 }
 
@@ -126,28 +127,11 @@ QString ZorContentAutomation::shownHistoryLine(const QString &line)
     return match.captured(1) + line.mid(match.capturedEnd());
 }
 
-QString ZorContentAutomation::commitPanelSettings()
-{
-    if (!m_logChanged || !isBound())
-        return QString();
-    // The newest lines the module's history keeps, without the blank lines
-    // that separate restored history from new output.
-    QStringList lines =
-        ui->plainTextEditStatus->toPlainText().split(QLatin1Char('\n'), Qt::SkipEmptyParts);
-    if (lines.size() > MaxHistoryLines)
-        lines = lines.mid(lines.size() - MaxHistoryLines);
-    sendGuiMsg(ZorMessage(KM_SETPROPERTY, KS_REQUEST,
-                          QStringLiteral("LogHistory=") + lines.join(QLatin1Char('\n'))));
-    m_logChanged = false;
-    return QString();
-}
-
 void ZorContentAutomation::appendToLog(const QString &text)
 {
     if (text.isEmpty())
         return;
     appendLogText(ui->plainTextEditStatus, text, true);
-    m_logChanged = true;
 }
 
 void ZorContentAutomation::restoreLogHistory(const QString &history)
@@ -156,8 +140,7 @@ void ZorContentAutomation::restoreLogHistory(const QString &history)
     QStringList lines = history.split(QLatin1Char('\n'));
     for (QString &line : lines)
         line = shownHistoryLine(line);
-    log->setPlainText(lines.join(QLatin1Char('\n')));
-    m_logChanged = false;
+    log->setPlainText(cutLogLines(lines.join(QLatin1Char('\n'))));
     QTextCursor cursor(log->document());
     cursor.movePosition(QTextCursor::End);
     cursor.insertBlock();
@@ -170,6 +153,7 @@ void ZorContentAutomation::setState(int status)
         return;
     ui->lineEditState->setStyleSheet(statusStyleSheet(status));
     const bool running = status >= 1 && status <= 9999;
+    m_running = running;
     ui->actionPlay->setChecked(running);
     ui->actionPlay->setEnabled(!running);
     ui->actionStop->setChecked(!running);

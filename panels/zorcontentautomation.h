@@ -8,14 +8,15 @@
 // that raised), each with a time stamp. On binding the panel asks for the
 // module's "LogHistory" and shows it above a blank line, so the output of
 // earlier runs (and earlier sessions, when the project was saved) stays
-// visible. The history keeps the module's output lines ("<line>,StdOut:...");
-// they are shown as the live log showed them. Before the project is saved
-// the panel hands its log to the module as the new history, so that a
-// reopened project shows the log the user saw, info texts included.
+// visible. The history is the module's own: time-stamped output lines
+// ("<time> <line>,StdOut:..."), which projects and tools read in that form;
+// the panel only shows them as the live log showed them and never writes
+// the history back.
 //
 // A status from 1 to 9999 means the script runs: Start is locked and Stop
 // available (so also for error statuses from 2000 on); 0, negative numbers
-// and 10000 and above let the user start again.
+// and 10000 and above let the user start again. A script started here stops
+// on Esc wherever the focus is (ZorScriptStopKey).
 #pragma once
 
 #include "zorpanel.h"
@@ -34,7 +35,6 @@ public:
     ~ZorContentAutomation() override;
 
     bool setupZorPanel(const QPersistentModelIndex &index, ZorAbstractDomModel *model) override;
-    QString commitPanelSettings() override;
 
     // A history line as the log shows it: a stored output line
     // ("<time> <n>,StdOut:<text>", also StdErr) loses its "<n>,StdOut:"
@@ -54,5 +54,5 @@ private:
 
     Ui::ZorContentAutomationClass *ui;
     QToolBar *m_toolBar;
-    bool m_logChanged = false;   // the log holds lines the module's history lacks
+    bool m_running = false;   // the module's status says its script runs
 };

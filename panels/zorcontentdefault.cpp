@@ -72,6 +72,32 @@ void ZorContentDefault::processIn(const ZorMessage &msg)
     }
 }
 
+namespace {
+
+const int MaxLabelLineChars = 40;
+
+// The text with line breaks at blanks, so that no line is longer than max
+// characters unless a single word is.
+QString brokenIntoLines(const QString &text, int max)
+{
+    QString broken;
+    int lineLength = 0;
+    for (const QString &word : text.split(QLatin1Char(' '), Qt::SkipEmptyParts)) {
+        if (lineLength > 0 && lineLength + 1 + word.size() > max) {
+            broken += QLatin1Char('\n');
+            lineLength = 0;
+        } else if (lineLength > 0) {
+            broken += QLatin1Char(' ');
+            ++lineLength;
+        }
+        broken += word;
+        lineLength += word.size();
+    }
+    return broken;
+}
+
+} // namespace
+
 // One row per "name=value" line, from row 2 of the status grid on; names
 // beginning with "_" are pseudo-properties and get no row. The property key
 // is the name's first word ("UpdateInterval [msec]" -> "UpdateInterval").
@@ -88,8 +114,10 @@ void ZorContentDefault::buildGrid(const QString &properties)
             continue;
         const QString key = name.trimmed().section(QLatin1Char(' '), 0, 0);
 
-        auto *label = new QLabel(name, this);
-        label->setWordWrap(true);
+        // Broken into lines here: a word-wrapped label in the grid gets the
+        // height of fewer lines than it needs when the panel is narrow, and
+        // its end is cut off.
+        auto *label = new QLabel(brokenIntoLines(name, MaxLabelLineChars), this);
         label->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
         label->setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Preferred);
         ui->gridStatus->addWidget(label, row, 0, 1, 2);

@@ -36,6 +36,7 @@ ZorContentRemoteControl::ZorContentRemoteControl(QWidget *parent)
                             static_cast<QWidget *>(ui->lineEditMsgFilter),
                             static_cast<QWidget *>(ui->lineEditBindAddress),
                             static_cast<QWidget *>(ui->lineEditSecret),
+                            static_cast<QWidget *>(ui->lineEditIdleTimeout),
                             static_cast<QWidget *>(ui->checkBoxAllowControl)})
         connect(on, &QAction::toggled, editor, &QWidget::setDisabled);
 
@@ -59,6 +60,7 @@ bool ZorContentRemoteControl::setupZorPanel(const QPersistentModelIndex &index,
     registerLineEdit(QStringLiteral("RemoteControlBindAddress"), ui->lineEditBindAddress);
     registerLineEdit(QStringLiteral("RemoteControlSecret"), ui->lineEditSecret);
     registerCheckBox(QStringLiteral("RemoteControlAllowControl"), ui->checkBoxAllowControl);
+    registerLineEdit(QStringLiteral("RemoteControlIdleTimeout"), ui->lineEditIdleTimeout);
     sendGuiMsg(ZorMessage(KM_GETPROPERTY, KS_REQUEST, ModeProperty));
     return bound;
 }
@@ -87,8 +89,13 @@ void ZorContentRemoteControl::processIn(const ZorMessage &msg)
         return;
     const QString text = msg.data().toString();
     appendLogText(ui->plainTextEditStatus, text, true);
-    if (!text.startsWith(QLatin1String("remoteIn:  ")) && !text.startsWith(QLatin1String("remoteOut: ")))
-        ui->lineEditState->setText(text);
+    if (text.startsWith(QLatin1String("remoteIn:  ")) || text.startsWith(QLatin1String("remoteOut: ")))
+        return;
+    ui->lineEditState->setText(cutLogLines(text).section(QLatin1Char('\n'), 0, 0));
+    // An error shows on the error colour until a text of the new attempt
+    // replaces it, whatever the mode says.
+    m_showsError = text.startsWith(QLatin1String("error:"), Qt::CaseInsensitive);
+    showStateColour();
 }
 
 void ZorContentRemoteControl::setState(int value)
@@ -96,7 +103,15 @@ void ZorContentRemoteControl::setState(int value)
     if (value == m_lastState)
         return;
     m_lastState = value;
-    ui->lineEditState->setStyleSheet(statusStyleSheet(value));
+    showStateColour();
     ui->actionOn->setChecked(value > 0);
     ui->actionOff->setChecked(value <= 0);
+}
+
+void ZorContentRemoteControl::showStateColour()
+{
+    if (m_showsError)
+        ui->lineEditState->setStyleSheet(statusStyleSheet(2000));
+    else if (m_lastState >= 0)
+        ui->lineEditState->setStyleSheet(statusStyleSheet(m_lastState));
 }

@@ -2,12 +2,15 @@
 //
 // On and Off set the module's "RemoteControlMode" to 1 and 0; the state line
 // shows the last status text in the colour of the mode (green while
-// networking is on), and the log keeps every text the module reports with a
-// time stamp, including each message going to ("remoteOut: ") or coming
-// from ("remoteIn:  ") the remote side, which do not replace the state line.
+// networking is on), an "error:" text in the error colour, and the log keeps
+// every text the module reports with a time stamp, including each message
+// going to ("remoteOut: ") or coming from ("remoteIn:  ") the remote side,
+// which do not replace the state line. The log keeps its newest 5000 lines,
+// each cut to a length the view lays out at once (ZorPanel::appendLogText).
 // The connection, the message filter and the network safeguards (bind
-// address, secret, allowing control requests) are module properties edited
-// here; they are locked while networking is on.
+// address, secret, idle time-out, allowing requests that run code or write
+// files) are module properties edited here; they are locked while
+// networking is on.
 #pragma once
 
 #include "zorpanel.h"
@@ -36,7 +39,10 @@ public slots:
     void setState(int value);
 
 private:
+    void showStateColour();
+
     Ui::ZorContentRemoteControl *ui;
     QToolBar *m_toolBar;
     int m_lastState = -1;
+    bool m_showsError = false;   // the state line shows an "error:" text
 };

@@ -16,7 +16,9 @@
 #include <QPlainTextEdit>
 #include <QShortcut>
 #include <QSignalMapper>
+#include <QTextBlock>
 #include <QTextCursor>
+#include <QTextDocument>
 #include <QTextEdit>
 #include <QTextStream>
 #include <QTimer>
@@ -423,14 +425,50 @@ void ZorPanel::processAnchorClicked(const QUrl &url)
 
 // --- log views
 
+QString ZorPanel::cutLogLines(const QString &text)
+{
+    if (text.size() <= MaxLogLineChars)
+        return text;
+    QString cut;
+    int start = 0;
+    while (start <= text.size()) {
+        int end = text.indexOf(QLatin1Char('\n'), start);
+        if (end < 0)
+            end = text.size();
+        const int length = end - start;
+        if (length > MaxLogLineChars) {
+            cut += text.midRef(start, MaxLogLineChars);
+            cut += tr(" [... %n more characters not shown]", nullptr, length - MaxLogLineChars);
+        } else {
+            cut += text.midRef(start, length);
+        }
+        if (end < text.size())
+            cut += QLatin1Char('\n');
+        start = end + 1;
+    }
+    return cut;
+}
+
 void ZorPanel::appendLogText(QPlainTextEdit *view, const QString &text, bool withTime)
 {
     if (text.isEmpty() || !view)
         return;
+    // A log has nothing to undo; kept, the history would hold every line.
+    view->setUndoRedoEnabled(false);
+    const QString shown = cutLogLines(text);
     if (withTime)
-        view->appendPlainText(ZorApplServices::currentDateTimeText() + QLatin1Char(' ') + text);
+        view->appendPlainText(ZorApplServices::currentDateTimeText() + QLatin1Char(' ') + shown);
     else
-        view->appendPlainText(text);
+        view->appendPlainText(shown);
+    QTextDocument *document = view->document();
+    if (document->characterCount() > MaxLogViewChars) {
+        // Down to three quarters, from the start of a line: the trimming
+        // then runs once per many appended lines.
+        const QTextBlock keep = document->findBlock(document->characterCount() - MaxLogViewChars * 3 / 4);
+        QTextCursor cursor(document);
+        cursor.setPosition(keep.position(), QTextCursor::KeepAnchor);
+        cursor.removeSelectedText();
+    }
     scrollToEndLater(view);
 }
 

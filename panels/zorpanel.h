@@ -18,7 +18,10 @@
 //  - turns clicked links of its text browsers into messages (anchors
 //    "app:...", "KM_..." and "python:..."); a link of a page stored in the
 //    project that would start a program or run Python asks the user first;
-//  - keeps time-stamped log views scrolled to their end;
+//  - keeps time-stamped log views scrolled to their end, with every line
+//    cut to a length the view lays out at once and the oldest lines dropped
+//    past a number of characters, so that no peer's text (a 1 MB message,
+//    a flood of them) can freeze the window or fill the memory;
 //  - gives derived panels keyboard shortcuts and turns drops into
 //    KM_DROP_DATA requests.
 //
@@ -132,6 +135,13 @@ public:
     bool handleAnchor(const QUrl &url, bool fromProjectPage);
 
     // --- log views
+    // Longest line a log view shows; the rest of a longer one is replaced
+    // by a mark that says how much was left out.
+    static const int MaxLogLineChars = 4096;
+    // Characters a log view keeps; past them the oldest lines are dropped.
+    static const int MaxLogViewChars = 2000000;
+    // The text with every line longer than MaxLogLineChars cut (and marked).
+    static QString cutLogLines(const QString &text);
     void appendLogText(QPlainTextEdit *view, const QString &text, bool withTime);
     void scrollToEndLater(QPlainTextEdit *view);
 

@@ -5,6 +5,7 @@
 #include "zorapplservices.h"
 #include "zorpythonsyntaxhighlighter.h"
 #include "zorquestionbox.h"
+#include "zorscriptstopkey.h"
 
 #include <QAction>
 #include <QApplication>
@@ -736,6 +737,7 @@ void ZorContentPythonEditor::on_actionPlay_triggered()
     }
     m_silentSave->stop();
     m_runningScriptPath = scriptPath();
+    watchStopKey();
     actionRecord->setChecked(false);
     m_stdOut->clear();
     m_stdErr->clear();
@@ -743,6 +745,14 @@ void ZorContentPythonEditor::on_actionPlay_triggered()
     sendGuiMsg(ZorMessage(KM_SCRIPT_CONTROL, KS_REQUEST, QStringLiteral("1,") + scriptPath()));
     m_scriptTabs->setCurrentWidget(m_tabMainScript);
     m_outputTabs->setCurrentWidget(m_tabStdOut);
+}
+
+void ZorContentPythonEditor::watchStopKey()
+{
+    // Esc stops the script wherever the focus is; Play stays checked while
+    // the module reports it running.
+    ZorScriptStopKey::watch(this, [this] { return actionPlay->isChecked(); },
+                            [this] { on_actionStop_triggered(); });
 }
 
 void ZorContentPythonEditor::on_actionStop_triggered()
@@ -759,6 +769,7 @@ void ZorContentPythonEditor::runExternalScript(int row)
     if (path.isEmpty())
         return;
     m_runningScriptPath = path;
+    watchStopKey();
     sendGuiMsg(ZorMessage(KM_SCRIPT_CONTROL, KS_REQUEST, QStringLiteral("1,") + path));
     m_outputTabs->setCurrentWidget(m_tabStdOut);
 }

@@ -107,6 +107,8 @@ private:
     void showPath(const QString &absolutePath);
     void watch();
     void unwatch();
+    // Esc anywhere stops the script started here (ZorScriptStopKey).
+    void watchStopKey();
     QString readFileText(const QString &absolutePath, bool *ok = nullptr) const;
     void warn(const QString &text);
     void startRefreshTime();

@@ -3,6 +3,7 @@
 #include "zorapplfiles.h"
 #include "zordeclarativeview.h"
 #include "zordynamicuieditmodel.h"
+#include "zorqmlnetworkaccess.h"
 
 #include <QAction>
 #include <QApplication>
@@ -101,6 +102,11 @@ ZorContentUiPanel::ZorContentUiPanel(QWidget *parent)
             Qt::QueuedConnection);
     connect(&m_bridge, &ZorQmlInterface::modelChangeNotify, this,
             &ZorContentUiPanel::qmlRefreshRequired);
+    // Refusals of the screen's file and network access show on the panel.
+    connect(&m_bridge, &ZorQmlInterface::accessRefused, this, &ZorContentUiPanel::showRefusal);
+    connect(&m_networkAccess, &ZorQmlNetworkAccess::refused, this,
+            [this](const QString &text) { showRefusal(tr("QML: refused %1").arg(text)); },
+            Qt::QueuedConnection);
     m_resizeTimer.setSingleShot(true);
     m_resizeTimer.setInterval(ResizeDelayMs);
     connect(&m_resizeTimer, &QTimer::timeout, this, &ZorContentUiPanel::resizeTableColumns);
@@ -113,6 +119,8 @@ ZorContentUiPanel::~ZorContentUiPanel()
 {
     savePanelState();
     disconnectQmlRoot();
+    // The views' engines use the network access guard: they go first.
+    qDeleteAll(m_screenArea->findChildren<ZorDeclarativeView *>(QString(), Qt::FindDirectChildrenOnly));
 }
 
 // --- form ----------------------------------------------------------------------------------
@@ -156,6 +164,14 @@ void ZorContentUiPanel::setupForm()
     labelQmlError->setTextFormat(Qt::PlainText);
     labelQmlError->setWordWrap(true);
     outer->addWidget(labelQmlError);
+
+    labelQmlNotice = new QLabel(this);
+    labelQmlNotice->setObjectName(QStringLiteral("labelQmlNotice"));
+    labelQmlNotice->setTextFormat(Qt::PlainText);
+    labelQmlNotice->setWordWrap(true);
+    labelQmlNotice->setStyleSheet(QStringLiteral("color: #B00000"));
+    labelQmlNotice->hide();
+    outer->addWidget(labelQmlNotice);
 
     m_splitter = new QSplitter(Qt::Vertical, this);
     m_splitter->setObjectName(QStringLiteral("splitter"));
@@ -263,6 +279,7 @@ bool ZorContentUiPanel::setupZorPanel(const QPersistentModelIndex &index, ZorAbs
     const bool bound = ZorPanel::setupZorPanel(index, model);
 
     m_qmlFileName = DefaultQmlFile;
+    bool remoteAllowed = false;
     const QDomDocument qmlData = loadDoc(QStringLiteral("QmlData"));
     if (!qmlData.isNull()) {
         const QDomNodeList names = qmlData.elementsByTagName(QStringLiteral("QmlFilename"));
@@ -271,7 +288,11 @@ bool ZorContentUiPanel::setupZorPanel(const QPersistentModelIndex &index, ZorAbs
             if (!name.isEmpty())
                 m_qmlFileName = name;
         }
+        const QDomNodeList allow = qmlData.elementsByTagName(QStringLiteral("AllowNetworkAccess"));
+        const QString allowed = allow.count() == 1 ? allow.at(0).toElement().text().trimmed() : QString();
+        remoteAllowed = allowed == QLatin1String("1") || allowed.compare(QLatin1String("true"), Qt::CaseInsensitive) == 0;
     }
+    m_networkAccess.setRemoteAllowed(remoteAllowed);
     createObjectModel();
     loadQml();
 
@@ -355,6 +376,12 @@ QString ZorContentUiPanel::commitPanelSettings()
 
 // --- loading the screen --------------------------------------------------------------------
 
+void ZorContentUiPanel::showRefusal(const QString &text)
+{
+    labelQmlNotice->setText(text);
+    labelQmlNotice->show();
+}
+
 bool ZorContentUiPanel::loadQml()
 {
     bool oldDesignMode = false;
@@ -379,6 +406,9 @@ bool ZorContentUiPanel::loadQml()
     gridLayoutUiPanel->addWidget(m_view, 0, 0);
     m_engine = m_view->engine();
     m_context = m_view->rootContext();
+    m_engine->setNetworkAccessManagerFactory(&m_networkAccess);
+    labelQmlNotice->hide();
+    labelQmlNotice->clear();
 
     const QString path = ZorApplServices::workingDir() + QStringLiteral("/QML/") + m_qmlFileName;
     QString error;
@@ -580,14 +610,9 @@ void ZorContentUiPanel::showModuleStatus(int status)
         restartObjectUpdate();
     }
     pushButtonStart->setChecked(m_running);
-    if (status == 0)
-        pushButtonStart->setStyleSheet(QStringLiteral("color:black"));
-    else if (status < 1000)
-        pushButtonStart->setStyleSheet(QStringLiteral("background-color: #5EBE37; color:black"));
-    else if (status >= 2000)
-        pushButtonStart->setStyleSheet(QStringLiteral("background-color: #FF6052; color:black"));
-    else
-        pushButtonStart->setStyleSheet(QStringLiteral("background-color: #FEE600; color:black"));
+    // Disabled (no screen loaded) it must look disabled whatever the colour.
+    pushButtonStart->setStyleSheet(QStringLiteral("QPushButton { %1 } QPushButton:disabled { color: #909090; }")
+                                       .arg(statusStyleSheet(status)));
     if (!pushButtonStart->isChecked())
         pushButtonStart->setText(tr("Start"));
     else if (status == 1200)

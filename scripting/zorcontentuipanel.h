@@ -19,12 +19,18 @@
 //
 // The table is stored as the panel document "DynamicUi" when the project is
 // saved; values that are only read are stored blank.
+//
+// The screen reaches files only inside the project folder, through the
+// bridge and through the engine's own access alike (ZorQmlNetworkAccess);
+// other URLs only when the panel document "QmlData" holds the element
+// "AllowNetworkAccess" with 1. What is refused shows on the panel.
 #pragma once
 
 #include "zorpanel.h"
 #include "zordeclarativeview.h"
 #include "zordynamicuieditmodel.h"
 #include "zorqmlinterface.h"
+#include "zorqmlnetworkaccess.h"
 
 #include <QList>
 #include <QModelIndex>
@@ -99,6 +105,8 @@ public slots:
     void tableScrollBarValueChanged(int value);
 
 private slots:
+    // Shows a refused file or network access of the screen.
+    void showRefusal(const QString &text);
     // What the Design Mode and Show Data Objects toggles switch.
     void designModeDependents(bool b);
     void showDataDependents(bool b);
@@ -131,6 +139,7 @@ private:
     QWidget *m_screenArea = nullptr;
     QGridLayout *gridLayoutUiPanel = nullptr;
     QLabel *labelQmlError = nullptr;
+    QLabel *labelQmlNotice = nullptr;   // what the screen was refused
     QComboBox *comboBoxId = nullptr;
     QFrame *frameTools = nullptr;
     QGridLayout *gridLayoutTools = nullptr;
@@ -156,6 +165,7 @@ private:
     QPointer<QQmlEngine> m_engine;
     QPointer<QQmlContext> m_context;
     ZorQmlInterface m_bridge;
+    ZorQmlNetworkAccess m_networkAccess;
     bool m_designModeDisallowed = false;
     bool m_running = false;
     int m_lastStatus = -1;

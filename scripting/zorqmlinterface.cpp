@@ -27,12 +27,16 @@ bool isBelow(const QString &path, const QString &root)
 }
 
 // The canonical form of a path that may not exist yet: its deepest existing
-// folder resolved (links followed), the rest appended as written.
+// folder resolved (links followed), the rest appended as written. Empty when
+// a part of it is a link that leads nowhere: what a write creates there
+// lies wherever the link points, which no check of the written form sees.
 QString canonicalOfMaybeMissing(const QString &cleanAbsolute)
 {
     QString existing = cleanAbsolute;
     QString rest;
     while (!QFileInfo::exists(existing)) {
+        if (QFileInfo(existing).isSymLink())
+            return QString();
         const int slash = existing.lastIndexOf(QLatin1Char('/'));
         if (slash <= 0)
             return cleanAbsolute;
@@ -261,7 +265,13 @@ QString ZorQmlInterface::projectFilePath(const QString &path, QString *error)
     const QString absolute = QDir::cleanPath(QDir(root).absoluteFilePath(p));
     // Written and resolved forms both: ".." and links may not lead out.
     const QString canonicalRoot = canonicalOfMaybeMissing(root);
-    if (!isBelow(absolute, root) || !isBelow(canonicalOfMaybeMissing(absolute), canonicalRoot)) {
+    const QString canonical = canonicalOfMaybeMissing(absolute);
+    if (canonical.isEmpty() && isBelow(absolute, root)) {
+        if (error)
+            *error = tr("\"%1\" is a link that leads nowhere").arg(path);
+        return QString();
+    }
+    if (!isBelow(absolute, root) || !isBelow(canonical, canonicalRoot)) {
         if (error)
             *error = tr("\"%1\" is outside the project folder \"%2\"").arg(path, root);
         return QString();
@@ -274,7 +284,9 @@ QString ZorQmlInterface::readFile(QString path)
     QString error;
     const QString file = projectFilePath(path, &error);
     if (file.isEmpty()) {
-        qWarning().noquote() << tr("QML: readFile refused: %1").arg(error);
+        const QString text = tr("QML: readFile refused: %1").arg(error);
+        qWarning().noquote() << text;
+        emit accessRefused(text);
         return QString();
     }
     QFile f(file);
@@ -290,7 +302,9 @@ void ZorQmlInterface::writeFile(QString path, QString text, bool append)
     QString error;
     const QString file = projectFilePath(path, &error);
     if (file.isEmpty()) {
-        qWarning().noquote() << tr("QML: writeFile refused: %1").arg(error);
+        const QString text = tr("QML: writeFile refused: %1").arg(error);
+        qWarning().noquote() << text;
+        emit accessRefused(text);
         return;
     }
     const QString folder = QFileInfo(file).path();

@@ -15,6 +15,7 @@
 //    asked to create the controls the table describes
 //    (dynamicUiCreateRequested);
 //  - services: text files below the project folder, and the clipboard.
+//    A path outside it is refused (accessRefused, shown by the panel).
 //
 // The signatures of the signals and public slots are what screen authors
 // write against: keep them. The bridge has no QML properties.
@@ -81,8 +82,9 @@ public:
     static QVariantMap parseUiFormat(const QString &format);
 
     // The absolute path for a screen's file path, when it lies in the
-    // project folder (the working folder) or below; empty otherwise, with
-    // the reason in `error`.
+    // project folder (the working folder) or below, links resolved; empty
+    // otherwise (also for a link that leads nowhere), with the reason in
+    // `error`.
     static QString projectFilePath(const QString &path, QString *error);
 
 signals:
@@ -93,6 +95,8 @@ signals:
     void messageStrIn(QString text);
     void zorMessageOut(ZorMessage msg);
     void modelChangeNotify(QString dataObjectId);
+    // readFile or writeFile refused a path; the panel shows the text.
+    void accessRefused(QString text);
 
 public slots:
     void zorMessageIn(ZorMessage msg);

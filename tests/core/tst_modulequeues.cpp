@@ -7,6 +7,7 @@
 #include <QSignalSpy>
 #include <QtTest>
 #include <memory>
+#include <thread>
 
 namespace {
 using ModulePtr = std::unique_ptr<TestModule, ZorModuleDeleter>;
@@ -168,6 +169,34 @@ private slots:
         message.setRecipient(recipient);
         m.slaveIn(message);
         QCOMPARE(m.queuedCount(ZorModule::FromMaster), kept ? 1 : 0);
+    }
+
+    // A state that waits inside its cycle for what its queues bring (a
+    // script waiting for an answer) sleeps until something arrives: a
+    // message that came before the wait ends it at once, one that comes
+    // meanwhile from another thread wakes it, and so does a stop.
+    void waitingForInputWakesWhenSomethingArrives()
+    {
+        ModulePtr m(new TestModule(QStringLiteral("M1"), QStringLiteral("test")));
+        QVERIFY(!m->waitForWakeup(20));
+        m->masterIn(ZorMessage(KM_STATUS, KS_INFO, 1));
+        QVERIFY(m->waitForWakeup(60000));
+        QVERIFY(!m->waitForWakeup(20));   // taken
+
+        std::thread slave([&m] {
+            QThread::msleep(30);
+            m->masterIn(ZorMessage(KM_STATUS, KS_INFO, 2));
+        });
+        QVERIFY(m->waitForWakeup(60000));
+        slave.join();
+        QCOMPARE(m->queuedCount(ZorModule::FromSlaves), 2);
+
+        std::thread stopper([&m] {
+            QThread::msleep(30);
+            m->requestStop();
+        });
+        QVERIFY(m->waitForWakeup(60000));
+        stopper.join();
     }
 
     void outListsAreSentInOrderByTheHostThread()

@@ -163,7 +163,9 @@ private slots:
         QVERIFY(waitForEnd());
         QCOMPARE(output(), QStringList({"0,StdOut:tick 1", "0,StdOut:a", "0,StdOut:b",
                                         "0,StdOut:second-line", "0,StdOut:no end"}));
-        QCOMPARE(master.dataOf(KM_INFOTEXT).last(), QStringLiteral("Script Started"));
+        // The tree and the panels say that it has ended.
+        QCOMPARE(master.dataOf(KM_INFOTEXT).mid(0, 2),
+                 QStringList({"Script Started", "Script Finished"}));
         for (const ZorMessage &m : master.all())
             if (m.msgType() == KM_SCRIPT_MSG)
                 QCOMPARE(m.origin(), QStringLiteral("Auto1"));
@@ -193,26 +195,36 @@ private slots:
     }
 
     // A stop request ends the script wherever it is: waiting in a scripting
-    // function, in a loop that never calls one, or asleep.
+    // function (for a message, or for an answer that never comes), in a
+    // loop that never calls one, or asleep. The script sees one exception,
+    // raised at its own line, which the editor selects.
     void stopRequestsEndTheScript_data()
     {
         QTest::addColumn<int>("type");
         QTest::addColumn<QString>("data");
         QTest::addColumn<QString>("loop");
+        QTest::addColumn<QString>("lines");   // where the stop may show
         const QString waiting = QStringLiteral("while True:\n    Quorvane.ZorWaitMsg('nothing', 50)\n");
+        const QString forEver = QStringLiteral("Quorvane.ZorWaitMsg('nothing')\n");
+        const QString answer = QStringLiteral("Quorvane.ZorSendMsg(':KM_WHOAMI:KS_REQUEST', 'w')\n");
         const QString busy = QStringLiteral("while True:\n    pass\n");
         const QString asleep = QStringLiteral("import time\ntime.sleep(1000)\n");
-        QTest::newRow("control 0, waiting") << int(KM_SCRIPT_CONTROL) << " 0 " << waiting;
-        QTest::newRow("KM_STOP, waiting") << int(KM_STOP) << "" << waiting;
-        QTest::newRow("control 0, busy") << int(KM_SCRIPT_CONTROL) << "0" << busy;
-        QTest::newRow("KM_STOP, busy") << int(KM_STOP) << "" << busy;
-        QTest::newRow("control 0, asleep") << int(KM_SCRIPT_CONTROL) << "0" << asleep;
+        QTest::newRow("control 0, waiting") << int(KM_SCRIPT_CONTROL) << " 0 " << waiting << "4";
+        QTest::newRow("KM_STOP, waiting") << int(KM_STOP) << "" << waiting << "4";
+        QTest::newRow("waiting briefly, again and again")
+            << int(KM_STOP) << "" << QStringLiteral("while True:\n    Quorvane.ZorWaitMsg('nothing', 1)\n") << "3|4";
+        QTest::newRow("waiting without time-out") << int(KM_STOP) << "" << forEver << "3";
+        QTest::newRow("waiting for an answer") << int(KM_STOP) << "" << answer << "3";
+        QTest::newRow("control 0, busy") << int(KM_SCRIPT_CONTROL) << "0" << busy << "3|4";
+        QTest::newRow("KM_STOP, busy") << int(KM_STOP) << "" << busy << "3|4";
+        QTest::newRow("control 0, asleep") << int(KM_SCRIPT_CONTROL) << "0" << asleep << "4";
     }
     void stopRequestsEndTheScript()
     {
         QFETCH(int, type);
         QFETCH(QString, data);
         QFETCH(QString, loop);
+        QFETCH(QString, lines);
         start(QStringLiteral("import Quorvane\nprint('waiting')\n") + loop);
         QTRY_VERIFY(output().contains("0,StdOut:waiting"));
         // A second start while running is dropped.
@@ -221,7 +233,11 @@ private slots:
         QVERIFY(waitForEnd());
         QCOMPARE(master.dataOf(KM_INFOTEXT).last(), QStringLiteral("Stopped by User"));
         QCOMPARE(master.statusChanges(), QList<int>({1, 0}));
-        QVERIFY(output().last().contains("RuntimeError: Stopped by User"));
+        const QString error = output().last();
+        QVERIFY2(QRegularExpression("^(" + lines + "),StdErr:").match(error).hasMatch(), qPrintable(error));
+        QCOMPARE(error.count("Traceback"), 1);
+        QCOMPARE(error.count("RuntimeError: Stopped by User"), 1);
+        QVERIFY2(!error.contains("During handling"), qPrintable(error));
 
         // A start after the stop runs again.
         automation->setProperty(QStringLiteral("Script"), QStringLiteral("print('again')"), false);

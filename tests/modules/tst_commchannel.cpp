@@ -224,6 +224,11 @@ private slots:
         QTRY_COMPARE_WITH_TIMEOUT(master.lastStatus(), 2000, 10000);
         QVERIFY(master.infoTexts().contains(QStringLiteral("Connecting %1...").arg(closed)));
 
+        // Data for a channel in Error fails at once, with the reason.
+        const ZorMessage lost = send(QStringLiteral("hello"));
+        QTRY_COMPARE(master.answerState(lost), int(KS_FAIL));
+        QCOMPARE(master.dataOf(KM_COMM_DATA).last(), QStringLiteral("not connected: Error connect %1").arg(closed));
+
         // A device that closes the connection is noticed.
         Device device;
         channel->setProperty(QLatin1String(ZorModCommChannel::EndpointProperty), device.endpoint(), false);
@@ -234,12 +239,40 @@ private slots:
         QTRY_COMPARE(master.lastStatus(), 2000);
         QCOMPARE(master.lastInfoText(), QStringLiteral("Connection lost %1").arg(device.endpoint()));
 
-        // No endpoint: back to Idle.
+        // No endpoint: back to Idle, where data fails as well.
         channel->setProperty(QLatin1String(ZorModCommChannel::EndpointProperty), QStringLiteral(" "), false);
         requestTo(channel, KM_START);
         QTRY_COMPARE(master.lastStatus(), 0);
         QTRY_COMPARE(master.infoTexts().mid(master.infoTexts().size() - 2),
                      QStringList({"No Comm. Channel", "Idle"}));
+        const ZorMessage idle = send(QStringLiteral("hello"));
+        QTRY_COMPARE(master.answerState(idle), int(KS_FAIL));
+        QCOMPARE(master.dataOf(KM_COMM_DATA).last(), QStringLiteral("not connected: Idle"));
+    }
+
+    // A device that sends without end and never a CR cannot fill the memory:
+    // past the receive buffer's bound the connection is closed, with the
+    // reason in the status and the log; lines with their CR go on as ever.
+    void aLineWithoutEndClosesTheConnection()
+    {
+        Device device;
+        start(device.endpoint());
+        QVERIFY(waitForConnected());
+        QVERIFY(device.waitForClient());
+        device.write("ok\r");
+        QTRY_COMPARE(receivedData(), QList<QVariant>({QStringLiteral("ok\r")}));
+        const QByteArray chunk(64 << 10, 'x');
+        for (int i = 0; i < 64 && device.socket->state() == QAbstractSocket::ConnectedState; ++i) {
+            device.write(chunk);
+            QTest::qWait(1);
+        }
+        const QString reason = QStringLiteral("Connection closed %1: more than 1048576 bytes without CR")
+                                   .arg(device.endpoint());
+        QTRY_COMPARE_WITH_TIMEOUT(master.lastStatus(), 2000, 10000);
+        QCOMPARE(master.lastInfoText(), reason);
+        QTRY_VERIFY(master.log().contains(reason));
+        QTRY_COMPARE(device.socket->state(), QAbstractSocket::UnconnectedState);
+        QCOMPARE(receivedData().size(), 1);
     }
 
     void aWriteTheDeviceDoesNotTakeFails()

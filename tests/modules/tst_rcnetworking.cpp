@@ -124,6 +124,51 @@ private slots:
             QStringLiteral("Connection from 127.0.0.1 closed: it does not take what is sent")));
     }
 
+    // When the module falls behind, the connections are read no further:
+    // what waits for it stays within its caps (messages and characters),
+    // and nothing is lost, reordered or closed.
+    void aClientFasterThanTheModuleIsHeldBack_data()
+    {
+        QTest::addColumn<int>("maxMessages");
+        QTest::addColumn<int>("maxChars");
+        QTest::newRow("by number") << 50 << (8 << 20);
+        QTest::newRow("by characters") << 4096 << 2000;
+    }
+    void aClientFasterThanTheModuleIsHeldBack()
+    {
+        QFETCH(int, maxMessages);
+        QFETCH(int, maxChars);
+        ZorRcNetworking::Limits limits;
+        limits.statusPeriodMs = 20;
+        limits.maxIncoming = maxMessages;
+        limits.maxIncomingBytes = maxChars;
+        net->setLimits(limits);
+        QVERIFY(startServer());
+        RcClient client;
+        QVERIFY(client.connectTo(port));
+        QStringList expected;
+        QByteArray burst;
+        for (int i = 0; i < 3000; ++i) {
+            expected << QStringLiteral("message %1 ").arg(i) + QString(i % 90, QLatin1Char('.'));
+            burst += expected.last().toLatin1() + "\n\n";
+        }
+        client.send(burst);
+        QStringList taken;
+        int mostAtOnce = 0;
+        int mostChars = 0;
+        QVERIFY(client.waitUntil([&] {
+            const QStringList now = net->takeIncoming();
+            mostAtOnce = qMax(mostAtOnce, int(now.size()));
+            mostChars = qMax(mostChars, int(now.join(QString()).size()));
+            taken += now;
+            return taken.size() >= expected.size();
+        }, 20000));
+        QCOMPARE(taken, expected);
+        QVERIFY2(mostAtOnce <= maxMessages, qPrintable(QString::number(mostAtOnce)));
+        QVERIFY2(mostChars < maxChars + 120, qPrintable(QString::number(mostChars)));
+        QCOMPARE(net->connectedCount(), 1);
+    }
+
     void statusTicksReportOnlyRealErrors()
     {
         QVERIFY(startServer());

@@ -6,8 +6,11 @@
 // its connect time-out and retry.
 #include "moduletesting.h"
 #include "rcclient.h"
+#include "zormodautomation.h"
+#include "zormoddatalog.h"
 #include "zormoddrivexenax.h"
 #include "zormodremotecontrol.h"
+#include "zormodremotecontrolstates.h"
 #include "zorrcnetworking.h"
 #include "zortest.h"
 
@@ -170,37 +173,128 @@ private slots:
         QVERIFY(!wire.contains(QLatin1String("KM_SNIFFER")));
     }
 
+    // Every request that runs code, writes files or downloads, sent through
+    // a socket to real modules: refused (KS_REJECT, with the reason in the
+    // log) and nothing changed, neither the property nor the disk; with the
+    // permission on, the same request does what it asks. "%1" stands for a
+    // scratch folder. Reads and plain settings pass without the permission.
     void guardedRequestsAreRefused_data()
     {
         QTest::addColumn<QString>("request");
+        QTest::addColumn<QString>("module");     // whose property it sets
+        QTest::addColumn<QString>("property");
+        QTest::addColumn<QString>("file");       // what it writes, in the folder
+        QTest::addColumn<bool>("guarded");
         QTest::addColumn<bool>("toMainWindow");
-        QTest::newRow("script") << "drive1:KM_SCRIPT_CONTROL:KS_REQUEST:1" << false;
-        QTest::newRow("download") << "drive1:KM_DRIVE_DOWNLOAD_START:KS_REQUEST:s,x.pymbin" << false;
-        QTest::newRow("master out") << "drive1:KM_MASTER_OUT:KS_REQUEST:drive1:KM_STOP:KS_REQUEST" << false;
-        QTest::newRow("app control") << "drive1:KM_APPLICATION_CONTROL:KS_REQUEST:noop" << true;
-        QTest::newRow("dialog") << "drive1:KM_DIALOG:KS_REQUEST:i,hello" << true;
+        QTest::newRow("script property")
+            << "Auto1:KM_SETPROPERTY:KS_REQUEST:Script=open(r'%1/planted','w').write('x')"
+            << "Auto1" << "Script" << "" << true << false;
+        QTest::newRow("script file") << "Auto1:KM_SETPROPERTY:KS_REQUEST:ScriptFileName=%1/other.py"
+                                     << "Auto1" << "ScriptFileName" << "" << true << false;
+        QTest::newRow("external script") << "Auto1:KM_SETPROPERTY:KS_REQUEST:ExternalScript0=%1/x.py"
+                                         << "Auto1" << "ExternalScript0" << "" << true << false;
+        QTest::newRow("description file") << "drive1:KM_SETPROPERTY:KS_REQUEST:ConfigFilePath=%1/x.xdd"
+                                          << "drive1" << "ConfigFilePath" << "" << true << false;
+        QTest::newRow("firmware file") << "drive1:KM_SETPROPERTY:KS_REQUEST:FirmwareFilePath=%1/fw.bin"
+                                       << "drive1" << "FirmwareFilePath" << "" << true << false;
+        QTest::newRow("a later path key") << "drive1:KM_SETPROPERTY:KS_REQUEST:ExportFolder=%1"
+                                          << "drive1" << "ExportFolder" << "" << true << false;
+        QTest::newRow("key with a blank") << "Auto1:KM_SETPROPERTY:KS_REQUEST:Script x=print(1)"
+                                          << "" << "" << "" << true << false;
+        QTest::newRow("start recording") << "Scope:KM_DAQ_CONTROL:KS_REQUEST:1,%1/rec.csv"
+                                         << "" << "" << "rec.csv" << true << false;
+        QTest::newRow("load recording") << "Scope:KM_DAQ_CONTROL:KS_REQUEST:4,%1/rec.csv"
+                                        << "" << "" << "" << true << false;
+        QTest::newRow("run code") << "Auto1:KM_SCRIPT_CONTROL:KS_REQUEST:1,append:open(r'%1/ran','w').write('x')"
+                                  << "" << "" << "ran" << true << false;
+        QTest::newRow("drive script") << "drive1:KM_SCRIPT_CONTROL:KS_REQUEST:1" << "" << "" << "" << true << false;
+        QTest::newRow("download") << "drive1:KM_DRIVE_DOWNLOAD_START:KS_REQUEST:s,x.pymbin"
+                                  << "" << "" << "" << true << false;
+        QTest::newRow("node download") << "drive1:KM_INTERVIEW:KS_REQUEST:SDODownload:1000:0:2,1f50h,1h,bf,889,3,%1/fw.bin"
+                                       << "" << "" << "" << true << false;
+        QTest::newRow("master out") << "drive1:KM_MASTER_OUT:KS_REQUEST:drive1:KM_STOP:KS_REQUEST"
+                                    << "" << "" << "" << true << false;
+        QTest::newRow("app control") << "drive1:KM_APPLICATION_CONTROL:KS_REQUEST:noop"
+                                     << "" << "" << "" << true << true;
+        QTest::newRow("dialog") << "drive1:KM_DIALOG:KS_REQUEST:i,hello" << "" << "" << "" << true << true;
+        QTest::newRow("read") << "Auto1:KM_GETPROPERTY:KS_REQUEST:Script" << "" << "" << "" << false << false;
+        QTest::newRow("plain setting") << "drive1:KM_SETPROPERTY:KS_REQUEST:TargetVelocity=5"
+                                       << "drive1" << "TargetVelocity" << "" << false << false;
+        QTest::newRow("plain recording control") << "Scope:KM_DAQ_CONTROL:KS_REQUEST:2"
+                                                 << "" << "" << "" << false << false;
     }
     void guardedRequestsAreRefused()
     {
         QFETCH(QString, request);
+        QFETCH(QString, module);
+        QFETCH(QString, property);
+        QFETCH(QString, file);
+        QFETCH(bool, guarded);
         QFETCH(bool, toMainWindow);
+        QTemporaryDir dir;
+        request = request.arg(dir.path());
+        model->addModule("automation", "Auto1", QString(), "<properties><Script>pass</Script></properties>");
+        model->addModule("datalog", "Scope");
+        ModulePtr automation(new ZorModAutomation);
+        ModulePtr dataLog(new ZorModDataLog);
+        QVERIFY(automation->setupZorModule(model->moduleIndex("Auto1"), model));
+        QVERIFY(dataLog->setupZorModule(model->moduleIndex("Scope"), model));
+        QVERIFY(rc->addSlave(automation.get()));
+        QVERIFY(rc->addSlave(dataLog.get()));
+        automation->start();
+        dataLog->start();
+        const QMap<QString, ZorModule *> modules = {
+            {"Auto1", automation.get()}, {"Scope", dataLog.get()}, {"drive1", drive}};
+        const QString before = module.isEmpty() ? QString() : modules.value(module)->property(property);
+        const auto unchanged = [&] {
+            return module.isEmpty() || modules.value(module)->property(property) == before;
+        };
+        const auto nothingWritten = [&] { return file.isEmpty() || !QFileInfo::exists(dir.filePath(file)); };
+        const ZorMessage asked(request, 1);
+        SignalRecorder &target = toMainWindow ? appControl : down;
+
         QVERIFY(startServer());
         RcClient client;
         QVERIFY(client.connectTo(port));
-        const ZorMessage asked(request, 1);
         client.send(request.toLatin1() + "\n\n");
         QString rejected = request;
         rejected.replace(rejected.indexOf(QLatin1String("KS_REQUEST")), 10, QLatin1String("KS_REJECT"));
-        QCOMPARE(client.waitForFrame("KS_REJECT"), rejected);
-        QVERIFY(down.ofType(asked.msgType()).isEmpty());
-        QVERIFY(appControl.ofType(asked.msgType()).isEmpty());
-
-        // Allowed, it goes where it is meant to go.
-        set(rc, RC::AllowControlProperty, QStringLiteral("1"));
-        client.send(request.toLatin1() + "\n\n");
-        SignalRecorder &target = toMainWindow ? appControl : down;
+        if (guarded) {
+            QCOMPARE(client.waitForFrame("KS_REJECT"), rejected);
+            QVERIFY(target.ofType(asked.msgType()).isEmpty());
+            QVERIFY(unchanged());
+            QVERIFY(nothingWritten());
+            QVERIFY2(!master.infoTexts().filter(QStringLiteral("Refused %1").arg(ZorMessage::msgTypeName(asked.msgType()))).isEmpty(),
+                     qPrintable(master.infoTexts().join('\n')));
+            // The same request, allowed.
+            set(rc, RC::AllowControlProperty, QStringLiteral("1"));
+            client.send(request.toLatin1() + "\n\n");
+        }
         QTRY_COMPARE(target.ofType(asked.msgType()).size(), 1);
         QCOMPARE(target.ofType(asked.msgType()).first().data().toString(), asked.data().toString());
+        if (!module.isEmpty())
+            QTRY_COMPARE(modules.value(module)->property(property), asked.data().toString().section('=', 1));
+        if (!file.isEmpty())
+            QTRY_VERIFY_WITH_TIMEOUT(QFileInfo::exists(dir.filePath(file)), 20000);
+        QCOMPARE(client.frames().count(rejected), guarded ? 1 : 0);
+    }
+
+    // The help page lists every guarded request, as the code has them.
+    void theHelpListsTheGuardedRequests()
+    {
+        QFile help(QStringLiteral(ZOR_SOURCE_DIR "/resources/help/index.html"));
+        QVERIFY(help.open(QIODevice::ReadOnly));
+        const QString page = QString::fromUtf8(help.readAll());
+        const QString section = page.section(QStringLiteral("<h2 id=\"remotecontrol\">"), 1).section("<h2", 0, 0);
+        QString normalised = section;
+        normalised.replace(QRegularExpression("\\s+"), " ");
+        normalised.replace(QLatin1String("&lt;"), QLatin1String("<")).replace(QLatin1String("&gt;"), QLatin1String(">"));
+        normalised.remove(QRegularExpression("</?code>"));
+        for (const RC::GuardedRequest &g : RC::guardedRequests()) {
+            const QString row = QStringLiteral("<tr><td>%1</td><td>%2</td></tr>")
+                                    .arg(ZorMessage::msgTypeName(g.msgType), QLatin1String(g.which));
+            QVERIFY2(normalised.contains(row), qPrintable(row));
+        }
     }
 
     void aSecretMustComeFirst()
@@ -241,6 +335,87 @@ private slots:
         QCOMPARE(other.waitForFrame("^drive1:KM_WHOAMI:KS_ANSWER"), WhoAmIAnswer);
         QCOMPARE(master.lastStatus(), 1);
         QVERIFY(remoteIn().size() == 1);
+    }
+
+    // Idle connections cannot keep the others out: with 32 clients that
+    // send nothing a 33rd is refused, and once the idle time-out (set short
+    // here) has passed the idle ones are closed, which the log says, and a
+    // new client is served.
+    void idleClientsAreClosedAfterTheTimeOut()
+    {
+        set(rc, RC::IdleTimeoutProperty, QStringLiteral("2"));
+        QVERIFY(startServer());
+        std::vector<std::unique_ptr<QTcpSocket>> idle;
+        for (int i = 0; i < 32; ++i) {
+            idle.emplace_back(new QTcpSocket);
+            idle.back()->connectToHost(QHostAddress::LocalHost, port);
+        }
+        QTRY_COMPARE(rc->networking()->connectedCount(), 32);
+        QTcpSocket late;
+        late.connectToHost(QHostAddress::LocalHost, port);
+        QTRY_VERIFY(master.infoTexts().contains(QStringLiteral("Connection from 127.0.0.1 refused: too many clients")));
+        QTRY_COMPARE(late.state(), QAbstractSocket::UnconnectedState);
+
+        const QString closed = QStringLiteral("Connection from 127.0.0.1 closed: nothing received for 2 s");
+        QTRY_COMPARE_WITH_TIMEOUT(master.infoTexts().count(closed), 32, 10000);
+        for (auto &socket : idle)
+            QTRY_COMPARE(socket->state(), QAbstractSocket::UnconnectedState);
+        RcClient fresh;
+        QVERIFY(fresh.connectTo(port));
+        fresh.send(WhoAmI);
+        QCOMPARE(fresh.waitForFrame("^drive1:KM_WHOAMI:KS_ANSWER"), WhoAmIAnswer);
+    }
+
+    // A 1 MB message reaches the log cut to a length a view shows at once,
+    // with a mark, while the client gets the whole answer; past a few
+    // hundred a second, messages in and out are counted, not logged.
+    void theLogStaysReadable()
+    {
+        QVERIFY(startServer());
+        RcClient client;
+        QVERIFY(client.connectTo(port));
+        const QByteArray value((1 << 20) - 100, 'v');
+        client.send("drive1:KM_SETPROPERTY:KS_REQUEST:Big=" + value + "\n\n");
+        const QString answer = client.waitForFrame("^drive1:KM_SETPROPERTY:KS_ANSWER", 20000);
+        QCOMPARE(answer.size(), int(strlen("drive1:KM_SETPROPERTY:KS_ANSWER:Big=")) + value.size());
+        QTRY_VERIFY(!master.infoTexts().filter(QRegularExpression("^remoteOut: .*not logged\\]$")).isEmpty());
+        for (const QString &text : master.infoTexts()) {
+            QVERIFY(text.size() < RemoteControl::Networking::LoggedTextChars + 100);
+            if (text.startsWith(QLatin1String("remoteIn:  drive1:KM_SETPROPERTY")))
+                QVERIFY2(text.endsWith(QStringLiteral("[... %1 more characters not logged]")
+                                           .arg(value.size() + 37 - RemoteControl::Networking::LoggedTextChars)),
+                         qPrintable(text.right(60)));
+        }
+
+        QByteArray burst;
+        for (int i = 0; i < 400; ++i)
+            burst += WhoAmI;
+        client.send(burst);
+        QTRY_COMPARE_WITH_TIMEOUT(client.frames().filter(QRegularExpression("^drive1:KM_WHOAMI:KS_ANSWER")).size(),
+                                  400, 20000);
+        QTRY_VERIFY(!master.infoTexts().filter(QRegularExpression(
+                         "^\\d+ further messages in and out not logged \\(more than 200 a second\\)$")).isEmpty());
+        const QStringList traffic = master.infoTexts().filter(QRegularExpression("^remote(In: |Out:) "));
+        QVERIFY2(traffic.size() < 800, qPrintable(QString::number(traffic.size())));
+    }
+
+    // The slaves' once-a-second status goes out when it changed only.
+    void repeatedStatusReportsGoOutOnce()
+    {
+        QVERIFY(startServer());
+        RcClient client;
+        QVERIFY(client.connectTo(port));
+        QTRY_COMPARE(rc->networking()->connectedCount(), 1);
+        for (int value : {5, 5, 5, 7, 7, 5}) {
+            ZorMessage report(KM_STATUS, KS_INFO, value);
+            report.setOrigin(QStringLiteral("drive9"));
+            rc->masterIn(report);
+        }
+        client.send(WhoAmI);
+        QCOMPARE(client.waitForFrame("^drive1:KM_WHOAMI:KS_ANSWER"), WhoAmIAnswer);
+        QCOMPARE(client.frames().filter("drive9:"),
+                 QStringList({"drive9:KM_STATUS:KS_INFO:5", "drive9:KM_STATUS:KS_INFO:7",
+                              "drive9:KM_STATUS:KS_INFO:5"}));
     }
 
     void connectionTextsSelectServerMode_data()

@@ -56,7 +56,9 @@ private slots:
     {
         panel->msgIn(ZorMessage(KM_GETALLPROPERTIES, KS_ANSWER,
                                 QStringLiteral("Port=COM1\nUpdateInterval [msec]=100\n"
-                                               "_Hidden=1\nFormula=x=2*y\nBare")));
+                                               "_Hidden=1\nFormula=x=2*y\nBare\n"
+                                               "OperationMode [0-Standard | 1-Cogging Comp. | "
+                                               "2-CCM Reference Run | 3-StepDir | 4 - No Init]=0")));
         auto *grid = panel->findChild<QGridLayout *>("gridStatus");
         QVERIFY(grid);
         auto labelAt = [grid](int row) {
@@ -68,13 +70,19 @@ private slots:
         QCOMPARE(labelAt(3), QStringLiteral("UpdateInterval [msec]"));
         QCOMPARE(labelAt(4), QStringLiteral("Formula"));
         QCOMPARE(labelAt(5), QStringLiteral("Bare"));
-        QCOMPARE(grid->rowCount(), 6);
+        // A long name is broken into lines that the row's height holds.
+        const QStringList lines = labelAt(6).split('\n');
+        QCOMPARE(lines.join(' '), QStringLiteral("OperationMode [0-Standard | 1-Cogging Comp. | "
+                                                 "2-CCM Reference Run | 3-StepDir | 4 - No Init]"));
+        for (const QString &line : lines)
+            QVERIFY2(line.size() <= 40, qPrintable(line));
+        QCOMPARE(grid->rowCount(), 7);
         QCOMPARE(panel->editorOf("Port")->text(), QStringLiteral("COM1"));
         QCOMPARE(panel->editorOf("UpdateInterval [msec]")->text(), QStringLiteral("100"));
         QCOMPARE(panel->editorOf("Formula")->text(), QStringLiteral("x=2*y"));
         QVERIFY(!panel->editorOf("_Hidden"));
         // Registered under the key: the name's first word.
-        QCOMPARE(requestedProperties(), QStringList({"Port", "UpdateInterval", "Formula", "Bare"}));
+        QCOMPARE(requestedProperties(), QStringList({"Port", "UpdateInterval", "Formula", "Bare", "OperationMode"}));
 
         // The grid is built once.
         panel->msgIn(ZorMessage(KM_GETALLPROPERTIES, KS_ANSWER, QStringLiteral("Other=1")));

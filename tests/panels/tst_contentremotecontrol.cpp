@@ -31,7 +31,8 @@ class TestContentRemoteControl : public QObject
     QList<QWidget *> settings() const
     {
         return {line("lineEditConnection"), line("lineEditMsgFilter"), line("lineEditBindAddress"),
-                line("lineEditSecret"), panel->findChild<QCheckBox *>("checkBoxAllowControl")};
+                line("lineEditSecret"), line("lineEditIdleTimeout"),
+                panel->findChild<QCheckBox *>("checkBoxAllowControl")};
     }
     void info(const QString &text) { panel->msgIn(ZorMessage(KM_INFOTEXT, KS_INFO, text)); }
     void mode(const QString &value, int type = KM_SETPROPERTY)
@@ -140,6 +141,53 @@ private slots:
             info(QStringLiteral("remoteOut: %1").arg(i));
         QCOMPARE(log()->document()->blockCount(), ZorContentRemoteControl::MaxLogLines);
         QVERIFY(log()->toPlainText().endsWith(QStringLiteral("remoteOut: %1").arg(ZorContentRemoteControl::MaxLogLines + 9)));
+    }
+
+    // An error text shows on the error colour while the mode stays on; the
+    // next text of the new attempt takes the mode's colour again.
+    void errorsShowOnTheErrorColour()
+    {
+        mode(QStringLiteral("1"));
+        info(QStringLiteral("Server started Port=51111"));
+        QCOMPARE(stateLine()->styleSheet(), QStringLiteral("background-color: #5EBE37; color:black"));
+        info(QStringLiteral("error: The bound address is already in use"));
+        QCOMPARE(stateLine()->text(), QStringLiteral("error: The bound address is already in use"));
+        QCOMPARE(stateLine()->styleSheet(), QStringLiteral("background-color: #FF6052; color:black"));
+        info(QStringLiteral("remoteIn:  x"));
+        QCOMPARE(stateLine()->styleSheet(), QStringLiteral("background-color: #FF6052; color:black"));
+        info(QStringLiteral("Initializing"));
+        QCOMPARE(stateLine()->styleSheet(), QStringLiteral("background-color: #5EBE37; color:black"));
+    }
+
+    // A 1 MB text and a flood of them: every line reaches the log cut to a
+    // length the view lays out at once, with a mark, and the log keeps at
+    // most its characters; the window stays responsive meanwhile.
+    void longTextsReachTheLogCut()
+    {
+        panel->resize(600, 400);
+        panel->show();
+        QVERIFY(QTest::qWaitForWindowExposed(panel));
+        const QString big = QStringLiteral("remoteOut: ") + QString(1 << 20, QLatin1Char('x'));
+        info(big);
+        const QString last = log()->document()->lastBlock().text();
+        QVERIFY(last.size() < ZorPanel::MaxLogLineChars + 100);
+        QVERIFY2(last.endsWith(QStringLiteral("[... %1 more characters not shown]")
+                                   .arg(big.size() - ZorPanel::MaxLogLineChars)),
+                 qPrintable(last.right(60)));
+        bool ticked = false;
+        QTimer::singleShot(0, this, [&ticked] { ticked = true; });
+        QTRY_VERIFY(ticked);
+
+        // A text of many lines keeps its short lines whole.
+        info(QStringLiteral("a\n") + QString(5000, QLatin1Char('y')) + QStringLiteral("\nb"));
+        QCOMPARE(log()->document()->lastBlock().text(), QStringLiteral("b"));
+        QVERIFY(log()->document()->lastBlock().previous().text().endsWith("[... 904 more characters not shown]"));
+
+        for (int i = 0; i < 600; ++i)
+            info(big);
+        QVERIFY(log()->document()->characterCount() <= ZorPanel::MaxLogViewChars);
+        QVERIFY(log()->document()->characterCount() > ZorPanel::MaxLogViewChars / 2);
+        QVERIFY(!log()->isUndoRedoEnabled());
     }
 
     void drivesARemoteControlModule()

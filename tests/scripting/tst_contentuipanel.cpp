@@ -350,7 +350,9 @@ private slots:
         QCOMPARE(panel->isRunning(), running);
         QCOMPARE(startButton()->isChecked(), running);
         QCOMPARE(startButton()->text(), text);
-        QCOMPARE(startButton()->styleSheet(), style);
+        // Disabled (no screen), it looks disabled whatever the colour.
+        QCOMPARE(startButton()->styleSheet(),
+                 QStringLiteral("QPushButton { %1 } QPushButton:disabled { color: #909090; }").arg(style));
         QCOMPARE(panel->objectTable()->isUpdateRunning(), running);
 
         sent.clear();
@@ -358,6 +360,74 @@ private slots:
         QCOMPARE(sent.size(), 1);
         QCOMPARE(sent.at(0).msgType(), running ? int(KM_STOP) : int(KM_START));
         QCOMPARE(sent.at(0).origin(), QStringLiteral("GUI"));
+    }
+
+    // The screen's own XMLHttpRequest reaches files of the project folder
+    // and nothing else (other addresses only when the panel document allows
+    // them); a refusal shows on the panel.
+    void theScreensOwnRequestsStayInTheProject_data()
+    {
+        QTest::addColumn<bool>("remoteAllowed");
+        QTest::newRow("as it comes") << false;
+        QTest::newRow("network allowed") << true;
+    }
+    void theScreensOwnRequestsStayInTheProject()
+    {
+        QFETCH(bool, remoteAllowed);
+        QTemporaryDir outside;
+        QVERIFY(ScreenFixture::writeText(outside.filePath("secret.txt"), "secret"));
+        QVERIFY(ScreenFixture::writeText(project->filePath("inside.txt"), "inside"));
+        QVERIFY(QFile::link(outside.path(), project->filePath("escape")));
+        writeScreen("ZorUiMain.qml",
+                    "import QtQuick 2.15\n"
+                    "Item {\n"
+                    "    property string result: 'none'\n"
+                    "    property bool done: false\n"
+                    "    function get(url) {\n"
+                    "        done = false; result = 'none'\n"
+                    "        var x = new XMLHttpRequest()\n"
+                    "        x.onreadystatechange = function() {\n"
+                    "            if (x.readyState === XMLHttpRequest.DONE) { result = x.responseText; done = true }\n"
+                    "        }\n"
+                    "        x.open('GET', url)\n"
+                    "        x.send()\n"
+                    "    }\n"
+                    "}\n");
+        makePanel(remoteAllowed ? "<docs><QmlData><QmlData><AllowNetworkAccess>1</AllowNetworkAccess>"
+                                  "</QmlData></QmlData></docs>"
+                                : QString());
+        QObject *root = panel->view()->rootObject();
+        QVERIFY(root);
+        auto *notice = panel->findChild<QLabel *>(QStringLiteral("labelQmlNotice"));
+        const auto get = [&](const QString &url) {
+            QMetaObject::invokeMethod(root, "get", Q_ARG(QVariant, url));
+            return QTest::qWaitFor([&] { return root->property("done").toBool(); }, 5000);
+        };
+
+        QVERIFY(get(QUrl::fromLocalFile(project->filePath("inside.txt")).toString()));
+        QCOMPARE(root->property("result").toString(), QStringLiteral("inside"));
+        QVERIFY(notice->isHidden());
+
+        for (const QString &file : {outside.filePath("secret.txt"), project->filePath("escape/secret.txt")}) {
+            QVERIFY(get(QUrl::fromLocalFile(file).toString()));
+            QCOMPARE(root->property("result").toString(), QString());
+            QTRY_VERIFY(!notice->isHidden());
+            QVERIFY2(notice->text().startsWith("QML: refused file://") && notice->text().contains("secret.txt"),
+                     qPrintable(notice->text()));
+        }
+
+        // Another address: nobody is asked unless the panel allows it.
+        QTcpServer web;
+        QVERIFY(web.listen(QHostAddress::LocalHost));
+        root->setProperty("done", false);
+        QMetaObject::invokeMethod(root, "get", Q_ARG(QVariant, QStringLiteral("http://127.0.0.1:%1/x").arg(web.serverPort())));
+        if (remoteAllowed) {
+            QVERIFY(web.waitForNewConnection(5000));
+        } else {
+            QTRY_VERIFY(root->property("done").toBool());
+            QVERIFY(notice->text().contains("http://127.0.0.1"));
+            QVERIFY(!web.hasPendingConnections());
+        }
     }
 
     void savingStoresReadValuesBlank()

@@ -308,6 +308,27 @@ private slots:
         QCOMPARE(ScreenFixture::readText(parent.filePath("outside.txt")), QStringLiteral("secret"));
     }
 
+    // A link inside the project folder that leads nowhere would have a
+    // write create its target wherever the link points: refused, and said.
+    void aLinkThatLeadsNowhereIsRefused()
+    {
+        QTemporaryDir outside;
+        QVERIFY(QFile::link(outside.filePath("created.txt"), project.filePath("dangling.txt")));
+        QVERIFY(QFile::link(outside.filePath("folder"), project.filePath("nofolder")));
+        ZorQmlInterface bridge;
+        QSignalSpy refused(&bridge, &ZorQmlInterface::accessRefused);
+        for (const char *path : {"dangling.txt", "nofolder/new.txt"}) {
+            QTest::ignoreMessage(QtWarningMsg,
+                                 QRegularExpression("^QML: writeFile refused: \".*\" is a link that leads nowhere$"));
+            bridge.writeFile(QLatin1String(path), "x");
+        }
+        QVERIFY(!QFileInfo::exists(outside.filePath("created.txt")));
+        QVERIFY(!QFileInfo::exists(outside.filePath("folder")));
+        QCOMPARE(refused.size(), 2);
+        QFile::remove(project.filePath("dangling.txt"));
+        QFile::remove(project.filePath("nofolder"));
+    }
+
     // What screen authors write: the bridge as the context object "ZorUi",
     // its overloads and signal arguments reached by name.
     void aScreenCallsTheBridgeByName()

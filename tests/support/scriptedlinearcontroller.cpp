@@ -1,5 +1,6 @@
 #include "scriptedlinearcontroller.h"
 
+#include <QEventLoop>
 #include <QHash>
 #include <QHostAddress>
 #include <QPointer>
@@ -7,15 +8,24 @@
 #include <QSet>
 #include <QTcpServer>
 #include <QTcpSocket>
-#include <QThread>
 #include <QTimer>
 
+#include <condition_variable>
 #include <mutex>
+#include <thread>
 
+// The controller's thread is a plain std::thread that runs a Qt event loop,
+// and every hand-over with it (the calls run there, its end) goes through a
+// std::mutex, a condition variable and join(): all of it is seen by
+// ThreadSanitizer, which cannot see the synchronisation inside Qt's own
+// thread and blocking-call machinery. The destructor joins the thread
+// before anything it used is destroyed.
 struct ScriptedLinearController::Private
 {
-    QThread thread;
-    QObject *context = nullptr;              // lives in the thread
+    std::thread thread;
+    QEventLoop *loop = nullptr;              // thread only, while it runs
+    QObject *context = nullptr;              // lives in the thread; set before the
+                                             // constructor returns, cleared at the end
     QTcpServer *server = nullptr;            // thread only
     QHash<QTcpSocket *, QByteArray> buffers; // thread only
 
@@ -153,10 +163,48 @@ struct ScriptedLinearController::Private
         }
     }
 
+    // Runs f in the thread and waits until it has run.
     template<class F>
     void inThread(F f)
     {
-        QMetaObject::invokeMethod(context, f, Qt::BlockingQueuedConnection);
+        std::mutex doneMutex;
+        std::condition_variable doneSignal;
+        bool done = false;
+        QMetaObject::invokeMethod(context, [&] {
+            f();
+            std::lock_guard<std::mutex> locker(doneMutex);
+            done = true;
+            doneSignal.notify_all();
+        }, Qt::QueuedConnection);
+        std::unique_lock<std::mutex> locker(doneMutex);
+        doneSignal.wait(locker, [&] { return done; });
+    }
+
+    // The thread: sets up the server, runs the event loop until the
+    // destructor ends it, and tears everything down before it returns.
+    void run(std::mutex &startMutex, std::condition_variable &started)
+    {
+        QEventLoop eventLoop;
+        auto *own = new QObject;
+        auto *listening = new QTcpServer(own);
+        listening->listen(QHostAddress::LocalHost, 0);
+        QObject::connect(listening, &QTcpServer::newConnection, own, [this] { accept(); });
+        {
+            std::lock_guard<std::mutex> locker(mutex);
+            port = listening->serverPort();
+        }
+        loop = &eventLoop;
+        server = listening;
+        {
+            std::lock_guard<std::mutex> locker(startMutex);
+            context = own;
+            started.notify_all();
+        }
+        eventLoop.exec();
+        buffers.clear();
+        delete own;   // the server and the sockets with it
+        loop = nullptr;
+        server = nullptr;
     }
 };
 
@@ -164,31 +212,17 @@ ScriptedLinearController::ScriptedLinearController()
     : d(new Private)
 {
     d->clock.start();
-    // Made and handed over before the thread runs, so that the thread sees it.
-    d->context = new QObject;
-    d->context->moveToThread(&d->thread);
-    d->thread.start();
-    d->inThread([this] {
-        d->server = new QTcpServer(d->context);
-        d->server->listen(QHostAddress::LocalHost, 0);
-        QObject::connect(d->server, &QTcpServer::newConnection, d->context, [this] { d->accept(); });
-        std::lock_guard<std::mutex> locker(d->mutex);
-        d->port = d->server->serverPort();
-    });
+    std::mutex startMutex;
+    std::condition_variable started;
+    d->thread = std::thread([this, &startMutex, &started] { d->run(startMutex, started); });
+    std::unique_lock<std::mutex> locker(startMutex);
+    started.wait(locker, [this] { return d->context != nullptr; });
 }
 
 ScriptedLinearController::~ScriptedLinearController()
 {
-    d->inThread([this] {
-        std::lock_guard<std::mutex> locker(d->mutex);
-        d->buffers.clear();
-        delete d->context;   // the server and the sockets with it
-        d->context = nullptr;
-    });
-    d->thread.quit();
-    d->thread.wait();
-    // Everything the thread wrote is handed over with its last unlock.
-    std::lock_guard<std::mutex> locker(d->mutex);
+    d->inThread([this] { d->loop->quit(); });
+    d->thread.join();
 }
 
 quint16 ScriptedLinearController::port() const
