@@ -137,9 +137,11 @@ bool ZorContentDriveRuxaSetup::eventFilter(QObject *watched, QEvent *event)
         if (key->key() == Qt::Key_Escape && key->modifiers() == Qt::NoModifier && focus && isAncestorOf(focus)
             && ui->pushButtonStop->isEnabled()) {
             // Taken here: the Esc shortcuts of other panels do not compete.
+            // The event still goes on to the other filters, so that Esc
+            // also stops a script the user started elsewhere.
             on_pushButtonStop_clicked();
             event->accept();
-            return true;
+            return false;
         }
     }
     return ZorPanel::eventFilter(watched, event);

@@ -6,6 +6,7 @@
 #include "testdommodel.h"
 #include "zorcontentdriveruxasetup.h"
 #include "zorquestionbox.h"
+#include "zorscriptstopkey.h"
 #include "zortest.h"
 
 #include <QtTest>
@@ -396,12 +397,19 @@ private slots:
                                                      "KM_SETPROPERTY:KS_REQUEST:TargetPosition=400.000"}));
     }
 
-    // Esc stops the drive while the focus is in the panel, also with other
+    // Esc stops the drive while the focus is in the panel (and a script the
+    // user started elsewhere as well), also with other
     // Esc buttons in the window (a shortcut they share would only move the
     // focus), and with the focus elsewhere once the shared shortcut comes
     // to the panel's Stop; nothing while the drive is off.
     void escStopsTheDrive()
     {
+        // A script started from another panel (registered before this
+        // panel was made) stops on the same press.
+        QWidget scriptPanel;
+        bool scriptRuns = true;
+        ZorScriptStopKey::watch(&scriptPanel, [&scriptRuns] { return scriptRuns; },
+                                [&scriptRuns] { scriptRuns = false; });
         QWidget window;
         auto *layout = new QVBoxLayout(&window);
         auto *other = new QPushButton(QStringLiteral("Stop script"), &window);
@@ -422,6 +430,7 @@ private slots:
         QTest::keyClick(field, Qt::Key_Escape);
         QCOMPARE(stops, QStringList({"KM_DRIVE_STOP:KS_REQUEST"}));
         QCOMPARE(otherClicks, 0);
+        QVERIFY(!scriptRuns);
 
         other->setFocus();
         QTRY_VERIFY(other->hasFocus());
