@@ -174,7 +174,9 @@ public:
     void setStatusText(const QString &text);
 
     // --- properties -------------------------------------------------------------
-    // Key of a property name: its first blank-separated word.
+    // Key of a property name: the whole name, trimmed, without a trailing
+    // unit or hint in brackets ("TargetPos [mm]" -> "TargetPos"). Blanks
+    // inside a key belong to it: "1 bad key" is a key of its own.
     static QString propertyKey(const QString &name);
     bool setProperty(const QString &name, const QString &value, bool notify = true,
                      bool asDefault = false);

@@ -10,9 +10,17 @@
 
 QString ZorModule::propertyKey(const QString &name)
 {
+    // A name is taken whole: cutting it at its first blank would store
+    // "1 bad key" under the key "1", over another property's value. Only a
+    // bracketed unit or hint at its end is decoration.
     const QString trimmed = name.trimmed();
-    const int blank = trimmed.indexOf(QLatin1Char(' '));
-    return blank < 0 ? trimmed : trimmed.left(blank);
+    if (!trimmed.endsWith(QLatin1Char(']')))
+        return trimmed;
+    const int open = trimmed.lastIndexOf(QLatin1String(" ["));
+    if (open < 0)
+        return trimmed;
+    const QString key = trimmed.left(open).trimmed();
+    return key.isEmpty() ? trimmed : key;
 }
 
 bool ZorModule::setProperty(const QString &name, const QString &givenValue, bool notify,

@@ -364,6 +364,9 @@ private slots:
             {"a<b>&c", "x&y"},
             {QString::fromUtf8("Preis€"), QString::fromUtf8("9 €")},
             {"_x0041_", "literal"},
+            // A key with blanks is a key of its own, not its first word.
+            {"1", "one"},
+            {"1 bad key", "5"},
             // A script's colour codes in a value: XML cannot hold them.
             {"LogHistory", "\x1b[31mred\x1b[0m"},
         };
