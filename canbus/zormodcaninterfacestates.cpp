@@ -420,6 +420,17 @@ void Open::openAdapter()
         }
     }
 
+    if (!opened && !r.driver) {
+        // The port names no adapter this program knows ("COM1" from a
+        // project made for another machine).
+        setStatusText(tr("Could not open interface: there is no port \"%1\" on this machine (a port "
+                         "is \"(first found)\", an adapter such as \"peak:0\" or \"ixxat\", or a "
+                         "network gateway as ip:port).")
+                          .arg(port));
+        answerPending(KS_FAIL, statusText());
+        requestTransition<Error>();
+        return;
+    }
     if (!opened) {
         const QString couldNot = tr("Could not open interface.");
         const QString error = r.driver ? r.driver->lastErrorText() : QString();
