@@ -154,6 +154,7 @@ private slots:
     }
     void realFilesLoadWithEveryObject()
     {
+        ZOR_SKIP_WITHOUT_DEVICE_DESCRIPTIONS();
         QFETCH(QString, file);
         QFETCH(int, objects);
         const QString path = deviceDescription(file);
@@ -209,6 +210,7 @@ private slots:
     }
     void realFilesShowTheirObjectsRight()
     {
+        ZOR_SKIP_WITHOUT_DEVICE_DESCRIPTIONS();
         QFETCH(QString, file);
         QFETCH(QString, index);
         QFETCH(QString, sub);
@@ -234,6 +236,7 @@ private slots:
     }
     void xddAndEdsOfOneDeviceAgree()
     {
+        ZOR_SKIP_WITHOUT_DEVICE_DESCRIPTIONS();
         QFETCH(QString, device);
         QDomDocument xddDoc;
         QDomDocument edsDoc;

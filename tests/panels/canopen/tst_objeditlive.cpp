@@ -29,6 +29,7 @@ class TestObjEditLive : public QObject
 private slots:
     void readWriteAndSynchOnTheNode()
     {
+        ZOR_SKIP_WITHOUT_DEVICE_DESCRIPTIONS();
         NodeRig rig;
         QVERIFY2(rig.start({"--node", "1 heartbeat=0", "--quiet"}, createNodeModule(nullptr), "nodeconfig",
                            "<NodeId>1</NodeId>"),
