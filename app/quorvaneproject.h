@@ -160,8 +160,20 @@ public:
     // objections stop the save. On failure the paths stay as they were.
     // A packed project saved as ".zorpro" puts its files beside the new
     // file; files of the same name already there are replaced only when the
-    // user agrees (ZorQuestionBox), else nothing is written.
+    // user agrees (ZorQuestionBox), else nothing is written. A plain project
+    // saved into another folder takes along the files it names by a path
+    // relative to its folder (device descriptions, scripts, recordings, the
+    // "QML" folder of its operator screens), asking the same way before it
+    // replaces a different file; those it names outside its folder
+    // ("../x.xdd") stay behind and are listed in filesLeftBehind().
     bool save(const QString &fileName, QString &errorText, bool keepPaths = false);
+    // What the last save could not take along (paths as the project names
+    // them); empty when it took everything.
+    QStringList filesLeftBehind() const { return m_filesLeftBehind; }
+    // The paths, relative to the project's folder, of the files and folders
+    // that the project names and that lie there; those that climb out of the
+    // folder go to `outside`.
+    QStringList referencedFiles(QStringList *outside = nullptr) const;
     // A copy for the runtime generator: save() keeping the project's paths.
     bool saveCopy(const QString &fileName, QString &errorText) override
     {
@@ -259,6 +271,7 @@ private:
     void settlePendingWrites();
     bool writeDocument(const QString &path) const;
     bool packedToPlain(const QString &fileName, QString &errorText);
+    bool takeReferencedFiles(const QString &targetDir, QString &errorText);
     // Asks whether the listed files (relative to `folder`) may be replaced.
     bool confirmReplacing(const QString &folder, const QStringList &files) const;
 
@@ -273,4 +286,5 @@ private:
     QPointer<ZorDebugLog> m_messageLog;
     bool m_modified = false;
     int m_settleTimeoutMs = 5000;
+    QStringList m_filesLeftBehind;
 };
