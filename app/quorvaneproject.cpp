@@ -375,6 +375,11 @@ QList<QPersistentModelIndex> QuorvaneProject::visiblePanelIndexes(bool all) cons
     return result;
 }
 
+void QuorvaneProject::stopModules()
+{
+    performHostAction(DeleteModules);
+}
+
 bool QuorvaneProject::checkPanelsBeforeSave(QString &errorText)
 {
     return prepareSave(errorText, false);

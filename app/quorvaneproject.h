@@ -103,6 +103,10 @@ public:
     // Asks every open panel to write its settings into the document; the
     // objections, one per line, go to `errorText`. True when none objected.
     bool checkPanelsBeforeSave(QString &errorText);
+    // Deletes every module (their threads end, adapters and files close)
+    // and leaves panels and document as they are: for a process that must
+    // end at once, when its window can no longer be shown.
+    void stopModules();
 
     // --- modules and panels of the current tree (GUI thread)
     ModuleMap modules() const;
