@@ -96,6 +96,10 @@ bool Quorvane::loadProjectIntoWindow(const QString &path, bool restoreLayout, QS
         }
     } else {
         selectPanel(QString());
+        // A project starts at home, without pages to go back to.
+        m_homeElement = m_pages.value(ui->stackedWidget->currentIndex());
+        m_pageHistory.clear();
+        updatePageNavigation();
     }
     if (!m_project->isTemplate())
         setLastFolderFromProject();
