@@ -190,9 +190,14 @@ void Quorvane::applyGuiMode()
         ui->mainToolBar->hide();
         if (mode != 5)
             menuBar()->addAction(ui->actionAbout);
-        // Without the File menu mode 4 keeps a way out in its menu bar.
-        if (mode == 4)
-            menuBar()->addAction(ui->actionExit);
+        // Without the File menu mode 4 keeps a way out in its menu bar (as
+        // text: the menu bar would show an icon alone).
+        if (mode == 4) {
+            QAction *exit = menuBar()->addAction(ui->actionExit->text());
+            exit->setObjectName(QStringLiteral("actionMenuBarExit"));
+            exit->setToolTip(ui->actionExit->toolTip());
+            connect(exit, &QAction::triggered, this, &QWidget::close);
+        }
     }
     if (mode >= 4) {
         // Neither mode has a File menu (kiosk mode has no menu nor title

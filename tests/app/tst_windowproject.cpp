@@ -303,7 +303,7 @@ private slots:
             for (QAction *entry : w.menuBar()->actions())
                 entries << entry->text();
             QCOMPARE(entries, QStringList({"About...", "Exit"}));
-            action(w, "actionExit")->trigger();
+            action(w, "actionMenuBarExit")->trigger();
             QTRY_VERIFY(!w.isVisible());
         }
     }
