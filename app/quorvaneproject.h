@@ -278,6 +278,12 @@ private:
     bool takeReferencedFiles(const QString &targetDir, QString &errorText);
     // Asks whether the listed files (relative to `folder`) may be replaced.
     bool confirmReplacing(const QString &folder, const QStringList &files) const;
+    // Copies `files` (relative paths, "<source folder>/" + path) into
+    // targetDir; those in `replacing` replace different files there only
+    // when the user agrees, else nothing is copied.
+    bool copyFilesAsked(const QString &sourcePrefix, const QString &targetDir,
+                        const QStringList &files, const QStringList &replacing,
+                        QString &errorText) const;
 
     PanelMap m_openPanels;
     ModuleMap m_modules;

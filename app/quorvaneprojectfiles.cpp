@@ -435,18 +435,8 @@ bool QuorvaneProject::packedToPlain(const QString &fileName, QString &errorText)
     // The project's files land beside the new project file: files of the
     // same name that are already there belong to the user and are replaced
     // only when the user agrees. Nothing is written before that.
-    if (!replaced.isEmpty() && !confirmReplacing(targetDir, replaced)) {
-        errorText = tr("Nothing was saved: files of the project would have replaced files "
-                       "of the same name in %1.")
-                        .arg(QDir::toNativeSeparators(targetDir));
+    if (!copyFilesAsked(prefix, targetDir, relativePaths, replaced, errorText))
         return false;
-    }
-    for (const QString &relative : qAsConst(relativePaths)) {
-        if (!copyReplacing(prefix + relative, targetDir + QLatin1Char('/') + relative)) {
-            errorText = tr("Could not write data to target file.");
-            return false;
-        }
-    }
     if (!writeDocument(target)) {
         errorText = tr("Could not write data to target file.");
         return false;
@@ -533,7 +523,8 @@ QStringList QuorvaneProject::referencedFiles(QStringList *outside) const
         if (!looksLikeRelativePath(value))
             continue;
         const QString path = QDir::cleanPath(QDir::fromNativeSeparators(value));
-        if (!QFileInfo::exists(folder.filePath(path)))
+        // The project's own folder is no file it names.
+        if (path == QLatin1String(".") || !QFileInfo::exists(folder.filePath(path)))
             continue;
         const bool climbsOut = path == QLatin1String("..") || path.startsWith(QLatin1String("../"));
         if (!climbsOut && !inside.contains(path))
@@ -586,16 +577,22 @@ bool QuorvaneProject::takeReferencedFiles(const QString &targetDir, QString &err
             replaced << relative;
         }
     }
-    if (!replaced.isEmpty() && !confirmReplacing(targetDir, replaced)) {
+    return copyFilesAsked(prefix, targetDir, copies, replaced, errorText);
+}
+
+bool QuorvaneProject::copyFilesAsked(const QString &sourcePrefix, const QString &targetDir,
+                                     const QStringList &files, const QStringList &replacing,
+                                     QString &errorText) const
+{
+    if (!replacing.isEmpty() && !confirmReplacing(targetDir, replacing)) {
         errorText = tr("Nothing was saved: files of the project would have replaced files "
                        "of the same name in %1.")
                         .arg(QDir::toNativeSeparators(targetDir));
         return false;
     }
-    for (const QString &relative : qAsConst(copies)) {
-        if (!copyReplacing(prefix + relative, targetDir + QLatin1Char('/') + relative)) {
-            errorText = tr("Could not copy %1 of the project to %2.")
-                            .arg(relative, QDir::toNativeSeparators(targetDir));
+    for (const QString &relative : files) {
+        if (!copyReplacing(sourcePrefix + relative, targetDir + QLatin1Char('/') + relative)) {
+            errorText = tr("Could not write data to target file.");
             return false;
         }
     }

@@ -571,7 +571,7 @@ private slots:
         QByteArray text = demoProject();
         text.replace("<Port>COM1</Port>", "<Port>COM1</Port><ConfigFilePath>dev/Node.xdd</ConfigFilePath>"
                                           "<ScriptFileName>Auto1.py</ScriptFileName>"
-                                          "<Library>../shared.xdd</Library><Mode>sim</Mode>");
+                                          "<Library>../shared.xdd</Library><Mode>sim</Mode><Separator>.</Separator>");
         text.replace("<module type=\"datalog\" label=\"Scope\"/>",
                      "<module type=\"datalog\" label=\"Scope\"><docs><Viewer file=\"Recordings/run.csv\"/>"
                      "</docs></module><module type=\"uipanel\" label=\"Screen\"/>");
