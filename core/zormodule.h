@@ -189,9 +189,10 @@ public:
     void setStatusText(const QString &text);
 
     // --- properties -------------------------------------------------------------
-    // Key of a property name: the whole name, trimmed, without a trailing
-    // unit or hint in brackets ("TargetPos [mm]" -> "TargetPos"). Blanks
-    // inside a key belong to it: "1 bad key" is a key of its own.
+    // Key of a property name: the name, trimmed, up to a blank that is
+    // followed by a sign, which starts a unit or hint ("TargetPos [mm]" and
+    // "TargetPos / my target position" -> "TargetPos"). Words that follow a
+    // blank belong to the key: "1 bad key" is a key of its own.
     static QString propertyKey(const QString &name);
     bool setProperty(const QString &name, const QString &value, bool notify = true,
                      bool asDefault = false);

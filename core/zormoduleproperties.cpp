@@ -11,16 +11,22 @@
 QString ZorModule::propertyKey(const QString &name)
 {
     // A name is taken whole: cutting it at its first blank would store
-    // "1 bad key" under the key "1", over another property's value. Only a
-    // bracketed unit or hint at its end is decoration.
+    // "1 bad key" under the key "1", over another property's value. Only
+    // what follows a blank and a sign is decoration: a unit or hint such as
+    // "[mm]", "(s)" or "/ my target position".
     const QString trimmed = name.trimmed();
-    if (!trimmed.endsWith(QLatin1Char(']')))
-        return trimmed;
-    const int open = trimmed.lastIndexOf(QLatin1String(" ["));
-    if (open < 0)
-        return trimmed;
-    const QString key = trimmed.left(open).trimmed();
-    return key.isEmpty() ? trimmed : key;
+    for (int i = 0; i + 1 < trimmed.size(); ++i) {
+        if (!trimmed.at(i).isSpace())
+            continue;
+        int next = i + 1;
+        while (next < trimmed.size() && trimmed.at(next).isSpace())
+            ++next;
+        const QChar sign = trimmed.at(next);
+        if (!sign.isLetterOrNumber() && sign != QLatin1Char('_'))
+            return trimmed.left(i).trimmed();
+        i = next - 1;
+    }
+    return trimmed;
 }
 
 bool ZorModule::setProperty(const QString &name, const QString &givenValue, bool notify,

@@ -23,6 +23,8 @@ private slots:
         QTest::newRow("empty") << "" << "";
         QTest::newRow("blanks inside") << "1 bad key" << "1 bad key";
         QTest::newRow("blanks and unit") << "Max speed [rpm]" << "Max speed";
+        QTest::newRow("hint after a sign") << "TargetPos / my target position" << "TargetPos";
+        QTest::newRow("unit in parentheses") << "Delay  (s)" << "Delay";
         QTest::newRow("brackets without blank") << "Axis[2]" << "Axis[2]";
         QTest::newRow("only brackets") << "[x]" << "[x]";
     }
