@@ -1,7 +1,9 @@
 // Program entry: style, application object, resource files and
 // configuration, command line, user settings, debug log, main window.
 #include "quorvane.h"
+#include "quorvaneproject.h"
 #include "zorapplservices.h"
+#include "zordisplayloss.h"
 #include "zorqtmsghandler.h"
 #include "zorstartupoptions.h"
 #include "zorstartupprobe.h"
@@ -93,8 +95,15 @@ int main(int argc, char **argv)
             window.setWindowState(window.windowState() | Qt::WindowMinimized);
         if (appGlobalFlag(QStringLiteral("ShowAboutOnStartup")))
             window.on_actionAbout_triggered();
+        // A display that goes away ends the program: its modules are
+        // stopped first (see ZorDisplayLoss).
+        ZorDisplayLoss::install([&window] {
+            if (QuorvaneProject *project = window.project())
+                project->stopModules();
+        });
 
         result = app.exec();
+        ZorDisplayLoss::install(nullptr);
         // The sink stops before the window goes, so that nothing Qt reports
         // while tearing down reaches a closed log.
         msgHandler.reset();

@@ -10,6 +10,7 @@
 #include <QApplication>
 #include <QCloseEvent>
 #include <QDesktopServices>
+#include <QDialog>
 #include <QFile>
 #include <QFileInfo>
 #include <QLabel>
@@ -23,7 +24,9 @@
 #include <QShortcut>
 #include <QStyle>
 #include <QStatusBar>
+#include <QTextBrowser>
 #include <QUrl>
+#include <QVBoxLayout>
 
 // Resource initialisation has to happen outside any namespace; the resources
 // live in a static library, so nothing would pull them in otherwise.
@@ -156,11 +159,6 @@ void Quorvane::applyGuiMode()
         layout()->setContentsMargins(0, 0, 0, 0);
         ui->gridLayout->setContentsMargins(0, 0, 0, 0);
         ui->gridLayout->setSpacing(0);
-        // Kiosk mode has neither menu nor title bar: Ctrl+Q leaves it (the
-        // same close as Exit, asking about unsaved changes).
-        auto *quit = new QShortcut(QKeySequence(QStringLiteral("Ctrl+Q")), this);
-        quit->setObjectName(QStringLiteral("kioskQuitShortcut"));
-        connect(quit, &QShortcut::activated, this, &QWidget::close);
     } else if (mode == 2) {
         setWindowState(windowState() | Qt::WindowFullScreen);
     } else {
@@ -192,7 +190,25 @@ void Quorvane::applyGuiMode()
         ui->mainToolBar->hide();
         if (mode != 5)
             menuBar()->addAction(ui->actionAbout);
+        // Without the File menu mode 4 keeps a way out in its menu bar (as
+        // text: the menu bar would show an icon alone).
+        if (mode == 4) {
+            QAction *exit = menuBar()->addAction(ui->actionExit->text());
+            exit->setObjectName(QStringLiteral("actionMenuBarExit"));
+            exit->setToolTip(ui->actionExit->toolTip());
+            connect(exit, &QAction::triggered, this, &QWidget::close);
+        }
     }
+    if (mode >= 4) {
+        // Neither mode has a File menu (kiosk mode has no menu nor title
+        // bar at all): Ctrl+Q leaves them, the same close as Exit, asking
+        // about unsaved changes.
+        auto *quit = new QShortcut(QKeySequence(QStringLiteral("Ctrl+Q")), this);
+        quit->setObjectName(QStringLiteral("kioskQuitShortcut"));
+        connect(quit, &QShortcut::activated, this, &QWidget::close);
+    }
+    if (mode >= 1)
+        buildPageNavigation();
 
     // The tiles are dragged like a list on a touch screen.
     if (tileList)
@@ -280,14 +296,43 @@ void Quorvane::on_actionQuickReference_triggered()
     // The desktop's opener is started detached and reports success even for a
     // file that is not there, so a missing help file is caught first.
     const QFileInfo help(path);
-    if (help.isFile() && QDesktopServices::openUrl(QUrl::fromLocalFile(path)))
+    if (help.isFile()) {
+        // Without a desktop program to open it, the page is shown here.
+        if (!QDesktopServices::openUrl(QUrl::fromLocalFile(path)))
+            showHelpWindow(path);
         return;
+    }
     QMessageBox box(QMessageBox::Warning, tr("Problem Loading Help File"),
                     expandMacros(tr("Missing Help File %%HelpFile%%.<br>Please contact technical "
                                     "support: <a href='%%SupportUrl%%'>%%SupportUrl%%</a>.")),
                     QMessageBox::Ok, this);
     box.setTextFormat(Qt::RichText);
     box.exec();
+}
+
+void Quorvane::showHelpWindow(const QString &path)
+{
+    if (!m_helpWindow) {
+        m_helpWindow = new QDialog(this, Qt::Window);
+        m_helpWindow->setObjectName(QStringLiteral("helpWindow"));
+        m_helpWindow->setAttribute(Qt::WA_DeleteOnClose);
+        auto *browser = new QTextBrowser(m_helpWindow);
+        browser->setObjectName(QStringLiteral("helpBrowser"));
+        // Links to the web go to the desktop (if it can); the page's own
+        // links are followed here.
+        browser->setOpenExternalLinks(true);
+        auto *layout = new QVBoxLayout(m_helpWindow);
+        layout->setContentsMargins(0, 0, 0, 0);
+        layout->addWidget(browser);
+        m_helpWindow->resize(QSize(820, 640).boundedTo(size().expandedTo(QSize(480, 360))));
+    }
+    auto *browser = m_helpWindow->findChild<QTextBrowser *>(QStringLiteral("helpBrowser"));
+    browser->setSource(QUrl::fromLocalFile(path));
+    const QString title = browser->documentTitle();
+    m_helpWindow->setWindowTitle(title.isEmpty() ? tr("Help") : title);
+    m_helpWindow->show();
+    m_helpWindow->raise();
+    m_helpWindow->activateWindow();
 }
 
 void Quorvane::on_actionStopDrives_triggered()

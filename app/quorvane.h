@@ -36,7 +36,10 @@
 #include <QStringList>
 
 class QAction;
+class QDialog;
 class QDockWidget;
+class QLabel;
+class QToolBar;
 class QListWidgetItem;
 class QMenu;
 class QMimeData;
@@ -54,6 +57,8 @@ class Quorvane : public QMainWindow
 public:
     // The project tree is never narrower (GUI mode 0).
     static constexpr int MinimumTreeWidth = 240;
+    // Pages that Back can go back to.
+    static constexpr int MaxPageHistory = 50;
 
     explicit Quorvane(QWidget *parent = nullptr, Qt::WindowFlags flags = Qt::WindowFlags());
     ~Quorvane() override;
@@ -184,6 +189,14 @@ public slots:
     void openRecentFile();
     void showTreeContextMenu(const QPoint &pos);
     void changePage(int page);
+    // The page commands of the stack layouts (GUI modes 1 to 5), as a
+    // browser has them: Home (Alt+Home) shows the page the project opened
+    // on (its home page; the first operator screen in GUI modes 4 and 5), Back
+    // (Alt+Left, Backspace) the page shown before. In GUI modes 4 and 5,
+    // which have no tiles, a bar above a page other than the home page
+    // shows both.
+    void goHome();
+    void goBack();
     void resetTempSizeChange();
     void clearTilesAndPanelStack(bool unused);
     void clearTilesAndPanelStack();
@@ -203,14 +216,23 @@ public slots:
     void on_actionProjectTreeRename_triggered();
 
 protected:
+    // Dock tabs (GUI mode 0) show their whole titles: a tab bar that cannot
+    // show all its tabs scrolls rather than cutting them to "CA...".
+    void childEvent(QChildEvent *event) override;
     void closeEvent(QCloseEvent *event) override;
     void dragEnterEvent(QDragEnterEvent *event) override;
     void dropEvent(QDropEvent *event) override;
 
 private:
     void applyGuiMode();
+    void buildPageNavigation();
+    void updatePageNavigation();
+    int homePage() const;
     void setFirstStartGeometry();
     void buildToolbarLogo();
+    // The help page in a window of the program's own, for a desktop that
+    // has no program to open it.
+    void showHelpWindow(const QString &path);
     // Docks: the first one's width, the temporary width of a "panel"
     // command, the tree's width for its columns.
     void giveFirstDockItsShare(QDockWidget *dock);
@@ -236,6 +258,15 @@ private:
     int m_widenedPanelMinimum = 0;
     QMap<int, QPersistentModelIndex> m_pages;
     QMap<QPersistentModelIndex, int> m_tileStatus;
+    // Page navigation (GUI modes 1 to 5): the pages shown before, oldest
+    // first, the bar of GUI modes 4 and 5 and its panel name.
+    QList<QPersistentModelIndex> m_pageHistory;
+    QPersistentModelIndex m_homeElement;   // the page the project opened on
+    bool m_keepHistory = false;   // a page change that is no step forward
+    QAction *m_actionHome = nullptr;
+    QAction *m_actionBack = nullptr;
+    QToolBar *m_navigationBar = nullptr;
+    QLabel *m_navigationLabel = nullptr;
 
     QStringList m_userLevelNames;
     int m_highestUserLevel = 10;
@@ -249,6 +280,7 @@ private:
     QMenu *m_treeMenu = nullptr;
     QPersistentModelIndex m_contextIndex;
 
+    QPointer<QDialog> m_helpWindow;
     QList<ZorMessage> m_requests;
     bool m_executingRequests = false;
 };

@@ -15,6 +15,7 @@
 #include <QCloseEvent>
 #include <QDockWidget>
 #include <QCoreApplication>
+#include <QDir>
 #include <QDragEnterEvent>
 #include <QDropEvent>
 #include <QFileDialog>
@@ -95,6 +96,10 @@ bool Quorvane::loadProjectIntoWindow(const QString &path, bool restoreLayout, QS
         }
     } else {
         selectPanel(QString());
+        // A project starts at home, without pages to go back to.
+        m_homeElement = m_pages.value(ui->stackedWidget->currentIndex());
+        m_pageHistory.clear();
+        updatePageNavigation();
     }
     if (!m_project->isTemplate())
         setLastFolderFromProject();
@@ -186,6 +191,13 @@ bool Quorvane::saveToFile(const QString &path, bool storeLayout, bool keepPaths)
             text += QStringLiteral("\n%1").arg(error);
         warn(this, tr("Save project"), text);
         return false;
+    }
+    const QStringList behind = m_project->filesLeftBehind();
+    if (!behind.isEmpty()) {
+        warn(this, tr("Save project"),
+             tr("The project was saved as\n%1\nThese files it names lie outside its folder and "
+                "were not copied; the saved project looks for them from its new folder:\n\n%2")
+                 .arg(QDir::toNativeSeparators(path), behind.join(QLatin1Char('\n'))));
     }
     if (!keepPaths) {
         setLastFolderFromProject();

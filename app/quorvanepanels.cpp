@@ -9,6 +9,7 @@
 #include "zorquestionbox.h"
 #include "zorxmlnesting.h"
 
+#include <QChildEvent>
 #include <QClipboard>
 #include <QDockWidget>
 #include <QDomDocument>
@@ -16,12 +17,15 @@
 #include <QHeaderView>
 #include <QInputDialog>
 #include <QItemSelectionModel>
+#include <QLabel>
 #include <QListWidget>
 #include <QMenu>
 #include <QScrollBar>
 #include <QStyle>
+#include <QTabBar>
 #include <QTextStream>
 #include <QTimer>
+#include <QToolBar>
 
 namespace {
 
@@ -191,6 +195,18 @@ void Quorvane::newDock(const QModelIndex &index)
         m_docks.insert(QPersistentModelIndex(element), dock);
 }
 
+void Quorvane::childEvent(QChildEvent *event)
+{
+    QMainWindow::childEvent(event);
+    // The main window makes the tab bars of tabbed docks as its own children.
+    if (event->type() == QEvent::ChildPolished) {
+        if (auto *bar = qobject_cast<QTabBar *>(event->child())) {
+            bar->setElideMode(Qt::ElideNone);
+            bar->setUsesScrollButtons(true);
+        }
+    }
+}
+
 void Quorvane::giveFirstDockItsShare(QDockWidget *dock)
 {
     // A dock asks only for its panel's small size hint; the first one in the
@@ -299,13 +315,111 @@ void Quorvane::changePage(int page)
 {
     if (page < 0 || page >= ui->stackedWidget->count())
         return;
+    const int previous = ui->stackedWidget->currentIndex();
+    if (page != previous && !m_keepHistory) {
+        const QPersistentModelIndex left = m_pages.value(previous);
+        if (left.isValid()) {
+            m_pageHistory.append(left);
+            while (m_pageHistory.size() > MaxPageHistory)
+                m_pageHistory.removeFirst();
+        }
+    }
     ui->stackedWidget->setCurrentIndex(page);
+    updatePageNavigation();
     if (!ui->listWidgetTiles->isVisibleTo(this))
         return;
     ui->listWidgetTiles->setCurrentRow(page);
     const QModelIndex element = m_pages.value(page);
     ui->labelStackedPanels->setText(QuorvaneProject::displayName(element).replace(
         QStringLiteral(" - "), QStringLiteral(" > ")));
+}
+
+// --- page navigation (GUI modes 1 to 5) --------------------------------------------
+
+void Quorvane::buildPageNavigation()
+{
+    m_actionHome = new QAction(style()->standardIcon(QStyle::SP_DirHomeIcon), tr("Home"), this);
+    m_actionHome->setObjectName(QStringLiteral("actionHome"));
+    m_actionHome->setShortcut(QKeySequence(QStringLiteral("Alt+Home")));
+    m_actionHome->setToolTip(tr("Show the project's home page (Alt+Home)"));
+    connect(m_actionHome, &QAction::triggered, this, &Quorvane::goHome);
+    m_actionBack = new QAction(style()->standardIcon(QStyle::SP_ArrowBack), tr("Back"), this);
+    m_actionBack->setObjectName(QStringLiteral("actionBack"));
+    // Backspace goes back only where no editor takes the key for itself.
+    m_actionBack->setShortcuts({QKeySequence(QStringLiteral("Alt+Left")), QKeySequence(Qt::Key_Backspace)});
+    m_actionBack->setToolTip(tr("Show the page shown before (Alt+Left, Backspace)"));
+    connect(m_actionBack, &QAction::triggered, this, &Quorvane::goBack);
+    // Window-wide, whatever the menus and tool bars of the mode show.
+    addAction(m_actionHome);
+    addAction(m_actionBack);
+
+    // Without tiles, a page reached by a link needs a visible way back.
+    if (m_guiMode != 4 && m_guiMode != 5)
+        return;
+    m_navigationBar = new QToolBar(ui->centralWidget);
+    m_navigationBar->setObjectName(QStringLiteral("navigationBar"));
+    m_navigationBar->setToolButtonStyle(Qt::ToolButtonTextBesideIcon);
+    m_navigationBar->setMovable(false);
+    m_navigationBar->addAction(m_actionHome);
+    m_navigationBar->addAction(m_actionBack);
+    m_navigationLabel = new QLabel(m_navigationBar);
+    m_navigationLabel->setObjectName(QStringLiteral("labelNavigation"));
+    m_navigationLabel->setContentsMargins(12, 0, 0, 0);
+    m_navigationBar->addWidget(m_navigationLabel);
+    ui->verticalLayoutTiles->insertWidget(0, m_navigationBar);
+    m_navigationBar->hide();
+}
+
+int Quorvane::homePage() const
+{
+    // The page the project opened on (its home page, or in the operator
+    // modes its first operator screen); failing that the project module's.
+    for (const QPersistentModelIndex &home : {m_homeElement, QPersistentModelIndex()}) {
+        for (auto it = m_pages.cbegin(); it != m_pages.cend(); ++it) {
+            const QPersistentModelIndex &element = it.value();
+            if (element.isValid() && (home.isValid() ? element == home : !element.parent().isValid()))
+                return it.key();
+        }
+    }
+    return ui->stackedWidget->count() > 0 ? 0 : -1;
+}
+
+void Quorvane::updatePageNavigation()
+{
+    if (!m_actionHome)
+        return;
+    const int current = ui->stackedWidget->currentIndex();
+    const int home = homePage();
+    m_actionHome->setEnabled(home >= 0 && current != home);
+    m_actionBack->setEnabled(!m_pageHistory.isEmpty());
+    if (!m_navigationBar)
+        return;
+    m_navigationBar->setVisible(home >= 0 && current != home);
+    m_navigationLabel->setText(QuorvaneProject::displayName(m_pages.value(current))
+                                   .replace(QStringLiteral(" - "), QStringLiteral(" > ")));
+}
+
+void Quorvane::goHome()
+{
+    const int home = homePage();
+    if (home >= 0 && home != ui->stackedWidget->currentIndex())
+        changePage(home);
+}
+
+void Quorvane::goBack()
+{
+    while (!m_pageHistory.isEmpty()) {
+        const QPersistentModelIndex element = m_pageHistory.takeLast();
+        for (auto it = m_pages.cbegin(); it != m_pages.cend(); ++it) {
+            if (element.isValid() && it.value() == element) {
+                m_keepHistory = true;
+                changePage(it.key());
+                m_keepHistory = false;
+                return;
+            }
+        }
+    }
+    updatePageNavigation();
 }
 
 void Quorvane::clearTilesAndPanelStack(bool unused)
@@ -371,19 +485,25 @@ void Quorvane::updatePanelVisibility()
     }
     m_project->dropDeadPanels();
 
-    if (!ui->listWidgetTiles->isVisibleTo(this))
-        return;
+    // The page shown before stays shown when its module still exists (the
+    // stack was rebuilt: this is no step of the user's).
     for (auto it = m_pages.cbegin(); it != m_pages.cend(); ++it) {
         if (shown.isValid() && it.value() == shown) {
+            m_keepHistory = true;
             changePage(it.key());
+            m_keepHistory = false;
             return;
         }
     }
+    updatePageNavigation();
+    if (!ui->listWidgetTiles->isVisibleTo(this))
+        return;
     selectPanel(QString());
 }
 
 void Quorvane::closePanels()
 {
+    m_pageHistory.clear();
     const auto docks = m_docks;
     m_docks.clear();
     for (const QPointer<QDockWidget> &dock : docks)

@@ -3,6 +3,7 @@
 #include "zorapplservices.h"
 #include "zordebuglog.h"
 #include "zordommodel.h"
+#include "zorframegate.h"
 #include "zormodule.h"
 #include "zormoduleshost.h"
 #include "zorpanel.h"
@@ -351,12 +352,24 @@ bool QuorvaneProject::bindPanel(ZorPanel *panel, const QModelIndex &index)
             return false;
         qDebug().noquote() << "connecting Panel" << panel->panelName() << "with Module"
                            << module->label();
-        if (panel->usesSlavePort()) {
+        const bool slavePort = panel->usesSlavePort();
+        if (slavePort)
             connect(panel, &ZorPanel::msgOut, module, &ZorModule::slaveIn);
-            connect(module, &ZorModule::slaveOut, panel, &ZorPanel::msgIn);
-        } else {
+        else
             connect(panel, &ZorPanel::msgOut, module, &ZorModule::masterIn);
-            connect(module, &ZorModule::masterOut, panel, &ZorPanel::msgIn);
+        const auto moduleOut = slavePort ? &ZorModule::slaveOut : &ZorModule::masterOut;
+        const int frameLimit = module->frameBacklogLimit();
+        if (frameLimit > 0) {
+            // The frames of a bus module reach the GUI thread within a bound.
+            auto *gate = new ZorFrameGate(module, slavePort ? ZorModule::ToMaster : ZorModule::ToSlaves,
+                                          frameLimit);
+            gate->moveToThread(module->thread());
+            connect(module, moduleOut, gate, &ZorFrameGate::pass);
+            connect(gate, &ZorFrameGate::out, panel, &ZorPanel::msgIn);
+            connect(panel, &QObject::destroyed, gate, &QObject::deleteLater);
+            connect(module, &QObject::destroyed, gate, &QObject::deleteLater);
+        } else {
+            connect(module, moduleOut, panel, &ZorPanel::msgIn);
         }
     }
 
@@ -391,6 +404,11 @@ QList<QPersistentModelIndex> QuorvaneProject::visiblePanelIndexes(bool all) cons
             consider(m_model->index(sub, 0, child));
     }
     return result;
+}
+
+void QuorvaneProject::stopModules()
+{
+    performHostAction(DeleteModules);
 }
 
 bool QuorvaneProject::checkPanelsBeforeSave(QString &errorText)

@@ -103,6 +103,10 @@ public:
     // Asks every open panel to write its settings into the document; the
     // objections, one per line, go to `errorText`. True when none objected.
     bool checkPanelsBeforeSave(QString &errorText);
+    // Deletes every module (their threads end, adapters and files close)
+    // and leaves panels and document as they are: for a process that must
+    // end at once, when its window can no longer be shown.
+    void stopModules();
 
     // --- modules and panels of the current tree (GUI thread)
     ModuleMap modules() const;
@@ -160,8 +164,20 @@ public:
     // objections stop the save. On failure the paths stay as they were.
     // A packed project saved as ".zorpro" puts its files beside the new
     // file; files of the same name already there are replaced only when the
-    // user agrees (ZorQuestionBox), else nothing is written.
+    // user agrees (ZorQuestionBox), else nothing is written. A plain project
+    // saved into another folder takes along the files it names by a path
+    // relative to its folder (device descriptions, scripts, recordings, the
+    // "QML" folder of its operator screens), asking the same way before it
+    // replaces a different file; those it names outside its folder
+    // ("../x.xdd") stay behind and are listed in filesLeftBehind().
     bool save(const QString &fileName, QString &errorText, bool keepPaths = false);
+    // What the last save could not take along (paths as the project names
+    // them); empty when it took everything.
+    QStringList filesLeftBehind() const { return m_filesLeftBehind; }
+    // The paths, relative to the project's folder, of the files and folders
+    // that the project names and that lie there; those that climb out of the
+    // folder go to `outside`.
+    QStringList referencedFiles(QStringList *outside = nullptr) const;
     // A copy for the runtime generator: save() keeping the project's paths.
     bool saveCopy(const QString &fileName, QString &errorText) override
     {
@@ -262,8 +278,15 @@ private:
     void settlePendingWrites();
     bool writeDocument(const QString &path) const;
     bool packedToPlain(const QString &fileName, QString &errorText);
+    bool takeReferencedFiles(const QString &targetDir, QString &errorText);
     // Asks whether the listed files (relative to `folder`) may be replaced.
     bool confirmReplacing(const QString &folder, const QStringList &files) const;
+    // Copies `files` (relative paths, "<source folder>/" + path) into
+    // targetDir; those in `replacing` replace different files there only
+    // when the user agrees, else nothing is copied.
+    bool copyFilesAsked(const QString &sourcePrefix, const QString &targetDir,
+                        const QStringList &files, const QStringList &replacing,
+                        QString &errorText) const;
 
     PanelMap m_openPanels;
     ModuleMap m_modules;
@@ -276,4 +299,5 @@ private:
     QPointer<ZorDebugLog> m_messageLog;
     bool m_modified = false;
     int m_settleTimeoutMs = 5000;
+    QStringList m_filesLeftBehind;
 };

@@ -336,6 +336,7 @@ bool QuorvaneProject::save(const QString &fileName, QString &errorText, bool kee
         errorText = tr("There is no project to save.");
         return false;
     }
+    m_filesLeftBehind.clear();
     if (!prepareSave(errorText, true))
         return false;
 
@@ -361,6 +362,11 @@ bool QuorvaneProject::save(const QString &fileName, QString &errorText, bool kee
                        "consult documentation on project types.");
         return false;
     }
+    // A plain project saved into another folder takes its files along, so
+    // that the copy finds them when it is opened.
+    if (!targetPacked && m_packedFile.isEmpty() && !m_projectFile.isEmpty()
+        && !takeReferencedFiles(QFileInfo(cleanAbsolute(fileName)).absolutePath(), errorText))
+        return false;
     if (!writeDocument(plainTarget)) {
         errorText = tr("Could not write data to target file.");
         return false;
@@ -429,21 +435,166 @@ bool QuorvaneProject::packedToPlain(const QString &fileName, QString &errorText)
     // The project's files land beside the new project file: files of the
     // same name that are already there belong to the user and are replaced
     // only when the user agrees. Nothing is written before that.
-    if (!replaced.isEmpty() && !confirmReplacing(targetDir, replaced)) {
+    if (!copyFilesAsked(prefix, targetDir, relativePaths, replaced, errorText))
+        return false;
+    if (!writeDocument(target)) {
+        errorText = tr("Could not write data to target file.");
+        return false;
+    }
+    return true;
+}
+
+namespace {
+
+// Attributes of module elements that name nothing on disk.
+bool isModuleAttribute(const QString &name)
+{
+    static const QStringList names{"type", "label", "description", "panelVisible",
+                                   "dragDropMode", "moduleDepth", "userLevel"};
+    return names.contains(name);
+}
+
+// A value that names a file or folder by a relative path: one line, no
+// scheme, a folder part or a suffix ("SimNode1.xdd", "Recordings/run.csv").
+// Bare words ("COM1", "sim", "Scope") are settings, not files.
+bool looksLikeRelativePath(const QString &value)
+{
+    if (value.isEmpty() || value.size() > 1024 || value.contains(QLatin1Char('\n'))
+        || value.contains(QLatin1String("://")) || !QDir::isRelativePath(value)
+        || ZorApplServices::hasInvalidFileNameChars(value))
+        return false;
+    const QString path = QDir::fromNativeSeparators(value);
+    return path.contains(QLatin1Char('/')) || QFileInfo(path).fileName().contains(QLatin1Char('.'));
+}
+
+bool sameContent(const QString &a, const QString &b)
+{
+    QFile first(a);
+    QFile second(b);
+    if (first.size() != second.size() || !first.open(QIODevice::ReadOnly)
+        || !second.open(QIODevice::ReadOnly))
+        return false;
+    while (!first.atEnd()) {
+        if (first.read(1 << 16) != second.read(1 << 16))
+            return false;
+    }
+    return true;
+}
+
+void collectValues(const QDomElement &element, QStringList &values)
+{
+    for (QDomNode node = element.firstChild(); !node.isNull(); node = node.nextSibling()) {
+        if (node.isText() || node.isCDATASection()) {
+            values << node.nodeValue().trimmed();
+        } else if (node.isElement()) {
+            const QDomElement child = node.toElement();
+            const bool module = child.tagName() == QLatin1String("module");
+            const QDomNamedNodeMap attributes = child.attributes();
+            for (int i = 0; i < attributes.count(); ++i) {
+                const QDomAttr attribute = attributes.item(i).toAttr();
+                if (!module || !isModuleAttribute(attribute.name()))
+                    values << attribute.value().trimmed();
+            }
+            collectValues(child, values);
+        }
+    }
+}
+
+} // namespace
+
+QStringList QuorvaneProject::referencedFiles(QStringList *outside) const
+{
+    QStringList inside;
+    if (!m_model || m_projectFile.isEmpty())
+        return inside;
+    const QDir folder(QFileInfo(m_projectFile).absolutePath());
+    QStringList values;
+    const QDomElement root = m_model->document().documentElement();
+    collectValues(root.firstChildElement(QStringLiteral("module")), values);
+    // Operator screens read "QML/ZorUiMain.qml" without naming it.
+    bool screens = false;
+    const QDomNodeList modules = root.elementsByTagName(QStringLiteral("module"));
+    for (int i = 0; i < modules.count(); ++i)
+        screens |= modules.at(i).toElement().attribute(QStringLiteral("type")).startsWith(QLatin1String("uipanel"));
+    if (screens)
+        values << QStringLiteral("QML/");
+
+    for (const QString &value : qAsConst(values)) {
+        if (!looksLikeRelativePath(value))
+            continue;
+        const QString path = QDir::cleanPath(QDir::fromNativeSeparators(value));
+        // The project's own folder is no file it names.
+        if (path == QLatin1String(".") || !QFileInfo::exists(folder.filePath(path)))
+            continue;
+        const bool climbsOut = path == QLatin1String("..") || path.startsWith(QLatin1String("../"));
+        if (!climbsOut && !inside.contains(path))
+            inside << path;
+        else if (climbsOut && outside && !outside->contains(path))
+            *outside << path;
+    }
+    return inside;
+}
+
+bool QuorvaneProject::takeReferencedFiles(const QString &targetDir, QString &errorText)
+{
+    const QString sourceDir = QFileInfo(m_projectFile).absolutePath();
+    if (cleanAbsolute(sourceDir) == cleanAbsolute(targetDir) || !QFileInfo(targetDir).isDir())
+        return true;
+    QStringList outside;
+    const QStringList named = referencedFiles(&outside);
+    m_filesLeftBehind = outside;
+
+    // File by file, folders with everything in them; the project file itself
+    // is written afterwards.
+    const QString prefix = QDir::cleanPath(sourceDir) + QLatin1Char('/');
+    QStringList files;
+    for (const QString &path : named) {
+        const QString source = prefix + path;
+        if (QFileInfo(source).isDir()) {
+            QStringList below;
+            ZorApplServices::collectFiles(source, below);
+            for (const QString &native : qAsConst(below)) {
+                const QString file = QDir::fromNativeSeparators(native);
+                if (file.startsWith(prefix))
+                    files << file.mid(prefix.size());
+            }
+        } else if (!QFileInfo(source).isSymLink()) {
+            files << path;
+        }
+    }
+    files.removeDuplicates();
+    const QString projectFileName = QFileInfo(m_projectFile).fileName();
+    files.removeAll(projectFileName);
+
+    QStringList copies;
+    QStringList replaced;
+    for (const QString &relative : qAsConst(files)) {
+        const QString target = targetDir + QLatin1Char('/') + relative;
+        if (!QFileInfo::exists(target)) {
+            copies << relative;
+        } else if (!sameContent(prefix + relative, target)) {
+            copies << relative;
+            replaced << relative;
+        }
+    }
+    return copyFilesAsked(prefix, targetDir, copies, replaced, errorText);
+}
+
+bool QuorvaneProject::copyFilesAsked(const QString &sourcePrefix, const QString &targetDir,
+                                     const QStringList &files, const QStringList &replacing,
+                                     QString &errorText) const
+{
+    if (!replacing.isEmpty() && !confirmReplacing(targetDir, replacing)) {
         errorText = tr("Nothing was saved: files of the project would have replaced files "
                        "of the same name in %1.")
                         .arg(QDir::toNativeSeparators(targetDir));
         return false;
     }
-    for (const QString &relative : qAsConst(relativePaths)) {
-        if (!copyReplacing(prefix + relative, targetDir + QLatin1Char('/') + relative)) {
+    for (const QString &relative : files) {
+        if (!copyReplacing(sourcePrefix + relative, targetDir + QLatin1Char('/') + relative)) {
             errorText = tr("Could not write data to target file.");
             return false;
         }
-    }
-    if (!writeDocument(target)) {
-        errorText = tr("Could not write data to target file.");
-        return false;
     }
     return true;
 }

@@ -50,6 +50,7 @@ bool ZorCanDriverTarnNet::open(const QString &portText, int bitRate, int debugLe
     m_statusFlags = 0;
     m_pollTimer.start();
     m_errorText.clear();
+    m_restored = false;
 
     const int code = ZorAsciiAdapterProtocol::bitRateCode(bitRate);
     if (code < 0) {
@@ -90,7 +91,8 @@ bool ZorCanDriverTarnNet::connectToGateway()
 {
     m_socket = new QTcpSocket;
     m_socket->connectToHost(m_host, quint16(m_port), QIODevice::ReadWrite);
-    bool allWent = m_socket->waitForConnected(m_connectTimeout);
+    const bool connected = m_socket->waitForConnected(m_connectTimeout);
+    bool allWent = connected;
     if (allWent) {
         // Frames are small writes that wait for an answer: never held back
         // for coalescing.
@@ -106,18 +108,23 @@ bool ZorCanDriverTarnNet::connectToGateway()
             const qint64 written = m_socket->write(piece);
             m_socket->flush();
             discardPending(initLineWait);
-            if (written != piece.size()) {
+            // A gateway that hangs up while it is being set up has not
+            // taken the lines, whatever the writes said.
+            if (written != piece.size() || m_socket->state() != QAbstractSocket::ConnectedState) {
                 allWent = false;
                 break;
             }
         }
     }
     if (!allWent) {
-        // The socket's own reason: refused, timed out, host unreachable.
+        // The socket's own reason: refused, timed out, host unreachable; a
+        // connection that was made and then ended by the gateway says so.
         QString reason;
         if (m_socket->state() == QAbstractSocket::ConnectedState)
             reason = QCoreApplication::translate("ZorCanDriverTarnNet",
                                                  "the opening lines could not be sent");
+        else if (connected)
+            reason = lostConnectionReason();
         else if (m_socket->error() == QAbstractSocket::UnknownSocketError)
             reason = QCoreApplication::translate("ZorCanDriverTarnNet", "no connection within %1 ms")
                          .arg(m_connectTimeout);
@@ -133,6 +140,16 @@ bool ZorCanDriverTarnNet::connectToGateway()
     m_connected = true;
     m_errorText.clear();
     return true;
+}
+
+// Why a connection that was made has ended: the gateway closed it, or the
+// socket's own error.
+QString ZorCanDriverTarnNet::lostConnectionReason() const
+{
+    if (m_socket->error() == QAbstractSocket::RemoteHostClosedError
+        || m_socket->error() == QAbstractSocket::UnknownSocketError)
+        return QCoreApplication::translate("ZorCanDriverTarnNet", "connection closed by the gateway");
+    return m_socket->errorString();
 }
 
 QString ZorCanDriverTarnNet::networkErrorText(const QString &reason) const
@@ -199,6 +216,7 @@ bool ZorCanDriverTarnNet::takeRx(int &count)
         if (back) {
             m_down = false;
             m_ok = true;
+            m_restored = true;
         }
         return back;
     }
@@ -206,7 +224,7 @@ bool ZorCanDriverTarnNet::takeRx(int &count)
         return false;
     if (m_socket->state() != QAbstractSocket::ConnectedState) {
         m_statusFlags |= StatusConnectionLost;
-        m_errorText = networkErrorText(m_socket->errorString());
+        m_errorText = networkErrorText(lostConnectionReason());
         disconnectFromGateway(true);
         m_reconnectTimer.start();
         m_down = true;
@@ -292,6 +310,21 @@ bool ZorCanDriverTarnNet::statusText(QString &text, int &statusBits)
     Q_UNUSED(statusBits);
     text.clear();
     m_statusFlags = 0;
+    // A lost connection says why, for as long as it lasts, and its return
+    // is told once.
+    if (m_down) {
+        const QString every = m_reconnectInterval % 1000 == 0
+                                  ? QStringLiteral("%1 s").arg(m_reconnectInterval / 1000)
+                                  : QStringLiteral("%1 ms").arg(m_reconnectInterval);
+        text = QCoreApplication::translate("ZorCanDriverTarnNet",
+                                           "Connection lost, trying again every %1: %2")
+                   .arg(every, m_errorText);
+    } else if (m_restored) {
+        m_restored = false;
+        text = QCoreApplication::translate("ZorCanDriverTarnNet", "Connection restored (%1:%2)")
+                   .arg(m_host)
+                   .arg(m_port);
+    }
     return notFailed();
 }
 

@@ -17,7 +17,9 @@
 // is on; a frame that arrives without one (mode 0, or a gateway that ignores
 // "Z") is stamped with the milliseconds since open at reception, so every
 // received frame carries a time. A failed connection names the socket's
-// reason ("Network error: Connection refused").
+// reason ("Network error: Connection refused"), or "connection closed by the
+// gateway" when the gateway ended a connection it had taken; a connection
+// lost while open is told as the status text for as long as it lasts.
 #pragma once
 
 #include "zorabstractcandriver.h"
@@ -52,7 +54,10 @@ public:
     bool rxFrame(int index, QByteArray &record) override;
     bool queueTx(QByteArray &record) override;
     bool flushTx(bool fromModule) override;
-    // Always an empty text and no bits.
+    // Empty while the connection stands; while it is lost, why and that it
+    // is tried again ("Connection lost, trying again every 4 s: Network
+    // error: connection closed by the gateway (host:port)"); once after it
+    // came back, "Connection restored (host:port)". No bits.
     bool statusText(QString &text, int &statusBits) override;
     // Empty while ok; "Network error: <the socket's reason> (host:port)",
     // "Network error" when no reason is known, or the bit-rate refusal.
@@ -87,6 +92,7 @@ private:
     void waitForData();
     void stampAtReception();
     QString networkErrorText(const QString &reason) const;
+    QString lostConnectionReason() const;
 
     bool m_opened = false;
     QByteArray m_initCommands;
@@ -107,6 +113,7 @@ private:
     bool m_connected = false;
     bool m_down = false;
     bool m_ok = true;
+    bool m_restored = false;   // reconnected; told once by statusText
     QString m_errorText;
     QElapsedTimer m_rxClock;   // since open: the stamp of frames the gateway did not stamp
     int m_timestampMode = 1;

@@ -102,6 +102,11 @@ public:
     bool propertyChanged(const QString &key, QString &value) override;
     Macho::StateRef rootStateRef() const override;
     bool statusToSlaves() const override { return true; }
+    // Received frames that may wait for the module host before further ones
+    // are dropped (and shown as dropped in the status text): about a second
+    // of a saturated 1 Mbit/s bus.
+    static constexpr int FrameBacklog = 20000;
+    int frameBacklogLimit() const override { return FrameBacklog; }
 
     // The "kelvatro" type: never scans, its status text shows no bit rate.
     bool isKelvatro() const;

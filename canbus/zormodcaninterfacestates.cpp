@@ -60,9 +60,15 @@ ZorAbstractCanDriver *Root::driver() const
 QString Root::openText() const
 {
     ZorModCanInterface *m = canModule();
-    if (m && m->isKelvatro())
-        return tr("Open");
-    return tr("Open (%1)").arg(property(QStringLiteral("Baudrate")).trimmed());
+    const QString open = m && m->isKelvatro()
+                             ? tr("Open")
+                             : tr("Open (%1)").arg(property(QStringLiteral("Baudrate")).trimmed());
+    const quint64 dropped = Root::box().droppedShown;
+    if (dropped == 0)
+        return open;
+    return tr("%1, %2 received frames dropped (they came faster than they could be handed on)")
+        .arg(open)
+        .arg(dropped);
 }
 
 void Root::answer(ZorMessage message, int state)
@@ -420,6 +426,17 @@ void Open::openAdapter()
         }
     }
 
+    if (!opened && !r.driver) {
+        // The port names no adapter this program knows ("COM1" from a
+        // project made for another machine).
+        setStatusText(tr("Could not open interface: there is no port \"%1\" on this machine (a port "
+                         "is \"(first found)\", an adapter such as \"peak:0\" or \"ixxat\", or a "
+                         "network gateway as ip:port).")
+                          .arg(port));
+        answerPending(KS_FAIL, statusText());
+        requestTransition<Error>();
+        return;
+    }
     if (!opened) {
         const QString couldNot = tr("Could not open interface.");
         const QString error = r.driver ? r.driver->lastErrorText() : QString();
@@ -431,6 +448,8 @@ void Open::openAdapter()
 
     if (!r.firmwareVersion.isEmpty())
         setStatusText(tr("Version check: %1 - ok").arg(r.firmwareVersion));
+    r.droppedAtOpen = m->droppedFrames();
+    r.droppedShown = 0;
     if (r.scanMode) {
         // The opening request waits until the scan ends.
         requestTransition<Scanning>();
@@ -618,6 +637,15 @@ void Open::reportStatus()
 {
     Root::Box &r = Root::box();
     r.statusTimer.start();
+    // Frames dropped on their way to the peers are told in the status text.
+    if (ZorModCanInterface *m = canModule()) {
+        const quint64 dropped = m->droppedFrames() - r.droppedAtOpen;
+        if (dropped != r.droppedShown) {
+            r.droppedShown = dropped;
+            if (!box().temporaryText)
+                setStatusText(openText());
+        }
+    }
     const int current = status();
     const bool rxFailing = r.statusFlags & ZorModCanInterface::TrafficRxFailed;
     if (rxFailing && current < 1000)

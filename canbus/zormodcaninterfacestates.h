@@ -61,6 +61,10 @@ struct Root : Macho::Link<Root, ZorModStates::Top>
         QList<ZorMessage> pendingRequests;   // opening requests not yet answered
         QString firmwareVersion;
         QString targetFirmwareVersion;
+        // Frames the module had dropped when the adapter opened, and as
+        // last shown.
+        quint64 droppedAtOpen = 0;
+        quint64 droppedShown = 0;
 
         Box();
         ~Box();
@@ -71,7 +75,10 @@ struct Root : Macho::Link<Root, ZorModStates::Top>
 
     ZorModCanInterface *canModule() const;
     ZorAbstractCanDriver *driver() const;
-    // "Open", or "Open (250K)" with the "Baudrate" property.
+    // "Open", or "Open (250K)" with the "Baudrate" property; followed by
+    // ", 1234 received frames dropped" once frames came faster than they
+    // could be handed on (a frame dropped on its way to several peers
+    // counts once for each).
     QString openText() const;
     // Answers every waiting opening request with the state (and, for
     // KS_FAIL, the error text as data) and forgets them.

@@ -314,5 +314,5 @@ QString ZorObjectList::explainErrorCode(const QString &text, const QString &erro
     QString explained = text.left(match.capturedStart() + 5) + QLatin1Char(' ');
     if (!texts.isEmpty())
         explained += texts.join(QStringLiteral(", ")) + QLatin1Char(' ');
-    return explained + QStringLiteral("(%1h)").arg(code, 0, 16);
+    return explained + QStringLiteral("(%1h)").arg(code, 8, 16, QLatin1Char('0'));
 }

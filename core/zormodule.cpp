@@ -137,6 +137,16 @@ bool ZorModule::refusesMaster() const { return false; }
 bool ZorModule::statusToSlaves() const { return false; }
 int ZorModule::masterQueueLimit() const { return 512; }
 int ZorModule::slaveQueueLimit() const { return 512; }
+int ZorModule::frameBacklogLimit() const { return 0; }
+
+bool ZorModule::isDroppableFrame(const ZorMessage &message, int direction)
+{
+    // Answers to the master's transmit requests always go through.
+    if (message.msgType() != KM_CAN_FRAME)
+        return false;
+    const int state = message.msgState();
+    return state == KS_INFO || (direction == ToSlaves && state == KS_ANSWER);
+}
 void ZorModule::aboutToStop() {}
 void ZorModule::inputArriving(int, const ZorMessage &) {}
 bool ZorModule::claimsSlaveAnswer(const ZorMessage &) { return false; }
@@ -431,8 +441,14 @@ void ZorModule::appendToMaster(const ZorMessage &message)
     // deleted by the host thread after the drain) for ThreadSanitizer, which
     // cannot see into the posted-event queue. The connection is always
     // queued, so no slot runs here.
+    const int frameLimit = frameBacklogLimit();
+    const bool droppable = frameLimit > 0 && isDroppableFrame(message, ToMaster);
     std::lock_guard<std::mutex> locker(toMasterList.mutex);
     const bool drainPending = !toMasterList.list.empty();
+    if (droppable && toMasterList.list.size() >= size_t(frameLimit)) {
+        countDroppedFrames(1);
+        return;
+    }
     toMasterList.list.push_back(message);
     if (!drainPending)
         emit newSlaveOutQueued();
@@ -453,8 +469,14 @@ void ZorModule::postOut(int direction, const ZorMessage &message)
         if (expressToSlave(out))
             return;
         // As in appendToMaster.
+        const int frameLimit = frameBacklogLimit();
+        const bool droppable = frameLimit > 0 && isDroppableFrame(out, ToSlaves);
         std::lock_guard<std::mutex> locker(toSlavesList.mutex);
         const bool drainPending = !toSlavesList.list.empty();
+        if (droppable && toSlavesList.list.size() >= size_t(frameLimit)) {
+            countDroppedFrames(1);
+            return;
+        }
         toSlavesList.list.push_back(out);
         if (!drainPending)
             emit newMasterOutQueued();
@@ -530,23 +552,31 @@ void ZorModule::masterIn(const ZorMessage &incoming)
     if (!message.isRequest() && !wantsFromSlaves(message))
         return;
     inputArriving(FromSlaves, message);
-    if (!appendLimited(fromSlavesQueue, message, slaveQueueLimit()) && message.isRequest()) {
+    // Received frames fill at most half the queue, so that the answers and
+    // notices of the slaves still find room while a bus floods it.
+    const int limit = slaveQueueLimit();
+    const int room = isDroppableFrame(message, ToMaster) ? qMax(1, limit / 2) : limit;
+    if (!appendLimited(fromSlavesQueue, message, room) && message.isRequest()) {
         message.setMsgState(KS_FAIL);
         emit masterOut(message);
     }
     wakeup();
 }
 
-// The lists are taken whole under their mutex and sent outside it, so that a
+// The lists are taken under their mutex and sent outside it, so that a
 // receiver's slot (a direct call in the host thread) never runs while this
 // module holds one of its locks. Only the host thread drains, so the order of
-// the messages is kept.
+// the messages is kept. One drain sends at most DrainBatch messages and asks
+// for another for the rest: a module with a long list (a bus flooding its
+// CAN interface) takes its turn in the host thread with the other modules'
+// drains instead of holding them up until its whole list is out.
 //
 // Towards the master the messages are taken one at a time, so that the
 // express hand-over (expressToMaster) sees what still waits for the host
 // thread: the list and the one message being emitted. As many as the list
-// held at the start are sent; for those that came meanwhile without asking
-// for a drain (the list was not empty) another drain is asked for.
+// held at the start (at most a batch) are sent; for those that came
+// meanwhile without asking for a drain (the list was not empty) another
+// drain is asked for.
 void ZorModule::newSlaveOut()
 {
     if (stopping || !outputOpen)
@@ -554,7 +584,8 @@ void ZorModule::newSlaveOut()
     // One lock per message: the one that takes it also ends the previous
     // message's flight.
     std::unique_lock<std::mutex> locker(toMasterList.mutex);
-    for (size_t count = toMasterList.list.size(); count > 0 && !toMasterList.list.empty(); --count) {
+    for (size_t count = qMin(toMasterList.list.size(), size_t(DrainBatch));
+         count > 0 && !toMasterList.list.empty(); --count) {
         if (stopping) {
             toMasterHasInFlight = false;
             return;
@@ -579,7 +610,13 @@ void ZorModule::newMasterOut()
     std::deque<ZorMessage> batch;
     {
         std::lock_guard<std::mutex> locker(toSlavesList.mutex);
-        batch.swap(toSlavesList.list);
+        if (toSlavesList.list.size() <= size_t(DrainBatch)) {
+            batch.swap(toSlavesList.list);
+        } else {
+            const auto end = toSlavesList.list.begin() + DrainBatch;
+            batch.assign(toSlavesList.list.begin(), end);
+            toSlavesList.list.erase(toSlavesList.list.begin(), end);
+        }
         toSlavesDraining = !batch.empty();
     }
     const bool sniff = snifferOn;
@@ -597,6 +634,9 @@ void ZorModule::newMasterOut()
     }
     std::lock_guard<std::mutex> locker(toSlavesList.mutex);
     toSlavesDraining = false;
+    // The rest of a long list goes out in a drain of its own.
+    if (!stopping && !toSlavesList.list.empty())
+        emit newMasterOutQueued();
 }
 
 // --- express hand-over ----------------------------------------------------------

@@ -119,6 +119,21 @@ public:
     virtual bool statusToSlaves() const;
     virtual int masterQueueLimit() const;
     virtual int slaveQueueLimit() const;
+    // Received CAN frames (KM_CAN_FRAME that answer no request of the
+    // master) that may wait in an outgoing list before further ones are
+    // dropped and counted; 0 (the default): no limit. A module that reads a
+    // bus sets one, so that a peer flooding faster than the frames can be
+    // handed on costs a bounded amount of memory, never a growing one.
+    virtual int frameBacklogLimit() const;
+    // Whether a message is such a frame on its way towards the master
+    // (ToMaster) or the slaves (ToSlaves).
+    static bool isDroppableFrame(const ZorMessage &message, int direction);
+    // Frames dropped so far (any thread); counted by the outgoing lists and
+    // by whoever else hands the module's frames on within a bound.
+    quint64 droppedFrames() const { return framesDropped.load(std::memory_order_relaxed); }
+    void countDroppedFrames(quint64 count) { framesDropped.fetch_add(count, std::memory_order_relaxed); }
+    // Messages one drain of an outgoing list sends in the host thread.
+    static constexpr int DrainBatch = 512;
     // Called by requestStop() (so also by stop()) in the thread that asks,
     // right after the stop flag is set. A module whose state can stay busy
     // within one cycle for long (the automation module running a script)
@@ -174,7 +189,10 @@ public:
     void setStatusText(const QString &text);
 
     // --- properties -------------------------------------------------------------
-    // Key of a property name: its first blank-separated word.
+    // Key of a property name: the name, trimmed, up to a blank that is
+    // followed by a sign, which starts a unit or hint ("TargetPos [mm]" and
+    // "TargetPos / my target position" -> "TargetPos"). Words that follow a
+    // blank belong to the key: "1 bad key" is a key of its own.
     static QString propertyKey(const QString &name);
     bool setProperty(const QString &name, const QString &value, bool notify = true,
                      bool asDefault = false);
@@ -364,6 +382,7 @@ private:
     std::atomic<int> interviewPasses{8};
     std::atomic<bool> snifferOn{false};
     std::atomic<bool> wakeupInterruptsEvents{false};
+    std::atomic<quint64> framesDropped{0};
     int stopTimeoutMs = 10000;
 
     std::mutex waitMutex;

@@ -10,9 +10,23 @@
 
 QString ZorModule::propertyKey(const QString &name)
 {
+    // A name is taken whole: cutting it at its first blank would store
+    // "1 bad key" under the key "1", over another property's value. Only
+    // what follows a blank and a sign is decoration: a unit or hint such as
+    // "[mm]", "(s)" or "/ my target position".
     const QString trimmed = name.trimmed();
-    const int blank = trimmed.indexOf(QLatin1Char(' '));
-    return blank < 0 ? trimmed : trimmed.left(blank);
+    for (int i = 0; i + 1 < trimmed.size(); ++i) {
+        if (!trimmed.at(i).isSpace())
+            continue;
+        int next = i + 1;
+        while (next < trimmed.size() && trimmed.at(next).isSpace())
+            ++next;
+        const QChar sign = trimmed.at(next);
+        if (!sign.isLetterOrNumber() && sign != QLatin1Char('_'))
+            return trimmed.left(i).trimmed();
+        i = next - 1;
+    }
+    return trimmed;
 }
 
 bool ZorModule::setProperty(const QString &name, const QString &givenValue, bool notify,

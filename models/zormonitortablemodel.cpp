@@ -4,6 +4,7 @@
 #include "zorbabelfish.h"
 #include "zorframedecodercanopen.h"
 #include "zorframedecoderscript.h"
+#include "vscan_msg.h"
 
 #include <QMimeData>
 #include <QStringList>
@@ -144,15 +145,38 @@ bool ZorMonitorTableModel::appendFrame(const ZorMessage &msg)
     row.values[DirValue] = msg.msgState() == KS_ANSWER ? QStringLiteral("TX") : QStringLiteral("RX");
     const QByteArray record = msg.data().toByteArray();
     const quint16 stamp = ZorBabelFish::fromQbytearrayToTimestamp(record);
-    if (stamp > 0)
-        row.values[TimeValue] = int(stamp);
+    // A stamp of 0 is a time only when the frame says it carries one: it
+    // comes once in every wrap.
+    const bool stamped = stamp > 0
+                         || (ZorBabelFish::fromQbytearrayToFlags(record) & VSCAN_FLAGS_TIMESTAMP);
+    m_lastFrameTime = -1;
+    if (stamped) {
+        const qint64 elapsed = m_stampClock.isValid() ? m_stampClock.restart() : 0;
+        if (!m_stampClock.isValid())
+            m_stampClock.start();
+        m_runningTime = unwrapStamp(stamp, m_runningTime, elapsed);
+        m_lastFrameTime = m_runningTime;
+        row.values[TimeValue] = m_runningTime;
+    }
     row.values[IdValue] = ZorBabelFish::fromQbytearrayToCanIdStr(record);
     row.values[DataValue] = ZorBabelFish::fromQbytearrayToDataStr(record);
     fillFromRecord(row, record);
+    m_lastFrameDescription = row.values[DescriptionValue].toString();
     appendPending(std::move(row));
     if (!m_refreshTimer->isActive())
         m_refreshTimer->start();
     return true;
+}
+
+qint64 ZorMonitorTableModel::unwrapStamp(quint16 stamp, qint64 previous, qint64 elapsedMs)
+{
+    if (previous < 0)
+        return stamp;
+    const qint64 expected = previous + qMax<qint64>(0, elapsedMs);
+    // Whole wraps between the stamp and the expected time, rounded to the
+    // nearest; never below the first wrap.
+    const qint64 wraps = (expected - stamp + 32768) >> 16;
+    return stamp + qMax<qint64>(0, wraps) * 65536;
 }
 
 void ZorMonitorTableModel::update()
@@ -222,9 +246,17 @@ bool ZorMonitorTableModel::importText(const QMimeData *data, Qt::DropAction acti
         if (fields.size() > 4)
             imported.values[DirValue] = fields.at(4).trimmed();
 
+        // A running time beyond 16 bits is taken modulo the adapter's
+        // wrap for the rebuilt frame (which only serves the decoder and the
+        // filter numbers); the row shows it as written.
+        QString frameTime = time;
+        bool isTime = false;
+        const qint64 running = time.toLongLong(&isTime);
+        if (isTime && running >= 0)
+            frameTime = QString::number(running % 65536);
         QByteArray record;
         const QString frameText = id + QLatin1Char(',') + QString::number((bytes.size() + 1) / 3)
-                                  + QLatin1Char(',') + bytes + QLatin1Char(',') + time;
+                                  + QLatin1Char(',') + bytes + QLatin1Char(',') + frameTime;
         if (!ZorBabelFish::fromCanStrToQbytearray(frameText, record))
             continue;
         fillFromRecord(imported, record);

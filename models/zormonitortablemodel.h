@@ -9,6 +9,15 @@
 // Tab-separated trace text (a trace file or pasted text) is imported into the
 // same rows, labelled "file n" or "clip n".
 //
+// Time stamps: adapters count milliseconds in 16 bits, which wrap every
+// 65.536 s. The model unwraps them into one running time (the stamp of the
+// first frame, then growing without wrapping), taking the value of the
+// frame's 16-bit stamp that lies nearest to the time the monitor's own
+// clock says has passed since the previous stamped frame; so a stamp a
+// little behind the previous one (a frame this program sent, stamped by
+// the driver) stays behind, and a quiet bus of several minutes loses no
+// wraps.
+//
 // Columns (display role): 0 "Frame #", 1 "t [msec]", 2 "ID", 3 "Data",
 // 4 "Dir" ("TX" for a frame this program sent), 5 "Description". Role
 // Qt::UserRole of columns 2, 3 and 4 gives numbers for the filter: the
@@ -23,6 +32,7 @@
 
 #include <QAbstractTableModel>
 #include <QByteArray>
+#include <QElapsedTimer>
 #include <QVariant>
 
 #include <deque>
@@ -87,6 +97,14 @@ public:
 
     // Frames numbered so far; never reset.
     int frameCount() const { return m_frameCounter; }
+    // Of the frame appended last: its running time in ms (-1 when it carries
+    // none) and its decoded description (empty without a decoder).
+    qint64 lastFrameTime() const { return m_lastFrameTime; }
+    QString lastFrameDescription() const { return m_lastFrameDescription; }
+    // The running time of a 16-bit stamp seen `elapsedMs` after the stamp
+    // that gave `previous` (-1: none before): the value congruent to the
+    // stamp modulo 65536 nearest to previous + elapsedMs.
+    static qint64 unwrapStamp(quint16 stamp, qint64 previous, qint64 elapsedMs);
     int pendingCount() const { return int(m_pending.size()); }
 
 public slots:
@@ -107,4 +125,8 @@ private:
     QTimer *m_refreshTimer;
     int m_frameCounter = 0;
     std::unique_ptr<ZorAbstractFrameCodec> m_decoder;
+    qint64 m_runningTime = -1;      // of the last stamped frame
+    QElapsedTimer m_stampClock;     // since the last stamped frame
+    qint64 m_lastFrameTime = -1;
+    QString m_lastFrameDescription;
 };

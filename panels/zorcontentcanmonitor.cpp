@@ -677,13 +677,17 @@ void ZorContentCanmonitor::writeTraceLine(const ZorMessage &msg)
     const QByteArray record = msg.data().toByteArray();
     if (record.size() != 16)
         return;
-    const quint16 stamp = ZorBabelFish::fromQbytearrayToTimestamp(record);
+    // The time as the table shows it (running, not wrapped every 65.5 s)
+    // and the decoded description in a column of its own.
+    const qint64 time = m_model->lastFrameTime();
     m_traceStream << m_model->frameCount() << '\t';
-    if (stamp)
-        m_traceStream << stamp;
+    if (time >= 0)
+        m_traceStream << time;
+    QString description = m_model->lastFrameDescription();
+    description.replace(QLatin1Char('\t'), QLatin1Char(' ')).replace(QLatin1Char('\n'), QLatin1Char(' '));
     m_traceStream << '\t' << ZorBabelFish::fromQbytearrayToCanIdStr(record) << '\t'
                   << ZorBabelFish::fromQbytearrayToDataStr(record) << '\t'
-                  << (msg.msgState() == KS_ANSWER ? "TX" : "RX") << '\n';
+                  << (msg.msgState() == KS_ANSWER ? "TX" : "RX") << '\t' << description << '\n';
     if (m_traceStream.status() != QTextStream::Ok)
         traceWriteFailed();
 }

@@ -1,6 +1,8 @@
 #include "zorcontentdefault.h"
 #include "ui_zorcontentdefault.h"
 
+#include "zormodule.h"
+
 #include <QGridLayout>
 #include <QLabel>
 #include <QLineEdit>
@@ -100,7 +102,8 @@ QString brokenIntoLines(const QString &text, int max)
 
 // One row per "name=value" line, from row 2 of the status grid on; names
 // beginning with "_" are pseudo-properties and get no row. The property key
-// is the name's first word ("UpdateInterval [msec]" -> "UpdateInterval").
+// is the module's key of the name ("UpdateInterval [msec]" ->
+// "UpdateInterval", "1 bad key" stays whole).
 void ZorContentDefault::buildGrid(const QString &properties)
 {
     m_gridBuilt = true;
@@ -112,7 +115,7 @@ void ZorContentDefault::buildGrid(const QString &properties)
         const QString value = eq < 0 ? QString() : line.mid(eq + 1);
         if (name.startsWith(QLatin1Char('_')))
             continue;
-        const QString key = name.trimmed().section(QLatin1Char(' '), 0, 0);
+        const QString key = ZorModule::propertyKey(name);
 
         // Broken into lines here: a word-wrapped label in the grid gets the
         // height of fewer lines than it needs when the panel is narrow, and
@@ -133,9 +136,9 @@ void ZorContentDefault::buildGrid(const QString &properties)
 
 namespace {
 
-QString firstWordLower(const QString &name)
+QString keyLower(const QString &name)
 {
-    return name.trimmed().section(QLatin1Char(' '), 0, 0).toLower();
+    return ZorModule::propertyKey(name).toLower();
 }
 
 } // namespace
@@ -145,12 +148,12 @@ void ZorContentDefault::applyReadOnly(const QString &names)
     m_readOnly = names.split(QLatin1Char(','));
     QStringList keys;
     for (const QString &n : qAsConst(m_readOnly))
-        keys.append(firstWordLower(n));
+        keys.append(keyLower(n));
     for (auto it = m_editors.cbegin(); it != m_editors.cend(); ++it) {
         QLineEdit *edit = it.value();
         if (!edit)
             continue;
-        const bool readOnly = keys.contains(firstWordLower(it.key()));
+        const bool readOnly = keys.contains(keyLower(it.key()));
         edit->setReadOnly(readOnly);
         edit->setEnabled(!readOnly);
     }

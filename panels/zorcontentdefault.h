@@ -4,7 +4,7 @@
 // properties and builds one row (name and line edit) per property, bound to
 // the property through the panel base. The module tells which properties are
 // read-only through the pseudo-property "_ReadOnly" (a comma-separated list
-// of names; only the first word of each name counts, in any case). Start and
+// of names; each name counts by its property key, in any case). Start and
 // Stop buttons, a state line coloured by the module status and a log of the
 // module's info and log texts complete it.
 #pragma once

@@ -6,6 +6,8 @@
 #include "zortest.h"
 
 #include <QDesktopServices>
+#include <QDialog>
+#include <QTextBrowser>
 #include <QtTest>
 
 #include <functional>
@@ -153,7 +155,9 @@ private slots:
         QTest::newRow("1") << 1 << 1 << false << true << true << full << true << false << 182 << 48 << false << false;
         QTest::newRow("2") << 2 << 2 << false << true << true << QStringList() << true << true << 179 << 56 << true << false;
         QTest::newRow("3") << 3 << 3 << false << true << true << about << false << false << 182 << 48 << false << false;
-        QTest::newRow("4") << 4 << 4 << false << true << false << about << false << false << -1 << 0 << false << false;
+        // Without tree, tiles and File menu, GUI mode 4 keeps a way out.
+        const QStringList aboutAndExit{"About...", "Exit"};
+        QTest::newRow("4") << 4 << 4 << false << true << false << aboutAndExit << false << false << -1 << 0 << false << false;
         QTest::newRow("5") << 5 << 5 << false << true << false << QStringList() << false << false << -1 << 0 << true << true;
         QTest::newRow("7 counts as 0") << 7 << 0 << true << false << false << full << true << false << -1 << 0 << false << false;
         QTest::newRow("-1 counts as 0") << -1 << 0 << true << false << false << full << true << false << -1 << 0 << false << false;
@@ -286,6 +290,28 @@ private slots:
         QDesktopServices::unsetUrlHandler(QStringLiteral("file"));
         QCOMPARE(box.title, QString());
         QCOMPARE(catcher.opened, QList<QUrl>{QUrl::fromLocalFile(path)});
+    }
+
+    // Without a desktop program to open it (none here: the test platform
+    // opens nothing), F1 shows the page inside the program, not a claim
+    // that the file is missing.
+    void helpWithoutADesktopOpenerShowsThePageHere()
+    {
+        setGuiMode(0);
+        Quorvane w;
+        auto *help = w.findChild<QAction *>(QStringLiteral("actionQuickReference"));
+        QVERIFY(!QDesktopServices::openUrl(QUrl(QStringLiteral("mailto:nobody"))));
+        const ShownBox box = captureMessageBox([help] { help->trigger(); });
+        QCOMPARE(box.title, QString());
+        auto *window = w.findChild<QDialog *>(QStringLiteral("helpWindow"));
+        QVERIFY(window);
+        QVERIFY(window->isVisible());
+        QCOMPARE(window->windowTitle(), QStringLiteral("Quorvane Help"));
+        auto *browser = window->findChild<QTextBrowser *>(QStringLiteral("helpBrowser"));
+        QVERIFY(browser->toPlainText().contains(QLatin1String("canmonitor")));
+        // F1 again raises the same window.
+        help->trigger();
+        QCOMPARE(w.findChildren<QDialog *>(QStringLiteral("helpWindow")).size(), 1);
     }
 
     void missingHelpFileIsReported()

@@ -364,6 +364,9 @@ private slots:
             {"a<b>&c", "x&y"},
             {QString::fromUtf8("Preis€"), QString::fromUtf8("9 €")},
             {"_x0041_", "literal"},
+            // A key with blanks is a key of its own, not its first word.
+            {"1", "one"},
+            {"1 bad key", "5"},
             // A script's colour codes in a value: XML cannot hold them.
             {"LogHistory", "\x1b[31mred\x1b[0m"},
         };
@@ -558,6 +561,77 @@ private slots:
         QCOMPARE(readFile(path("plain/data.csv")), QByteArray("1,2,3\n"));
         QCOMPARE(readFile(path("plain/notes.txt")), QByteArray("untouched\n"));
         QCOMPARE(project->projectFile(), path("plain/new.zorpro"));
+    }
+
+    // A plain project saved into another folder takes along the files it
+    // names there, asks before it replaces a different file, and says which
+    // named files it leaves behind; the copy finds its files when opened.
+    void plainProjectSavedElsewhereTakesItsFiles()
+    {
+        QByteArray text = demoProject();
+        text.replace("<Port>COM1</Port>", "<Port>COM1</Port><ConfigFilePath>dev/Node.xdd</ConfigFilePath>"
+                                          "<ScriptFileName>Auto1.py</ScriptFileName>"
+                                          "<Library>../shared.xdd</Library><Mode>sim</Mode><Separator>.</Separator>");
+        text.replace("<module type=\"datalog\" label=\"Scope\"/>",
+                     "<module type=\"datalog\" label=\"Scope\"><docs><Viewer file=\"Recordings/run.csv\"/>"
+                     "</docs></module><module type=\"uipanel\" label=\"Screen\"/>");
+        writeFile(path("p/a.zorpro"), text);
+        const QMap<QString, QByteArray> named{{"dev/Node.xdd", "<xdd/>"},
+                                              {"Auto1.py", "print(1)\n"},
+                                              {"QML/ZorUiMain.qml", "Item {}\n"},
+                                              {"QML/images/a.png", "png"},
+                                              {"Recordings/run.csv", "1,2\n"}};
+        for (auto it = named.cbegin(); it != named.cend(); ++it)
+            writeFile(path("p/" + it.key()), it.value());
+        writeFile(path("p/unrelated.txt"), "stays\n");
+        writeFile(path("shared.xdd"), "<shared/>");
+        writeFile(path("q/Auto1.py"), "the user's own script\n");
+        QDir().mkpath(path("q"));
+
+        QString error;
+        QVERIFY(project->load(path("p/a.zorpro"), error));
+        QStringList outside;
+        QStringList referenced = project->referencedFiles(&outside);
+        referenced.sort();
+        QCOMPARE(referenced, QStringList({"Auto1.py", "QML", "Recordings/run.csv", "dev/Node.xdd"}));
+        QCOMPARE(outside, QStringList({"../shared.xdd"}));
+
+        // A different file of the same name: asked, and "No" saves nothing.
+        QList<ZorQuestionBox::Question> asked;
+        QMessageBox::StandardButton answer = QMessageBox::No;
+        ZorQuestionBox::setHook([&](const ZorQuestionBox::Question &q) {
+            asked << q;
+            return answer;
+        });
+        const bool refused = !project->save(path("q/b.zorpro"), error);
+        const QStringList afterNo = tree(path("q")).keys();
+        answer = QMessageBox::Yes;
+        const bool saved = project->save(path("q/b.zorpro"), error);
+        ZorQuestionBox::setHook(nullptr);
+        QVERIFY(refused);
+        QCOMPARE(afterNo, QStringList({"Auto1.py"}));
+        QCOMPARE(asked.size(), 2);
+        QVERIFY2(asked.first().text.contains("Auto1.py"), qPrintable(asked.first().text));
+        QVERIFY2(saved, qPrintable(error));
+
+        QMap<QString, QByteArray> copied = tree(path("q"));
+        QVERIFY(copied.contains("b.zorpro"));
+        for (auto it = named.cbegin(); it != named.cend(); ++it)
+            QCOMPARE(copied.value(it.key()), it.value());
+        QVERIFY(!copied.contains("unrelated.txt"));
+        QCOMPARE(project->filesLeftBehind(), QStringList({"../shared.xdd"}));
+        QCOMPARE(project->projectFile(), path("q/b.zorpro"));
+
+        // The copy, opened on its own, finds what it names.
+        project.reset(new QuorvaneProject);
+        QVERIFY(project->load(path("q/b.zorpro"), error));
+        referenced = project->referencedFiles(&outside);
+        referenced.sort();
+        QCOMPARE(referenced, QStringList({"Auto1.py", "QML", "Recordings/run.csv", "dev/Node.xdd"}));
+
+        // Saved again in its own folder, nothing is copied or asked.
+        QVERIFY2(project->save(path("q/b.zorpro"), error), qPrintable(error));
+        QVERIFY(project->filesLeftBehind().isEmpty());
     }
 
     void saveFailuresKeepPathsAndFiles()

@@ -1,7 +1,10 @@
+#include "rcclient.h"
+#include "simgateway.h"
 #include "zorapplservices.h"
 #include "zortest.h"
 #include "zortestutil.h"
 
+#include <QTcpSocket>
 #include <QtTest>
 
 // Starts copies of the built program the way a user would, each in a
@@ -144,6 +147,86 @@ private slots:
         const QString both = logText(logPath());
         QVERIFY(both.startsWith(first));
         QVERIFY2(block.match(both.mid(first.size())).hasMatch(), qPrintable(both));
+    }
+
+    // The X server of the window dies under the running program: it stops
+    // its modules in order (the CAN interface closes its adapter with "C")
+    // and ends with code 1, rather than tearing the process's static data
+    // down under running threads.
+    void displayGoneStopsTheModulesAndEnds()
+    {
+        if (QStandardPaths::findExecutable(QStringLiteral("Xvfb")).isEmpty())
+            QSKIP("Xvfb is not installed");
+        for (const char *name : {"Quorvane.rcc", "Quorvane.user.rcc"}) {
+            const QString target = appDir() + QLatin1Char('/') + name;
+            QVERIFY(QFile::exists(target) || QFile::copy(ZorTest::buildPath(QLatin1String(name)), target));
+        }
+        SimGateway gw;
+        QVERIFY2(gw.start(), qPrintable(gw.errorString()));
+        const quint16 rcPort = RcClient::freePort();
+        const QString project = m_dir.filePath(QStringLiteral("display.zorpro"));
+        QFile file(project);
+        QVERIFY(file.open(QIODevice::WriteOnly));
+        file.write(QStringLiteral(
+                       "<QuorvaneProject><module type=\"project\" label=\"Project Home\">"
+                       "<module type=\"canusb\" label=\"CAN1\" panelVisible=\"1\"><properties>"
+                       "<Port>%1</Port><Baudrate>500K</Baudrate></properties></module>"
+                       "<module type=\"remotecontrol\" label=\"Remote\"><properties>"
+                       "<RemoteControlMode>1</RemoteControlMode>"
+                       "<RemoteControlConnection>SERVER:%2</RemoteControlConnection>"
+                       "</properties></module></module></QuorvaneProject>")
+                       .arg(gw.address())
+                       .arg(rcPort)
+                       .toUtf8());
+        file.close();
+
+        QProcess xvfb;
+        xvfb.start(QStringLiteral("Xvfb"), {QStringLiteral("-displayfd"), QStringLiteral("1"),
+                                           QStringLiteral("-screen"), QStringLiteral("0"),
+                                           QStringLiteral("1024x768x24"), QStringLiteral("-nolisten"),
+                                           QStringLiteral("tcp")});
+        QVERIFY(xvfb.waitForStarted(10000));
+        QTRY_VERIFY_WITH_TIMEOUT(xvfb.canReadLine(), 10000);
+        const QString display = QLatin1Char(':') + QString::fromLatin1(xvfb.readLine()).trimmed();
+
+        QProcess program;
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("xcb"));
+        env.insert(QStringLiteral("DISPLAY"), display);
+        env.insert(QStringLiteral("XDG_CONFIG_HOME"), configDir());
+        env.insert(QStringLiteral("HOME"), m_dir.filePath(QStringLiteral("home")));
+        env.insert(QStringLiteral("XDG_RUNTIME_DIR"), runtimeDir());
+        program.setProcessEnvironment(env);
+        program.start(appDir() + QStringLiteral("/Quorvane"), {project});
+        QVERIFY(program.waitForStarted(10000));
+
+        // The remote-control server listens once the project is open.
+        const auto listening = [rcPort] {
+            QTcpSocket probe;
+            probe.connectToHost(QHostAddress::LocalHost, rcPort);
+            return probe.waitForConnected(500);
+        };
+        QTRY_VERIFY_WITH_TIMEOUT(listening(), 30000);
+        RcClient client;
+        QVERIFY2(client.connectTo(rcPort), qPrintable(client.errorString()));
+        client.send("CAN1:KM_COMM_OPEN:KS_REQUEST\n\n");
+        QVERIFY(!client.waitForFrame(QStringLiteral("^CAN1:KM_COMM_OPEN:KS_ANSWER"), 15000).isEmpty());
+        const int cid = gw.waitForClient();
+        QVERIFY(gw.waitForClientBytes(cid, "O\r"));
+        gw.setCursor(gw.mark());
+
+        xvfb.kill();
+        QVERIFY(xvfb.waitForFinished(10000));
+        QVERIFY(program.waitForFinished(30000));
+        const QString err = QString::fromUtf8(program.readAllStandardError());
+        QCOMPARE(program.exitStatus(), QProcess::NormalExit);
+        QCOMPARE(program.exitCode(), 1);
+        QVERIFY2(err.contains(QLatin1String("The X11 connection broke")), qPrintable(err));
+        QVERIFY2(!err.contains(QLatin1String("malloc")) && !err.contains(QLatin1String("corrupt")),
+                 qPrintable(err));
+        // The interface went off the bus before the process ended.
+        QVERIFY2(gw.waitForLine(QStringLiteral("^RX %1 .*C\\\\r").arg(cid)).hasMatch(),
+                 qPrintable(SimGateway::escape(gw.clientBytes(cid)) + QLatin1Char('\n') + err));
     }
 };
 

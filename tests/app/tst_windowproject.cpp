@@ -12,7 +12,10 @@
 #include <QStackedWidget>
 #include <QTextBlock>
 #include <QTextBrowser>
+#include <QLineEdit>
+#include <QMenuBar>
 #include <QTabBar>
+#include <QToolBar>
 #include <QTreeView>
 #include <QtTest>
 
@@ -222,6 +225,89 @@ private slots:
         QCOMPARE(w.pages().value(stack->currentIndex()).data().toString(), QStringLiteral("Screen"));
     }
 
+    // The stack layouts go back as a browser does: Alt+Left, Backspace and
+    // Home (Alt+Home, and a button where there are no tiles) after a link
+    // of the home page; Back retraces the pages one by one.
+    void homeAndBackInTheStackModes_data()
+    {
+        QTest::addColumn<int>("mode");
+        for (int mode : {1, 4, 5})
+            QTest::addRow("mode %d", mode) << mode;
+    }
+    void homeAndBackInTheStackModes()
+    {
+        QFETCH(int, mode);
+        setGuiMode(mode);
+        Quorvane w;
+        w.show();
+        w.activateWindow();
+        QVERIFY(QTest::qWaitForWindowActive(&w));
+        QVERIFY(w.appControl("open," + demo()));
+        auto *stack = w.findChild<QStackedWidget *>("stackedWidget");
+        const auto shown = [&] { return QuorvaneProject::displayName(w.pages().value(stack->currentIndex())); };
+        QCOMPARE(shown(), QStringLiteral("Project Home"));
+        ZorPanel *home = w.project()->openPanels().value(QPersistentModelIndex(w.project()->model()->index(0, 0)));
+        QVERIFY(home);
+        auto *bar = w.findChild<QToolBar *>("navigationBar");
+        QCOMPARE(bar != nullptr, mode >= 4);
+        QVERIFY(!action(w, "actionBack")->isEnabled());
+        const auto follow = [&](const QString &name) {
+            home->processAnchorClicked(QUrl("#app:panel," + name));
+            QTRY_COMPARE(shown(), name);
+        };
+
+        const QList<QKeySequence> ways{QKeySequence("Alt+Left"), QKeySequence(Qt::Key_Backspace),
+                                       QKeySequence("Alt+Home")};
+        for (const QKeySequence &way : ways) {
+            follow("CAN1 - CAN Sender");
+            if (bar) {
+                QVERIFY(bar->isVisible());
+                QCOMPARE(w.findChild<QLabel *>("labelNavigation")->text(), QStringLiteral("CAN1 > CAN Sender"));
+            }
+            QTest::keySequence(stack->currentWidget(), way);
+            QCOMPARE(shown(), QStringLiteral("Project Home"));
+            if (bar)
+                QVERIFY(!bar->isVisible());
+        }
+
+        // Back goes back step by step; Home at once.
+        follow("Scope");
+        w.appControl("panel,TCP01");
+        QCOMPARE(shown(), QStringLiteral("TCP01"));
+        action(w, "actionBack")->trigger();
+        QCOMPARE(shown(), QStringLiteral("Scope"));
+        w.appControl("panel,CAN1");
+        if (bar) {
+            auto *button = bar->widgetForAction(action(w, "actionHome"));
+            QVERIFY(button && button->isVisible());
+            QTest::mouseClick(button, Qt::LeftButton);
+        } else {
+            action(w, "actionHome")->trigger();
+        }
+        QCOMPARE(shown(), QStringLiteral("Project Home"));
+        action(w, "actionBack")->trigger();
+        QCOMPARE(shown(), QStringLiteral("CAN1"));
+
+        // Typing into an editor keeps its Backspace.
+        auto *edit = new QLineEdit(stack->currentWidget());
+        edit->setText("ab");
+        edit->show();
+        edit->setFocus();
+        QTest::keyClick(edit, Qt::Key_Backspace);
+        QCOMPARE(edit->text(), QStringLiteral("a"));
+        QCOMPARE(shown(), QStringLiteral("CAN1"));
+
+        if (mode == 4) {
+            // Its menu bar has a way out besides the about box.
+            QStringList entries;
+            for (QAction *entry : w.menuBar()->actions())
+                entries << entry->text();
+            QCOMPARE(entries, QStringList({"About...", "Exit"}));
+            action(w, "actionMenuBarExit")->trigger();
+            QTRY_VERIFY(!w.isVisible());
+        }
+    }
+
     // Without a stored layout the first panel of the tree is the front tab,
     // not the one opened last.
     void firstPanelInFrontWithoutStoredLayout()
@@ -243,6 +329,31 @@ private slots:
             return fronts;
         };
         QTRY_COMPARE(frontTabs(), QStringList({first->windowTitle()}));
+    }
+
+    // The live demo's first view: its home page in front, a few docks with
+    // their whole titles on the tabs; the other panels open from its links.
+    void liveDemoOpensOnItsHomePageWithReadableTabs()
+    {
+        writeFile(path("LiveBus.zorpro"), readFile(ZorTest::sourcePath("resources/demo/LiveBus.zorpro")));
+        Quorvane w;
+        w.resize(1024, 720);
+        w.show();
+        QVERIFY(w.appControl("open," + path("LiveBus.zorpro")));
+        QCOMPARE(dockTitles(w), QStringList({"CAN1", "CAN1 - Monitor", "CAN1 - Sender", "Project Home"}));
+        QList<QTabBar *> bars;
+        for (QTabBar *bar : w.findChildren<QTabBar *>()) {
+            if (bar->count() > 1)
+                bars << bar;
+        }
+        QCOMPARE(bars.size(), 1);
+        QTabBar *bar = bars.first();
+        QTRY_COMPARE(bar->tabText(bar->currentIndex()), QStringLiteral("Project Home"));
+        QCOMPARE(bar->elideMode(), Qt::ElideNone);
+        for (int i = 0; i < bar->count(); ++i) {
+            const QString title = bar->tabText(i);
+            QVERIFY2(bar->tabRect(i).width() > bar->fontMetrics().horizontalAdvance(title), qPrintable(title));
+        }
     }
 
     void docksInGuiMode0()

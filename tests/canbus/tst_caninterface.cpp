@@ -46,12 +46,18 @@ private slots:
         // Time stamps asked for ("TimestampMode" 1 by default).
         QVERIFY(gw.waitForClientBytes(cid, "C\rS5\rZ1\rO\r"));
 
-        // The gateway goes away: receive failures show as 1001, its return as 1.
+        // The gateway goes away: receive failures show as 1001 with the
+        // reason as the status text, its return as 1.
         QVERIFY(gw.drop());
         QVERIFY(rig.waitForStatus(1001));
+        QVERIFY(rig.waitForInfoText(
+            QStringLiteral("Connection lost, trying again every 100 ms: Network error: connection "
+                           "closed by the gateway (%1)").arg(gw.address())));
+        QCOMPARE(rig.module()->infoText().left(16), QStringLiteral("Connection lost,"));
         QVERIFY(gw.accept());
         QTRY_COMPARE_WITH_TIMEOUT(rig.master.lastStatus(), 1, 5000);
         QCOMPARE(rig.master.statusChanges().mid(2), QList<int>({1001, 1}));
+        QVERIFY(rig.waitForInfoText(QStringLiteral("Connection restored (%1)").arg(gw.address())));
         QCOMPARE(rig.master.ofType(KM_COMM_STATUS).last().origin(), QStringLiteral("CAN1"));
         QVERIFY(!rig.slaves.ofType(KM_COMM_STATUS).isEmpty());
 
@@ -204,8 +210,15 @@ private slots:
         QTest::addColumn<QStringList>("texts");
         QTest::addColumn<QString>("errorText");
         const QString couldNot = QStringLiteral("Could not open interface.");
-        QTest::newRow("no driver") << "nowhere" << QStringList({couldNot}) << couldNot;
-        QTest::newRow("address head below 1") << "0.1:3" << QStringList({couldNot}) << couldNot;
+        const auto noSuchPort = [](const QString &port) {
+            return QStringLiteral("Could not open interface: there is no port \"%1\" on this machine "
+                                  "(a port is \"(first found)\", an adapter such as \"peak:0\" or "
+                                  "\"ixxat\", or a network gateway as ip:port).").arg(port);
+        };
+        QTest::newRow("no driver") << "nowhere" << QStringList({noSuchPort("nowhere")}) << noSuchPort("nowhere");
+        QTest::newRow("serial port name") << "COM1" << QStringList({noSuchPort("COM1")}) << noSuchPort("COM1");
+        QTest::newRow("address head below 1") << "0.1:3" << QStringList({noSuchPort("0.1:3")})
+                                              << noSuchPort("0.1:3");
         // No gateway, so the adapter stand-ins find no device.
         QTest::newRow("no IXXAT device")
             << "IXXAT 1"

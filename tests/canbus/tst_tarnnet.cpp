@@ -220,6 +220,18 @@ private slots:
         QCOMPARE(count, 0);
     }
 
+    // A gateway that takes the connection and closes it during the opening
+    // lines: the reason is that, not a connection that never came.
+    void gatewayHangsUpWhileOpening()
+    {
+        QVERIFY(gw->drop(true));
+        ZorCanDriverTarnNet d;
+        QVERIFY(!d.open(gw->address(), 250000, 0, 0, 0));
+        QVERIFY(d.failed());
+        QCOMPARE(d.lastErrorText(),
+                 QStringLiteral("Network error: connection closed by the gateway (%1)").arg(gw->address()));
+    }
+
     void statusTextStaysEmpty()
     {
         ZorCanDriverTarnNet d;
@@ -265,6 +277,13 @@ private slots:
         QVERIFY2(d.lastErrorText().startsWith("Network error: ")
                      && d.lastErrorText().endsWith(" (" + gw->address() + ")"),
                  qPrintable(d.lastErrorText()));
+        // The status text tells why while it lasts.
+        QString text;
+        int bits = 0;
+        QVERIFY(d.statusText(text, bits));
+        QCOMPARE(text, QStringLiteral("Connection lost, trying again every 300 ms: Network error: "
+                                      "connection closed by the gateway (%1)")
+                           .arg(gw->address()));
         QByteArray rec = tarnNetRecord(0x180, "\x01", 0x01);
         QVERIFY(!d.queueTx(rec));
         int count = 0;
@@ -274,6 +293,10 @@ private slots:
         QVERIFY(pollTarnNet(d, [&] { return d.isConnected(); }, 3000));
         QVERIFY2(lost.elapsed() >= 250, qPrintable(QString::number(lost.elapsed())));
         QVERIFY(d.lastErrorText().isEmpty());
+        QVERIFY(d.statusText(text, bits));
+        QCOMPARE(text, QStringLiteral("Connection restored (%1)").arg(gw->address()));
+        QVERIFY(d.statusText(text, bits));
+        QCOMPARE(text, QString());
         const int second = gw->waitForClient();
         QVERIFY(second > first);
         QVERIFY(gw->waitForLine(QStringLiteral("^CHANNEL %1 open 250000").arg(second)).hasMatch());

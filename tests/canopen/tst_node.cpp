@@ -225,7 +225,7 @@ private slots:
         QCOMPARE(read.msgState(), int(KS_FAIL));
         QCOMPARE(read.data().toString(),
                  QStringLiteral("005.2000h.00h,unsigned8,33\nr,2001h,0h,unsigned16,4660 # u16\n"
-                                "005.2008h.00h,unsigned32,,\"error write only, odd (6010001h)\"\n"
+                                "005.2008h.00h,unsigned32,,\"error write only, odd (06010001h)\"\n"
                                 "005.2006h.00h,visible_string,error 42\n"));
         QVERIFY(rig.waitForStatus(1200, "Reading objects Error"));
 
@@ -295,7 +295,7 @@ private slots:
         rig.send(ZorMessage(KM_SETPROPERTY, KS_REQUEST, QStringLiteral("StoreCmd=w,2007h,0h,unsigned32,0x65766173")));
         const ZorMessage refused = rig.request(objectList(KM_OBJLIST_WRITE, "StoreCmd"));
         QCOMPARE(refused.msgState(), int(KS_FAIL));
-        QCOMPARE(refused.data().toString(), QStringLiteral("w,2007h,0h,unsigned32,0x65766173,error (6010002h) # StoreCmd\n"));
+        QCOMPARE(refused.data().toString(), QStringLiteral("w,2007h,0h,unsigned32,0x65766173,error (06010002h) # StoreCmd\n"));
         QVERIFY(rig.waitForStatus(2000, "Store permanently Error"));
         QVERIFY(statusesOf(rig).contains(1200));
     }

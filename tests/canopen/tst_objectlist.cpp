@@ -113,7 +113,7 @@ private slots:
         QTest::newRow("write aborted") << "005.2007h.00h,unsigned32,1\n" << w
                                        << "SDOWriteObject:1000:1:5,2007h,00h,unsigned32,1:5,2007h,0h,error code 06010002h"
                                        << int(KS_FAIL) << "6010002h,read only\nbit0,no"
-                                       << "005.2007h.00h,unsigned32,1,error read only (6010002h)\n" << true;
+                                       << "005.2007h.00h,unsigned32,1,error read only (06010002h)\n" << true;
         QTest::newRow("write not answered") << "w,2000h,0h,unsigned8,1 # x\n" << w
                                             << "SDOWriteObject:1000:1:5,2000h,0h,unsigned8,1" << int(KS_TIMEOUT) << ""
                                             << "w,2000h,0h,unsigned8,1,error: timeout # x\n" << true;
@@ -139,14 +139,14 @@ private slots:
             << "005.2007h.00h,unsigned32,1\n" << w
             << "SDOWriteObject:1000:1:5,2007h,00h,unsigned32,1:5,2007h,0h,error code 06010002h" << int(KS_FAIL)
             << "bit1,read only\nbit25,wrong, really"
-            << "005.2007h.00h,unsigned32,1,\"error read only, wrong, really (6010002h)\"\n" << true;
+            << "005.2007h.00h,unsigned32,1,\"error read only, wrong, really (06010002h)\"\n" << true;
         QTest::newRow("read aborted") << "001.2008h.00h,unsigned32\n" << r
                                       << "SDOReadObject:750:0:1,2008h,00h,unsigned32:1,2008h,0h,unsigned32,error code 06010001h"
-                                      << int(KS_FAIL) << "" << "001.2008h.00h,unsigned32,,error (6010001h)\n" << true;
+                                      << int(KS_FAIL) << "" << "001.2008h.00h,unsigned32,,error (06010001h)\n" << true;
         QTest::newRow("read by access aborted") << "r,2008h,0h,unsigned32 # wo\n" << r
                                                 << "SDOReadObject:750:0:5,2008h,0h,unsigned32:5,2008h,0h,unsigned32,error code 06010001h"
                                                 << int(KS_ANSWER) << ""
-                                                << "r,2008h,0h,unsigned32,,error (6010001h) # wo\n" << true;
+                                                << "r,2008h,0h,unsigned32,,error (06010001h) # wo\n" << true;
         QTest::newRow("read by access") << "r,1017h,0h,unsigned16\n" << r
                                         << "SDOReadObject:750:0:5,1017h,0h,unsigned16:5,1017h,0h,unsigned16,1000"
                                         << int(KS_ANSWER) << "" << "r,1017h,0h,unsigned16,1000\n" << false;
@@ -198,11 +198,11 @@ private slots:
         QTest::addColumn<QString>("errorTexts");
         QTest::addColumn<QString>("explained");
         QTest::newRow("two bits") << "error code 00000009h" << "bit0,First\nBIT3 , Fourth\nbit1,Second"
-                                  << "error First, Fourth (9h)";
-        QTest::newRow("no text matches") << "error code 00000009h" << "bit1,Second" << "error (9h)";
-        QTest::newRow("no texts at all") << "error code 06020000h" << "" << "error (6020000h)";
+                                  << "error First, Fourth (00000009h)";
+        QTest::newRow("no text matches") << "error code 00000009h" << "bit1,Second" << "error (00000009h)";
+        QTest::newRow("no texts at all") << "error code 06020000h" << "" << "error (06020000h)";
         QTest::newRow("text before kept") << "SDO error code 06020000h" << "0x06020000,no object"
-                                          << "SDO error no object (6020000h)";
+                                          << "SDO error no object (06020000h)";
         QTest::newRow("decimal key, bit 31") << "error code 80000001h" << "2147483649,whole\nbit31,top"
                                              << "error whole, top (80000001h)";
         QTest::newRow("no code") << "error: timeout" << "bit0,x" << "error: timeout";

@@ -52,12 +52,14 @@ public:
     bool oneInterviewPerPass() const override { return onePerPass; }
     bool propertyChanged(const QString &key, QString &value) override;
     bool claimsSlaveAnswer(const ZorMessage &message) override { return claims && claims(message); }
+    int frameBacklogLimit() const override { return frameLimit; }
 
     // Knobs, set before the thread starts.
     int period = 1000;
     bool toSlaves = false;
     bool refuses = false;
     bool onePerPass = false;
+    int frameLimit = 0;
     QString slaveTypes;
     // Answer every request taken from the queues (KS_ANSWER, data unchanged).
     bool answerRequests = false;

@@ -12,17 +12,24 @@ class TestModuleProperties : public QObject
 {
     Q_OBJECT
 private slots:
-    void propertyKeyIsTheFirstWord_data()
+    void propertyKeyIsTheNameWithoutItsUnit_data()
     {
         QTest::addColumn<QString>("name");
         QTest::addColumn<QString>("key");
         QTest::newRow("unit") << "TargetPos [mm]" << "TargetPos";
+        QTest::newRow("hint with blanks") << "Mode [0:ASCII, 1:Binary]" << "Mode";
         QTest::newRow("plain") << "Port" << "Port";
         QTest::newRow("blanks around") << "  Port  " << "Port";
         QTest::newRow("empty") << "" << "";
+        QTest::newRow("blanks inside") << "1 bad key" << "1 bad key";
+        QTest::newRow("blanks and unit") << "Max speed [rpm]" << "Max speed";
+        QTest::newRow("hint after a sign") << "TargetPos / my target position" << "TargetPos";
+        QTest::newRow("unit in parentheses") << "Delay  (s)" << "Delay";
+        QTest::newRow("brackets without blank") << "Axis[2]" << "Axis[2]";
+        QTest::newRow("only brackets") << "[x]" << "[x]";
     }
 
-    void propertyKeyIsTheFirstWord()
+    void propertyKeyIsTheNameWithoutItsUnit()
     {
         QFETCH(QString, name);
         QFETCH(QString, key);

@@ -4,8 +4,10 @@
 #include "testdommodel.h"
 #include "testmodule.h"
 
+#include <QDeadlineTimer>
 #include <QSignalSpy>
 #include <QtTest>
+#include <atomic>
 #include <memory>
 #include <thread>
 
@@ -229,6 +231,50 @@ private slots:
         QCOMPARE(slaves.messages().first().msgType(), int(KM_START));
         QCOMPARE(app.messages().at(0).msgType(), int(KM_APPLICATION_CONTROL));
         QCOMPARE(app.messages().at(1).msgType(), int(KM_DIALOG));
+    }
+
+    // A module with a frame backlog keeps at most that many received frames
+    // waiting for the host thread and counts the rest; answers to the
+    // master's transmit requests and other messages all go out, in order,
+    // also when they take several drains.
+    void framesBeyondTheBacklogAreDroppedAndCounted()
+    {
+        ModulePtr m(new TestModule(QStringLiteral("CAN1"), QStringLiteral("canusb")));
+        m->period = 0;
+        m->frameLimit = 100;
+        MessageRecorder master, slaves;
+        connect(m.get(), &ZorModule::slaveOut, &master, &MessageRecorder::record);
+        connect(m.get(), &ZorModule::masterOut, &slaves, &MessageRecorder::record);
+        const QByteArray record(16, '\0');
+        std::atomic<bool> sent{false};
+        m->onCycle = [&](ZorModStates::Top &state) {
+            if (static_cast<TestModule *>(state.module())->cycles() != 1)
+                return;
+            for (int i = 0; i < 1000; ++i) {
+                state.sendToSlaves(ZorMessage(KM_CAN_FRAME, i % 2 ? KS_INFO : KS_ANSWER, record));
+                state.sendToMaster(ZorMessage(KM_CAN_FRAME, KS_INFO, record));
+            }
+            for (int i = 0; i < 1000; ++i)
+                state.sendToMaster(ZorMessage(KM_LOGTEXT, KS_INFO, i));
+            state.sendToMaster(ZorMessage(KM_CAN_FRAME, KS_ANSWER, record));
+            state.sendToSlaves(ZorMessage(KM_START, KS_REQUEST));
+            sent = true;
+        };
+        m->start();
+        // This thread is the module host: nothing is handed on while it waits.
+        QDeadlineTimer deadline(10000);
+        while (!sent && !deadline.hasExpired())
+            QThread::msleep(5);
+        QVERIFY(sent);
+        QTRY_COMPARE(slaves.count(KM_START), 1);
+        QTRY_COMPARE(master.count(KM_LOGTEXT), 1000);
+        QCOMPARE(slaves.count(KM_CAN_FRAME), 100);
+        QCOMPARE(master.count(KM_CAN_FRAME), 100 + 1);
+        QCOMPARE(master.ofType(KM_CAN_FRAME).last().msgState(), int(KS_ANSWER));
+        QCOMPARE(m->droppedFrames(), quint64(900 + 900));
+        const QList<ZorMessage> logs = master.ofType(KM_LOGTEXT);
+        for (int i = 0; i < logs.size(); ++i)
+            QCOMPARE(logs.at(i).data().toInt(), i);
     }
 
     void noticesQueuedBeforeTheThreadRunsAreDropped()

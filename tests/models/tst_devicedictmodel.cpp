@@ -155,6 +155,7 @@ private slots:
     }
     void realFilesLoadWithEveryObject()
     {
+        ZOR_SKIP_WITHOUT_DEVICE_DESCRIPTIONS();
         QFETCH(QString, file);
         QFETCH(int, objects);
         const QString path = deviceDescription(file);
@@ -210,6 +211,7 @@ private slots:
     }
     void realFilesShowTheirObjectsRight()
     {
+        ZOR_SKIP_WITHOUT_DEVICE_DESCRIPTIONS();
         QFETCH(QString, file);
         QFETCH(QString, index);
         QFETCH(QString, sub);
@@ -235,6 +237,7 @@ private slots:
     }
     void xddAndEdsOfOneDeviceAgree()
     {
+        ZOR_SKIP_WITHOUT_DEVICE_DESCRIPTIONS();
         QFETCH(QString, device);
         QDomDocument xddDoc;
         QDomDocument edsDoc;

@@ -245,9 +245,11 @@ private slots:
             << "12\t345\t181h\n"                  // three fields
                "abc\t1\t181h\t00\n"               // no frame number
                "13\t1\tzz\t00\n"                  // identifier that does not parse
-               "14\t70000\t181h\t00\n"            // time stamp beyond 16 bits
                "15\t1\t182h\t00"
             << false << QStringList({"clip 15|1|182h|00||0|0"});
+        // Running times beyond 16 bits are what the monitor writes.
+        QTest::newRow("running time") << "14\t70000\t581h\t4b 17 10 00 e8 03 00 00" << true
+                                      << QStringList({"file 14|70000|581h|4b 17 10 00 e8 03 00 00||4119|0"});
     }
     void importReadsTraceLines()
     {
@@ -266,6 +268,46 @@ private slots:
             QCOMPARE(got.join('|'), rows.at(r));
         }
         QCOMPARE(model.frameCount(), 1); // imports take no numbers
+    }
+
+    void stampsUnwrap_data()
+    {
+        QTest::addColumn<int>("stamp");
+        QTest::addColumn<qint64>("previous");
+        QTest::addColumn<qint64>("elapsed");
+        QTest::addColumn<qint64>("running");
+        QTest::newRow("first") << 513 << qint64(-1) << qint64(0) << qint64(513);
+        QTest::newRow("onwards") << 600 << qint64(513) << qint64(90) << qint64(600);
+        QTest::newRow("across the wrap") << 40 << qint64(65500) << qint64(70) << qint64(65576);
+        QTest::newRow("second wrap") << 10 << qint64(131000) << qint64(90) << qint64(131082);
+        QTest::newRow("a little behind") << 65500 << qint64(65576) << qint64(0) << qint64(65500);
+        // Five minutes without a frame: the clock tells how many wraps passed.
+        QTest::newRow("quiet bus") << 1000 << qint64(1000) << qint64(300000) << qint64(1000 + 5 * 65536);
+        QTest::newRow("late processing") << 200 << qint64(100) << qint64(20000) << qint64(200);
+    }
+
+    void stampsUnwrap()
+    {
+        QFETCH(int, stamp);
+        QFETCH(qint64, previous);
+        QFETCH(qint64, elapsed);
+        QTEST(ZorMonitorTableModel::unwrapStamp(quint16(stamp), previous, elapsed), "running");
+    }
+
+    // The time column runs on where the adapter's 16-bit stamp wraps.
+    void liveTimesRunOnAcrossTheWrap()
+    {
+        ZorMonitorTableModel model;
+        for (const char *text : {"181h,1,00,65000", "181h,1,00,65535", "181h,1,00,0", "181h,1,00,300",
+                                 "181h,1,00"})
+            model.appendFrame(ZorTest::frameMessage(text));
+        QCOMPARE(model.lastFrameTime(), qint64(-1));
+        model.update();
+        QStringList times;
+        for (int row = 0; row < model.rowCount(); ++row)
+            times << cell(model, row, 1);
+        // A stamp of 0 that the frame says it carries is a time too.
+        QCOMPARE(times, QStringList({"65000", "65535", "65536", "65836", ""}));
     }
 
     void importLimitsAndActions()

@@ -327,11 +327,11 @@ private slots:
         ZorMessage answer = node.requests.last();
         answer.setMsgState(state);
         answer.setData("001.2000h.00h,unsigned16,5 # fast\n"
-                       "001.2001h.00h,unsigned16,,error abort (6010000h) # slow\n");
+                       "001.2001h.00h,unsigned16,,error abort (06010000h) # slow\n");
         model.objectUpdateIn(answer);
         QCOMPARE(model.index(0, 5).data().toString(), QStringLiteral("5"));
         QCOMPARE(status(model, 0), QStringLiteral("read ok"));
-        QCOMPARE(status(model, 1), QStringLiteral("error abort (6010000h)"));
+        QCOMPARE(status(model, 1), QStringLiteral("error abort (06010000h)"));
         QCOMPARE(status(model, 2), QStringLiteral("read error")); // left out
         QCOMPARE(code(model, 2), 3);
         QCOMPARE(timerOf(model, Fast)->interval(), 100);

@@ -444,10 +444,11 @@ private slots:
         QCOMPARE(lines.size(), 7);
         QVERIFY2(QRegularExpression(StartLine).match(lines.at(0)).hasMatch(), qPrintable(lines.at(0)));
         QCOMPARE(lines.at(1), QString(HeaderLine));
-        QCOMPARE(lines.at(2), QStringLiteral("17\t513\t581h\t43 00 10 00 92 01 02 00\tRX"));
-        QCOMPARE(lines.at(3), QStringLiteral("18\t\t601h\t40 00 10 00 00 00 00 00\tTX"));
-        QCOMPARE(lines.at(4), QStringLiteral("19\t\text 1234abcdh\t\tRX"));
-        QCOMPARE(lines.at(5), QStringLiteral("21\t7\tR 181h\t\tRX"));
+        // Without a decoder the description column stays empty.
+        QCOMPARE(lines.at(2), QStringLiteral("17\t513\t581h\t43 00 10 00 92 01 02 00\tRX\t"));
+        QCOMPARE(lines.at(3), QStringLiteral("18\t\t601h\t40 00 10 00 00 00 00 00\tTX\t"));
+        QCOMPARE(lines.at(4), QStringLiteral("19\t\text 1234abcdh\t\tRX\t"));
+        QCOMPARE(lines.at(5), QStringLiteral("21\t7\tR 181h\t\tRX\t"));
         QVERIFY2(QRegularExpression(StopLine).match(lines.at(6)).hasMatch(), qPrintable(lines.at(6)));
 
         // Opening it again shows the frames as file rows (and nothing else).
@@ -462,6 +463,34 @@ private slots:
         QCOMPARE(view()->model()->index(0, 1).data().toString(), QStringLiteral("513"));
     }
 
+    // A trace keeps what the table shows: the running time across the
+    // adapter's 16-bit wrap and the decoded description; it opens again.
+    void traceKeepsRunningTimesAndDescriptions()
+    {
+        bind("<docs><MonitoringConfigurationDoc><Config><DecoderType>CANopen</DecoderType>"
+             "<DecoderConfig/></Config></MonitoringConfigurationDoc></docs>");
+        action("actionRecord")->trigger();
+        const QString file = panel->traceFileName();
+        frames({"701h,1,05,65530", "581h,8,4b 17 10 00 e8 03 00 00,20"});
+        action("actionRecord")->trigger();
+        refresh();
+        const QString heartbeat = view()->model()->index(0, 5).data().toString();
+        const QString answer = view()->model()->index(1, 5).data().toString();
+        QVERIFY(!heartbeat.isEmpty() && !answer.isEmpty());
+        QCOMPARE(view()->model()->index(1, 1).data().toString(), QStringLiteral("65556"));
+
+        const QStringList lines = readLines(file);
+        QCOMPARE(lines.size(), 5);
+        QCOMPARE(lines.at(2), "1\t65530\t701h\t05\tRX\t" + heartbeat);
+        QCOMPARE(lines.at(3), "2\t65556\t581h\t4b 17 10 00 e8 03 00 00\tRX\t" + answer);
+
+        panel->openAnswer = file;
+        action("actionOpen")->trigger();
+        QCOMPARE(visibleFrames(view()->model()), QStringLiteral("file 1,file 2"));
+        QCOMPARE(view()->model()->index(1, 1).data().toString(), QStringLiteral("65556"));
+        QCOMPARE(view()->model()->index(1, 5).data().toString(), answer);
+    }
+
     void recordingToAnExistingFileAppends()
     {
         bind();
@@ -474,8 +503,8 @@ private slots:
         QCOMPARE(traceEdit()->text(), QStringLiteral("same.txt"));
         const QStringList lines = readLines(work("CanTrace/same.txt"));
         QCOMPARE(lines.size(), 8);
-        QCOMPARE(lines.at(2), QStringLiteral("1\t\t181h\t00\tRX"));
-        QCOMPARE(lines.at(6), QStringLiteral("2\t\t181h\t00\tRX"));
+        QCOMPARE(lines.at(2), QStringLiteral("1\t\t181h\t00\tRX\t"));
+        QCOMPARE(lines.at(6), QStringLiteral("2\t\t181h\t00\tRX\t"));
         QVERIFY(QRegularExpression(StartLine).match(lines.at(4)).hasMatch());
     }
 

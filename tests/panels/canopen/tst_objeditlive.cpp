@@ -30,6 +30,7 @@ class TestObjEditLive : public QObject
 private slots:
     void readWriteAndSynchOnTheNode()
     {
+        ZOR_SKIP_WITHOUT_DEVICE_DESCRIPTIONS();
         NodeRig rig;
         QVERIFY2(startLiveNode(rig, 1), qPrintable(rig.sim.errorString()));
         ZorContentObjEdit panel;
