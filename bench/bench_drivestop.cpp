@@ -6,13 +6,17 @@
 // the stop's own), and a listener on the bus notes when the controlword
 // write 6040h = 7 (switch on, the drive's power stage off) is on the wire.
 // Between the two lies one SDO round trip (6060h = 0) and the chain's work.
-// Figures: median and worst of 50 stops, in ms.
+// Figures: median and worst of 50 stops, in ms, and the same for the hops
+// between: request to the 6060h = 0 write on the wire (the chain down to the
+// bus), the node's answer to it, and that answer to 6040h = 7 (the chain up
+// and down again).
 #include "gatewayrig.h"
 #include "simgateway.h"
 #include "testdommodel.h"
 #include "zormodcaninterface.h"
 #include "zormodcanopengateway.h"
 #include "zormodposdrive.h"
+#include "zorhoptrace.h"
 
 #include <QCoreApplication>
 #include <QElapsedTimer>
@@ -29,8 +33,11 @@
 namespace {
 
 const int Stops = 50;
-// The drive's controlword write 6040h = 7 on node 2.
+// The drive's controlword write 6040h = 7 on node 2, the mode write
+// 6060h = 0 before it, and the drive's answer to that.
 const QByteArray SwitchOnFrame("t60282b40600007000000");
+const QByteArray ModeFrame("t60282f60600000000000");
+const QByteArray ModeAnswerFrame("t58286060600000000000");
 
 qint64 nowNs()
 {
@@ -61,6 +68,8 @@ public:
         wait();
     }
     std::atomic<qint64> lastSwitchOn{0};
+    std::atomic<qint64> lastMode{0};
+    std::atomic<qint64> lastModeAnswer{0};
     std::atomic<bool> ready{false};
 
 protected:
@@ -85,6 +94,10 @@ protected:
                 pending.remove(0, end + 1);
                 if (line == SwitchOnFrame)
                     lastSwitchOn = t;
+                else if (line == ModeFrame)
+                    lastMode = t;
+                else if (line == ModeAnswerFrame)
+                    lastModeAnswer = t;
             }
         }
     }
@@ -159,11 +172,23 @@ struct Chain
         return count;
     }
 
-    // One stop; its latency in ns, -1 when it failed.
-    qint64 stopOnce(BusListener &listener, bool behindPoll)
+    struct Stop
+    {
+        qint64 total = -1;    // request to 6040h = 7 on the wire, ns; -1: failed
+        qint64 down = -1;     // request to 6060h = 0 on the wire
+        qint64 node = -1;     // 6060h = 0 to the node's answer
+        qint64 up = -1;       // the answer to 6040h = 7
+        // The way down, from the hop trace: request to the gateway taking
+        // the stop's line, to its exchange handed on, to the CAN interface
+        // taking it, to its frame written to the socket.
+        qint64 toGateway = -1, gatewayBuilds = -1, toCanInterface = -1, canWrites = -1;
+    };
+
+    // One stop and its hops.
+    Stop stopOnce(BusListener &listener, bool behindPoll)
     {
         if (request(KM_DRIVE_START) != KS_ANSWER || request(KM_SET_PROFILE_MODE, 3) != KS_ANSWER)
-            return -1;
+            return {};
         // Running for a while, and then right behind a status poll or at
         // some moment between two.
         const int polls = statusPolls();
@@ -175,12 +200,14 @@ struct Chain
             QTest::qWait(int(clock.elapsed() % 200));
         const qint64 before = listener.lastSwitchOn;
         const ZorMessage stop(KM_DRIVE_STOP, KS_REQUEST);
+        ZorHopTrace::arm();
         const qint64 t0 = nowNs();
         drive->slaveIn(stop);
         clock.restart();
         while (listener.lastSwitchOn == before && clock.elapsed() < 10000)
             QCoreApplication::processEvents(QEventLoop::AllEvents, 1);
         const qint64 t1 = listener.lastSwitchOn;
+        ZorHopTrace::disarm();
         // The stop is over once the module answered it.
         while (clock.elapsed() < 10000) {
             bool answered = false;
@@ -190,7 +217,27 @@ struct Chain
                 break;
             QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
         }
-        return t1 == before ? -1 : t1 - t0;
+        Stop result;
+        if (t1 == before)
+            return result;
+        result.total = t1 - t0;
+        const qint64 mode = listener.lastMode, modeAnswer = listener.lastModeAnswer;
+        if (mode > t0 && modeAnswer > mode && t1 > modeAnswer) {
+            result.down = mode - t0;
+            result.node = modeAnswer - mode;
+            result.up = t1 - modeAnswer;
+        }
+        const qint64 taken = ZorHopTrace::at(ZorHopTrace::GatewayLineTaken),
+                     sent = ZorHopTrace::at(ZorHopTrace::GatewayExchangeSent),
+                     canTaken = ZorHopTrace::at(ZorHopTrace::CanLineTaken),
+                     written = ZorHopTrace::at(ZorHopTrace::CanFrameWritten);
+        if (taken > t0 && sent >= taken && canTaken >= sent && written >= canTaken) {
+            result.toGateway = taken - t0;
+            result.gatewayBuilds = sent - taken;
+            result.toCanInterface = canTaken - sent;
+            result.canWrites = written - canTaken;
+        }
+        return result;
     }
 };
 
@@ -211,20 +258,46 @@ int main(int argc, char **argv)
     clock.start();
     while (!listener.ready && clock.elapsed() < 5000)
         QTest::qWait(10);
-    std::vector<double> latencies;
+    std::vector<double> totals, downs, nodes, ups, toGateway, gatewayBuilds, toCanInterface, canWrites;
     for (int i = 0; i < Stops; ++i) {
-        const qint64 ns = chain.stopOnce(listener, i % 2 == 0);
-        if (ns < 0) {
+        const Chain::Stop stop = chain.stopOnce(listener, i % 2 == 0);
+        if (stop.total < 0) {
             fprintf(stderr, "bench_drivestop: stop %d did not reach the drive\n", i + 1);
             return 1;
         }
-        latencies.push_back(ns / 1e6);
+        totals.push_back(stop.total / 1e6);
+        if (stop.down >= 0) {
+            downs.push_back(stop.down / 1e6);
+            nodes.push_back(stop.node / 1e6);
+            ups.push_back(stop.up / 1e6);
+        }
+        if (stop.toGateway >= 0) {
+            toGateway.push_back(stop.toGateway / 1e6);
+            gatewayBuilds.push_back(stop.gatewayBuilds / 1e6);
+            toCanInterface.push_back(stop.toCanInterface / 1e6);
+            canWrites.push_back(stop.canWrites / 1e6);
+        }
         if (qEnvironmentVariableIsSet("ZOR_BENCH_VERBOSE"))
-            fprintf(stderr, "stop %d%s: %.2f ms\n", i + 1, i % 2 == 0 ? " behind a poll" : "", ns / 1e6);
+            fprintf(stderr, "stop %d%s: %.2f ms (down %.2f, node %.2f, up %.2f)\n", i + 1,
+                    i % 2 == 0 ? " behind a poll" : "", stop.total / 1e6, stop.down / 1e6, stop.node / 1e6,
+                    stop.up / 1e6);
     }
-    std::sort(latencies.begin(), latencies.end());
-    const double median = (latencies[Stops / 2 - 1] + latencies[Stops / 2]) / 2;
-    printf("drive_stop_to_switch_on_median_1mbit: %.2f ms\n", median);
-    printf("drive_stop_to_switch_on_worst_1mbit: %.2f ms\n", latencies.back());
+    const auto print = [](const char *name, std::vector<double> values) {
+        if (values.empty())
+            return;
+        std::sort(values.begin(), values.end());
+        const size_t n = values.size();
+        const double median = n % 2 ? values[n / 2] : (values[n / 2 - 1] + values[n / 2]) / 2;
+        printf("%s_median_1mbit: %.2f ms\n", name, median);
+        printf("%s_worst_1mbit: %.2f ms\n", name, values.back());
+    };
+    print("drive_stop_to_switch_on", totals);
+    print("drive_stop_hop_request_to_mode_write", downs);
+    print("drive_stop_hop_request_to_gateway", toGateway);
+    print("drive_stop_hop_gateway_builds_exchange", gatewayBuilds);
+    print("drive_stop_hop_gateway_to_can_interface", toCanInterface);
+    print("drive_stop_hop_can_interface_writes", canWrites);
+    print("drive_stop_hop_mode_write_to_node_answer", nodes);
+    print("drive_stop_hop_node_answer_to_switch_on", ups);
     return 0;
 }
