@@ -20,7 +20,10 @@ case "$mode" in
     # from inside the uninstrumented Qt libraries (a free() when the last
     # reference to an implicitly shared text is dropped in QtCore) is not
     # checked; their synchronisation calls are still seen.
-    export TSAN_OPTIONS="halt_on_error=1 second_deadlock_stack=1 ignore_noninstrumented_modules=1 suppressions=$ZOR_ROOT/tests/tsan.supp"
+    # No suppressions: where Qt's own locks order a hand-over between threads
+    # (invisible to the tool, Debian's Qt is not built with it), our code
+    # states that order itself (ZorMessage's copies, atomics).
+    export TSAN_OPTIONS="halt_on_error=1 second_deadlock_stack=1 ignore_noninstrumented_modules=1"
     ctest --test-dir build-tsan --output-on-failure -j "${ZOR_JOBS:-$(nproc)}" -L threads "$@"
     ;;
   bench)

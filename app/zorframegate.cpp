@@ -9,11 +9,13 @@ ZorFrameGate::ZorFrameGate(ZorModule *module, int direction, int limit)
     , m_direction(direction)
     , m_limit(limit)
 {
+    m_constructed.store(true, std::memory_order_release);
 }
 
 // Module host thread.
 void ZorFrameGate::pass(const ZorMessage &message)
 {
+    m_constructed.load(std::memory_order_acquire);
     if (!ZorModule::isDroppableFrame(message, m_direction)) {
         emit out(message);
         return;

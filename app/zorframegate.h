@@ -56,4 +56,9 @@ private:
     std::shared_ptr<std::atomic<int>> m_backlog = std::make_shared<std::atomic<int>>(0);
     int m_unmarked = 0;
     bool m_markQueued = false;
+    // Set last by the constructor and read first by pass(): the gate is made
+    // in the GUI thread and used in the host thread, and this states that
+    // hand-over in the language's own terms (Qt's locks between the two are
+    // not seen by every checking tool).
+    std::atomic<bool> m_constructed{false};
 };

@@ -309,7 +309,9 @@ private slots:
                  int(KS_ANSWER));
         QVERIFY(rig.waitUntil([&] { return !downloadProgress(rig).isEmpty(); }, 30000));
         QVERIFY(rig.sim.command("NODE SET 2 silent=1"));
-        QVERIFY(rig.waitForStatus(2000, QString(), 60000));
+        // The status comes a message before its text: wait for both.
+        QVERIFY2(rig.waitUntil([&] { return rig.status() == 2000 && rig.infoText().startsWith("Error:"); }, 60000),
+                 qPrintable(rig.infoText()));
         QVERIFY(downloadProgress(rig, KS_FAIL).contains(100));
         QVERIFY(!downloadProgramControls(rig, mark).contains("1"));
         QVERIFY(!rig.sentDown(KM_INTERVIEW).contains("SDOWriteObject:1000:10:2,1f51h,1h,unsigned8,1\n"));

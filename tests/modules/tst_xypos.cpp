@@ -98,6 +98,9 @@ private slots:
         QCOMPARE(xy->property(QStringLiteral("DriveLabelX")), labels.at(0));
         QCOMPARE(xy->property(QStringLiteral("DriveLabelY")), labels.at(1));
         QCOMPARE(xy->property(QStringLiteral("InterfaceLabel")), labels.at(2));
+        // The requests to the slaves leave by a queue of their own, which the
+        // answer to the master may overtake.
+        QTRY_COMPARE(toSlaves.ofType(KM_GETPROPERTY).size(), nameRequests);
         QStringList names;
         for (const ZorMessage &m : toSlaves.ofType(KM_GETPROPERTY)) {
             QCOMPARE(m.recipient(), labels.at(2));
@@ -273,6 +276,9 @@ private slots:
                     return m.data().toString() == QLatin1String("DriveA,DriveB,CAN1");
             return false;
         }));
+        // Requests to the slaves and answers to the master leave the module
+        // by two queues of their own: the answer may be seen first.
+        QVERIFY(rig.waitUntil([&] { return xySentTo(rig, KM_GETPROPERTY, QStringLiteral("CAN1")).size() >= 3; }));
         QCOMPARE(xySentTo(rig, KM_GETPROPERTY, QStringLiteral("CAN1")),
                  QStringList({QStringLiteral("SendSeqName0"), QStringLiteral("SendSeqName1"),
                               QStringLiteral("SendSeqName2")}));

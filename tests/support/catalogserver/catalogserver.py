@@ -118,8 +118,11 @@ def main():
                 self.send_response(200)
                 self.send_header("Transfer-Encoding", "chunked")
                 self.end_headers()
-                for i in range(0, len(body), 7):
-                    chunk = body[i:i + 7]
+                # Small bodies in tiny chunks, so that chunk boundaries fall
+                # everywhere; big ones in page-sized chunks, one send each.
+                step = 7 if len(body) < 4096 else 4096
+                for i in range(0, len(body), step):
+                    chunk = body[i:i + step]
                     self.wfile.write(b"%x\r\n%s\r\n" % (len(chunk), chunk))
                 self.wfile.write(b"0\r\n\r\n")
             elif mode == "gzip":
