@@ -40,7 +40,9 @@ bool ZorDownloadInfo::write(const QByteArray &data)
             return false;
         }
     }
-    if (!data.isEmpty() && m_file->write(data) != data.size()) {
+    // Each piece goes to the disk as it arrives (not kept back in the
+    // file's own buffer), so that a stalled transfer's data is on disk.
+    if (!data.isEmpty() && (m_file->write(data) != data.size() || !m_file->flush())) {
         writeFailed = true;
         return false;
     }
