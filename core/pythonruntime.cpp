@@ -469,7 +469,7 @@ QString PythonRuntime::stoppedByUserText()
     return QStringLiteral("Stopped by User");
 }
 
-bool PythonRuntime::interrupt()
+bool PythonRuntime::interrupt(quint64 ticket)
 {
     if (!isLoaded())
         return false;
@@ -482,7 +482,8 @@ bool PythonRuntime::interrupt()
     // A marked native call raises the stop itself when it sees its owner's
     // flag; it lets the interpreter lock go only while it waits, so it is
     // either waiting now or has not yet looked.
-    if (!m_inNativeCall)
+    const bool raisedAlready = ticket != 0 && m_stopTicketsRaised.load() >= ticket;
+    if (!m_inNativeCall && !raisedAlready)
         m_api->PyThreadState_SetAsyncExc(m_threadId, sharedInterpreter().stopException);
     // The script's thread sets the flag before it lets the interpreter lock
     // go for its sleep, so a sleep that has begun is seen here.
@@ -513,6 +514,8 @@ void PythonRuntime::raiseStop() const
 {
     if (!isLoaded())
         return;
+    // Every stop asked so far is served by this one.
+    m_stopTicketsRaised.store(m_stopTickets.load());
     m_api->PyThreadState_SetAsyncExc(m_api->PyThread_get_thread_ident(), nullptr);
     setRuntimeError(stoppedByUserText());
 }

@@ -92,7 +92,14 @@ public:
     // within a few milliseconds; a native call that keeps the lock (a native
     // function of the caller, one long computation inside the library)
     // delays it until that call returns.
-    bool interrupt();
+    //
+    // An owner whose native functions raise the stop themselves (see
+    // NativeCall) takes a ticket before it sets the flag they watch and
+    // hands it in: an interrupt whose request such a function has already
+    // raised, and which comes only after that call returned (while the
+    // script unwinds or prints its traceback), raises nothing more.
+    bool interrupt(quint64 ticket = 0);
+    quint64 takeStopTicket() { return ++m_stopTickets; }
     // Asked in the run's thread just before the code starts, once
     // interrupt() can reach the run: true interrupts the run at once. Lets
     // the owner keep a stop request that came while the run was starting.
@@ -230,5 +237,9 @@ private:
     // A marked native call of the script's thread is under way (written
     // and read with the interpreter lock held).
     std::atomic<bool> m_inNativeCall{false};
+    // Stop tickets taken, and the last one a native function had seen when
+    // it raised the stop (raiseStop).
+    std::atomic<quint64> m_stopTickets{0};
+    mutable std::atomic<quint64> m_stopTicketsRaised{0};
     std::condition_variable m_sleepWake;
 };

@@ -332,11 +332,14 @@ void ZorModAutomation::interruptScript()
     // and the interrupt leaves that call to it. Outside a run the flag is
     // cleared when the next run starts; the stop request itself stays
     // queued for the states.
+    // The ticket is taken before the flag is set, so that a call which sees
+    // the flag and raises the stop also marks this request as served.
+    std::lock_guard<std::mutex> lock(m_runtimeMutex);
+    const quint64 ticket = m_runtime ? m_runtime->takeStopTicket() : 0;
     m_stopFlag = true;
     wakeup();
-    std::lock_guard<std::mutex> lock(m_runtimeMutex);
     if (m_runtime)
-        m_runtime->interrupt();
+        m_runtime->interrupt(ticket);
 }
 
 void ZorModAutomation::aboutToStop()

@@ -327,11 +327,16 @@ private slots:
         QVERIFY(rig.waitUntil([&] { return rig.sentDown(KM_INTERVIEW).size() == 3; }));
         QCOMPARE(rig.sentDown(KM_INTERVIEW).last(), QStringLiteral("SDOWriteObject:1000:1:5,2000h,0h,unsigned8,11\n"));
         QCOMPARE(rig.sentDown(KM_CANCEL_INTERVIEWS).size(), 2);
+        // The answers to the master leave by their own queue: wait for them.
         QList<int> cancelled;
-        for (const ZorMessage &m : rig.fromModule.messages()) {
-            if (m.msgState() == KS_CANCEL)
-                cancelled << lists.indexOf(m);
-        }
+        QVERIFY(rig.waitUntil([&] {
+            cancelled.clear();
+            for (const ZorMessage &m : rig.fromModule.messages()) {
+                if (m.msgState() == KS_CANCEL)
+                    cancelled << lists.indexOf(m);
+            }
+            return cancelled.size() >= 11;
+        }));
         QCOMPARE(cancelled, QList<int>({0, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10}));
 
         // A stop answers what runs, and the node rests idle.

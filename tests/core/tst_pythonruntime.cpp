@@ -76,6 +76,22 @@ PyObject *ready(PyObject *, PyObject *)
     return current->buildNone();
 }
 
+// A native function that raises the stop itself, as the automation
+// module's functions do when they see their owner's stop flag.
+PyObject *raiseStop(PyObject *, PyObject *)
+{
+    const PythonRuntime::NativeCall call(current);
+    current->raiseStop();
+    return nullptr;
+}
+
+// Whether the test has made its interrupt.
+std::atomic<bool> interruptMade{false};
+PyObject *interrupted(PyObject *, PyObject *)
+{
+    return current->buildInt(interruptMade.load() ? 1 : 0);
+}
+
 PyMethodDef methods[] = {
     {"CaptureStdOut", captureStdOut, METH_VARARGS, "used to redirect stdout"},
     {"CaptureStdErr", captureStdErr, METH_VARARGS, "used to redirect stderr"},
@@ -84,6 +100,8 @@ PyMethodDef methods[] = {
     {"Stop", stop, METH_VARARGS, nullptr},
     {"Block", block, METH_VARARGS, nullptr},
     {"Ready", ready, METH_VARARGS, nullptr},
+    {"RaiseStop", raiseStop, METH_VARARGS, nullptr},
+    {"Interrupted", interrupted, METH_VARARGS, nullptr},
     {nullptr, nullptr, 0, nullptr}};
 
 } // namespace
@@ -514,6 +532,45 @@ private slots:
                  qPrintable(rt->stdErrText()));
         QCOMPARE(rt->stdOutText(), QStringLiteral("again\n"));
         QVERIFY(rt->stdErrText().isEmpty());
+    }
+
+    // An owner's interrupt whose stop a native function has already raised,
+    // and which gets the interpreter lock only after that call returned,
+    // raises nothing more: the script sees one stop, at the call. An
+    // interrupt asked after the raise raises again.
+    void interruptServedByTheNativeCall()
+    {
+        QSemaphore readyCount;
+        readySignal = &readyCount;
+        interruptMade = false;
+        std::atomic<bool> ok{false};
+        const quint64 served = rt->takeStopTicket();
+        QThread *thread = QThread::create([&] {
+            ok = run("import Quorvane\n"
+                     "try:\n"
+                     "    Quorvane.RaiseStop()\n"
+                     "except RuntimeError as e:\n"
+                     "    print(e)\n"
+                     "Quorvane.Ready()\n"
+                     "while not Quorvane.Interrupted(): pass\n"
+                     "for i in range(100000): pass\n"
+                     "print('survived')\n"
+                     "Quorvane.Ready()\n"
+                     "while True: pass\n",
+                     1, 1);
+        });
+        thread->start();
+        QVERIFY(readyCount.tryAcquire(1, 10000));
+        QVERIFY(rt->interrupt(served));
+        interruptMade = true;
+        QVERIFY(readyCount.tryAcquire(1, 10000));
+        QVERIFY(rt->interrupt(rt->takeStopTicket()));
+        QVERIFY(thread->wait(10000));
+        delete thread;
+        QVERIFY(!ok);
+        QCOMPARE(rt->stdOutText(), QStringLiteral("Stopped by User\nsurvived\n"));
+        QCOMPARE(rt->stdErrText().count("Traceback"), 1);
+        QCOMPARE(rt->errorLine(), 11);
     }
 
     // The run waits for the threads its script started, as the interpreter's
