@@ -202,7 +202,7 @@ private slots:
 
         fake.set(ZorJoystickReader::Ok);
         QTRY_COMPARE(master.lastStatus(), 1);
-        QCOMPARE(master.lastInfoText(), QStringLiteral("Running"));
+        QTRY_COMPARE(master.lastInfoText(), QStringLiteral("Running"));
         QTRY_VERIFY(joystickNotices(master).size() >= 15);
     }
 

@@ -61,7 +61,8 @@ private slots:
         // A drive that is not there: the start fails with a long text.
         QVERIFY(rig.sim.command("NODE DEL 2"));
         start->click();
-        QVERIFY(rig.waitForStatus(2000, QString(), 20000));
+        // The error's text follows its status.
+        QVERIFY(rig.waitUntil([&] { return rig.status() == 2000 && rig.infoText().startsWith("Error"); }, 20000));
         const QString text = rig.infoText();
         auto *status = panel.findChild<QLabel *>("labelStatus");
         QVERIFY(rig.waitUntil([&] { return status->text() == text; }));
