@@ -278,9 +278,12 @@ int main(int argc, char **argv)
             canWrites.push_back(stop.canWrites / 1e6);
         }
         if (qEnvironmentVariableIsSet("ZOR_BENCH_VERBOSE"))
-            fprintf(stderr, "stop %d%s: %.2f ms (down %.2f, node %.2f, up %.2f)\n", i + 1,
-                    i % 2 == 0 ? " behind a poll" : "", stop.total / 1e6, stop.down / 1e6, stop.node / 1e6,
-                    stop.up / 1e6);
+            fprintf(stderr,
+                    "stop %d%s: %.2f ms (down %.2f, node %.2f, up %.2f; to gateway %.2f, builds %.2f, "
+                    "to CAN interface %.2f, writes %.2f)\n",
+                    i + 1, i % 2 == 0 ? " behind a poll" : "", stop.total / 1e6, stop.down / 1e6,
+                    stop.node / 1e6, stop.up / 1e6, stop.toGateway / 1e6, stop.gatewayBuilds / 1e6,
+                    stop.toCanInterface / 1e6, stop.canWrites / 1e6);
     }
     const auto print = [](const char *name, std::vector<double> values) {
         if (values.empty())
