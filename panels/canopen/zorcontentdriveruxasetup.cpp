@@ -256,6 +256,9 @@ void ZorContentDriveRuxaSetup::setState(int status)
                 m.alsoUnchecked->setChecked(false);
         }
     }
+    // Actual values are the drive's only while it runs or is busy: stopped
+    // or failed, the last ones read are greyed, as in the status panel.
+    ui->groupBoxActual->setEnabled(status >= 1 && status <= 1999);
 }
 
 void ZorContentDriveRuxaSetup::processIn(const ZorMessage &msg)

@@ -207,6 +207,9 @@ private slots:
         // Started: the node id and reset groups are locked.
         QCOMPARE(child<QGroupBox>("groupBoxNodeId")->isEnabled(), status == 0);
         QCOMPARE(button("pushButtonStop")->isEnabled(), status != 0);
+        // The last actual values stay on display, greyed, once the drive no
+        // longer runs: they are no longer the drive's.
+        QCOMPARE(child<QGroupBox>("groupBoxActual")->isEnabled(), status >= 1 && status <= 1999);
 
         // Info texts become the caption of a checked "Start Drive" only.
         deliver(KM_INFOTEXT, "Operating");
