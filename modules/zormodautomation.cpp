@@ -329,11 +329,12 @@ void ZorModAutomation::interruptScript()
 {
     // The flag first, and the wake-up: a script inside ZorSendMsg or
     // ZorWaitMsg wakes, sees the flag and raises the stop at its own line,
-    // and the interrupt leaves that call to it. Outside a run the flag is
-    // cleared when the next run starts; the stop request itself stays
-    // queued for the states.
-    // The ticket is taken before the flag is set, so that a call which sees
-    // the flag and raises the stop also marks this request as served.
+    // and the interrupt leaves that call to it. The runtime's stop ticket is
+    // taken before the flag is set, so that such a call also marks this
+    // request as served and the interrupt, if it comes after the call
+    // returned, raises no second stop. Outside a run the flag is cleared
+    // when the next run starts; the stop request itself stays queued for
+    // the states.
     std::lock_guard<std::mutex> lock(m_runtimeMutex);
     const quint64 ticket = m_runtime ? m_runtime->takeStopTicket() : 0;
     m_stopFlag = true;
