@@ -4,6 +4,7 @@
 // download, with the simulated bus as fast as it goes and with the bus timing
 // of 1 Mbit/s.
 #include "gatewayrig.h"
+#include "zortestutil.h"
 
 #include <QCoreApplication>
 #include <QElapsedTimer>
@@ -13,12 +14,6 @@
 #include <cstdio>
 
 namespace {
-
-void quietDebug(QtMsgType type, const QMessageLogContext &, const QString &message)
-{
-    if (type != QtDebugMsg)
-        fprintf(stderr, "%s\n", qPrintable(message));
-}
 
 // Bytes per second of one download, -1 when it failed.
 double downloadRate(GatewayRig &rig, const QString &path, const QString &options, qint64 size, int timeoutMs)
@@ -46,7 +41,7 @@ double downloadRate(GatewayRig &rig, const QString &path, const QString &options
 int main(int argc, char **argv)
 {
     QCoreApplication app(argc, argv);
-    qInstallMessageHandler(quietDebug);
+    ZorTest::installQuietMessageHandler();
 
     GatewayRig rig;
     if (!rig.start({"--node", "1", "--quiet"})) {

@@ -9,6 +9,7 @@
 #include "noderig.h"
 #include "zormodcanopengateway.h"
 #include "zormodposdrive.h"
+#include "zortestutil.h"
 
 #include <QCoreApplication>
 #include <QElapsedTimer>
@@ -21,12 +22,6 @@ namespace {
 
 const int Records = 256;
 const int Payload = 4096 - 16;
-
-void quietDebug(QtMsgType type, const QMessageLogContext &, const QString &message)
-{
-    if (type != QtDebugMsg)
-        fprintf(stderr, "%s\n", qPrintable(message));
-}
 
 QString writeFirmware(const QTemporaryDir &dir)
 {
@@ -97,7 +92,7 @@ double downloadRate(const QString &kind, const QString &path, const QStringList 
 int main(int argc, char **argv)
 {
     QCoreApplication app(argc, argv);
-    qInstallMessageHandler(quietDebug);
+    ZorTest::installQuietMessageHandler();
     ZorMessage::registerMetaType();
     ZorModCanOpenGateway::registerCreator();
     QTemporaryDir dir;

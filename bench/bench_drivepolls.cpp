@@ -11,6 +11,7 @@
 #include "zormodcaninterface.h"
 #include "zormodcanopengateway.h"
 #include "zormodposdrive.h"
+#include "zortestutil.h"
 
 #include <QCoreApplication>
 #include <QElapsedTimer>
@@ -23,12 +24,6 @@ namespace {
 
 const int Drives = 10;
 const int WindowMs = 10000;
-
-void quietDebug(QtMsgType type, const QMessageLogContext &, const QString &message)
-{
-    if (type != QtDebugMsg)
-        fprintf(stderr, "%s\n", qPrintable(message));
-}
 
 bool isStatusPoll(const ZorMessage &m)
 {
@@ -160,7 +155,7 @@ bool run(const char *name, const QStringList &timing)
 int main(int argc, char **argv)
 {
     QCoreApplication app(argc, argv);
-    qInstallMessageHandler(quietDebug);
+    ZorTest::installQuietMessageHandler();
     ZorMessage::registerMetaType();
     ZorModCanOpenGateway::registerCreator();
     if (!run("", {}))

@@ -17,6 +17,7 @@
 #include "zormodcanopengateway.h"
 #include "zormodposdrive.h"
 #include "zorhoptrace.h"
+#include "zortestutil.h"
 
 #include <QCoreApplication>
 #include <QElapsedTimer>
@@ -44,12 +45,6 @@ qint64 nowNs()
     return std::chrono::duration_cast<std::chrono::nanoseconds>(
                std::chrono::steady_clock::now().time_since_epoch())
         .count();
-}
-
-void quietDebug(QtMsgType type, const QMessageLogContext &, const QString &message)
-{
-    if (type != QtDebugMsg)
-        fprintf(stderr, "%s\n", qPrintable(message));
 }
 
 // A second client of the simulated gateway that sees every frame as it
@@ -246,7 +241,7 @@ struct Chain
 int main(int argc, char **argv)
 {
     QCoreApplication app(argc, argv);
-    qInstallMessageHandler(quietDebug);
+    ZorTest::installQuietMessageHandler();
     ZorMessage::registerMetaType();
     ZorModCanOpenGateway::registerCreator();
     Chain chain;

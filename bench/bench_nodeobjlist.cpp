@@ -7,6 +7,7 @@
 // the frames the run put on the bus).
 #include "noderig.h"
 #include "zormodnode.h"
+#include "zortestutil.h"
 
 #include <QCoreApplication>
 #include <QElapsedTimer>
@@ -15,12 +16,6 @@
 #include <vector>
 
 namespace {
-
-void quietDebug(QtMsgType type, const QMessageLogContext &, const QString &message)
-{
-    if (type != QtDebugMsg)
-        fprintf(stderr, "%s\n", qPrintable(message));
-}
 
 const char *const Objects[] = {
     "1000h,0h,unsigned32", "1001h,0h,unsigned8",  "1014h,0h,unsigned32", "1017h,0h,unsigned16",
@@ -128,7 +123,7 @@ double objectsPerSecond(NodeRig &rig, const QString &list, int objects, qint64 &
 int main(int argc, char **argv)
 {
     QCoreApplication app(argc, argv);
-    qInstallMessageHandler(quietDebug);
+    ZorTest::installQuietMessageHandler();
 
     const int objects = 200;
     const QString list = readList(objects);

@@ -27,6 +27,7 @@
 // are served in full before polls are skipped.
 #include "gatewayrig.h"
 #include "zorhoptrace.h"
+#include "zortestutil.h"
 
 #include <QCoreApplication>
 #include <QElapsedTimer>
@@ -37,12 +38,6 @@
 #include <vector>
 
 namespace {
-
-void quietDebug(QtMsgType type, const QMessageLogContext &, const QString &message)
-{
-    if (type != QtDebugMsg)
-        fprintf(stderr, "%s\n", qPrintable(message));
-}
 
 QString readLine(int node)
 {
@@ -235,7 +230,7 @@ void sampling(GatewayRig &rig)
 int main(int argc, char **argv)
 {
     QCoreApplication app(argc, argv);
-    qInstallMessageHandler(quietDebug);
+    ZorTest::installQuietMessageHandler();
 
     GatewayRig rig;
     QStringList nodes;

@@ -3,6 +3,9 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QtGlobal>
+
+#include <cstdio>
 
 QString ZorTest::sourcePath(const QString &relative)
 {
@@ -36,4 +39,21 @@ QByteArray ZorTest::readFile(const QString &path)
 {
     QFile f(path);
     return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
+}
+
+namespace ZorTest {
+
+namespace {
+void quietMessageHandler(QtMsgType type, const QMessageLogContext &, const QString &message)
+{
+    if (type != QtDebugMsg)
+        fprintf(stderr, "%s\n", qPrintable(message));
+}
+}
+
+void installQuietMessageHandler()
+{
+    qInstallMessageHandler(quietMessageHandler);
+}
+
 }

@@ -23,4 +23,8 @@ bool writeFile(const QString &path, const QByteArray &bytes);
 // The file's bytes; empty when it cannot be read.
 QByteArray readFile(const QString &path);
 
+// For benchmarks: Qt's debug lines are dropped, warnings and errors still go
+// to standard error, so that the figures on standard output stand alone.
+void installQuietMessageHandler();
+
 }
