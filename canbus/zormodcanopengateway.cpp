@@ -103,6 +103,8 @@ void ZorModCanOpenGateway::inputArriving(int queue, const ZorMessage &message)
     {
         std::lock_guard<std::mutex> locker(cancelsMutex);
         lastCancels.insert(message.origin(), message.msgId());
+        if (message.data().toString() == stopCancelData())
+            lastStopCancels.insert(message.origin(), message.msgId());
     }
     if (!passesOnCancels)
         return;
@@ -120,7 +122,7 @@ int ZorModCanOpenGateway::lastCancelOf(const QString &requester) const
 bool ZorModCanOpenGateway::takesPrecedence(const QString &requester, int interviewId)
 {
     std::lock_guard<std::mutex> locker(cancelsMutex);
-    const int cancel = lastCancels.value(requester, 0);
+    const int cancel = lastStopCancels.value(requester, 0);
     if (!cancel || interviewId < cancel || precedenceTaken.value(requester, 0) == cancel)
         return false;
     precedenceTaken.insert(requester, cancel);

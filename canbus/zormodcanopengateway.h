@@ -96,10 +96,15 @@ public:
     // interview the requester sent before it has a smaller id, every later
     // one a greater (ids come from one rising counter).
     int lastCancelOf(const QString &requester) const;
-    // True once for the first interview that follows a cancel of its
-    // requester: that interview (a stop) takes its node's SDO channel at
-    // once. Module thread.
+    // True once for the first interview that follows a stop's cancel of its
+    // requester (a cancel whose data is StopCancel): that interview, the
+    // stop, takes its node's SDO channel at once, whoever holds it. After
+    // any other cancel the requester's interviews wait for the channel as
+    // ever, so that they never break into another module's transfer.
+    // Module thread.
     bool takesPrecedence(const QString &requester, int interviewId);
+    // The data of a cancel that a stop sends ahead of its own interview.
+    static QString stopCancelData() { return QStringLiteral("stop"); }
 
     // Makes this module the CANopen gateway that the framework places between
     // requesters and CAN interfaces.
@@ -114,6 +119,7 @@ private:
     std::atomic<bool> passesOnCancels{true};
     mutable std::mutex cancelsMutex;
     QHash<QString, int> lastCancels;        // requester -> id of its last cancel
+    QHash<QString, int> lastStopCancels;    // requester -> id of its last stop's cancel
     QHash<QString, int> precedenceTaken;    // requester -> the cancel that gave it
 };
 

@@ -146,7 +146,7 @@ DriveRoot::Outcome DriveRoot::handleDriveRequest(const ZorMessage &request)
             // The drive may have been left enabled: the stop sequence goes
             // out (again), and only the drive's taking it leads to Idle.
             makePending(request);
-            cancelGatewayInterviews();
+            cancelGatewayInterviews(true);
             box().errorStop = ZorMessage(KM_INTERVIEW, KS_REQUEST, ZorDriveProfile::stopInterview(nodeId()));
             sendToSlaves(box().errorStop, true);
             return Handled;

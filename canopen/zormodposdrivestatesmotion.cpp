@@ -357,7 +357,7 @@ void Operational::startStopSequence(const ZorMessage &request)
     // What still runs at the gateway comes back cancelled; the motion
     // requests waiting for it are answered so. The cancel goes first, so
     // that it reaches only what was sent before the stop.
-    cancelGatewayInterviews();
+    cancelGatewayInterviews(true);
     o.stopInterview = ZorMessage(KM_INTERVIEW, KS_REQUEST, P::stopInterview(nodeId()));
     sendToSlaves(o.stopInterview, true);
     DriveRoot::box().controlWord = P::DisableVoltage;

@@ -1,5 +1,6 @@
 #include "zornodestates.h"
 
+#include "zormodcanopengateway.h"
 #include "zormodnode.h"
 #include "zormodule.h"
 
@@ -270,9 +271,11 @@ void NodeRoot::rejectMasterRequests()
     }
 }
 
-void NodeRoot::cancelGatewayInterviews()
+void NodeRoot::cancelGatewayInterviews(bool beforeStop)
 {
-    sendToSlaves(ZorMessage(KM_CANCEL_INTERVIEWS, KS_REQUEST, QString()), true);
+    sendToSlaves(ZorMessage(KM_CANCEL_INTERVIEWS, KS_REQUEST,
+                            beforeStop ? ZorModCanOpenGateway::stopCancelData() : QString()),
+                 true);
 }
 
 // ---- CommInit -------------------------------------------------------------------

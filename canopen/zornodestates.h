@@ -178,7 +178,9 @@ protected:
     QString objectListResultText(int msgType, const QString &result, bool ok) const;
     ZorObjectList::Context objectListContext() const;
     // KM_CANCEL_INTERVIEWS to the gateway: it drops what it still runs for us.
-    void cancelGatewayInterviews();
+    // Cancels what the gateway still runs for this module. beforeStop: the
+    // stop interview that follows takes the node's SDO channel at once.
+    void cancelGatewayInterviews(bool beforeStop = false);
 };
 
 struct CommInit : Macho::Link<CommInit, NodeRoot>

@@ -403,23 +403,40 @@ private slots:
         QCOMPARE(rig->sentFrames(), QStringList({"t63084000100000000000", "t63082b01200034120000"}));
     }
 
-    // The first interview after its requester's cancel takes its node's SDO
-    // channel whoever holds it: it never waits for another transfer.
+    // The first interview after its requester's stop cancel takes its node's
+    // SDO channel whoever holds it: a stop never waits for another transfer.
+    // After any other cancel (a list's time-out, a module's stop) the next
+    // interview waits as ever and breaks into nobody's transfer.
+    void lineAfterCancelSeizesTheNodesChannel_data()
+    {
+        QTest::addColumn<QString>("cancelData");
+        QTest::addColumn<bool>("seizes");
+        QTest::newRow("a stop's cancel") << ZorModCanOpenGateway::stopCancelData() << true;
+        QTest::newRow("any other cancel") << QString() << false;
+    }
     void lineAfterCancelSeizesTheNodesChannel()
     {
+        QFETCH(QString, cancelData);
+        QFETCH(bool, seizes);
         std::shared_ptr<ZorSdoChannels> channels = ZorSdoChannels::forBus(rig->canInterface());
         const ZorSdoChannels::Token other = ZorSdoChannels::newToken();
         channels->acquire(47, other, 60000);
         // An ordinary line waits for the channel and ends by its time-out.
         QCOMPARE(rig->interview("SDOWriteObject:300:0:47,2000h,0h,unsigned8,1").msgState(), int(KS_TIMEOUT));
         QCOMPARE(rig->sentFrames(), QStringList());
-        ZorMessage cancel(KM_CANCEL_INTERVIEWS, KS_REQUEST);
+        ZorMessage cancel(KM_CANCEL_INTERVIEWS, KS_REQUEST, cancelData);
         cancel.setOrigin("Node1");
         rig->send(cancel);
-        const ZorMessage answer = rig->interview("SDOWriteObject:1000:0:47,2000h,0h,unsigned8,2");
+        const ZorMessage answer = rig->interview(
+            QStringLiteral("SDOWriteObject:%1:0:47,2000h,0h,unsigned8,2").arg(seizes ? 1000 : 300));
         channels->release(47, other);
-        QCOMPARE(answer.msgState(), int(KS_ANSWER));
-        QCOMPARE(rig->sentFrames(), QStringList({"t62f82f00200002000000"}));
+        if (seizes) {
+            QCOMPARE(answer.msgState(), int(KS_ANSWER));
+            QCOMPARE(rig->sentFrames(), QStringList({"t62f82f00200002000000"}));
+        } else {
+            QCOMPARE(answer.msgState(), int(KS_TIMEOUT));
+            QCOMPARE(rig->sentFrames(), QStringList());
+        }
     }
 
     // Two requesters, each with its own gateway, on one CAN interface: the
