@@ -249,16 +249,18 @@ bool QuorvaneProject::renameModule(const QString &text, const QModelIndex &index
 
 void QuorvaneProject::stopMovingDrives()
 {
-    // A drive module in a motion state: operating or in a mode, also while
-    // a warning shows (status raised by 1000).
+    // A drive module that is running or busy (starting, changing mode,
+    // going through its stop sequence): operating or in a mode, also while
+    // a warning shows, or busy with either (status raised by 1000). The
+    // CANopen drives and the linear drive on its own controller, whose
+    // power only its stop quits.
     const auto moving = [this] {
         for (ZorModule *m : qAsConst(m_modules)) {
             const QString type = m ? m->type() : QString();
             if (type != QLatin1String("drive_canopen") && type != QLatin1String("drive_ruxa")
-                && type != QLatin1String("drive_tamrix"))
+                && type != QLatin1String("drive_tamrix") && type != QLatin1String("drive_xenax"))
                 continue;
-            const int status = m->status() % 1000;
-            if (m->status() < 2000 && status >= 1 && status <= 4)
+            if (m->status() >= 1 && m->status() < 2000)
                 return true;
         }
         return false;

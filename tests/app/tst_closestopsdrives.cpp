@@ -1,6 +1,7 @@
 // Closing a project with a drive that moves: the drive gets its stop
 // sequence before the modules go, on a CiA 402 drive of the simulated CAN
 // gateway, through the project's real module tree.
+#include "scriptedlinearcontroller.h"
 #include "simgateway.h"
 #include "windowtesting.h"
 #include "zorapplservices.h"
@@ -64,6 +65,35 @@ private slots:
         window.project()->setModified(false);
         QVERIFY(window.appControl("new"));
         QCOMPARE(closeStopsState(sim), QStringLiteral("state=switch_on_disabled"));
+    }
+
+    // A linear drive on its own controller is a drive too: closing the
+    // project quits its power before the module goes.
+    void closingStopsALinearDrive()
+    {
+        ScriptedLinearController controller;
+        QTemporaryDir dir(home.homePath() + "/work-XXXXXX");
+        const QByteArray project = QStringLiteral(
+            "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<QuorvaneProject>\n"
+            " <module type=\"project\" description=\"Linear\">\n"
+            "  <module type=\"drive_xenax\" label=\"X1\" description=\"linear\">"
+            "<properties><CommChannel>%1</CommChannel><OperationMode>0</OperationMode></properties></module>\n"
+            " </module>\n</QuorvaneProject>\n")
+                                       .arg(controller.endpoint())
+                                       .toUtf8();
+        QVERIFY(writeFile(dir.filePath("Linear.zorpro"), project));
+        Quorvane window;
+        QVERIFY(window.appControl("open," + dir.filePath("Linear.zorpro")));
+        ZorModule *drive = window.project()->moduleOf(item(window.project(), "X1"));
+        QVERIFY(drive);
+        QMetaObject::invokeMethod(drive, "slaveIn", Qt::QueuedConnection,
+                                  Q_ARG(ZorMessage, ZorMessage(KM_DRIVE_START, KS_REQUEST)));
+        QTRY_COMPARE_WITH_TIMEOUT(drive->status(), 1, 20000);
+        controller.clearCommands();
+
+        window.project()->setModified(false);
+        QVERIFY(window.appControl("new"));
+        QVERIFY2(controller.commands().contains(QStringLiteral("PQ")), qPrintable(controller.commands().join(' ')));
     }
 };
 
