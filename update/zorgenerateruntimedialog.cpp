@@ -223,8 +223,10 @@ void ZorGenerateRuntimeDialog::on_toolButtonBrowse_clicked()
 
 void ZorGenerateRuntimeDialog::on_pushButtonStartRuntime_clicked()
 {
+    // "-y": a test replaces what the test of an earlier generated runtime
+    // unpacked; the program runs without a terminal to ask on.
     const QString target = ui->lineEditTargetPath->text().trimmed();
-    emit msgOut(ZorMessage(KM_APPLICATION_CONTROL, KS_REQUEST, QStringLiteral("startprocess,\"%1\"").arg(target)));
+    emit msgOut(ZorMessage(KM_APPLICATION_CONTROL, KS_REQUEST, QStringLiteral("startprocess,\"%1\",-y").arg(target)));
 }
 
 void ZorGenerateRuntimeDialog::on_pushButtonCancel_clicked()

@@ -301,12 +301,19 @@ private slots:
         g.test->click();
         QCOMPARE(out.size(), 1);
         const QString command = out.at(0).at(0).value<ZorMessage>().data().toString();
-        QCOMPARE(command, "startprocess,\"" + target + "\"");
-        QCOMPARE(Quorvane::startProcessCommandLine(command.mid(13)), QStringList({target}));
-        const RuntimeRun run = runRuntime(target);
+        QCOMPARE(command, "startprocess,\"" + target + "\",-y");
+        const QStringList commandLine = Quorvane::startProcessCommandLine(command.mid(13));
+        QCOMPARE(commandLine, QStringList({target, "-y"}));
+        const RuntimeRun run = runRuntime(commandLine.first(), commandLine.mid(1));
         QCOMPARE(run.exitCode, 7);
         const QString unpacked = outFolder + '/' + folder;
         QCOMPARE(readFile(unpacked + "/args.txt").trimmed(), (unpacked + "/Templates/runtime.zortpl").toUtf8());
+        // A test of the next generated runtime replaces what the last test
+        // unpacked, without a question nobody sees, instead of unpacking
+        // into one fresh folder after the other.
+        QVERIFY(writeFile(unpacked + "/.quorvane_runtime", "an earlier runtime"));
+        QCOMPARE(runRuntime(commandLine.first(), commandLine.mid(1)).exitCode, 7);
+        QVERIFY(!QFileInfo::exists(unpacked + " (1)"));
         QVERIFY(QDir(unpacked).removeRecursively());
         QFile::remove(target);
     }
