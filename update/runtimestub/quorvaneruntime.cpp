@@ -164,6 +164,9 @@ int main(int argc, char **argv)
         std::fprintf(stdout, "%s\n",
                      tr("%1: unpacking into \"%2\"...").arg(title, destination.folder).toLocal8Bit().constData());
         std::fflush(stdout);
+        // A folder that is replaced loses its marker first: an unpack that
+        // fails half-way leaves a folder no runtime takes as its own.
+        QFile::remove(destination.folder + QLatin1Char('/') + QLatin1String(MarkerName));
         ZorRuntimeUnpacker unpacker(layout.archiveData(), layout.archiveSize(), layout.topFolder());
         if (!unpacker.unpack(destination.folder)) {
             if (destination.created)
