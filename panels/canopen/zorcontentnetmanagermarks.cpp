@@ -104,10 +104,13 @@ void ZorContentNetManagerMarks::takeMessage(const ZorMessage &message)
     const int state = message.msgState();
     if (message.msgType() != KM_OBJLIST_READ || state == KS_REQUEST || state == KS_WAITING)
         return;
-    // Lines "id,type,value[,error]"; the id names the node.
+    // Lines "id,type,value[,error]"; the id names the node. Values and
+    // error texts that hold a separator come quoted.
     QHash<QString, bool> answered;   // node -> a value came
     for (const QString &line : message.data().toString().split(QLatin1Char('\n'))) {
-        const QStringList fields = line.section(QLatin1Char('#'), 0, 0).split(QLatin1Char(','));
+        const int hash = ZorBabelFish::indexOutsideQuotes(line, QLatin1Char('#'));
+        const QStringList fields =
+            ZorBabelFish::splitOutsideQuotes(hash < 0 ? line : line.left(hash), QLatin1Char(','));
         quint32 node = 0;
         quint16 index = 0;
         quint8 sub = 0;

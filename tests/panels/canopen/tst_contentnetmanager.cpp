@@ -164,6 +164,10 @@ private slots:
         QVERIFY(statusword >= 0);
         QCOMPARE(grid->index(1, statusword).data().toString(), QStringLiteral("592"));
         QVERIFY(grid->index(0, statusword).data().toString().isEmpty());
+        // A value that holds a separator comes quoted: the node answered.
+        answer.setData("003.1017h.00h,visible_string,\"Drive, rev 2\" # a comment, too\n");
+        f.panel.msgIn(answer);
+        QVERIFY(!f.panel.monitorMarks()->silentSince("3").isValid());
         // Cells are painted as the object table paints its Value cells: a
         // writable object black, a read-only one grey.
         const auto foreground = [grid](const QString &name) {
