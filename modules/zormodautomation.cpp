@@ -126,11 +126,13 @@ PyObject *zorWaitMsg(PyObject *, PyObject *args)
     QElapsedTimer clock;
     clock.start();
     for (;;) {
+        // The stop is looked at before the time-out: an interrupt that came
+        // meanwhile left the raising to this call.
+        if (m->pollScriptControl())
+            return stoppedByUser(m);
         const qint64 left = timeoutMs == 0 ? WaitSliceMs : timeoutMs - clock.elapsed();
         if (left <= 0)
             return m->runtime()->buildString(QString());
-        if (m->pollScriptControl())
-            return stoppedByUser(m);
         ZorMessage received;
         while (m->getMessage(ZorModule::FromSlaves, received)) {
             m->traceReceived(received);
