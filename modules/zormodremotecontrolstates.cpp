@@ -248,7 +248,13 @@ bool Networking::statusChanged(const ZorMessage &message)
 {
     if (message.msgType() != KM_STATUS || message.msgState() != KS_INFO)
         return true;
-    QVariant &last = box().lastStatus[message.origin()];
+    Box &b = box();
+    const quint64 admissions = remote()->networking()->admissions();
+    if (admissions != b.admissionsHeard) {
+        b.admissionsHeard = admissions;
+        b.lastStatus.clear();
+    }
+    QVariant &last = b.lastStatus[message.origin()];
     if (last.isValid() && last == message.data())
         return false;
     last = message.data();

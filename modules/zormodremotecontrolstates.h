@@ -60,8 +60,10 @@ struct Networking : Macho::Link<Networking, Root>
     {
         bool clientForm = false;
         QList<QRegExp> filters;
-        // The last status each slave reported, by its label.
+        // The last status each slave reported, by its label, as the clients
+        // admitted by then have heard it; a new client hears each anew.
         QHash<QString, QVariant> lastStatus;
+        quint64 admissionsHeard = 0;
         // The log of messages in and out: lines in the current second, and
         // those left out.
         QElapsedTimer logWindow;

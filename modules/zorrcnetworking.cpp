@@ -267,6 +267,8 @@ void ZorRcNetworking::addConnection(QTcpSocket *socket, bool admitted)
     c.admitted = admitted;
     c.lastInput.start();
     connections << c;
+    if (admitted)
+        ++m_admissions;
 }
 
 void ZorRcNetworking::acceptConnection()
@@ -364,6 +366,7 @@ bool ZorRcNetworking::takeMessages(Connection &c)
                 return false;
             }
             c.admitted = true;
+            ++m_admissions;
             continue;
         }
         incoming << text;

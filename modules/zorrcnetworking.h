@@ -42,6 +42,7 @@
 #include <QStringList>
 #include <QTimer>
 
+#include <atomic>
 #include <condition_variable>
 #include <mutex>
 
@@ -68,6 +69,10 @@ public:
 
     explicit ZorRcNetworking(QObject *parent = nullptr);
     ~ZorRcNetworking() override;
+    // Clients admitted so far (connected, and their secret given where one
+    // is asked): a change tells the module that a client came which has
+    // not heard what was sent before it. Any thread.
+    quint64 admissions() const { return m_admissions.load(); }
 
     // --- set by the module thread before cmd(1)
     // An empty host means server mode.
@@ -111,6 +116,7 @@ private slots:
     void newStatus();
 
 private:
+    std::atomic<quint64> m_admissions{0};
     struct Connection
     {
         QPointer<QTcpSocket> socket;

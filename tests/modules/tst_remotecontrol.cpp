@@ -416,6 +416,17 @@ private slots:
         QCOMPARE(client.frames().filter("drive9:"),
                  QStringList({"drive9:KM_STATUS:KS_INFO:5", "drive9:KM_STATUS:KS_INFO:7",
                               "drive9:KM_STATUS:KS_INFO:5"}));
+
+        // A client that comes later hears the unchanged status too.
+        RcClient later;
+        QVERIFY(later.connectTo(port));
+        QTRY_COMPARE(rc->networking()->connectedCount(), 2);
+        ZorMessage report(KM_STATUS, KS_INFO, 5);
+        report.setOrigin(QStringLiteral("drive9"));
+        rc->masterIn(report);
+        later.send(WhoAmI);
+        QCOMPARE(later.waitForFrame("^drive1:KM_WHOAMI:KS_ANSWER"), WhoAmIAnswer);
+        QCOMPARE(later.frames().filter("drive9:"), QStringList({"drive9:KM_STATUS:KS_INFO:5"}));
     }
 
     void connectionTextsSelectServerMode_data()
