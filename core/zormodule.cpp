@@ -556,9 +556,16 @@ void ZorModule::masterIn(const ZorMessage &incoming)
     // notices of the slaves still find room while a bus floods it.
     const int limit = slaveQueueLimit();
     const int room = isDroppableFrame(message, ToMaster) ? qMax(1, limit / 2) : limit;
-    if (!appendLimited(fromSlavesQueue, message, room) && message.isRequest()) {
-        message.setMsgState(KS_FAIL);
-        emit masterOut(message);
+    if (!appendLimited(fromSlavesQueue, message, room)) {
+        if (message.isRequest()) {
+            message.setMsgState(KS_FAIL);
+            emit masterOut(message);
+        } else if (room < limit) {
+            // A frame lost here is counted where it came from (the CAN
+            // interface tells its dropped frames in its status).
+            if (ZorModule *from = slaves.value(message.origin()))
+                from->countDroppedFrames(1);
+        }
     }
     wakeup();
 }

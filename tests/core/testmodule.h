@@ -53,6 +53,7 @@ public:
     bool propertyChanged(const QString &key, QString &value) override;
     bool claimsSlaveAnswer(const ZorMessage &message) override { return claims && claims(message); }
     int frameBacklogLimit() const override { return frameLimit; }
+    int slaveQueueLimit() const override { return slaveLimit > 0 ? slaveLimit : ZorModule::slaveQueueLimit(); }
 
     // Knobs, set before the thread starts.
     int period = 1000;
@@ -60,6 +61,7 @@ public:
     bool refuses = false;
     bool onePerPass = false;
     int frameLimit = 0;
+    int slaveLimit = 0;   // 0: the base's
     QString slaveTypes;
     // Answer every request taken from the queues (KS_ANSWER, data unchanged).
     bool answerRequests = false;

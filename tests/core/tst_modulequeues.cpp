@@ -277,6 +277,25 @@ private slots:
             QCOMPARE(logs.at(i).data().toInt(), i);
     }
 
+    // Received frames fill at most half of a master's queue from its
+    // slaves; those beyond are dropped and counted at the slave they came
+    // from, so that the CAN interface's status tells them too.
+    void framesBeyondTheMastersQueueAreCountedAtTheirSlave()
+    {
+        ModulePtr master(new TestModule(QStringLiteral("Node1"), QStringLiteral("nodeconfig")));
+        ModulePtr can(new TestModule(QStringLiteral("CAN1"), QStringLiteral("canusb")));
+        master->slaveLimit = 20;
+        QVERIFY(master->addSlave(can.get()));
+        const QByteArray record(16, '\0');
+        for (int i = 0; i < 100; ++i) {
+            ZorMessage frame(KM_CAN_FRAME, KS_INFO, record);
+            frame.setOrigin(QStringLiteral("CAN1"));
+            master->masterIn(frame);
+        }
+        QCOMPARE(master->queuedCount(ZorModule::FromSlaves), 10);
+        QCOMPARE(can->droppedFrames(), quint64(90));
+    }
+
     void noticesQueuedBeforeTheThreadRunsAreDropped()
     {
         ModulePtr m(new TestModule(QStringLiteral("M1"), QStringLiteral("testmodule")));
