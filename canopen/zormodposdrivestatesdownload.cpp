@@ -12,6 +12,7 @@
 // reported (KM_PROGRESS KS_FAIL, Error).
 #include "zormodposdrivestates.h"
 
+#include "zorcanexchange.h"
 #include "zordriveroots.h"
 #include "zormodposdrive.h"
 #include "zorsdoblockdownload.h"
@@ -70,14 +71,6 @@ quint32 crc32(const QByteArray &data)
     return ~crc;
 }
 
-quint32 littleEndian32(const QByteArray &data, int offset)
-{
-    quint32 value = 0;
-    for (int i = 3; i >= 0; --i)
-        value = (value << 8) | quint8(data.at(offset + i));
-    return value;
-}
-
 // A drive image: a 16-byte header ("PMIM", ..., its whole size in bytes
 // 12 to 15), the modules, and an 8-byte trailer ("PMEN" and the CRC-32 of
 // everything before it).
@@ -87,14 +80,15 @@ bool checkScriptImage(const QByteArray &image, QString &reason)
         reason = QCoreApplication::translate("ZorModPosDrive", "no drive image (it does not start with PMIM)");
         return false;
     }
-    if (littleEndian32(image, 12) != quint32(image.size())) {
+    if (ZorCanExchange::getUnsigned(image, 12, 4) != quint32(image.size())) {
         reason = QCoreApplication::translate("ZorModPosDrive", "drive image of %1 bytes, its header says %2")
                      .arg(image.size())
-                     .arg(littleEndian32(image, 12));
+                     .arg(ZorCanExchange::getUnsigned(image, 12, 4));
         return false;
     }
     const int trailer = image.size() - 8;
-    if (image.mid(trailer, 4) != "PMEN" || littleEndian32(image, trailer + 4) != crc32(image.left(trailer))) {
+    if (image.mid(trailer, 4) != "PMEN"
+        || ZorCanExchange::getUnsigned(image, trailer + 4, 4) != crc32(image.left(trailer))) {
         reason = QCoreApplication::translate("ZorModPosDrive", "drive image damaged (its end mark or CRC is wrong)");
         return false;
     }
