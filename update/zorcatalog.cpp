@@ -62,7 +62,6 @@ void ZorCatalog::reset()
     m_entries.clear();
     m_title.clear();
     m_description.clear();
-    m_catalogXml.clear();
     m_catalogBytes.clear();
     m_workFolder.clear();
     m_installFolder.clear();
@@ -101,7 +100,6 @@ bool ZorCatalog::loadCatalog(const QString &path, bool keepState)
         return false;
     if (!parse(doc))
         return false;
-    m_catalogXml = doc.toString(5);
     m_catalogBytes = bytes;
     return true;
 }
@@ -373,7 +371,7 @@ bool ZorCatalog::installFile(const QString &downloaded, const QString &targetFol
 // differs), and the encoding it declares might no longer be the one used.
 bool ZorCatalog::writeCatalogFile(const QString &path) const
 {
-    if (m_catalogXml.isEmpty() || QFileInfo::exists(path))
+    if (m_catalogBytes.isEmpty() || QFileInfo::exists(path))
         return false;
     QFile file(path);
     if (!file.open(QIODevice::WriteOnly | QIODevice::NewOnly))

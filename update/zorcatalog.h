@@ -101,7 +101,6 @@ private:
     QString m_installFolder;
     QString m_whatsNewFile;
     QList<CatalogEntry> m_entries;
-    QString m_catalogXml;
     // The catalogue file's bytes as loaded; written back unchanged.
     QByteArray m_catalogBytes;
     QPointer<ZorNetAccessManager> m_downloader;
