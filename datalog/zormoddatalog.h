@@ -68,6 +68,12 @@ public:
     // The code of a KM_DAQ_CONTROL message (0 for any other message or a
     // code that is no number) and what follows its first comma.
     static int daqControlCode(const ZorMessage &message);
+    // A recording's companion XML file: the path with "xml" in place of its
+    // last three characters.
+    static QString companionPathOf(const QString &recordingPath)
+    {
+        return recordingPath.left(recordingPath.size() - 3) + QLatin1String("xml");
+    }
     static QString daqControlArguments(const ZorMessage &message);
     // The registry id of each channel in a KM_DAQ_SHARED_IDS_LIST text; the
     // first line of a channel counts, an id that is no number is 0.

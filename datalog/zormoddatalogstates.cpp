@@ -378,11 +378,6 @@ void LiveRunning::sendSummary()
 
 // ---- FileMode -----------------------------------------------------------------
 
-QString FileMode::xmlPathOf(const QString &path)
-{
-    return path.left(path.size() - 3) + QLatin1String("xml");
-}
-
 QString FileMode::stateFile() const
 {
     return FileMode::box().filePath;
@@ -450,7 +445,7 @@ void Loading::entry()
     FileModeData &data = FileMode::box();
     data.errorText.clear();
     resetSkippedSamples();
-    const QString xmlPath = xmlPathOf(data.filePath);
+    const QString xmlPath = ZorModDataLog::companionPathOf(data.filePath);
     if (!QFileInfo::exists(data.filePath)) {
         data.errorText = tr("The requested file %1 was not found.").arg(data.filePath);
     } else if (!QFileInfo::exists(xmlPath)) {
@@ -571,7 +566,7 @@ void Loaded::entry()
     const FileModeData &data = FileMode::box();
     ZorMessage answer = data.loadRequest;
     answer.setMsgState(KS_ANSWER);
-    answer.setData(QStringLiteral("%1,%2,%3").arg(ZorModDataLog::LoadFile).arg(data.filePath, xmlPathOf(data.filePath)));
+    answer.setData(QStringLiteral("%1,%2,%3").arg(ZorModDataLog::LoadFile).arg(data.filePath, ZorModDataLog::companionPathOf(data.filePath)));
     sendToMaster(answer, true);
     sendSharedIds();
     reportSkippedSamples();

@@ -139,10 +139,6 @@ struct FileMode : Macho::Link<FileMode, Root>
     using Box = FileModeData;
 
     void init() override;
-    // The recording's companion XML file: the path with "xml" in place of
-    // its last three characters.
-    static QString xmlPathOf(const QString &path);
-
 protected:
     bool inFileMode() const override { return true; }
     QString stateFile() const override;

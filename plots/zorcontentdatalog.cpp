@@ -404,7 +404,7 @@ void ZorContentDataLog::processIn(const ZorMessage &msg)
             m_model->dropMimeData(&mime, Qt::CopyAction, 0, 0, QModelIndex());
         } else if (code == ZorModDataLog::StartRecording && state == KS_ANSWER) {
             m_recordingConfirmed = true;
-            m_companionPath = m_recordingPathResolved.left(m_recordingPathResolved.size() - 3) + QStringLiteral("xml");
+            m_companionPath = ZorModDataLog::companionPathOf(m_recordingPathResolved);
             writeCompanionFile();
         }
     } else if (code == ZorModDataLog::LoadFile) {
@@ -452,7 +452,7 @@ void ZorContentDataLog::followModuleState(const QString &arguments)
             QString shown = file;
             ZorApplServices::makeRelativeToWorkingDir(shown);
             m_recordingPath->setText(shown);
-            loadCompanionFile(file.left(file.size() - 3) + QStringLiteral("xml"));
+            loadCompanionFile(ZorModDataLog::companionPathOf(file));
             setLoadingControls(false);
         }
         return;
@@ -474,7 +474,7 @@ void ZorContentDataLog::showRecording(const QString &path)
 {
     m_recordingPattern = m_recordingPath->text().trimmed();
     m_recordingPathResolved = path;
-    m_companionPath = path.left(path.size() - 3) + QStringLiteral("xml");
+    m_companionPath = ZorModDataLog::companionPathOf(path);
     m_recordingConfirmed = true;
     takeRecordingSnapshot();
     actionRecord->setChecked(true);
