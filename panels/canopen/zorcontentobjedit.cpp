@@ -261,21 +261,6 @@ void ZorContentObjEdit::loadDictionaryFileInBackground(const QString &path, bool
     reader->start();
 }
 
-bool ZorContentObjEdit::loadDictionaryFile(const QString &path, QString *error)
-{
-    // Whatever is still being read in the background is not shown.
-    ++m_dictionaryLoads;
-    QString absolute = path.trimmed();
-    if (!absolute.isEmpty())
-        ZorApplServices::makeAbsoluteToWorkingDir(absolute);
-    QApplication::setOverrideCursor(Qt::WaitCursor);
-    QDomDocument doc;
-    const bool read = ZorDeviceDictModel::readDescriptionFile(absolute, doc, error);
-    setDictionaryDocument(read ? doc : QDomDocument());
-    QApplication::restoreOverrideCursor();
-    return read;
-}
-
 void ZorContentObjEdit::setTableAppearance()
 {
     QHeaderView *header = ui->tableViewEditor->horizontalHeader();

@@ -60,12 +60,9 @@ public:
     bool setupZorPanel(const QPersistentModelIndex &index, ZorAbstractDomModel *model) override;
     QString commitPanelSettings() override;
 
-    // Loads a description file into the dictionary tree; false (with an
-    // empty tree and the reason in *error) when it cannot be read.
-    bool loadDictionaryFile(const QString &path, QString *error = nullptr);
-    // The same in a thread of its own (the window goes on meanwhile), as the
-    // file-path property and the Open action load; dictionaryLoaded tells
-    // when the tree shows it. A load started later wins. From the dialog: a
+    // Loads a description file into the dictionary tree in a thread of its
+    // own (the window goes on meanwhile), as the file-path property and the
+    // Open action load; dictionaryLoaded tells when the tree shows it. A load started later wins. From the dialog: a
     // file that cannot be read is reported in a message box, one that can
     // becomes the module's "ConfigFilePath".
     void loadDictionaryFileInBackground(const QString &path, bool fromDialog);

@@ -40,7 +40,10 @@ private slots:
         QCOMPARE(rig.request(ZorMessage(KM_START, KS_REQUEST)).msgState(), int(KS_ANSWER));
         QTRY_COMPARE(panel.editorModel()->lockedNodeId(), QStringLiteral("1"));
 
-        QVERIFY(panel.loadDictionaryFile(deviceDescription("demoDevice.xdd")));
+        QSignalSpy loaded(&panel, &ZorContentObjEdit::dictionaryLoaded);
+        panel.loadDictionaryFileInBackground(deviceDescription("demoDevice.xdd"), false);
+        QVERIFY(loaded.wait(10000));
+        QVERIFY(loaded.first().first().toBool());
         ZorDeviceDictModel *dict = panel.dictionaryModel();
         for (const char *index : {"1000h", "1017h", "1018h"}) {
             const QModelIndex row = panel.dictionaryProxy()->mapFromSource(dict->findObject("0", index, "0"));
