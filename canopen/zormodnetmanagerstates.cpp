@@ -321,10 +321,11 @@ void StatusMon::cycle()
 
 namespace {
 
-bool isNodeModuleType(const QString &type)
+// The node and drive module types are those the manager takes as slaves of
+// its own ("type+" in its accepted slave types).
+bool isNodeModuleType(const ZorModule *manager, const QString &type)
 {
-    return type == QLatin1String("drive_tamrix") || type == QLatin1String("drive_canopen")
-        || type == QLatin1String("drive_ruxa") || type == QLatin1String("nodeconfig");
+    return manager->acceptedSlaveTypes().split(QLatin1Char(',')).contains(type + QLatin1Char('+'));
 }
 
 // "name=value" lines of a KM_GETALLPROPERTIES answer.
@@ -359,7 +360,7 @@ void BuildProject::entry()
     // each says what it is before the build touches anything.
     const QMap<QString, QString> slaves = module()->slaveTypes();
     for (auto it = slaves.cbegin(); it != slaves.cend(); ++it) {
-        if (isNodeModuleType(it.value()))
+        if (isNodeModuleType(module(), it.value()))
             p.awaited.insert(it.key());
     }
     p.survey = ZorMessage(KM_GETALLPROPERTIES, KS_REQUEST, QString());
