@@ -472,7 +472,8 @@ void ZorModule::postOut(int direction, const ZorMessage &message)
         const int frameLimit = frameBacklogLimit();
         const bool droppable = frameLimit > 0 && isDroppableFrame(out, ToSlaves);
         std::lock_guard<std::mutex> locker(toSlavesList.mutex);
-        const bool drainPending = !toSlavesList.list.empty();
+        // A drain under way asks for the next one itself when it ends.
+        const bool drainPending = !toSlavesList.list.empty() || toSlavesDraining;
         if (droppable && toSlavesList.list.size() >= size_t(frameLimit)) {
             countDroppedFrames(1);
             return;
