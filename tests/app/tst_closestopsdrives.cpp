@@ -25,6 +25,25 @@ class TestCloseStopsDrives : public QObject
         return sim.query("DRIVE 2 STATE").section(' ', 0, 0);
     }
 
+    // Opens a project of these module elements in the window, and starts
+    // the drive module of that label; null when it did not come to run.
+    ZorModule *openAndStart(Quorvane &window, QTemporaryDir &dir, const QString &modules, const QString &drive)
+    {
+        const QByteArray project = QStringLiteral(
+            "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<QuorvaneProject>\n"
+            " <module type=\"project\" description=\"Drive\">\n%1 </module>\n</QuorvaneProject>\n")
+                                       .arg(modules)
+                                       .toUtf8();
+        if (!writeFile(dir.filePath("Drive.zorpro"), project) || !window.appControl("open," + dir.filePath("Drive.zorpro")))
+            return nullptr;
+        ZorModule *module = window.project()->moduleOf(item(window.project(), drive));
+        if (!module)
+            return nullptr;
+        QMetaObject::invokeMethod(module, "slaveIn", Qt::QueuedConnection,
+                                  Q_ARG(ZorMessage, ZorMessage(KM_DRIVE_START, KS_REQUEST)));
+        return QTest::qWaitFor([module] { return module->status() == 1; }, 20000) ? module : nullptr;
+    }
+
 private slots:
     void initTestCase()
     {
@@ -40,24 +59,16 @@ private slots:
         SimGateway sim;
         QVERIFY2(sim.start({"--node", "2 drive=1", "--quiet"}), qPrintable(sim.errorString()));
         QTemporaryDir dir(home.homePath() + "/work-XXXXXX");
-        const QByteArray project = QStringLiteral(
-            "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<QuorvaneProject>\n"
-            " <module type=\"project\" description=\"Drive\">\n"
-            "  <module type=\"canusb\" label=\"CAN1\" description=\"sim\"><properties><Port>%1</Port>"
-            "<Baudrate>1M</Baudrate></properties></module>\n"
-            "  <module type=\"drive_canopen\" label=\"Drive2\" description=\"drive\">"
-            "<properties><NodeId>2</NodeId><TargetVelocity>1500</TargetVelocity></properties></module>\n"
-            " </module>\n</QuorvaneProject>\n")
-                                       .arg(sim.address())
-                                       .toUtf8();
-        QVERIFY(writeFile(dir.filePath("Drive.zorpro"), project));
         Quorvane window;
-        QVERIFY(window.appControl("open," + dir.filePath("Drive.zorpro")));
-        ZorModule *drive = window.project()->moduleOf(item(window.project(), "Drive2"));
+        ZorModule *drive = openAndStart(
+            window, dir,
+            QStringLiteral("  <module type=\"canusb\" label=\"CAN1\" description=\"sim\"><properties><Port>%1</Port>"
+                           "<Baudrate>1M</Baudrate></properties></module>\n"
+                           "  <module type=\"drive_canopen\" label=\"Drive2\" description=\"drive\">"
+                           "<properties><NodeId>2</NodeId><TargetVelocity>1500</TargetVelocity></properties></module>\n")
+                .arg(sim.address()),
+            "Drive2");
         QVERIFY(drive);
-        QMetaObject::invokeMethod(drive, "slaveIn", Qt::QueuedConnection,
-                                  Q_ARG(ZorMessage, ZorMessage(KM_DRIVE_START, KS_REQUEST)));
-        QTRY_COMPARE_WITH_TIMEOUT(drive->status(), 1, 20000);
         QMetaObject::invokeMethod(drive, "slaveIn", Qt::QueuedConnection,
                                   Q_ARG(ZorMessage, ZorMessage(KM_SET_PROFILE_MODE, KS_REQUEST, 3)));
         QTRY_COMPARE_WITH_TIMEOUT(closeStopsState(sim), QStringLiteral("state=operation_enabled"), 10000);
@@ -73,22 +84,13 @@ private slots:
     {
         ScriptedLinearController controller;
         QTemporaryDir dir(home.homePath() + "/work-XXXXXX");
-        const QByteArray project = QStringLiteral(
-            "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<QuorvaneProject>\n"
-            " <module type=\"project\" description=\"Linear\">\n"
-            "  <module type=\"drive_xenax\" label=\"X1\" description=\"linear\">"
-            "<properties><CommChannel>%1</CommChannel><OperationMode>0</OperationMode></properties></module>\n"
-            " </module>\n</QuorvaneProject>\n")
-                                       .arg(controller.endpoint())
-                                       .toUtf8();
-        QVERIFY(writeFile(dir.filePath("Linear.zorpro"), project));
         Quorvane window;
-        QVERIFY(window.appControl("open," + dir.filePath("Linear.zorpro")));
-        ZorModule *drive = window.project()->moduleOf(item(window.project(), "X1"));
-        QVERIFY(drive);
-        QMetaObject::invokeMethod(drive, "slaveIn", Qt::QueuedConnection,
-                                  Q_ARG(ZorMessage, ZorMessage(KM_DRIVE_START, KS_REQUEST)));
-        QTRY_COMPARE_WITH_TIMEOUT(drive->status(), 1, 20000);
+        QVERIFY(openAndStart(window, dir,
+                             QStringLiteral("  <module type=\"drive_xenax\" label=\"X1\" description=\"linear\">"
+                                            "<properties><CommChannel>%1</CommChannel><OperationMode>0</OperationMode>"
+                                            "</properties></module>\n")
+                                 .arg(controller.endpoint()),
+                             "X1"));
         controller.clearCommands();
 
         window.project()->setModified(false);
