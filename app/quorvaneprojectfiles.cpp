@@ -23,6 +23,7 @@
 #include <QTextStream>
 #include <QWidget>
 
+#include <atomic>
 #include <memory>
 
 namespace {
@@ -730,10 +731,28 @@ void QuorvaneProject::settlePendingWrites()
         }
     }
     if (!markers.isEmpty()) {
-        auto reached = std::make_shared<QSemaphore>(0);
-        for (ZorModule *module : qAsConst(markers))
-            QMetaObject::invokeMethod(module, [reached] { reached->release(); }, Qt::QueuedConnection);
-        if (!reached->tryAcquire(markers.size(), m_settleTimeoutMs))
+        // Shared with the markers, which may outlive this call (a module
+        // thread that does not get to them in time). Made here and used in
+        // the module threads: the flag states that hand-over in the
+        // language's own terms (Qt's event queue between the two is not
+        // seen by every checking tool).
+        struct Settle
+        {
+            QSemaphore reached;
+            std::atomic<bool> published{false};
+        };
+        auto settle = std::make_shared<Settle>();
+        settle->published.store(true, std::memory_order_release);
+        for (ZorModule *module : qAsConst(markers)) {
+            QMetaObject::invokeMethod(
+                module,
+                [settle] {
+                    settle->published.load(std::memory_order_acquire);
+                    settle->reached.release();
+                },
+                Qt::QueuedConnection);
+        }
+        if (!settle->reached.tryAcquire(markers.size(), m_settleTimeoutMs))
             qWarning("QuorvaneProject: the modules have not taken the panels' settings within %d ms",
                      m_settleTimeoutMs);
     }
