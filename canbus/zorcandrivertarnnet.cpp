@@ -1,4 +1,5 @@
 #include "zorcandrivertarnnet.h"
+#include "zorhoptrace.h"
 
 #include <QAbstractEventDispatcher>
 #include <QCoreApplication>
@@ -195,6 +196,7 @@ void ZorCanDriverTarnNet::waitForData()
     // The thread's event dispatcher waits for the socket and for the
     // module's wake-up at once (the module interrupts it when work arrives),
     // so that a request to send is not held up by the wait for data.
+    ZorHopTrace::note("can: waits for data");
     QDeadlineTimer deadline(dataWait);
     QTimer timer;
     timer.setSingleShot(true);
@@ -202,6 +204,7 @@ void ZorCanDriverTarnNet::waitForData()
     while (m_socket->bytesAvailable() == 0 && !m_interrupted() && !deadline.hasExpired()
            && m_socket->state() == QAbstractSocket::ConnectedState)
         dispatcher->processEvents(QEventLoop::WaitForMoreEvents);
+    ZorHopTrace::note("can: wait over");
 }
 
 bool ZorCanDriverTarnNet::takeRx(int &count)

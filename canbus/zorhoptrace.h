@@ -8,6 +8,7 @@
 // time.
 #pragma once
 
+#include <QByteArray>
 #include <QtGlobal>
 #include <atomic>
 
@@ -34,6 +35,26 @@ public:
         if (s_armed.load(std::memory_order_relaxed))
             record(point);
     }
+    // A free-form event of the detailed timeline (every pass, not only the
+    // first): the benchmark's verbose mode prints it for slow requests to
+    // show which thread held a request up. tag must be a string literal.
+    static void note(const char *tag, qint64 value = 0)
+    {
+        if (s_armed.load(std::memory_order_relaxed))
+            recordNote(tag, value);
+    }
+    // A frame's note value: COB-ID, SDO command byte and index, enough to
+    // tell the frames of one SDO exchange from those of another.
+    static qint64 frameValue(const QByteArray &record);
+    struct Note
+    {
+        qint64 ns;
+        const char *tag;
+        qint64 value;
+    };
+    // The notes since arm(), in the order they were taken (at most 1024).
+    static int noteCount();
+    static Note noteAt(int index);
     // Nanoseconds on now()'s clock at which the point was passed; -1 when it
     // was not passed since arm().
     static qint64 at(Point point);
@@ -41,5 +62,6 @@ public:
 
 private:
     static void record(Point point);
+    static void recordNote(const char *tag, qint64 value = 0);
     static std::atomic<bool> s_armed;
 };

@@ -494,8 +494,10 @@ bool Open::receiveFrames(int &flags, bool discard)
                 const quint8 frameFlags = ZorBabelFish::fromQbytearrayToFlags(record);
                 const quint32 id = ZorBabelFish::fromQbytearrayToCanId(record);
                 const bool echo = frameFlags & ZorModCanInterface::EchoFlag;
-                if (!echo)
+                if (!echo) {
                     ZorHopTrace::mark(ZorHopTrace::CanFrameRead);
+                    ZorHopTrace::note("can: frame of", ZorHopTrace::frameValue(record));
+                }
                 frameReceived(frame);
                 if (!echo)
                     ZorHopTrace::mark(ZorHopTrace::CanLineAnswered);
@@ -562,6 +564,7 @@ bool Open::trafficCycle()
     }
     m->clearInQueue(Mod::FromSlaves);
     int flags = 0;
+    ZorHopTrace::note("can: cycle");
     const bool rx = receiveFrames(flags, false);
 
     bool tx = false;
@@ -582,6 +585,7 @@ bool Open::trafficCycle()
         case KM_CAN_FRAME: {
             QByteArray record = message.data().toByteArray();
             const bool queued = record.size() == 16 && d->queueTx(record);
+            ZorHopTrace::note("can: frame queued", ZorHopTrace::frameValue(record));
             tx |= queued;
             message.setData(record);
             message.setMsgState(queued ? KS_ANSWER : KS_FAIL);

@@ -5,6 +5,7 @@
 // every fifth poll) and, in VelocityMode, the target velocity.
 #include <QDebug>
 #include "zormodposdrivestates.h"
+#include "zorhoptrace.h"
 
 #include "zordriveprofile.h"
 #include "zormodposdrive.h"
@@ -351,6 +352,7 @@ void Operational::takeStatusPollAnswer(const ZorMessage &answer)
 
 void Operational::startStopSequence(const ZorMessage &request)
 {
+    ZorHopTrace::note("drive: stop taken");
     Box &o = box();
     if (request.msgType() != KM_UNDEFINED)
         makePending(request);
@@ -360,6 +362,7 @@ void Operational::startStopSequence(const ZorMessage &request)
     cancelGatewayInterviews(true);
     o.stopInterview = ZorMessage(KM_INTERVIEW, KS_REQUEST, P::stopInterview(nodeId()));
     sendToSlaves(o.stopInterview, true);
+    ZorHopTrace::note("drive: stop sent");
     DriveRoot::box().controlWord = P::DisableVoltage;
     o.modeChange = ZorMessage();
     o.modeRead = ZorMessage();

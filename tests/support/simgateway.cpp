@@ -83,7 +83,11 @@ bool SimGateway::start(const QStringList &arguments, int timeoutMs)
     m_process->setProcessChannelMode(QProcess::ForwardedErrorChannel);
     m_process->setWorkingDirectory(dir);
     connect(m_process, &QProcess::readyReadStandardOutput, this, &SimGateway::readOutput);
-    m_process->start(node, QStringList{dir + QStringLiteral("/simgateway.js")} + arguments);
+    // Options for Node.js itself, before the program: those set here and
+    // those of ZOR_SIM_NODE_FLAGS (for a diagnosis, --trace-gc say).
+    const QStringList nodeFlags =
+        m_nodeOptions + qEnvironmentVariable("ZOR_SIM_NODE_FLAGS").split(QLatin1Char(' '), Qt::SkipEmptyParts);
+    m_process->start(node, nodeFlags + QStringList{dir + QStringLiteral("/simgateway.js")} + arguments);
     if (!m_process->waitForStarted(timeoutMs)) {
         m_error = QStringLiteral("cannot start %1: %2").arg(node, m_process->errorString());
         stop();

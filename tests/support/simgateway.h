@@ -42,6 +42,8 @@ public:
     // "PORT" line. False with errorString() when node is missing, the
     // program fails or no port came within timeoutMs.
     bool start(const QStringList &arguments = QStringList(), int timeoutMs = 10000);
+    // Options for Node.js itself (V8 flags) that the next start() passes.
+    void setNodeOptions(const QStringList &options) { m_nodeOptions = options; }
     // Stops the gateway; safe to call when it is not running.
     void stop();
     bool isRunning() const;
@@ -116,6 +118,7 @@ private:
     int m_cursor = 0;
     quint16 m_port = 0;
     QString m_error;
+    QStringList m_nodeOptions;
     bool m_envSet = false;
     bool m_envHadValue = false;
     QByteArray m_envOldValue;

@@ -7,7 +7,7 @@
 // is "PORT <n>". See README.md for the commands and the nodes.
 //
 //   node simgateway.js [--port N] [--bitrate BPS|any] [--timing BPS]
-//                      [--node "ID key=value ..."]... [--quiet] [--upper] [--acks]
+//                      [--node "ID key=value ..."]... [--quiet] [--stamp] [--upper] [--acks]
 
 require('./lib/crc16').installNodeCrcShim();
 
@@ -39,11 +39,17 @@ class Gateway {
         this.server.on('error', (e) => process.stderr.write(`simgateway: server: ${e.message}\n`));
         this.bus.onCarried = (frame, source) => {
             if (this.log.bus)
-                this.out(`BUS ${source ? source.name : 'peer'} ${frameText(frame)}`);
+                this.out(`BUS ${source ? source.name : 'peer'} ${frameText(frame)}${this.stamp()}`);
         };
     }
 
     // -- stdout -----------------------------------------------------------
+
+    // With --stamp: " @<ns>" on the monotonic clock (the one a test's
+    // steady clock reads), for RX, TX and BUS lines.
+    stamp() {
+        return this.log.stamp ? ` @${process.hrtime.bigint()}` : '';
+    }
 
     out(line) {
         this.lines.push(line);
@@ -459,6 +465,7 @@ function parseArgs(argv) {
             case '--timing': args.timing = parseRate(value()); break;
             case '--node': args.nodes.push(value().split(/[\s,]+/).filter((s) => s)); break;
             case '--quiet': gw.log.rx = gw.log.bus = false; break;
+            case '--stamp': gw.log.stamp = true; break;
             case '--upper': gw.upperHex = true; break;
             case '--acks': gw.acks = true; break;
             default: throw new Error(`unknown argument ${a}`);

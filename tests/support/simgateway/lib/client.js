@@ -65,13 +65,13 @@ class Client {
             return;
         const buf = Buffer.from(text, 'latin1');
         if (this.gw.log.tx)
-            this.gw.out(`TX ${this.cid} ${escapeBytes(buf)}`);
+            this.gw.out(`TX ${this.cid} ${escapeBytes(buf)}${this.gw.stamp()}`);
         this.socket.write(buf);
     }
 
     _onData(chunk) {
         if (this.gw.log.rx)
-            this.gw.out(`RX ${this.cid} ${escapeBytes(chunk)}`);
+            this.gw.out(`RX ${this.cid} ${escapeBytes(chunk)}${this.gw.stamp()}`);
         this.rxText += chunk.toString('latin1');
         let pos;
         while ((pos = this.rxText.indexOf(CR)) >= 0) {
