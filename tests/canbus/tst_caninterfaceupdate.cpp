@@ -115,7 +115,8 @@ private slots:
         };
         QStringList seen = rig.master.infoTexts();
         seen.removeAll(QStringLiteral("Idle"));
-        QCOMPARE(seen.join("\n"), expected.join("\n"));
+        // Compared as lists, so that a failure names the first line that differs.
+        QCOMPARE(seen, expected);
         QVERIFY(rig.master.statuses().contains(1011));
         const QList<ZorMessage> progress = rig.master.ofType(KM_PROGRESS);
         QCOMPARE(progress.size(), 2);
