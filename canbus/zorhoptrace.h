@@ -36,16 +36,21 @@ public:
             record(point);
     }
     // A free-form event of the detailed timeline (every pass, not only the
-    // first): the benchmark's verbose mode prints it for slow requests to
-    // show which thread held a request up. tag must be a string literal.
+    // first): a benchmark prints it for slow requests (bench_drivestop with
+    // ZOR_BENCH_TIMELINE) to show which thread held one up. tag must be a
+    // string literal.
     static void note(const char *tag, qint64 value = 0)
     {
         if (s_armed.load(std::memory_order_relaxed))
             recordNote(tag, value);
     }
-    // A frame's note value: COB-ID, SDO command byte and index, enough to
-    // tell the frames of one SDO exchange from those of another.
-    static qint64 frameValue(const QByteArray &record);
+    // A note of a frame: its value is the COB-ID, SDO command byte and
+    // index, enough to tell the frames of one SDO exchange from another's.
+    static void noteFrame(const char *tag, const QByteArray &record)
+    {
+        if (s_armed.load(std::memory_order_relaxed))
+            recordNote(tag, frameValue(record));
+    }
     struct Note
     {
         qint64 ns;
@@ -63,5 +68,6 @@ public:
 private:
     static void record(Point point);
     static void recordNote(const char *tag, qint64 value = 0);
+    static qint64 frameValue(const QByteArray &record);
     static std::atomic<bool> s_armed;
 };
