@@ -172,20 +172,18 @@ struct Chain
     // From the notes of one stop: the chain's own share, or -1.
     static qint64 chainShare(qint64 t0)
     {
-        const auto frame = [](quint32 cobId, int command, int index) {
-            return (qint64(cobId) << 24) | (qint64(command) << 16) | index;
-        };
-        const qint64 modeWrite = frame(0x602, 0x2f, 0x6060), modeAnswer = frame(0x582, 0x60, 0x6060),
-                     switchOn = frame(0x602, 0x2b, 0x6040), pollAnswer = frame(0x582, 0x4b, 0x6041);
+        using T = ZorHopTrace;
+        const qint64 modeWrite = T::frameValue(0x602, 0x2f, 0x6060), modeAnswer = T::frameValue(0x582, 0x60, 0x6060),
+                     switchOn = T::frameValue(0x602, 0x2b, 0x6040), pollAnswer = T::frameValue(0x582, 0x4b, 0x6041);
         // When the frame queued with this value was written: the first
         // "written" note after it.
         const auto written = [](int from, qint64 value, int *at) -> qint64 {
             bool queued = false;
             for (int i = from; i < ZorHopTrace::noteCount(); ++i) {
                 const ZorHopTrace::Note note = ZorHopTrace::noteAt(i);
-                if (!queued && qstrcmp(note.tag, "can: frame queued") == 0 && note.value == value)
+                if (!queued && qstrcmp(note.tag, ZorHopTrace::FrameQueued) == 0 && note.value == value)
                     queued = true;
-                else if (queued && qstrcmp(note.tag, "can: frame written") == 0) {
+                else if (queued && qstrcmp(note.tag, ZorHopTrace::pointName(ZorHopTrace::CanFrameWritten)) == 0) {
                     *at = i;
                     return note.ns;
                 }
@@ -195,7 +193,7 @@ struct Chain
         const auto read = [](int from, qint64 value, int *at) -> qint64 {
             for (int i = from; i < ZorHopTrace::noteCount(); ++i) {
                 const ZorHopTrace::Note note = ZorHopTrace::noteAt(i);
-                if (qstrcmp(note.tag, "can: frame of") == 0 && note.value == value) {
+                if (qstrcmp(note.tag, ZorHopTrace::FrameRead) == 0 && note.value == value) {
                     *at = i;
                     return note.ns;
                 }
@@ -217,7 +215,6 @@ struct Chain
         return (modeWritten - start) + (switched - answered);
     }
 
-    // One stop and its hops.
     // The stamp of the first bus log line after mark that matches pattern,
     // waiting for it; -1 when none came.
     qint64 busStamp(int mark, const QString &pattern)
@@ -227,6 +224,7 @@ struct Chain
         return match.hasMatch() ? match.captured(1).toLongLong() : -1;
     }
 
+    // One stop and its hops.
     Stop stopOnce(bool behindPoll)
     {
         if (request(KM_DRIVE_START) != KS_ANSWER || request(KM_SET_PROFILE_MODE, 3) != KS_ANSWER)
@@ -338,17 +336,26 @@ int main(int argc, char **argv)
     // wake-up more than 1 ms late: a pause of the machine (a virtual
     // machine's processor taken away, say), which holds up every thread and
     // the simulated gateway alike, told from one of the chain's own.
-    std::atomic<bool> detecting{true};
-    std::thread detector([&detecting] {
-        qint64 last = ZorHopTrace::now();
-        while (detecting) {
-            std::this_thread::sleep_for(std::chrono::microseconds(200));
-            const qint64 now = ZorHopTrace::now();
-            if (now - last > 1200000)
-                ZorHopTrace::note(Chain::PauseNote, (now - last) / 1000);
-            last = now;
+    // Ended on every way out of main, an early failure's too.
+    struct PauseDetector
+    {
+        std::atomic<bool> running{true};
+        std::thread thread{[this] {
+            qint64 last = ZorHopTrace::now();
+            while (running) {
+                std::this_thread::sleep_for(std::chrono::microseconds(200));
+                const qint64 now = ZorHopTrace::now();
+                if (now - last > 1200000)
+                    ZorHopTrace::note(Chain::PauseNote, (now - last) / 1000);
+                last = now;
+            }
+        }};
+        ~PauseDetector()
+        {
+            running = false;
+            thread.join();
         }
-    });
+    } detector;
     // One stop first, not counted: the code paths of a stop run for the
     // first time (about 3 ms more here).
     if (chain.stopOnce(false).total < 0) {
@@ -409,12 +416,10 @@ int main(int argc, char **argv)
         if (file.open(QIODevice::WriteOnly))
             file.write(chain.sim.lines().join(QLatin1Char('\n')).toUtf8() + '\n');
     }
-    detecting = false;
-    detector.join();
     print("drive_stop_to_switch_on", totals);
     // The same without the stops during which the machine paused.
     print("drive_stop_to_switch_on_unpaused", unpaused);
-    printf("drive_stop_machine_paused_stops_1mbit: %d of %d\n", paused, Stops);
+    printf("drive_stop_machine_paused_stops_1mbit: %d stops\n", paused);
     print("drive_stop_chain_own_share", chains);
     print("drive_stop_outside_chain", outside);
     print("drive_stop_hop_request_to_mode_write", downs);

@@ -37,14 +37,19 @@ void ZorHopTrace::disarm()
     s_armed.store(false);
 }
 
-void ZorHopTrace::record(Point point)
+const char *ZorHopTrace::pointName(Point point)
 {
     static const char *const names[PointCount] = {
         "gateway: line taken",   "gateway: exchange sent", "can: line taken",
         "can: frame written",    "can: frame read",        "can: line answered",
         "gateway: answer taken", "gateway: line answered",
     };
-    recordNote(names[point]);
+    return point >= 0 && point < PointCount ? names[point] : "";
+}
+
+void ZorHopTrace::record(Point point)
+{
+    recordNote(pointName(point));
     // The points are passed in their order; one whose predecessor has not
     // been passed since arm() belongs to the request before (a thread still
     // finishing it after its answer was handed on) and is not taken.
@@ -71,9 +76,8 @@ void ZorHopTrace::recordNote(const char *tag, qint64 value)
 
 qint64 ZorHopTrace::frameValue(const QByteArray &record)
 {
-    return (qint64(ZorBabelFish::fromQbytearrayToCanId(record)) << 24)
-           | (qint64(ZorBabelFish::fromQbytearrayToSdoCommand(record)) << 16)
-           | ZorBabelFish::fromQbytearrayToSdoIndex(record);
+    return frameValue(ZorBabelFish::fromQbytearrayToCanId(record), ZorBabelFish::fromQbytearrayToSdoCommand(record),
+                      ZorBabelFish::fromQbytearrayToSdoIndex(record));
 }
 
 int ZorHopTrace::noteCount()

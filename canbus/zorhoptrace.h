@@ -51,6 +51,15 @@ public:
         if (s_armed.load(std::memory_order_relaxed))
             recordNote(tag, frameValue(record));
     }
+    static constexpr qint64 frameValue(quint32 cobId, int command, int index)
+    {
+        return (qint64(cobId) << 24) | (qint64(command & 0xff) << 16) | (index & 0xffff);
+    }
+    // The notes of the CAN interface's frames: queued to be written, read.
+    static constexpr char FrameQueued[] = "can: frame queued";
+    static constexpr char FrameRead[] = "can: frame of";
+    // The note every pass of a point leaves.
+    static const char *pointName(Point point);
     struct Note
     {
         qint64 ns;

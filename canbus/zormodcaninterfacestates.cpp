@@ -496,7 +496,7 @@ bool Open::receiveFrames(int &flags, bool discard)
                 const bool echo = frameFlags & ZorModCanInterface::EchoFlag;
                 if (!echo) {
                     ZorHopTrace::mark(ZorHopTrace::CanFrameRead);
-                    ZorHopTrace::noteFrame("can: frame of", record);
+                    ZorHopTrace::noteFrame(ZorHopTrace::FrameRead, record);
                 }
                 frameReceived(frame);
                 if (!echo)
@@ -585,7 +585,7 @@ bool Open::trafficCycle()
         case KM_CAN_FRAME: {
             QByteArray record = message.data().toByteArray();
             const bool queued = record.size() == 16 && d->queueTx(record);
-            ZorHopTrace::noteFrame("can: frame queued", record);
+            ZorHopTrace::noteFrame(ZorHopTrace::FrameQueued, record);
             tx |= queued;
             message.setData(record);
             message.setMsgState(queued ? KS_ANSWER : KS_FAIL);
